@@ -1,0 +1,105 @@
+// The byte-level file services under the chunked file layer: a raw file, a file
+// system that opens, removes and renames files, and the one process-wide choice of
+// file system, which tests replace with an in-memory or fault-injecting one.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace sonvex {
+
+// An unbuffered, positioned file. Reads and writes return the number of bytes moved;
+// a short count is how a failure shows.
+class RawFile {
+public:
+    virtual ~RawFile() = default;
+    virtual int64_t ReadAt(int64_t position, void* destination, int64_t length) = 0;
+    virtual int64_t WriteAt(int64_t position, const void* source, int64_t length) = 0;
+    virtual int64_t Size() = 0;
+    // Releases the file; false when data could not be committed.
+    virtual bool Close() = 0;
+};
+
+enum class OpenMode {
+    Read,          // existing file, read only
+    CreateReadWrite // new or truncated file, read and write
+};
+
+class FileSystem {
+public:
+    virtual ~FileSystem() = default;
+    virtual std::unique_ptr<RawFile> Open(const std::string& path, OpenMode mode) = 0;
+    virtual bool Remove(const std::string& path) = 0;
+    // Replaces an existing file of the new name.
+    virtual bool Rename(const std::string& from, const std::string& to) = 0;
+};
+
+// The real files of the operating system.
+class PosixFileSystem : public FileSystem {
+public:
+    std::unique_ptr<RawFile> Open(const std::string& path, OpenMode mode) override;
+    bool Remove(const std::string& path) override;
+    bool Rename(const std::string& from, const std::string& to) override;
+};
+
+// Files held in memory, keyed by path: lets tests write and inspect files without a disk.
+class MemoryFileSystem : public FileSystem {
+public:
+    std::unique_ptr<RawFile> Open(const std::string& path, OpenMode mode) override;
+    bool Remove(const std::string& path) override;
+    bool Rename(const std::string& from, const std::string& to) override;
+
+    bool Exists(const std::string& path) const { return files_.count(path) != 0; }
+    const std::vector<uint8_t>& Contents(const std::string& path) const;
+    void Put(const std::string& path, std::vector<uint8_t> bytes);
+
+private:
+    std::map<std::string, std::shared_ptr<std::vector<uint8_t>>> files_;
+};
+
+// Wraps another file system and fails on demand: creating a file, renaming, or any
+// write that would take the bytes written since the fault was armed past a limit.
+class FaultInjectingFileSystem : public FileSystem {
+public:
+    explicit FaultInjectingFileSystem(FileSystem& inner) : inner_(inner) {}
+
+    void FailCreate(bool on) { failCreate_ = on; }
+    void FailRename(bool on) { failRename_ = on; }
+    void FailOpenRead(bool on) { failOpenRead_ = on; }
+    // Writes succeed for the first `bytes` bytes (counted over all files), then fail.
+    void FailWritesAfter(int64_t bytes) { writeBudget_ = bytes; }
+    void Clear();
+
+    std::unique_ptr<RawFile> Open(const std::string& path, OpenMode mode) override;
+    bool Remove(const std::string& path) override { return inner_.Remove(path); }
+    bool Rename(const std::string& from, const std::string& to) override;
+
+    // Shared by the files this system opened; -1 means unlimited.
+    int64_t writeBudget_ = -1;
+
+private:
+    FileSystem& inner_;
+    bool failCreate_ = false;
+    bool failRename_ = false;
+    bool failOpenRead_ = false;
+};
+
+// The file system every chunked file goes through.
+FileSystem& ActiveFileSystem();
+
+// Installs `fs` for as long as the guard lives, then restores the previous one.
+class ScopedFileSystem {
+public:
+    explicit ScopedFileSystem(FileSystem& fs);
+    ~ScopedFileSystem();
+    ScopedFileSystem(const ScopedFileSystem&) = delete;
+    ScopedFileSystem& operator=(const ScopedFileSystem&) = delete;
+
+private:
+    FileSystem* previous_;
+};
+
+} // namespace sonvex

@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Installs everything Sonvex needs to build, test, fuzz and run on Debian 12.
+# Idempotent: apt is skipped when every package is already present.
+set -euo pipefail
+
+packages=(
+  g++ clang cmake ninja-build ccache make pkg-config
+  libgtest-dev libgmock-dev libbenchmark-dev libclang-rt-14-dev
+  libcli11-dev libsndfile1-dev libfluidsynth-dev qt6-base-dev
+  fonts-ipafont-gothic
+  python3 python3-mido gigtools xvfb imagemagick xauth
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  echo "install-deps: all ${#packages[@]} packages present"
+  exit 0
+fi
+
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then
+  sudo="sudo"
+fi
+echo "install-deps: installing ${missing[*]}"
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
