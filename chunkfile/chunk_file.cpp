@@ -23,6 +23,7 @@ bool ChunkFile::OpenRead(const std::string& path) {
     buffer_.assign(static_cast<size_t>(kBufferSize), 0);
     windowStart_ = 0;
     windowLength_ = 0;
+    windowLoaded_ = false;
     position_ = 0;
     return true;
 }
@@ -39,6 +40,7 @@ bool ChunkFile::Create(const std::string& path) {
     buffer_.assign(static_cast<size_t>(kBufferSize), 0);
     windowStart_ = 0;
     windowLength_ = 0;
+    windowLoaded_ = true; // a new file is empty
     position_ = 0;
     return true;
 }
@@ -73,13 +75,14 @@ bool ChunkFile::Flush() {
 }
 
 void ChunkFile::LoadWindow(int64_t position) {
-    if (position >= windowStart_ && position < windowStart_ + kBufferSize) {
+    if (windowLoaded_ && position >= windowStart_ && position < windowStart_ + kBufferSize) {
         return;
     }
     Flush();
     windowStart_ = position;
     const int64_t n = file_->ReadAt(position, buffer_.data(), kBufferSize);
     windowLength_ = std::max<int64_t>(n, 0);
+    windowLoaded_ = true;
 }
 
 int64_t ChunkFile::Read(void* destination, int64_t length) {

@@ -107,6 +107,7 @@ private:
     std::vector<uint8_t> buffer_;
     int64_t windowStart_ = 0;  // file offset of buffer_[0]
     int64_t windowLength_ = 0; // valid bytes in buffer_
+    bool windowLoaded_ = false;
     int64_t dirtyBegin_ = -1;  // buffer range to write back, -1 when clean
     int64_t dirtyEnd_ = -1;
     int64_t position_ = 0;
