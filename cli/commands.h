@@ -1,0 +1,17 @@
+// The subcommands of sonvex-cli; each registers itself on the application and sets
+// the function that runs it.
+#pragma once
+
+#include <functional>
+
+#include <CLI/CLI.hpp>
+
+namespace sonvex::cli {
+
+// The chosen subcommand's work; returns the process exit status.
+using CommandRun = std::function<int()>;
+
+void AddConvertCommand(CLI::App& app, CommandRun& run);
+void AddInfoCommand(CLI::App& app, CommandRun& run);
+
+} // namespace sonvex::cli

@@ -1,0 +1,72 @@
+// The batch conversion driver: checks the output folder, then walks a convert list
+// from top to bottom and hands each convertible entry to its converter, naming the
+// outputs, reporting status and progress, and counting the files made.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/feedback.h"
+#include "platform/result_code.h"
+
+namespace sonvex {
+
+// What the main dialog shows in the output-folder box when no folder has been chosen.
+extern const char* const kNoFolderChosenText;
+
+// A sequence converter's answer: its result and the SMF files it completed.
+struct SequenceOutcome {
+    ConvertResult result = ConvertResult::CannotConvert;
+    int smfFilesMade = 0;
+};
+
+// The converters the driver calls; tests replace them to see exactly what is asked.
+struct Converters {
+    // (offset, game-file path, SMF name stem, feedback)
+    std::function<SequenceOutcome(uint64_t, const std::string&, const std::string&, Feedback&)> seq;
+    std::function<SequenceOutcome(uint64_t, const std::string&, const std::string&, Feedback&)> ssq;
+    // (VH offset, VB offset, VH game-file path, VB game-file path, DLS path, list title, feedback)
+    std::function<ConvertResult(uint64_t, uint64_t, const std::string&, const std::string&, const std::string&,
+                                std::string_view, Feedback&)>
+        vab;
+};
+
+// The real sequence and bank converters.
+Converters StandardConverters();
+
+struct ConversionRunResult {
+    bool ran = false;  // false when the list could not be opened or its header is cut short
+    int filesMade = 0; // SMF and DLS files completed
+    bool endedEarly = false; // a converter ended the run
+};
+
+// Converts the list at `listPath` into `outputFolder` (which must exist). `listTitle` is
+// the list's file name without folder and extension; it names the outputs and goes into
+// the DLS texts.
+ConversionRunResult RunConversion(const std::string& listPath, const std::string& outputFolder,
+                                  std::string_view listTitle, Feedback& feedback,
+                                  const Converters& converters = StandardConverters());
+
+// Checks the output folder text before a run: message 07 when no folder was chosen;
+// otherwise the text becomes its full path, and a missing folder is created (one level),
+// message 08 when that fails. Returns the full path, or nullopt after a message.
+std::optional<std::string> PrepareOutputFolder(const std::string& folderText, Feedback& feedback);
+
+// The dialog-free part of the convert command: the folder check above, then, for the
+// list the user chose (nullopt when the dialog was cancelled), message 09 when it does
+// not exist, else a run titled by the list's name. `folderText` receives the full path.
+std::optional<ConversionRunResult> StartConversion(std::string& folderText,
+                                                   const std::optional<std::string>& chosenList,
+                                                   Feedback& feedback,
+                                                   const Converters& converters = StandardConverters());
+
+// Progress position after `handled` of `count` entries, truncated, within 0..100.
+int ConversionProgress(uint32_t handled, uint32_t count);
+
+// The list's file name without folder and extension.
+std::string ListTitleOf(const std::string& listPath);
+
+} // namespace sonvex

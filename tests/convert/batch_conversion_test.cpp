@@ -1,0 +1,239 @@
+// The batch driver against recording converters: which converter is asked for what,
+// the output names, the numbering, the status texts, progress and the files counted.
+#include "convert/batch_conversion.h"
+
+#include <filesystem>
+#include <gtest/gtest.h>
+
+#include "convlist/convert_list.h"
+#include "platform/messages.h"
+#include "testkit/byte_builder.h"
+
+namespace sonvex {
+namespace {
+
+using testkit::ByteBuilder;
+
+struct Item {
+    uint32_t type;
+    int32_t number;
+    uint64_t offset;
+    std::string file = "GAME.BIN";
+};
+
+std::vector<uint8_t> ListBytes(uint32_t count, const std::string& folder, const std::vector<Item>& items) {
+    ByteBuilder b;
+    b.u32le(count).u8(static_cast<uint32_t>(folder.size() + 1)).text(folder).u8(0);
+    for (const Item& i : items) {
+        b.u32le(i.type).u32le(static_cast<uint32_t>(i.number)).u64le(i.offset);
+        b.u8(static_cast<uint32_t>(i.file.size() + 1)).text(i.file).u8(0);
+    }
+    return b.take();
+}
+
+// Records every call and answers from scripted results.
+struct FakeConverters {
+    std::vector<std::string> calls;
+    std::vector<SequenceOutcome> seqResults;   // consumed in order, default Done/1
+    std::vector<ConvertResult> vabResults;     // consumed in order, default Done
+
+    Converters Make() {
+        Converters c;
+        auto seqLike = [this](const char* kind) {
+            return [this, kind](uint64_t offset, const std::string& game, const std::string& stem, Feedback&) {
+                calls.push_back(std::string(kind) + " " + std::to_string(offset) + " " + game + " " + stem);
+                if (seqResults.empty()) {
+                    return SequenceOutcome{ConvertResult::Done, 1};
+                }
+                SequenceOutcome r = seqResults.front();
+                seqResults.erase(seqResults.begin());
+                return r;
+            };
+        };
+        c.seq = seqLike("seq");
+        c.ssq = seqLike("ssq");
+        c.vab = [this](uint64_t vh, uint64_t vb, const std::string& vhPath, const std::string& vbPath,
+                       const std::string& dls, std::string_view title, Feedback&) {
+            calls.push_back("vab " + std::to_string(vh) + " " + std::to_string(vb) + " " + vhPath + " " + vbPath +
+                            " " + dls + " " + std::string(title));
+            if (vabResults.empty()) {
+                return ConvertResult::Done;
+            }
+            ConvertResult r = vabResults.front();
+            vabResults.erase(vabResults.begin());
+            return r;
+        };
+        return c;
+    }
+};
+
+class BatchConversionTest : public ::testing::Test {
+protected:
+    testkit::TempFolder dir;
+    RecordingFeedback fb;
+    FakeConverters fakes;
+
+    ConversionRunResult Run(const std::vector<uint8_t>& list, const std::string& title = "songs") {
+        const std::string path = dir / (title + ".clg");
+        testkit::WriteFile(path, list);
+        return RunConversion(path, dir / "out", title, fb, fakes.Make());
+    }
+};
+
+TEST_F(BatchConversionTest, SequencesAreNumberedByOutputNotByEntry) {
+    auto r = Run(ListBytes(3, "/games", {{kTypeSeq, 7, 100}, {kTypeSeq, 9, 200}, {kTypeGpmSeq, 0, 300, "B.DAT"}}));
+    const std::string out = dir / "out/songs";
+    EXPECT_EQ(fakes.calls, (std::vector<std::string>{
+                               "seq 100 /games/GAME.BIN " + out + "_000",
+                               "seq 200 /games/GAME.BIN " + out + "_001",
+                               "ssq 300 /games/B.DAT " + out + "_002",
+                           }));
+    EXPECT_TRUE(r.ran);
+    EXPECT_EQ(r.filesMade, 3);
+    EXPECT_EQ(fb.StatusTexts(), (std::vector<std::string>{"変換中", "SMF songs_000を作製", "SMF songs_001を作製",
+                                                         "SMF songs_002を作製", "終了 作製ﾌｧｲﾙ数  3"}));
+    EXPECT_EQ(fb.ProgressValues(), (std::vector<int>{0, 33, 66, 100, 100}));
+}
+
+TEST_F(BatchConversionTest, FailedSequenceKeepsItsNumberAndSetsCountEveryFile) {
+    fakes.seqResults = {{ConvertResult::CannotConvert, 0}, {ConvertResult::Done, 3}, {ConvertResult::Done, 1}};
+    auto r = Run(ListBytes(3, "/g", {{kTypeSeq, 0, 1}, {kTypeSeq, 1, 2}, {kTypeSeq, 2, 3}}));
+    ASSERT_EQ(fakes.calls.size(), 3u);
+    EXPECT_NE(fakes.calls[0].find("_000"), std::string::npos);
+    EXPECT_NE(fakes.calls[1].find("_000"), std::string::npos);  // reused after result 1
+    EXPECT_NE(fakes.calls[2].find("_001"), std::string::npos);  // a set of three advances by one
+    EXPECT_EQ(r.filesMade, 4);
+    EXPECT_EQ(fb.StatusTexts().back(), "終了 作製ﾌｧｲﾙ数  4");
+}
+
+TEST_F(BatchConversionTest, HeaderPairsWithTheBodyDirectlyBehindIt) {
+    auto r = Run(ListBytes(3, "/g", {{kTypeVh, 0, 10, "A.VH"}, {kTypeVh, 1, 20, "B.VH"}, {kTypeVb, 0, 30, "B.VB"}}));
+    ASSERT_EQ(fakes.calls.size(), 1u);
+    EXPECT_EQ(fakes.calls[0], "vab 20 30 /g/B.VH /g/B.VB " + (dir / "out/songs") + "_000.dls songs");
+    EXPECT_EQ(r.filesMade, 1);
+    EXPECT_EQ(fb.StatusTexts(), (std::vector<std::string>{"変換中", "DLS songs_000を作製", "終了 作製ﾌｧｲﾙ数  1"}));
+    // The first header, stepped back over, counts as handled; the pair counts twice.
+    EXPECT_EQ(fb.ProgressValues(), (std::vector<int>{0, 33, 100, 100}));
+}
+
+TEST_F(BatchConversionTest, BodyWithoutHeaderAndOtherKindsMakeNothing) {
+    auto r = Run(ListBytes(5, "/g", {{kTypeVb, 0, 1}, {kTypeKcetSeq, 0, 2}, {kTypeSceiMidi, 1, 3},
+                                    {kTypeGpmHead, 0, 4}, {0x12345678, 0, 5}}));
+    EXPECT_TRUE(fakes.calls.empty());
+    EXPECT_EQ(r.filesMade, 0);
+    EXPECT_EQ(fb.StatusTexts(), (std::vector<std::string>{"変換中", "終了 作製ﾌｧｲﾙ数  0"}));
+    EXPECT_EQ(fb.ProgressValues(), (std::vector<int>{0, 20, 40, 60, 80, 100, 100}));
+}
+
+TEST_F(BatchConversionTest, BankResultsDecideNumbersAndCounts) {
+    fakes.vabResults = {ConvertResult::PartlyDone, ConvertResult::CannotConvert, ConvertResult::Done};
+    auto r = Run(ListBytes(6, "/g", {{kTypeVh, 0, 1}, {kTypeVb, 0, 2}, {kTypeVh, 1, 3}, {kTypeVb, 1, 4},
+                                    {kTypeVh, 2, 5}, {kTypeVb, 2, 6}}));
+    ASSERT_EQ(fakes.calls.size(), 3u);
+    EXPECT_NE(fakes.calls[0].find("_000.dls"), std::string::npos);
+    EXPECT_NE(fakes.calls[1].find("_001.dls"), std::string::npos);
+    EXPECT_NE(fakes.calls[2].find("_001.dls"), std::string::npos);
+    EXPECT_EQ(r.filesMade, 2);
+}
+
+TEST_F(BatchConversionTest, ResultsThatEndTheRunSkipTheirProgressStep) {
+    fakes.seqResults = {{ConvertResult::Done, 1}, {ConvertResult::InputEnded, 0}};
+    auto r = Run(ListBytes(3, "/g", {{kTypeSeq, 0, 1}, {kTypeSeq, 1, 2}, {kTypeSeq, 2, 3}}));
+    EXPECT_EQ(fakes.calls.size(), 2u);
+    EXPECT_TRUE(r.endedEarly);
+    EXPECT_EQ(fb.ProgressValues(), (std::vector<int>{0, 33, 100}));
+    EXPECT_EQ(fb.StatusTexts().back(), "終了 作製ﾌｧｲﾙ数  1");
+
+    fakes.calls.clear();
+    fakes.vabResults = {ConvertResult::OpenFailed};
+    r = Run(ListBytes(3, "/g", {{kTypeVh, 0, 1}, {kTypeVb, 0, 2}, {kTypeSeq, 0, 3}}));
+    EXPECT_EQ(fakes.calls.size(), 1u);
+    EXPECT_TRUE(r.endedEarly);
+}
+
+TEST_F(BatchConversionTest, HeaderLookAheadAtTheEndOfTheListEndsTheWalk) {
+    auto r = Run(ListBytes(2, "/g", {{kTypeSeq, 0, 1}, {kTypeVh, 0, 2}}));
+    EXPECT_EQ(fakes.calls.size(), 1u);
+    EXPECT_EQ(fb.ProgressValues(), (std::vector<int>{0, 50, 100}));
+    EXPECT_EQ(r.filesMade, 1);
+}
+
+TEST_F(BatchConversionTest, HeaderCutShortGivesItsOwnMessageAndLeavesStatusAlone) {
+    const std::vector<uint8_t> full = ListBytes(1, "/games", {});
+    const std::vector<std::pair<size_t, int>> cuts = {{0, 2}, {3, 2}, {4, 3}, {5, 4}, {10, 4}};
+    for (auto [length, number] : cuts) {
+        fb.events.clear();
+        auto r = Run(std::vector<uint8_t>(full.begin(), full.begin() + static_cast<long>(length)));
+        EXPECT_FALSE(r.ran) << length;
+        ASSERT_EQ(fb.events.size(), 1u) << length;
+        EXPECT_EQ(fb.events[0].text, Message(number).text) << length;
+    }
+    fb.events.clear();
+    auto r = RunConversion(dir / "missing.clg", dir.path(), "missing", fb, fakes.Make());
+    EXPECT_FALSE(r.ran);
+    EXPECT_EQ(fb.Messages(), std::vector<std::string>{Message(1).text});
+}
+
+TEST_F(BatchConversionTest, CountZeroWithEntriesStillConverts) {
+    auto r = Run(ListBytes(0, "/g", {{kTypeSeq, 0, 1}, {kTypeSeq, 1, 2}}));
+    EXPECT_EQ(fakes.calls.size(), 2u);
+    EXPECT_EQ(r.filesMade, 2);
+    for (int p : fb.ProgressValues()) {
+        EXPECT_GE(p, 0);
+        EXPECT_LE(p, 100);
+    }
+}
+
+TEST(ConversionProgress, BothFormulasTruncate) {
+    EXPECT_EQ(ConversionProgress(1, 250), 0);
+    EXPECT_EQ(ConversionProgress(3, 250), 1);
+    EXPECT_EQ(ConversionProgress(250, 250), 100);
+    EXPECT_EQ(ConversionProgress(1, 3), 33);
+    EXPECT_EQ(ConversionProgress(2, 3), 66);
+    EXPECT_EQ(ConversionProgress(3, 3), 100);
+    EXPECT_EQ(ConversionProgress(0, 0), 0);
+    EXPECT_EQ(ConversionProgress(9, 3), 100);
+    EXPECT_EQ(ConversionProgress(99, 99), 100);
+}
+
+TEST(StartConversion, FolderChecksAndListChoice) {
+    testkit::TempFolder dir;
+    FakeConverters fakes;
+    RecordingFeedback fb;
+
+    std::string folder = kNoFolderChosenText;
+    EXPECT_FALSE(StartConversion(folder, dir / "x.clg", fb, fakes.Make()).has_value());
+    EXPECT_EQ(fb.Messages(), std::vector<std::string>{Message(7).text});
+
+    // Two missing levels cannot be made in one step.
+    fb.events.clear();
+    folder = dir / "a/b";
+    EXPECT_FALSE(StartConversion(folder, dir / "x.clg", fb, fakes.Make()).has_value());
+    EXPECT_EQ(fb.Messages(), std::vector<std::string>{Message(8).text});
+
+    // A relative folder is resolved, shown in full and created.
+    fb.events.clear();
+    const auto previous = std::filesystem::current_path();
+    std::filesystem::current_path(dir.path());
+    folder = "rel/../made";
+    auto cancelled = StartConversion(folder, std::nullopt, fb, fakes.Make());
+    std::filesystem::current_path(previous);
+    EXPECT_FALSE(cancelled.has_value());
+    EXPECT_EQ(folder, std::filesystem::path(dir / "made").lexically_normal().string());
+    EXPECT_TRUE(std::filesystem::is_directory(dir / "made"));
+    EXPECT_TRUE(fb.Messages().empty());
+
+    fb.events.clear();
+    EXPECT_FALSE(StartConversion(folder, dir / "none.clg", fb, fakes.Make()).has_value());
+    EXPECT_EQ(fb.Messages(), std::vector<std::string>{Message(9).text});
+
+    fb.events.clear();
+    testkit::WriteFile(dir / "mine.clg", ListBytes(1, "/g", {{kTypeSeq, 0, 5}}));
+    auto r = StartConversion(folder, dir / "mine.clg", fb, fakes.Make());
+    ASSERT_TRUE(r.has_value());
+    EXPECT_EQ(r->filesMade, 1);
+    EXPECT_EQ(fakes.calls.back(), "seq 5 /g/GAME.BIN " + (dir / "made/mine") + "_000");
+}
+
+} // namespace
+} // namespace sonvex
