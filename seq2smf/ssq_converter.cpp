@@ -1,0 +1,98 @@
+// The "SSsq" converter: header block from 16 bytes before the magic, then the shared
+// event translation with one-byte pitch bends and tempos in beats per minute.
+#include "seq2smf/ssq_converter.h"
+
+#include <cinttypes>
+#include <cstdio>
+#include <limits>
+
+#include "chunkfile/chunk_file.h"
+#include "platform/byte_cursor.h"
+#include "platform/messages.h"
+#include "seq2smf/seq_translator.h"
+#include "seq2smf/smf_writer.h"
+
+namespace sonvex {
+
+namespace {
+
+constexpr int kMessageGameFile = 17;
+constexpr int kMessageOutputFile = 18;
+
+std::string Hex(uint64_t value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "0x%08" PRIX64, value);
+    return text;
+}
+
+} // namespace
+
+SeqConversion ConvertSsq(uint64_t offset, const std::string& gamePath, const std::string& smfStem,
+                         Feedback& feedback) {
+    SeqConversion conversion;
+    const std::string item = "SSsq at " + Hex(offset);
+    auto fail = [&conversion](ConvertResult result, std::string text) {
+        conversion.result = result;
+        conversion.diagnostic = std::move(text);
+        return conversion;
+    };
+
+    ChunkFile game;
+    if (!game.OpenRead(gamePath)) {
+        ShowNumberedMessage(feedback, kMessageGameFile);
+        return fail(ConvertResult::OpenFailed, "cannot open game file " + gamePath);
+    }
+    if (offset < static_cast<uint64_t>(-kSsqBlockStart)) {
+        // The division and tempo would lie before the start of the file.
+        return fail(ConvertResult::CannotConvert, item + ": header block would begin before the file");
+    }
+
+    uint8_t block[kSsqBlockSize] = {};
+    const auto blockStart = static_cast<int64_t>(offset) + kSsqBlockStart;
+    if (offset > static_cast<uint64_t>(std::numeric_limits<int64_t>::max() / 2) ||
+        game.Seek(blockStart, SeekOrigin::Begin) < 0 || game.Read(block, kSsqBlockSize) != kSsqBlockSize) {
+        return fail(ConvertResult::InputEnded, item + ": header block cut short by the end of the file");
+    }
+    ByteCursor cursor(block, sizeof block);
+    cursor.seek(static_cast<size_t>(kSsqDivisionAt - kSsqBlockStart));
+    const uint16_t division = cursor.u16le();
+    cursor.seek(static_cast<size_t>(kSsqTempoAt - kSsqBlockStart));
+    const uint32_t beatsPerMinute = cursor.u32le();
+
+    const std::string path = smfStem + ".mid";
+    SmfWriter writer;
+    if (!writer.BeginSmf(path, division, MicrosecondsPerQuarter(beatsPerMinute), 4, 2)) {
+        ShowNumberedMessage(feedback, kMessageOutputFile);
+        return fail(ConvertResult::OpenFailed, item + ": cannot create " + path);
+    }
+    // Back one byte: the last byte of the block is the first event byte.
+    game.Seek(-1, SeekOrigin::Current);
+
+    SeqTranslator translator(game, SeqDialect::Ssq);
+    translator.Reset();
+    int64_t at = 0;
+    switch (translator.TranslateTrack(writer, &at)) {
+    case TrackOutcome::Ended:
+        break;
+    case TrackOutcome::DeltaTooLarge:
+        writer.AbandonSmf();
+        return fail(ConvertResult::CannotConvert,
+                    item + ": event at " + Hex(static_cast<uint64_t>(at)) + ": delta time above 0x0FFFFFFF");
+    case TrackOutcome::InputEnded:
+        writer.AbandonSmf();
+        return fail(ConvertResult::InputEnded,
+                    item + ": event at " + Hex(static_cast<uint64_t>(at)) + " cut short by the end of the file");
+    case TrackOutcome::WriteFailed:
+        writer.AbandonSmf();
+        ShowNumberedMessage(feedback, kMessageOutputFile);
+        return fail(ConvertResult::OpenFailed, item + ": writing " + path + " failed");
+    }
+    if (!writer.FinishSmf()) {
+        ShowNumberedMessage(feedback, kMessageOutputFile);
+        return fail(ConvertResult::OpenFailed, item + ": writing " + path + " failed");
+    }
+    conversion.smfFilesMade = 1;
+    return conversion;
+}
+
+} // namespace sonvex
