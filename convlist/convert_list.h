@@ -109,6 +109,7 @@ public:
 
 private:
     std::FILE* file_ = nullptr;
+    bool lastWrite_ = false; // the last transfer was a write (stdio needs a seek before switching)
 };
 
 } // namespace sonvex
