@@ -1,0 +1,33 @@
+// One VAB sound bank (VH attributes and VB samples, each at an offset in a game file)
+// into one DLS collection file.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/feedback.h"
+#include "platform/guid.h"
+#include "platform/result_code.h"
+
+namespace sonvex {
+
+struct VabConvertOptions {
+    // The collection's "dlid"; a new GUID when empty (tests pass a fixed one).
+    std::optional<Guid> collectionId;
+};
+
+// Returns Done (0), CannotConvert (1: a limit or value outside the format; output
+// deleted), InputEnded (2: a read came up short; output deleted), PartlyDone (3: the VB
+// ran out after at least one wave; the collection is complete with the waves found) or
+// OpenFailed (-1: a file could not be opened, or the output could not be written and has
+// been deleted; the message has been shown). `listTitle` goes into the INFO names.
+ConvertResult ConvertVabToDls(uint64_t vhOffset, uint64_t vbOffset, const std::string& vhPath,
+                              const std::string& vbPath, const std::string& dlsPath, std::string_view listTitle,
+                              Feedback& feedback);
+ConvertResult ConvertVabToDls(uint64_t vhOffset, uint64_t vbOffset, const std::string& vhPath,
+                              const std::string& vbPath, const std::string& dlsPath, std::string_view listTitle,
+                              Feedback& feedback, const VabConvertOptions& options);
+
+} // namespace sonvex

@@ -1,0 +1,143 @@
+// Reading and checking the VH records shared by the bank converter and the scanner.
+#include "bank2dls/vab_records.h"
+
+#include "chunkfile/chunk_file.h"
+#include "platform/byte_cursor.h"
+
+namespace sonvex {
+
+VabHeader ParseVabHeader(std::span<const uint8_t, kVabHeaderSize> bytes) {
+    ByteCursor cursor(bytes);
+    VabHeader header;
+    cursor.seek(18);
+    header.programCount = cursor.u16le();
+    header.toneCount = cursor.u16le();
+    header.vagCount = cursor.u16le();
+    return header;
+}
+
+ProgramRecord ParseProgramRecord(std::span<const uint8_t, kProgramRecordSize> bytes) {
+    ByteCursor cursor(bytes);
+    ProgramRecord program;
+    program.toneCount = cursor.u8();
+    program.volume = cursor.u8();
+    cursor.seek(4);
+    program.pan = cursor.u8();
+    return program;
+}
+
+ToneRecord ParseToneRecord(std::span<const uint8_t, kToneRecordSize> bytes) {
+    ByteCursor cursor(bytes);
+    ToneRecord tone;
+    cursor.seek(1);
+    tone.mode = cursor.u8();
+    tone.volume = cursor.u8();
+    tone.pan = cursor.u8();
+    tone.centreNote = cursor.u8();
+    tone.fineTune = cursor.u8();
+    tone.lowKey = cursor.u8();
+    tone.highKey = cursor.u8();
+    cursor.seek(12);
+    tone.bendDown = cursor.u8();
+    tone.bendUp = cursor.u8();
+    cursor.seek(16);
+    tone.adsr1 = cursor.u16le();
+    tone.adsr2 = cursor.u16le();
+    cursor.seek(22);
+    tone.vagNumber = cursor.s16le();
+    return tone;
+}
+
+VabCheck CheckVabCounts(const VabHeader& header) {
+    if (header.toneCount > kMaxTones || header.programCount > kMaxPrograms) {
+        return VabCheck::FormatError;
+    }
+    return VabCheck::Ok;
+}
+
+VabCheck CheckVagCount(const VabHeader& header) {
+    return header.vagCount > kMaxVags ? VabCheck::FormatError : VabCheck::Ok;
+}
+
+VabCheck CheckProgramRecord(const ProgramRecord& program) {
+    return program.toneCount > kMaxTonesPerProgram ? VabCheck::FormatError : VabCheck::Ok;
+}
+
+VabCheck CheckToneRecord(const ToneRecord& tone) {
+    return tone.vagNumber > kMaxVagNumber ? VabCheck::FormatError : VabCheck::Ok;
+}
+
+namespace {
+
+// Reads exactly `N` bytes at `position`; false on a short read or an unreachable position.
+template <size_t N>
+bool ReadAt(ChunkFile& file, int64_t position, std::array<uint8_t, N>& bytes) {
+    if (position < 0 || file.Seek(position, SeekOrigin::Begin) != position) {
+        return false;
+    }
+    return file.Read(bytes.data(), static_cast<int64_t>(N)) == static_cast<int64_t>(N);
+}
+
+} // namespace
+
+bool ReadVabHeader(ChunkFile& file, int64_t base, VabHeader& header) {
+    std::array<uint8_t, kVabHeaderSize> bytes{};
+    if (!ReadAt(file, base, bytes)) {
+        return false;
+    }
+    header = ParseVabHeader(bytes);
+    return true;
+}
+
+bool ReadProgramRecord(ChunkFile& file, int64_t base, int slot, ProgramRecord& program) {
+    std::array<uint8_t, kProgramRecordSize> bytes{};
+    if (!ReadAt(file, base + ProgramRecordOffset(slot), bytes)) {
+        return false;
+    }
+    program = ParseProgramRecord(bytes);
+    return true;
+}
+
+bool ReadToneRecord(ChunkFile& file, int64_t base, int k, int j, ToneRecord& tone) {
+    std::array<uint8_t, kToneRecordSize> bytes{};
+    if (!ReadAt(file, base + ToneRecordOffset(k, j), bytes)) {
+        return false;
+    }
+    tone = ParseToneRecord(bytes);
+    return true;
+}
+
+VabCheck ValidateVabHeader(ChunkFile& file, int64_t base, VabHeader& header) {
+    if (!ReadVabHeader(file, base, header)) {
+        return VabCheck::ShortRead;
+    }
+    if (CheckVabCounts(header) != VabCheck::Ok) {
+        return VabCheck::FormatError;
+    }
+    int k = 0;
+    for (int slot = 0; slot < kProgramSlots && k < header.programCount; ++slot) {
+        ProgramRecord program;
+        if (!ReadProgramRecord(file, base, slot, program)) {
+            return VabCheck::ShortRead;
+        }
+        if (CheckProgramRecord(program) != VabCheck::Ok) {
+            return VabCheck::FormatError;
+        }
+        if (program.toneCount == 0) {
+            continue;
+        }
+        for (int j = 0; j < program.toneCount; ++j) {
+            ToneRecord tone;
+            if (!ReadToneRecord(file, base, k, j, tone)) {
+                return VabCheck::ShortRead;
+            }
+            if (CheckToneRecord(tone) != VabCheck::Ok) {
+                return VabCheck::FormatError;
+            }
+        }
+        ++k;
+    }
+    return CheckVagCount(header);
+}
+
+} // namespace sonvex

@@ -1,0 +1,177 @@
+// Sample search in the VB and the decoding of one sample into a DLS wave.
+#include "bank2dls/vag_wave.h"
+
+#include <array>
+
+#include "bank2dls/adpcm_decoder.h"
+#include "bank2dls/vab_records.h"
+
+namespace sonvex {
+
+VagSearch FindNextVag(ChunkFile& vb) {
+    std::array<uint8_t, kAdpcmBlockSize> window{};
+    while (true) {
+        const int64_t p = vb.Tell();
+        if (vb.Read(window.data(), kAdpcmBlockSize) != static_cast<int64_t>(kAdpcmBlockSize)) {
+            return VagSearch::Ended;
+        }
+        bool zero = true;
+        for (uint8_t b : window) {
+            if (b != 0) {
+                zero = false;
+                break;
+            }
+        }
+        if (zero) {
+            uint8_t next[2];
+            if (vb.Read(next, 2) != 2) {
+                return VagSearch::Ended;
+            }
+            if (IsVagStartFlags(next[1])) {
+                vb.Seek(p, SeekOrigin::Begin);
+                return VagSearch::Found;
+            }
+        }
+        vb.Seek(p + 1, SeekOrigin::Begin);
+    }
+}
+
+namespace {
+
+constexpr uint8_t kFlagLoopEnd = 3;
+constexpr uint8_t kFlagEnd = 1;
+constexpr uint8_t kFlagLoopStart = 6;
+constexpr uint8_t kFlagSkip = 7;
+constexpr uint8_t kMaxFlags = 7;
+constexpr int64_t kBlockPcmBytes = 2 * kAdpcmBlockSamples; // 56
+
+void WriteFormatChunk(ChunkFile& out, BankWriterState& state) {
+    ChunkInfo fmt;
+    out.CreateChunk(fmt, FourCC("fmt "));
+    out.WriteU16le(1);     // PCM
+    out.WriteU16le(1);     // mono
+    out.WriteU32le(44100); // every wave is declared at 44100 Hz; regions set the pitch
+    out.WriteU32le(88200); // bytes per second
+    out.WriteU16le(2);     // block align
+    out.WriteU16le(16);    // bits per sample
+    out.WriteU16le(0);     // extra bytes
+    CloseChunk(out, fmt, state);
+}
+
+void WriteLoopRecord(ChunkFile& out, const VagLoop& loop) {
+    out.WriteU32le(16);
+    out.WriteU32le(0); // forward loop
+    out.WriteU32le(loop.start);
+    out.WriteU32le(loop.length);
+}
+
+// Reads and decodes blocks into the open "data" chunk until a stop.
+ConvertResult DecodeBlocks(ChunkFile& out, ChunkFile& vb, VagLoop& loop) {
+    PredictorHistory history;
+    int64_t pcmBytes = 0;
+    std::array<uint8_t, kAdpcmBlockSize> block{};
+    std::array<int16_t, kAdpcmBlockSamples> pcm{};
+    std::array<uint8_t, 2 * kAdpcmBlockSamples> pcmBytesOut{};
+    while (true) {
+        if (vb.Read(block.data(), 2) != 2) {
+            return ConvertResult::InputEnded;
+        }
+        const uint8_t flags = block[1];
+        if (flags > kMaxFlags) {
+            return ConvertResult::CannotConvert;
+        }
+        bool last = false;
+        switch (flags) {
+        case kFlagLoopStart:
+            loop.start = pcmBytes == 0 ? 0 : static_cast<uint32_t>(pcmBytes / 2 - 1);
+            loop.count = 1;
+            break;
+        case kFlagLoopEnd:
+            loop.length = static_cast<uint32_t>((pcmBytes + kBlockPcmBytes) / 2 - loop.start - 1);
+            last = true;
+            break;
+        case kFlagEnd:
+            last = true;
+            break;
+        case kFlagSkip:
+            // The block's data is consumed but yields no samples.
+            if (vb.Read(block.data() + 2, kAdpcmBlockSize - 2) != static_cast<int64_t>(kAdpcmBlockSize - 2)) {
+                return ConvertResult::InputEnded;
+            }
+            return ConvertResult::Done;
+        default:
+            break;
+        }
+        if (vb.Read(block.data() + 2, kAdpcmBlockSize - 2) != static_cast<int64_t>(kAdpcmBlockSize - 2)) {
+            return ConvertResult::InputEnded;
+        }
+        if (DecodeAdpcmBlock(block, history, pcm) != AdpcmBlockResult::Ok) {
+            return ConvertResult::CannotConvert;
+        }
+        for (size_t n = 0; n < kAdpcmBlockSamples; ++n) {
+            const auto v = static_cast<uint16_t>(pcm[n]);
+            pcmBytesOut[2 * n] = static_cast<uint8_t>(v);
+            pcmBytesOut[2 * n + 1] = static_cast<uint8_t>(v >> 8);
+        }
+        out.Write(pcmBytesOut.data(), static_cast<int64_t>(pcmBytesOut.size()));
+        pcmBytes += kBlockPcmBytes;
+        if (last) {
+            return ConvertResult::Done;
+        }
+    }
+}
+
+} // namespace
+
+ConvertResult DecodeVagWave(ChunkFile& out, ChunkFile& vb, int index, BankWriterState& state) {
+    WriteFormatChunk(out, state);
+
+    // Written with a loop count of 1, rewritten once the blocks have told the loop.
+    ChunkInfo wsmp;
+    out.CreateChunk(wsmp, FourCC("wsmp"));
+    const int64_t headerPosition = out.Tell();
+    out.WriteU32le(20);
+    out.WriteU16le(60); // unity note
+    out.WriteU16le(0);  // fine tune
+    out.WriteU32le(0);  // attenuation
+    out.WriteU32le(3);  // options
+    out.WriteU32le(1);  // loop count
+    const int64_t loopPosition = out.Tell();
+    VagLoop loop;
+    WriteLoopRecord(out, loop);
+    CloseChunk(out, wsmp, state);
+
+    ChunkInfo data;
+    out.CreateChunk(data, FourCC("data"));
+    const ConvertResult decoded = DecodeBlocks(out, vb, loop);
+    if (decoded != ConvertResult::Done) {
+        return decoded;
+    }
+    CloseChunk(out, data, state);
+
+    out.Seek(loopPosition, SeekOrigin::Begin);
+    WriteLoopRecord(out, loop);
+    out.Seek(headerPosition, SeekOrigin::Begin);
+    out.WriteU32le(20);
+    out.WriteU16le(60);
+    out.WriteU16le(0);
+    out.WriteU32le(0);
+    out.WriteU32le(3);
+    out.WriteU32le(loop.count);
+
+    if (loop.count == 1) {
+        const auto vagByte = static_cast<uint8_t>((index + 1) % 256);
+        for (const RegionLoopEntry& entry : state.regionLoops) {
+            if (entry.vagNumber == vagByte) {
+                out.Seek(entry.loopPosition - 4, SeekOrigin::Begin);
+                out.WriteU32le(1);
+                WriteLoopRecord(out, loop);
+            }
+        }
+    }
+    out.Seek(0, SeekOrigin::End);
+    WriteInfoList(out, InfoKind::Wave, index, state);
+    return ConvertResult::Done;
+}
+
+} // namespace sonvex

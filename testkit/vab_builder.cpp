@@ -1,0 +1,119 @@
+// VAB bytes from program, tone and sample descriptions.
+#include "testkit/vab_builder.h"
+
+namespace sonvex::testkit {
+
+VabBuilder& VabBuilder::program(int slot, VabProgramSpec spec) {
+    programs_[slot] = std::move(spec);
+    return *this;
+}
+
+VabBuilder& VabBuilder::sample(Bytes vag, size_t gapAfter, uint8_t gapByte) {
+    samples_.push_back(std::move(vag));
+    gaps_.push_back(Bytes(gapAfter, gapByte));
+    return *this;
+}
+
+VabBuilder& VabBuilder::vbLead(size_t bytes, uint8_t value) {
+    lead_.assign(bytes, value);
+    return *this;
+}
+
+VabBuilder& VabBuilder::programCount(uint16_t n) {
+    programCount_ = n;
+    return *this;
+}
+
+VabBuilder& VabBuilder::toneCount(uint16_t n) {
+    toneCount_ = n;
+    return *this;
+}
+
+VabBuilder& VabBuilder::vagCount(uint16_t n) {
+    vagCount_ = n;
+    return *this;
+}
+
+Bytes VabBuilder::BuildVh() const {
+    uint32_t nonEmpty = 0;
+    uint32_t tones = 0;
+    for (const auto& [slot, spec] : programs_) {
+        const size_t count = spec.toneCountField ? *spec.toneCountField : spec.tones.size();
+        if (count != 0) {
+            ++nonEmpty;
+            tones += static_cast<uint32_t>(spec.tones.size());
+        }
+    }
+    const uint32_t vhSize = 2080 + 512 * nonEmpty + 512;
+    ByteBuilder vh;
+    vh.text("pBAV").u32le(7).u32le(0);
+    vh.u32le(vhSize + static_cast<uint32_t>(BuildVb().size())); // bank size
+    vh.u16le(0xEEEE);                                           // reserved
+    vh.u16le(programCount_ ? *programCount_ : nonEmpty);
+    vh.u16le(toneCount_ ? *toneCount_ : tones);
+    vh.u16le(vagCount_ ? *vagCount_ : static_cast<uint32_t>(samples_.size()));
+    vh.u8(127).u8(64).u8(0).u8(0).u32le(0xFFFFFFFF); // master volume, pan, attributes, reserved
+
+    for (int slot = 0; slot < 128; ++slot) {
+        auto it = programs_.find(slot);
+        if (it == programs_.end()) {
+            vh.fill(16, 0);
+            continue;
+        }
+        const VabProgramSpec& p = it->second;
+        const size_t count = p.toneCountField ? *p.toneCountField : p.tones.size();
+        vh.u8(static_cast<uint32_t>(count)).u8(p.volume).u8(p.priority).u8(p.mode).u8(p.pan).u8(0);
+        vh.u16le(0).u32le(0xFFFFFFFF).u32le(0xFFFFFFFF);
+    }
+    for (const auto& [slot, p] : programs_) {
+        const size_t count = p.toneCountField ? *p.toneCountField : p.tones.size();
+        if (count == 0) {
+            continue;
+        }
+        for (size_t j = 0; j < 16; ++j) {
+            if (j >= p.tones.size()) {
+                vh.fill(32, 0);
+                continue;
+            }
+            const VabToneSpec& t = p.tones[j];
+            vh.u8(t.priority).u8(t.mode).u8(t.volume).u8(t.pan).u8(t.centreNote).u8(t.fineTune);
+            vh.u8(t.lowKey).u8(t.highKey).u8(t.vibratoWidth).u8(t.vibratoTime).u8(t.portaWidth).u8(t.portaTime);
+            vh.u8(t.bendDown).u8(t.bendUp).u8(0xB1).u8(0xB2);
+            vh.u16le(t.adsr1).u16le(t.adsr2);
+            vh.u16le(static_cast<uint16_t>(t.programSet ? t.program : slot));
+            vh.u16le(static_cast<uint16_t>(t.vagNumber));
+            vh.u16le(0xC0).u16le(0xC1).u16le(0xC2).u16le(0xC3);
+        }
+    }
+    // Sample sizes in units of 8 bytes; entry 0 is unused.
+    vh.u16le(0);
+    for (size_t i = 0; i < 255; ++i) {
+        vh.u16le(i < samples_.size() ? static_cast<uint32_t>(samples_[i].size() / 8) : 0);
+    }
+    return vh.take();
+}
+
+Bytes VabBuilder::BuildVb() const {
+    ByteBuilder vb;
+    vb.append(lead_);
+    for (size_t i = 0; i < samples_.size(); ++i) {
+        vb.append(samples_[i]).append(gaps_[i]);
+    }
+    return vb.take();
+}
+
+VabProgramSpec Program(std::vector<VabToneSpec> tones) {
+    VabProgramSpec p;
+    p.tones = std::move(tones);
+    return p;
+}
+
+VabToneSpec Tone(int16_t vag, uint8_t lowKey, uint8_t highKey) {
+    VabToneSpec t;
+    t.vagNumber = vag;
+    t.lowKey = lowKey;
+    t.highKey = highKey;
+    return t;
+}
+
+} // namespace sonvex::testkit
