@@ -1,0 +1,121 @@
+// Reads the narrow SMF subset that the segment builder accepts (format 0, one track,
+// every event with its own status byte) by walking its events from the first one to
+// the end of track, each stamped with its time in music time.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string>
+
+#include "chunkfile/chunk_file.h"
+#include "segment/segment_format.h"
+
+namespace sonvex {
+
+// Music time counts 768 ticks per quarter note.
+constexpr int32_t kMusicTicksPerQuarter = 768;
+// The first event follows the 14-byte header chunk and the 8-byte track chunk header.
+constexpr int64_t kFirstEventOffset = 22;
+
+// The first 16 bytes of the file, read in one go; all fields big-endian.
+struct SmfHeaderCheck {
+    uint8_t id[4]{};            // +0, 4 bytes: "MThd"
+    uint32_t headerLength = 0;  // +4, u32: 6
+    uint16_t format = 0;        // +8, u16: 0
+    uint16_t trackCount = 0;    // +10, u16: 1
+    uint16_t division = 0;      // +12, u16: ticks per quarter note (SMPTE not recognised)
+    uint8_t trackIdStart[2]{};  // +14, 2 bytes: start of "MTrk", not tested
+};
+constexpr size_t kSmfHeaderCheckSize = 16;
+
+// One accepted event as a walk's action receives it.
+struct SmfEvent {
+    int32_t time = 0;    // music time, this event's own delta included
+    int64_t offset = 0;  // file offset of the status byte
+    uint8_t status = 0;  // status byte as read: 0x80..0xEF, 0xF0 or 0xFF
+    uint8_t metaType = 0; // meta events: the type byte
+    uint8_t data1 = 0;   // channel events: first data byte (program for 0xCn)
+    uint8_t data2 = 0;   // channel events: second data byte
+    std::span<const uint8_t> data; // meta events: the data bytes read
+
+    uint8_t Kind() const { return static_cast<uint8_t>(status & 0xF0); }
+    uint8_t Channel() const { return static_cast<uint8_t>(status & 0x0F); }
+    bool IsMeta(uint8_t type) const { return status == 0xFF && metaType == type; }
+};
+
+constexpr uint8_t kMetaText = 0x01;
+constexpr uint8_t kMetaCopyright = 0x02;
+constexpr uint8_t kMetaTrackName = 0x03;
+constexpr uint8_t kMetaMarker = 0x06;
+constexpr uint8_t kMetaCuePoint = 0x07;
+constexpr uint8_t kMetaEndOfTrack = 0x2F;
+constexpr uint8_t kMetaTempo = 0x51;
+constexpr uint8_t kMetaTimeSignature = 0x58;
+
+class SmfReader {
+public:
+    // Returns false to end the walk as a failure (the action sets its own reason).
+    using Action = std::function<bool(const SmfEvent&)>;
+
+    explicit SmfReader(ChunkFile& file) : file_(file) {}
+
+    // Reads the 16 header bytes from offset 0 and checks them; also refuses a
+    // division of 0, which has no music-time ratio.
+    bool CheckHeader();
+    uint16_t Division() const { return division_; }
+    // 768 divided by the division.
+    double MusicTimeRatio() const { return ratio_; }
+
+    // Walks from the first event to the end of track, calling `action` for every
+    // accepted event. False on any failure; Failure() then tells what and where.
+    bool Walk(const Action& action);
+    // Music time after the end-of-track event of the last complete walk.
+    int32_t EndTime() const { return endTime_; }
+    const std::string& Failure() const { return failure_; }
+
+    // Music delta of one delta in ticks: rounded by itself, never from the absolute time.
+    static int64_t MusicDelta(uint32_t ticks, double ratio);
+
+private:
+    bool Fail(int64_t offset, const std::string& what);
+    bool ReadByte(uint8_t& b);
+    bool ReadDelta(uint32_t& delta);
+
+    ChunkFile& file_;
+    uint16_t division_ = 0;
+    double ratio_ = 0.0;
+    int32_t endTime_ = 0;
+    std::string failure_;
+    uint8_t data_[256]{}; // meta data: the length byte allows up to 255
+};
+
+// The number at the start of a text event, as atol reads it on a platform whose long
+// has 32 bits: blanks, an optional sign, digits; clamped to the 32-bit range.
+int32_t ParseDecimal(std::span<const uint8_t> text);
+// The repeat count after one more text event: raised to the number (compared as
+// unsigned), and above 126 it means "forever".
+uint32_t UpdateRepeatCount(uint32_t count, std::span<const uint8_t> text);
+
+enum class LoopMarker { None, Start, End };
+// "Loop_Start" or "Loop_End" in any letter case, up to the first NUL of the marker.
+LoopMarker ClassifyMarker(std::span<const uint8_t> text);
+
+// Beats per minute of a tempo event's three bytes of microseconds per quarter note;
+// 0 when the count is 0 (such an event is not used).
+double TempoFromMicroseconds(uint32_t microseconds);
+
+// The values the sequence walk gathers for the segment header and the time-signature track.
+struct SequenceValues {
+    uint32_t repeats = 0;
+    int32_t loopStart = 0;
+    int32_t loopEnd = 0;
+    // Without any time-signature event the segment says 4/4 at time 0, one grid per beat.
+    TimeSignatureItem timeSignature{0, 4, 4, 1};
+    bool timeSignatureSeen = false;
+
+    // Takes a text, marker or time-signature event; ignores every other event.
+    void Take(const SmfEvent& event);
+};
+
+} // namespace sonvex
