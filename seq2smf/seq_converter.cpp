@@ -66,7 +66,7 @@ SeqConversion ConvertSeq(uint64_t offset, const std::string& gamePath, const std
     SeqTranslator translator(game, SeqDialect::Seq);
     SmfWriter writer;
     while (true) {
-        const std::string sequence = item + ", sequence " + std::to_string(header.id);
+        const std::string sequence = numbered ? item + ", sequence " + std::to_string(header.id) : item;
         uint8_t numerator = header.numerator;
         uint8_t denominator = header.denominatorExponent;
         if (numerator == 0 && denominator == 0) {
