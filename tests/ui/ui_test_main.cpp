@@ -1,0 +1,14 @@
+// Test entry point for the widget tests: one QApplication for all of them.
+#include <QApplication>
+#include <gtest/gtest.h>
+
+int main(int argc, char** argv) {
+    // Listing the tests happens at build time without a display; the offscreen
+    // platform serves both listing and running when no platform is chosen.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+    QApplication application(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

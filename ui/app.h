@@ -1,0 +1,28 @@
+// The application object: reads the settings, runs the main dialog modally and writes
+// the settings back when the dialog was closed (not when it ended with Enter).
+#pragma once
+
+#include <filesystem>
+#include <functional>
+
+namespace sonvex::ui {
+
+class MainDialog;
+
+class App {
+public:
+    // `programFolder` holds the settings file and the convert lists.
+    explicit App(std::filesystem::path programFolder);
+
+    // Runs the main dialog until it ends. `onOpen`, when given, is called with the
+    // dialog after it is filled and before it runs (tests drive it from there).
+    // Returns the program's exit status.
+    int Run(const std::function<void(MainDialog&)>& onOpen = {});
+
+    std::filesystem::path SettingsFile() const;
+
+private:
+    std::filesystem::path programFolder_;
+};
+
+} // namespace sonvex::ui

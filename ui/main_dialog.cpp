@@ -1,0 +1,285 @@
+// The main dialog's layout in dialog units, its commands and its Feedback.
+#include "ui/main_dialog.h"
+
+#include <QApplication>
+#include <QFrame>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStatusBar>
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+
+#include "analysis/analysis_run.h"
+#include "convert/batch_conversion.h"
+#include "platform/messages.h"
+#include "ui/dialog_services.h"
+#include "ui/dialog_units.h"
+#include "ui/icons.h"
+#include "ui/list_editor_dialog.h"
+#include "ui/ui_texts.h"
+
+namespace sonvex::ui {
+namespace {
+
+constexpr int kStatusFontPixels = 12;
+
+// Layout of the dialog in dialog units (x, y, width, height).
+constexpr int kDialogWidth = 127;
+constexpr int kDialogHeight = 49;
+constexpr int kLineY = 36; // the etched line above the status bar
+
+QString Qs(const std::string& s) {
+    return QString::fromStdString(s);
+}
+
+} // namespace
+
+MainDialog::MainDialog(std::string programFolder, QWidget* parent)
+    : QDialog(parent), programFolder_(std::move(programFolder)) {
+    BuildWidgets();
+}
+
+QPushButton* MainDialog::AddButton(const char* text, const char* name, int x) {
+    auto* button = new QPushButton(QString::fromUtf8(text), this);
+    button->setObjectName(name);
+    // Enter in a box is the dialog's own command, never a button's.
+    button->setAutoDefault(false);
+    button->setDefault(false);
+    const DialogUnits units = DialogUnits::FromFont(font());
+    button->setGeometry(units.Rect(x, 24, 24, 11));
+    return button;
+}
+
+void MainDialog::BuildWidgets() {
+    setObjectName("mainDialog");
+    setWindowTitle(QString::fromUtf8(kMainCaption));
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    setWindowIcon(ProgramIcon());
+    setFont(DialogFont());
+    const DialogUnits units = DialogUnits::FromFont(font());
+
+    auto* inputLabel = new QLabel(QString::fromUtf8(kLabelInputFile), this);
+    inputLabel->setGeometry(units.Rect(8, 2, 31, 8));
+    auto* outputLabel = new QLabel(QString::fromUtf8(kKeyOutputFolder), this);
+    outputLabel->setGeometry(units.Rect(8, 11, 31, 8));
+
+    inputEdit_ = new QLineEdit(this);
+    inputEdit_->setObjectName("inputEdit");
+    inputEdit_->setGeometry(units.Rect(40, 0, 87, 12));
+    outputEdit_ = new QLineEdit(this);
+    outputEdit_->setObjectName("outputEdit");
+    outputEdit_->setGeometry(units.Rect(40, 11, 87, 12));
+
+    auto* analyze = AddButton(kButtonAnalyze, "analyzeButton", 6);
+    auto* convert = AddButton(kButtonConvert, "convertButton", 30);
+    auto* folder = AddButton(kButtonFolder, "folderButton", 54);
+    auto* listen = AddButton(kButtonListen, "listenButton", 78);
+    auto* list = AddButton(kButtonList, "listButton", 102);
+    connect(analyze, &QPushButton::clicked, this, &MainDialog::Analyze);
+    connect(convert, &QPushButton::clicked, this, &MainDialog::Convert);
+    connect(folder, &QPushButton::clicked, this, &MainDialog::ChooseOutputFolder);
+    connect(list, &QPushButton::clicked, this, &MainDialog::EditList);
+    // The preview dialog is not part of the program yet: the button says so and does nothing.
+    listen->setEnabled(false);
+    listen->setToolTip(QString::fromUtf8(kListenComingTip));
+
+    progress_ = new QProgressBar(this);
+    progress_->setObjectName("progressBar");
+    progress_->setOrientation(Qt::Vertical);
+    progress_->setTextVisible(false);
+    progress_->setGeometry(units.Rect(0, 0, 6, 34));
+    progress_->setValue(0);
+
+    auto* line = new QFrame(this);
+    line->setFrameShape(QFrame::HLine);
+    line->setFrameShadow(QFrame::Sunken);
+    line->setGeometry(units.X(0), units.Y(kLineY), units.X(126), 2);
+
+    statusBar_ = new QStatusBar(this);
+    statusBar_->setObjectName("statusBar");
+    statusBar_->setSizeGripEnabled(false);
+    statusBar_->setStyleSheet("QStatusBar::item { border: none; }");
+    statusPane_ = new QLabel(QString::fromUtf8(kReadyText), statusBar_);
+    statusPane_->setObjectName("statusPane");
+    statusPane_->setFont(DialogFontPixels(kStatusFontPixels));
+    statusBar_->addWidget(statusPane_, 1);
+
+    // The status bar docks at the bottom; the dialog grows when the bar is taller than
+    // the room the layout leaves under the line.
+    const int width = units.X(kDialogWidth);
+    const int barHeight = statusBar_->sizeHint().height();
+    const int height = std::max(units.Y(kDialogHeight), units.Y(kLineY) + 2 + barHeight);
+    statusBar_->setGeometry(0, height - barHeight, width, barHeight);
+    setFixedSize(width, height);
+}
+
+void MainDialog::showEvent(QShowEvent* event) {
+    if (!opened_) {
+        opened_ = true;
+        Show();
+        statusPane_->setText(QString::fromUtf8(kReadyText));
+        progress_->setRange(0, 100);
+    }
+    QDialog::showEvent(event);
+}
+
+void MainDialog::SetSettings(const AppSettings& settings) {
+    inputFile_ = settings.inputFile;
+    outputFolder_ = settings.outputFolder;
+    fileType_ = settings.fileType;
+}
+
+AppSettings MainDialog::Settings() const {
+    return AppSettings{inputFile_, outputFolder_, fileType_};
+}
+
+QString MainDialog::StatusText() const {
+    return statusPane_->text();
+}
+
+int MainDialog::Progress() const {
+    return progress_->value();
+}
+
+void MainDialog::Store() {
+    inputFile_ = inputEdit_->text().toStdString();
+    outputFolder_ = outputEdit_->text().toStdString();
+}
+
+void MainDialog::Show() {
+    inputEdit_->setText(Qs(inputFile_));
+    outputEdit_->setText(Qs(outputFolder_));
+}
+
+void MainDialog::Analyze() {
+    Store();
+    if (inputFile_ == kNoGameFileText) {
+        inputFile_.clear();
+    }
+    std::error_code ec;
+    if (!inputFile_.empty() &&
+        (!std::filesystem::exists(inputFile_, ec) || std::filesystem::is_directory(inputFile_, ec))) {
+        inputFile_.clear();
+    }
+    const QString initialFolder =
+        inputFile_.empty() ? QString() : Qs(std::filesystem::path(inputFile_).parent_path().string());
+    const QStringList chosen = ActiveDialogServices().ChooseGameFiles(this, initialFolder);
+    if (chosen.isEmpty()) {
+        if (inputFile_.empty()) {
+            inputFile_ = kNoGameFileText;
+            Show();
+        }
+        return;
+    }
+    std::vector<std::string> files;
+    for (const QString& file : chosen) {
+        files.push_back(file.toStdString());
+    }
+    AnalyzeSources(files, programFolder_, *this);
+}
+
+void MainDialog::Convert() {
+    Store();
+    const auto folder = PrepareOutputFolder(outputFolder_, *this);
+    if (!folder) {
+        return;
+    }
+    outputFolder_ = *folder;
+    Show();
+    std::optional<std::string> list;
+    if (const auto chosen = ActiveDialogServices().ChooseListFile(this, Qs(programFolder_))) {
+        list = chosen->toStdString();
+        std::error_code ec;
+        if (std::filesystem::is_regular_file(*list, ec)) {
+            listFile_ = *list;
+        }
+    }
+    StartConversion(outputFolder_, list, *this);
+}
+
+void MainDialog::ChooseOutputFolder() {
+    // Works from the folder as last stored: what is typed in the box is not taken.
+    const QString current = Qs(outputFolder_);
+    const auto chosen = ActiveDialogServices().ChooseFolder(this, QString::fromUtf8(kFolderBrowserTitle),
+                                                            QString::fromUtf8(kOutputFolderPrompt) + current, current);
+    if (chosen) {
+        outputFolder_ = chosen->toStdString();
+    }
+    if (outputFolder_.empty()) {
+        outputFolder_ = kNoFolderChosenText;
+    }
+    Show();
+}
+
+void MainDialog::EditList() {
+    Store();
+    const auto chosen = ActiveDialogServices().ChooseListFile(this, Qs(programFolder_));
+    if (!chosen) {
+        Show();
+        return;
+    }
+    std::error_code ec;
+    const auto status = std::filesystem::status(chosen->toStdString(), ec);
+    if (ec || !std::filesystem::exists(status)) {
+        ShowNumberedMessage(*this, 10);
+        return;
+    }
+    ListEditorDialog editor(*chosen, this);
+    editor.exec();
+    Show();
+}
+
+void MainDialog::ShowMessage(std::string_view text, MessageIcon icon) {
+    ActiveDialogServices().ShowMessage(this, QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())),
+                                       icon);
+}
+
+void MainDialog::SetStatusText(std::string_view text) {
+    statusPane_->setText(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+}
+
+void MainDialog::SetProgress(int position) {
+    progress_->setValue(std::clamp(position, 0, 100));
+}
+
+void MainDialog::SetGamePath(std::string_view path) {
+    inputFile_ = std::string(path);
+}
+
+void MainDialog::Refresh() {
+    Show();
+    // The work runs on this thread: paint now, and let nothing the user does in the
+    // meantime reach the dialog before the work is over.
+    repaint();
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
+void MainDialog::reject() {
+    Store();
+    QDialog::reject();
+}
+
+void MainDialog::accept() {
+    Store();
+    QDialog::accept();
+}
+
+void MainDialog::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        // Enter on a button presses it; anywhere else it is the dialog's OK command.
+        if (auto* button = qobject_cast<QPushButton*>(focusWidget())) {
+            button->click();
+        } else {
+            accept();
+        }
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+} // namespace sonvex::ui

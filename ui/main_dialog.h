@@ -1,0 +1,84 @@
+// The main window: the game-file and output-folder boxes, the five command buttons,
+// the vertical progress bar and the status bar, and the Feedback the long operations
+// report through.
+#pragma once
+
+#include <QDialog>
+#include <string>
+
+#include "platform/feedback.h"
+#include "ui/app_settings.h"
+
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+class QStatusBar;
+
+namespace sonvex::ui {
+
+class MainDialog : public QDialog, public Feedback {
+    Q_OBJECT
+public:
+    // `programFolder` holds the convert lists the analysis writes and the pickers open.
+    explicit MainDialog(std::string programFolder, QWidget* parent = nullptr);
+
+    // The members behind the two boxes, and the file type carried through.
+    void SetSettings(const AppSettings& settings);
+    AppSettings Settings() const;
+    const std::string& InputFile() const { return inputFile_; }
+    const std::string& OutputFolder() const { return outputFolder_; }
+    const std::string& ListFile() const { return listFile_; }
+    const std::string& ProgramFolder() const { return programFolder_; }
+    QString StatusText() const;
+    int Progress() const;
+
+    // "Store": both boxes into their members. "Show": both members into their boxes.
+    void Store();
+    void Show();
+
+    // The commands of the five buttons.
+    void Analyze();
+    void Convert();
+    void ChooseOutputFolder();
+    void EditList();
+
+    // Feedback: status pane 0, the progress bar, message boxes and repainting.
+    void ShowMessage(std::string_view text, MessageIcon icon) override;
+    void SetStatusText(std::string_view text) override;
+    void SetProgress(int position) override;
+    void SetGamePath(std::string_view path) override;
+    void Refresh() override;
+
+public slots:
+    // Close box and Escape: store, then end with "rejected" (the settings are written).
+    void reject() override;
+    // Enter: store, then end with "accepted" (the settings are left alone).
+    void accept() override;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    void BuildWidgets();
+    QPushButton* AddButton(const char* text, const char* name, int x);
+
+    std::string programFolder_;
+    std::string inputFile_;
+    std::string outputFolder_;
+    int fileType_ = 0;
+    std::string listFile_;
+    bool opened_ = false;
+
+    QLineEdit* inputEdit_ = nullptr;
+    QLineEdit* outputEdit_ = nullptr;
+    QProgressBar* progress_ = nullptr;
+    QStatusBar* statusBar_ = nullptr;
+    QLabel* statusPane_ = nullptr;
+};
+
+// What the "試聴" button says while the preview dialog is not yet part of the program.
+inline constexpr const char* kListenComingTip = "試聴ダイアログは準備中です";
+
+} // namespace sonvex::ui

@@ -1,0 +1,32 @@
+// The string table's entries.
+#include "ui/string_table.h"
+
+#include <array>
+
+namespace sonvex::ui {
+namespace {
+
+struct StringEntry {
+    int id;
+    const char* text; // UTF-8
+};
+
+constexpr std::array<StringEntry, 4> kStrings{{
+    {kCommandMoveUp, "\n一つ上に"},
+    {kCommandMoveDown, "\n一つ下に"},
+    {kCommandDelete, "\n削除"},
+    {kCommandChangeFolder, "\nﾌｫﾙﾀﾞの変更"},
+}};
+
+} // namespace
+
+std::string_view LoadStringEntry(int id) {
+    for (const StringEntry& entry : kStrings) {
+        if (entry.id == id) {
+            return entry.text;
+        }
+    }
+    return {};
+}
+
+} // namespace sonvex::ui

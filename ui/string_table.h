@@ -1,0 +1,17 @@
+// The program's string table: entries keyed by command id, each "\n" + the tooltip text.
+#pragma once
+
+#include <string_view>
+
+namespace sonvex::ui {
+
+// Command ids of the list editor's toolbar.
+inline constexpr int kCommandChangeFolder = 2020;
+inline constexpr int kCommandMoveUp = 2021;
+inline constexpr int kCommandMoveDown = 2022;
+inline constexpr int kCommandDelete = 2023;
+
+// The entry with this id, or an empty text when there is none.
+std::string_view LoadStringEntry(int id);
+
+} // namespace sonvex::ui
