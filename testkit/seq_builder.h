@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <initializer_list>
+#include <string>
 #include <vector>
 
 #include "testkit/byte_builder.h"
@@ -110,5 +111,18 @@ constexpr size_t kSsqMagicOffset = 16;
 // minute little-endian u32 at 8, filler elsewhere), "SSsq", 255 filler bytes, then the
 // events, which therefore start 259 bytes after the magic.
 Bytes BuildSsq(uint16_t division, uint32_t beatsPerMinute, const SeqTrack& track);
+
+// A small game file holding one item, with where the item starts and what it holds.
+struct SampleItem {
+    std::string name; // what the item exercises
+    uint64_t offset = 0;
+    Bytes bytes;
+};
+
+// "pQES" items: single sequences and numbered sets with loops, bank selects, running
+// status, dropped events and the end of a set at a gap, at id 16 and at the file end.
+std::vector<SampleItem> SampleSeqItems();
+// "SSsq" items: one-byte pitch bends, tempo events, loops, and a tempo of 0.
+std::vector<SampleItem> SampleSsqItems();
 
 } // namespace sonvex::testkit

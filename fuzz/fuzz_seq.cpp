@@ -1,0 +1,87 @@
+// Feeds ConvertSeq a game file of any bytes (held in memory): the first two input bytes
+// are the item offset (little-endian, may point anywhere, past the end included), the
+// rest is the game file. Checks that every SMF left behind is complete and valid, that
+// their number is the count reported, and that no message is shown.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "chunkfile/file_system.h"
+#include "fuzz/seed_corpus.h"
+#include "platform/feedback.h"
+#include "seq2smf/seq_converter.h"
+#include "testkit/seq_builder.h"
+#include "testkit/smf_reader.h"
+
+namespace {
+
+std::vector<std::vector<uint8_t>> Seeds() {
+    std::vector<std::vector<uint8_t>> seeds;
+    for (const sonvex::testkit::SampleItem& item : sonvex::testkit::SampleSeqItems()) {
+        std::vector<uint8_t> seed = {static_cast<uint8_t>(item.offset), static_cast<uint8_t>(item.offset >> 8)};
+        seed.insert(seed.end(), item.bytes.begin(), item.bytes.end());
+        seeds.push_back(std::move(seed));
+    }
+    return seeds;
+}
+
+[[noreturn]] void Fail(const std::string& what) {
+    std::fprintf(stderr, "fuzz_seq: %s\n", what.c_str());
+    std::abort();
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    sonvex::fuzz::WriteSeedsIfAsked("seq", Seeds());
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size < 2) {
+        return 0;
+    }
+    const uint64_t offset = data[0] | (static_cast<uint64_t>(data[1]) << 8);
+    sonvex::MemoryFileSystem files;
+    sonvex::ScopedFileSystem guard(files);
+    files.Put("game", std::vector<uint8_t>(data + 2, data + size));
+    sonvex::RecordingFeedback feedback;
+
+    const sonvex::SeqConversion c = sonvex::ConvertSeq(offset, "game", "out", feedback);
+
+    if (!feedback.events.empty()) {
+        Fail("a message was shown although every file opens");
+    }
+    if (c.result == sonvex::ConvertResult::OpenFailed || c.result == sonvex::ConvertResult::PartlyDone) {
+        Fail("unexpected result " + std::to_string(sonvex::ToCode(c.result)));
+    }
+    if (c.result == sonvex::ConvertResult::Done && c.smfFilesMade < 1) {
+        Fail("done without a file");
+    }
+    int found = 0;
+    std::vector<std::string> names = {"out.mid"};
+    for (int id = 0; id < 17; ++id) {
+        char name[16];
+        std::snprintf(name, sizeof name, "out_%02d.mid", id);
+        names.push_back(name);
+    }
+    for (const std::string& name : names) {
+        if (!files.Exists(name)) {
+            continue;
+        }
+        ++found;
+        std::string error;
+        if (!sonvex::testkit::ReadSmf(files.Contents(name), error)) {
+            Fail(name + " is not a valid SMF: " + error);
+        }
+    }
+    if (found != c.smfFilesMade) {
+        Fail(std::to_string(found) + " files on disk, " + std::to_string(c.smfFilesMade) + " reported");
+    }
+    if (files.Exists("out_16.mid")) {
+        Fail("a seventeenth sequence was converted");
+    }
+    return 0;
+}
