@@ -1,0 +1,46 @@
+// The analysis run: scans the chosen game files into one convert list named after the
+// first of them, numbers the items across all files and finishes the list's count.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "analysis/source_scanner.h"
+#include "platform/feedback.h"
+
+namespace sonvex {
+
+// Status text at the end of a run.
+extern const char* const kAnalysisDone; // "アナライズ終了"
+
+enum class AnalysisStatus {
+    NoFiles,        // no game file given: nothing done, nothing shown
+    ListNotCreated, // the list file could not be created; message 14 shown, nothing scanned
+    NothingFound,   // no item found; the list file was deleted
+    ListWritten,    // the list holds the entries found
+    ListWriteFailed // writing the list failed part way; the unfinished list was deleted and message 14 shown
+};
+
+struct AnalysisResult {
+    AnalysisStatus status = AnalysisStatus::NoFiles;
+    std::string listPath;   // the list file made (or that would have been made)
+    GroupCounters counters; // entries written, by group
+};
+
+// `listFolder` + "/" + the first file's name without its extension + ".clg".
+std::string ListPathFor(const std::string& listFolder, const std::string& firstGameFile);
+
+// The folder a list records for a game file: its path without the file name and the
+// slash before it; a file in the root gives "/".
+std::string SourceFolderOf(const std::string& gamePath);
+
+// Creates the list in `listFolder` (replacing one of the same name), records the first
+// file's folder, scans every file in the order given (relative paths are taken from the
+// working folder), patches the entry count and deletes the list when it stayed empty.
+AnalysisResult AnalyzeSources(const std::vector<std::string>& gameFiles, const std::string& listFolder,
+                              Feedback& feedback, const ScanTrace& trace = {});
+
+// The same, with the list in the program folder.
+AnalysisResult AnalyzeSources(const std::vector<std::string>& gameFiles, Feedback& feedback);
+
+} // namespace sonvex

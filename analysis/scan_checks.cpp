@@ -1,0 +1,323 @@
+// Candidate checks of the source scanner. They read through the buffered chunked file,
+// never past its end (a short read is how the end shows), and agree with the
+// converters on where sequences and bank headers end.
+#include "analysis/scan_checks.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <vector>
+
+#include "bank2dls/vab_records.h"
+#include "chunkfile/chunk_file.h"
+#include "seq2smf/seq_format.h"
+
+namespace sonvex {
+
+namespace {
+
+constexpr uint32_t kMaxDeltaTime = 0x0FFFFFFF;
+constexpr int64_t kVagBlockSize = 16;
+
+void Note(std::string* note, const char* structure, int64_t at, const char* what, int64_t where = -1) {
+    if (!note) {
+        return;
+    }
+    char text[160];
+    if (where >= 0) {
+        std::snprintf(text, sizeof text, "%s at 0x%08llX: %s at 0x%08llX", structure,
+                      static_cast<unsigned long long>(at), what, static_cast<unsigned long long>(where));
+    } else {
+        std::snprintf(text, sizeof text, "%s at 0x%08llX: %s", structure, static_cast<unsigned long long>(at),
+                      what);
+    }
+    *note = text;
+}
+
+bool ReadExactly(ChunkFile& file, void* destination, int64_t length) {
+    return file.Read(destination, length) == length;
+}
+
+bool ReadExactlyAt(ChunkFile& file, int64_t position, void* destination, int64_t length) {
+    return file.Seek(position, SeekOrigin::Begin) == position && ReadExactly(file, destination, length);
+}
+
+enum class EventWalk { EndOfTrack, DeltaTooLarge, ShortRead };
+
+// Walks one sequence's events up to and including its end-of-track event, running
+// status starting empty; only the lengths of the events matter here. `eventOffset`
+// receives the offset of the event being read when the walk ends.
+EventWalk WalkEvents(ChunkFile& file, int64_t& eventOffset) {
+    uint8_t runningStatus = 0;
+    uint8_t data[4];
+    for (;;) {
+        eventOffset = file.Tell();
+        // Delta time in 7-bit groups, tested after every byte so that a long run of
+        // continuation bytes is refused as soon as it passes the limit.
+        uint64_t delta = 0;
+        uint8_t b = 0;
+        do {
+            if (!ReadExactly(file, &b, 1)) {
+                return EventWalk::ShortRead;
+            }
+            delta = delta * 128 + (b & 0x7F);
+            if (delta > kMaxDeltaTime) {
+                return EventWalk::DeltaTooLarge;
+            }
+        } while (b & 0x80);
+
+        uint8_t status = 0;
+        if (!ReadExactly(file, &status, 1)) {
+            return EventWalk::ShortRead;
+        }
+        if (status < 0x80) {
+            if (runningStatus == 0) {
+                // A data byte with no status to continue: it and two more bytes make an
+                // event without meaning.
+                if (!ReadExactly(file, data, 2)) {
+                    return EventWalk::ShortRead;
+                }
+                continue;
+            }
+            status = runningStatus;
+            file.Seek(-1, SeekOrigin::Current);
+        }
+        switch (status >> 4) {
+        case 0x8:
+        case 0x9:
+        case 0xB:
+        case 0xE:
+            runningStatus = status;
+            if (!ReadExactly(file, data, 2)) {
+                return EventWalk::ShortRead;
+            }
+            break;
+        case 0xC:
+            runningStatus = status;
+            if (!ReadExactly(file, data, 1)) {
+                return EventWalk::ShortRead;
+            }
+            break;
+        case 0xF:
+            runningStatus = status;
+            if (status == 0xFF) {
+                // Meta: its type and one more byte; the tempo carries two bytes more.
+                if (!ReadExactly(file, data, 2)) {
+                    return EventWalk::ShortRead;
+                }
+                if (data[0] == 0x2F) {
+                    return EventWalk::EndOfTrack;
+                }
+                if (data[0] == 0x51 && !ReadExactly(file, data, 2)) {
+                    return EventWalk::ShortRead;
+                }
+            }
+            break;
+        default:
+            // An and Dn: no data bytes, running status kept.
+            break;
+        }
+    }
+}
+
+} // namespace
+
+const char* CheckResultName(CheckResult result) {
+    switch (result) {
+    case CheckResult::Accept:
+        return "Accept";
+    case CheckResult::Reject:
+        return "Reject";
+    case CheckResult::StopScan:
+        return "StopScan";
+    case CheckResult::AcceptAndStop:
+        return "AcceptAndStop";
+    }
+    return "?";
+}
+
+CheckResult CheckSeq(ChunkFile& file, std::string* note) {
+    const int64_t p = file.Tell();
+    std::array<uint8_t, kSeqHeaderSize> window{};
+    if (!ReadExactly(file, window.data(), kSeqHeaderSize)) {
+        Note(note, "SEQ", p, "header cut short by the end of the file");
+        return CheckResult::StopScan;
+    }
+    SeqHeader header;
+    (void)ParseSeqHeader(window, header);
+    // The last header byte is the first event byte (single) or starts the data length (set).
+    file.Seek(p + kSeqHeaderSize - 1, SeekOrigin::Begin);
+    const bool numbered = header.Numbered();
+    int64_t restorePoint = p;
+    uint16_t id = header.id;
+    int walked = 0;
+    for (;;) {
+        if (numbered) {
+            file.Seek(4, SeekOrigin::Current); // data length, not used
+        }
+        int64_t eventOffset = 0;
+        const EventWalk walk = WalkEvents(file, eventOffset);
+        if (walk == EventWalk::DeltaTooLarge) {
+            Note(note, "SEQ", p, "delta time above 0x0FFFFFFF in the event", eventOffset);
+            file.Seek(restorePoint, SeekOrigin::Begin);
+            return CheckResult::Reject;
+        }
+        if (walk == EventWalk::ShortRead) {
+            Note(note, "SEQ", p, "file ends inside the event", eventOffset);
+            return CheckResult::StopScan;
+        }
+        ++walked;
+        if (!numbered) {
+            Note(note, "SEQ", p, "single sequence ending", file.Tell());
+            return CheckResult::Accept;
+        }
+        SeqHeader next;
+        switch (ReadNextSequenceHeader(file, id, next)) {
+        case NextSequence::Follows:
+            restorePoint = file.Tell();
+            id = next.id;
+            continue;
+        case NextSequence::SetEnds:
+        case NextSequence::FileEnds:
+        case NextSequence::Truncated:
+            // The file is back just past the last end of track. A set stored alone ends
+            // with its file; that is still a whole set.
+            break;
+        }
+        if (note) {
+            Note(note, "SEQ", p, ("numbered set of " + std::to_string(walked) + " ending").c_str(), file.Tell());
+        }
+        return CheckResult::Accept;
+    }
+}
+
+CheckResult CheckVabHeader(ChunkFile& file, std::string* note) {
+    const int64_t p = file.Tell();
+    VabHeader header;
+    switch (ValidateVabHeader(file, p, header)) {
+    case VabCheck::ShortRead:
+        Note(note, "VH", p, "file ends inside the header or its records");
+        return CheckResult::StopScan;
+    case VabCheck::FormatError:
+        Note(note, "VH", p, "count or record out of range");
+        file.Seek(p, SeekOrigin::Begin);
+        return CheckResult::Reject;
+    case VabCheck::Ok:
+        break;
+    }
+    const int64_t end = p + VabHeaderExtent(header.programCount);
+    Note(note, "VH", p, "bank header ending", end);
+    file.Seek(end, SeekOrigin::Begin);
+    return CheckResult::Accept;
+}
+
+CheckResult CheckVabBody(ChunkFile& file, std::string* note) {
+    const int64_t p = file.Tell();
+    file.Seek(p + kVagBlockSize, SeekOrigin::Begin);
+    std::array<uint8_t, kVagBlockSize> block{};
+    int64_t blocks = 0;   // blocks taken since the leading zero block
+    int64_t lastEnd = -1; // just past the last block with flags 3 or 7
+    for (;;) {
+        const int64_t blockAt = file.Tell();
+        if (!ReadExactly(file, block.data(), kVagBlockSize)) {
+            Note(note, "VB", p, blocks > 0 ? "runs to the end of the file" : "file ends before the first block");
+            return blocks > 0 ? CheckResult::AcceptAndStop : CheckResult::StopScan;
+        }
+        const uint8_t flags = block[1];
+        if (flags > 7) {
+            if (lastEnd >= 0) {
+                Note(note, "VB", p, "bank body ending", lastEnd);
+                file.Seek(lastEnd, SeekOrigin::Begin);
+                return CheckResult::Accept;
+            }
+            Note(note, "VB", p, "flags above 7 before any sample end in the block", blockAt);
+            file.Seek(p, SeekOrigin::Begin);
+            return CheckResult::Reject;
+        }
+        if (flags == 3 || flags == 7) {
+            lastEnd = file.Tell();
+            if (!ReadExactly(file, block.data(), kVagBlockSize)) {
+                Note(note, "VB", p, "runs to the end of the file");
+                return CheckResult::AcceptAndStop;
+            }
+            if (std::any_of(block.begin(), block.end(), [](uint8_t v) { return v != 0; })) {
+                Note(note, "VB", p, "bank body ending", lastEnd);
+                file.Seek(lastEnd, SeekOrigin::Begin);
+                return CheckResult::Accept;
+            }
+            if (!ReadExactly(file, block.data(), kVagBlockSize)) {
+                Note(note, "VB", p, "runs to the end of the file");
+                return CheckResult::AcceptAndStop;
+            }
+            if (!IsVagStartFlags(block[1])) {
+                Note(note, "VB", p, "bank body ending", lastEnd);
+                file.Seek(lastEnd, SeekOrigin::Begin);
+                return CheckResult::Accept;
+            }
+            // A zero block and a start block: a further sample follows.
+        }
+        ++blocks;
+    }
+}
+
+CheckResult CheckKcetSeq(ChunkFile& file, std::string* note) {
+    const int64_t p = file.Tell();
+    struct Tag {
+        int64_t at;
+        const char* text;
+    };
+    static constexpr std::array<Tag, 3> kTags = {{{8, "TSDB"}, {20, "KDT2"}, {36, "KDT1"}}};
+    uint8_t four[4];
+    for (const Tag& tag : kTags) {
+        if (!ReadExactlyAt(file, p + tag.at, four, 4)) {
+            Note(note, "KCETSeq", p, "file ends before the tag at", p + tag.at);
+            return CheckResult::StopScan;
+        }
+        if (!std::equal(four, four + 4, tag.text)) {
+            Note(note, "KCETSeq", p, "tag missing at", p + tag.at);
+            file.Seek(p, SeekOrigin::Begin);
+            return CheckResult::Reject;
+        }
+    }
+    if (!ReadExactlyAt(file, p + 48, four, 4)) {
+        Note(note, "KCETSeq", p, "file ends before the block count");
+        return CheckResult::StopScan;
+    }
+    // Count and lengths are little-endian, the console's own byte order.
+    const uint64_t count = static_cast<uint64_t>(four[0]) | static_cast<uint64_t>(four[1]) << 8 |
+                           static_cast<uint64_t>(four[2]) << 16 | static_cast<uint64_t>(four[3]) << 24;
+    const int64_t table = p + 52;
+    int64_t q = table + 2 * static_cast<int64_t>(count);
+
+    // The length table is read a slice at a time, so that the reads behind the blocks
+    // do not make the buffered file reload the table for every length.
+    constexpr uint64_t kSlice = 2048;
+    std::vector<uint8_t> slice(2 * kSlice);
+    int64_t sliceBytes = 0;
+    for (uint64_t i = 0; i < count; ++i) {
+        const uint64_t inSlice = i % kSlice;
+        if (inSlice == 0) {
+            const int64_t want = 2 * static_cast<int64_t>(std::min(kSlice, count - i));
+            file.Seek(table + 2 * static_cast<int64_t>(i), SeekOrigin::Begin);
+            sliceBytes = file.Read(slice.data(), want);
+        }
+        if (static_cast<int64_t>(2 * inSlice + 2) > sliceBytes) {
+            Note(note, "KCETSeq", p, "file ends inside the length table at", table + 2 * static_cast<int64_t>(i));
+            file.Seek(p, SeekOrigin::Begin);
+            return CheckResult::Reject;
+        }
+        const int64_t length = slice[2 * inSlice] | slice[2 * inSlice + 1] << 8;
+        uint8_t tail[2];
+        if (!ReadExactlyAt(file, q + length - 2, tail, 2) || tail[0] != 0xFF || tail[1] != 0xFF) {
+            Note(note, "KCETSeq", p, "block does not end in FF FF at", q + length - 2);
+            file.Seek(p, SeekOrigin::Begin);
+            return CheckResult::Reject;
+        }
+        q += length;
+    }
+    Note(note, "KCETSeq", p, "sequence ending", q);
+    file.Seek(q, SeekOrigin::Begin);
+    return CheckResult::Accept;
+}
+
+} // namespace sonvex

@@ -1,0 +1,44 @@
+// The checks that confirm a candidate the source scanner met and find where the item
+// ends, so that the scan can jump over it whole.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace sonvex {
+
+class ChunkFile;
+
+// What a check concluded, and where it leaves the file.
+enum class CheckResult {
+    Accept,       // an item; the file is just past it (scan on from there)
+    Reject,       // not an item; the file is where the scan moves on one byte from
+    StopScan,     // the file ended inside the candidate; no entry, and the scan of this file ends
+    AcceptAndStop // a bank body that runs to the end of the file: entry, then the scan ends
+};
+
+const char* CheckResultName(CheckResult result);
+
+// Every check starts with `file` at the candidate's first byte p (its signature). When
+// `note` is given it receives one line on what the check found, naming the structure and
+// its offset in hex.
+
+// "pQES": a single sequence, or a numbered set walked sequence by sequence while the
+// ids run 0, 1, 2 ... below 16. A delta time above 0x0FFFFFFF rejects the candidate and
+// leaves the file at the restore point (p, or 9 bytes past the end of the last sequence
+// walked whole). A set whose last sequence ends with the file is accepted up to there.
+CheckResult CheckSeq(ChunkFile& file, std::string* note = nullptr);
+
+// "pBAV": the bank header's counts, its program slots and the tone records of each
+// non-empty program are within the limits the bank converter applies.
+CheckResult CheckVabHeader(ChunkFile& file, std::string* note = nullptr);
+
+// Sixteen zero bytes followed by a sample start: ADPCM blocks up to the last sample
+// end (flags 3 or 7) that is not followed by a further sample.
+CheckResult CheckVabBody(ChunkFile& file, std::string* note = nullptr);
+
+// "KCET": the "TSDB", "KDT2" and "KDT1" tags, then a table of u16 block lengths
+// (little-endian, count at p + 48); every block must end in FF FF.
+CheckResult CheckKcetSeq(ChunkFile& file, std::string* note = nullptr);
+
+} // namespace sonvex

@@ -1,0 +1,59 @@
+// The source scanner: walks one game file byte by byte, confirms every signature it
+// meets with its check, and appends one convert list entry per item found.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "platform/feedback.h"
+
+namespace sonvex {
+
+class ChunkFile;
+
+// Status texts shown behind the file name while a file is scanned and when it is done.
+extern const char* const kScanningSuffix; // " ｱﾅﾗｲｽﾞ中"
+extern const char* const kScannedSuffix;  // " ｱﾅﾗｲｽﾞ終了"
+
+// The three numbering groups of an analysis run. They start at 0 with the run and go on
+// across all files scanned into the same list; an entry's number is its group's counter
+// before the entry is written.
+struct GroupCounters {
+    uint32_t sequences = 0;   // "SEQ", "KCETSeq", "SCEIMidi", "GPMseq"
+    uint32_t bankHeaders = 0; // "VH", "SCEIHead", "GPMhead"
+    uint32_t bankBodies = 0;  // "VB"
+
+    uint32_t Total() const { return sequences + bankHeaders + bankBodies; }
+};
+
+// Progress bar position (0..100) for file position `position` of `size` bytes: 0 when
+// either is 0; below 100 bytes (position / size) × 100 with the division first; else
+// position / (size / 100). Positions past the end (a bank header may claim more bytes
+// than the file holds) show as 100.
+int ScanProgress(int64_t position, int64_t size);
+
+enum class ScanOutcome {
+    Scanned,        // the file was scanned (entries, if any, are in the list)
+    InvalidName,    // the path names no existing file; message 15 shown
+    CannotOpen,     // the file could not be opened for reading; message 16 shown
+    ListWriteFailed // an entry could not be written to the list; the scan stopped
+};
+
+// Receives one line per candidate checked (what, where, and the check's result).
+using ScanTrace = std::function<void(std::string_view line)>;
+
+// Scans the game file at `path` and appends its entries to `list` (open, positioned at
+// its end). Shows the path as the game file, the file name with " ｱﾅﾗｲｽﾞ中" and then
+// " ｱﾅﾗｲｽﾞ終了" in the status pane, and the progress. Whether the file exists is asked of
+// the operating system; the file itself is read through the active file system.
+ScanOutcome ScanSourceFile(ChunkFile& list, const std::string& path, GroupCounters& counters,
+                           Feedback& feedback, const ScanTrace& trace = {});
+
+// The scan of a game file that is already open for reading; `entryName` is the name the
+// entries record (name and extension, no folder) and the status text shows.
+ScanOutcome ScanOpenSource(ChunkFile& list, ChunkFile& source, std::string_view entryName,
+                           GroupCounters& counters, Feedback& feedback, const ScanTrace& trace = {});
+
+} // namespace sonvex

@@ -1,0 +1,101 @@
+// Composes synthetic game images: sequences, numbered sets, banks (VH and VB apart),
+// KCET, SCEI, SSsq and SShd items between signature-free noise and zero padding, and the
+// convert list that an analysis of the images must write.
+#pragma once
+
+#include <cstdint>
+#include <random>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "testkit/byte_builder.h"
+
+namespace sonvex::testkit {
+
+// One item the scanner must find.
+struct PlacedItem {
+    uint32_t type = 0;   // convert list type code ("SEQ" = 0x00514553, ...)
+    uint64_t offset = 0; // position of its signature: the entry's offset
+    uint64_t end = 0;    // where the scan goes on after it (offset + 1 for the kinds taken unchecked)
+    uint64_t first = 0;  // first byte that belongs to the item (before `offset` for "SSsq")
+    std::string label;   // readable description for failure messages
+    int lastSetId = -1;  // numbered "pQES" sets: id of the last sequence; -1 otherwise
+};
+
+// How a sample of a bank body ends.
+enum class VagEnd {
+    LoopEnd,  // its last block has flags 3
+    StopBlock // a block with flags 1, then a block with flags 7
+};
+
+class GameImage {
+public:
+    explicit GameImage(uint32_t seed = 1) : rng_(seed) {}
+
+    // Random bytes in which no signature can start: never 0x00..0x07, 'p', 'K', 'I', 'S'.
+    GameImage& Noise(size_t n);
+    GameImage& Zeros(size_t n);
+    // Bytes placed as they are; Verify() reports any signature they produce.
+    GameImage& Raw(const Bytes& bytes);
+
+    // A single "pQES" sequence with `notes` note pairs and a tempo change.
+    GameImage& Seq(int notes = 6);
+    // A numbered "pQES" set of `count` sequences (ids 0 .. count-1, at most 16).
+    GameImage& SeqSet(int count, int notes = 4);
+    // An "SSsq" sequence: 16 header bytes before the magic, events from magic + 259.
+    GameImage& GpmSeq(int notes = 6);
+    GameImage& GpmHead(size_t bodySize = 60);
+    GameImage& SceiHead(size_t bodySize = 56);
+    GameImage& SceiMidi(size_t bodySize = 56);
+    // A VH with `programs` non-empty programs placed in slots 0, slotStep, 2 × slotStep...,
+    // each with `tones` tones, and `vags` samples announced.
+    GameImage& Vh(int programs = 2, int tones = 2, int vags = 3, int slotStep = 1);
+    // A VB with `samples` samples of `blocks` data blocks each; the first block of sample i
+    // carries start flags 2, 4, 5, 6 in turn.
+    GameImage& Vb(int samples = 3, int blocks = 5, VagEnd end = VagEnd::LoopEnd);
+    // A KCET sequence with `blocks` data blocks, each ending in FF FF.
+    GameImage& Kcet(int blocks = 3);
+
+    const Bytes& bytes() const { return bytes_.bytes(); }
+    uint64_t size() const { return bytes_.size(); }
+    const std::vector<PlacedItem>& items() const { return items_; }
+
+    // Empty when the scanner will find exactly items(); otherwise what would go wrong
+    // (a signature outside the items, a bank body running on into what follows...).
+    std::string Verify() const;
+    // The items with their offsets, one per line.
+    std::string Describe() const;
+
+private:
+    uint32_t Random();
+    uint8_t SafeByte();
+    Bytes SafeNoise(size_t n);
+    // Event bytes of one sequence: program change, controllers, notes, tempo, end of track.
+    Bytes SeqEvents(int notes, bool oneBytePitchBend);
+    void Place(uint32_t type, uint64_t offset, uint64_t end, uint64_t first, std::string label);
+
+    ByteBuilder bytes_;
+    std::vector<PlacedItem> items_;
+    std::mt19937 rng_;
+};
+
+// One image of an analysis run, under the file name the list will record.
+struct NamedImage {
+    std::string fileName;
+    const GameImage* image = nullptr;
+};
+
+// The bytes of the convert list that analysing `images` in this order writes: numbers
+// run on across the images, group by group. Throws std::logic_error when an image fails
+// Verify().
+Bytes ExpectedConvertList(std::string_view sourceFolder, const std::vector<NamedImage>& images);
+
+// The folder part of a path the way the list stores it ("/" for a file in the root).
+std::string ListFolderOf(const std::string& path);
+
+// Writes the image to `path` and, beside it as "<name without extension>.expected.clg",
+// the list that analysing this file alone writes. False when a file cannot be written.
+bool WriteGameImage(const std::string& path, const GameImage& image);
+
+} // namespace sonvex::testkit

@@ -1,0 +1,329 @@
+// The scan of one file: which windows become candidates, where the scan goes on after
+// each result, numbering across files, the progress figures and status texts, and the
+// two messages.
+#include <tuple>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "analysis/source_scanner.h"
+#include "analysis_test_support.h"
+#include "chunkfile/chunk_file.h"
+#include "chunkfile/file_system.h"
+#include "convlist/chunk_list_file.h"
+#include "convlist/convert_list.h"
+#include "platform/messages.h"
+#include "testkit/byte_builder.h"
+#include "testkit/game_image.h"
+
+namespace sonvex {
+namespace {
+
+using testing::SameBytes;
+using testkit::ByteBuilder;
+using testkit::Bytes;
+using testkit::GameImage;
+using testkit::VagEnd;
+using Kind = RecordingFeedback::Kind;
+
+using Entry = std::tuple<uint32_t, int32_t, uint64_t>; // type, number, offset
+
+// Scans `game` from memory into a list whose folder is "/mem"; returns the list bytes.
+Bytes ScanInMemory(const Bytes& game, GroupCounters& counters, Feedback& feedback,
+                   ScanOutcome* outcome = nullptr, const std::string& name = "game.bin") {
+    MemoryFileSystem files;
+    ScopedFileSystem guard(files);
+    files.Put("/mem/" + name, game);
+    ChunkFile list;
+    ChunkFile source;
+    EXPECT_TRUE(list.Create("/mem/list.clg"));
+    EXPECT_TRUE(source.OpenRead("/mem/" + name));
+    ChunkListFile listFile(list);
+    EXPECT_TRUE(WriteHeader(listFile, 0, "/mem"));
+    const uint32_t before = counters.Total();
+    const ScanOutcome result = ScanOpenSource(list, source, name, counters, feedback);
+    if (outcome) {
+        *outcome = result;
+    }
+    EXPECT_TRUE(PatchCount(listFile, counters.Total() - before));
+    EXPECT_TRUE(list.Close());
+    return files.Contents("/mem/list.clg");
+}
+
+std::vector<Entry> EntriesOf(const Bytes& game) {
+    GroupCounters counters;
+    NullFeedback feedback;
+    ConvertList list;
+    EXPECT_EQ(ParseList(ScanInMemory(game, counters, feedback), list), ListLoad::Ok);
+    std::vector<Entry> out;
+    for (const ListEntry& e : list.entries) {
+        out.emplace_back(e.type, e.number, e.offset);
+    }
+    return out;
+}
+
+TEST(ScanProgressTest, FollowsTheIntegerFormula) {
+    EXPECT_EQ(ScanProgress(0, 1000), 0);
+    EXPECT_EQ(ScanProgress(500, 0), 0) << "size unknown";
+    // Below 100 bytes the quotient comes first: 0 until the end.
+    EXPECT_EQ(ScanProgress(49, 50), 0);
+    EXPECT_EQ(ScanProgress(50, 50), 100);
+    EXPECT_EQ(ScanProgress(99, 99), 100);
+    EXPECT_EQ(ScanProgress(9, 1000), 0);
+    EXPECT_EQ(ScanProgress(10, 1000), 1);
+    EXPECT_EQ(ScanProgress(999, 1000), 99);
+    EXPECT_EQ(ScanProgress(1000, 1000), 100);
+    // size / 100 rounds down, so the raw figure can pass 100 (199 / 1); the bar shows 100.
+    EXPECT_EQ(ScanProgress(150, 199), 100);
+    EXPECT_EQ(ScanProgress(99, 199), 99);
+    // A position past the end (a bank header measured beyond the file).
+    EXPECT_EQ(ScanProgress(5000, 1000), 100);
+    // Sizes beyond 4 GiB.
+    const int64_t big = 6LL << 30;
+    EXPECT_EQ(ScanProgress(big / 2, big), 50);
+    EXPECT_EQ(ScanProgress(big / 100 * 99, big), 99);
+    EXPECT_EQ(ScanProgress(big - 1, big), 100) << "size / 100 is rounded down";
+}
+
+TEST(ScanSourceTest, EveryKindIsListedWithItsGroupNumber) {
+    GameImage image(11);
+    image.Noise(50).Seq(5).Noise(20).Vh(3, 2, 4, 5).Zeros(40).Vb(3, 4).Noise(33).Kcet(3).Noise(7);
+    image.SceiHead().Noise(9).SceiMidi().Zeros(20).GpmHead().Noise(12).GpmSeq(4).Noise(15);
+    image.SeqSet(3).Noise(30).Vb(2, 3, VagEnd::StopBlock).Noise(20).Seq(2).Noise(40);
+    ASSERT_EQ(image.Verify(), "");
+    GroupCounters counters;
+    NullFeedback feedback;
+    const Bytes list = ScanInMemory(image.bytes(), counters, feedback);
+    EXPECT_TRUE(SameBytes(list, testkit::ExpectedConvertList("/mem", {{"game.bin", &image}})))
+        << image.Describe();
+    EXPECT_EQ(counters.sequences, 6u);
+    EXPECT_EQ(counters.bankHeaders, 3u);
+    EXPECT_EQ(counters.bankBodies, 2u);
+}
+
+TEST(ScanSourceTest, UncheckedKindsResumeOneByteLater) {
+    // A "SSsq" right behind the "IECS daeH" signature is found inside it.
+    ByteBuilder b;
+    b.text("IECSdaeH").text("SSsq").fill(12, 0x99);
+    EXPECT_EQ(EntriesOf(b.bytes()), (std::vector<Entry>{{kTypeSceiHead, 0, 0}, {kTypeGpmSeq, 0, 8}}));
+    // "SSShd": the window at 0 is no signature, the one at 1 is.
+    ByteBuilder c;
+    c.text("SSShd").fill(16, 0x99);
+    EXPECT_EQ(EntriesOf(c.bytes()), (std::vector<Entry>{{kTypeGpmHead, 0, 1}}));
+    // "IECS" with another second word is passed by; "idiM" is a sequence.
+    ByteBuilder d;
+    d.text("IECSdaeX").fill(4, 0x99).text("IECSidiM").fill(12, 0x99);
+    EXPECT_EQ(EntriesOf(d.bytes()), (std::vector<Entry>{{kTypeSceiMidi, 0, 12}}));
+}
+
+TEST(ScanSourceTest, CheckedItemsAreJumpedOverWhole) {
+    GameImage image(5);
+    image.Noise(10).Vh(2, 2, 2).Noise(20);
+    Bytes bytes = image.bytes();
+    const size_t inside = image.items()[0].end - 100;
+    bytes[inside] = 'S';
+    bytes[inside + 1] = 'S';
+    bytes[inside + 2] = 's';
+    bytes[inside + 3] = 'q';
+    EXPECT_EQ(EntriesOf(bytes), (std::vector<Entry>{{kTypeVh, 0, 10}}));
+}
+
+TEST(ScanSourceTest, ZeroBlocksStartABodyOnlyBeforeAStartFlag) {
+    for (uint8_t flags = 0; flags < 8; ++flags) {
+        ByteBuilder b;
+        b.fill(7, 0x99).fill(16).u8(0x12).u8(flags).fill(14, 0x5A);
+        b.u8(0x12).u8(3).fill(14, 0x5A).fill(16, 0x99).text("SShd").fill(12, 0x99);
+        const bool start = flags == 2 || flags == 4 || flags == 5 || flags == 6;
+        std::vector<Entry> expected;
+        if (start) {
+            expected.emplace_back(kTypeVb, 0, 7);
+        }
+        expected.emplace_back(kTypeGpmHead, 0, 7 + 16 + 32 + 16);
+        EXPECT_EQ(EntriesOf(b.bytes()), expected) << "flags " << int(flags);
+    }
+}
+
+TEST(ScanSourceTest, StopScanEndsTheFileButAcceptAndStopKeepsItsEntry) {
+    {
+        // A sequence without an end of track: the walk reaches the end of the file, so
+        // the "SShd" that its events pass over is never looked at.
+        ByteBuilder b;
+        b.fill(3, 0x99).text("pQES").u32be(1).u16be(480).u24be(500000).u8(4).u8(2);
+        b.u8(0x00).u8(0x90).text("SShd").u8(0x10).fill(40, 0x10);
+        EXPECT_EQ(EntriesOf(b.bytes()), std::vector<Entry>{});
+    }
+    {
+        GameImage image(8);
+        image.Noise(20).GpmHead().Noise(20);
+        ByteBuilder b;
+        b.append(image.bytes()).fill(16).u8(0).u8(2).fill(14, 0x33).u8(0).u8(0).fill(14, 0x33);
+        const uint64_t body = image.size();
+        EXPECT_EQ(EntriesOf(b.bytes()), (std::vector<Entry>{{kTypeGpmHead, 0, 20}, {kTypeVb, 0, body}}));
+    }
+}
+
+TEST(ScanSourceTest, RejectedSetResumesOneByteAfterItsRestorePoint) {
+    ByteBuilder b;
+    b.text("pQES").u16be(1).u16be(0).u16be(480).u24be(500000).u8(4).u8(2).u32be(0);
+    // Events whose data bytes spell "SShd": note on 53 53, then 68 64 under running status.
+    b.u8(0x00).u8(0x90).text("SShd").u8(0x10).u8(0x00).u8(0xFF).u8(0x2F).u8(0x00);
+    b.u16be(1).u16be(480).u24be(500000).u8(4).u8(2).u32be(0);
+    const uint64_t second = b.size() + 2;
+    b.u8(0x00).u8(0x90).text("SShd").u8(0x10).u8(0xFF).u8(0xFF).u8(0xFF).u8(0xFF).u8(0x7F).fill(40, 0x99);
+    // The first sequence lies before the restore point and is not scanned again.
+    EXPECT_EQ(EntriesOf(b.bytes()), (std::vector<Entry>{{kTypeGpmHead, 0, second}}));
+}
+
+TEST(ScanSourceTest, NumbersGoOnAcrossFilesOfOneRun) {
+    GameImage first(21);
+    first.Noise(30).Seq(2).Noise(10).Vh().Noise(10).Vb(1, 2).Noise(20);
+    GameImage second(22);
+    second.Noise(5).GpmSeq(2).Noise(10).GpmHead().Noise(10).Vb(2, 2).Noise(10).Kcet(1).Noise(20);
+    ASSERT_EQ(first.Verify(), "");
+    ASSERT_EQ(second.Verify(), "");
+    GroupCounters counters;
+    NullFeedback feedback;
+    (void)ScanInMemory(first.bytes(), counters, feedback);
+    ConvertList list;
+    ASSERT_EQ(ParseList(ScanInMemory(second.bytes(), counters, feedback), list), ListLoad::Ok);
+    ASSERT_EQ(list.entries.size(), 4u);
+    EXPECT_EQ(list.entries[0].number, 1) << "GPMseq after one SEQ";
+    EXPECT_EQ(list.entries[1].number, 1) << "GPMhead after one VH";
+    EXPECT_EQ(list.entries[2].number, 1) << "VB after one VB";
+    EXPECT_EQ(list.entries[3].number, 2) << "KCETSeq after SEQ and GPMseq";
+    EXPECT_EQ(counters.Total(), 7u);
+}
+
+TEST(ScanSourceTest, ShortFileGivesNoEntriesButBothStatusTexts) {
+    for (size_t length : {size_t{0}, size_t{15}}) {
+        RecordingFeedback feedback;
+        GroupCounters counters;
+        ConvertList list;
+        ASSERT_EQ(ParseList(ScanInMemory(Bytes(length, 0x53), counters, feedback), list), ListLoad::Ok);
+        EXPECT_TRUE(list.entries.empty());
+        EXPECT_EQ(feedback.StatusTexts(), (std::vector<std::string>{std::string("game.bin") + kScanningSuffix,
+                                                                    std::string("game.bin") + kScannedSuffix}));
+        EXPECT_EQ(feedback.ProgressValues().back(), length == 0 ? 0 : 100);
+    }
+}
+
+TEST(ScanSourceTest, ReportsOnceAtTheStartAfterEachEntryAndAtTheEnd) {
+    GameImage image(31);
+    image.Noise(100).GpmHead().Noise(200).Seq(4).Noise(150).SceiMidi().Noise(60);
+    image.Noise(1000 - image.size());
+    ASSERT_EQ(image.Verify(), "");
+    ASSERT_EQ(image.size(), 1000u);
+    testkit::TempFolder folder;
+    const std::string path = folder / "ｹﾞｰﾑ.bin";
+    ASSERT_TRUE(testkit::WriteFile(path, image.bytes()));
+
+    MemoryFileSystem memory;
+    ChunkFile list;
+    {
+        ScopedFileSystem guard(memory);
+        ASSERT_TRUE(list.Create("/mem/list.clg"));
+    }
+    RecordingFeedback feedback;
+    GroupCounters counters;
+    ASSERT_EQ(ScanSourceFile(list, path, counters, feedback), ScanOutcome::Scanned);
+
+    using Event = RecordingFeedback::Event;
+    std::vector<Event> expected = {{Kind::GamePath, path, 0},
+                                   {Kind::Progress, "", 0},
+                                   {Kind::Status, std::string("ｹﾞｰﾑ.bin") + kScanningSuffix, 0},
+                                   {Kind::Refresh, "", 0}};
+    int shown = 0;
+    for (const testkit::PlacedItem& item : image.items()) {
+        // 1000 bytes: the bar shows position / 10 behind each entry.
+        const int value = static_cast<int>(item.end / 10);
+        if (value != shown) {
+            expected.push_back({Kind::Progress, "", value});
+            expected.push_back({Kind::Refresh, "", 0});
+            shown = value;
+        }
+    }
+    expected.push_back({Kind::Progress, "", 100});
+    expected.push_back({Kind::Refresh, "", 0});
+    expected.push_back({Kind::Status, std::string("ｹﾞｰﾑ.bin") + kScannedSuffix, 0});
+    ASSERT_EQ(feedback.events.size(), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(feedback.events[i].kind, expected[i].kind) << "event " << i;
+        EXPECT_EQ(feedback.events[i].text, expected[i].text) << "event " << i;
+        EXPECT_EQ(feedback.events[i].value, expected[i].value) << "event " << i;
+    }
+}
+
+TEST(ScanSourceTest, LongIdleStretchShowsEachPercentOnceWithoutRepaintingPerByte) {
+    GameImage image(41);
+    image.Noise(300000);
+    RecordingFeedback feedback;
+    GroupCounters counters;
+    (void)ScanInMemory(image.bytes(), counters, feedback);
+    std::vector<int> percents;
+    for (int v = 0; v <= 100; ++v) {
+        percents.push_back(v);
+    }
+    EXPECT_EQ(feedback.ProgressValues(), percents);
+    int refreshes = 0;
+    for (const auto& e : feedback.events) {
+        refreshes += e.kind == Kind::Refresh ? 1 : 0;
+    }
+    EXPECT_LE(refreshes, 102);
+}
+
+TEST(ScanSourceTest, MissingOrUnreadableFilesShowTheirMessages) {
+    testkit::TempFolder folder;
+    MemoryFileSystem memory;
+    ChunkFile list;
+    {
+        ScopedFileSystem guard(memory);
+        ASSERT_TRUE(list.Create("/mem/list.clg"));
+    }
+    GroupCounters counters;
+    {
+        RecordingFeedback feedback;
+        EXPECT_EQ(ScanSourceFile(list, folder / "none.bin", counters, feedback), ScanOutcome::InvalidName);
+        ASSERT_EQ(feedback.events.size(), 1u);
+        EXPECT_EQ(feedback.events[0].kind, Kind::Message);
+        EXPECT_EQ(feedback.events[0].text, Message(15).text);
+        EXPECT_EQ(feedback.events[0].value, static_cast<int>(MessageIcon::Stop));
+    }
+    {
+        const std::string path = folder / "locked.bin";
+        ASSERT_TRUE(testkit::WriteFile(path, Bytes(64, 0x99)));
+        PosixFileSystem posix;
+        FaultInjectingFileSystem faulty(posix);
+        faulty.FailOpenRead(true);
+        ScopedFileSystem guard(faulty);
+        RecordingFeedback feedback;
+        EXPECT_EQ(ScanSourceFile(list, path, counters, feedback), ScanOutcome::CannotOpen);
+        ASSERT_EQ(feedback.events.size(), 2u);
+        EXPECT_EQ(feedback.events[0].kind, Kind::GamePath);
+        EXPECT_EQ(feedback.events[1].text, Message(16).text);
+        EXPECT_EQ(feedback.events[1].value, static_cast<int>(MessageIcon::Stop));
+    }
+    EXPECT_EQ(counters.Total(), 0u);
+}
+
+TEST(ScanSourceTest, ListThatCannotBeWrittenStopsTheScan) {
+    GameImage image(51);
+    for (int i = 0; i < 4000; ++i) {
+        image.GpmHead(12);
+    }
+    MemoryFileSystem memory;
+    FaultInjectingFileSystem faulty(memory);
+    memory.Put("/mem/game.bin", image.bytes());
+    ScopedFileSystem guard(faulty);
+    ChunkFile list;
+    ChunkFile source;
+    ASSERT_TRUE(list.Create("/mem/list.clg"));
+    ASSERT_TRUE(source.OpenRead("/mem/game.bin"));
+    faulty.FailWritesAfter(100);
+    GroupCounters counters;
+    NullFeedback feedback;
+    EXPECT_EQ(ScanOpenSource(list, source, "game.bin", counters, feedback), ScanOutcome::ListWriteFailed);
+    EXPECT_LT(counters.bankHeaders, 4000u);
+}
+
+} // namespace
+} // namespace sonvex
