@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdarg>
 #include <cstdio>
 
 namespace sonvex {
@@ -94,6 +95,18 @@ std::array<ConnectionBlock, 6> RegionConnections(const ToneRecord& tone) {
     }};
 }
 
+void Diagnose(BankWriterState& state, const char* format, ...) {
+    if (!state.diagnostic.empty()) {
+        return;
+    }
+    char text[160];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    state.diagnostic = text;
+}
+
 void CloseChunk(ChunkFile& out, ChunkInfo& chunk, BankWriterState& state) {
     if (!out.Ascend(chunk)) {
         state.chunkFailed = true;
@@ -179,10 +192,13 @@ ConvertResult WriteRegionList(ChunkFile& out, ChunkFile& vh, const ProgramRecord
     const int tones = std::min<int>(program.toneCount, kMaxTonesPerProgram);
     for (int j = 0; j < tones; ++j) {
         ToneRecord tone;
+        const auto at = static_cast<long long>(vhBase + ToneRecordOffset(k, j));
         if (!ReadToneRecord(vh, vhBase, k, j, tone)) {
+            Diagnose(state, "tone %d of program %d at 0x%08llX: short read", j, k, at);
             return ConvertResult::InputEnded;
         }
         if (CheckToneRecord(tone) != VabCheck::Ok) {
+            Diagnose(state, "tone %d of program %d at 0x%08llX: VAG number %d above 255", j, k, at, tone.vagNumber);
             return ConvertResult::CannotConvert;
         }
         if (!ToneHasSample(tone)) {

@@ -79,7 +79,11 @@ struct BankWriterState {
     std::vector<RegionLoopEntry> regionLoops; // grows past the header's tone count if it must
     ArticulationTrailer trailer;
     bool chunkFailed = false;                // a chunk could not be closed (size out of range)
+    std::string diagnostic;                  // why the conversion stopped, with structure and offset
 };
+
+// Sets state.diagnostic from a printf-style format (the first fault found is kept).
+void Diagnose(BankWriterState& state, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
 enum class ArticulationLevel { Instrument, Region };
 enum class InfoKind { Collection, Instrument, Wave };

@@ -19,6 +19,8 @@ constexpr int kMessageVbOpen = 12;
 constexpr int kMessageOutput = 13;
 
 // Offsets beyond what a file position can hold are treated as past the end of the file.
+long long Hex(int64_t position) { return static_cast<long long>(position); }
+
 int64_t ToPosition(uint64_t offset) {
     constexpr auto kMax = static_cast<uint64_t>(std::numeric_limits<int64_t>::max() / 2);
     return static_cast<int64_t>(offset > kMax ? kMax : offset);
@@ -42,6 +44,7 @@ public:
         CloseChunk(out_, dlid, state_);
 
         if (header.programCount > kMaxPrograms) {
+            Diagnose(state_, "VH header at 0x%08llX: program count %u above 128", Hex(vhBase_), header.programCount);
             return ConvertResult::CannotConvert;
         }
         ChunkInfo colh;
@@ -61,6 +64,7 @@ public:
         }
 
         if (CheckVagCount(header) != VabCheck::Ok) {
+            Diagnose(state_, "VH header at 0x%08llX: VAG count %u above 254", Hex(vhBase_), header.vagCount);
             return ConvertResult::CannotConvert;
         }
         ChunkInfo ptbl;
@@ -80,6 +84,7 @@ public:
         vb_.Seek(vbBase_, SeekOrigin::Begin);
         for (int i = 0; i < header.vagCount; ++i) {
             if (FindNextVag(vb_) == VagSearch::Ended) {
+                Diagnose(state_, "VB at 0x%08llX: ended after %d of %u samples", Hex(vbBase_), i, header.vagCount);
                 if (i == 0) {
                     return ConvertResult::InputEnded;
                 }
@@ -117,10 +122,13 @@ private:
         int countdown = header.programCount;
         for (int slot = 0; slot < kProgramSlots && countdown > 0; ++slot) {
             ProgramRecord program;
+            const long long at = Hex(vhBase_ + ProgramRecordOffset(slot));
             if (!ReadProgramRecord(vh_, vhBase_, slot, program)) {
+                Diagnose(state_, "program slot %d at 0x%08llX: short read", slot, at);
                 return ConvertResult::InputEnded;
             }
             if (CheckProgramRecord(program) != VabCheck::Ok) {
+                Diagnose(state_, "program slot %d at 0x%08llX: %u tones above 16", slot, at, program.toneCount);
                 return ConvertResult::CannotConvert;
             }
             if (program.toneCount == 0) {
@@ -160,42 +168,38 @@ private:
     BankWriterState& state_;
 };
 
-} // namespace
-
-ConvertResult ConvertVabToDls(uint64_t vhOffset, uint64_t vbOffset, const std::string& vhPath,
-                              const std::string& vbPath, const std::string& dlsPath, std::string_view listTitle,
-                              Feedback& feedback) {
-    return ConvertVabToDls(vhOffset, vbOffset, vhPath, vbPath, dlsPath, listTitle, feedback, VabConvertOptions{});
-}
-
-ConvertResult ConvertVabToDls(uint64_t vhOffset, uint64_t vbOffset, const std::string& vhPath,
-                              const std::string& vbPath, const std::string& dlsPath, std::string_view listTitle,
-                              Feedback& feedback, const VabConvertOptions& options) {
+ConvertResult RunConversion(uint64_t vhOffset, uint64_t vbOffset, const std::string& vhPath,
+                            const std::string& vbPath, const std::string& dlsPath, std::string_view listTitle,
+                            Feedback& feedback, const VabConvertOptions& options, BankWriterState& state) {
     ChunkFile vh;
     if (!vh.OpenRead(vhPath)) {
+        Diagnose(state, "VH file cannot be opened");
         ShowNumberedMessage(feedback, kMessageVhOpen);
         return ConvertResult::OpenFailed;
     }
     const int64_t vhBase = ToPosition(vhOffset);
     ChunkFile vb;
     if (!vb.OpenRead(vbPath)) {
+        Diagnose(state, "VB file cannot be opened");
         ShowNumberedMessage(feedback, kMessageVbOpen);
         return ConvertResult::OpenFailed;
     }
     VabHeader header;
     if (!ReadVabHeader(vh, vhBase, header)) {
+        Diagnose(state, "VH header at 0x%08llX: short read", Hex(vhBase));
         return ConvertResult::InputEnded;
     }
     if (header.toneCount > kMaxTones) {
+        Diagnose(state, "VH header at 0x%08llX: tone count %u above 2048", Hex(vhBase), header.toneCount);
         return ConvertResult::CannotConvert;
     }
 
-    BankWriterState state;
     state.listTitle = std::string(listTitle);
     state.regionLoops.reserve(header.toneCount);
 
     ChunkFile out;
     if (!out.Create(dlsPath)) {
+        Diagnose(state, "output file cannot be created");
         ShowNumberedMessage(feedback, kMessageOutput);
         return ConvertResult::OpenFailed;
     }
@@ -207,6 +211,7 @@ ConvertResult ConvertVabToDls(uint64_t vhOffset, uint64_t vbOffset, const std::s
     const bool wroteAll = !out.WriteFailed() && !state.chunkFailed;
     const bool closed = out.Close();
     if (result == ConvertResult::OpenFailed || !wroteAll || !closed) {
+        state.diagnostic = "output file: a write failed";
         ChunkFile::Delete(dlsPath);
         ShowNumberedMessage(feedback, kMessageOutput);
         return ConvertResult::OpenFailed;
@@ -215,6 +220,26 @@ ConvertResult ConvertVabToDls(uint64_t vhOffset, uint64_t vbOffset, const std::s
         ChunkFile::Delete(dlsPath);
     }
     return result;
+}
+
+} // namespace
+
+ConvertResult ConvertVabToDls(uint64_t vhOffset, uint64_t vbOffset, const std::string& vhPath,
+                              const std::string& vbPath, const std::string& dlsPath, std::string_view listTitle,
+                              Feedback& feedback, const VabConvertOptions& options) {
+    BankWriterState state;
+    const ConvertResult result =
+        RunConversion(vhOffset, vbOffset, vhPath, vbPath, dlsPath, listTitle, feedback, options, state);
+    if (options.diagnostic != nullptr) {
+        *options.diagnostic = result == ConvertResult::Done ? std::string() : state.diagnostic;
+    }
+    return result;
+}
+
+ConvertResult ConvertVabToDls(uint64_t vhOffset, uint64_t vbOffset, const std::string& vhPath,
+                              const std::string& vbPath, const std::string& dlsPath, std::string_view listTitle,
+                              Feedback& feedback) {
+    return ConvertVabToDls(vhOffset, vbOffset, vhPath, vbPath, dlsPath, listTitle, feedback, VabConvertOptions{});
 }
 
 } // namespace sonvex

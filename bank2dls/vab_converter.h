@@ -16,6 +16,9 @@ namespace sonvex {
 struct VabConvertOptions {
     // The collection's "dlid"; a new GUID when empty (tests pass a fixed one).
     std::optional<Guid> collectionId;
+    // When set, receives why a conversion stopped or ended early, naming the structure
+    // and its byte offset in hex ("wave 3, block at 0x0001A2F0: flags 9"); empty on success.
+    std::string* diagnostic = nullptr;
 };
 
 // Returns Done (0), CannotConvert (1: a limit or value outside the format; output

@@ -66,18 +66,21 @@ void WriteLoopRecord(ChunkFile& out, const VagLoop& loop) {
 }
 
 // Reads and decodes blocks into the open "data" chunk until a stop.
-ConvertResult DecodeBlocks(ChunkFile& out, ChunkFile& vb, VagLoop& loop) {
+ConvertResult DecodeBlocks(ChunkFile& out, ChunkFile& vb, int index, VagLoop& loop, BankWriterState& state) {
     PredictorHistory history;
     int64_t pcmBytes = 0;
     std::array<uint8_t, kAdpcmBlockSize> block{};
     std::array<int16_t, kAdpcmBlockSamples> pcm{};
     std::array<uint8_t, 2 * kAdpcmBlockSamples> pcmBytesOut{};
     while (true) {
+        const auto at = static_cast<long long>(vb.Tell());
         if (vb.Read(block.data(), 2) != 2) {
+            Diagnose(state, "wave %d, block at 0x%08llX: short read", index, at);
             return ConvertResult::InputEnded;
         }
         const uint8_t flags = block[1];
         if (flags > kMaxFlags) {
+            Diagnose(state, "wave %d, block at 0x%08llX: flags %u", index, at, flags);
             return ConvertResult::CannotConvert;
         }
         bool last = false;
@@ -96,6 +99,7 @@ ConvertResult DecodeBlocks(ChunkFile& out, ChunkFile& vb, VagLoop& loop) {
         case kFlagSkip:
             // The block's data is consumed but yields no samples.
             if (vb.Read(block.data() + 2, kAdpcmBlockSize - 2) != static_cast<int64_t>(kAdpcmBlockSize - 2)) {
+                Diagnose(state, "wave %d, block at 0x%08llX: short read", index, at);
                 return ConvertResult::InputEnded;
             }
             return ConvertResult::Done;
@@ -103,9 +107,11 @@ ConvertResult DecodeBlocks(ChunkFile& out, ChunkFile& vb, VagLoop& loop) {
             break;
         }
         if (vb.Read(block.data() + 2, kAdpcmBlockSize - 2) != static_cast<int64_t>(kAdpcmBlockSize - 2)) {
+            Diagnose(state, "wave %d, block at 0x%08llX: short read", index, at);
             return ConvertResult::InputEnded;
         }
         if (DecodeAdpcmBlock(block, history, pcm) != AdpcmBlockResult::Ok) {
+            Diagnose(state, "wave %d, block at 0x%08llX: filter %u", index, at, AdpcmFilterIndex(block[0]));
             return ConvertResult::CannotConvert;
         }
         for (size_t n = 0; n < kAdpcmBlockSamples; ++n) {
@@ -143,7 +149,7 @@ ConvertResult DecodeVagWave(ChunkFile& out, ChunkFile& vb, int index, BankWriter
 
     ChunkInfo data;
     out.CreateChunk(data, FourCC("data"));
-    const ConvertResult decoded = DecodeBlocks(out, vb, loop);
+    const ConvertResult decoded = DecodeBlocks(out, vb, index, loop, state);
     if (decoded != ConvertResult::Done) {
         return decoded;
     }

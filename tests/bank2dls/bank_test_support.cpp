@@ -202,6 +202,7 @@ Converted Run(MemoryFileSystem& fs, const std::string& vhPath, const std::string
     VabConvertOptions options;
     options.collectionId = FixedGuid();
     Converted c;
+    options.diagnostic = &c.diagnostic;
     c.result = ConvertVabToDls(vhOffset, vbOffset, vhPath, vbPath, "out.dls", listTitle, feedback, options);
     c.exists = fs.Exists("out.dls");
     c.dls = fs.Contents("out.dls");

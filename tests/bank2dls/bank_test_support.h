@@ -58,6 +58,7 @@ struct Converted {
     bool exists = false; // the output file is on the (in-memory) disk
     Bytes dls;
     std::vector<std::string> messages;
+    std::string diagnostic;
 };
 
 // Converts VH and VB held in two in-memory files at offset 0 with the fixed GUID.
