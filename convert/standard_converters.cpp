@@ -1,0 +1,26 @@
+// The driver's real converters: the two sequence converters and the bank converter.
+#include "bank2dls/vab_converter.h"
+#include "convert/batch_conversion.h"
+#include "seq2smf/seq_converter.h"
+#include "seq2smf/ssq_converter.h"
+
+namespace sonvex {
+
+Converters StandardConverters() {
+    Converters c;
+    c.seq = [](uint64_t offset, const std::string& game, const std::string& stem, Feedback& feedback) {
+        const SeqConversion r = ConvertSeq(offset, game, stem, feedback);
+        return SequenceOutcome{r.result, r.smfFilesMade};
+    };
+    c.ssq = [](uint64_t offset, const std::string& game, const std::string& stem, Feedback& feedback) {
+        const SeqConversion r = ConvertSsq(offset, game, stem, feedback);
+        return SequenceOutcome{r.result, r.smfFilesMade};
+    };
+    c.vab = [](uint64_t vh, uint64_t vb, const std::string& vhPath, const std::string& vbPath,
+               const std::string& dlsPath, std::string_view title, Feedback& feedback) {
+        return ConvertVabToDls(vh, vb, vhPath, vbPath, dlsPath, title, feedback);
+    };
+    return c;
+}
+
+} // namespace sonvex
