@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 
@@ -141,7 +142,8 @@ bool WriteHeader(ListFile& file, uint32_t count, std::string_view folder) {
     return file.Write(countBytes, 4) == 4 && WriteCountedText(file, folder);
 }
 
-bool WriteEntry(ListFile& file, uint32_t type, int32_t number, uint64_t offset, std::string_view fileName) {
+bool WriteEntry(ListFile& file, uint32_t type, int32_t number, uint64_t offset,
+                std::string_view fileName) {
     uint8_t fixed[kEntryFixedLength];
     StoreU32(fixed, type);
     StoreU32(fixed + 4, static_cast<uint32_t>(number));
@@ -202,11 +204,16 @@ ListLoad ParseList(std::span<const uint8_t> bytes, ConvertList& list) {
 }
 
 std::optional<ConvertList> LoadList(const std::string& path, ListLoad* status) {
+    std::error_code error;
+    if (std::filesystem::is_directory(path, error)) {
+        return std::nullopt;
+    }
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         return std::nullopt;
     }
-    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                               std::istreambuf_iterator<char>());
     if (in.bad()) {
         return std::nullopt;
     }
@@ -229,7 +236,8 @@ void FillDerivedSizes(ConvertList& list) {
     }
 }
 
-StdioListFile::StdioListFile(const std::string& path, const char* mode) : file_(std::fopen(path.c_str(), mode)) {}
+StdioListFile::StdioListFile(const std::string& path, const char* mode)
+    : file_(std::fopen(path.c_str(), mode)) {}
 
 StdioListFile::~StdioListFile() {
     Close();

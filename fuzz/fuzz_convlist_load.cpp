@@ -20,7 +20,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (result != sonvex::ListLoad::ShortHeader && used > size) {
         __builtin_trap();
     }
-    if (list.entries.size() > list.count || (result == sonvex::ListLoad::Ok && list.entries.size() != list.count)) {
+    if (list.entries.size() > list.count ||
+        (result == sonvex::ListLoad::Ok && list.entries.size() != list.count)) {
         __builtin_trap();
     }
     if (!list.entries.empty() && list.entries.back().size != 0) {

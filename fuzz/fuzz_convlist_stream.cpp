@@ -23,8 +23,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 __builtin_trap();
             }
             sonvex::ListEntry again;
-            if (!sonvex::ReadEntry(file, again) || file.position() != after || again.type != entry.type ||
-                again.number != entry.number || again.offset != entry.offset || again.fileName != entry.fileName) {
+            if (!sonvex::ReadEntry(file, again) || file.position() != after ||
+                again.type != entry.type || again.number != entry.number ||
+                again.offset != entry.offset || again.fileName != entry.fileName) {
                 __builtin_trap();
             }
         }

@@ -126,13 +126,15 @@ bool GameFileBuilder::writeTo(const std::string& path) const {
         }
         if (noiseSeed_) {
             const Bytes all = build();
-            out.write(reinterpret_cast<const char*>(all.data()), static_cast<std::streamsize>(all.size()));
+            out.write(reinterpret_cast<const char*>(all.data()),
+                      static_cast<std::streamsize>(all.size()));
         } else {
             for (const auto& [start, bytes] : pieces_) {
                 if (start >= length_) {
                     continue;
                 }
-                const auto count = static_cast<std::streamsize>(std::min<uint64_t>(bytes.size(), length_ - start));
+                const auto count =
+                    static_cast<std::streamsize>(std::min<uint64_t>(bytes.size(), length_ - start));
                 out.seekp(static_cast<std::streamoff>(start));
                 out.write(reinterpret_cast<const char*>(bytes.data()), count);
             }
@@ -151,7 +153,8 @@ int64_t MemoryListFile::Read(void* destination, int64_t length) {
         return 0;
     }
     const size_t count = std::min(static_cast<size_t>(length), bytes_.size() - position_);
-    std::copy_n(bytes_.begin() + static_cast<std::ptrdiff_t>(position_), count, static_cast<uint8_t*>(destination));
+    std::copy_n(bytes_.begin() + static_cast<std::ptrdiff_t>(position_), count,
+                static_cast<uint8_t*>(destination));
     position_ += count;
     return static_cast<int64_t>(count);
 }
@@ -167,7 +170,8 @@ int64_t MemoryListFile::Write(const void* source, int64_t length) {
     if (bytes_.size() < position_ + count) {
         bytes_.resize(position_ + count);
     }
-    std::copy_n(static_cast<const uint8_t*>(source), count, bytes_.begin() + static_cast<std::ptrdiff_t>(position_));
+    std::copy_n(static_cast<const uint8_t*>(source), count,
+                bytes_.begin() + static_cast<std::ptrdiff_t>(position_));
     position_ += count;
     written_ += count;
     return static_cast<int64_t>(count);
@@ -204,16 +208,18 @@ std::string DescribeDifference(const Bytes& actual, const Bytes& expected) {
     if (actual == expected) {
         return "";
     }
-    const auto mismatch = std::mismatch(actual.begin(), actual.end(), expected.begin(), expected.end());
+    const auto mismatch =
+        std::mismatch(actual.begin(), actual.end(), expected.begin(), expected.end());
     const auto at = static_cast<size_t>(mismatch.first - actual.begin());
     const size_t from = at >= 8 ? at - 8 : 0;
     char head[128];
-    std::snprintf(head, sizeof head, "first difference at 0x%zX (actual %zu bytes, expected %zu bytes)\n", at,
+    std::snprintf(head, sizeof head,
+                  "first difference at 0x%zX (actual %zu bytes, expected %zu bytes)\n", at,
                   actual.size(), expected.size());
     char where[32];
     std::snprintf(where, sizeof where, "from 0x%zX\n", from);
-    return std::string(head) + where + "  actual:   " + HexDump(actual, from, 24) + "\n  expected: " +
-           HexDump(expected, from, 24);
+    return std::string(head) + where + "  actual:   " + HexDump(actual, from, 24) +
+           "\n  expected: " + HexDump(expected, from, 24);
 }
 
 } // namespace sonvex::testkit

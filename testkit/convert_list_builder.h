@@ -19,7 +19,8 @@ namespace sonvex::testkit {
 class ConvertListBuilder {
 public:
     ConvertListBuilder& folder(std::string_view text);
-    ConvertListBuilder& entry(uint32_t type, int32_t number, uint64_t offset, std::string_view fileName);
+    ConvertListBuilder& entry(uint32_t type, int32_t number, uint64_t offset,
+                              std::string_view fileName);
 
     // Damage to the header: a count other than the number of entries, a path length byte
     // other than characters + 1.

@@ -40,7 +40,8 @@ TEST(TypeNames, EveryRowMapsBothWaysAndOnlyExactNamesMatch) {
         EXPECT_STREQ(TypeName(code), row.name);
         EXPECT_EQ(TypeFromName(row.name), code) << row.name;
     }
-    for (const char* near : {"seq", "Seq", "vh", "GPMSeq", "KCETseq", "SEQ ", " VB", "", "Unknown"}) {
+    for (const char* near :
+         {"seq", "Seq", "vh", "GPMSeq", "KCETseq", "SEQ ", " VB", "", "Unknown"}) {
         EXPECT_FALSE(TypeFromName(near).has_value()) << '"' << near << '"';
     }
     EXPECT_EQ(TypeName(0), nullptr);
@@ -49,10 +50,21 @@ TEST(TypeNames, EveryRowMapsBothWaysAndOnlyExactNamesMatch) {
 
 // The header and entries of the table, laid out by hand.
 Bytes ExpectedHeader(uint32_t count, std::string_view folder) {
-    return ByteBuilder().u32le(count).u8(static_cast<uint32_t>(folder.size() + 1)).text(folder).u8(0).take();
+    return ByteBuilder()
+        .u32le(count)
+        .u8(static_cast<uint32_t>(folder.size() + 1))
+        .text(folder)
+        .u8(0)
+        .take();
 }
-ByteBuilder& ExpectedEntry(ByteBuilder& b, uint32_t type, uint32_t number, uint64_t offset, std::string_view name) {
-    return b.u32le(type).u32le(number).u64le(offset).u8(static_cast<uint32_t>(name.size() + 1)).text(name).u8(0);
+ByteBuilder& ExpectedEntry(ByteBuilder& b, uint32_t type, uint32_t number, uint64_t offset,
+                           std::string_view name) {
+    return b.u32le(type)
+        .u32le(number)
+        .u64le(offset)
+        .u8(static_cast<uint32_t>(name.size() + 1))
+        .text(name)
+        .u8(0);
 }
 
 TEST(ListWriters, HeaderAndEntriesHaveTheTableBytes) {
@@ -148,8 +160,10 @@ TEST(ListStreaming, RoundTripReadsEveryFieldBack) {
 }
 
 TEST(ListStreaming, UnreadEntryReturnsTheSameEntryAgain) {
-    const Bytes bytes =
-        ConvertListBuilder().entry(kTypeVh, 0, 0x10, "first.bin").entry(kTypeVb, 0, 0x20, std::string(254, 'q')).build();
+    const Bytes bytes = ConvertListBuilder()
+                            .entry(kTypeVh, 0, 0x10, "first.bin")
+                            .entry(kTypeVb, 0, 0x20, std::string(254, 'q'))
+                            .build();
     MemoryListFile file(bytes);
     ConvertList header;
     ASSERT_EQ(ReadHeader(file, header), HeaderRead::Ok);
@@ -174,10 +188,10 @@ TEST(ListStreaming, UnreadEntryReturnsTheSameEntryAgain) {
 
 TEST(ListStreaming, HeaderCutShortTellsWhichReadCameUpShort) {
     const Bytes full = ConvertListBuilder().folder("/g").build(); // 5 + 3 bytes
-    const HeaderRead expected[] = {HeaderRead::ShortCount,      HeaderRead::ShortCount,  HeaderRead::ShortCount,
-                                   HeaderRead::ShortCount,      HeaderRead::ShortPathLength,
-                                   HeaderRead::ShortFolder,     HeaderRead::ShortFolder, HeaderRead::ShortFolder,
-                                   HeaderRead::Ok};
+    const HeaderRead expected[] = {
+        HeaderRead::ShortCount,  HeaderRead::ShortCount,      HeaderRead::ShortCount,
+        HeaderRead::ShortCount,  HeaderRead::ShortPathLength, HeaderRead::ShortFolder,
+        HeaderRead::ShortFolder, HeaderRead::ShortFolder,     HeaderRead::Ok};
     for (size_t cut = 0; cut <= full.size(); ++cut) {
         MemoryListFile file(Bytes(full.begin(), full.begin() + static_cast<std::ptrdiff_t>(cut)));
         ConvertList header;
@@ -198,7 +212,9 @@ TEST(ListStreaming, AnEntryCutAnywhereEndsTheList) {
         while (ReadEntry(file, e)) {
             ++read;
         }
-        const size_t whole = cut >= builder.entryStart(2) ? 2 : cut >= builder.entryStart(1) ? 1 : 0;
+        const size_t whole = cut >= builder.entryStart(2)   ? 2
+                             : cut >= builder.entryStart(1) ? 1
+                                                            : 0;
         EXPECT_EQ(read, whole) << "cut at " << cut;
     }
 }
@@ -213,7 +229,8 @@ TEST(ListStreaming, ChunkedAndStdioFilesPatchTheCountInPlace) {
     ASSERT_TRUE(WriteEntry(viaChunks, kTypeSeq, 0, 0x40, "a.bin"));
     ASSERT_TRUE(PatchCount(viaChunks, 1));
     ASSERT_TRUE(chunked.Close());
-    const Bytes expected = ConvertListBuilder().folder("/g").entry(kTypeSeq, 0, 0x40, "a.bin").build();
+    const Bytes expected =
+        ConvertListBuilder().folder("/g").entry(kTypeSeq, 0, 0x40, "a.bin").build();
     EXPECT_EQ(DescribeDifference(fs.Contents("list.clg"), expected), "");
 
     // Through stdio: write, patch, read back, then overwrite an entry right after a read.
@@ -240,6 +257,7 @@ TEST(ListStreaming, ChunkedAndStdioFilesPatchTheCountInPlace) {
     EXPECT_EQ(loaded->entries.size(), 1u);
 
     EXPECT_FALSE(LoadList(temp / "missing.clg").has_value());
+    EXPECT_FALSE(LoadList(temp.path()).has_value());
     StdioListFile missing(temp / "missing.clg", "rb");
     EXPECT_FALSE(missing.IsOpen());
     char byte = 0;
@@ -292,19 +310,22 @@ TEST(CountedRead, DamagedListsStayInsideTheirBytes) {
             EXPECT_EQ(result, ListLoad::ShortHeader) << "cut at " << cut;
         } else {
             EXPECT_EQ(result, ListLoad::ShortEntries) << "cut at " << cut;
-            EXPECT_EQ(list.entries.size(), cut >= sound.entryStart(1) ? 1u : 0u) << "cut at " << cut;
+            EXPECT_EQ(list.entries.size(), cut >= sound.entryStart(1) ? 1u : 0u)
+                << "cut at " << cut;
         }
     }
 
     // A count far beyond the bytes takes the whole entries there are.
-    ASSERT_EQ(ParseList(ConvertListBuilder().entry(kTypeSeq, 0, 1, "a").count(0xFFFFFFFF).build(), list),
-              ListLoad::ShortEntries);
+    ASSERT_EQ(
+        ParseList(ConvertListBuilder().entry(kTypeSeq, 0, 1, "a").count(0xFFFFFFFF).build(), list),
+        ListLoad::ShortEntries);
     EXPECT_EQ(list.count, 0xFFFFFFFFu);
     ASSERT_EQ(list.entries.size(), 1u);
     EXPECT_EQ(list.entries[0].size, 0);
 
     // A path length byte running past the end.
-    EXPECT_EQ(ParseList(ConvertListBuilder().folder("/g").pathLength(200).build(), list), ListLoad::ShortHeader);
+    EXPECT_EQ(ParseList(ConvertListBuilder().folder("/g").pathLength(200).build(), list),
+              ListLoad::ShortHeader);
 
     // Strings without their NUL are taken whole; the length byte says where the next field begins.
     ASSERT_EQ(ParseList(ConvertListBuilder()
@@ -321,7 +342,11 @@ TEST(CountedRead, DamagedListsStayInsideTheirBytes) {
     EXPECT_EQ(list.entries[0].offset, 0x100u);
     EXPECT_EQ(list.entries[0].nameLength, 0);
     EXPECT_EQ(list.entries[1].type, 0x6E6F6E05u); // the real length byte and "non"
-    Bytes noNul = ConvertListBuilder().entry(kTypeSeq, 0, 1, "nonul").nameWithoutNul().entry(kTypeVh, 0, 9, "z.bin").build();
+    Bytes noNul = ConvertListBuilder()
+                      .entry(kTypeSeq, 0, 1, "nonul")
+                      .nameWithoutNul()
+                      .entry(kTypeVh, 0, 9, "z.bin")
+                      .build();
     ASSERT_EQ(ParseList(noNul, list), ListLoad::Ok);
     ASSERT_EQ(list.entries.size(), 2u);
     EXPECT_EQ(list.entries[0].fileName, "nonul");
@@ -329,16 +354,27 @@ TEST(CountedRead, DamagedListsStayInsideTheirBytes) {
     EXPECT_EQ(list.entries[1].fileName, "z.bin");
 
     // A length byte that promises more than is left ends the list.
-    ASSERT_EQ(ParseList(ConvertListBuilder().entry(kTypeSeq, 0, 1, "a.bin").entry(kTypeVh, 0, 2, "b").nameLength(255).build(), list),
+    ASSERT_EQ(ParseList(ConvertListBuilder()
+                            .entry(kTypeSeq, 0, 1, "a.bin")
+                            .entry(kTypeVh, 0, 2, "b")
+                            .nameLength(255)
+                            .build(),
+                        list),
               ListLoad::ShortEntries);
     EXPECT_EQ(list.entries.size(), 1u);
     // One that says less makes the next entry start inside the name.
-    ASSERT_EQ(ParseList(ConvertListBuilder().entry(kTypeSeq, 0, 1, "game.bin").nameLength(1).count(1).build(), list),
-              ListLoad::Ok);
+    ASSERT_EQ(
+        ParseList(
+            ConvertListBuilder().entry(kTypeSeq, 0, 1, "game.bin").nameLength(1).count(1).build(),
+            list),
+        ListLoad::Ok);
     ASSERT_EQ(list.entries.size(), 1u);
     EXPECT_EQ(list.entries[0].fileName, "g");
-    EXPECT_EQ(ParseList(ConvertListBuilder().entry(kTypeSeq, 0, 1, "game.bin").nameLength(1).count(2).build(), list),
-              ListLoad::ShortEntries);
+    EXPECT_EQ(
+        ParseList(
+            ConvertListBuilder().entry(kTypeSeq, 0, 1, "game.bin").nameLength(1).count(2).build(),
+            list),
+        ListLoad::ShortEntries);
 }
 
 } // namespace

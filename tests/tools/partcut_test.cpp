@@ -10,11 +10,15 @@
 namespace sonvex::testkit {
 namespace {
 
-const std::string kUsage = std::string("Usage :\n") + ">%s [option]... <clgfile>\n" + "        -a,-A    output append seq+vb+vh\n" + "        -4       output append seq+vb+vh (ezpsf 1.0.4)\n" + "        -h,-H    This help\n";
+const std::string kUsage = std::string("Usage :\n") + ">%s [option]... <clgfile>\n" +
+                           "        -a,-A    output append seq+vb+vh\n" +
+                           "        -4       output append seq+vb+vh (ezpsf 1.0.4)\n" +
+                           "        -h,-H    This help\n";
 constexpr const char* kOpenError = "open error [%s]\n";
 constexpr const char* kOut = "Out : %s\n";
 const std::string kSizeLine = std::string("      Size seq = %d") + " vb = %d" + " vh = %d\n";
-const std::string kPatchLine = std::string("No.%3d patch 0x800FFFFC = 0x%08x ") + "/ 0x800FFFF8 = 0x%08x\n";
+const std::string kPatchLine =
+    std::string("No.%3d patch 0x800FFFFC = 0x%08x ") + "/ 0x800FFFF8 = 0x%08x\n";
 
 constexpr uint64_t k2G = 0x80000000ull;
 constexpr uint64_t k4G = 0x100000000ull;
@@ -51,9 +55,15 @@ class PartcutTest : public ::testing::Test {
 protected:
     TempFolder temp;
 
-    ToolRun Run(const std::vector<std::string>& args) { return RunTool("partcut", args, temp.path(), "partcut"); }
-    void Put(const std::string& name, const Bytes& bytes) { ASSERT_TRUE(WriteFile(temp / name, bytes)); }
-    void PutGame(const std::string& name, const GameFileBuilder& game) { ASSERT_TRUE(game.writeTo(temp / name)); }
+    ToolRun Run(const std::vector<std::string>& args) {
+        return RunTool("partcut", args, temp.path(), "partcut");
+    }
+    void Put(const std::string& name, const Bytes& bytes) {
+        ASSERT_TRUE(WriteFile(temp / name, bytes));
+    }
+    void PutGame(const std::string& name, const GameFileBuilder& game) {
+        ASSERT_TRUE(game.writeTo(temp / name));
+    }
     void ExpectFile(const std::string& name, const Bytes& expected) {
         EXPECT_EQ(DescribeDifference(ReadFile(temp / name), expected), "") << name;
     }
@@ -65,7 +75,8 @@ protected:
 
 TEST_F(PartcutTest, UsageWhenAskedOrWithoutAListPath) {
     Put("game.clg", ConvertListBuilder().entry(kTypeSeq, 0, 0, "game.bin").build());
-    const std::vector<std::vector<std::string>> asks{{}, {"-h"}, {"-H", "game.clg"}, {"game.clg", "-hx"}, {"-a"}, {"-o", "-4", "-"}};
+    const std::vector<std::vector<std::string>> asks{
+        {}, {"-h"}, {"-H", "game.clg"}, {"game.clg", "-hx"}, {"-a"}, {"-o", "-4", "-"}};
     for (const auto& args : asks) {
         const ToolRun run = Run(args);
         EXPECT_EQ(run.output, Format(kUsage.c_str(), "partcut")) << args.size();
@@ -81,9 +92,13 @@ TEST_F(PartcutTest, UnreadableListOrGameFileWritesNothing) {
     std::filesystem::create_directory(temp / "folder.clg");
     EXPECT_EQ(Run({"folder.clg"}).output, Format(kOpenError, "folder.clg"));
 
-    Put("game.clg", ConvertListBuilder().entry(kTypeSeq, 0, 0, "gone.bin").entry(kTypeVh, 0, 9, "game.bin").build());
+    Put("game.clg", ConvertListBuilder()
+                        .entry(kTypeSeq, 0, 0, "gone.bin")
+                        .entry(kTypeVh, 0, 9, "game.bin")
+                        .build());
     Put("game.bin", Bytes(100, 1));
-    for (const auto& args : std::vector<std::vector<std::string>>{{"game.clg"}, {"-a", "-o", "game.clg"}}) {
+    for (const auto& args :
+         std::vector<std::vector<std::string>>{{"game.clg"}, {"-a", "-o", "game.clg"}}) {
         run = Run(args);
         EXPECT_EQ(run.output, Format(kOpenError, "gone.bin"));
         EXPECT_EQ(run.status, 0);
@@ -97,24 +112,27 @@ TEST_F(PartcutTest, SplitsEveryEntryIntoAPaddedFileNamedByNumberAndType) {
     std::filesystem::create_directory(temp / "sub");
     PutGame("sub/game.bin", game);
     // The folder stored in the list plays no part; the first entry lies at 4096.
-    Put("sub/game.clg", ConvertListBuilder()
-                            .folder("/elsewhere")
-                            .entry(kTypeSeq, 0, 0x1000, "game.bin")
-                            .entry(kTypeVh, 0, 0x1400, "game.bin")
-                            .entry(kTypeVb, 0, 0x1600, "game.bin") // 1001 bytes
-                            .entry(kTypeGpmSeq, 1, 0x1600 + 1001, "game.bin")
-                            .entry(kTypeGpmHead, 1, 0x1A00, "game.bin")
-                            .entry(kTypeKcetSeq, 2, 0x1B00, "game.bin")
-                            .entry(kTypeSceiMidi, 3, 0x1C00, "game.bin")
-                            .entry(kTypeSceiHead, 4, 0x1D00, "game.bin")
-                            .entry(0x0000FFFF, 5, 0x1E00, "game.bin")
-                            .entry(kTypeSeq, 1, 0x2000, "other.bin") // last: to the end of the game file
-                            .build());
+    Put("sub/game.clg",
+        ConvertListBuilder()
+            .folder("/elsewhere")
+            .entry(kTypeSeq, 0, 0x1000, "game.bin")
+            .entry(kTypeVh, 0, 0x1400, "game.bin")
+            .entry(kTypeVb, 0, 0x1600, "game.bin") // 1001 bytes
+            .entry(kTypeGpmSeq, 1, 0x1600 + 1001, "game.bin")
+            .entry(kTypeGpmHead, 1, 0x1A00, "game.bin")
+            .entry(kTypeKcetSeq, 2, 0x1B00, "game.bin")
+            .entry(kTypeSceiMidi, 3, 0x1C00, "game.bin")
+            .entry(kTypeSceiHead, 4, 0x1D00, "game.bin")
+            .entry(0x0000FFFF, 5, 0x1E00, "game.bin")
+            .entry(kTypeSeq, 1, 0x2000, "other.bin") // last: to the end of the game file
+            .build());
     const ToolRun run = Run({"sub/game.clg"});
     EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.output, Outs({"sub/game_0000.seq", "sub/game_0000.vh", "sub/game_0000.vb", "sub/game_0001.GPMseq",
-                                "sub/game_0001.GPMhead", "sub/game_0002.Unknown", "sub/game_0003.Unknown",
-                                "sub/game_0004.Unknown", "sub/game_0005.Unknown", "sub/game_0001.seq"}));
+    EXPECT_EQ(
+        run.output,
+        Outs({"sub/game_0000.seq", "sub/game_0000.vh", "sub/game_0000.vb", "sub/game_0001.GPMseq",
+              "sub/game_0001.GPMhead", "sub/game_0002.Unknown", "sub/game_0003.Unknown",
+              "sub/game_0004.Unknown", "sub/game_0005.Unknown", "sub/game_0001.seq"}));
     ExpectFile("sub/game_0000.seq", game.slice(0x1000, 0x400));
     ExpectFile("sub/game_0000.vh", game.slice(0x1400, 0x200));
     ExpectFile("sub/game_0000.vb", Concat({game.slice(0x1600, 1001), Zeros(3)}));
@@ -130,18 +148,19 @@ TEST_F(PartcutTest, ZeroNegativeAndOverlongSizesStayInsideTheGameFile) {
     GameFileBuilder game(0x1000);
     game.noise(5);
     PutGame("game.bin", game);
-    Put("game.clg", ConvertListBuilder()
-                        .entry(kTypeSeq, 0, 0x100, "game.bin") // size 0: to the end of the game file
-                        .entry(kTypeVh, 0, 0x100, "game.bin")
-                        .entry(kTypeVb, 0, 0x200, "game.bin") // reaches past the end: clamped, zero filled
-                        .entry(kTypeSeq, 1, 0x5000, "two.bin") // beyond the end, negative size
-                        .entry(kTypeVh, 1, 0x80, "two.bin")
-                        .entry(kTypeSeq, -1, 0x10, "two.bin") // negative number: split only
-                        .build());
+    Put("game.clg",
+        ConvertListBuilder()
+            .entry(kTypeSeq, 0, 0x100, "game.bin") // size 0: to the end of the game file
+            .entry(kTypeVh, 0, 0x100, "game.bin")
+            .entry(kTypeVb, 0, 0x200, "game.bin")  // reaches past the end: clamped, zero filled
+            .entry(kTypeSeq, 1, 0x5000, "two.bin") // beyond the end, negative size
+            .entry(kTypeVh, 1, 0x80, "two.bin")
+            .entry(kTypeSeq, -1, 0x10, "two.bin") // negative number: split only
+            .build());
     const ToolRun run = Run({"-o", "game.clg"});
     EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.output, Outs({"game_0000.seq", "game_0000.vh", "game_0000.vb", "game_0001.seq", "game_0001.vh",
-                                "game_-001.seq"}) +
+    EXPECT_EQ(run.output, Outs({"game_0000.seq", "game_0000.vh", "game_0000.vb", "game_0001.seq",
+                                "game_0001.vh", "game_-001.seq"}) +
                               PatchLine(0, kBase, kBase + 0x1000) + PatchLine(1, kBase, kBase));
     ExpectFile("game_0000.seq", game.slice(0x100, 0xF00));
     ExpectFile("game_0000.vh", game.slice(0x100, 0x100));
@@ -171,8 +190,9 @@ protected:
                             .build());
     }
     std::string SizeLines() const {
-        return Outs({"game_0000.bin"}) + SizeLine(0x1780, 0x300, 0x80) + Outs({"game_0001.bin"}) + SizeLine(0, 0, 0) +
-               Outs({"game_0002.bin"}) + SizeLine(0, 0x200, 0x40) + Outs({"game_0003.bin"}) + SizeLine(0, 0, 0);
+        return Outs({"game_0000.bin"}) + SizeLine(0x1780, 0x300, 0x80) + Outs({"game_0001.bin"}) +
+               SizeLine(0, 0, 0) + Outs({"game_0002.bin"}) + SizeLine(0, 0x200, 0x40) +
+               Outs({"game_0003.bin"}) + SizeLine(0, 0, 0);
     }
 };
 
@@ -180,29 +200,36 @@ TEST_F(PartcutAppendTest, PlainLayoutJoinsSequenceBankBodyAndBankHeader) {
     ToolRun run = Run({"-a", "game.clg"});
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.output, SizeLines());
-    ExpectNames({"game.bin", "game.clg", "game_0000.bin", "game_0001.bin", "game_0002.bin", "game_0003.bin"});
-    ExpectFile("game_0000.bin", Concat({Words(kBase + 0x1780 + 0x300, kBase + 0x1780), game.slice(0x880, 0x1780),
-                                        game.slice(0x200, 0x300), game.slice(0x500, 0x80)}));
+    ExpectNames({"game.bin", "game.clg", "game_0000.bin", "game_0001.bin", "game_0002.bin",
+                 "game_0003.bin"});
+    ExpectFile("game_0000.bin",
+               Concat({Words(kBase + 0x1780 + 0x300, kBase + 0x1780), game.slice(0x880, 0x1780),
+                       game.slice(0x200, 0x300), game.slice(0x500, 0x80)}));
     ExpectFile("game_0001.bin", Words(kBase, kBase));
-    ExpectFile("game_0002.bin", Concat({Words(kBase + 0x200, kBase), game.slice(0x600, 0x200), game.slice(0x800, 0x40)}));
+    ExpectFile("game_0002.bin", Concat({Words(kBase + 0x200, kBase), game.slice(0x600, 0x200),
+                                        game.slice(0x800, 0x40)}));
     ExpectFile("game_0003.bin", Words(kBase, kBase));
 
     // -abc acts as -a, an unknown letter and a second path are ignored, -o adds patch lines first.
     run = Run({"-abc", "-x", "-O", "game.clg", "other.clg"});
-    EXPECT_EQ(run.output, PatchLine(0, kBase + 0x1780, kBase + 0x1780 + 0x300) + PatchLine(1, kBase, kBase) +
-                              PatchLine(2, kBase, kBase + 0x200) + PatchLine(3, kBase, kBase) + SizeLines());
-    ExpectFile("game_0002.bin", Concat({Words(kBase + 0x200, kBase), game.slice(0x600, 0x200), game.slice(0x800, 0x40)}));
+    EXPECT_EQ(run.output, PatchLine(0, kBase + 0x1780, kBase + 0x1780 + 0x300) +
+                              PatchLine(1, kBase, kBase) + PatchLine(2, kBase, kBase + 0x200) +
+                              PatchLine(3, kBase, kBase) + SizeLines());
+    ExpectFile("game_0002.bin", Concat({Words(kBase + 0x200, kBase), game.slice(0x600, 0x200),
+                                        game.slice(0x800, 0x40)}));
 }
 
 TEST_F(PartcutAppendTest, EzpsfLayoutPlacesThePartsInFixedAreas) {
-    for (const auto& args : std::vector<std::vector<std::string>>{{"-a", "-4", "game.clg"}, {"-4", "-A", "game.clg"}}) {
+    for (const auto& args : std::vector<std::vector<std::string>>{{"-a", "-4", "game.clg"},
+                                                                  {"-4", "-A", "game.clg"}}) {
         const ToolRun run = Run(args);
         EXPECT_EQ(run.output, SizeLines()) << args[0];
-        ExpectFile("game_0000.bin", Concat({game.slice(0x880, 0x1780), Zeros(0x20000 - 0x1780), game.slice(0x500, 0x80),
-                                            Zeros(0x20000 - 0x80), game.slice(0x200, 0x300)}));
+        ExpectFile("game_0000.bin", Concat({game.slice(0x880, 0x1780), Zeros(0x20000 - 0x1780),
+                                            game.slice(0x500, 0x80), Zeros(0x20000 - 0x80),
+                                            game.slice(0x200, 0x300)}));
         ExpectFile("game_0001.bin", Zeros(0x40000));
-        ExpectFile("game_0002.bin", Concat({Zeros(0x20000), game.slice(0x800, 0x40), Zeros(0x20000 - 0x40),
-                                            game.slice(0x600, 0x200)}));
+        ExpectFile("game_0002.bin", Concat({Zeros(0x20000), game.slice(0x800, 0x40),
+                                            Zeros(0x20000 - 0x40), game.slice(0x600, 0x200)}));
     }
     // -4 alone selects the layout but writes neither output.
     std::filesystem::remove(temp / "game_0000.bin");
@@ -221,22 +248,25 @@ TEST_F(PartcutTest, EzpsfAreasHoldNoMoreThanTheirRoom) {
                        .build());
     const ToolRun run = Run({"-4", "-a", "big.clg"});
     EXPECT_EQ(run.output, Outs({"big_0000.bin"}) + SizeLine(0x20010, 0x7FE0, 0x18010));
-    ExpectFile("big_0000.bin", Concat({game.slice(0, 0x20000), game.slice(0x20010, 0x18010), Zeros(0x7FF0),
-                                       game.slice(0x38020, 0x7FE0)}));
+    ExpectFile("big_0000.bin", Concat({game.slice(0, 0x20000), game.slice(0x20010, 0x18010),
+                                       Zeros(0x7FF0), game.slice(0x38020, 0x7FE0)}));
 }
 
 TEST_F(PartcutTest, EmptyAndDamagedListsNeverFail) {
     Put("empty.clg", ConvertListBuilder().build());
     EXPECT_EQ(Run({"empty.clg"}).output, "");
     ToolRun run = Run({"-a", "-o", "empty.clg"});
-    EXPECT_EQ(run.output, PatchLine(0, kBase, kBase) + Outs({"empty_0000.bin"}) + SizeLine(0, 0, 0));
+    EXPECT_EQ(run.output,
+              PatchLine(0, kBase, kBase) + Outs({"empty_0000.bin"}) + SizeLine(0, 0, 0));
     ExpectFile("empty_0000.bin", Words(kBase, kBase));
 
     GameFileBuilder game(0x100);
     game.noise(1);
     PutGame("game.bin", game);
-    const ConvertListBuilder two =
-        ConvertListBuilder().entry(kTypeSeq, 0, 0x10, "game.bin").nameWithoutNul().entry(kTypeVh, 0x7FFFFFFF, 0x40, "game.bin");
+    const ConvertListBuilder two = ConvertListBuilder()
+                                       .entry(kTypeSeq, 0, 0x10, "game.bin")
+                                       .nameWithoutNul()
+                                       .entry(kTypeVh, 0x7FFFFFFF, 0x40, "game.bin");
     Put("d.clg", ConvertListBuilder(two).count(5000).build());
     run = Run({"d.clg"});
     EXPECT_EQ(run.output, Outs({"d_0000.seq", "d_2147483647.vh"}));
@@ -249,7 +279,8 @@ TEST_F(PartcutTest, EmptyAndDamagedListsNeverFail) {
 
     Put("d.clg", Bytes{7, 0}); // header cut short: no entries
     EXPECT_EQ(Run({"d.clg"}).output, "");
-    Put("d.clg", ConvertListBuilder().entry(kTypeSeq, 0, 0x10, "game.bin").nameLength(3).count(3).build());
+    Put("d.clg",
+        ConvertListBuilder().entry(kTypeSeq, 0, 0x10, "game.bin").nameLength(3).count(3).build());
     run = Run({"d.clg"});
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.output, Format(kOpenError, "gam"));
@@ -260,7 +291,10 @@ TEST_F(PartcutTest, OffsetsBeyond2And4GiBAndLongGameFileNames) {
     GameFileBuilder high(k2G + 0x1000);
     high.put(k2G + 0x10, ByteBuilder().noise(0x300, 2).take());
     PutGame(name, high);
-    Put("hi.clg", ConvertListBuilder().entry(kTypeVh, 0, k2G + 0x10, name).entry(kTypeVb, 0, k2G + 0x110, name).build());
+    Put("hi.clg", ConvertListBuilder()
+                      .entry(kTypeVh, 0, k2G + 0x10, name)
+                      .entry(kTypeVb, 0, k2G + 0x110, name)
+                      .build());
     ToolRun run = Run({"hi.clg"});
     EXPECT_EQ(run.output, Outs({"hi_0000.vh", "hi_0000.vb"}));
     ExpectFile("hi_0000.vh", high.slice(k2G + 0x10, 0x100));
@@ -270,11 +304,15 @@ TEST_F(PartcutTest, OffsetsBeyond2And4GiBAndLongGameFileNames) {
     GameFileBuilder higher(k4G + 0x1000);
     higher.put(k4G + 0x100, ByteBuilder().noise(0x400, 4).take());
     PutGame("far.bin", higher);
-    Put("far.clg", ConvertListBuilder().entry(kTypeSeq, 0, k4G + 0x100, "far.bin").entry(kTypeVh, 0, k4G + 0x300, "far.bin").build());
+    Put("far.clg", ConvertListBuilder()
+                       .entry(kTypeSeq, 0, k4G + 0x100, "far.bin")
+                       .entry(kTypeVh, 0, k4G + 0x300, "far.bin")
+                       .build());
     run = Run({"-a", "far.clg"});
     EXPECT_EQ(run.output, Outs({"far_0000.bin"}) + SizeLine(0x200, 0, 0xD00));
     ExpectFile("far_0000.bin",
-               Concat({Words(kBase + 0x200, kBase + 0x200), higher.slice(k4G + 0x100, 0x200), higher.slice(k4G + 0x300, 0xD00)}));
+               Concat({Words(kBase + 0x200, kBase + 0x200), higher.slice(k4G + 0x100, 0x200),
+                       higher.slice(k4G + 0x300, 0xD00)}));
 }
 
 } // namespace

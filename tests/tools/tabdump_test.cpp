@@ -23,8 +23,12 @@ class TabdumpTest : public ::testing::Test {
 protected:
     TempFolder temp;
 
-    ToolRun Run(const std::vector<std::string>& args) { return RunTool("tabdump", args, temp.path()); }
-    void Put(const std::string& name, const Bytes& bytes) { ASSERT_TRUE(WriteFile(temp / name, bytes)); }
+    ToolRun Run(const std::vector<std::string>& args) {
+        return RunTool("tabdump", args, temp.path());
+    }
+    void Put(const std::string& name, const Bytes& bytes) {
+        ASSERT_TRUE(WriteFile(temp / name, bytes));
+    }
     std::string Text(const std::string& name) {
         const Bytes bytes = ReadFile(temp / name);
         return std::string(bytes.begin(), bytes.end());
@@ -52,7 +56,7 @@ TEST_F(TabdumpTest, NamesTheListAndTheCsvByTheExtensionRules) {
         {{"songs"}, "songs.clg", "songs.csv"},
         {{"songs.clg", "out"}, "songs.clg", "out.csv"},
         {{"songs.clg", "out.csv"}, "songs.clg", "out.csv"},
-        {{".clg"}, ".clg.clg", ".clg.csv"}, // not longer than four characters
+        {{".clg"}, ".clg.clg", ".clg.csv"},    // not longer than four characters
         {{"a.CLG"}, "a.CLG.clg", "a.CLG.csv"}, // the comparison is case-sensitive
         {{"songs", ".csv"}, "songs.clg", ".csv.csv"},
         {{"x.clgz", "y.CSV"}, "x.clgz.clg", "y.CSV.csv"},
@@ -73,7 +77,8 @@ TEST_F(TabdumpTest, NamesTheListAndTheCsvByTheExtensionRules) {
 
 TEST_F(TabdumpTest, MissingListAndUncreatableCsvFailWithTheirMessages) {
     ToolRun run = Run({"nothere"});
-    EXPECT_EQ(run.output, Format(kConvert, "nothere.clg", "nothere.csv") + Format(kNoFile, "nothere.clg"));
+    EXPECT_EQ(run.output,
+              Format(kConvert, "nothere.clg", "nothere.csv") + Format(kNoFile, "nothere.clg"));
     EXPECT_EQ(run.status, 255);
     EXPECT_TRUE(FolderNames(temp.path()).empty());
 
@@ -85,7 +90,8 @@ TEST_F(TabdumpTest, MissingListAndUncreatableCsvFailWithTheirMessages) {
 
     Put("songs.clg", OneEntryList());
     run = Run({"songs", "nofolder/out"});
-    EXPECT_EQ(run.output, Format(kConvert, "songs.clg", "nofolder/out.csv") + Format(kNoCreate, "nofolder/out.csv"));
+    EXPECT_EQ(run.output, Format(kConvert, "songs.clg", "nofolder/out.csv") +
+                              Format(kNoCreate, "nofolder/out.csv"));
     EXPECT_EQ(run.status, 255);
 }
 
@@ -111,13 +117,17 @@ TEST_F(TabdumpTest, WritesEveryEntryWithItsNameNumberOffsetAndSize) {
                                  "VH,0,4096,2048,game.bin\r\n"
                                  "VB,0,6144,2147477504,game.bin\r\n"
                                  "Unknown,1,2147483648,2147483664,a,b.bin\r\n"
-                                 "Unknown,2,4294967312,-4294967056," + longName + "\r\n"
+                                 "Unknown,2,4294967312,-4294967056," +
+                                 longName +
+                                 "\r\n"
                                  "Unknown,0,256,256,ｹﾞｰﾑ2.bin\r\n"
                                  "GPMseq,3,512,256,ｹﾞｰﾑ2.bin\r\n"
                                  "GPMhead,1,768,-769,ｹﾞｰﾑ2.bin\r\n"
                                  "Unknown,-5,-1,0,x.bin\r\n";
     const std::string actual = Text("songs.csv");
-    EXPECT_EQ(DescribeDifference(Bytes(actual.begin(), actual.end()), Bytes(expected.begin(), expected.end())), "");
+    EXPECT_EQ(DescribeDifference(Bytes(actual.begin(), actual.end()),
+                                 Bytes(expected.begin(), expected.end())),
+              "");
 }
 
 TEST_F(TabdumpTest, EmptyAndDamagedListsWriteTheWholeEntriesThereAre) {
@@ -130,15 +140,18 @@ TEST_F(TabdumpTest, EmptyAndDamagedListsWriteTheWholeEntriesThereAre) {
         ConvertListBuilder().entry(kTypeSeq, 0, 0x10, "a.bin").entry(kTypeVh, 0, 0x30, "b.bin");
     const Case cases[] = {
         {"count 0", ConvertListBuilder().build(), ""},
-        {"count 0 with entries behind it", ConvertListBuilder().entry(kTypeSeq, 0, 1, "a").count(0).build(), ""},
+        {"count 0 with entries behind it",
+         ConvertListBuilder().entry(kTypeSeq, 0, 1, "a").count(0).build(), ""},
         {"empty file", Bytes{}, ""},
         {"header cut in the count", Bytes{1, 0, 0}, ""},
         {"count beyond the entries", ConvertListBuilder(two).count(1000000).build(),
          "SEQ,0,16,32,a.bin\r\nVH,0,48,0,b.bin\r\n"},
         {"second entry cut short", two.buildCut(two.entryStart(2) - 3), "SEQ,0,16,0,a.bin\r\n"},
-        {"name without NUL", ConvertListBuilder().entry(kTypeVb, 7, 9, "nonul").nameWithoutNul().build(),
+        {"name without NUL",
+         ConvertListBuilder().entry(kTypeVb, 7, 9, "nonul").nameWithoutNul().build(),
          "VB,7,9,0,nonul\r\n"},
-        {"length byte past the end", ConvertListBuilder(two).nameLength(250).build(), "SEQ,0,16,0,a.bin\r\n"},
+        {"length byte past the end", ConvertListBuilder(two).nameLength(250).build(),
+         "SEQ,0,16,0,a.bin\r\n"},
     };
     for (const Case& c : cases) {
         Put("d.clg", c.list);

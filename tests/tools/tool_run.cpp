@@ -18,13 +18,17 @@ std::string ToolPath(const std::string& name) {
         build = bin;
     } else {
         std::error_code error;
-        build = std::filesystem::read_symlink("/proc/self/exe", error).parent_path().parent_path().parent_path().string();
+        build = std::filesystem::read_symlink("/proc/self/exe", error)
+                    .parent_path()
+                    .parent_path()
+                    .parent_path()
+                    .string();
     }
     return build + "/tools/" + name + "/" + name;
 }
 
-ToolRun RunTool(const std::string& name, const std::vector<std::string>& args, const std::string& folder,
-                const std::string& argv0) {
+ToolRun RunTool(const std::string& name, const std::vector<std::string>& args,
+                const std::string& folder, const std::string& argv0) {
     const std::string program = ToolPath(name);
     std::vector<std::string> words{argv0.empty() ? program : argv0};
     words.insert(words.end(), args.begin(), args.end());

@@ -17,8 +17,8 @@ struct ToolRun {
 // The path of tools/<name>/<name> in the build folder ($SONVEX_TEST_BIN, or the folder two
 // levels above this test program).
 std::string ToolPath(const std::string& name);
-ToolRun RunTool(const std::string& name, const std::vector<std::string>& args, const std::string& folder,
-                const std::string& argv0 = "");
+ToolRun RunTool(const std::string& name, const std::vector<std::string>& args,
+                const std::string& folder, const std::string& argv0 = "");
 // The names in a folder, sorted.
 std::vector<std::string> FolderNames(const std::string& folder);
 // printf into a string.

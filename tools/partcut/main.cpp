@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <map>
 #include <new>
-#include <stdexcept>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -19,7 +19,9 @@ namespace {
 using sonvex::ConvertList;
 using sonvex::ListEntry;
 
-constexpr const char* kUsageLines[] = {"Usage :\n", ">%s [option]... <clgfile>\n", "        -a,-A    output append seq+vb+vh\n", "        -4       output append seq+vb+vh (ezpsf 1.0.4)\n", "        -h,-H    This help\n"};
+constexpr const char* kUsageLines[] = {
+    "Usage :\n", ">%s [option]... <clgfile>\n", "        -a,-A    output append seq+vb+vh\n",
+    "        -4       output append seq+vb+vh (ezpsf 1.0.4)\n", "        -h,-H    This help\n"};
 constexpr const char* kOpenError = "open error [%s]\n";
 constexpr const char* kOutLine = "Out : %s\n";
 constexpr const char* kSizeSeq = "      Size seq = %d";
@@ -28,7 +30,7 @@ constexpr const char* kSizeVh = " vh = %d\n";
 constexpr const char* kPatchFirst = "No.%3d patch 0x800FFFFC = 0x%08x ";
 constexpr const char* kPatchSecond = "/ 0x800FFFF8 = 0x%08x\n";
 
-constexpr uint32_t kImageBase = 0x80100000;   // address of the file's byte 8 in the plain layout
+constexpr uint32_t kImageBase = 0x80100000;    // address of the file's byte 8 in the plain layout
 constexpr uint64_t kEzpsfBankHeader = 0x20000; // ezpsf layout: bank header area
 constexpr uint64_t kEzpsfBankBody = 0x40000;   // ezpsf layout: bank body area
 constexpr size_t kCopyBlock = 64 * 1024;
@@ -38,7 +40,8 @@ class CFile {
 public:
     // Opens the file; a failure leaves the handle empty and is not reported. A folder
     // counts as a failure, since it has no bytes to give.
-    CFile(const std::string& filePath, const char* mode) : handle(std::fopen(filePath.c_str(), mode)), path(filePath) {
+    CFile(const std::string& filePath, const char* mode)
+        : handle(std::fopen(filePath.c_str(), mode)), path(filePath) {
         struct stat status {};
         if (handle != nullptr && fstat(fileno(handle), &status) == 0 && S_ISDIR(status.st_mode)) {
             std::fclose(handle);
@@ -201,10 +204,12 @@ uint64_t ItemLength(int64_t size, uint64_t offset, int64_t gameLength) {
 
 // Copies `length` bytes from `offset` of the game file to `out`; what the game file does
 // not deliver is written as zeros. Reads never go past the bytes asked for.
-void CopyItem(std::FILE* game, int64_t gameLength, uint64_t offset, uint64_t length, std::FILE* out) {
+void CopyItem(std::FILE* game, int64_t gameLength, uint64_t offset, uint64_t length,
+              std::FILE* out) {
     static std::vector<uint8_t> block(kCopyBlock);
     const uint64_t fileLength = static_cast<uint64_t>(gameLength);
-    uint64_t available = game != nullptr && offset < fileLength ? std::min(length, fileLength - offset) : 0;
+    uint64_t available =
+        game != nullptr && offset < fileLength ? std::min(length, fileLength - offset) : 0;
     if (available > 0 && fseeko(game, static_cast<off_t>(offset), SEEK_SET) != 0) {
         available = 0;
     }
@@ -241,7 +246,8 @@ void WriteU32le(uint32_t value, std::FILE* out) {
     std::fwrite(bytes, 1, 4, out);
 }
 
-std::string NumberedPath(const SplitJob& job, const char* pattern, int32_t number, const char* extension) {
+std::string NumberedPath(const SplitJob& job, const char* pattern, int32_t number,
+                         const char* extension) {
     char suffix[64];
     std::snprintf(suffix, sizeof suffix, pattern, number, extension);
     return job.drive + job.folder + job.baseName + suffix;
@@ -249,7 +255,8 @@ std::string NumberedPath(const SplitJob& job, const char* pattern, int32_t numbe
 
 void WriteSplitOutput(const SplitJob& job, std::FILE* game, int64_t gameLength) {
     for (const ListEntry& entry : job.list.entries) {
-        const std::string path = NumberedPath(job, "_%04d.%s", entry.number, SplitExtension(entry.type));
+        const std::string path =
+            NumberedPath(job, "_%04d.%s", entry.number, SplitExtension(entry.type));
         std::printf(kOutLine, path.c_str());
         CFile out(path, "wb");
         if (out.handle == nullptr) {
@@ -274,7 +281,8 @@ void BuildPartsTable(SplitJob& job, int64_t gameLength) {
             continue;
         }
         // A size of 0 stays 0 (no part); others are clamped as for the split output.
-        const uint64_t size = entry.size == 0 ? 0 : ItemLength(entry.size, entry.offset, gameLength);
+        const uint64_t size =
+            entry.size == 0 ? 0 : ItemLength(entry.size, entry.offset, gameLength);
         NumberParts& parts = job.parts[entry.number];
         const auto index = static_cast<uint32_t>(i);
         if (type == sonvex::kTypeSeq) {
@@ -302,7 +310,8 @@ void PrintPatches(const SplitJob& job) {
 
 // One part of an append file: the low 32 bits of its size, read from the offset of the
 // entry that its index names.
-void CopyPart(const SplitJob& job, std::FILE* game, int64_t gameLength, uint32_t index, uint32_t size, std::FILE* out) {
+void CopyPart(const SplitJob& job, std::FILE* game, int64_t gameLength, uint32_t index,
+              uint32_t size, std::FILE* out) {
     if (size == 0 || index >= job.list.entries.size()) {
         return;
     }
@@ -328,7 +337,8 @@ void WriteAppendOutput(const SplitJob& job, std::FILE* game, int64_t gameLength)
         if (job.ezpsfLayout) {
             // Each area holds at most up to the next one; the layout has no room for more.
             const auto seqPlaced = static_cast<uint32_t>(std::min<uint64_t>(seq, kEzpsfBankHeader));
-            const auto vhPlaced = static_cast<uint32_t>(std::min<uint64_t>(vh, kEzpsfBankBody - kEzpsfBankHeader));
+            const auto vhPlaced =
+                static_cast<uint32_t>(std::min<uint64_t>(vh, kEzpsfBankBody - kEzpsfBankHeader));
             CopyPart(job, game, gameLength, parts.seqIndex, seqPlaced, out.handle);
             WriteZeros(kEzpsfBankHeader - seqPlaced, out.handle);
             CopyPart(job, game, gameLength, parts.vhIndex, vhPlaced, out.handle);

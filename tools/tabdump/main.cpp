@@ -30,7 +30,8 @@ constexpr const char* kHeaderLine = "TYPE,NO,OFFSET,SIZE,FINENAME";
 // extension (exactly, case-sensitive); otherwise the extension is appended. Names of any
 // length are held whole, so there is no limit on their length here.
 std::string WithExtension(const std::string& name, std::string_view extension) {
-    if (name.size() > extension.size() && name.compare(name.size() - extension.size(), extension.size(), extension) == 0) {
+    if (name.size() > extension.size() &&
+        name.compare(name.size() - extension.size(), extension.size(), extension) == 0) {
         return name;
     }
     return name + std::string(extension);
@@ -61,7 +62,8 @@ ReadResult ReadWholeFile(const std::string& path, std::vector<uint8_t>& bytes) {
     }
     struct stat status {};
     int64_t length = -1;
-    if (fstat(fileno(file), &status) == 0 && !S_ISDIR(status.st_mode) && fseeko(file, 0, SEEK_END) == 0) {
+    if (fstat(fileno(file), &status) == 0 && !S_ISDIR(status.st_mode) &&
+        fseeko(file, 0, SEEK_END) == 0) {
         length = ftello(file);
     }
     if (length < 0 || fseeko(file, 0, SEEK_SET) != 0) {
@@ -113,8 +115,8 @@ int main(int argc, char** argv) {
         return kFailure;
     }
     const std::string listName = WithExtension(argv[1], ".clg");
-    const std::string csvName =
-        argc > 2 ? WithExtension(argv[2], ".csv") : listName.substr(0, listName.size() - 4) + ".csv";
+    const std::string csvName = argc > 2 ? WithExtension(argv[2], ".csv")
+                                         : listName.substr(0, listName.size() - 4) + ".csv";
     std::printf(kConvertLine, listName.c_str(), csvName.c_str());
 
     std::vector<uint8_t> bytes;
