@@ -4,8 +4,13 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdio>
 #include <stdexcept>
+
+#include "testkit/adpcm_encoder.h"
+#include "testkit/seq_builder.h"
+#include "testkit/vab_builder.h"
 
 namespace sonvex::testkit {
 
@@ -115,43 +120,31 @@ void GameImage::Place(uint32_t type, uint64_t offset, uint64_t end, uint64_t fir
     items_.push_back({type, offset, end, first, std::move(label), -1});
 }
 
-Bytes GameImage::SeqEvents(int notes, bool oneBytePitchBend) {
-    ByteBuilder b;
-    // Program change, volume and pan on channel 0, all at time 0.
-    b.u8(0x00).u8(0xC0).u8(0x10 + Random() % 0x20);
-    b.u8(0x00).u8(0xB0).u8(0x07).u8(0x64);
-    b.u8(0x00).u8(0xB0).u8(0x0A).u8(0x40);
+SeqTrack GameImage::Song(int notes, bool ssq) {
+    SeqTrack track;
+    track.program(0, 0, static_cast<int>(0x10 + Random() % 0x20)).control(0, 0, 7, 100).control(0, 0, 10, 64);
     for (int i = 0; i < notes; ++i) {
-        const uint32_t note = 0x30 + Random() % 0x18;
-        const uint32_t velocity = 0x20 + Random() % 0x28;
-        // Deltas up to 300 ticks, so some take two bytes.
-        b.varLen(1 + Random() % 300).u8(0x90).u8(note).u8(velocity);
-        // Note off as velocity 0 under running status.
-        b.varLen(1 + Random() % 200).u8(note).u8(0x00);
+        const int key = static_cast<int>(0x30 + Random() % 0x18);
+        const int velocity = static_cast<int>(0x20 + Random() % 0x28);
+        // Deltas up to 300 ticks, so that some take two bytes; note off as velocity 0
+        // under running status.
+        track.noteOn(1 + Random() % 300, 0, key, velocity);
+        track.running(1 + Random() % 200, {static_cast<uint8_t>(key), 0});
         if (i == notes / 2) {
-            b.u8(0x10).u8(0xFF).u8(0x51);
-            if (oneBytePitchBend) {
-                b.u16le(100); // beats per minute
+            if (ssq) {
+                track.tempoBpm(16, 100).pitchBend1(5, 0, 0x40);
             } else {
-                b.u24be(600000); // microseconds per quarter note
-            }
-            b.u8(0x05).u8(0xE0);
-            if (oneBytePitchBend) {
-                b.u8(0x40);
-            } else {
-                b.u8(0x00).u8(0x40);
+                track.tempo(16, 600000).pitchBend(5, 0, 0, 0x40);
             }
         }
     }
-    b.u8(0x20).u8(0xFF).u8(0x2F).u8(0x00);
-    return b.take();
+    track.endOfTrack(0x20);
+    return track;
 }
 
 GameImage& GameImage::Seq(int notes) {
     const uint64_t p = size();
-    // Bytes 4..7 hold version 1, so bytes 6..7 are not both zero: a single sequence.
-    bytes_.text("pQES").u32be(1).u16be(480).u24be(500000).u8(4).u8(2);
-    bytes_.append(SeqEvents(notes, false));
+    bytes_.append(BuildSingleSeq(SeqTiming{}, Song(notes, false)));
     Place(kSeq, p, size(), p, "SEQ single");
     return *this;
 }
@@ -160,13 +153,12 @@ GameImage& GameImage::SeqSet(int count, int notes) {
     if (count < 1 || count > 16) {
         throw std::invalid_argument("a numbered set holds 1 to 16 sequences");
     }
-    const uint64_t p = size();
-    bytes_.text("pQES").u16be(1);
+    std::vector<NumberedSeq> sequences;
     for (int id = 0; id < count; ++id) {
-        const Bytes events = SeqEvents(notes, false);
-        bytes_.u16be(static_cast<uint32_t>(id)).u16be(480).u24be(500000).u8(4).u8(2);
-        bytes_.u32be(static_cast<uint32_t>(events.size())).append(events);
+        sequences.push_back({static_cast<uint16_t>(id), SeqTiming{}, Song(notes, false)});
     }
+    const uint64_t p = size();
+    bytes_.append(BuildSeqSet(sequences).bytes);
     Place(kSeq, p, size(), p, "SEQ set of " + std::to_string(count));
     items_.back().lastSetId = count - 1;
     return *this;
@@ -174,10 +166,8 @@ GameImage& GameImage::SeqSet(int count, int notes) {
 
 GameImage& GameImage::GpmSeq(int notes) {
     const uint64_t first = size();
-    bytes_.append(SafeNoise(6)).u16le(480).u32le(120).append(SafeNoise(4));
-    const uint64_t p = size();
-    bytes_.text("SSsq").append(SafeNoise(255));
-    bytes_.append(SeqEvents(notes, true));
+    bytes_.append(BuildSsq(480, 120, Song(notes, true)));
+    const uint64_t p = first + kSsqMagicOffset;
     Place(kGpmSeq, p, p + 1, first, "GPMseq");
     return *this;
 }
@@ -208,39 +198,19 @@ GameImage& GameImage::Vh(int programs, int tones, int vags, int slotStep) {
         slotStep < 1 || (programs > 0 && (programs - 1) * slotStep > 127)) {
         throw std::invalid_argument("VH layout out of range");
     }
-    const uint64_t p = size();
-    // Header, 32 bytes.
-    bytes_.text("pBAV").u32le(7).u32le(0).u32le(0).u16le(0);
-    bytes_.u16le(static_cast<uint32_t>(programs)).u16le(static_cast<uint32_t>(programs * tones));
-    bytes_.u16le(static_cast<uint32_t>(vags)).u8(0x7F).u8(0x40).u8(0).u8(0).u32le(0);
-    // 128 program slots of 16 bytes.
-    for (int slot = 0; slot < 128; ++slot) {
-        if (slot % slotStep == 0 && slot / slotStep < programs) {
-            bytes_.u8(static_cast<uint32_t>(tones)).u8(0x7F).u8(0).u8(0).u8(0x40).u8(0);
-            bytes_.u16le(0).u32le(0).u32le(0);
-        } else {
-            bytes_.fill(16);
-        }
-    }
-    // Sixteen tone places of 32 bytes for each non-empty program.
+    VabBuilder bank;
     for (int k = 0; k < programs; ++k) {
-        for (int j = 0; j < 16; ++j) {
-            if (j >= tones) {
-                bytes_.fill(32);
-                continue;
-            }
-            const int vag = vags > 0 ? 1 + (k * tones + j) % vags : 0;
-            const uint32_t low = static_cast<uint32_t>(j * 8);
-            bytes_.u8(0).u8(0).u8(0x64).u8(0x40).u8(60).u8(0).u8(low).u8(low + 7);
-            bytes_.u32le(0).u8(2).u8(2).u8(0).u8(0);
-            bytes_.u16le(0x80FF).u16le(0x5FC0).u16le(static_cast<uint32_t>(k));
-            bytes_.u16le(static_cast<uint32_t>(vag)).fill(8);
+        std::vector<VabToneSpec> toneSpecs;
+        for (int j = 0; j < tones; ++j) {
+            const auto vag = static_cast<int16_t>(vags > 0 ? 1 + (k * tones + j) % vags : 0);
+            const auto low = static_cast<uint8_t>(j * 8);
+            toneSpecs.push_back(Tone(vag, low, static_cast<uint8_t>(low + 7)));
         }
+        bank.program(k * slotStep, Program(std::move(toneSpecs)));
     }
-    // Table of sample sizes (256 entries, in units of 8 bytes).
-    for (int i = 0; i < 256; ++i) {
-        bytes_.u16le(i >= 1 && i <= vags ? 16 : 0);
-    }
+    bank.vagCount(static_cast<uint16_t>(vags));
+    const uint64_t p = size();
+    bytes_.append(bank.BuildVh());
     Place(kVh, p, size(), p, "VH with " + std::to_string(programs) + " programs");
     return *this;
 }
@@ -249,29 +219,32 @@ GameImage& GameImage::Vb(int samples, int blocks, VagEnd end) {
     if (samples < 1 || blocks < 2) {
         throw std::invalid_argument("a VB needs a sample of two blocks at least");
     }
-    static constexpr std::array<uint8_t, 4> kStartFlags = {2, 4, 5, 6};
-    const uint64_t p = size();
+    static constexpr std::array<uint8_t, 3> kStartFlags = {2, 4, 5};
+    VabBuilder bank;
     for (int i = 0; i < samples; ++i) {
-        bytes_.fill(16);
-        for (int b = 0; b < blocks; ++b) {
-            uint8_t flags = end == VagEnd::LoopEnd ? 2 : 0;
-            if (b == 0) {
-                flags = kStartFlags[static_cast<size_t>(i) % kStartFlags.size()];
-            } else if (b == blocks - 1) {
-                flags = end == VagEnd::LoopEnd ? 3 : 1;
-            }
-            // Filter 1..4: the byte after a zero block is never 2, 4, 5 or 6, which would
-            // make the zeros one byte earlier look like a sample start.
-            const uint32_t header = (1 + Random() % 4) << 4 | (Random() % 12);
-            bytes_.u8(header).u8(flags);
-            for (int k = 0; k < 14; ++k) {
-                bytes_.u8(Random() >> 24);
-            }
+        // A quiet tone: the encoder then picks a large shift, so the byte behind the zero
+        // block is never 2, 4, 5 or 6, which would make the zeros one byte earlier look
+        // like a sample start.
+        std::vector<int16_t> pcm(static_cast<size_t>(blocks) * 28);
+        const double period = 20.0 + Random() % 40;
+        for (size_t t = 0; t < pcm.size(); ++t) {
+            pcm[t] = static_cast<int16_t>(90.0 * std::sin(6.283185307179586 * static_cast<double>(t) / period));
         }
+        VagShape shape;
+        if (end == VagEnd::LoopEnd) {
+            shape.loopStartBlock = 0;
+            shape.loopEndBlock = static_cast<size_t>(blocks - 1);
+        } else {
+            shape.skipBlockAtEnd = true;
+        }
+        Bytes vag = MakeVag(pcm, shape);
         if (end == VagEnd::StopBlock) {
-            bytes_.u8(0).u8(7).fill(14, 0x77);
+            SetBlockFlags(vag, 1, kStartFlags[static_cast<size_t>(i) % kStartFlags.size()]);
         }
+        bank.sample(std::move(vag));
     }
+    const uint64_t p = size();
+    bytes_.append(bank.BuildVb());
     Place(kVb, p, size(), p, "VB of " + std::to_string(samples) + " samples");
     return *this;
 }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "testkit/byte_builder.h"
+#include "testkit/seq_builder.h"
 
 namespace sonvex::testkit {
 
@@ -25,8 +26,8 @@ struct PlacedItem {
 
 // How a sample of a bank body ends.
 enum class VagEnd {
-    LoopEnd,  // its last block has flags 3
-    StopBlock // a block with flags 1, then a block with flags 7
+    LoopEnd,  // its last data block has flags 3
+    StopBlock // its last data block is followed by a block with flags 7
 };
 
 class GameImage {
@@ -39,7 +40,8 @@ public:
     // Bytes placed as they are; Verify() reports any signature they produce.
     GameImage& Raw(const Bytes& bytes);
 
-    // A single "pQES" sequence with `notes` note pairs and a tempo change.
+    // A single "pQES" sequence with `notes` note pairs and a tempo change (sequence items
+    // come from the seq builder).
     GameImage& Seq(int notes = 6);
     // A numbered "pQES" set of `count` sequences (ids 0 .. count-1, at most 16).
     GameImage& SeqSet(int count, int notes = 4);
@@ -49,10 +51,11 @@ public:
     GameImage& SceiHead(size_t bodySize = 56);
     GameImage& SceiMidi(size_t bodySize = 56);
     // A VH with `programs` non-empty programs placed in slots 0, slotStep, 2 × slotStep...,
-    // each with `tones` tones, and `vags` samples announced.
+    // each with `tones` tones, and `vags` samples announced (built by VabBuilder).
     GameImage& Vh(int programs = 2, int tones = 2, int vags = 3, int slotStep = 1);
-    // A VB with `samples` samples of `blocks` data blocks each; the first block of sample i
-    // carries start flags 2, 4, 5, 6 in turn.
+    // A VB with `samples` ADPCM samples of `blocks` data blocks each: looped ones start with
+    // flags 6 and end with 3; the others start with flags 2, 4, 5 in turn and end with a
+    // block of flags 7.
     GameImage& Vb(int samples = 3, int blocks = 5, VagEnd end = VagEnd::LoopEnd);
     // A KCET sequence with `blocks` data blocks, each ending in FF FF.
     GameImage& Kcet(int blocks = 3);
@@ -71,8 +74,8 @@ private:
     uint32_t Random();
     uint8_t SafeByte();
     Bytes SafeNoise(size_t n);
-    // Event bytes of one sequence: program change, controllers, notes, tempo, end of track.
-    Bytes SeqEvents(int notes, bool oneBytePitchBend);
+    // One sequence's events: program change, controllers, notes, tempo, end of track.
+    SeqTrack Song(int notes, bool ssq);
     void Place(uint32_t type, uint64_t offset, uint64_t end, uint64_t first, std::string label);
 
     ByteBuilder bytes_;
