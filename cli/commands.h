@@ -11,6 +11,8 @@ namespace sonvex::cli {
 // The chosen subcommand's work; returns the process exit status.
 using CommandRun = std::function<int()>;
 
+void AddAnalyzeCommand(CLI::App& app, CommandRun& run);
+void AddRipCommand(CLI::App& app, CommandRun& run);
 void AddConvertCommand(CLI::App& app, CommandRun& run);
 void AddInfoCommand(CLI::App& app, CommandRun& run);
 

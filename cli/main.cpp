@@ -8,7 +8,9 @@ int main(int argc, char** argv) {
     app.set_version_flag("--version", "sonvex-cli 0.26");
     app.require_subcommand(1);
     sonvex::cli::CommandRun run;
+    sonvex::cli::AddAnalyzeCommand(app, run);
     sonvex::cli::AddConvertCommand(app, run);
+    sonvex::cli::AddRipCommand(app, run);
     sonvex::cli::AddInfoCommand(app, run);
     try {
         app.parse(argc, argv);

@@ -1,0 +1,135 @@
+// `sonvex-cli analyze GAMEFILE... [-o LIST]` and `sonvex-cli rip GAMEFILE... -o OUTDIR`:
+// scan game files into a convert list, and (rip) convert it at once.
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <system_error>
+
+#include "analysis/analysis_run.h"
+#include "cli/commands.h"
+#include "cli/terminal_feedback.h"
+#include "convert/batch_conversion.h"
+
+namespace sonvex::cli {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct AnalyzeOptions {
+    std::vector<std::string> gameFiles;
+    std::string output; // list path (analyze) or output folder (rip)
+    bool quiet = false;
+    bool trace = false;
+};
+
+ScanTrace TraceTo(bool on) {
+    if (!on) {
+        return {};
+    }
+    return [](std::string_view line) {
+        std::fprintf(stderr, "trace: %.*s\n", static_cast<int>(line.size()), line.data());
+    };
+}
+
+// Reports how an analysis ended; true when a list was written.
+bool ReportAnalysis(const AnalysisResult& r) {
+    switch (r.status) {
+    case AnalysisStatus::ListWritten:
+        std::printf("%s: %u sequence(s), %u bank header(s), %u bank body(s)\n", r.listPath.c_str(),
+                    r.counters.sequences, r.counters.bankHeaders, r.counters.bankBodies);
+        return true;
+    case AnalysisStatus::NothingFound:
+        std::fprintf(stderr, "sonvex-cli: no sequence or sound bank found; no list written\n");
+        return false;
+    case AnalysisStatus::NoFiles:
+        std::fprintf(stderr, "sonvex-cli: no game file given\n");
+        return false;
+    case AnalysisStatus::ListNotCreated:
+    case AnalysisStatus::ListWriteFailed:
+        return false; // the core has shown its message
+    }
+    return false;
+}
+
+int RunAnalyze(const AnalyzeOptions& o) {
+    TerminalFeedback feedback(stderr, o.quiet);
+    std::error_code ec;
+    // The list is named after the first game file unless -o names it; either way it is
+    // made in a fresh folder beside its final place first, so that no other list of the
+    // first file's name is replaced on the way.
+    fs::path target = o.output.empty() ? fs::current_path(ec) / (fs::path(o.gameFiles.front()).stem().string() + ".clg")
+                                       : fs::absolute(o.output, ec);
+    fs::path folder = target.parent_path();
+    std::string pattern = (folder / ".sonvex-analyze-XXXXXX").string();
+    if (!::mkdtemp(pattern.data())) {
+        std::fprintf(stderr, "sonvex-cli: cannot write in %s\n", folder.c_str());
+        return 1;
+    }
+    const fs::path work = pattern;
+    AnalysisResult r = AnalyzeSources(o.gameFiles, work.string(), feedback, TraceTo(o.trace));
+    feedback.Finish();
+    bool written = r.status == AnalysisStatus::ListWritten;
+    if (written) {
+        fs::rename(r.listPath, target, ec);
+        if (ec) {
+            std::fprintf(stderr, "sonvex-cli: cannot store the list as %s: %s\n", target.c_str(), ec.message().c_str());
+            written = false;
+        } else {
+            r.listPath = target.string();
+        }
+    }
+    fs::remove_all(work, ec);
+    if (!ReportAnalysis(r) || !written) {
+        return 1;
+    }
+    return feedback.messagesShown() > 0 ? 1 : 0;
+}
+
+int RunRip(const AnalyzeOptions& o) {
+    TerminalFeedback feedback(stderr, o.quiet);
+    auto folder = PrepareOutputFolder(o.output, feedback);
+    if (!folder) {
+        return 1;
+    }
+    AnalysisResult analysis = AnalyzeSources(o.gameFiles, *folder, feedback, TraceTo(o.trace));
+    feedback.Finish();
+    if (!ReportAnalysis(analysis)) {
+        return 1;
+    }
+    const int scanMessages = feedback.messagesShown();
+    ConversionRunResult run = RunConversion(analysis.listPath, *folder, ListTitleOf(analysis.listPath), feedback);
+    feedback.Finish();
+    if (!run.ran) {
+        return 1;
+    }
+    std::printf("%d file(s) made in %s\n", run.filesMade, folder->c_str());
+    return run.endedEarly || feedback.messagesShown() > 0 || scanMessages > 0 ? 1 : 0;
+}
+
+} // namespace
+
+void AddAnalyzeCommand(CLI::App& app, CommandRun& run) {
+    auto options = std::make_shared<AnalyzeOptions>();
+    CLI::App* cmd = app.add_subcommand("analyze", "Scan game files for sequences and sound banks into a convert list");
+    cmd->add_option("gamefiles", options->gameFiles, "Game files to scan, in this order")->required();
+    cmd->add_option("-o,--output", options->output,
+                    "Convert list to write (default: the first file's name with .clg, in the current folder)");
+    cmd->add_flag("-q,--quiet", options->quiet, "No progress output");
+    cmd->add_flag("--trace", options->trace, "Print every candidate checked and what the check found");
+    cmd->callback([&run, options] { run = [options] { return RunAnalyze(*options); }; });
+}
+
+void AddRipCommand(CLI::App& app, CommandRun& run) {
+    auto options = std::make_shared<AnalyzeOptions>();
+    CLI::App* cmd = app.add_subcommand("rip", "Scan game files and convert what was found, in one go");
+    cmd->add_option("gamefiles", options->gameFiles, "Game files to scan, in this order")->required();
+    cmd->add_option("-o,--output", options->output, "Output folder; the convert list is kept there too")
+        ->required();
+    cmd->add_flag("-q,--quiet", options->quiet, "No progress output");
+    cmd->add_flag("--trace", options->trace, "Print every candidate checked and what the check found");
+    cmd->callback([&run, options] { run = [options] { return RunRip(*options); }; });
+}
+
+} // namespace sonvex::cli
