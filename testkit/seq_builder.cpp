@@ -48,7 +48,14 @@ namespace {
 SeqTrack LoopingSong() {
     return SeqTrack()
         .program(0, 0, 3)
+        .control(0, 0, 0, 2)
+        .control(0, 0, 1, 10)
         .control(0, 0, 7, 100)
+        .control(0, 0, 10, 64)
+        .control(0, 0, 11, 120)
+        .control(0, 0, 12, 0)
+        .control(0, 0, 64, 127)
+        .control(0, 0, 91, 30)
         .control(0, 0, 99, 20)
         .control(0, 0, 6, 2)
         .noteOn(0, 0, 60, 100)
@@ -82,6 +89,8 @@ std::vector<SampleItem> SampleSeqItems() {
     ByteBuilder embedded;
     embedded.noise(37, 1).append(BuildSingleSeq(SeqTiming{96, 600000, 0, 0}, LoopingSong())).noise(20, 2);
     items.push_back({"single sequence between noise", 37, embedded.take()});
+    items.push_back({"single sequence with an odd track", 0,
+                     BuildSingleSeq(SeqTiming{96, 600000, 0, 0}, SeqTrack().program(0, 2, 9).endOfTrack(1))});
 
     std::vector<NumberedSeq> set;
     for (uint16_t id = 0; id < 3; ++id) {

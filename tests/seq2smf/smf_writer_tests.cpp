@@ -149,25 +149,6 @@ TEST_F(SmfWriterTest, WriterDestroyedWithoutFinishingLeavesNoFile) {
     EXPECT_FALSE(fs.Exists("x.mid"));
 }
 
-TEST_F(SmfWriterTest, BeginFailsWhenTheFileCannotBeCreated) {
-    FaultInjectingFileSystem faulty(fs);
-    ScopedFileSystem inner(faulty);
-    faulty.FailCreate(true);
-    EXPECT_FALSE(writer.BeginSmf("n.mid", 480, 500000, 4, 2));
-    EXPECT_FALSE(fs.Exists("n.mid"));
-}
-
-TEST_F(SmfWriterTest, FailedWriteIsReportedAndTheFileDeleted) {
-    FaultInjectingFileSystem faulty(fs);
-    ScopedFileSystem inner(faulty);
-    faulty.FailWritesAfter(40);
-    ASSERT_TRUE(writer.BeginSmf("w.mid", 480, 500000, 4, 2));
-    writer.WriteDeltaTime(0, 0);
-    writer.WriteBytes({0xFF, 0x2F, 0x00});
-    EXPECT_FALSE(writer.FinishSmf());
-    EXPECT_FALSE(fs.Exists("w.mid"));
-}
-
 TEST_F(SmfWriterTest, LengthsArePatchedInFilesLargerThanOneBuffer) {
     // 40000 note events of 4 bytes: the track outgrows the 64 KiB buffer, so the length
     // fields are written after the start of the file has left the buffer.
