@@ -61,16 +61,6 @@ TEST_F(NumberedSetTest, SeventeenthSequenceWithIdSixteenIsNotConverted) {
     EXPECT_FALSE(Exists("_16.mid"));
 }
 
-TEST_F(NumberedSetTest, BreakInTheNumberingEndsTheSetAfterTheLastFittingSequence) {
-    const std::vector<NumberedSeq> set = {
-        {0, SeqTiming{}, NoteTrack(60)}, {2, SeqTiming{}, NoteTrack(61)}, {3, SeqTiming{}, NoteTrack(62)}};
-    const SeqConversion c = Convert(testkit::BuildSeqSet(set).bytes);
-    EXPECT_EQ(c.result, ConvertResult::Done);
-    EXPECT_EQ(c.smfFilesMade, 1);
-    EXPECT_TRUE(Exists("_00.mid"));
-    EXPECT_FALSE(Exists("_02.mid"));
-}
-
 TEST_F(NumberedSetTest, SetThatEndsWithItsFileIsComplete) {
     // Stored alone, nothing or a little padding behind the last end of track: the 16
     // bytes looked at for a next header are not there, yet the set is whole.
@@ -99,17 +89,6 @@ TEST_F(NumberedSetTest, NextHeaderCutShortByTheFileEndsTheRunWithCompletedFilesK
         EXPECT_TRUE(Exists("_00.mid"));
         EXPECT_FALSE(Exists("_01.mid"));
     }
-}
-
-TEST_F(NumberedSetTest, SequenceCutInsideItsEventsDeletesOnlyItsOwnFile) {
-    const std::vector<NumberedSeq> set = {{0, SeqTiming{}, NoteTrack(60)}, {1, SeqTiming{}, NoteTrack(61)}};
-    Bytes game = testkit::BuildSeqSet(set).bytes;
-    game.resize(game.size() - 2);
-    const SeqConversion c = Convert(game);
-    EXPECT_EQ(c.result, ConvertResult::InputEnded);
-    EXPECT_EQ(c.smfFilesMade, 1);
-    EXPECT_TRUE(Exists("_00.mid"));
-    EXPECT_FALSE(Exists("_01.mid"));
 }
 
 TEST_F(NumberedSetTest, DataLengthFieldIsNeverUsed) {
