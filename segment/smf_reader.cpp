@@ -122,7 +122,7 @@ int64_t SmfReader::MusicDelta(uint32_t ticks, double ratio) {
 
 bool SmfReader::ReadDelta(uint32_t& delta) {
     const int64_t start = file_.Tell();
-    uint32_t value = 0;
+    uint64_t value = 0; // wide enough that one more byte cannot wrap it below the limit
     while (true) {
         uint8_t b = 0;
         if (!ReadByte(b)) {
@@ -136,7 +136,7 @@ bool SmfReader::ReadDelta(uint32_t& delta) {
             break;
         }
     }
-    delta = value;
+    delta = static_cast<uint32_t>(value);
     return true;
 }
 
