@@ -1,0 +1,134 @@
+// Loading segments and collections by name from the search folder, with a cache of
+// collections so that one DLS file used by several bands is read once.
+#include "playback/loader.h"
+
+#include <sys/stat.h>
+
+namespace sonvex {
+
+namespace {
+
+bool IsFolder(const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+LoadStatus FromMusicStatus(MusicLoadStatus s) {
+    switch (s) {
+    case MusicLoadStatus::Ok: return LoadStatus::Ok;
+    case MusicLoadStatus::OpenFailed: return LoadStatus::OpenFailed;
+    case MusicLoadStatus::NotRecognised: return LoadStatus::NotRecognised;
+    case MusicLoadStatus::Malformed: return LoadStatus::Malformed;
+    }
+    return LoadStatus::Malformed;
+}
+
+bool StartsWith(const std::vector<uint8_t>& b, const char* magic, size_t at = 0) {
+    for (size_t i = 0; magic[i] != '\0'; ++i) {
+        if (at + i >= b.size() || b[at + i] != static_cast<uint8_t>(magic[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+bool Segment::SetStartPoint(int32_t musicTime) {
+    if (musicTime < 0 || musicTime >= sequence_->length) {
+        return false;
+    }
+    startPoint_ = musicTime;
+    return true;
+}
+
+bool Loader::SetSearchDirectory(const std::string& folder) {
+    if (!IsFolder(folder)) {
+        return false;
+    }
+    folder_ = folder;
+    return true;
+}
+
+std::string Loader::PathOf(const std::string& name) const {
+    if (name.find('/') != std::string::npos || folder_.empty()) {
+        return name;
+    }
+    return folder_ + (folder_.back() == '/' ? "" : "/") + name;
+}
+
+std::shared_ptr<Segment> Loader::LoadSegment(const std::string& name, LoadResult* result,
+                                             const SmfLoadOptions& options) {
+    LoadResult local;
+    LoadResult& r = result != nullptr ? *result : local;
+    r = LoadResult{};
+    const std::string path = PathOf(name);
+    std::vector<uint8_t> bytes;
+    if (!ReadWholeFile(path, bytes, r.error)) {
+        r.status = LoadStatus::OpenFailed;
+        return nullptr;
+    }
+    const bool segmentFile = StartsWith(bytes, "RIFF") && StartsWith(bytes, "DMSG", 8);
+    MusicLoadOutcome loaded = segmentFile ? sonvex::LoadSegment(bytes) : LoadSmf(bytes, options);
+    r.diagnostics = std::move(loaded.diagnostics);
+    if (loaded.status != MusicLoadStatus::Ok) {
+        r.status = FromMusicStatus(loaded.status);
+        r.error = path + ": " + loaded.error;
+        return nullptr;
+    }
+    auto segment = std::make_shared<Segment>(path, std::move(loaded.sequence), !segmentFile);
+    // The bands name their DLS files; the search folder holds them.
+    for (const std::string& file : segment->GetSequence()->collections) {
+        LoadResult bankResult;
+        std::shared_ptr<Collection> collection = LoadCollection(file, &bankResult);
+        if (!collection) {
+            r.diagnostics.push_back("band collection " + bankResult.error);
+        }
+        segment->BandCollections().push_back(std::move(collection));
+    }
+    return segment;
+}
+
+std::shared_ptr<Collection> Loader::LoadCollection(const std::string& name, LoadResult* result) {
+    LoadResult local;
+    LoadResult& r = result != nullptr ? *result : local;
+    r = LoadResult{};
+    const std::string path = PathOf(name);
+    const auto cached = collections_.find(path);
+    if (cached != collections_.end()) {
+        return cached->second;
+    }
+    DlsReadOutcome read = ReadDlsFile(path);
+    r.diagnostics = read.collection.diagnostics;
+    switch (read.status) {
+    case DlsReadStatus::Ok: break;
+    case DlsReadStatus::OpenFailed:
+        r.status = LoadStatus::OpenFailed;
+        r.error = read.error;
+        return nullptr;
+    case DlsReadStatus::NotDls:
+        r.status = LoadStatus::NotRecognised;
+        r.error = path + ": " + read.error;
+        return nullptr;
+    case DlsReadStatus::Malformed:
+        r.status = LoadStatus::Malformed;
+        r.error = path + ": " + read.error;
+        return nullptr;
+    }
+    auto collection = std::make_shared<Collection>(
+        path, std::make_shared<const DlsCollection>(std::move(read.collection)));
+    collections_[path] = collection;
+    return collection;
+}
+
+void Loader::ReleaseObject(const std::string& path) { collections_.erase(path); }
+
+void Loader::CollectGarbage() {
+    for (auto it = collections_.begin(); it != collections_.end();) {
+        it = it->second.use_count() == 1 ? collections_.erase(it) : std::next(it);
+    }
+}
+
+void Loader::ClearCache() { collections_.clear(); }
+
+} // namespace sonvex

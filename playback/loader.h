@@ -1,0 +1,102 @@
+// The loader of the playback engine: a search folder, segments loaded from ".mid"/".rmi"
+// or ".sgt" files, collections from ".dls" files, a cache of what was loaded, and the
+// connection of an SMF segment to a collection.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "playback/dls_reader.h"
+#include "playback/music_loader.h"
+#include "playback/sequence.h"
+
+namespace sonvex {
+
+// A loaded DLS collection.
+class Collection {
+public:
+    Collection(std::string path, std::shared_ptr<const DlsCollection> data)
+        : path_(std::move(path)), data_(std::move(data)) {}
+    const std::string& Path() const { return path_; }
+    const std::shared_ptr<const DlsCollection>& Data() const { return data_; }
+
+private:
+    std::string path_;
+    std::shared_ptr<const DlsCollection> data_;
+};
+
+// A loaded piece of music and what it plays with.
+class Segment {
+public:
+    Segment(std::string path, std::shared_ptr<const Sequence> sequence, bool fromSmf)
+        : path_(std::move(path)), sequence_(std::move(sequence)), fromSmf_(fromSmf) {}
+
+    const std::string& Path() const { return path_; }
+    const std::shared_ptr<const Sequence>& GetSequence() const { return sequence_; }
+    bool FromSmf() const { return fromSmf_; }
+    int32_t GetLength() const { return sequence_->length; }
+    uint32_t GetRepeats() const { return sequence_->repeats; }
+
+    // Where the next play starts; false (and unchanged) outside [0, length).
+    bool SetStartPoint(int32_t musicTime);
+    int32_t GetStartPoint() const { return startPoint_; }
+
+    // Program changes of the sequence select instruments from this collection first.
+    void ConnectToCollection(std::shared_ptr<Collection> collection) { connected_ = std::move(collection); }
+    const std::shared_ptr<Collection>& ConnectedCollection() const { return connected_; }
+
+    // The collections the segment's bands refer to, one per Sequence::collections
+    // entry (null when the file was not found or could not be read).
+    std::vector<std::shared_ptr<Collection>>& BandCollections() { return bandCollections_; }
+    const std::vector<std::shared_ptr<Collection>>& BandCollections() const { return bandCollections_; }
+
+private:
+    std::string path_;
+    std::shared_ptr<const Sequence> sequence_;
+    bool fromSmf_ = false;
+    int32_t startPoint_ = 0;
+    std::shared_ptr<Collection> connected_;
+    std::vector<std::shared_ptr<Collection>> bandCollections_;
+};
+
+enum class LoadStatus { Ok, BadSearchFolder, OpenFailed, NotRecognised, Malformed };
+
+struct LoadResult {
+    LoadStatus status = LoadStatus::Ok;
+    std::string error;
+    std::vector<std::string> diagnostics;
+};
+
+class Loader {
+public:
+    // Names without a folder are looked up here; false when it is not a folder.
+    bool SetSearchDirectory(const std::string& folder);
+    const std::string& SearchDirectory() const { return folder_; }
+
+    // An SMF (".mid", ".rmi", any file that starts like one) or a segment file; a
+    // segment's band collections are loaded from the search folder as well.
+    std::shared_ptr<Segment> LoadSegment(const std::string& name, LoadResult* result = nullptr,
+                                         const SmfLoadOptions& options = {});
+    std::shared_ptr<Collection> LoadCollection(const std::string& name, LoadResult* result = nullptr);
+
+    // Forgets a cached object, so the next load reads the file again.
+    void ReleaseObject(const std::string& path);
+    void ReleaseObject(const Collection& collection) { ReleaseObject(collection.Path()); }
+    void ReleaseObject(const Segment& segment) { ReleaseObject(segment.Path()); }
+    // Drops cache entries that nothing else holds.
+    void CollectGarbage();
+    void ClearCache();
+    size_t CachedCollections() const { return collections_.size(); }
+
+    // The path a name stands for: as given when it holds a '/', else in the search folder.
+    std::string PathOf(const std::string& name) const;
+
+private:
+    std::string folder_;
+    std::map<std::string, std::shared_ptr<Collection>> collections_;
+};
+
+} // namespace sonvex

@@ -1,0 +1,47 @@
+// Loaders of what the preview plays: any Standard MIDI File (format 0, 1 or 2, running
+// status, every event kind, also inside an RMID wrapper) and segment files, each turned
+// into a Sequence in music time.
+#pragma once
+
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "playback/sequence.h"
+
+namespace sonvex {
+
+struct SmfLoadOptions {
+    // Take the repeat count from text events and the loop from "Loop_Start" and
+    // "Loop_End" markers, the way the segment builder reads them. Off, an SMF plays
+    // once, as a music service loads it.
+    bool loopsFromMarkers = false;
+};
+
+enum class MusicLoadStatus {
+    Ok,
+    OpenFailed,    // the file could not be opened or read
+    NotRecognised, // not an SMF (or segment file) at all
+    Malformed      // a header or chunk that cannot be followed
+};
+
+struct MusicLoadOutcome {
+    MusicLoadStatus status = MusicLoadStatus::Ok;
+    std::shared_ptr<Sequence> sequence;
+    std::string error;                    // with structure and offset
+    std::vector<std::string> diagnostics; // what was passed over, with offsets
+};
+
+MusicLoadOutcome LoadSmf(std::span<const uint8_t> bytes, const SmfLoadOptions& options = {});
+MusicLoadOutcome LoadSmfFile(const std::string& path, const SmfLoadOptions& options = {});
+
+// A segment file: tempo items, sequence items with their durations, bands at their
+// times (with the DLS file names they refer to), length, repeats and loop points.
+MusicLoadOutcome LoadSegment(std::span<const uint8_t> bytes);
+MusicLoadOutcome LoadSegmentFile(const std::string& path);
+
+// Reads a whole file through the chunked file layer; false when it cannot be read.
+bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& bytes, std::string& error);
+
+} // namespace sonvex

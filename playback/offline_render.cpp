@@ -1,0 +1,308 @@
+// Offline rendering to memory or to WAV/FLAC files. Files are written by libsndfile
+// through the chunked file layer, so a failed write is noticed and the file removed.
+#include "playback/offline_render.h"
+
+#include <sndfile.h>
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "chunkfile/chunk_file.h"
+#include "playback/loader.h"
+#include "playback/render_core.h"
+
+namespace sonvex {
+
+namespace {
+
+constexpr int kChunkFrames = 4096; // a multiple of the synthesizer's block
+constexpr double kCutFadeSeconds = 0.05;
+
+std::string LowerExtension(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    const size_t dot = path.find_last_of('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) {
+        return {};
+    }
+    std::string ext = path.substr(dot);
+    for (char& c : ext) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+    return ext;
+}
+
+std::string FolderOf(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) {
+        return ".";
+    }
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// libsndfile's view of a ChunkFile.
+sf_count_t VioLength(void* user) { return static_cast<ChunkFile*>(user)->Size(); }
+sf_count_t VioSeek(sf_count_t offset, int whence, void* user) {
+    const SeekOrigin origin = whence == SEEK_SET ? SeekOrigin::Begin
+                              : whence == SEEK_CUR ? SeekOrigin::Current
+                                                   : SeekOrigin::End;
+    return static_cast<ChunkFile*>(user)->Seek(offset, origin);
+}
+sf_count_t VioRead(void* destination, sf_count_t count, void* user) {
+    return static_cast<ChunkFile*>(user)->Read(destination, count);
+}
+sf_count_t VioWrite(const void* source, sf_count_t count, void* user) {
+    return static_cast<ChunkFile*>(user)->Write(source, count);
+}
+sf_count_t VioTell(void* user) { return static_cast<ChunkFile*>(user)->Tell(); }
+
+} // namespace
+
+int16_t ToPcm16(float sample) {
+    const double x = std::clamp(static_cast<double>(sample), -1.0, 1.0) * 32767.0;
+    return static_cast<int16_t>(std::lround(x));
+}
+
+RenderSummary RenderSequence(Synth& synth, std::shared_ptr<const Sequence> sequence, const RenderPlan& plan,
+                             const AudioConsumer& consumer) {
+    RenderSummary summary;
+    const double rate = synth.SampleRate();
+    const LoopRange loop = EffectiveLoop(*sequence);
+    summary.looping = loop.Valid() && (sequence->repeats > 0 || sequence->loopMarked);
+    const int loops = std::max(plan.loops.value_or(2), 1);
+    const bool fade = summary.looping && plan.fadeSeconds > 0.0;
+    const int64_t fadeFrames = static_cast<int64_t>(std::llround(std::max(plan.fadeSeconds, 0.0) * rate));
+    const int64_t tailLimit = static_cast<int64_t>(std::llround(std::max(plan.tailSeconds, 0.0) * rate));
+    const int64_t cutFade = static_cast<int64_t>(std::llround(kCutFadeSeconds * rate));
+    const int64_t maxFrames = static_cast<int64_t>(std::llround(std::max(plan.maxSeconds, 0.0) * rate));
+
+    SequencerSettings settings;
+    settings.startPoint = plan.startPoint;
+    if (!summary.looping) {
+        settings.repeats = 0;
+    } else {
+        settings.repeats = fade ? kRepeatEndless : static_cast<uint32_t>(loops - 1);
+    }
+
+    RenderCore core(synth);
+    core.SetListener([&](const OutputEvent& e) {
+        switch (e.kind) {
+        case OutputEvent::Kind::SegmentStart:
+            summary.notifications.push_back(e);
+            break;
+        case OutputEvent::Kind::SegmentLoop:
+            summary.notifications.push_back(e);
+            summary.loopsPlayed = e.loopsDone;
+            if (fade && e.loopsDone == static_cast<uint32_t>(loops) && summary.fadeStartFrame < 0) {
+                summary.fadeStartFrame = e.frame;
+            }
+            break;
+        case OutputEvent::Kind::SegmentEnd:
+            summary.notifications.push_back(e);
+            summary.segmentEndFrame = e.frame;
+            break;
+        default:
+            break;
+        }
+    });
+    core.Start(std::move(sequence), settings);
+
+    std::vector<float> left(kChunkFrames);
+    std::vector<float> right(kChunkFrames);
+    int64_t produced = 0;
+    int64_t stopAt = -1;     // the last frame + 1, once known
+    int64_t rampFrom = -1;   // gain falls linearly from 1 at rampFrom to 0 at stopAt
+    int64_t finishedAt = -1; // where the last note-off had been dispatched
+    for (;;) {
+        int n = kChunkFrames;
+        if (stopAt >= 0) {
+            n = static_cast<int>(std::min<int64_t>(n, stopAt - produced));
+        }
+        if (n <= 0) {
+            break;
+        }
+        core.Render(left.data(), right.data(), n);
+        if (stopAt < 0 && summary.fadeStartFrame >= 0) {
+            rampFrom = summary.fadeStartFrame;
+            stopAt = rampFrom + fadeFrames;
+        }
+        if (stopAt < 0 && produced + n >= maxFrames) {
+            summary.cutAtLimit = true;
+            stopAt = std::max(maxFrames, produced);
+            rampFrom = stopAt - cutFade;
+        }
+        int keep = n;
+        if (stopAt >= 0) {
+            keep = static_cast<int>(std::clamp<int64_t>(stopAt - produced, 0, n));
+            if (rampFrom >= 0 && stopAt > rampFrom) {
+                for (int i = 0; i < keep; ++i) {
+                    const int64_t f = produced + i;
+                    if (f >= rampFrom) {
+                        const float g = static_cast<float>(static_cast<double>(stopAt - f) /
+                                                           static_cast<double>(stopAt - rampFrom));
+                        left[i] *= g;
+                        right[i] *= g;
+                    }
+                }
+            }
+        }
+        if (keep > 0 && !consumer(left.data(), right.data(), keep)) {
+            produced += keep;
+            break;
+        }
+        produced += keep;
+        if (stopAt >= 0 && produced >= stopAt) {
+            break;
+        }
+        const Sequencer* current = core.Current();
+        if (stopAt < 0 && !fade && current != nullptr && current->Finished()) {
+            // The song has ended: its release tails sound until every voice is done,
+            // for at most the tail limit (then a short fade instead of a cut).
+            if (finishedAt < 0) {
+                finishedAt = produced;
+            }
+            if (synth.ActiveVoices() == 0) {
+                break;
+            }
+            if (produced - finishedAt >= tailLimit) {
+                summary.cutAtLimit = true;
+                stopAt = produced + cutFade;
+                rampFrom = produced;
+            }
+        }
+    }
+    summary.frames = produced;
+    return summary;
+}
+
+bool PrepareMusic(Synth& synth, const std::string& input, const std::string& dls, const std::string& searchFolder,
+                  PreparedMusic& prepared, RenderStatus& status, std::string& error) {
+    Loader loader;
+    const std::string folder = searchFolder.empty() ? FolderOf(input) : searchFolder;
+    if (!loader.SetSearchDirectory(folder)) {
+        status = RenderStatus::BadArguments;
+        error = folder + ": not a folder";
+        return false;
+    }
+    SmfLoadOptions options;
+    options.loopsFromMarkers = true;
+    LoadResult loaded;
+    const std::string inputPath = input.find('/') == std::string::npos ? "./" + input : input;
+    std::shared_ptr<Segment> segment = loader.LoadSegment(inputPath, &loaded, options);
+    prepared.notes = loaded.diagnostics;
+    if (!segment) {
+        status = RenderStatus::InputFailed;
+        error = loaded.error;
+        return false;
+    }
+    std::shared_ptr<Collection> given;
+    if (!dls.empty()) {
+        LoadResult bank;
+        given = loader.LoadCollection(dls.find('/') == std::string::npos ? "./" + dls : dls, &bank);
+        prepared.notes.insert(prepared.notes.end(), bank.diagnostics.begin(), bank.diagnostics.end());
+        if (!given) {
+            status = RenderStatus::InputFailed;
+            error = bank.error;
+            return false;
+        }
+    } else if (segment->FromSmf() && !synth.HasGeneralMidi()) {
+        status = RenderStatus::BadArguments;
+        error = "an SMF needs a DLS file to play with (no General MIDI SoundFont is installed)";
+        return false;
+    }
+    if (given) {
+        synth.SetDefaultCollection(synth.AddCollection(given->Data()));
+    }
+    std::vector<int> slots;
+    for (const std::shared_ptr<Collection>& c : segment->BandCollections()) {
+        slots.push_back(c ? synth.AddCollection(c->Data()) : -1);
+    }
+    synth.SetBandCollections(std::move(slots));
+    prepared.sequence = segment->GetSequence();
+    return true;
+}
+
+RenderResult RenderToFile(const RenderJob& job) {
+    RenderResult result;
+    const std::string ext = LowerExtension(job.output);
+    int format = 0;
+    if (ext == ".wav") {
+        format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    } else if (ext == ".flac") {
+        format = SF_FORMAT_FLAC | SF_FORMAT_PCM_16;
+    } else {
+        result.status = RenderStatus::BadArguments;
+        result.error = job.output + ": the output must end in .wav or .flac";
+        return result;
+    }
+    std::string error;
+    std::unique_ptr<Synth> synth = Synth::Create(job.synth, &error);
+    if (!synth) {
+        result.status = RenderStatus::SynthFailed;
+        result.error = error;
+        return result;
+    }
+    PreparedMusic music;
+    if (!PrepareMusic(*synth, job.input, job.dls, job.searchFolder, music, result.status, result.error)) {
+        result.notes = music.notes;
+        return result;
+    }
+    result.notes = music.notes;
+
+    ChunkFile file;
+    if (!file.Create(job.output)) {
+        result.status = RenderStatus::OutputFailed;
+        result.error = job.output + ": cannot be created";
+        return result;
+    }
+    SF_VIRTUAL_IO io{VioLength, VioSeek, VioRead, VioWrite, VioTell};
+    SF_INFO info{};
+    info.samplerate = static_cast<int>(job.synth.sampleRate);
+    info.channels = 2;
+    info.format = format;
+    SNDFILE* out = sf_open_virtual(&io, SFM_WRITE, &info, &file);
+    if (out == nullptr) {
+        result.status = RenderStatus::OutputFailed;
+        result.error = job.output + ": " + sf_strerror(nullptr);
+        file.Close();
+        ChunkFile::Delete(job.output);
+        return result;
+    }
+    std::vector<short> interleaved;
+    bool writeFailed = false;
+    int64_t sinceProgress = 0;
+    const int64_t progressEvery = static_cast<int64_t>(job.synth.sampleRate);
+    double written = 0.0;
+    result.summary = RenderSequence(*synth, music.sequence, job.plan, [&](const float* l, const float* r, int n) {
+        interleaved.resize(static_cast<size_t>(n) * 2);
+        for (int i = 0; i < n; ++i) {
+            interleaved[2 * static_cast<size_t>(i)] = ToPcm16(l[i]);
+            interleaved[2 * static_cast<size_t>(i) + 1] = ToPcm16(r[i]);
+        }
+        if (sf_writef_short(out, interleaved.data(), n) != n || file.WriteFailed()) {
+            writeFailed = true;
+            return false;
+        }
+        written += n;
+        sinceProgress += n;
+        if (job.progress && sinceProgress >= progressEvery) {
+            sinceProgress = 0;
+            job.progress(written / job.synth.sampleRate);
+        }
+        return true;
+    });
+    const bool closedSound = sf_close(out) == 0;
+    const bool closedFile = file.Close();
+    if (writeFailed || !closedSound || !closedFile) {
+        ChunkFile::Delete(job.output);
+        result.status = RenderStatus::OutputFailed;
+        result.error = job.output + ": writing failed; the file was removed";
+        return result;
+    }
+    result.seconds = static_cast<double>(result.summary.frames) / job.synth.sampleRate;
+    return result;
+}
+
+} // namespace sonvex

@@ -1,0 +1,85 @@
+// The synthesizer behind playback: FluidSynth driven voice by voice from our DLS
+// collections (with every articulation applied the DLS way), an optional General MIDI
+// SoundFont for programs a collection lacks, and our own bank and program selection.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "playback/dls_reader.h"
+#include "playback/sequence.h"
+
+namespace sonvex {
+
+// Where Debian's General MIDI SoundFont is installed (package fluid-soundfont-gm).
+inline constexpr const char* kDebianGmSoundFont = "/usr/share/sounds/sf2/FluidR3_GM.sf2";
+
+struct SynthOptions {
+    double sampleRate = 44100.0;
+    double gain = 0.5;       // output gain of the synthesizer
+    bool reverb = true;      // reverb unit present (sends come from CC91)
+    bool chorus = false;
+    int polyphony = 256;
+    // The General MIDI SoundFont for programs a collection lacks: empty means the
+    // Debian path when that file exists; a path that does not exist means none.
+    std::string gmSoundFont;
+    bool useGmSoundFont = true;
+};
+
+// How a channel's program was resolved, for tests and for "play" diagnostics.
+struct ProgramChoice {
+    enum class Source { None, Collection, GeneralMidi };
+    Source source = Source::None;
+    int collection = -1; // collection slot when Source::Collection
+    int bank = 0;        // MSB × 128 + LSB as selected
+    int program = 0;
+    bool drumKit = false;
+};
+
+// FluidSynth's messages go to us, not to the terminal; the last error is kept here.
+void InstallSynthLogging();
+// The last error FluidSynth reported since the previous call (empty when none).
+std::string TakeSynthError();
+
+class Synth : public EventSink {
+public:
+    // Null with `error` set when the synthesizer cannot be made.
+    static std::unique_ptr<Synth> Create(const SynthOptions& options, std::string* error = nullptr);
+    ~Synth() override;
+    Synth(const Synth&) = delete;
+    Synth& operator=(const Synth&) = delete;
+
+    // Makes a collection playable; returns its slot.
+    int AddCollection(std::shared_ptr<const DlsCollection> collection);
+    // The collection goes once no voice can still use it; channels playing it fall silent.
+    void ReleaseCollection(int slot);
+    // The collection that program changes of the MIDI stream select from (-1: none).
+    void SetDefaultCollection(int slot);
+    // Maps a sequence's own collection indexes (band references) to slots.
+    void SetBandCollections(std::vector<int> slots);
+    bool HasGeneralMidi() const;
+
+    void Dispatch(const OutputEvent& event) override;
+    // Renders `frames` frames; any count works, and output does not depend on how a run
+    // is cut into calls.
+    void Render(float* left, float* right, int frames);
+    int ActiveVoices() const;
+    // All voices stop at once, without release.
+    void AllSoundsOff();
+    // Channels back to their power-on state: program 0 of bank 0, controllers reset.
+    void ResetChannels();
+    ProgramChoice CurrentProgram(int channel) const;
+    double SampleRate() const;
+
+    // For the audio driver: the synthesizer handle (a fluid_synth_t*).
+    void* Handle() const;
+
+private:
+    struct Impl;
+    explicit Synth(std::unique_ptr<Impl> impl);
+    std::unique_ptr<Impl> impl_;
+};
+
+} // namespace sonvex
