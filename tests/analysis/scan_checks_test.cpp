@@ -263,44 +263,27 @@ TEST(CheckVabHeaderTest, AcceptedHeaderEndsBehindItsSizeTable) {
 TEST(CheckVabHeaderTest, LimitsAreInclusive) {
     struct Case {
         const char* name;
-        VhLayout layout;
+        void (*change)(VhLayout&);
         CheckResult expected;
     };
-    VhLayout tones2048;
-    tones2048.tones = 2048;
-    VhLayout tones2049;
-    tones2049.tones = 2049;
-    VhLayout programs129;
-    programs129.programs = 129;
-    VhLayout vags254;
-    vags254.vags = 254;
-    VhLayout vags255;
-    vags255.vags = 255;
-    VhLayout sixteenTones;
-    sixteenTones.tonesPerProgram = 16;
-    VhLayout seventeenTones;
-    seventeenTones.tonesPerProgram = 17;
-    VhLayout vag255;
-    vag255.vagNumber = 255;
-    VhLayout vag256;
-    vag256.vagNumber = 256;
-    VhLayout vagNegative; // stored as FF FF: signed, so below the limit
-    vagNegative.vagNumber = 0xFFFF;
     const std::vector<Case> cases = {
-        {"tone count 2048", tones2048, CheckResult::Accept},
-        {"tone count 2049", tones2049, CheckResult::Reject},
-        {"program count 129", programs129, CheckResult::Reject},
-        {"VAG count 254", vags254, CheckResult::Accept},
-        {"VAG count 255", vags255, CheckResult::Reject},
-        {"16 tones in a program", sixteenTones, CheckResult::Accept},
-        {"17 tones in a program", seventeenTones, CheckResult::Reject},
-        {"VAG number 255", vag255, CheckResult::Accept},
-        {"VAG number 256", vag256, CheckResult::Reject},
-        {"VAG number -1", vagNegative, CheckResult::Accept},
+        {"tone count 2048", [](VhLayout& l) { l.tones = 2048; }, CheckResult::Accept},
+        {"tone count 2049", [](VhLayout& l) { l.tones = 2049; }, CheckResult::Reject},
+        {"program count 129", [](VhLayout& l) { l.programs = 129; }, CheckResult::Reject},
+        {"VAG count 254", [](VhLayout& l) { l.vags = 254; }, CheckResult::Accept},
+        {"VAG count 255", [](VhLayout& l) { l.vags = 255; }, CheckResult::Reject},
+        {"16 tones in a program", [](VhLayout& l) { l.tonesPerProgram = 16; }, CheckResult::Accept},
+        {"17 tones in a program", [](VhLayout& l) { l.tonesPerProgram = 17; }, CheckResult::Reject},
+        {"VAG number 255", [](VhLayout& l) { l.vagNumber = 255; }, CheckResult::Accept},
+        {"VAG number 256", [](VhLayout& l) { l.vagNumber = 256; }, CheckResult::Reject},
+        // Stored as FF FF: signed, so below the limit.
+        {"VAG number -1", [](VhLayout& l) { l.vagNumber = 0xFFFF; }, CheckResult::Accept},
     };
     for (const Case& c : cases) {
+        VhLayout layout;
+        c.change(layout);
         ByteBuilder b;
-        b.fill(4, 0x99).append(BuildVh(c.layout)).fill(600, 0x99);
+        b.fill(4, 0x99).append(BuildVh(layout)).fill(600, 0x99);
         const auto out = RunCheckOn(b.bytes(), 4, VabHeader);
         EXPECT_EQ(out.result, c.expected) << c.name << ": " << out.note;
         if (c.expected == CheckResult::Reject) {
@@ -350,7 +333,7 @@ TEST(CheckVabBodyTest, BodyEndsAfterItsLastSample) {
     Sample(b, 6, 3);
     Sample(b, 2, 7);
     Sample(b, 4, 3);
-    Sample(b, 5, 3);
+    Sample(b, 5, 7);
     const int64_t end = static_cast<int64_t>(b.size());
     b.fill(40, 0x99);
     const auto out = RunCheckOn(b.bytes(), 3, VabBody);

@@ -1,0 +1,86 @@
+// Feeds the source scanner a game file of any bytes (held in memory) and checks the list
+// it writes: it parses, its count matches, offsets rise and every entry's 16-byte window
+// lies inside the file, and each group is numbered 0, 1, 2 ... in file order.
+#include <array>
+#include <cstdint>
+#include <cstdlib>
+#include <vector>
+
+#include "analysis/source_scanner.h"
+#include "chunkfile/chunk_file.h"
+#include "chunkfile/file_system.h"
+#include "convlist/chunk_list_file.h"
+#include "convlist/convert_list.h"
+#include "fuzz/seed_corpus.h"
+#include "platform/feedback.h"
+#include "testkit/game_image.h"
+
+namespace {
+
+using sonvex::testkit::GameImage;
+using sonvex::testkit::VagEnd;
+
+std::vector<std::vector<uint8_t>> Seeds() {
+    std::vector<std::vector<uint8_t>> seeds;
+    seeds.push_back(GameImage(1).Noise(40).Seq(3).Zeros(20).SeqSet(3, 2).Noise(30).bytes());
+    seeds.push_back(GameImage(2).Noise(10).Vh(2, 2, 3, 2).Zeros(32).Vb(2, 3).Noise(20).bytes());
+    seeds.push_back(GameImage(3).Kcet(2).Noise(8).SceiHead(20).SceiMidi(20).GpmHead(20).bytes());
+    seeds.push_back(GameImage(4).Noise(20).GpmSeq(3).Noise(20).Vb(1, 2, VagEnd::StopBlock).bytes());
+    return seeds;
+}
+
+int Group(uint32_t type) {
+    if (type == sonvex::kTypeVb) {
+        return 2;
+    }
+    if (type == sonvex::kTypeVh || type == sonvex::kTypeSceiHead || type == sonvex::kTypeGpmHead) {
+        return 1;
+    }
+    return 0;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    sonvex::fuzz::WriteSeedsIfAsked("scan", Seeds());
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    sonvex::MemoryFileSystem files;
+    sonvex::ScopedFileSystem guard(files);
+    files.Put("/fuzz/game.bin", std::vector<uint8_t>(data, data + size));
+
+    sonvex::ChunkFile list;
+    sonvex::ChunkFile source;
+    if (!list.Create("/fuzz/game.clg") || !source.OpenRead("/fuzz/game.bin")) {
+        std::abort();
+    }
+    sonvex::ChunkListFile listFile(list);
+    sonvex::GroupCounters counters;
+    sonvex::NullFeedback feedback;
+    if (!sonvex::WriteHeader(listFile, 0, "/fuzz") ||
+        sonvex::ScanOpenSource(list, source, "game.bin", counters, feedback) != sonvex::ScanOutcome::Scanned ||
+        !sonvex::PatchCount(listFile, counters.Total()) || !list.Close()) {
+        std::abort();
+    }
+
+    sonvex::ConvertList parsed;
+    if (sonvex::ParseList(files.Contents("/fuzz/game.clg"), parsed) != sonvex::ListLoad::Ok ||
+        parsed.entries.size() != counters.Total()) {
+        std::abort();
+    }
+    std::array<int32_t, 3> next{};
+    uint64_t previous = 0;
+    for (size_t i = 0; i < parsed.entries.size(); ++i) {
+        const sonvex::ListEntry& entry = parsed.entries[i];
+        if ((i > 0 && entry.offset <= previous) || entry.offset + 16 > size || entry.fileName != "game.bin") {
+            std::abort();
+        }
+        if (entry.number != next[static_cast<size_t>(Group(entry.type))]++) {
+            std::abort();
+        }
+        previous = entry.offset;
+    }
+    return 0;
+}
