@@ -36,6 +36,14 @@ DialogUnits DialogUnits::FromFont(const QFont& font) {
     return DialogUnits(baseX > 0 ? baseX : 1, metrics.height() > 0 ? metrics.height() : 1);
 }
 
+DialogUnits DialogUnits::WidenedToFit(int units, int pixels) const {
+    DialogUnits widened = *this;
+    while (units > 0 && widened.X(units) < pixels) {
+        ++widened.baseX_;
+    }
+    return widened;
+}
+
 int DialogUnits::Scale(int units, int base, int divisor) {
     const long long product = static_cast<long long>(units) * base;
     const long long half = divisor / 2;

@@ -20,6 +20,10 @@ public:
     // font's height.
     static DialogUnits FromFont(const QFont& font);
 
+    // The same units, with the average width raised just enough that `units` across
+    // hold at least `pixels` (texts that a narrower layout would clip).
+    DialogUnits WidenedToFit(int units, int pixels) const;
+
     int X(int units) const { return Scale(units, baseX_, 4); }
     int Y(int units) const { return Scale(units, baseY_, 8); }
     QRect Rect(int x, int y, int w, int h) const { return QRect(X(x), Y(y), X(w), Y(h)); }

@@ -1,11 +1,14 @@
 // The folder browser's widgets and its preselection.
 #include "ui/folder_browser_dialog.h"
 
+#include "ui/dialog_units.h"
+
 #include <QDialogButtonBox>
 #include <QFileInfo>
 #include <QFileSystemModel>
 #include <QHeaderView>
 #include <QLabel>
+#include <QTimer>
 #include <QTreeView>
 #include <QVBoxLayout>
 
@@ -17,6 +20,7 @@ FolderBrowserDialog::FolderBrowserDialog(QWidget* owner, const QString& title, c
       model_(new QFileSystemModel(this)) {
     setObjectName("folderBrowser");
     setWindowTitle(title);
+    setFont(DialogFont());
     prompt_->setWordWrap(true);
     prompt_->setObjectName("folderPrompt");
 
@@ -41,7 +45,34 @@ FolderBrowserDialog::FolderBrowserDialog(QWidget* owner, const QString& title, c
     layout->addWidget(buttons);
     resize(360, 400);
 
+    // The model reads folders in the background and sorts them a moment later: once the
+    // preselected folder's parent is read, bring the folder into view again.
+    connect(model_, &QFileSystemModel::directoryLoaded, this, [this](const QString& loaded) {
+        if (!pending_.isEmpty() && QFileInfo(pending_).absolutePath() == loaded) {
+            parentLoaded_ = true;
+            QTimer::singleShot(100, this, [this] { ScrollToPending(); });
+        }
+    });
     SelectPath(current);
+}
+
+void FolderBrowserDialog::ScrollToPending() {
+    if (pending_.isEmpty()) {
+        return;
+    }
+    const QModelIndex index = model_->index(pending_);
+    if (index.isValid() && tree_->currentIndex() == index) {
+        tree_->scrollTo(index, QAbstractItemView::PositionAtCenter);
+    }
+    // Done once the view has seen the parent's rows; until then later calls try again.
+    if (isVisible() && parentLoaded_) {
+        pending_.clear();
+    }
+}
+
+void FolderBrowserDialog::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    QTimer::singleShot(300, this, [this] { ScrollToPending(); });
 }
 
 QString FolderBrowserDialog::SelectedPath() const {
@@ -61,8 +92,10 @@ bool FolderBrowserDialog::SelectPath(const QString& path) {
         return false;
     }
     tree_->setCurrentIndex(index);
-    tree_->scrollTo(index);
     tree_->expand(index.parent());
+    tree_->scrollTo(index, QAbstractItemView::PositionAtCenter);
+    pending_ = model_->filePath(index);
+    parentLoaded_ = false;
     return true;
 }
 

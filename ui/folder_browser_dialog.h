@@ -21,10 +21,17 @@ public:
     // Highlights `path` in the tree, expanding its parents; false when it is no folder.
     bool SelectPath(const QString& path);
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
+    void ScrollToPending();
+
     QLabel* prompt_;
     QTreeView* tree_;
     QFileSystemModel* model_;
+    QString pending_;          // preselected folder still to be scrolled into view
+    bool parentLoaded_ = false; // the model has read the pending folder's parent
 };
 
 } // namespace sonvex::ui

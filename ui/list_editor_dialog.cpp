@@ -49,6 +49,7 @@ ListEditorDialog::ListEditorDialog(const QString& listPath, QWidget* parent)
     : QDialog(parent), listPath_(listPath.toStdString()) {
     BuildWidgets();
     Load();
+    FitWidth();
 }
 
 void ListEditorDialog::BuildWidgets() {
@@ -135,11 +136,16 @@ void ListEditorDialog::BuildWidgets() {
     layout->addWidget(table_, 1);
 
     const DialogUnits units = DialogUnits::FromFont(font());
-    // The toolbar and the four columns must fit even when the fallback font is narrow.
-    const int columnsWidth = kColumnWidths[0] + kColumnWidths[1] + kColumnWidths[2] + kColumnWidths[3] +
-                             table_->verticalScrollBar()->sizeHint().width() + 2 * table_->frameWidth();
-    const int width = std::max({units.X(191), toolBar_->sizeHint().width(), columnsWidth});
-    resize(width, units.Y(223));
+    resize(units.X(191), units.Y(223));
+}
+
+void ListEditorDialog::FitWidth() {
+    // The toolbar and the four columns must fit even when the fallback font is wide.
+    int columnsWidth = table_->verticalScrollBar()->sizeHint().width() + 2 * table_->frameWidth();
+    for (int c = 0; c < kColumnCount; ++c) {
+        columnsWidth += table_->columnWidth(c);
+    }
+    resize(std::max({width(), toolBar_->sizeHint().width(), columnsWidth}), height());
 }
 
 void ListEditorDialog::Load() {
@@ -160,6 +166,12 @@ void ListEditorDialog::Load() {
     folderLabel_->setText(DisplayTextOf(sourceFolder_));
     for (const EditorRow& row : load.rows) {
         AppendRow(row);
+    }
+    // Columns keep their widths unless a text would be cut (a wide fallback font, a
+    // type code without a name).
+    for (int c = 0; c < kColumnCount; ++c) {
+        table_->resizeColumnToContents(c);
+        table_->setColumnWidth(c, std::max(kColumnWidths[c], table_->columnWidth(c)));
     }
     if (load.status == EditorLoadStatus::Ok) {
         folderChangeAllowed_ = true;
@@ -263,10 +275,10 @@ void ListEditorDialog::DeleteSelected() {
             --s;
         }
         SelectRow(s);
-    } else {
-        selection_ = -1;
     }
-    UpdateButtons();
+    // While a row is removed the view reports selections with the old row numbers, and
+    // selecting a row that is already selected reports nothing: read the selection anew.
+    TrackSelection();
 }
 
 void ListEditorDialog::ChangeFolder() {

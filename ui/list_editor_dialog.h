@@ -46,6 +46,7 @@ protected:
 private:
     void BuildWidgets();
     void Load();
+    void FitWidth();
     void AppendRow(const EditorRow& row);
     void TrackSelection();
     void UpdateButtons();

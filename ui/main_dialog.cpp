@@ -2,6 +2,7 @@
 #include "ui/main_dialog.h"
 
 #include <QApplication>
+#include <QFontMetrics>
 #include <QFrame>
 #include <QKeyEvent>
 #include <QLabel>
@@ -31,6 +32,9 @@ constexpr int kStatusFontPixels = 12;
 constexpr int kDialogWidth = 127;
 constexpr int kDialogHeight = 49;
 constexpr int kLineY = 36; // the etched line above the status bar
+constexpr int kButtonWidth = 24;
+constexpr int kLabelWidth = 31;
+constexpr int kButtonTextMargin = 8; // pixels a button's frame takes around its text
 
 QString Qs(const std::string& s) {
     return QString::fromStdString(s);
@@ -49,8 +53,7 @@ QPushButton* MainDialog::AddButton(const char* text, const char* name, int x) {
     // Enter in a box is the dialog's own command, never a button's.
     button->setAutoDefault(false);
     button->setDefault(false);
-    const DialogUnits units = DialogUnits::FromFont(font());
-    button->setGeometry(units.Rect(x, 24, 24, 11));
+    button->setGeometry(units_.Rect(x, 24, kButtonWidth, 11));
     return button;
 }
 
@@ -61,12 +64,26 @@ void MainDialog::BuildWidgets() {
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setWindowIcon(ProgramIcon());
     setFont(DialogFont());
-    const DialogUnits units = DialogUnits::FromFont(font());
+    // Dialog units of the font, widened when a fallback font would make a button or a
+    // label text wider than its place.
+    const QFontMetrics metrics(font());
+    int widestButton = 0;
+    for (const char* text : {kButtonAnalyze, kButtonConvert, kButtonFolder, kButtonListen, kButtonList}) {
+        widestButton = std::max(widestButton, metrics.horizontalAdvance(QString::fromUtf8(text)));
+    }
+    int widestLabel = 0;
+    for (const char* text : {kLabelInputFile, kKeyOutputFolder}) {
+        widestLabel = std::max(widestLabel, metrics.horizontalAdvance(QString::fromUtf8(text)));
+    }
+    units_ = DialogUnits::FromFont(font())
+                 .WidenedToFit(kButtonWidth, widestButton + kButtonTextMargin)
+                 .WidenedToFit(kLabelWidth, widestLabel);
+    const DialogUnits& units = units_;
 
     auto* inputLabel = new QLabel(QString::fromUtf8(kLabelInputFile), this);
-    inputLabel->setGeometry(units.Rect(8, 2, 31, 8));
+    inputLabel->setGeometry(units.Rect(8, 2, kLabelWidth, 8));
     auto* outputLabel = new QLabel(QString::fromUtf8(kKeyOutputFolder), this);
-    outputLabel->setGeometry(units.Rect(8, 11, 31, 8));
+    outputLabel->setGeometry(units.Rect(8, 11, kLabelWidth, 8));
 
     inputEdit_ = new QLineEdit(this);
     inputEdit_->setObjectName("inputEdit");
@@ -152,8 +169,11 @@ void MainDialog::Store() {
 }
 
 void MainDialog::Show() {
+    // Like a freshly set edit control, each box shows the start of its text.
     inputEdit_->setText(Qs(inputFile_));
+    inputEdit_->setCursorPosition(0);
     outputEdit_->setText(Qs(outputFolder_));
+    outputEdit_->setCursorPosition(0);
 }
 
 void MainDialog::Analyze() {

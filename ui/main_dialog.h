@@ -8,6 +8,7 @@
 
 #include "platform/feedback.h"
 #include "ui/app_settings.h"
+#include "ui/dialog_units.h"
 
 class QLabel;
 class QLineEdit;
@@ -70,6 +71,7 @@ private:
     int fileType_ = 0;
     std::string listFile_;
     bool opened_ = false;
+    DialogUnits units_{1, 1}; // the layout's units, set before any control is placed
 
     QLineEdit* inputEdit_ = nullptr;
     QLineEdit* outputEdit_ = nullptr;
