@@ -174,6 +174,28 @@ TEST(ScanSourceTest, RejectedSetResumesOneByteAfterItsRestorePoint) {
     EXPECT_EQ(EntriesOf(b.bytes()), (std::vector<Entry>{{kTypeGpmHead, 0, second}}));
 }
 
+TEST(ScanSourceTest, TraceNamesEachCandidateWithItsOffsetAndResult) {
+    ByteBuilder b;
+    b.fill(2, 0x99).text("pQES").u32be(1).u16be(480).u24be(500000).u8(4).u8(2);
+    b.u8(0xFF).u8(0xFF).u8(0xFF).u8(0xFF).u8(0x7F).fill(20, 0x99).text("SShd").fill(12, 0x99);
+    MemoryFileSystem files;
+    ScopedFileSystem guard(files);
+    files.Put("/mem/game.bin", b.bytes());
+    ChunkFile list;
+    ChunkFile source;
+    ASSERT_TRUE(list.Create("/mem/list.clg"));
+    ASSERT_TRUE(source.OpenRead("/mem/game.bin"));
+    std::vector<std::string> lines;
+    GroupCounters counters;
+    NullFeedback feedback;
+    (void)ScanOpenSource(list, source, "game.bin", counters, feedback,
+                         [&](std::string_view line) { lines.emplace_back(line); });
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0].rfind("SEQ at 0x00000002: delta time above 0x0FFFFFFF", 0), 0u) << lines[0];
+    EXPECT_NE(lines[0].find("-> Reject"), std::string::npos) << lines[0];
+    EXPECT_EQ(lines[1], "GPMhead at 0x0000002A: taken without a check -> Accept");
+}
+
 TEST(ScanSourceTest, NumbersGoOnAcrossFilesOfOneRun) {
     GameImage first(21);
     first.Noise(30).Seq(2).Noise(10).Vh().Noise(10).Vb(1, 2).Noise(20);
