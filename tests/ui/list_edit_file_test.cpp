@@ -130,22 +130,10 @@ TEST(ListEditFile, FolderChangeToLongerPathGrowsTheFile) {
     EXPECT_TRUE(SameBytes(expected.bytes(), testkit::ReadFile(path)));
 }
 
-TEST(ListEditFile, FolderChangeRefusalsLeaveTheListAlone) {
+TEST(ListEditFile, FolderChangeOfAHeaderRunningPastTheEndChangesNothing) {
     TempFolder folder;
-    const std::string path = folder / "a.clg";
-    const Bytes old = SampleList("/g");
-    ASSERT_TRUE(testkit::WriteFile(path, old));
-
-    EXPECT_EQ(ChangeListFolder(path, "", "/new"), FolderChangeResult::NoSourceFolder);
-    EXPECT_EQ(ChangeListFolder(path, "/g", std::string(kMaxFolderBytes + 1, 'd')), FolderChangeResult::PathTooLong);
-    EXPECT_EQ(ChangeListFolder(folder / "none.clg", "/g", "/new"), FolderChangeResult::OpenFailed);
-    EXPECT_EQ(testkit::ReadFile(path), old);
-    EXPECT_EQ(MessageNumberOf(FolderChangeResult::NoSourceFolder), 24);
-    EXPECT_EQ(MessageNumberOf(FolderChangeResult::PathTooLong), 25);
-    EXPECT_EQ(MessageNumberOf(FolderChangeResult::OpenFailed), 26);
-
-    // A header whose length byte runs past the end of the file.
     const std::string cut = folder / "cut.clg";
+    const Bytes old = SampleList("/g");
     const Bytes shortBytes(old.begin(), old.begin() + 6);
     ASSERT_TRUE(testkit::WriteFile(cut, shortBytes));
     EXPECT_EQ(ChangeListFolder(cut, "/g", "/new"), FolderChangeResult::ShortRead);
@@ -206,14 +194,6 @@ TEST(ListEditFile, SaveWritesRowsWithZeroHighOffsetsAndKeepsTheStoredFolder) {
     EXPECT_FALSE(FileExists(folder / "list.tmp"));
 }
 
-TEST(ListEditFile, SaveOfNoRowsWritesCountZeroAndTheFolder) {
-    TempFolder folder;
-    const std::string path = folder / "list.clg";
-    ASSERT_TRUE(testkit::WriteFile(path, SampleList("/games")));
-    ASSERT_EQ(SaveListRows(path, {}), SaveResult::Saved);
-    EXPECT_TRUE(SameBytes(ListHeader(0, "/games").bytes(), testkit::ReadFile(path)));
-}
-
 TEST(ListEditFile, SaveFailuresKeepTheListUnderItsOwnName) {
     TempFolder folder;
     const std::string path = folder / "list.clg";
@@ -261,9 +241,6 @@ TEST(ListEditFile, SaveFailuresKeepTheListUnderItsOwnName) {
 TEST(ListEditFile, CellTextsReadBack) {
     EXPECT_EQ(ParseSignedCell("-2147483648"), INT32_MIN);
     EXPECT_EQ(ParseSignedCell("4294967295"), -1);
-    EXPECT_EQ(ParseSignedCell(" 12x"), 12);
-    EXPECT_EQ(ParseSignedCell("x"), 0);
-    EXPECT_EQ(TypeFromCell("GPMhead"), kTypeGpmHead);
     EXPECT_EQ(TypeFromCell("gpmhead"), 0u);
     EXPECT_EQ(TypeFromCell("0x0000abCD"), 0xABCDu);
     EXPECT_EQ(TypeFromCell("0x12G4"), 0u);
