@@ -1,0 +1,98 @@
+// Feeds the segment builder an SMF and a DLS split from one input (a little-endian u16
+// SMF length, the SMF bytes, then the DLS bytes): the SMF walks, the DLS instrument
+// table and the segment writer run in memory. A conversion that succeeds must leave a
+// segment the segment reader accepts; any other outcome must leave no file behind.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <vector>
+
+#include "chunkfile/file_system.h"
+#include "fuzz/seed_corpus.h"
+#include "platform/feedback.h"
+#include "segment/segment_converter.h"
+#include "segment/segment_reader.h"
+#include "testkit/dls_builder.h"
+#include "testkit/smf_builder.h"
+
+namespace {
+
+void Require(bool condition) {
+    if (!condition) {
+        std::abort();
+    }
+}
+
+std::vector<uint8_t> Seed(const std::vector<uint8_t>& smf, const std::vector<uint8_t>& dls) {
+    std::vector<uint8_t> seed = {static_cast<uint8_t>(smf.size()), static_cast<uint8_t>(smf.size() >> 8)};
+    seed.insert(seed.end(), smf.begin(), smf.end());
+    seed.insert(seed.end(), dls.begin(), dls.end());
+    return seed;
+}
+
+std::vector<std::vector<uint8_t>> Seeds() {
+    using namespace sonvex::testkit;
+    DlsInstrument five;
+    five.number = 5;
+    five.trailer = {100, 64, 0, 2, 12};
+    DlsInstrument foreign;
+    foreign.number = 9;
+    foreign.trailerPresent = false;
+    const Bytes dls = DlsBuilder().instrument(five).instrument(foreign).build();
+    const Bytes song = SmfBuilder(480)
+                           .writerPreamble(500000, 4, 2)
+                           .program(0, 0, 5)
+                           .text(0, "003")
+                           .marker(0, "Loop_Start")
+                           .noteOn(0, 0, 60, 100)
+                           .control(10, 0, 7, 90)
+                           .bend(10, 0, 0x3000)
+                           .noteOff(100, 0, 60)
+                           .program(0, 0, 9)
+                           .sysex(0, {0x7E, 0x7F, 0xF7})
+                           .marker(0, "Loop_End")
+                           .endOfTrack(20)
+                           .build();
+    const Bytes plain = SmfBuilder(768).noteOn(0, 1, 40, 1).noteOn(5, 1, 40, 0).endOfTrack(0).build();
+    return {Seed(song, dls), Seed(plain, dls)};
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    sonvex::fuzz::WriteSeedsIfAsked("smf_segment", Seeds());
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    using namespace sonvex;
+    if (size < 2) {
+        return 0;
+    }
+    const size_t rest = size - 2;
+    const size_t smfSize = (data[0] | (static_cast<size_t>(data[1]) << 8)) % (rest + 1);
+    MemoryFileSystem memory;
+    memory.Put("/w/song.mid", std::vector<uint8_t>(data + 2, data + 2 + smfSize));
+    memory.Put("/w/bank.dls", std::vector<uint8_t>(data + 2 + smfSize, data + size));
+    ScopedFileSystem guard(memory);
+
+    SegmentJob job;
+    job.workFolder = "/w";
+    job.smfName = "song.mid";
+    job.dlsName = "bank.dls";
+    job.newGuid = [] { return Guid{}; };
+    NullFeedback feedback;
+    SegmentReport report;
+    const SegmentResult result = ConvertSmfToSegment(job, feedback, {}, &report);
+    Require(!memory.Exists("/w/song.sgt.tmp"));
+    if (result == SegmentResult::Done) {
+        SegmentFile segment;
+        std::string failure;
+        Require(ReadSegmentFile("/w/song.sgt", segment, failure) == SegmentReadResult::Ok);
+        Require(segment.tracks.size() == 5 && segment.sysex.size() == 1);
+    } else {
+        Require(result == SegmentResult::ConversionFailed);
+        Require(!memory.Exists("/w/song.sgt"));
+    }
+    return 0;
+}
