@@ -38,8 +38,9 @@ SeqReadResult SeqEventReader::Next(SeqEvent& event) {
     event.offset = file_.Tell();
 
     // Delta time: groups of 7 bits, most significant first, until a byte below 0x80.
-    // Checked after every byte, so the value never leaves 32 bits.
-    uint32_t value = 0;
+    // Checked after every byte; kept in 64 bits so that the byte after a value just
+    // under the limit cannot wrap it back below.
+    uint64_t value = 0;
     uint8_t b = 0;
     do {
         if (!ReadByte(b)) {
@@ -50,7 +51,7 @@ SeqReadResult SeqEventReader::Next(SeqEvent& event) {
             return SeqReadResult::DeltaTooLarge;
         }
     } while (b & 0x80);
-    event.delta = value;
+    event.delta = static_cast<uint32_t>(value);
 
     uint8_t status = 0;
     if (!ReadByte(status)) {

@@ -279,6 +279,12 @@ TEST_F(SeqConvertTest, DeltaAboveTheLimitGivesResultOneAndNoFile) {
     EXPECT_TRUE(feedback.Messages().empty());
     EXPECT_NE(c.diagnostic.find("0x00000013"), std::string::npos) << c.diagnostic;
 
+    // 90 80 80 80 00 is 2^32: refused, not wrapped round to a delta of 0.
+    fs.Put(kGame, testkit::BuildSingleSeq(timing, SeqTrack().noteOn(0, 0, 60, 1).raw({0x90, 0x80, 0x80, 0x80, 0x00})
+                                                      .noteOn(0, 0, 61, 1).endOfTrack(0)));
+    EXPECT_EQ(ConvertSeq(0, kGame, kStem, feedback).result, ConvertResult::CannotConvert);
+    EXPECT_FALSE(Exists(".mid"));
+
     // Leading 80 bytes add nothing: a long delta of value 5 is fine.
     ExpectTrack(SeqTrack().raw({0x80, 0x80, 0x80, 0x80, 0x80, 0x05, 0x90, 60, 1}).endOfTrack(0),
                 SmfTrackBytes().ev(5, {0x90, 60, 1}).end(0));
