@@ -129,7 +129,9 @@ ConversionRunResult RunConversion(const std::string& listPath, const std::string
             const auto& convert = entry.type == kTypeSeq ? converters.seq : converters.ssq;
             const SequenceOutcome r = convert(entry.offset, GamePath(header.sourceFolder, entry.fileName), stem, feedback);
             outcome.filesMade += r.smfFilesMade;
-            if (r.result == ConvertResult::Done) {
+            // A numbered set that fails part way has still completed files under this
+            // number: moving on keeps the next item from writing over them.
+            if (r.result == ConvertResult::Done || r.smfFilesMade > 0) {
                 ++smfNumber;
             }
             endRun = EndsRun(r.result);
@@ -152,7 +154,8 @@ ConversionRunResult RunConversion(const std::string& listPath, const std::string
 }
 
 std::optional<std::string> PrepareOutputFolder(const std::string& folderText, Feedback& feedback) {
-    if (folderText == kNoFolderChosenText) {
+    // An empty box is no folder either (it would otherwise mean the working folder).
+    if (folderText == kNoFolderChosenText || folderText.empty()) {
         ShowNumberedMessage(feedback, 7);
         return std::nullopt;
     }

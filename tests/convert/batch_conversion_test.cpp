@@ -106,6 +106,17 @@ TEST_F(BatchConversionTest, FailedSequenceKeepsItsNumberAndSetsCountEveryFile) {
     EXPECT_EQ(fb.StatusTexts().back(), "終了 作製ﾌｧｲﾙ数  4");
 }
 
+TEST_F(BatchConversionTest, SetThatFailsPartWayKeepsTheFilesItMade) {
+    // Two files of a set were completed before the third failed: the next item must not
+    // reuse the number and write over them.
+    fakes.seqResults = {{ConvertResult::CannotConvert, 2}, {ConvertResult::Done, 1}};
+    auto r = Run(ListBytes(2, "/g", {{kTypeSeq, 0, 1}, {kTypeSeq, 1, 2}}));
+    ASSERT_EQ(fakes.calls.size(), 2u);
+    EXPECT_NE(fakes.calls[0].find("_000"), std::string::npos);
+    EXPECT_NE(fakes.calls[1].find("_001"), std::string::npos);
+    EXPECT_EQ(r.filesMade, 3);
+}
+
 TEST_F(BatchConversionTest, HeaderPairsWithTheBodyDirectlyBehindIt) {
     auto r = Run(ListBytes(3, "/g", {{kTypeVh, 0, 10, "A.VH"}, {kTypeVh, 1, 20, "B.VH"}, {kTypeVb, 0, 30, "B.VB"}}));
     ASSERT_EQ(fakes.calls.size(), 1u);
@@ -202,6 +213,10 @@ TEST(StartConversion, FolderChecksAndListChoice) {
     RecordingFeedback fb;
 
     std::string folder = kNoFolderChosenText;
+    EXPECT_FALSE(StartConversion(folder, dir / "x.clg", fb, fakes.Make()).has_value());
+    EXPECT_EQ(fb.Messages(), std::vector<std::string>{Message(7).text});
+    fb.events.clear();
+    folder = "";
     EXPECT_FALSE(StartConversion(folder, dir / "x.clg", fb, fakes.Make()).has_value());
     EXPECT_EQ(fb.Messages(), std::vector<std::string>{Message(7).text});
 
