@@ -8,7 +8,6 @@
 #include <string_view>
 #include <vector>
 
-#include "chunkfile/chunk_file.h"
 #include "platform/byte_cursor.h"
 #include "platform/guid.h"
 

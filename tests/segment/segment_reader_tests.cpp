@@ -18,7 +18,7 @@ using testkit::Bytes;
 
 ExpectedSegment Sample() {
     ExpectedSegment e;
-    e.name = u"曲";
+    e.name.assign(1, u'曲');
     e.repeats = kRepeatForever;
     e.length = 3000;
     e.loopStart = 768;
