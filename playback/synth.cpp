@@ -155,7 +155,9 @@ int PresetNoteOn(fluid_preset_t* preset, fluid_synth_t* synth, int channel, int 
         set(GEN_VOLENVATTACK, r.volAttack);
         set(GEN_VOLENVHOLD, r.volHold);
         set(GEN_VOLENVDECAY, r.volDecay);
-        set(GEN_VOLENVSUSTAIN, r.volSustain);
+        // The synthesizer reads this generator as thousandths of its 96 dB envelope range
+        // (1000 is the bottom of its 960 cB), so centibels are scaled by 1000/960.
+        set(GEN_VOLENVSUSTAIN, r.volSustain * (1000.0 / 960.0));
         set(GEN_VOLENVRELEASE, r.volRelease);
         set(GEN_KEYTOVOLENVHOLD, r.keyToVolHold);
         set(GEN_KEYTOVOLENVDECAY, r.keyToVolDecay);

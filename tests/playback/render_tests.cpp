@@ -1,0 +1,434 @@
+// Rendering measured from the signal, on DLS files made by the bank converter from
+// testkit sound banks (and SMF and segment files made by the other converters): pitch,
+// balance, attenuation, release tails, loop seams, start points, repeatability.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <sys/stat.h>
+
+#include "bank2dls/vab_converter.h"
+#include "chunkfile/chunk_file.h"
+#include "chunkfile/file_system.h"
+#include "platform/feedback.h"
+#include "playback/audio_file.h"
+#include "playback/dls_reader.h"
+#include "playback/music_loader.h"
+#include "playback/offline_render.h"
+#include "playback/render_core.h"
+#include "segment/segment_converter.h"
+#include "seq2smf/seq_converter.h"
+#include "testkit/adpcm_encoder.h"
+#include "testkit/byte_builder.h"
+#include "testkit/pcm_analysis.h"
+#include "testkit/seq_builder.h"
+#include "testkit/vab_builder.h"
+#include "tests/playback/playback_test_support.h"
+
+namespace sonvex {
+namespace {
+
+using playtest::Rendered;
+using playtest::RenderWith;
+using playtest::SequenceBuilder;
+using testkit::Bytes;
+
+// The bank's one sample: a sine of 70 samples per cycle (630 Hz at 44100 Hz); its loop
+// runs over blocks 4 to 13, 280 samples, four whole cycles.
+constexpr double kPeriod = 70.0;
+constexpr double kToneHz = 44100.0 / kPeriod;
+
+// ADSR words: attack index 0 (14 ms), decay rate 15 and sustain level 15 (word 1);
+// sustain mode 00 (level 100 %) and the release index (word 2, even: first table).
+constexpr uint16_t kAdsr1 = 0x00FF;
+constexpr uint16_t kReleaseShort = 12; // 0.16 s
+constexpr uint16_t kReleaseLong = 16;  // 2.56 s
+
+enum Program : uint8_t {
+    kPlain = 0,       // centre note 60, fine tune 0 cents, volume 127, pan 64
+    kTuned = 1,       // centre note 57, fine tune byte 0: -50 cents
+    kHalfVolume = 2,  // volume 64: 59 cB
+    kLeft = 3,        // pan 0
+    kRight = 4,       // pan 127
+    kLongRelease = 5, // release 2.56 s
+    kLowSustain = 6,  // sustain mode 01, level 0: 80.5 %, reached after a 14 ms decay
+};
+
+class ConvertedBank : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        folder_ = new testkit::TempFolder();
+        testkit::VabBuilder vab;
+        auto tone = [](uint8_t centre, uint8_t fine, uint8_t volume, uint8_t pan, uint16_t release) {
+            testkit::VabToneSpec t = testkit::Tone(1);
+            t.centreNote = centre;
+            t.fineTune = fine;
+            t.volume = volume;
+            t.pan = pan;
+            t.adsr1 = kAdsr1;
+            t.adsr2 = release;
+            return t;
+        };
+        vab.program(kPlain, testkit::Program({tone(60, 64, 127, 64, kReleaseShort)}));
+        vab.program(kTuned, testkit::Program({tone(57, 0, 127, 64, kReleaseShort)}));
+        vab.program(kHalfVolume, testkit::Program({tone(60, 64, 64, 64, kReleaseShort)}));
+        vab.program(kLeft, testkit::Program({tone(60, 64, 127, 0, kReleaseShort)}));
+        vab.program(kRight, testkit::Program({tone(60, 64, 127, 127, kReleaseShort)}));
+        vab.program(kLongRelease, testkit::Program({tone(60, 64, 127, 64, kReleaseLong)}));
+        testkit::VabToneSpec low = tone(60, 64, 127, 64, 0x4000 | kReleaseShort);
+        low.adsr1 = 0x0080;
+        vab.program(kLowSustain, testkit::Program({low}));
+        const std::vector<int16_t> sine = testkit::SineTone(28 * 14, kPeriod, 12000.0);
+        testkit::VagShape shape;
+        shape.loopStartBlock = 4;
+        shape.loopEndBlock = 13;
+        vab.sample(testkit::MakeVag(sine, shape));
+        ASSERT_TRUE(testkit::WriteFile(*folder_ / "bank.vh", vab.BuildVh()));
+        ASSERT_TRUE(testkit::WriteFile(*folder_ / "bank.vb", vab.BuildVb()));
+        NullFeedback feedback;
+        const ConvertResult r = ConvertVabToDls(0, 0, *folder_ / "bank.vh", *folder_ / "bank.vb",
+                                                *folder_ / "bank.dls", "render", feedback);
+        ASSERT_EQ(r, ConvertResult::Done);
+        DlsReadOutcome read = ReadDlsFile(*folder_ / "bank.dls");
+        ASSERT_EQ(read.status, DlsReadStatus::Ok) << read.error;
+        collection_ = new std::shared_ptr<const DlsCollection>(
+            std::make_shared<const DlsCollection>(std::move(read.collection)));
+    }
+    static void TearDownTestSuite() {
+        delete collection_;
+        delete folder_;
+        collection_ = nullptr;
+        folder_ = nullptr;
+    }
+
+    // One note of `program` on `channel`, held `seconds` (at 120 beats per minute).
+    static Rendered Note(int program, int key, double seconds, int channel = 0, int velocity = 127) {
+        const int32_t held = static_cast<int32_t>(seconds * 2 * kTicksPerQuarter);
+        auto seq = SequenceBuilder().bankOneProgram(0, channel, program).note(0, channel, key, velocity, held)
+                       .length(held).build();
+        return RenderWith(*collection_, seq);
+    }
+
+    static testkit::TempFolder* folder_;
+    static std::shared_ptr<const DlsCollection>* collection_;
+};
+
+testkit::TempFolder* ConvertedBank::folder_ = nullptr;
+std::shared_ptr<const DlsCollection>* ConvertedBank::collection_ = nullptr;
+
+TEST_F(ConvertedBank, PitchFollowsUnityNoteAndFineTune) {
+    struct Case {
+        int program;
+        int key;
+        double cents; // from the sample's own pitch
+    };
+    for (const Case& c : {Case{kPlain, 60, 0}, Case{kPlain, 72, 1200}, Case{kPlain, 55, -500},
+                          Case{kTuned, 60, 300 - 50}, Case{kTuned, 57, -50}}) {
+        const Rendered out = Note(c.program, c.key, 1.0);
+        const double expected = kToneHz * std::pow(2.0, c.cents / 1200.0);
+        const double measured = testkit::MeasureFrequency(out.Left(0.2, 0.9), out.sampleRate);
+        EXPECT_NEAR(measured, expected, expected * 0.001) << "program " << c.program << " key " << c.key;
+    }
+}
+
+TEST_F(ConvertedBank, PanBalanceForPanBytesZeroMiddleAndFull) {
+    const Rendered left = Note(kLeft, 60, 0.6);
+    const Rendered middle = Note(kPlain, 60, 0.6);
+    const Rendered right = Note(kRight, 60, 0.6);
+    auto balance = [](const Rendered& r) {
+        return testkit::LevelDifferenceDb(testkit::Rms(r.Right(0.1, 0.5)), testkit::Rms(r.Left(0.1, 0.5)));
+    };
+    EXPECT_LT(balance(left), -60.0);              // pan -500: nothing on the right
+    EXPECT_NEAR(balance(middle), 0.0, 0.05);      // pan 0: the same on both sides
+    EXPECT_GT(balance(right), 30.0);              // pan +492: almost all right
+    EXPECT_LT(balance(right), 45.0);              // ... but not quite
+}
+
+TEST_F(ConvertedBank, AttenuationMatchesTheRegion) {
+    // Volume 64 gives -59 × 65536 in the region header: 5.9 dB.
+    const DlsRegion& region = (*collection_)->instruments[kHalfVolume].regions[0];
+    ASSERT_TRUE(region.sample.has_value());
+    const double regionDb = region.sample->attenuation / 65536.0 / 10.0;
+    EXPECT_DOUBLE_EQ(regionDb, -5.9);
+    const Rendered full = Note(kPlain, 60, 0.6);
+    const Rendered half = Note(kHalfVolume, 60, 0.6);
+    const double measured = testkit::LevelDifferenceDb(testkit::Rms(half.Left(0.1, 0.5)), testkit::Rms(full.Left(0.1, 0.5)));
+    EXPECT_NEAR(measured, regionDb, 0.5);
+}
+
+TEST_F(ConvertedBank, SustainLevelIsAShareOfNinetySixDecibels) {
+    const Rendered full = Note(kPlain, 60, 0.6);
+    const Rendered low = Note(kLowSustain, 60, 0.6);
+    const double measured = testkit::LevelDifferenceDb(testkit::Rms(low.Left(0.2, 0.5)), testkit::Rms(full.Left(0.2, 0.5)));
+    EXPECT_NEAR(measured, -96.0 * (1.0 - 0.805), 0.5); // -18.72 dB
+}
+
+TEST_F(ConvertedBank, ReleaseTailsLastWhatTheEnvelopeSays) {
+    // The release falls 96 dB in its time, linear in dB: 60 dB take 0.625 of it.
+    struct Case {
+        int program;
+        double releaseSeconds;
+    };
+    for (const Case& c : {Case{kPlain, 0.16}, Case{kLongRelease, 2.56}}) {
+        const Rendered out = Note(c.program, 60, 0.5);
+        const size_t window = 441; // 10 ms
+        const std::vector<double> env = testkit::RmsEnvelope(out.left, window);
+        const double sustained = env[30]; // 0.3 s, well inside the held note
+        const size_t released = out.Frame(0.5) / window;
+        const size_t quiet = testkit::FirstWindowBelow(env, released, sustained, 60.0);
+        ASSERT_LT(quiet, env.size()) << "the tail never fell 60 dB";
+        const double tail = static_cast<double>(quiet - released) * window / out.sampleRate;
+        EXPECT_NEAR(tail, 0.625 * c.releaseSeconds, 0.1 * c.releaseSeconds + 0.02) << "program " << c.program;
+    }
+}
+
+TEST_F(ConvertedBank, SustainingLoopDoesNotClickAtTheLoopPoint) {
+    // The wave's own loop: its seam may bend no more than its inside does.
+    const DlsCollection& col = **collection_;
+    const DlsRegion& region = col.instruments[kPlain].regions[0];
+    ASSERT_TRUE(region.sample.has_value());
+    ASSERT_EQ(region.sample->loops.size(), 1u);
+    const DlsLoop loop = region.sample->loops[0];
+    EXPECT_EQ(loop.length, 280u);
+    const DlsWave* wave = col.WaveOf(region);
+    ASSERT_NE(wave, nullptr);
+    std::vector<int16_t> cycled;
+    for (int pass = 0; pass < 3; ++pass) {
+        cycled.insert(cycled.end(), wave->pcm.begin() + loop.start, wave->pcm.begin() + loop.start + loop.length);
+    }
+    std::vector<float> cycledFloat(cycled.begin(), cycled.end());
+    const double ownBend = testkit::MaxSecondDifference(std::span<const int16_t>(cycled)) / testkit::Rms(cycledFloat);
+
+    // Played at its own pitch (sample for sample) and a fifth up (interpolated), the
+    // loop passes hundreds of times; the rendered bend relative to its level stays
+    // that of the sample (scaled by the pitch ratio squared).
+    for (int key : {60, 67}) {
+        const Rendered out = Note(kPlain, key, 1.0);
+        const auto steady = out.Left(0.2, 0.9);
+        const double ratio = std::pow(2.0, (key - 60) / 12.0);
+        const double bend = testkit::MaxSecondDifference(steady) / testkit::Rms(steady);
+        EXPECT_LT(bend, ownBend * ratio * ratio * 1.25) << "key " << key;
+    }
+}
+
+TEST_F(ConvertedBank, ProgramsNeedBankOneAndChannelTenIsMelodic) {
+    std::string error;
+    std::unique_ptr<Synth> synth = Synth::Create(playtest::DrySynth(), &error);
+    ASSERT_TRUE(synth) << error;
+    synth->SetDefaultCollection(synth->AddCollection(*collection_));
+    auto quietAfter = [&](std::shared_ptr<Sequence> seq) {
+        Rendered out;
+        RenderSequence(*synth, seq, {}, [&](const float* l, const float*, int n) {
+            out.left.insert(out.left.end(), l, l + n);
+            return true;
+        });
+        return testkit::Rms(out.Left(0.1, 0.4));
+    };
+    // Bank MSB 0, LSB 1 finds the program, on channel 10 as on any other.
+    EXPECT_GT(quietAfter(SequenceBuilder().bankOneProgram(0, 9, kPlain).note(0, 9, 60, 127, 768).length(768).build()), 0.01);
+    EXPECT_EQ(synth->CurrentProgram(9).source, ProgramChoice::Source::Collection);
+    EXPECT_FALSE(synth->CurrentProgram(9).drumKit);
+    // Without the bank select (bank 0) the program is not in the collection: silence.
+    EXPECT_EQ(quietAfter(SequenceBuilder().program(0, 2, kPlain).note(0, 2, 60, 127, 768).length(768).build()), 0.0);
+    EXPECT_EQ(synth->CurrentProgram(2).source, ProgramChoice::Source::None);
+    // Bank LSB 1 with MSB 1 is another bank again.
+    EXPECT_EQ(quietAfter(SequenceBuilder().control(0, 2, 0, 1).control(0, 2, 32, 1).program(0, 2, kPlain)
+                             .note(0, 2, 60, 127, 768).length(768).build()),
+              0.0);
+}
+
+TEST_F(ConvertedBank, MissingProgramsFallBackToGeneralMidiWhenInstalled) {
+    struct stat st {};
+    if (stat(kDebianGmSoundFont, &st) != 0) {
+        GTEST_SKIP() << kDebianGmSoundFont << " is not installed";
+    }
+    SynthOptions options = playtest::DrySynth();
+    options.useGmSoundFont = true;
+    auto seq = SequenceBuilder().bankOneProgram(0, 0, 100).note(0, 0, 60, 127, 768).length(768).build();
+    const Rendered out = RenderWith(*collection_, seq, {}, options);
+    EXPECT_GT(testkit::Rms(out.Left(0.05, 0.4)), 0.001);
+}
+
+TEST_F(ConvertedBank, StopSilencesEveryVoiceAtOnce) {
+    std::string error;
+    std::unique_ptr<Synth> synth = Synth::Create(playtest::DrySynth(), &error);
+    ASSERT_TRUE(synth) << error;
+    synth->SetDefaultCollection(synth->AddCollection(*collection_));
+    RenderCore core(*synth);
+    // The long release would ring for seconds after a note-off.
+    core.Start(SequenceBuilder().bankOneProgram(0, 0, kLongRelease).note(0, 0, 60, 127, 7680)
+                   .note(0, 1, 64, 127, 7680).length(7680).build(),
+               {});
+    std::vector<float> l(4410), r(4410);
+    core.Render(l.data(), r.data(), 4410);
+    EXPECT_GT(synth->ActiveVoices(), 0);
+    core.Stop();
+    core.Render(l.data(), r.data(), 4410);
+    EXPECT_EQ(synth->ActiveVoices(), 0);
+    // The block that was staged before the stop may still sound; after it, nothing.
+    EXPECT_EQ(testkit::EndOfSound(std::span<const float>(l).subspan(RenderCore::kBlockFrames), 0.0f), 0u);
+}
+
+// Music made by the sequence converter: four bars, a different key in each bar on a
+// hard-left channel, and a long note from bar 1 to the end on a hard-right one.
+class ConvertedSong : public ConvertedBank {
+protected:
+    static constexpr int kKeys[4] = {60, 64, 67, 72};
+
+    std::string MakeSmf(const std::string& stem, bool loop) {
+        testkit::SeqTrack t;
+        t.program(0, 0, kLeft).program(0, 1, kRight);
+        t.noteOn(0, 1, 48, 127);
+        if (loop) {
+            t.control(0, 0, 99, 20).control(0, 0, 6, 2); // loop start, repeat count 2
+        }
+        for (int bar = 0; bar < 4; ++bar) {
+            t.noteOn(bar == 0 ? 0 : 0, 0, kKeys[bar], 127).noteOff(4 * 480 - 10, 0, kKeys[bar]);
+            if (loop && bar == 1) {
+                t.control(10, 0, 99, 30); // loop end after bar 2
+            } else {
+                t.control(10, 0, 7, 100);
+            }
+        }
+        t.noteOff(0, 1, 48).endOfTrack(0);
+        testkit::SeqTiming timing;
+        timing.division = 480;
+        timing.tempo = 500000;
+        const std::string game = *folder_ / (stem + ".bin");
+        EXPECT_TRUE(testkit::WriteFile(game, testkit::BuildSingleSeq(timing, t)));
+        NullFeedback feedback;
+        const SeqConversion c = ConvertSeq(0, game, *folder_ / stem, feedback);
+        EXPECT_EQ(c.result, ConvertResult::Done) << c.diagnostic;
+        return *folder_ / (stem + ".mid");
+    }
+};
+
+TEST_F(ConvertedSong, StartPointResumesInTheRightBar) {
+    const std::string smf = MakeSmf("bars", false);
+    MusicLoadOutcome loaded = LoadSmfFile(smf);
+    ASSERT_EQ(loaded.status, MusicLoadStatus::Ok) << loaded.error;
+    const int32_t bar = loaded.sequence->BarLength();
+    ASSERT_EQ(bar, 4 * kTicksPerQuarter);
+    for (int startBar : {0, 2, 3}) {
+        RenderPlan plan;
+        // The preamble puts its events 12 ticks in (of 480): the bars start there.
+        plan.startPoint = startBar * bar + static_cast<int32_t>(12 * 768 / 480);
+        const Rendered out = RenderWith(*collection_, loaded.sequence, plan);
+        const double expected = kToneHz * std::pow(2.0, (kKeys[startBar] - 60) / 12.0);
+        EXPECT_NEAR(testkit::MeasureFrequency(out.Left(0.1, 1.5), out.sampleRate), expected, expected * 0.002)
+            << "bar " << startBar + 1;
+        const double right = testkit::Rms(out.Right(0.1, 1.5));
+        if (startBar == 0) {
+            EXPECT_GT(right, 0.01); // the long note starts with the song
+        } else {
+            EXPECT_LT(right, 1e-6) << "the long note began before bar " << startBar + 1;
+        }
+    }
+}
+
+TEST_F(ConvertedSong, LoopPassesAndEndOfASegmentFileInOrder) {
+    const std::string smf = MakeSmf("looped", true);
+    NullFeedback feedback;
+    SegmentReport report;
+    ASSERT_EQ(ConvertSmfToSegment(smf, *folder_ / "bank.dls", feedback, {}, &report), SegmentResult::Done)
+        << report.failure;
+    MusicLoadOutcome loaded = LoadSegmentFile(report.outputPath);
+    ASSERT_EQ(loaded.status, MusicLoadStatus::Ok) << loaded.error;
+    const Sequence& s = *loaded.sequence;
+    ASSERT_EQ(s.repeats, 2u);
+    // Render with the segment's own count: no fade, the part after the loop, its tail.
+    RenderPlan plan;
+    plan.loops = 3;
+    plan.fadeSeconds = 0;
+    const Rendered out = RenderWith(*collection_, loaded.sequence, plan);
+    std::vector<OutputEvent::Kind> kinds;
+    for (const OutputEvent& e : out.summary.notifications) {
+        kinds.push_back(e.kind);
+    }
+    using K = OutputEvent::Kind;
+    EXPECT_EQ(kinds, (std::vector<K>{K::SegmentStart, K::SegmentLoop, K::SegmentLoop, K::SegmentEnd}));
+    const double secondsPerTick = 0.5 / kTicksPerQuarter;
+    const double loopSeconds = (s.loopEnd - s.loopStart) * secondsPerTick;
+    ASSERT_EQ(out.summary.notifications.size(), 4u);
+    EXPECT_NEAR(static_cast<double>(out.summary.notifications[1].frame) / 44100.0, s.loopEnd * secondsPerTick, 0.002);
+    EXPECT_NEAR(static_cast<double>(out.summary.notifications[2].frame) / 44100.0, s.loopEnd * secondsPerTick + loopSeconds, 0.002);
+    EXPECT_NEAR(static_cast<double>(out.summary.notifications[3].frame) / 44100.0, s.length * secondsPerTick + 2 * loopSeconds, 0.002);
+    EXPECT_EQ(out.summary.notifications[2].loopsDone, 2u);
+}
+
+TEST_F(ConvertedSong, RenderedFilesAreTheSameByteForByteAndOfTheExpectedLength) {
+    const std::string smf = MakeSmf("twice", true);
+    for (const char* ext : {".wav", ".flac"}) {
+        RenderJob job;
+        job.input = smf;
+        job.dls = *folder_ / "bank.dls";
+        job.plan.loops = 2;
+        job.plan.fadeSeconds = 1.5;
+        job.synth = playtest::DrySynth();
+        job.output = *folder_ / (std::string("a") + ext);
+        RenderResult first = RenderToFile(job);
+        ASSERT_EQ(first.status, RenderStatus::Ok) << first.error;
+        job.output = *folder_ / (std::string("b") + ext);
+        RenderResult second = RenderToFile(job);
+        ASSERT_EQ(second.status, RenderStatus::Ok) << second.error;
+        const Bytes a = testkit::ReadFile(*folder_ / (std::string("a") + ext));
+        const Bytes b = testkit::ReadFile(*folder_ / (std::string("b") + ext));
+        ASSERT_FALSE(a.empty());
+        EXPECT_EQ(a, b) << ext;
+
+        // Two passes through the loop, then 1.5 s of fade while it goes on.
+        MusicLoadOutcome loaded = LoadSmfFile(smf, {true});
+        ASSERT_EQ(loaded.status, MusicLoadStatus::Ok);
+        const Sequence& s = *loaded.sequence;
+        const double secondsPerTick = 0.5 / kTicksPerQuarter;
+        const double expected = (s.loopEnd + (s.loopEnd - s.loopStart)) * secondsPerTick + 1.5;
+        AudioFileContents contents;
+        std::string error;
+        ASSERT_TRUE(ReadAudioFile(*folder_ / (std::string("a") + ext), contents, error)) << error;
+        EXPECT_EQ(contents.sampleRate, 44100);
+        EXPECT_EQ(contents.channels, 2);
+        EXPECT_EQ(contents.container, std::string(ext).substr(1));
+        EXPECT_NEAR(static_cast<double>(contents.frames) / 44100.0, expected, 0.002) << ext;
+        // The fade ends in silence.
+        const size_t lastFrames = 441 * 2;
+        double tail = 0;
+        for (size_t i = contents.samples.size() - lastFrames; i < contents.samples.size(); ++i) {
+            tail = std::max(tail, std::fabs(static_cast<double>(contents.samples[i])));
+        }
+        EXPECT_LT(tail, 300.0) << ext;
+    }
+}
+
+TEST_F(ConvertedSong, RenderRefusesWhatItCannotDoAndLeavesNoPartialFile) {
+    const std::string smf = MakeSmf("refused", false);
+    RenderJob job;
+    job.input = smf;
+    job.dls = *folder_ / "bank.dls";
+    job.synth = playtest::DrySynth();
+    job.output = *folder_ / "out.mp3";
+    EXPECT_EQ(RenderToFile(job).status, RenderStatus::BadArguments);
+    job.output = *folder_ / "out.wav";
+    job.dls.clear();
+    EXPECT_EQ(RenderToFile(job).status, RenderStatus::BadArguments); // an SMF without a DLS
+    job.dls = *folder_ / "missing.dls";
+    EXPECT_EQ(RenderToFile(job).status, RenderStatus::InputFailed);
+    job.dls = *folder_ / "bank.dls";
+    job.input = *folder_ / "bank.vh";
+    EXPECT_EQ(RenderToFile(job).status, RenderStatus::InputFailed);
+    job.input = smf;
+
+    PosixFileSystem disk;
+    FaultInjectingFileSystem faults(disk);
+    ScopedFileSystem guard(faults);
+    faults.FailCreate(true);
+    RenderResult created = RenderToFile(job);
+    EXPECT_EQ(created.status, RenderStatus::OutputFailed);
+    faults.FailCreate(false);
+    faults.FailWritesAfter(100000);
+    RenderResult written = RenderToFile(job);
+    EXPECT_EQ(written.status, RenderStatus::OutputFailed) << written.error;
+    struct stat st {};
+    EXPECT_NE(stat(job.output.c_str(), &st), 0) << "a partial output was left behind";
+}
+
+} // namespace
+} // namespace sonvex
