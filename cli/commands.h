@@ -14,6 +14,7 @@ using CommandRun = std::function<int()>;
 void AddAnalyzeCommand(CLI::App& app, CommandRun& run);
 void AddRipCommand(CLI::App& app, CommandRun& run);
 void AddConvertCommand(CLI::App& app, CommandRun& run);
+void AddSegmentCommand(CLI::App& app, CommandRun& run);
 void AddInfoCommand(CLI::App& app, CommandRun& run);
 
 } // namespace sonvex::cli

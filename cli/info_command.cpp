@@ -5,7 +5,11 @@
 #include <memory>
 
 #include "cli/commands.h"
+#include "bank2dls/vab_records.h"
+#include "chunkfile/chunk_file.h"
 #include "convlist/convert_list.h"
+#include "segment/segment_reader.h"
+#include "seq2smf/seq_format.h"
 
 namespace sonvex::cli {
 
@@ -48,12 +52,69 @@ int InfoConvertList(const std::string& path) {
     return status == ListLoad::Ok ? 0 : 1;
 }
 
+int InfoSegment(const std::string& path) {
+    SegmentFile segment;
+    std::string failure;
+    if (ReadSegmentFile(path, segment, failure) != SegmentReadResult::Ok) {
+        std::fprintf(stderr, "sonvex-cli: %s: not a segment file we can read: %s\n", path.c_str(), failure.c_str());
+        return 1;
+    }
+    std::printf("segment file %s\n%s", path.c_str(), DescribeSegment(segment).c_str());
+    return 0;
+}
+
+int InfoSequence(const std::string& path, std::span<const uint8_t> head) {
+    SeqHeader h;
+    if (!ParseSeqHeader(head, h)) {
+        std::fprintf(stderr, "sonvex-cli: %s: sequence header cut short\n", path.c_str());
+        return 1;
+    }
+    std::printf("sequence %s\n  %s, version %u, %u ticks per quarter note, %u us per quarter note "
+                "(%.2f bpm), time signature %u/%u\n",
+                path.c_str(), h.Numbered() ? "numbered set" : "single sequence", h.version, h.division, h.tempo,
+                h.tempo ? 60000000.0 / h.tempo : 0.0, h.numerator, 1u << (h.denominatorExponent & 7));
+    return 0;
+}
+
+int InfoBankHeader(const std::string& path) {
+    ChunkFile file;
+    if (!file.OpenRead(path)) {
+        std::fprintf(stderr, "sonvex-cli: cannot read %s\n", path.c_str());
+        return 1;
+    }
+    VabHeader header;
+    const VabCheck check = ValidateVabHeader(file, 0, header);
+    std::printf("sound bank header %s\n  %u program(s), %u tone(s), %u sample(s); %s\n", path.c_str(),
+                header.programCount, header.toneCount, header.vagCount,
+                check == VabCheck::Ok ? "valid" : (check == VabCheck::ShortRead ? "cut short" : "not valid"));
+    return check == VabCheck::Ok ? 0 : 1;
+}
+
 int RunInfo(const std::string& path) {
     const std::string ext = std::filesystem::path(path).extension().string();
     if (ext == ".clg") {
         return InfoConvertList(path);
     }
-    std::fprintf(stderr, "sonvex-cli: %s: not a file kind that info knows (.clg)\n", path.c_str());
+    ChunkFile file;
+    uint8_t head[16] = {};
+    if (!file.OpenRead(path)) {
+        std::fprintf(stderr, "sonvex-cli: cannot read %s\n", path.c_str());
+        return 1;
+    }
+    const int64_t got = file.Read(head, sizeof head);
+    file.Close();
+    const std::string magic(reinterpret_cast<const char*>(head), got >= 4 ? 4 : 0);
+    if (got >= 12 && magic == "RIFF" && std::string(reinterpret_cast<const char*>(head + 8), 4) == "DMSG") {
+        return InfoSegment(path);
+    }
+    if (magic == "pQES" || magic == "SEQp") {
+        return InfoSequence(path, std::span<const uint8_t>(head, static_cast<size_t>(got)));
+    }
+    if (magic == "pBAV") {
+        return InfoBankHeader(path);
+    }
+    std::fprintf(stderr, "sonvex-cli: %s: not a file kind that info knows (convert list, segment, sequence, bank header)\n",
+                 path.c_str());
     return 1;
 }
 

@@ -11,6 +11,7 @@ int main(int argc, char** argv) {
     sonvex::cli::AddAnalyzeCommand(app, run);
     sonvex::cli::AddConvertCommand(app, run);
     sonvex::cli::AddRipCommand(app, run);
+    sonvex::cli::AddSegmentCommand(app, run);
     sonvex::cli::AddInfoCommand(app, run);
     try {
         app.parse(argc, argv);
