@@ -18,6 +18,8 @@ namespace {
 
 constexpr int kChunkFrames = 4096; // a multiple of the synthesizer's block
 constexpr double kCutFadeSeconds = 0.05;
+constexpr float kSilence = 1.0f / 65536.0f;  // below half a step of 16-bit output
+constexpr int64_t kQuietRun = 1024;          // silent frames that end a tail
 
 std::string LowerExtension(const std::string& path) {
     const size_t slash = path.find_last_of('/');
@@ -115,6 +117,7 @@ RenderSummary RenderSequence(Synth& synth, std::shared_ptr<const Sequence> seque
     int64_t stopAt = -1;     // the last frame + 1, once known
     int64_t rampFrom = -1;   // gain falls linearly from 1 at rampFrom to 0 at stopAt
     int64_t finishedAt = -1; // where the last note-off had been dispatched
+    int64_t lastAudible = 0; // frame after the last one above silence
     for (;;) {
         int n = kChunkFrames;
         if (stopAt >= 0) {
@@ -148,29 +151,37 @@ RenderSummary RenderSequence(Synth& synth, std::shared_ptr<const Sequence> seque
                 }
             }
         }
+        for (int i = keep; i > 0; --i) {
+            if (std::fabs(left[i - 1]) > kSilence || std::fabs(right[i - 1]) > kSilence) {
+                lastAudible = produced + i;
+                break;
+            }
+        }
+        bool last = stopAt >= 0 && produced + keep >= stopAt;
+        const Sequencer* current = core.Current();
+        if (stopAt < 0 && !fade && current != nullptr && current->Finished()) {
+            // The song has ended: its tails (voices, then reverb) sound until they fall
+            // silent, for at most the tail limit (then a short fade instead of a cut).
+            if (finishedAt < 0) {
+                finishedAt = produced;
+            }
+            if (synth.ActiveVoices() == 0 && lastAudible <= produced + keep - kQuietRun) {
+                const int64_t end = std::max(summary.segmentEndFrame, lastAudible);
+                keep = static_cast<int>(std::clamp<int64_t>(end - produced, 0, keep));
+                last = true;
+            } else if (produced - finishedAt >= tailLimit) {
+                summary.cutAtLimit = true;
+                stopAt = produced + keep + cutFade;
+                rampFrom = produced + keep;
+            }
+        }
         if (keep > 0 && !consumer(left.data(), right.data(), keep)) {
             produced += keep;
             break;
         }
         produced += keep;
-        if (stopAt >= 0 && produced >= stopAt) {
+        if (last) {
             break;
-        }
-        const Sequencer* current = core.Current();
-        if (stopAt < 0 && !fade && current != nullptr && current->Finished()) {
-            // The song has ended: its release tails sound until every voice is done,
-            // for at most the tail limit (then a short fade instead of a cut).
-            if (finishedAt < 0) {
-                finishedAt = produced;
-            }
-            if (synth.ActiveVoices() == 0) {
-                break;
-            }
-            if (produced - finishedAt >= tailLimit) {
-                summary.cutAtLimit = true;
-                stopAt = produced + cutFade;
-                rampFrom = produced;
-            }
         }
     }
     summary.frames = produced;

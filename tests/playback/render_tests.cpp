@@ -181,6 +181,26 @@ TEST_F(ConvertedBank, ReleaseTailsLastWhatTheEnvelopeSays) {
     }
 }
 
+TEST_F(ConvertedBank, EndingSongKeepsItsTailUpToTheLimit) {
+    // Half a second of note; the short release fades below 16-bit resolution within
+    // its 0.16 s, the long one is cut (with a short fade) at the tail limit.
+    const Rendered shortTail = Note(kPlain, 60, 0.5);
+    EXPECT_FALSE(shortTail.summary.cutAtLimit);
+    const double shortSeconds = static_cast<double>(shortTail.summary.frames) / 44100.0;
+    EXPECT_GT(shortSeconds, 0.5 + 0.05);
+    EXPECT_LT(shortSeconds, 0.5 + 0.16);
+    EXPECT_EQ(shortTail.summary.segmentEndFrame, 22050);
+    RenderPlan plan;
+    plan.tailSeconds = 0.5;
+    auto seq = SequenceBuilder().bankOneProgram(0, 0, kLongRelease).note(0, 0, 60, 127, 768).length(768).build();
+    const Rendered cut = RenderWith(*collection_, seq, plan);
+    EXPECT_TRUE(cut.summary.cutAtLimit);
+    const double cutSeconds = static_cast<double>(cut.summary.frames) / 44100.0;
+    EXPECT_GE(cutSeconds, 0.5 + 0.5);
+    EXPECT_LT(cutSeconds, 0.5 + 0.5 + 0.2);
+    EXPECT_LT(std::fabs(cut.left.back()), 1e-3f); // faded, not cut off mid-wave
+}
+
 TEST_F(ConvertedBank, SustainingLoopDoesNotClickAtTheLoopPoint) {
     // The wave's own loop: its seam may bend no more than its inside does.
     const DlsCollection& col = **collection_;

@@ -1,0 +1,94 @@
+// `sonvex-cli render INPUT [DLS] -o OUT.wav|OUT.flac`: an SMF with its DLS, or a segment
+// file with the collections its bands name, rendered to an audio file faster than real
+// time: a looping song plays its loop --loops times and fades out over --fade seconds.
+#include <cstdio>
+#include <memory>
+#include <optional>
+
+#include "cli/commands.h"
+#include "playback/offline_render.h"
+
+namespace sonvex::cli {
+
+namespace {
+
+struct RenderOptions {
+    std::string input;
+    std::string dls;
+    std::string output;
+    std::string searchFolder;
+    int loops = 0; // 0: not given
+    double fade = 10.0;
+    int32_t start = 0;
+    double gain = 0.5;
+    bool noReverb = false;
+    bool quiet = false;
+};
+
+int RunRender(const RenderOptions& o) {
+    RenderJob job;
+    job.input = o.input;
+    job.dls = o.dls;
+    job.output = o.output;
+    job.searchFolder = o.searchFolder;
+    if (o.loops > 0) {
+        job.plan.loops = o.loops;
+    }
+    job.plan.fadeSeconds = o.fade;
+    job.plan.startPoint = o.start;
+    job.synth.gain = o.gain;
+    job.synth.reverb = !o.noReverb;
+    if (!o.quiet) {
+        job.progress = [](double seconds) { std::fprintf(stderr, "\rrendered %.0f s", seconds); };
+    }
+    const RenderResult r = RenderToFile(job);
+    if (!o.quiet && r.seconds >= 1.0) {
+        std::fprintf(stderr, "\n");
+    }
+    for (const std::string& note : r.notes) {
+        std::fprintf(stderr, "sonvex-cli: note: %s\n", note.c_str());
+    }
+    if (r.status != RenderStatus::Ok) {
+        std::fprintf(stderr, "sonvex-cli: %s\n", r.error.c_str());
+        return 1;
+    }
+    std::printf("%s: %.3f s, 44100 Hz stereo 16-bit", o.output.c_str(), r.seconds);
+    if (r.summary.looping) {
+        std::printf(", %u loop pass(es)", r.summary.loopsPlayed);
+        if (r.summary.fadeStartFrame >= 0) {
+            std::printf(", fade from %.3f s", static_cast<double>(r.summary.fadeStartFrame) / 44100.0);
+        }
+    }
+    if (r.summary.cutAtLimit) {
+        std::printf(", cut at the length limit");
+    }
+    std::printf("\n");
+    return 0;
+}
+
+} // namespace
+
+void AddRenderCommand(CLI::App& app, CommandRun& run) {
+    auto options = std::make_shared<RenderOptions>();
+    CLI::App* cmd = app.add_subcommand("render", "Render an SMF with a DLS, or a segment file, to a WAV or FLAC file");
+    cmd->add_option("input", options->input, "SMF (.mid, .rmi) or segment file (.sgt)")
+        ->required()
+        ->check(CLI::ExistingFile);
+    cmd->add_option("dls", options->dls, "DLS collection the SMF plays with (for a segment: where its own is missing)")
+        ->check(CLI::ExistingFile);
+    cmd->add_option("-o,--output", options->output, "Audio file to write; .wav or .flac decides the format")
+        ->required();
+    cmd->add_option("--loops", options->loops, "Times the loop of a looping song is heard (default 2)")
+        ->check(CLI::PositiveNumber);
+    cmd->add_option("--fade", options->fade, "Seconds of fade-out after the last loop; 0 plays the ending instead")
+        ->check(CLI::NonNegativeNumber);
+    cmd->add_option("--start", options->start, "Start point in music time (768 per quarter note)")
+        ->check(CLI::NonNegativeNumber);
+    cmd->add_option("--search", options->searchFolder, "Folder of a segment's DLS files (default: the segment's)");
+    cmd->add_option("--gain", options->gain, "Synthesizer output gain (default 0.5)")->check(CLI::Range(0.0, 10.0));
+    cmd->add_flag("--no-reverb", options->noReverb, "Leave the reverb unit out");
+    cmd->add_flag("-q,--quiet", options->quiet, "No progress output");
+    cmd->callback([&run, options] { run = [options] { return RunRender(*options); }; });
+}
+
+} // namespace sonvex::cli
