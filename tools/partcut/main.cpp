@@ -23,6 +23,8 @@ constexpr const char* kUsageLines[] = {
     "Usage :\n", ">%s [option]... <clgfile>\n", "        -a,-A    output append seq+vb+vh\n",
     "        -4       output append seq+vb+vh (ezpsf 1.0.4)\n", "        -h,-H    This help\n"};
 constexpr const char* kOpenError = "open error [%s]\n";
+// An output file that cannot be created or fully written; the file is removed.
+constexpr const char* kWriteError = "write error [%s]\n";
 constexpr const char* kOutLine = "Out : %s\n";
 constexpr const char* kSizeSeq = "      Size seq = %d";
 constexpr const char* kSizeVb = " vb = %d";
@@ -52,6 +54,18 @@ public:
         if (handle != nullptr) {
             std::fclose(handle);
         }
+    }
+
+    // Closes the stream; false when a write since opening failed or the buffered bytes
+    // could not be written out.
+    bool Close() {
+        if (handle == nullptr) {
+            return false;
+        }
+        const bool failed = std::ferror(handle) != 0;
+        const bool closed = std::fclose(handle) == 0;
+        handle = nullptr;
+        return closed && !failed;
     }
     CFile(const CFile&) = delete;
     CFile& operator=(const CFile&) = delete;
@@ -203,7 +217,8 @@ uint64_t ItemLength(int64_t size, uint64_t offset, int64_t gameLength) {
 }
 
 // Copies `length` bytes from `offset` of the game file to `out`; what the game file does
-// not deliver is written as zeros. Reads never go past the bytes asked for.
+// not deliver is written as zeros. Reads never go past the bytes asked for. A failed write
+// shows in the stream's error flag (see CFile::Close) and ends the copy.
 void CopyItem(std::FILE* game, int64_t gameLength, uint64_t offset, uint64_t length,
               std::FILE* out) {
     static std::vector<uint8_t> block(kCopyBlock);
@@ -217,7 +232,9 @@ void CopyItem(std::FILE* game, int64_t gameLength, uint64_t offset, uint64_t len
     while (done < available) {
         const size_t want = static_cast<size_t>(std::min<uint64_t>(kCopyBlock, available - done));
         const size_t got = std::fread(block.data(), 1, want, game);
-        std::fwrite(block.data(), 1, got, out);
+        if (std::fwrite(block.data(), 1, got, out) != got) {
+            return;
+        }
         done += got;
         if (got < want) {
             break;
@@ -226,7 +243,9 @@ void CopyItem(std::FILE* game, int64_t gameLength, uint64_t offset, uint64_t len
     std::fill(block.begin(), block.end(), uint8_t{0});
     while (done < length) {
         const size_t want = static_cast<size_t>(std::min<uint64_t>(kCopyBlock, length - done));
-        std::fwrite(block.data(), 1, want, out);
+        if (std::fwrite(block.data(), 1, want, out) != want) {
+            return;
+        }
         done += want;
     }
 }
@@ -235,7 +254,9 @@ void WriteZeros(uint64_t count, std::FILE* out) {
     static const std::vector<uint8_t> zeros(kCopyBlock, 0);
     while (count > 0) {
         const size_t want = static_cast<size_t>(std::min<uint64_t>(kCopyBlock, count));
-        std::fwrite(zeros.data(), 1, want, out);
+        if (std::fwrite(zeros.data(), 1, want, out) != want) {
+            return;
+        }
         count -= want;
     }
 }
@@ -243,7 +264,7 @@ void WriteZeros(uint64_t count, std::FILE* out) {
 void WriteU32le(uint32_t value, std::FILE* out) {
     const uint8_t bytes[4] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
                               static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)};
-    std::fwrite(bytes, 1, 4, out);
+    (void)std::fwrite(bytes, 1, 4, out); // a failure stays in the stream's error flag
 }
 
 std::string NumberedPath(const SplitJob& job, const char* pattern, int32_t number,
@@ -253,19 +274,36 @@ std::string NumberedPath(const SplitJob& job, const char* pattern, int32_t numbe
     return job.drive + job.folder + job.baseName + suffix;
 }
 
-void WriteSplitOutput(const SplitJob& job, std::FILE* game, int64_t gameLength) {
+// Closes an output file; one that could not be created or fully written is removed, so
+// that no cut-off file is left looking like a finished one, and reported. False then.
+bool FinishOutput(CFile& out) {
+    const bool created = out.handle != nullptr;
+    if (out.Close()) {
+        return true;
+    }
+    if (created) {
+        std::remove(out.path.c_str());
+    }
+    std::printf(kWriteError, out.path.c_str());
+    return false;
+}
+
+// False when an output file could not be written.
+bool WriteSplitOutput(const SplitJob& job, std::FILE* game, int64_t gameLength) {
+    bool allWritten = true;
     for (const ListEntry& entry : job.list.entries) {
         const std::string path =
             NumberedPath(job, "_%04d.%s", entry.number, SplitExtension(entry.type));
         std::printf(kOutLine, path.c_str());
         CFile out(path, "wb");
-        if (out.handle == nullptr) {
-            continue;
+        if (out.handle != nullptr) {
+            const uint64_t length = ItemLength(entry.size, entry.offset, gameLength);
+            CopyItem(game, gameLength, entry.offset, length, out.handle);
+            WriteZeros((4 - length % 4) % 4, out.handle);
         }
-        const uint64_t length = ItemLength(entry.size, entry.offset, gameLength);
-        CopyItem(game, gameLength, entry.offset, length, out.handle);
-        WriteZeros((4 - length % 4) % 4, out.handle);
+        allWritten = FinishOutput(out) && allWritten;
     }
+    return allWritten;
 }
 
 void BuildPartsTable(SplitJob& job, int64_t gameLength) {
@@ -318,7 +356,9 @@ void CopyPart(const SplitJob& job, std::FILE* game, int64_t gameLength, uint32_t
     CopyItem(game, gameLength, job.list.entries[index].offset, size, out);
 }
 
-void WriteAppendOutput(const SplitJob& job, std::FILE* game, int64_t gameLength) {
+// False when an output file could not be written.
+bool WriteAppendOutput(const SplitJob& job, std::FILE* game, int64_t gameLength) {
+    bool allWritten = true;
     for (int64_t n = 0; n <= job.maxNumber; ++n) {
         const auto number = static_cast<int32_t>(n);
         const NumberParts parts = job.PartsOf(number);
@@ -332,6 +372,7 @@ void WriteAppendOutput(const SplitJob& job, std::FILE* game, int64_t gameLength)
         std::printf(kSizeVh, static_cast<int32_t>(vh));
         CFile out(path, "wb");
         if (out.handle == nullptr) {
+            allWritten = FinishOutput(out) && allWritten;
             continue;
         }
         if (job.ezpsfLayout) {
@@ -351,7 +392,9 @@ void WriteAppendOutput(const SplitJob& job, std::FILE* game, int64_t gameLength)
             CopyPart(job, game, gameLength, parts.vbIndex, vb, out.handle);
             CopyPart(job, game, gameLength, parts.vhIndex, vh, out.handle);
         }
+        allWritten = FinishOutput(out) && allWritten;
     }
+    return allWritten;
 }
 
 void PrintUsage(const char* programName) {
@@ -412,15 +455,17 @@ int main(int argc, char** argv) {
         last.size = gameLength - static_cast<int64_t>(last.offset);
     }
 
+    // Every output is attempted; the status tells whether all of them were written.
+    bool allWritten = true;
     if (job.splitOutput) {
-        WriteSplitOutput(job, gameHandle, gameLength);
+        allWritten = WriteSplitOutput(job, gameHandle, gameLength);
     }
     BuildPartsTable(job, gameLength);
     if (job.printPatches) {
         PrintPatches(job);
     }
     if (job.appendOutput) {
-        WriteAppendOutput(job, gameHandle, gameLength);
+        allWritten = WriteAppendOutput(job, gameHandle, gameLength) && allWritten;
     }
-    return 0;
+    return allWritten ? 0 : 1;
 }
