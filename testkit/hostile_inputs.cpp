@@ -511,8 +511,6 @@ std::vector<HostileInput> HostileSmfs() {
     rejected("delta time 0x10000000", [](SmfBuilder& s) {
         s.raw({0x81, 0x80, 0x80, 0x80, 0x00, 0x90, 62, 1});
     });
-    rejected("delta of continuation bytes to the end",
-             [](SmfBuilder& s) { s.raw(Bytes(300, 0x80)); });
     rejected("system exclusive of 0x0FFFFFFF bytes", [](SmfBuilder& s) {
         s.raw({0x00, 0xF0, 0xFF, 0xFF, 0xFF, 0x7F});
     });
@@ -525,6 +523,10 @@ std::vector<HostileInput> HostileSmfs() {
         }
     });
 
+    HostileInput endless{"delta of continuation bytes to the end of the file",
+                         SmfBuilder(480).program(0, 0, 5).raw(Bytes(300, 0x80)).build()};
+    endless.expected = 44;
+    out.push_back(endless);
     HostileInput header{"header length 0xFFFFFFFF", sound};
     PutU32le(header.bytes, 4, 0xFFFFFFFFu);
     header.expected = 44;
@@ -646,7 +648,7 @@ std::vector<HostileInput> HostileGameImages() {
     cutItem("VB", [](GameImage& g) { g.Vb(3, 3); });
     cutItem("KCET", [](GameImage& g) { g.Kcet(3); });
 
-    for (const char* magic : {"pQES", "pBAV", "SSsq", "SShd", "KCET", "IECSsreV", "IECSqesV"}) {
+    for (const char* magic : {"pQES", "pBAV", "SSsq", "SShd", "KCET", "IECSdaeH", "IECSidiM"}) {
         const std::string text(magic);
         ByteBuilder tail;
         tail.fill(40, 0x11).text(text);

@@ -336,9 +336,31 @@ void BuildPartsTable(SplitJob& job, int64_t gameLength) {
     }
 }
 
+// The numbers 0 .. maxNumber that get a patch line and an append file. A list the
+// analysis wrote numbers each group 0, 1, 2 ..., so no number reaches the entry count;
+// in a damaged list a number can be as large as 2^31 - 1, and one file per number up to
+// it would never end. Numbers without parts are therefore taken only below the entry
+// count; every number that has a part is taken.
+std::vector<int32_t> AppendNumbers(const SplitJob& job) {
+    std::vector<int32_t> numbers;
+    const int64_t plain = std::min<int64_t>(job.maxNumber, static_cast<int64_t>(job.list.entries.size()) - 1);
+    for (int64_t n = 0; n <= plain; ++n) {
+        numbers.push_back(static_cast<int32_t>(n));
+    }
+    for (const auto& [number, parts] : job.parts) {
+        if (number > plain) {
+            numbers.push_back(number);
+        }
+    }
+    if (numbers.empty()) {
+        numbers.push_back(0); // a list without entries still gets number 0
+    }
+    return numbers;
+}
+
 void PrintPatches(const SplitJob& job) {
-    for (int64_t n = 0; n <= job.maxNumber; ++n) {
-        const NumberParts parts = job.PartsOf(static_cast<int32_t>(n));
+    for (const int32_t n : AppendNumbers(job)) {
+        const NumberParts parts = job.PartsOf(n);
         const auto seq = static_cast<uint32_t>(parts.seqSize);
         const auto vb = static_cast<uint32_t>(parts.vbSize);
         std::printf(kPatchFirst, static_cast<int>(n), static_cast<unsigned>(kImageBase + seq));
@@ -359,8 +381,7 @@ void CopyPart(const SplitJob& job, std::FILE* game, int64_t gameLength, uint32_t
 // False when an output file could not be written.
 bool WriteAppendOutput(const SplitJob& job, std::FILE* game, int64_t gameLength) {
     bool allWritten = true;
-    for (int64_t n = 0; n <= job.maxNumber; ++n) {
-        const auto number = static_cast<int32_t>(n);
+    for (const int32_t number : AppendNumbers(job)) {
         const NumberParts parts = job.PartsOf(number);
         const auto seq = static_cast<uint32_t>(parts.seqSize);
         const auto vb = static_cast<uint32_t>(parts.vbSize);
