@@ -22,7 +22,16 @@ struct AnalyzeOptions {
     std::string output; // list path (analyze) or output folder (rip)
     bool quiet = false;
     bool trace = false;
+    bool classic = false; // the classic recognition rules only
 };
+
+RecognitionRules RulesOf(bool classic) {
+    return classic ? RecognitionRules::Classic : RecognitionRules::Extended;
+}
+
+constexpr const char* kClassicHelp =
+    "Recognise items by the classic rules only (no bank bodies by size table, no \"SEQp\", files in "
+    "picked order), for lists that must match ones made by those rules";
 
 ScanTrace TraceTo(bool on) {
     if (!on) {
@@ -68,7 +77,7 @@ int RunAnalyze(const AnalyzeOptions& o) {
         return 1;
     }
     const fs::path work = pattern;
-    AnalysisResult r = AnalyzeSources(o.gameFiles, work.string(), feedback, TraceTo(o.trace));
+    AnalysisResult r = AnalyzeSources(o.gameFiles, work.string(), feedback, TraceTo(o.trace), RulesOf(o.classic));
     feedback.Finish();
     bool written = r.status == AnalysisStatus::ListWritten;
     if (written) {
@@ -93,13 +102,14 @@ int RunRip(const AnalyzeOptions& o) {
     if (!folder) {
         return 1;
     }
-    AnalysisResult analysis = AnalyzeSources(o.gameFiles, *folder, feedback, TraceTo(o.trace));
+    AnalysisResult analysis = AnalyzeSources(o.gameFiles, *folder, feedback, TraceTo(o.trace), RulesOf(o.classic));
     feedback.Finish();
     if (!ReportAnalysis(analysis)) {
         return 1;
     }
     const int scanMessages = feedback.messagesShown();
-    ConversionRunResult run = RunConversion(analysis.listPath, *folder, ListTitleOf(analysis.listPath), feedback);
+    ConversionRunResult run = RunConversion(analysis.listPath, *folder, ListTitleOf(analysis.listPath), feedback,
+                                            StandardConverters(RulesOf(o.classic)));
     feedback.Finish();
     if (!run.ran) {
         return 1;
@@ -118,6 +128,7 @@ void AddAnalyzeCommand(CLI::App& app, CommandRun& run) {
                     "Convert list to write (default: the first file's name with .clg, in the current folder)");
     cmd->add_flag("-q,--quiet", options->quiet, "No progress output");
     cmd->add_flag("--trace", options->trace, "Print every candidate checked and what the check found");
+    cmd->add_flag("--classic", options->classic, kClassicHelp);
     cmd->callback([&run, options] { run = [options] { return RunAnalyze(*options); }; });
 }
 
@@ -129,6 +140,7 @@ void AddRipCommand(CLI::App& app, CommandRun& run) {
         ->required();
     cmd->add_flag("-q,--quiet", options->quiet, "No progress output");
     cmd->add_flag("--trace", options->trace, "Print every candidate checked and what the check found");
+    cmd->add_flag("--classic", options->classic, kClassicHelp);
     cmd->callback([&run, options] { run = [options] { return RunRip(*options); }; });
 }
 

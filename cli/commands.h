@@ -15,6 +15,8 @@ void AddAnalyzeCommand(CLI::App& app, CommandRun& run);
 void AddRipCommand(CLI::App& app, CommandRun& run);
 void AddConvertCommand(CLI::App& app, CommandRun& run);
 void AddSegmentCommand(CLI::App& app, CommandRun& run);
+void AddRenderCommand(CLI::App& app, CommandRun& run);
+void AddPlayCommand(CLI::App& app, CommandRun& run);
 void AddInfoCommand(CLI::App& app, CommandRun& run);
 
 } // namespace sonvex::cli

@@ -14,12 +14,14 @@ struct ConvertOptions {
     std::string list;
     std::string outputFolder;
     bool quiet = false;
+    bool classic = false; // the classic sample search only
 };
 
 int RunConvert(const ConvertOptions& o) {
     TerminalFeedback feedback(stderr, o.quiet);
     std::string folder = o.outputFolder;
-    auto result = StartConversion(folder, o.list, feedback);
+    auto result = StartConversion(folder, o.list, feedback,
+                                  StandardConverters(o.classic ? RecognitionRules::Classic : RecognitionRules::Extended));
     feedback.Finish();
     if (!result || !result->ran) {
         return 1;
@@ -37,6 +39,8 @@ void AddConvertCommand(CLI::App& app, CommandRun& run) {
     cmd->add_option("-o,--output", options->outputFolder, "Output folder (created if missing, one level)")
         ->required();
     cmd->add_flag("-q,--quiet", options->quiet, "No progress output");
+    cmd->add_flag("--classic", options->classic,
+                  "Locate bank samples by the classic zero-block search only, never by the header's size table");
     cmd->callback([&run, options] { run = [options] { return RunConvert(*options); }; });
 }
 

@@ -12,6 +12,8 @@ int main(int argc, char** argv) {
     sonvex::cli::AddConvertCommand(app, run);
     sonvex::cli::AddRipCommand(app, run);
     sonvex::cli::AddSegmentCommand(app, run);
+    sonvex::cli::AddRenderCommand(app, run);
+    sonvex::cli::AddPlayCommand(app, run);
     sonvex::cli::AddInfoCommand(app, run);
     try {
         app.parse(argc, argv);
