@@ -212,9 +212,14 @@ std::shared_ptr<SegmentState> Performance::PlaySegmentEx(const std::shared_ptr<S
     }
     Download(*segment);
     std::lock_guard<std::mutex> lock(mutex_);
-    if (current_ && core_->Playing() && !current_->ended_) {
-        current_->stopped_ = true;
-        Post(SegmentNotice::Abort, static_cast<int32_t>(clock_), 0);
+    if (current_ && core_->Playing()) {
+        // The segment it replaces loses its pending note-offs: silence it first.
+        clock_ = PlayedTime();
+        core_->Stop();
+        if (!current_->ended_ && !current_->stopped_) {
+            current_->stopped_ = true;
+            Post(SegmentNotice::Abort, static_cast<int32_t>(clock_), 0);
+        }
     }
     const DownloadedSlots& d = downloads_[segment.get()];
     synth_->SetDefaultCollection(d.connected);

@@ -288,6 +288,42 @@ TEST_F(ConvertedBank, StopSilencesEveryVoiceAtOnce) {
     EXPECT_EQ(testkit::EndOfSound(std::span<const float>(l).subspan(RenderCore::kBlockFrames), 0.0f), 0u);
 }
 
+TEST_F(ConvertedBank, ReleasedCollectionGoesOnceItsVoicesAreDone) {
+    std::string error;
+    std::unique_ptr<Synth> synth = Synth::Create(playtest::DrySynth(), &error);
+    ASSERT_TRUE(synth) << error;
+    const int first = synth->AddCollection(*collection_);
+    const int second = synth->AddCollection(*collection_);
+    ASSERT_GE(first, 0);
+    ASSERT_NE(first, second);
+    synth->SetDefaultCollection(first);
+    RenderCore core(*synth);
+    core.Start(SequenceBuilder().bankOneProgram(0, 0, kLongRelease).note(0, 0, 60, 127, 768).length(768).build(), {});
+    std::vector<float> l(8192), r(8192);
+    core.Render(l.data(), r.data(), 8192);
+    EXPECT_EQ(synth->CurrentProgram(0).collection, first);
+    EXPECT_GT(synth->ActiveVoices(), 0);
+    // Released while its voice still sounds: the channel lets go of it, the voice ends
+    // its release, then the collection goes.
+    synth->ReleaseCollection(first);
+    EXPECT_EQ(synth->CurrentProgram(0).source, ProgramChoice::Source::None);
+    for (int i = 0; i < 40 && synth->ActiveVoices() > 0; ++i) {
+        core.Render(l.data(), r.data(), 8192);
+    }
+    core.Render(l.data(), r.data(), 8192);
+    EXPECT_EQ(synth->ActiveVoices(), 0);
+    // The other slot still plays; the released one is gone for good.
+    synth->SetDefaultCollection(second);
+    core.Start(SequenceBuilder().bankOneProgram(0, 0, kPlain).note(0, 0, 60, 127, 768).length(768).build(), {});
+    core.Render(l.data(), r.data(), 8192);
+    EXPECT_EQ(synth->CurrentProgram(0).collection, second);
+    EXPECT_GT(testkit::Rms(std::span<const float>(l).subspan(2048)), 0.01);
+    synth->SetDefaultCollection(first);
+    core.Start(SequenceBuilder().bankOneProgram(0, 0, kPlain).note(0, 0, 60, 127, 768).length(768).build(), {});
+    core.Render(l.data(), r.data(), 8192);
+    EXPECT_EQ(synth->CurrentProgram(0).source, ProgramChoice::Source::None);
+}
+
 // Music made by the sequence converter: four bars, a different key in each bar on a
 // hard-left channel, and a long note from bar 1 to the end on a hard-right one.
 class ConvertedSong : public ConvertedBank {
