@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <memory>
 #include <optional>
+#include <unistd.h>
 
 #include "cli/commands.h"
 #include "playback/offline_render.h"
@@ -38,11 +39,17 @@ int RunRender(const RenderOptions& o) {
     job.plan.startPoint = o.start;
     job.synth.gain = o.gain;
     job.synth.reverb = !o.noReverb;
-    if (!o.quiet) {
-        job.progress = [](double seconds) { std::fprintf(stderr, "\rrendered %.0f s", seconds); };
+    // Progress is redrawn in place on a terminal and left out of logs.
+    const bool progress = !o.quiet && isatty(fileno(stderr)) != 0;
+    bool drawn = false;
+    if (progress) {
+        job.progress = [&drawn](double seconds) {
+            std::fprintf(stderr, "\rrendered %.0f s", seconds);
+            drawn = true;
+        };
     }
     const RenderResult r = RenderToFile(job);
-    if (!o.quiet && r.seconds >= 1.0) {
+    if (drawn) {
         std::fprintf(stderr, "\n");
     }
     for (const std::string& note : r.notes) {

@@ -6,6 +6,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
 #include <thread>
 #include <vector>
 
@@ -16,6 +19,35 @@ namespace sonvex {
 namespace {
 
 constexpr int kPeriodFrames = 512;
+
+// The sound libraries report a missing device on stderr themselves; the error we return
+// says it already, so their lines are kept off the terminal while a driver opens.
+class QuietStderr {
+public:
+    QuietStderr() {
+        std::fflush(stderr);
+        saved_ = dup(2);
+        const int null = open("/dev/null", O_WRONLY);
+        if (saved_ >= 0 && null >= 0) {
+            dup2(null, 2);
+        }
+        if (null >= 0) {
+            close(null);
+        }
+    }
+    ~QuietStderr() {
+        if (saved_ >= 0) {
+            std::fflush(stderr);
+            dup2(saved_, 2);
+            close(saved_);
+        }
+    }
+    QuietStderr(const QuietStderr&) = delete;
+    QuietStderr& operator=(const QuietStderr&) = delete;
+
+private:
+    int saved_ = -1;
+};
 
 class DriverOutput : public AudioOutput {
 public:
@@ -136,7 +168,12 @@ std::unique_ptr<AudioOutput> OpenAudioOutput(OutputKind kind, double sampleRate,
     for (const std::string& name : drivers) {
         auto output = std::make_unique<DriverOutput>(name, callback);
         std::string reason;
-        if (output->Open(sampleRate, reason)) {
+        bool opened = false;
+        {
+            QuietStderr quiet;
+            opened = output->Open(sampleRate, reason);
+        }
+        if (opened) {
             return output;
         }
         why += (why.empty() ? "" : "; ") + name + ": " + reason;
