@@ -90,6 +90,7 @@ protected:
         ASSERT_EQ(r, ConvertResult::Done);
         DlsReadOutcome read = ReadDlsFile(*folder_ / "bank.dls");
         ASSERT_EQ(read.status, DlsReadStatus::Ok) << read.error;
+        EXPECT_TRUE(read.collection.diagnostics.empty()) << read.collection.diagnostics.front();
         collection_ = new std::shared_ptr<const DlsCollection>(
             std::make_shared<const DlsCollection>(std::move(read.collection)));
     }
@@ -409,6 +410,25 @@ TEST_F(ConvertedSong, LoopPassesAndEndOfASegmentFileInOrder) {
     EXPECT_NEAR(static_cast<double>(out.summary.notifications[2].frame) / 44100.0, s.loopEnd * secondsPerTick + loopSeconds, 0.002);
     EXPECT_NEAR(static_cast<double>(out.summary.notifications[3].frame) / 44100.0, s.length * secondsPerTick + 2 * loopSeconds, 0.002);
     EXPECT_EQ(out.summary.notifications[2].loopsDone, 2u);
+
+    // Rendered from the file alone, the band finds its DLS file beside the segment.
+    RenderJob job;
+    job.input = report.outputPath;
+    job.output = *folder_ / "looped.wav";
+    job.plan = plan;
+    job.synth = playtest::DrySynth();
+    const RenderResult file = RenderToFile(job);
+    ASSERT_EQ(file.status, RenderStatus::Ok) << file.error;
+    EXPECT_TRUE(file.notes.empty()) << file.notes.front();
+    AudioFileContents contents;
+    std::string error;
+    ASSERT_TRUE(ReadAudioFile(job.output, contents, error)) << error;
+    EXPECT_EQ(contents.frames, out.summary.frames);
+    int peak = 0;
+    for (int16_t v : contents.samples) {
+        peak = std::max(peak, std::abs(static_cast<int>(v)));
+    }
+    EXPECT_GT(peak, 1000);
 }
 
 TEST_F(ConvertedSong, RenderedFilesAreTheSameByteForByteAndOfTheExpectedLength) {
