@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "bank2dls/vab_records.h"
 #include "chunkfile/chunk_file.h"
 #include "convlist/chunk_list_file.h"
 #include "convlist/convert_list.h"
@@ -20,6 +21,34 @@ std::string Absolute(const std::string& path) {
     std::error_code error;
     const std::filesystem::path full = std::filesystem::absolute(std::filesystem::path(path), error);
     return error ? path : full.string();
+}
+
+std::string FoldCase(std::string text) {
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+    return text;
+}
+
+enum class BankPart { None, Header, Body };
+
+// Whether a path names a bank header (".vh") or body (".vb") file, and its name without
+// folder and extension, case folded.
+BankPart PartOf(const std::string& path, std::string& stem) {
+    const size_t slash = path.rfind('/');
+    const std::string name = FoldCase(slash == std::string::npos ? path : path.substr(slash + 1));
+    const size_t dot = name.rfind('.');
+    if (dot == std::string::npos || dot == 0) {
+        return BankPart::None;
+    }
+    stem = name.substr(0, dot);
+    const std::string extension = name.substr(dot);
+    if (extension == ".vh") {
+        return BankPart::Header;
+    }
+    return extension == ".vb" ? BankPart::Body : BankPart::None;
 }
 
 // Ends a run whose list could not be finished: what was written is not a usable list.
@@ -54,8 +83,55 @@ std::string SourceFolderOf(const std::string& gamePath) {
     return slash == 0 ? std::string("/") : gamePath.substr(0, slash);
 }
 
+std::vector<PlannedScan> PlanScans(const std::vector<std::string>& gameFiles, RecognitionRules rules) {
+    const size_t n = gameFiles.size();
+    std::vector<PlannedScan> plan;
+    if (rules == RecognitionRules::Classic) {
+        for (const std::string& path : gameFiles) {
+            plan.push_back({path, false});
+        }
+        return plan;
+    }
+    std::vector<BankPart> parts(n);
+    std::vector<std::string> stems(n);
+    for (size_t i = 0; i < n; ++i) {
+        parts[i] = PartOf(gameFiles[i], stems[i]);
+    }
+    // partner[i]: the other file of i's header/body pair, or n.
+    std::vector<size_t> partner(n, n);
+    for (size_t h = 0; h < n; ++h) {
+        if (parts[h] != BankPart::Header) {
+            continue;
+        }
+        for (size_t b = 0; b < n; ++b) {
+            if (parts[b] == BankPart::Body && partner[b] == n && stems[b] == stems[h]) {
+                partner[h] = b;
+                partner[b] = h;
+                break;
+            }
+        }
+    }
+    std::vector<bool> planned(n, false);
+    for (size_t i = 0; i < n; ++i) {
+        if (planned[i]) {
+            continue;
+        }
+        if (partner[i] == n) {
+            plan.push_back({gameFiles[i], false});
+            planned[i] = true;
+            continue;
+        }
+        const size_t header = parts[i] == BankPart::Header ? i : partner[i];
+        const size_t body = partner[header];
+        plan.push_back({gameFiles[header], false});
+        plan.push_back({gameFiles[body], true});
+        planned[header] = planned[body] = true;
+    }
+    return plan;
+}
+
 AnalysisResult AnalyzeSources(const std::vector<std::string>& gameFiles, const std::string& listFolder,
-                              Feedback& feedback, const ScanTrace& trace) {
+                              Feedback& feedback, const ScanTrace& trace, RecognitionRules rules) {
     AnalysisResult result;
     if (gameFiles.empty()) {
         return result;
@@ -77,10 +153,26 @@ AnalysisResult AnalyzeSources(const std::vector<std::string>& gameFiles, const s
     if (!WriteHeader(listFile, 0, SourceFolderOf(paths.front()))) {
         return AbandonList(list, result, feedback);
     }
-    for (const std::string& path : paths) {
-        if (ScanSourceFile(list, path, result.counters, feedback, trace) == ScanOutcome::ListWriteFailed) {
+    ScanSummary previous;
+    for (const PlannedScan& scan : PlanScans(paths, rules)) {
+        ScanSummary summary;
+        const ScanOutcome outcome = ScanSourceFile(list, scan.path, result.counters, feedback, trace, rules, &summary);
+        if (outcome == ScanOutcome::ListWriteFailed) {
             return AbandonList(list, result, feedback);
         }
+        // A body file that is nothing but the body its header file announced.
+        if (scan.bodyOfPreviousHeader && outcome == ScanOutcome::Scanned && summary.entries == 0 &&
+            previous.lastIsHeader && previous.lastHeaderBodyLength >= kMinBodyBySizeTable &&
+            summary.size == previous.lastHeaderBodyLength) {
+            const std::string name = scan.path.substr(scan.path.rfind('/') + 1);
+            if (!WriteWholeFileBody(list, name, result.counters)) {
+                return AbandonList(list, result, feedback);
+            }
+            if (trace) {
+                trace("VB at 0x00000000 of " + name + ": the whole file, as long as its header's size table says -> Accept");
+            }
+        }
+        previous = outcome == ScanOutcome::Scanned ? summary : ScanSummary{};
     }
     const uint32_t count = result.counters.Total();
     if (!PatchCount(listFile, count) || !list.Close()) {

@@ -34,11 +34,29 @@ std::string ListPathFor(const std::string& listFolder, const std::string& firstG
 // slash before it; a file in the root gives "/".
 std::string SourceFolderOf(const std::string& gamePath);
 
+// One file of a run, in scan order.
+struct PlannedScan {
+    std::string path;
+    // Extended rules: this ".vb" file is the body of the ".vh" file scanned right before it.
+    bool bodyOfPreviousHeader = false;
+};
+
+// The order in which the picked files are scanned. Classic: as picked. Extended: a ".vh"
+// file and a ".vb" file of the same name (folder left aside, letters compared without
+// case) are scanned one right after the other, header first, where the earlier of the two
+// was picked; each header takes the first such body not yet taken. Every other file keeps
+// its order.
+std::vector<PlannedScan> PlanScans(const std::vector<std::string>& gameFiles, RecognitionRules rules);
+
 // Creates the list in `listFolder` (replacing one of the same name), records the first
-// file's folder, scans every file in the order given (relative paths are taken from the
-// working folder), patches the entry count and deletes the list when it stayed empty.
+// picked file's folder, scans every file in the order PlanScans gives (relative paths are
+// taken from the working folder), patches the entry count and deletes the list when it
+// stayed empty. Extended rules: a body file paired with its header file, in which the
+// scan recognised nothing, and whose length equals the body length that the size table
+// of the header file's last entry (a "VH") gives, gets a "VB" entry at offset 0.
 AnalysisResult AnalyzeSources(const std::vector<std::string>& gameFiles, const std::string& listFolder,
-                              Feedback& feedback, const ScanTrace& trace = {});
+                              Feedback& feedback, const ScanTrace& trace = {},
+                              RecognitionRules rules = RecognitionRules::Extended);
 
 // The same, with the list in the program folder.
 AnalysisResult AnalyzeSources(const std::vector<std::string>& gameFiles, Feedback& feedback);

@@ -16,7 +16,6 @@ namespace sonvex {
 
 namespace {
 
-constexpr uint32_t kMaxDeltaTime = 0x0FFFFFFF;
 constexpr int64_t kVagBlockSize = 16;
 
 void Note(std::string* note, const char* structure, int64_t at, const char* what, int64_t where = -1) {
@@ -40,84 +39,6 @@ bool ReadExactly(ChunkFile& file, void* destination, int64_t length) {
 
 bool ReadExactlyAt(ChunkFile& file, int64_t position, void* destination, int64_t length) {
     return file.Seek(position, SeekOrigin::Begin) == position && ReadExactly(file, destination, length);
-}
-
-enum class EventWalk { EndOfTrack, DeltaTooLarge, ShortRead };
-
-// Walks one sequence's events up to and including its end-of-track event, running
-// status starting empty; only the lengths of the events matter here. `eventOffset`
-// receives the offset of the event being read when the walk ends.
-EventWalk WalkEvents(ChunkFile& file, int64_t& eventOffset) {
-    uint8_t runningStatus = 0;
-    uint8_t data[4];
-    for (;;) {
-        eventOffset = file.Tell();
-        // Delta time in 7-bit groups, tested after every byte so that a long run of
-        // continuation bytes is refused as soon as it passes the limit.
-        uint64_t delta = 0;
-        uint8_t b = 0;
-        do {
-            if (!ReadExactly(file, &b, 1)) {
-                return EventWalk::ShortRead;
-            }
-            delta = delta * 128 + (b & 0x7F);
-            if (delta > kMaxDeltaTime) {
-                return EventWalk::DeltaTooLarge;
-            }
-        } while (b & 0x80);
-
-        uint8_t status = 0;
-        if (!ReadExactly(file, &status, 1)) {
-            return EventWalk::ShortRead;
-        }
-        if (status < 0x80) {
-            if (runningStatus == 0) {
-                // A data byte with no status to continue: it and two more bytes make an
-                // event without meaning.
-                if (!ReadExactly(file, data, 2)) {
-                    return EventWalk::ShortRead;
-                }
-                continue;
-            }
-            status = runningStatus;
-            file.Seek(-1, SeekOrigin::Current);
-        }
-        switch (status >> 4) {
-        case 0x8:
-        case 0x9:
-        case 0xB:
-        case 0xE:
-            runningStatus = status;
-            if (!ReadExactly(file, data, 2)) {
-                return EventWalk::ShortRead;
-            }
-            break;
-        case 0xC:
-            runningStatus = status;
-            if (!ReadExactly(file, data, 1)) {
-                return EventWalk::ShortRead;
-            }
-            break;
-        case 0xF:
-            runningStatus = status;
-            if (status == 0xFF) {
-                // Meta: its type and one more byte; the tempo carries two bytes more.
-                if (!ReadExactly(file, data, 2)) {
-                    return EventWalk::ShortRead;
-                }
-                if (data[0] == 0x2F) {
-                    return EventWalk::EndOfTrack;
-                }
-                if (data[0] == 0x51 && !ReadExactly(file, data, 2)) {
-                    return EventWalk::ShortRead;
-                }
-            }
-            break;
-        default:
-            // An and Dn: no data bytes, running status kept.
-            break;
-        }
-    }
 }
 
 } // namespace
@@ -155,14 +76,15 @@ CheckResult CheckSeq(ChunkFile& file, std::string* note) {
         if (numbered) {
             file.Seek(4, SeekOrigin::Current); // data length, not used
         }
+        // The converter's own event walk, so that the two agree on where a sequence ends.
         int64_t eventOffset = 0;
-        const EventWalk walk = WalkEvents(file, eventOffset);
-        if (walk == EventWalk::DeltaTooLarge) {
+        const SeqWalkResult walk = WalkSeqTrack(file, SeqDialect::Seq, &eventOffset);
+        if (walk == SeqWalkResult::DeltaTooLarge) {
             Note(note, "SEQ", p, "delta time above 0x0FFFFFFF in the event", eventOffset);
             file.Seek(restorePoint, SeekOrigin::Begin);
             return CheckResult::Reject;
         }
-        if (walk == EventWalk::ShortRead) {
+        if (walk == SeqWalkResult::ShortRead) {
             Note(note, "SEQ", p, "file ends inside the event", eventOffset);
             return CheckResult::StopScan;
         }
@@ -258,6 +180,28 @@ CheckResult CheckVabBody(ChunkFile& file, std::string* note) {
         }
         ++blocks;
     }
+}
+
+CheckResult CheckVabBodyBySizes(ChunkFile& file, int64_t length, std::string* note) {
+    const int64_t p = file.Tell();
+    uint8_t first[2] = {};
+    if (length < kMinBodyBySizeTable) {
+        Note(note, "VB", p, "the header's size table gives no body");
+        return CheckResult::Reject;
+    }
+    if (p + length > file.Size()) {
+        Note(note, "VB", p, "the body by the header's size table runs past the end of the file to", p + length);
+        file.Seek(p, SeekOrigin::Begin);
+        return CheckResult::Reject;
+    }
+    if (!ReadExactly(file, first, 2) || !IsPlausibleBodyBlock(first[0], first[1])) {
+        Note(note, "VB", p, "no ADPCM block where the header's size table puts the body");
+        file.Seek(p, SeekOrigin::Begin);
+        return CheckResult::Reject;
+    }
+    Note(note, "VB", p, "bank body by the header's size table, ending", p + length);
+    file.Seek(p + length, SeekOrigin::Begin);
+    return CheckResult::Accept;
 }
 
 CheckResult CheckKcetSeq(ChunkFile& file, std::string* note) {

@@ -23,7 +23,7 @@ const char* CheckResultName(CheckResult result);
 // `note` is given it receives one line on what the check found, naming the structure and
 // its offset in hex.
 
-// "pQES": a single sequence, or a numbered set walked sequence by sequence while the
+// "pQES" (or, under the extended rules, "SEQp"): a single sequence, or a numbered set walked sequence by sequence while the
 // ids run 0, 1, 2 ... below 16. A delta time above 0x0FFFFFFF rejects the candidate and
 // leaves the file at the restore point (p, or 9 bytes past the end of the last sequence
 // walked whole). A set whose last sequence ends with the file is accepted up to there.
@@ -36,6 +36,13 @@ CheckResult CheckVabHeader(ChunkFile& file, std::string* note = nullptr);
 // Sixteen zero bytes followed by a sample start: ADPCM blocks up to the last sample
 // end (flags 3 or 7) that is not followed by a further sample.
 CheckResult CheckVabBody(ChunkFile& file, std::string* note = nullptr);
+
+// A bank body right behind its header where the classic rules find none: `length` is
+// what the header's table of sample sizes gives the body (BodyLengthBySizeTable). Accepted
+// when it is at least one block, the file holds all of it from p, and the block at p is a
+// plausible ADPCM block (filter 0..4, shift 0..12, flags 0..7); the file is then at
+// p + length. Otherwise Reject, at p.
+CheckResult CheckVabBodyBySizes(ChunkFile& file, int64_t length, std::string* note = nullptr);
 
 // "KCET": the "TSDB", "KDT2" and "KDT1" tags, then a table of u16 block lengths
 // (little-endian, count at p + 48); every block must end in FF FF.

@@ -6,7 +6,9 @@
 #include <array>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <system_error>
+#include <utility>
 
 #include "analysis/scan_checks.h"
 #include "bank2dls/vab_records.h"
@@ -28,6 +30,7 @@ constexpr uint16_t kIdleSteps = 1024;
 
 // Window signatures: the window's first (w0) and second (w1) little-endian u32.
 constexpr uint32_t kSeqMagic = 0x53455170;      // "pQES"
+constexpr uint32_t kSeqReversedMagic = 0x70514553; // "SEQp": the same magic stored byte-reversed
 constexpr uint32_t kVabMagic = 0x56414270;      // "pBAV"
 constexpr uint32_t kKcetMagic = 0x5445434B;     // "KCET"
 constexpr uint32_t kSceiMagic = 0x53434549;     // "IECS"
@@ -84,11 +87,14 @@ uint32_t LoadU32le(const uint8_t* p) {
            static_cast<uint32_t>(p[3]) << 24;
 }
 
-Classified Classify(const std::array<uint8_t, kWindowSize>& window) {
+Classified Classify(const std::array<uint8_t, kWindowSize>& window, RecognitionRules rules) {
     const uint32_t w0 = LoadU32le(window.data());
     switch (w0) {
     case kSeqMagic:
         return {Step::Candidate, Kind::Seq};
+    case kSeqReversedMagic:
+        // Some games store the sequence magic reversed; the layout behind it is the same.
+        return {rules == RecognitionRules::Extended ? Step::Candidate : Step::Idle, Kind::Seq};
     case kVabMagic:
         return {Step::Candidate, Kind::Vh};
     case kKcetMagic:
@@ -184,7 +190,8 @@ int ScanProgress(int64_t position, int64_t size) {
 }
 
 ScanOutcome ScanOpenSource(ChunkFile& list, ChunkFile& source, std::string_view entryName,
-                           GroupCounters& counters, Feedback& feedback, const ScanTrace& trace) {
+                           GroupCounters& counters, Feedback& feedback, const ScanTrace& trace,
+                           RecognitionRules rules, ScanSummary* summary) {
     const std::string name(entryName);
     const int64_t size = std::max<int64_t>(source.Size(), 0);
     ProgressDisplay progress(feedback, size);
@@ -194,54 +201,85 @@ ScanOutcome ScanOpenSource(ChunkFile& list, ChunkFile& source, std::string_view 
     ChunkListFile listFile(list);
     std::array<uint8_t, kWindowSize> window{};
     std::string note;
+    ScanSummary facts;
+    facts.size = size;
     int64_t position = 0;
     uint16_t idle = 0;
     bool listFailed = false;
+    // Extended rules: the body length that the size table of a bank header just accepted
+    // gives; it applies to the one window right behind that header (-1: none).
+    int64_t headerBody = -1;
     for (;;) {
         source.Seek(position, SeekOrigin::Begin);
         if (source.Read(window.data(), kWindowSize) != kWindowSize) {
             break;
         }
-        const Classified found = Classify(window);
-        if (found.step == Step::Idle) {
-            if (idle == kIdleSteps) {
-                progress.Update(source.Tell());
-                idle = 0;
-            }
-            ++position;
-            ++idle;
-            continue;
-        }
-        if (found.step == Step::MoveOn) {
-            ++position;
-            continue;
-        }
+        const int64_t bodyBySizes = std::exchange(headerBody, -1);
+        const Classified found = Classify(window, rules);
+
+        // What the classic rules make of the window: no candidate (move on), or a check.
+        bool candidate = found.step == Step::Candidate;
+        bool fileEnds = false;
         if (found.step == Step::ZeroBlock) {
             // The flags byte of the block behind the zeros says whether a sample starts.
             std::array<uint8_t, 2> next{};
             if (source.Read(next.data(), 2) != 2) {
-                break;
-            }
-            if (!IsVagStartFlags(next[1])) {
-                ++position;
-                continue;
+                fileEnds = true;
+            } else {
+                candidate = IsVagStartFlags(next[1]);
             }
         }
-
-        source.Seek(position, SeekOrigin::Begin);
-        const CheckResult result = RunCheck(found.kind, source, position, trace ? &note : nullptr);
-        if (trace) {
-            trace(note + " -> " + CheckResultName(result));
+        Kind kind = found.kind;
+        std::optional<CheckResult> result;
+        if (candidate) {
+            source.Seek(position, SeekOrigin::Begin);
+            result = RunCheck(kind, source, position, trace ? &note : nullptr);
+            if (trace) {
+                trace(note + " -> " + CheckResultName(*result));
+            }
         }
-        if (result == CheckResult::Reject) {
+        const bool accepted =
+            result && (*result == CheckResult::Accept || *result == CheckResult::AcceptAndStop);
+        if (bodyBySizes >= 0 && !accepted) {
+            // Right behind a bank header the classic rules found nothing: the header's table
+            // of sample sizes may still place its body here.
+            const int64_t classicPosition = source.Tell();
+            source.Seek(position, SeekOrigin::Begin);
+            const CheckResult bySizes = CheckVabBodyBySizes(source, bodyBySizes, trace ? &note : nullptr);
+            if (trace) {
+                trace(note + " -> " + CheckResultName(bySizes));
+            }
+            if (bySizes == CheckResult::Accept) {
+                kind = Kind::Vb;
+                result = bySizes;
+                fileEnds = false;
+            } else {
+                source.Seek(classicPosition, SeekOrigin::Begin);
+            }
+        }
+        if (fileEnds) {
+            break;
+        }
+        if (!result) {
+            if (found.step == Step::Idle) {
+                if (idle == kIdleSteps) {
+                    progress.Update(source.Tell());
+                    idle = 0;
+                }
+                ++idle;
+            }
+            ++position;
+            continue;
+        }
+        if (*result == CheckResult::Reject) {
             position = source.Tell() + 1;
             continue;
         }
-        if (result == CheckResult::StopScan) {
+        if (*result == CheckResult::StopScan) {
             break;
         }
         const int64_t resume = source.Tell();
-        const KindInfo info = Info(found.kind);
+        const KindInfo info = Info(kind);
         uint32_t& counter = counters.*info.counter;
         if (!WriteEntry(listFile, info.type, static_cast<int32_t>(counter), static_cast<uint64_t>(position),
                         entryName) ||
@@ -250,8 +288,16 @@ ScanOutcome ScanOpenSource(ChunkFile& list, ChunkFile& source, std::string_view 
             break;
         }
         ++counter;
+        ++facts.entries;
+        facts.lastIsHeader = kind == Kind::Vh;
+        facts.lastHeaderBodyLength = -1;
+        if (kind == Kind::Vh && rules == RecognitionRules::Extended) {
+            headerBody = BodyLengthBySizeTable(source, position);
+            facts.lastHeaderBodyLength = headerBody;
+            source.Seek(resume, SeekOrigin::Begin);
+        }
         progress.Update(resume);
-        if (result == CheckResult::AcceptAndStop) {
+        if (*result == CheckResult::AcceptAndStop) {
             break;
         }
         // Every check that accepts leaves the file past the window start.
@@ -262,11 +308,25 @@ ScanOutcome ScanOpenSource(ChunkFile& list, ChunkFile& source, std::string_view 
         feedback.Refresh();
     }
     feedback.SetStatusText(name + kScannedSuffix);
+    if (summary != nullptr) {
+        *summary = facts;
+    }
     return listFailed ? ScanOutcome::ListWriteFailed : ScanOutcome::Scanned;
 }
 
+bool WriteWholeFileBody(ChunkFile& list, std::string_view entryName, GroupCounters& counters) {
+    ChunkListFile listFile(list);
+    if (!WriteEntry(listFile, kTypeVb, static_cast<int32_t>(counters.bankBodies), 0, entryName) ||
+        list.WriteFailed()) {
+        return false;
+    }
+    ++counters.bankBodies;
+    return true;
+}
+
 ScanOutcome ScanSourceFile(ChunkFile& list, const std::string& path, GroupCounters& counters,
-                           Feedback& feedback, const ScanTrace& trace) {
+                           Feedback& feedback, const ScanTrace& trace, RecognitionRules rules,
+                           ScanSummary* summary) {
     std::error_code error;
     if (!std::filesystem::exists(std::filesystem::path(path), error)) {
         ShowNumberedMessage(feedback, 15);
@@ -278,7 +338,8 @@ ScanOutcome ScanSourceFile(ChunkFile& list, const std::string& path, GroupCounte
         ShowNumberedMessage(feedback, 16);
         return ScanOutcome::CannotOpen;
     }
-    const ScanOutcome outcome = ScanOpenSource(list, source, FileNameOf(path), counters, feedback, trace);
+    const ScanOutcome outcome =
+        ScanOpenSource(list, source, FileNameOf(path), counters, feedback, trace, rules, summary);
     source.Close();
     return outcome;
 }

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "bank2dls/recognition_rules.h"
 #include "platform/feedback.h"
 
 namespace sonvex {
@@ -44,16 +45,41 @@ enum class ScanOutcome {
 // Receives one line per candidate checked (what, where, and the check's result).
 using ScanTrace = std::function<void(std::string_view line)>;
 
+// What the scan of one file wrote, for the analysis run to pair header and body files.
+struct ScanSummary {
+    int64_t size = 0;      // bytes in the file
+    uint32_t entries = 0;  // entries the file added to the list
+    bool lastIsHeader = false; // its last entry is a "VH"
+    // Extended rules, last entry a "VH": the body length its table of sample sizes gives
+    // (-1 when the table is not in the file, or otherwise).
+    int64_t lastHeaderBodyLength = -1;
+};
+
 // Scans the game file at `path` and appends its entries to `list` (open, positioned at
 // its end). Shows the path as the game file, the file name with " ｱﾅﾗｲｽﾞ中" and then
 // " ｱﾅﾗｲｽﾞ終了" in the status pane, and the progress. Whether the file exists is asked of
 // the operating system; the file itself is read through the active file system.
+//
+// The extended rules add two things to the classic scan: a "SEQp" window is a "SEQ"
+// candidate like "pQES"; and right behind an accepted "VH", when the classic rules take
+// no body at that window, the header's table of sample sizes gives the body's length L
+// (the sizes of its VAG count samples, × 8): if L is at least 16, the file holds L bytes
+// from there and the block there is plausible (CheckVabBodyBySizes), a "VB" entry is
+// written there and the scan goes on L bytes later. `summary`, when given, receives what
+// the file added.
 ScanOutcome ScanSourceFile(ChunkFile& list, const std::string& path, GroupCounters& counters,
-                           Feedback& feedback, const ScanTrace& trace = {});
+                           Feedback& feedback, const ScanTrace& trace = {},
+                           RecognitionRules rules = RecognitionRules::Extended, ScanSummary* summary = nullptr);
 
 // The scan of a game file that is already open for reading; `entryName` is the name the
 // entries record (name and extension, no folder) and the status text shows.
 ScanOutcome ScanOpenSource(ChunkFile& list, ChunkFile& source, std::string_view entryName,
-                           GroupCounters& counters, Feedback& feedback, const ScanTrace& trace = {});
+                           GroupCounters& counters, Feedback& feedback, const ScanTrace& trace = {},
+                           RecognitionRules rules = RecognitionRules::Extended, ScanSummary* summary = nullptr);
+
+// Appends a "VB" entry at offset 0 of the file `entryName` (a body file that is the body
+// of the header scanned just before it) and advances the bank body counter; false when
+// the list could not be written.
+bool WriteWholeFileBody(ChunkFile& list, std::string_view entryName, GroupCounters& counters);
 
 } // namespace sonvex

@@ -4,6 +4,7 @@
 
 #include <limits>
 
+#include "bank2dls/adpcm_decoder.h"
 #include "bank2dls/dls_writer.h"
 #include "bank2dls/vab_records.h"
 #include "bank2dls/vag_wave.h"
@@ -29,8 +30,10 @@ int64_t ToPosition(uint64_t offset) {
 class VabToDlsConversion {
 public:
     VabToDlsConversion(ChunkFile& vh, ChunkFile& vb, ChunkFile& out, int64_t vhBase, int64_t vbBase,
-                       BankWriterState& state)
-        : vh_(vh), vb_(vb), out_(out), vhBase_(vhBase), vbBase_(vbBase), state_(state) {}
+                       RecognitionRules rules, BankWriterState& state)
+        : vh_(vh), vb_(vb), out_(out), vhBase_(vhBase), vbBase_(vbBase), rules_(rules), state_(state) {}
+
+    SampleLocation location() const { return location_; }
 
     // Everything after the output was created; Done or PartlyDone leave every chunk closed.
     ConvertResult Run(const VabHeader& header, const Guid& id) {
@@ -82,12 +85,23 @@ public:
         out_.CreateList(wvpl, FourCC("wvpl"));
         const int64_t poolBase = out_.Tell();
         vb_.Seek(vbBase_, SeekOrigin::Begin);
+        VagSizeTable sizes;
+        if (header.vagCount > 0) {
+            const VagSearch first = FindNextVag(vb_);
+            if (LocateBySizeTable(header, first, sizes)) {
+                location_ = SampleLocation::SizeTable;
+            } else if (first == VagSearch::Ended) {
+                Diagnose(state_, "VB at 0x%08llX: ended after 0 of %u samples", Hex(vbBase_), header.vagCount);
+                return ConvertResult::InputEnded;
+            }
+        }
         for (int i = 0; i < header.vagCount; ++i) {
-            if (FindNextVag(vb_) == VagSearch::Ended) {
+            int64_t maxBlocks = kUntilEndFlag;
+            if (location_ == SampleLocation::SizeTable) {
+                vb_.Seek(vbBase_ + sizes.SampleOffset(i), SeekOrigin::Begin);
+                maxBlocks = sizes.SampleSize(i) / static_cast<int64_t>(kAdpcmBlockSize);
+            } else if (i > 0 && FindNextVag(vb_) == VagSearch::Ended) {
                 Diagnose(state_, "VB at 0x%08llX: ended after %d of %u samples", Hex(vbBase_), i, header.vagCount);
-                if (i == 0) {
-                    return ConvertResult::InputEnded;
-                }
                 result = ConvertResult::PartlyDone;
                 break;
             }
@@ -98,7 +112,7 @@ public:
 
             ChunkInfo wave;
             out_.CreateList(wave, FourCC("wave"));
-            const ConvertResult decoded = DecodeVagWave(out_, vb_, i, state_);
+            const ConvertResult decoded = DecodeVagWave(out_, vb_, i, state_, maxBlocks);
             if (decoded != ConvertResult::Done) {
                 return decoded;
             }
@@ -114,6 +128,21 @@ public:
     }
 
 private:
+    // Under the extended rules, the size table locates the samples when the search found
+    // none inside this body (its first find, if any, lies at or past the body's end by the
+    // table, so it belongs to something else), provided the table describes a body of at
+    // least one block whose samples all lie inside the VB file.
+    bool LocateBySizeTable(const VabHeader& header, VagSearch first, VagSizeTable& sizes) {
+        if (rules_ != RecognitionRules::Extended || !ReadVagSizeTable(vh_, vhBase_, header.programCount, sizes)) {
+            return false;
+        }
+        const int64_t total = sizes.Total(header.vagCount);
+        if (total < kMinBodyBySizeTable || vbBase_ + total > vb_.Size()) {
+            return false;
+        }
+        return first == VagSearch::Ended || vb_.Tell() >= vbBase_ + total;
+    }
+
     // The "lins" list: one "ins " per non-empty program slot, in slot order.
     ConvertResult WriteInstruments(const VabHeader& header) {
         ChunkInfo lins;
@@ -165,7 +194,9 @@ private:
     ChunkFile& out_;
     int64_t vhBase_;
     int64_t vbBase_;
+    RecognitionRules rules_;
     BankWriterState& state_;
+    SampleLocation location_ = SampleLocation::Search;
 };
 
 ConvertResult RunConversion(uint64_t vhOffset, uint64_t vbOffset, const std::string& vhPath,
@@ -203,8 +234,11 @@ ConvertResult RunConversion(uint64_t vhOffset, uint64_t vbOffset, const std::str
         ShowNumberedMessage(feedback, kMessageOutput);
         return ConvertResult::OpenFailed;
     }
-    VabToDlsConversion conversion(vh, vb, out, vhBase, ToPosition(vbOffset), state);
+    VabToDlsConversion conversion(vh, vb, out, vhBase, ToPosition(vbOffset), options.rules, state);
     ConvertResult result = conversion.Run(header, options.collectionId ? *options.collectionId : NewGuid());
+    if (options.location != nullptr) {
+        *options.location = conversion.location();
+    }
 
     // A write that failed anywhere, even one that only shows when the buffer is flushed,
     // leaves no file behind and is never reported as success.

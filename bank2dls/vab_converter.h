@@ -7,11 +7,18 @@
 #include <string>
 #include <string_view>
 
+#include "bank2dls/recognition_rules.h"
 #include "platform/feedback.h"
 #include "platform/guid.h"
 #include "platform/result_code.h"
 
 namespace sonvex {
+
+// How the samples of a VB were located.
+enum class SampleLocation {
+    Search,   // the zero-block search, sample after sample
+    SizeTable // the VH's table of sample sizes: sample i at the VB offset + the sizes before it
+};
 
 struct VabConvertOptions {
     // The collection's "dlid"; a new GUID when empty (tests pass a fixed one).
@@ -19,6 +26,12 @@ struct VabConvertOptions {
     // When set, receives why a conversion stopped or ended early, naming the structure
     // and its byte offset in hex ("wave 3, block at 0x0001A2F0: flags 9"); empty on success.
     std::string* diagnostic = nullptr;
+    // Extended: when the zero-block search finds no sample inside the body (nothing at all,
+    // or only past the body's length by the size table), and the table's samples fit in
+    // the VB file, the samples are located by the table instead. Classic: never.
+    RecognitionRules rules = RecognitionRules::Extended;
+    // When set, receives how the samples were located (Search when there were none).
+    SampleLocation* location = nullptr;
 };
 
 // Returns Done (0), CannotConvert (1: a limit or value outside the format; output

@@ -48,6 +48,30 @@ ToneRecord ParseToneRecord(std::span<const uint8_t, kToneRecordSize> bytes) {
     return tone;
 }
 
+VagSizeTable ParseVagSizeTable(std::span<const uint8_t, kVagSizeTableSize> bytes) {
+    ByteCursor cursor(bytes);
+    VagSizeTable table;
+    for (uint16_t& entry : table.entries) {
+        entry = cursor.u16le();
+    }
+    return table;
+}
+
+int64_t VagSizeTable::SampleSize(int i) const {
+    if (i < 0 || i + 1 >= kVagSizeEntries) {
+        return 0;
+    }
+    return kVagSizeUnit * entries[static_cast<size_t>(i) + 1];
+}
+
+int64_t VagSizeTable::SampleOffset(int i) const {
+    int64_t offset = 0;
+    for (int before = 0; before < i; ++before) {
+        offset += SampleSize(before);
+    }
+    return offset;
+}
+
 VabCheck CheckVabCounts(const VabHeader& header) {
     if (header.toneCount > kMaxTones || header.programCount > kMaxPrograms) {
         return VabCheck::FormatError;
@@ -105,6 +129,24 @@ bool ReadToneRecord(ChunkFile& file, int64_t base, int k, int j, ToneRecord& ton
     }
     tone = ParseToneRecord(bytes);
     return true;
+}
+
+bool ReadVagSizeTable(ChunkFile& file, int64_t base, uint16_t programCount, VagSizeTable& table) {
+    std::array<uint8_t, kVagSizeTableSize> bytes{};
+    if (!ReadAt(file, base + VagSizeTableOffset(programCount), bytes)) {
+        return false;
+    }
+    table = ParseVagSizeTable(bytes);
+    return true;
+}
+
+int64_t BodyLengthBySizeTable(ChunkFile& file, int64_t base) {
+    VabHeader header;
+    VagSizeTable table;
+    if (!ReadVabHeader(file, base, header) || !ReadVagSizeTable(file, base, header.programCount, table)) {
+        return -1;
+    }
+    return table.Total(header.vagCount);
 }
 
 VabCheck ValidateVabHeader(ChunkFile& file, int64_t base, VabHeader& header) {

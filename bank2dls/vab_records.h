@@ -57,14 +57,36 @@ struct ToneRecord {
     int16_t vagNumber = 0;   // +22, s16: 1-based sample index; 0 and 255 mean no sample
 };
 
+// The table of sample sizes that closes the VH, at VagSizeTableOffset: 256 u16 entries;
+// entry i + 1 is the size of sample i in units of 8 bytes, entry 0 is not used. In the
+// banks games store, the sizes of the VAG count samples add up to the length of the VB.
+constexpr int kVagSizeEntries = 256;
+constexpr int64_t kVagSizeUnit = 8;
+
+struct VagSizeTable {
+    std::array<uint16_t, kVagSizeEntries> entries{}; // +2 × e, u16 each: units of 8 bytes
+
+    // Bytes of sample i (from 0); 0 past the table.
+    int64_t SampleSize(int i) const;
+    // Bytes from the start of the VB to sample i: the sizes of samples 0 .. i - 1.
+    int64_t SampleOffset(int i) const;
+    // Bytes of the first `vagCount` samples together: the VB's length by the table.
+    int64_t Total(int vagCount) const { return SampleOffset(vagCount); }
+};
+static_assert(kVagSizeEntries * 2 == kVagSizeTableSize);
+
 // Field extraction from the raw record bytes; never reads outside the span.
 VabHeader ParseVabHeader(std::span<const uint8_t, kVabHeaderSize> bytes);
 ProgramRecord ParseProgramRecord(std::span<const uint8_t, kProgramRecordSize> bytes);
 ToneRecord ParseToneRecord(std::span<const uint8_t, kToneRecordSize> bytes);
+VagSizeTable ParseVagSizeTable(std::span<const uint8_t, kVagSizeTableSize> bytes);
 
 constexpr int64_t ProgramRecordOffset(int slot) { return kVabHeaderSize + kProgramRecordSize * slot; }
 constexpr int64_t ToneRecordOffset(int k, int j) {
     return kToneRecordBase + kProgramToneBlock * k + kToneRecordSize * j;
+}
+constexpr int64_t VagSizeTableOffset(uint16_t programCount) {
+    return kToneRecordBase + kProgramToneBlock * programCount;
 }
 // Bytes from the VH base to the end of the VH: header, program slots, the tone records of
 // every non-empty program and the table of sample sizes.
@@ -75,6 +97,13 @@ constexpr int64_t VabHeaderExtent(uint16_t programCount) {
 // A flags byte that marks the first data block of a sample (after its all-zero block).
 constexpr bool IsVagStartFlags(uint8_t flags) {
     return flags == 2 || flags == 4 || flags == 5 || flags == 6;
+}
+
+// An ADPCM block that can stand at the start of a bank body: byte 0 holds a filter index
+// 0..4 (high nibble) and a shift 0..12 (low nibble), byte 1 flags 0..7. An all-zero block
+// qualifies.
+constexpr bool IsPlausibleBodyBlock(uint8_t header, uint8_t flags) {
+    return (header >> 4) <= 4 && (header & 0x0F) <= 12 && flags <= 7;
 }
 
 // What a check of VH data found. The converter maps FormatError to result 1 and
@@ -92,11 +121,20 @@ VabCheck CheckToneRecord(const ToneRecord& tone);
 // VAG numbers 0 and 255 name no sample.
 constexpr bool ToneHasSample(const ToneRecord& tone) { return tone.vagNumber != 0 && tone.vagNumber != 255; }
 
+// The shortest body the table of sample sizes may describe for the samples to be
+// located by it: one ADPCM block.
+constexpr int64_t kMinBodyBySizeTable = 16;
+
 // Reads the records of the VH whose first byte is at `base` in `file`: each returns
 // false on a short read (and leaves the record untouched).
 bool ReadVabHeader(ChunkFile& file, int64_t base, VabHeader& header);
 bool ReadProgramRecord(ChunkFile& file, int64_t base, int slot, ProgramRecord& program);
 bool ReadToneRecord(ChunkFile& file, int64_t base, int k, int j, ToneRecord& tone);
+// The table of sample sizes of a VH with `programCount` non-empty programs.
+bool ReadVagSizeTable(ChunkFile& file, int64_t base, uint16_t programCount, VagSizeTable& table);
+// The length the VH at `base` gives its body: the sizes of its VAG count samples added
+// up; -1 when the header or the table cannot be read.
+int64_t BodyLengthBySizeTable(ChunkFile& file, int64_t base);
 
 // The whole VH check in the order the converter meets its conditions: the header, its
 // counts, then the program slots in order (stopping once `programCount` non-empty slots

@@ -66,13 +66,18 @@ void WriteLoopRecord(ChunkFile& out, const VagLoop& loop) {
 }
 
 // Reads and decodes blocks into the open "data" chunk until a stop.
-ConvertResult DecodeBlocks(ChunkFile& out, ChunkFile& vb, int index, VagLoop& loop, BankWriterState& state) {
+ConvertResult DecodeBlocks(ChunkFile& out, ChunkFile& vb, int index, int64_t maxBlocks, VagLoop& loop,
+                           BankWriterState& state) {
     PredictorHistory history;
     int64_t pcmBytes = 0;
     std::array<uint8_t, kAdpcmBlockSize> block{};
     std::array<int16_t, kAdpcmBlockSamples> pcm{};
     std::array<uint8_t, 2 * kAdpcmBlockSamples> pcmBytesOut{};
-    while (true) {
+    for (int64_t blocks = 0;; ++blocks) {
+        if (maxBlocks != kUntilEndFlag && blocks >= maxBlocks) {
+            // The sample's size is used up before an end flag came.
+            return ConvertResult::Done;
+        }
         const auto at = static_cast<long long>(vb.Tell());
         if (vb.Read(block.data(), 2) != 2) {
             Diagnose(state, "wave %d, block at 0x%08llX: short read", index, at);
@@ -129,7 +134,7 @@ ConvertResult DecodeBlocks(ChunkFile& out, ChunkFile& vb, int index, VagLoop& lo
 
 } // namespace
 
-ConvertResult DecodeVagWave(ChunkFile& out, ChunkFile& vb, int index, BankWriterState& state) {
+ConvertResult DecodeVagWave(ChunkFile& out, ChunkFile& vb, int index, BankWriterState& state, int64_t maxBlocks) {
     WriteFormatChunk(out, state);
 
     // Written with a loop count of 1, rewritten once the blocks have told the loop.
@@ -149,7 +154,7 @@ ConvertResult DecodeVagWave(ChunkFile& out, ChunkFile& vb, int index, BankWriter
 
     ChunkInfo data;
     out.CreateChunk(data, FourCC("data"));
-    const ConvertResult decoded = DecodeBlocks(out, vb, index, loop, state);
+    const ConvertResult decoded = DecodeBlocks(out, vb, index, maxBlocks, loop, state);
     if (decoded != ConvertResult::Done) {
         return decoded;
     }

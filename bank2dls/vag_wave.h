@@ -23,9 +23,15 @@ struct VagLoop {
     uint32_t length = 0; // set by the loop-end block
 };
 
+// No limit on the blocks of a sample: it ends with its end flag.
+constexpr int64_t kUntilEndFlag = -1;
+
 // Writes "fmt ", "wsmp", "data" and the wave INFO of wave `index` into the open "wave"
-// list, decoding the sample at the VB's position. 0: done, the VB is just after the last
-// block used; 1: a flags byte above 7 or a filter index above 4; 2: the VB ran short.
-[[nodiscard]] ConvertResult DecodeVagWave(ChunkFile& out, ChunkFile& vb, int index, BankWriterState& state);
+// list, decoding the sample at the VB's position until its end flag or, when `maxBlocks`
+// is not kUntilEndFlag, after that many blocks, whichever comes first. 0: done, the VB
+// is just after the last block used; 1: a flags byte above 7 or a filter index above 4;
+// 2: the VB ran short.
+[[nodiscard]] ConvertResult DecodeVagWave(ChunkFile& out, ChunkFile& vb, int index, BankWriterState& state,
+                                          int64_t maxBlocks = kUntilEndFlag);
 
 } // namespace sonvex

@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "bank2dls/recognition_rules.h"
 #include "platform/feedback.h"
 #include "platform/result_code.h"
 
@@ -34,8 +35,9 @@ struct Converters {
         vab;
 };
 
-// The real sequence and bank converters.
-Converters StandardConverters();
+// The real sequence and bank converters; the bank converter locates samples by the
+// given rules (the dialogs always use the extended ones).
+Converters StandardConverters(RecognitionRules rules = RecognitionRules::Extended);
 
 struct ConversionRunResult {
     bool ran = false;  // false when the list could not be opened or its header is cut short

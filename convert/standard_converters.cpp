@@ -6,7 +6,7 @@
 
 namespace sonvex {
 
-Converters StandardConverters() {
+Converters StandardConverters(RecognitionRules rules) {
     Converters c;
     c.seq = [](uint64_t offset, const std::string& game, const std::string& stem, Feedback& feedback) {
         const SeqConversion r = ConvertSeq(offset, game, stem, feedback);
@@ -16,9 +16,11 @@ Converters StandardConverters() {
         const SeqConversion r = ConvertSsq(offset, game, stem, feedback);
         return SequenceOutcome{r.result, r.smfFilesMade};
     };
-    c.vab = [](uint64_t vh, uint64_t vb, const std::string& vhPath, const std::string& vbPath,
-               const std::string& dlsPath, std::string_view title, Feedback& feedback) {
-        return ConvertVabToDls(vh, vb, vhPath, vbPath, dlsPath, title, feedback);
+    c.vab = [rules](uint64_t vh, uint64_t vb, const std::string& vhPath, const std::string& vbPath,
+                    const std::string& dlsPath, std::string_view title, Feedback& feedback) {
+        VabConvertOptions options;
+        options.rules = rules;
+        return ConvertVabToDls(vh, vb, vhPath, vbPath, dlsPath, title, feedback, options);
     };
     return c;
 }

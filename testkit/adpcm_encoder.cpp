@@ -143,7 +143,7 @@ Bytes MakeVag(std::span<const int16_t> pcm, const VagShape& shape) {
     for (size_t i = 0; i < blocks; ++i) {
         data[i * 16 + 1] = 0;
     }
-    data[1] = kVagFlagBody;
+    data[1] = shape.firstBlockFlags ? *shape.firstBlockFlags : kVagFlagBody;
     if (!shape.skipBlockAtEnd && !shape.loopEndBlock) {
         data[(blocks - 1) * 16 + 1] = kVagFlagEnd;
     }
@@ -154,7 +154,10 @@ Bytes MakeVag(std::span<const int16_t> pcm, const VagShape& shape) {
         data[*shape.loopStartBlock * 16 + 1] = kVagFlagLoopStart;
     }
     ByteBuilder vag;
-    vag.fill(16, 0).append(data);
+    if (shape.zeroBlock) {
+        vag.fill(16, 0);
+    }
+    vag.append(data);
     if (shape.skipBlockAtEnd) {
         vag.u8(0).u8(kVagFlagSkip).fill(14, 0x77);
     }

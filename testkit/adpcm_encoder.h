@@ -35,11 +35,17 @@ struct VagShape {
     std::optional<size_t> loopStartBlock; // data block (from 0) that gets flags 6
     std::optional<size_t> loopEndBlock;   // data block that gets flags 3; the sample ends there
     bool skipBlockAtEnd = false;          // append a flags-7 block after the last block
+    // Banks made by other tools: no leading zero block (the first data block comes at
+    // once), and a first data block whose flags are not 2 (0 is usual). The flags of a
+    // loop start at block 0 take precedence over firstBlockFlags.
+    bool zeroBlock = true;
+    std::optional<uint8_t> firstBlockFlags;
 };
 
 // A sample as it lies in a VB: 16 zero bytes, then the data blocks. The first data block
 // carries flags 2 (or 6 when the loop starts there) so that the sample can be found; the
-// last carries 1 unless a loop end or a skip block closes the sample.
+// last carries 1 unless a loop end or a skip block closes the sample. VagShape can leave
+// out the zero block and give the first data block other flags.
 Bytes MakeVag(std::span<const int16_t> pcm, const VagShape& shape = {});
 
 // Sets the flags byte of block `block` (the zero block is block 0).

@@ -63,7 +63,7 @@ bool AllZero(const Bytes& b, size_t from, size_t count) {
 
 // True when a 16-byte window at `x` would make the scanner look at a candidate.
 bool WindowIsCandidate(const Bytes& b, size_t x) {
-    for (std::string_view magic : {"pQES", "pBAV", "KCET", "SShd", "SSsq"}) {
+    for (std::string_view magic : {"pQES", "SEQp", "pBAV", "KCET", "SShd", "SSsq"}) {
         if (Matches(b, x, magic)) {
             return true;
         }
@@ -74,6 +74,31 @@ bool WindowIsCandidate(const Bytes& b, size_t x) {
     return AllZero(b, x, 16) && x + 18 <= b.size() && IsVagStart(b[x + 17]);
 }
 
+uint32_t U16At(const Bytes& b, size_t at) { return static_cast<uint32_t>(b[at] | b[at + 1] << 8); }
+
+// Bytes that the VH at `offset` announces for its body (8 × the sizes of its samples), or 0
+// when its table of sample sizes is not in the image.
+uint64_t SizeTableTotal(const Bytes& b, size_t offset) {
+    if (offset + 32 > b.size()) {
+        return 0;
+    }
+    const size_t table = offset + 2080 + 512 * static_cast<size_t>(U16At(b, offset + 18));
+    const uint32_t samples = std::min<uint32_t>(U16At(b, offset + 22), 255);
+    if (table + 512 > b.size()) {
+        return 0;
+    }
+    uint64_t total = 0;
+    for (uint32_t i = 1; i <= samples; ++i) {
+        total += 8 * static_cast<uint64_t>(U16At(b, table + 2 * i));
+    }
+    return total;
+}
+
+// A block that could begin a bank body: filter 0..4, shift 0..12, flags 0..7.
+bool PlausibleBlock(const Bytes& b, size_t at) {
+    return (b[at] >> 4) <= 4 && (b[at] & 0x0F) <= 12 && b[at + 1] <= 7;
+}
+
 std::string Hex(uint64_t v) {
     char text[24];
     std::snprintf(text, sizeof text, "0x%08llX", static_cast<unsigned long long>(v));
@@ -81,6 +106,59 @@ std::string Hex(uint64_t v) {
 }
 
 } // namespace
+
+BankParts MakeBank(uint32_t seed, int samples, VagStart start, int programs, int tones) {
+    if (samples < 1 || samples > 254 || programs < 0 || programs > 128 || tones < 1 || tones > 16) {
+        throw std::invalid_argument("bank layout out of range");
+    }
+    std::mt19937 rng(seed);
+    BankParts bank;
+    bank.start = start;
+    VabBuilder builder;
+    size_t at = 0;
+    for (int i = 0; i < samples; ++i) {
+        const size_t blocks = 3 + rng() % 7;
+        // Moderate levels keep the encoder off shift 0 with filter 0, so that no data block
+        // begins with a zero byte that could complete a run of sixteen zeros.
+        const double amplitude = 60.0 + static_cast<double>(rng() % 140);
+        const double period = 12.0 + static_cast<double>(rng() % 50);
+        std::vector<int16_t> pcm(blocks * 28);
+        for (size_t t = 0; t < pcm.size(); ++t) {
+            pcm[t] = static_cast<int16_t>(amplitude * std::sin(6.283185307179586 * static_cast<double>(t) / period));
+        }
+        VagShape shape;
+        shape.zeroBlock = start != VagStart::NoZeroBlock;
+        if (start == VagStart::ZeroBlockFlags0 || (start == VagStart::NoZeroBlock && i % 2 == 0)) {
+            shape.firstBlockFlags = 0;
+        }
+        const int ending = i == samples - 1 ? 2 : i % 3;
+        if (ending == 1) {
+            shape.skipBlockAtEnd = true;
+        } else if (ending == 2) {
+            // The loop starts on data block 1, so that no first block carries flags 6.
+            shape.loopStartBlock = 1;
+            shape.loopEndBlock = blocks - 1;
+        }
+        Bytes vag = MakeVag(pcm, shape);
+        bank.sampleOffsets.push_back(at);
+        at += vag.size();
+        bank.samples.push_back(vag);
+        builder.sample(std::move(vag));
+    }
+    for (int k = 0; k < programs; ++k) {
+        std::vector<VabToneSpec> toneSpecs;
+        for (int j = 0; j < tones; ++j) {
+            const auto vag = static_cast<int16_t>(1 + (k * tones + j) % samples);
+            const auto low = static_cast<uint8_t>(j * 8);
+            toneSpecs.push_back(Tone(vag, low, static_cast<uint8_t>(low + 7)));
+            bank.vagNumbers.push_back(vag);
+        }
+        builder.program(k, Program(std::move(toneSpecs)));
+    }
+    bank.vh = builder.BuildVh();
+    bank.vb = builder.BuildVb();
+    return bank;
+}
 
 uint32_t GameImage::Random() { return static_cast<uint32_t>(rng_()); }
 
@@ -149,7 +227,7 @@ GameImage& GameImage::Seq(int notes) {
     return *this;
 }
 
-GameImage& GameImage::SeqSet(int count, int notes) {
+Bytes GameImage::SetBytes(int count, int notes) {
     if (count < 1 || count > 16) {
         throw std::invalid_argument("a numbered set holds 1 to 16 sequences");
     }
@@ -157,8 +235,13 @@ GameImage& GameImage::SeqSet(int count, int notes) {
     for (int id = 0; id < count; ++id) {
         sequences.push_back({static_cast<uint16_t>(id), SeqTiming{}, Song(notes, false)});
     }
+    return BuildSeqSet(sequences).bytes;
+}
+
+GameImage& GameImage::SeqSet(int count, int notes) {
+    Bytes set = SetBytes(count, notes);
     const uint64_t p = size();
-    bytes_.append(BuildSeqSet(sequences).bytes);
+    bytes_.append(set);
     Place(kSeq, p, size(), p, "SEQ set of " + std::to_string(count));
     items_.back().lastSetId = count - 1;
     return *this;
@@ -249,6 +332,45 @@ GameImage& GameImage::Vb(int samples, int blocks, VagEnd end) {
     return *this;
 }
 
+GameImage& GameImage::SeqReversed(int notes) {
+    const uint64_t p = size();
+    bytes_.append(WithReversedMagic(BuildSingleSeq(SeqTiming{}, Song(notes, false))));
+    Place(kSeq, p, size(), p, "SEQp single");
+    items_.back().extendedOnly = true;
+    return *this;
+}
+
+GameImage& GameImage::SeqSetReversed(int count, int notes) {
+    Bytes set = WithReversedMagic(SetBytes(count, notes));
+    const uint64_t p = size();
+    bytes_.append(set);
+    Place(kSeq, p, size(), p, "SEQp set of " + std::to_string(count));
+    items_.back().lastSetId = count - 1;
+    items_.back().extendedOnly = true;
+    return *this;
+}
+
+GameImage& GameImage::BankVh(const BankParts& bank) {
+    const uint64_t p = size();
+    bytes_.append(bank.vh);
+    Place(kVh, p, size(), p, "VH of a bank of " + std::to_string(bank.samples.size()) + " samples");
+    return *this;
+}
+
+GameImage& GameImage::BankVb(const BankParts& bank) {
+    const uint64_t p = size();
+    bytes_.append(bank.vb);
+    const bool classic = bank.start == VagStart::ZeroBlockStartFlags;
+    Place(kVb, p, size(), p,
+          std::string(classic ? "VB" : "VB by size table") + " of " + std::to_string(bank.samples.size()) +
+              " samples");
+    items_.back().bySizeTable = !classic;
+    items_.back().extendedOnly = !classic;
+    return *this;
+}
+
+GameImage& GameImage::Bank(const BankParts& bank) { return BankVh(bank).BankVb(bank); }
+
 GameImage& GameImage::Kcet(int blocks) {
     if (blocks < 0) {
         throw std::invalid_argument("negative block count");
@@ -288,6 +410,7 @@ std::string GameImage::Verify() const {
     }
     auto skipped = [&](size_t x) { return x < n && inside[x]; };
     auto isStart = [&](size_t x) { return x < n && starts[x]; };
+    std::vector<bool> sizeTableStarts(n, false);
     for (const PlacedItem& item : items_) {
         if (item.offset + 16 > n) {
             problems += item.label + " at " + Hex(item.offset) + " lies in the last 15 bytes\n";
@@ -295,21 +418,42 @@ std::string GameImage::Verify() const {
         if (skipped(item.offset)) {
             problems += item.label + " at " + Hex(item.offset) + " lies inside another item\n";
         }
+        if (item.bySizeTable && item.offset < n) {
+            sizeTableStarts[item.offset] = true;
+            // Found only right behind its header, or alone at the start of a body file.
+            const bool behindHeader = std::any_of(items_.begin(), items_.end(), [&](const PlacedItem& other) {
+                return other.type == kVh && other.end == item.offset;
+            });
+            if (!behindHeader && item.offset != 0) {
+                problems += item.label + " at " + Hex(item.offset) + " has no header right before it\n";
+            }
+        }
     }
     for (size_t x = 0; x + 16 <= n; ++x) {
         if (skipped(x)) {
             continue;
         }
         const bool candidate = WindowIsCandidate(b, x);
-        if (candidate && !isStart(x)) {
+        const bool bySizes = sizeTableStarts[x];
+        if (candidate && bySizes) {
+            problems += "size-table body at " + Hex(x) + " starts like a body the classic rules find\n";
+        } else if (candidate && !isStart(x)) {
             problems += "stray signature at " + Hex(x) + "\n";
-        } else if (!candidate && isStart(x)) {
+        } else if (!candidate && isStart(x) && !bySizes) {
             problems += "item at " + Hex(x) + " has no signature\n";
         }
     }
     for (const PlacedItem& item : items_) {
         const size_t e = item.end;
-        if (item.type == kVb) {
+        if (item.type == kVh && !isStart(e) && e + 16 <= n) {
+            // Behind a header with a table of sample sizes, a plausible first block whose
+            // body fits the file is taken for the bank's body.
+            const uint64_t total = SizeTableTotal(b, item.offset);
+            if (total > 0 && e + total <= n && PlausibleBlock(b, e)) {
+                problems += item.label + " at " + Hex(item.offset) + " has bytes behind it taken for its body\n";
+            }
+        }
+        if (item.type == kVb && !item.bySizeTable) {
             // After its last end block the scan looks at up to two more blocks.
             const bool anyLater = std::any_of(items_.begin(), items_.end(),
                                               [&](const PlacedItem& other) { return other.offset >= e; });
@@ -339,7 +483,7 @@ std::string GameImage::Describe() const {
     return out;
 }
 
-Bytes ExpectedConvertList(std::string_view sourceFolder, const std::vector<NamedImage>& images) {
+Bytes ExpectedConvertList(std::string_view sourceFolder, const std::vector<NamedImage>& images, ListRules rules) {
     if (sourceFolder.size() > 254) {
         throw std::logic_error("a folder of more than 254 bytes does not fit a list");
     }
@@ -354,6 +498,9 @@ Bytes ExpectedConvertList(std::string_view sourceFolder, const std::vector<Named
             throw std::logic_error("a name of more than 254 bytes does not fit a list");
         }
         for (const PlacedItem& item : named.image->items()) {
+            if (rules == ListRules::Classic && item.extendedOnly) {
+                continue;
+            }
             uint32_t& counter = counters[static_cast<size_t>(GroupOf(item.type))];
             entries.u32le(item.type).u32le(counter++).u64le(item.offset);
             entries.u8(static_cast<uint32_t>(named.fileName.size() + 1)).text(named.fileName).u8(0);

@@ -1,6 +1,8 @@
 // Sequence item builders for tests, fuzz seeds and benchmarks.
 #include "testkit/seq_builder.h"
 
+#include <algorithm>
+
 namespace sonvex::testkit {
 
 namespace {
@@ -32,6 +34,14 @@ SeqSetImage BuildSeqSet(const std::vector<NumberedSeq>& sequences, uint16_t vers
     }
     image.bytes = out.take();
     return image;
+}
+
+Bytes WithReversedMagic(Bytes item) {
+    static constexpr uint8_t kForward[4] = {'p', 'Q', 'E', 'S'};
+    if (item.size() >= 4 && std::equal(kForward, kForward + 4, item.begin())) {
+        std::reverse(item.begin(), item.begin() + 4);
+    }
+    return item;
 }
 
 Bytes BuildSsq(uint16_t division, uint32_t beatsPerMinute, const SeqTrack& track) {

@@ -104,6 +104,11 @@ struct SeqSetImage {
 // given, so tests can break the numbering.
 SeqSetImage BuildSeqSet(const std::vector<NumberedSeq>& sequences, uint16_t version = 1);
 
+// The same "pQES" item (single sequence or numbered set) stored with its magic bytes
+// reversed, "SEQp", as some games have it; nothing else changes. Other bytes come back as
+// they were.
+Bytes WithReversedMagic(Bytes item);
+
 // Where the magic of an item from BuildSsq stands.
 constexpr size_t kSsqMagicOffset = 16;
 

@@ -34,6 +34,11 @@ VabBuilder& VabBuilder::vagCount(uint16_t n) {
     return *this;
 }
 
+VabBuilder& VabBuilder::sizeTableEntry(size_t index, uint16_t units) {
+    sizeEntries_[index] = units;
+    return *this;
+}
+
 Bytes VabBuilder::BuildVh() const {
     uint32_t nonEmpty = 0;
     uint32_t tones = 0;
@@ -86,9 +91,13 @@ Bytes VabBuilder::BuildVh() const {
         }
     }
     // Sample sizes in units of 8 bytes; entry 0 is unused.
-    vh.u16le(0);
-    for (size_t i = 0; i < 255; ++i) {
-        vh.u16le(i < samples_.size() ? static_cast<uint32_t>(samples_[i].size() / 8) : 0);
+    for (size_t index = 0; index < 256; ++index) {
+        const size_t sample = index - 1;
+        uint32_t units = index > 0 && sample < samples_.size() ? static_cast<uint32_t>(samples_[sample].size() / 8) : 0;
+        if (auto it = sizeEntries_.find(index); it != sizeEntries_.end()) {
+            units = it->second;
+        }
+        vh.u16le(units);
     }
     return vh.take();
 }

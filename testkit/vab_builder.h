@@ -56,6 +56,9 @@ public:
     VabBuilder& programCount(uint16_t n);
     VabBuilder& toneCount(uint16_t n);
     VabBuilder& vagCount(uint16_t n);
+    // Entry `index` (0..255) of the table of sample sizes, in units of 8 bytes, written
+    // instead of the size the builder derives (entry i + 1 holds sample i).
+    VabBuilder& sizeTableEntry(size_t index, uint16_t units);
 
     // Header, 128 program slots, 16 tone record places per non-empty program (in slot
     // order), and the 512-byte table of sample sizes.
@@ -70,6 +73,7 @@ private:
     std::optional<uint16_t> programCount_;
     std::optional<uint16_t> toneCount_;
     std::optional<uint16_t> vagCount_;
+    std::map<size_t, uint16_t> sizeEntries_;
 };
 
 // A program holding these tones, master volume 127 and pan 64.

@@ -196,13 +196,15 @@ Guid FixedGuid() {
 namespace {
 
 Converted Run(MemoryFileSystem& fs, const std::string& vhPath, const std::string& vbPath, uint64_t vhOffset,
-              uint64_t vbOffset, std::string_view listTitle) {
+              uint64_t vbOffset, std::string_view listTitle, RecognitionRules rules) {
     ScopedFileSystem guard(fs);
     RecordingFeedback feedback;
     VabConvertOptions options;
     options.collectionId = FixedGuid();
+    options.rules = rules;
     Converted c;
     options.diagnostic = &c.diagnostic;
+    options.location = &c.location;
     c.result = ConvertVabToDls(vhOffset, vbOffset, vhPath, vbPath, "out.dls", listTitle, feedback, options);
     c.exists = fs.Exists("out.dls");
     c.dls = fs.Contents("out.dls");
@@ -212,17 +214,18 @@ Converted Run(MemoryFileSystem& fs, const std::string& vhPath, const std::string
 
 } // namespace
 
-Converted ConvertBank(const Bytes& vh, const Bytes& vb, std::string_view listTitle) {
+Converted ConvertBank(const Bytes& vh, const Bytes& vb, std::string_view listTitle, RecognitionRules rules) {
     MemoryFileSystem fs;
     fs.Put("bank.vh", vh);
     fs.Put("bank.vb", vb);
-    return Run(fs, "bank.vh", "bank.vb", 0, 0, listTitle);
+    return Run(fs, "bank.vh", "bank.vb", 0, 0, listTitle, rules);
 }
 
-Converted ConvertImage(const Bytes& image, uint64_t vhOffset, uint64_t vbOffset, std::string_view listTitle) {
+Converted ConvertImage(const Bytes& image, uint64_t vhOffset, uint64_t vbOffset, std::string_view listTitle,
+                       RecognitionRules rules) {
     MemoryFileSystem fs;
     fs.Put("game.bin", image);
-    return Run(fs, "game.bin", "game.bin", vhOffset, vbOffset, listTitle);
+    return Run(fs, "game.bin", "game.bin", vhOffset, vbOffset, listTitle, rules);
 }
 
 } // namespace sonvex::banktest

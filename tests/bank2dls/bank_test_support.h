@@ -59,11 +59,14 @@ struct Converted {
     Bytes dls;
     std::vector<std::string> messages;
     std::string diagnostic;
+    SampleLocation location = SampleLocation::Search;
 };
 
 // Converts VH and VB held in two in-memory files at offset 0 with the fixed GUID.
-Converted ConvertBank(const Bytes& vh, const Bytes& vb, std::string_view listTitle = "bank");
+Converted ConvertBank(const Bytes& vh, const Bytes& vb, std::string_view listTitle = "bank",
+                      RecognitionRules rules = RecognitionRules::Extended);
 // The same with both parts in one file at the given offsets.
-Converted ConvertImage(const Bytes& image, uint64_t vhOffset, uint64_t vbOffset, std::string_view listTitle = "bank");
+Converted ConvertImage(const Bytes& image, uint64_t vhOffset, uint64_t vbOffset, std::string_view listTitle = "bank",
+                       RecognitionRules rules = RecognitionRules::Extended);
 
 } // namespace sonvex::banktest

@@ -76,9 +76,9 @@ TEST(IndependentReader, DlsdumpSeesInstrumentsRegionsWavesAndLoops) {
     vab.program(0, testkit::Program({low, high}));
     vab.program(9, testkit::Program({drum, testkit::Tone(0)}));
     vab.program(40, testkit::Program({testkit::Tone(255)}));
-    vab.sample(testkit::MakeVag(Sine(28 * 40, 0.1), {5, 30, false}), 7, 0x5A);
+    vab.sample(testkit::MakeVag(Sine(28 * 40, 0.1), {5, 30, false, true, std::nullopt}), 7, 0x5A);
     vab.sample(testkit::MakeVag(Sine(28 * 20, 0.3)));
-    vab.sample(testkit::MakeVag(Sine(28 * 10, 0.7), {2, std::nullopt, true}));
+    vab.sample(testkit::MakeVag(Sine(28 * 10, 0.7), {2, std::nullopt, true, true, std::nullopt}));
 
     testkit::TempFolder folder;
     const std::string dls = WriteDls(folder, vab, "title");
@@ -111,7 +111,7 @@ TEST(IndependentReader, RifftreeAgreesOnEveryChunkAndSize) {
     testkit::VabToneSpec tone = testkit::Tone(1);
     testkit::VabBuilder vab;
     vab.program(3, testkit::Program({tone, testkit::Tone(2)})).vagCount(3);
-    vab.sample(testkit::MakeVag(Sine(28 * 9, 0.2), {1, 4, false})).sample(testkit::MakeVag(Sine(28 * 3, 0.5)));
+    vab.sample(testkit::MakeVag(Sine(28 * 9, 0.2), {1, 4, false, true, std::nullopt})).sample(testkit::MakeVag(Sine(28 * 3, 0.5)));
     testkit::TempFolder folder;
     // Three samples announced, two present: a partial collection must still be well formed.
     const std::string dls = WriteDls(folder, vab, "ゲーム音楽", ConvertResult::PartlyDone);
