@@ -325,6 +325,57 @@ TEST_F(ConvertedBank, ReleasedCollectionGoesOnceItsVoicesAreDone) {
     EXPECT_EQ(synth->CurrentProgram(0).source, ProgramChoice::Source::None);
 }
 
+TEST(HostileCollection, ExtremeValuesPlayWithoutFaultOrNonsenseSamples) {
+    using namespace playtest;
+    TestCollection c;
+    TestWave one;
+    one.pcm = {32767};
+    TestWave two;
+    two.pcm = {-32768, 32767};
+    two.sample = TestSampleInfo{};
+    two.sample->loop = TestLoop{7, 0, 1};
+    TestWave slow = two;
+    slow.sampleRate = 1;
+    TestWave fast = two;
+    fast.sampleRate = 4000000000u;
+    c.waves = {one, two, slow, fast};
+    std::vector<TestConnection> extremes;
+    for (uint16_t dst : {dls::kDstGain, dls::kDstPitch, dls::kDstPan, dls::kDstEg1Attack, dls::kDstEg1Decay,
+                         dls::kDstEg1Release, dls::kDstEg1Sustain, dls::kDstEg2Sustain, dls::kDstFilterCutoff,
+                         dls::kDstFilterQ, dls::kDstLfoFrequency, dls::kDstVibratoFrequency}) {
+        extremes.push_back({0, 0, dst, 0, dst % 2 == 0 ? INT32_MAX : INT32_MIN});
+        extremes.push_back({dls::kSrcKeyOnVelocity, 0, dst, dls::kTransformConvex, INT32_MIN});
+        extremes.push_back({dls::kSrcKeyNumber, 0, dst, 0, INT32_MAX});
+        extremes.push_back({dls::kSrcLfo, dls::kSrcCc1, dst, 0, INT32_MAX});
+    }
+    TestInstrument in;
+    in.program = 0;
+    for (uint32_t cue = 0; cue < 6; ++cue) {
+        TestRegion r;
+        r.cue = cue; // cues 4 and 5 lead nowhere
+        r.sample->unityNote = static_cast<uint16_t>(cue * 13000);
+        r.sample->fineTune = cue % 2 == 0 ? INT16_MAX : INT16_MIN;
+        r.sample->attenuation = cue % 2 == 0 ? INT32_MAX : INT32_MIN;
+        r.sample->loop = TestLoop{cue, cue, 1u << cue};
+        r.keyLow = cue == 3 ? 100 : 0;
+        r.keyHigh = cue == 3 ? 20 : 127;
+        r.keyGroup = static_cast<uint16_t>(cue);
+        r.articulation = extremes;
+        in.regions.push_back(r);
+    }
+    in.articulation = extremes;
+    c.instruments = {in};
+    auto seq = SequenceBuilder().bankOneProgram(0, 0, 0).note(0, 0, 0, 1, 384).note(0, 0, 60, 127, 384)
+                   .note(10, 0, 127, 64, 384).bend(20, 0, 0x3FFF).control(30, 0, 1, 127).length(768).build();
+    RenderPlan plan;
+    plan.tailSeconds = 1.0;
+    const Rendered out = RenderWith(ReadBuilt(c), seq, plan);
+    ASSERT_FALSE(out.left.empty());
+    for (size_t i = 0; i < out.left.size(); ++i) {
+        ASSERT_TRUE(std::isfinite(out.left[i]) && std::isfinite(out.right[i])) << "frame " << i;
+    }
+}
+
 // Music made by the sequence converter: four bars, a different key in each bar on a
 // hard-left channel, and a long note from bar 1 to the end on a hard-right one.
 class ConvertedSong : public ConvertedBank {
