@@ -1,34 +1,140 @@
-// Composes the bundled demo: a synthetic game image holding sequences, a numbered set
-// and sound banks between noise and zero padding, as a disc file would.
+// Composes the bundled demo: a synthetic game image holding a song with its own sound
+// bank (lead, bass and pluck instruments, looped), further sequences, a numbered set, an
+// SSsq item and a second bank, all between noise and zero padding as on a disc.
 //   compose-demo OUTPUT_FILE
+#include <cmath>
 #include <cstdio>
+#include <vector>
 
+#include "testkit/adpcm_encoder.h"
 #include "testkit/game_image.h"
+#include "testkit/seq_builder.h"
+#include "testkit/vab_builder.h"
+
+namespace {
+
+using namespace sonvex::testkit;
+
+constexpr double kPi = 3.141592653589793;
+// 28 blocks of 28 samples hold exactly five periods: 281.25 Hz at 44100 Hz, a loop
+// without a seam. That is C#4 25 cents sharp; the tones say so with their unity note
+// and fine tune.
+constexpr size_t kLoopSamples = 28 * 28;
+constexpr double kCycles = 5.0;
+
+std::vector<int16_t> Wave(double (*shape)(double), double amplitude) {
+    std::vector<int16_t> pcm(kLoopSamples);
+    for (size_t t = 0; t < pcm.size(); ++t) {
+        const double phase = kCycles * static_cast<double>(t) / static_cast<double>(kLoopSamples);
+        pcm[t] = static_cast<int16_t>(amplitude * shape(phase - std::floor(phase)));
+    }
+    return pcm;
+}
+
+// A soft square: the first four odd harmonics.
+double Lead(double x) {
+    double v = 0;
+    for (int h = 1; h <= 7; h += 2) {
+        v += std::sin(2 * kPi * h * x) / h;
+    }
+    return v * 0.8;
+}
+
+double Bass(double x) { return x < 0.5 ? 4 * x - 1 : 3 - 4 * x; }
+
+Bytes Pluck() {
+    std::vector<int16_t> pcm(28 * 600);
+    for (size_t t = 0; t < pcm.size(); ++t) {
+        const double s = static_cast<double>(t) / 44100.0;
+        const double f = 281.25;
+        pcm[t] = static_cast<int16_t>(14000.0 * std::exp(-6.0 * s) *
+                                      (std::sin(2 * kPi * f * s) + 0.3 * std::sin(4 * kPi * f * s)));
+    }
+    return MakeVag(pcm);
+}
+
+VabToneSpec Tuned(int16_t vag, uint16_t adsr1, uint16_t adsr2) {
+    VabToneSpec tone = Tone(vag);
+    tone.centreNote = 61; // C#4, 25 cents sharp: fine 95 → +25 cents
+    tone.fineTune = 95;
+    tone.adsr1 = adsr1;
+    tone.adsr2 = adsr2;
+    return tone;
+}
+
+void SongBank(Bytes& vh, Bytes& vb) {
+    VagShape looped;
+    looped.loopStartBlock = 0;
+    looped.loopEndBlock = 27;
+    VabBuilder bank;
+    bank.program(0, Program({Tuned(1, 0x80FF, 0x5FC6)})); // lead: fast attack, full sustain
+    bank.program(1, Program({Tuned(2, 0x80FF, 0x5FC4)})); // bass
+    bank.program(2, Program({Tuned(3, 0x80FF, 0x5FC8)})); // pluck: the sample itself decays
+    bank.sample(MakeVag(Wave(Lead, 9000), looped));
+    bank.sample(MakeVag(Wave(Bass, 12000), looped));
+    bank.sample(Pluck());
+    vh = bank.BuildVh();
+    vb = bank.BuildVb();
+}
+
+// Eight bars of C, Am, F, G twice, with a loop over the whole song.
+Bytes Song() {
+    constexpr uint32_t q = 480; // ticks per quarter note
+    const int roots[4] = {48, 45, 41, 43};
+    const int chords[4][3] = {{60, 64, 67}, {57, 60, 64}, {53, 57, 60}, {55, 59, 62}};
+    const int melody[8][4] = {{72, 71, 72, 76}, {69, 71, 72, 69}, {65, 67, 69, 72}, {71, 69, 67, 62},
+                              {64, 67, 72, 76}, {76, 74, 72, 69}, {69, 72, 77, 76}, {74, 71, 67, 71}};
+    SeqTrack t;
+    t.program(0, 0, 0).program(0, 1, 1).program(0, 2, 2);
+    t.control(0, 0, 7, 100).control(0, 1, 7, 110).control(0, 2, 7, 90);
+    t.control(0, 0, 10, 64).control(0, 1, 10, 50).control(0, 2, 10, 80);
+    t.control(0, 0, 99, 20); // loop start
+    uint32_t pending = 0;
+    for (int bar = 0; bar < 8; ++bar) {
+        const int c = bar % 4;
+        t.noteOn(pending, 1, roots[c], 100);
+        pending = 0;
+        for (int beat = 0; beat < 4; ++beat) {
+            t.noteOn(beat == 0 ? 0 : pending, 0, melody[bar][beat], 96);
+            for (int eighth = 0; eighth < 2; ++eighth) {
+                t.noteOn(eighth == 0 ? 0 : q / 2 - 20, 2, chords[c][(beat * 2 + eighth) % 3], 80);
+                t.noteOff(20, 2, chords[c][(beat * 2 + eighth) % 3]);
+            }
+            t.noteOff(q / 2 - 20 - 10, 0, melody[bar][beat]);
+            pending = 10;
+        }
+        t.noteOff(0, 1, roots[c]);
+    }
+    t.control(pending, 0, 99, 30); // loop end
+    t.endOfTrack(0);
+    SeqTiming timing;
+    timing.division = q;
+    timing.tempo = 500000;
+    return BuildSingleSeq(timing, t);
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
     if (argc != 2) {
         std::fprintf(stderr, "usage: compose-demo OUTPUT_FILE\n");
         return 2;
     }
-    using sonvex::testkit::GameImage;
+    Bytes vh;
+    Bytes vb;
+    SongBank(vh, vb);
     GameImage image(2026);
     image.Noise(3000).Zeros(2048);
-    image.Vh(3, 2, 4).Zeros(512).Vb(4, 24).Zeros(2048);
-    image.Seq(32).Zeros(1024).Noise(5000);
+    image.Raw(vh).Zeros(512).Raw(vb).Zeros(2048);
+    image.Raw(Song()).Zeros(1024).Noise(5000);
     image.SeqSet(3, 16).Zeros(4096);
     image.Vh(2, 3, 2, 2).Zeros(256).Vb(2, 40).Noise(7000);
     image.GpmSeq(24).Zeros(2048);
     image.Seq(48).Noise(4000).Zeros(8192);
-    const std::string problem = image.Verify();
-    if (!problem.empty()) {
-        std::fprintf(stderr, "compose-demo: %s\n", problem.c_str());
-        return 1;
-    }
-    if (!sonvex::testkit::WriteGameImage(argv[1], image)) {
+    if (!WriteFile(argv[1], image.bytes())) {
         std::fprintf(stderr, "compose-demo: cannot write %s\n", argv[1]);
         return 1;
     }
-    std::printf("%s: %llu bytes\n%s", argv[1], static_cast<unsigned long long>(image.size()),
-                image.Describe().c_str());
+    std::printf("%s: %llu bytes of synthetic game data\n", argv[1], static_cast<unsigned long long>(image.size()));
     return 0;
 }
