@@ -25,15 +25,23 @@ demo: deps
 	$(MAKE) build
 	./scripts/demo.sh $(BUILD)
 
+# The whole test suite built with AddressSanitizer and UBSan (no GUI: Qt is not built
+# with the sanitizers). Any sanitizer report fails the test that caused it.
 sanitize: deps
 	cmake --preset sanitize
 	cmake --build build-sanitize -j $(JOBS)
+	ASAN_OPTIONS=abort_on_error=1:detect_leaks=1:strict_string_checks=1 \
+	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	ctest --test-dir build-sanitize --output-on-failure -j $(JOBS)
 
+# Every libFuzzer target (fuzz/fuzz_*.cpp; only they and the libraries they link are
+# built) for FUZZ_SECONDS each; fails on any finding.
+FUZZ_SECONDS ?= 30
+FUZZ_TARGETS := $(basename $(notdir $(wildcard fuzz/fuzz_*.cpp)))
 fuzz: deps
 	cmake --preset fuzz
-	cmake --build build-fuzz -j $(JOBS)
-	./scripts/run-fuzzers.sh build-fuzz 20
+	cmake --build build-fuzz -j $(JOBS) --target $(FUZZ_TARGETS)
+	./scripts/run-fuzzers.sh build-fuzz $(FUZZ_SECONDS)
 
 bench: build
 	./scripts/run-bench.sh $(BUILD)

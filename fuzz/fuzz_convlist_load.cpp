@@ -5,6 +5,27 @@
 #include <span>
 
 #include "convlist/convert_list.h"
+#include "fuzz/seed_corpus.h"
+#include "testkit/hostile_inputs.h"
+
+namespace {
+
+std::vector<std::vector<uint8_t>> Seeds() {
+    std::vector<std::vector<uint8_t>> seeds = {sonvex::testkit::SoundConvertList()};
+    for (const sonvex::testkit::HostileInput& list : sonvex::testkit::HostileConvertLists()) {
+        if (!sonvex::fuzz::IsTruncation(list.name)) {
+            seeds.push_back(list.bytes);
+        }
+    }
+    return seeds;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    sonvex::fuzz::WriteSeedsIfAsked("convlist_load", Seeds());
+    return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     sonvex::ConvertList list;

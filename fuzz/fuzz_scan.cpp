@@ -14,6 +14,7 @@
 #include "fuzz/seed_corpus.h"
 #include "platform/feedback.h"
 #include "testkit/game_image.h"
+#include "testkit/hostile_inputs.h"
 
 namespace {
 
@@ -26,6 +27,11 @@ std::vector<std::vector<uint8_t>> Seeds() {
     seeds.push_back(GameImage(2).Noise(10).Vh(2, 2, 3, 2).Zeros(32).Vb(2, 3).Noise(20).bytes());
     seeds.push_back(GameImage(3).Kcet(2).Noise(8).SceiHead(20).SceiMidi(20).GpmHead(20).bytes());
     seeds.push_back(GameImage(4).Noise(20).GpmSeq(3).Noise(20).Vb(1, 2, VagEnd::StopBlock).bytes());
+    for (const sonvex::testkit::HostileInput& image : sonvex::testkit::HostileGameImages()) {
+        if (!sonvex::fuzz::IsTruncation(image.name) && image.bytes.size() <= sonvex::fuzz::kMaxSeedSize) {
+            seeds.push_back(image.bytes);
+        }
+    }
     return seeds;
 }
 

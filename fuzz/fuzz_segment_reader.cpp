@@ -10,6 +10,7 @@
 #include "segment/segment_converter.h"
 #include "segment/segment_reader.h"
 #include "testkit/dls_builder.h"
+#include "testkit/hostile_inputs.h"
 #include "testkit/smf_builder.h"
 
 namespace {
@@ -41,6 +42,14 @@ std::vector<std::vector<uint8_t>> Seeds() {
         job.dlsName = "bank.dls";
         if (ConvertSmfToSegment(job, feedback, {}) == SegmentResult::Done) {
             seeds.push_back(memory.Contents("/w/" + std::string(name) + ".sgt"));
+        }
+    }
+    // The first segment with each of its size fields damaged.
+    if (!seeds.empty()) {
+        for (const HostileInput& damaged : RiffDamage("segment", seeds.front(), 64)) {
+            if (!sonvex::fuzz::IsTruncation(damaged.name) && damaged.bytes.size() <= sonvex::fuzz::kMaxSeedSize) {
+                seeds.push_back(damaged.bytes);
+            }
         }
     }
     return seeds;

@@ -12,6 +12,7 @@
 #include "fuzz/seed_corpus.h"
 #include "platform/feedback.h"
 #include "seq2smf/seq_converter.h"
+#include "testkit/hostile_inputs.h"
 #include "testkit/seq_builder.h"
 #include "testkit/smf_reader.h"
 
@@ -20,6 +21,14 @@ namespace {
 std::vector<std::vector<uint8_t>> Seeds() {
     std::vector<std::vector<uint8_t>> seeds;
     for (const sonvex::testkit::SampleItem& item : sonvex::testkit::SampleSeqItems()) {
+        std::vector<uint8_t> seed = {static_cast<uint8_t>(item.offset), static_cast<uint8_t>(item.offset >> 8)};
+        seed.insert(seed.end(), item.bytes.begin(), item.bytes.end());
+        seeds.push_back(std::move(seed));
+    }
+    for (const sonvex::testkit::HostileInput& item : sonvex::testkit::HostileSeqItems()) {
+        if (sonvex::fuzz::IsTruncation(item.name) || item.offset > 0xFFFF || item.bytes.size() > sonvex::fuzz::kMaxSeedSize) {
+            continue;
+        }
         std::vector<uint8_t> seed = {static_cast<uint8_t>(item.offset), static_cast<uint8_t>(item.offset >> 8)};
         seed.insert(seed.end(), item.bytes.begin(), item.bytes.end());
         seeds.push_back(std::move(seed));

@@ -13,6 +13,7 @@
 #include "segment/segment_converter.h"
 #include "segment/segment_reader.h"
 #include "testkit/dls_builder.h"
+#include "testkit/hostile_inputs.h"
 #include "testkit/smf_builder.h"
 
 namespace {
@@ -54,7 +55,19 @@ std::vector<std::vector<uint8_t>> Seeds() {
                            .endOfTrack(20)
                            .build();
     const Bytes plain = SmfBuilder(768).noteOn(0, 1, 40, 1).noteOn(5, 1, 40, 0).endOfTrack(0).build();
-    return {Seed(song, dls), Seed(plain, dls)};
+    std::vector<std::vector<uint8_t>> seeds = {Seed(song, dls), Seed(plain, dls)};
+    // Hostile SMFs with a sound collection, and damaged collections with a sound SMF.
+    for (const HostileInput& smf : HostileSmfs()) {
+        if (!sonvex::fuzz::IsTruncation(smf.name) && smf.bytes.size() <= 0xFFFF) {
+            seeds.push_back(Seed(smf.bytes, SoundDls()));
+        }
+    }
+    for (const HostileInput& damaged : RiffDamage("DLS", SoundDls(), 64)) {
+        if (!sonvex::fuzz::IsTruncation(damaged.name) && damaged.bytes.size() <= sonvex::fuzz::kMaxSeedSize) {
+            seeds.push_back(Seed(SoundSmf(), damaged.bytes));
+        }
+    }
+    return seeds;
 }
 
 } // namespace

@@ -11,7 +11,9 @@
 #include "bank2dls/vab_records.h"
 #include "chunkfile/chunk_file.h"
 #include "chunkfile/file_system.h"
+#include "fuzz/seed_corpus.h"
 #include "platform/feedback.h"
+#include "testkit/hostile_inputs.h"
 
 namespace {
 
@@ -29,7 +31,41 @@ void Require(bool condition) {
     }
 }
 
+// One seed per hostile bank in the split layout (VH bytes, then VB bytes), and the sound
+// bank also as one image with both offsets inside it.
+std::vector<std::vector<uint8_t>> Seeds() {
+    auto seed = [](uint8_t mode, uint32_t a, uint32_t b, uint32_t c, const std::vector<uint8_t>& body) {
+        std::vector<uint8_t> s = {mode, static_cast<uint8_t>(a), static_cast<uint8_t>(a >> 8), static_cast<uint8_t>(b),
+                                  static_cast<uint8_t>(b >> 8), static_cast<uint8_t>(c), static_cast<uint8_t>(c >> 8)};
+        s.insert(s.end(), body.begin(), body.end());
+        return s;
+    };
+    std::vector<std::vector<uint8_t>> seeds;
+    for (const sonvex::testkit::HostileBank& bank : sonvex::testkit::HostileBanks()) {
+        if (sonvex::fuzz::IsTruncation(bank.name) || bank.vhOffset > 63 || bank.vbOffset > 63 ||
+            bank.vh.size() > 0xFFFF) {
+            continue;
+        }
+        std::vector<uint8_t> body = bank.vh;
+        body.insert(body.end(), bank.vb.begin(), bank.vb.end());
+        const uint8_t mode = static_cast<uint8_t>((bank.vhOffset ? 2 : 0) | (bank.vbOffset ? 4 : 0));
+        seeds.push_back(seed(mode, static_cast<uint32_t>(bank.vh.size()), static_cast<uint32_t>(bank.vhOffset),
+                             static_cast<uint32_t>(bank.vbOffset), body));
+    }
+    std::vector<uint8_t> image = sonvex::testkit::SoundVh();
+    const std::vector<uint8_t> vb = sonvex::testkit::SoundVb();
+    const auto vbAt = static_cast<uint32_t>(image.size());
+    image.insert(image.end(), vb.begin(), vb.end());
+    seeds.push_back(seed(3, 0, vbAt, 0, image));
+    return seeds;
+}
+
 } // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    sonvex::fuzz::WriteSeedsIfAsked("vab", Seeds());
+    return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace sonvex;

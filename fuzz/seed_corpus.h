@@ -25,4 +25,11 @@ inline void WriteSeedsIfAsked(const char* targetName, const std::vector<std::vec
     }
 }
 
+// A hostile recipe's name marks the prefixes that EveryTruncation makes; the fuzzer
+// reaches those by itself, so seeds take the other recipes.
+inline bool IsTruncation(const std::string& name) { return name.find(" cut at ") != std::string::npos; }
+
+// Seeds larger than this slow every run of the target more than they help.
+constexpr size_t kMaxSeedSize = 64 * 1024;
+
 } // namespace sonvex::fuzz
