@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -38,7 +39,11 @@ public:
     const std::shared_ptr<const Sequence>& GetSequence() const { return sequence_; }
     bool FromSmf() const { return fromSmf_; }
     int32_t GetLength() const { return sequence_->length; }
-    uint32_t GetRepeats() const { return sequence_->repeats; }
+    // The repeat count the next play uses: the one set last, else the file's own.
+    uint32_t GetRepeats() const { return repeats_.value_or(sequence_->repeats); }
+    // Replaces the file's repeat count for later plays (kRepeatEndless: without end); a
+    // resumed segment plays only the loops it had left.
+    void SetRepeats(uint32_t repeats) { repeats_ = repeats; }
 
     // Where the next play starts; false (and unchanged) outside [0, length).
     bool SetStartPoint(int32_t musicTime);
@@ -58,6 +63,7 @@ private:
     std::shared_ptr<const Sequence> sequence_;
     bool fromSmf_ = false;
     int32_t startPoint_ = 0;
+    std::optional<uint32_t> repeats_;
     std::shared_ptr<Collection> connected_;
     std::vector<std::shared_ptr<Collection>> bandCollections_;
 };

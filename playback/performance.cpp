@@ -228,6 +228,7 @@ std::shared_ptr<SegmentState> Performance::PlaySegmentEx(const std::shared_ptr<S
                                               segment->GetRepeats(), segment->GetStartPoint());
     SequencerSettings settings;
     settings.startPoint = segment->GetStartPoint();
+    settings.repeats = segment->GetRepeats();
     core_->Start(segment->GetSequence(), settings);
     return current_;
 }

@@ -21,6 +21,7 @@
 #include "ui/dialog_units.h"
 #include "ui/icons.h"
 #include "ui/list_editor_dialog.h"
+#include "ui/preview_dialog.h"
 #include "ui/ui_texts.h"
 
 namespace sonvex::ui {
@@ -100,10 +101,8 @@ void MainDialog::BuildWidgets() {
     connect(analyze, &QPushButton::clicked, this, &MainDialog::Analyze);
     connect(convert, &QPushButton::clicked, this, &MainDialog::Convert);
     connect(folder, &QPushButton::clicked, this, &MainDialog::ChooseOutputFolder);
+    connect(listen, &QPushButton::clicked, this, &MainDialog::Listen);
     connect(list, &QPushButton::clicked, this, &MainDialog::EditList);
-    // The preview dialog is not part of the program yet: the button says so and does nothing.
-    listen->setEnabled(false);
-    listen->setToolTip(QString::fromUtf8(kListenComingTip));
 
     progress_ = new QProgressBar(this);
     progress_->setObjectName("progressBar");
@@ -234,6 +233,12 @@ void MainDialog::ChooseOutputFolder() {
         outputFolder_ = kNoFolderChosenText;
     }
     Show();
+}
+
+void MainDialog::Listen() {
+    // The folder as last stored: what is typed in the box is not taken.
+    PreviewDialog preview(outputFolder_, playerOptions_, this);
+    preview.exec();
 }
 
 void MainDialog::EditList() {

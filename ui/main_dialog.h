@@ -9,6 +9,7 @@
 #include "platform/feedback.h"
 #include "ui/app_settings.h"
 #include "ui/dialog_units.h"
+#include "ui/preview_player.h"
 
 class QLabel;
 class QLineEdit;
@@ -42,7 +43,11 @@ public:
     void Analyze();
     void Convert();
     void ChooseOutputFolder();
+    void Listen();
     void EditList();
+
+    // How the preview dialog's player makes its sound (tests: the null output).
+    void SetPlayerOptions(PlayerOptions options) { playerOptions_ = std::move(options); }
 
     // Feedback: status pane 0, the progress bar, message boxes and repainting.
     void ShowMessage(std::string_view text, MessageIcon icon) override;
@@ -72,6 +77,7 @@ private:
     std::string listFile_;
     bool opened_ = false;
     DialogUnits units_{1, 1}; // the layout's units, set before any control is placed
+    PlayerOptions playerOptions_;
 
     QLineEdit* inputEdit_ = nullptr;
     QLineEdit* outputEdit_ = nullptr;
@@ -79,8 +85,5 @@ private:
     QStatusBar* statusBar_ = nullptr;
     QLabel* statusPane_ = nullptr;
 };
-
-// What the "試聴" button says while the preview dialog is not yet part of the program.
-inline constexpr const char* kListenComingTip = "試聴ダイアログは準備中です";
 
 } // namespace sonvex::ui

@@ -11,11 +11,18 @@ struct StringEntry {
     const char* text; // UTF-8
 };
 
-constexpr std::array<StringEntry, 4> kStrings{{
+constexpr std::array<StringEntry, 11> kStrings{{
     {kCommandMoveUp, "\n一つ上に"},
     {kCommandMoveDown, "\n一つ下に"},
     {kCommandDelete, "\n削除"},
     {kCommandChangeFolder, "\nﾌｫﾙﾀﾞの変更"},
+    {kCommandPlay, "\n再生"},
+    {kCommandPause, "\n一時停止"},
+    {kCommandStop, "\n停止"},
+    {kCommandBack, "\n戻る"},
+    {kCommandForward, "\n進む"},
+    {kCommandConvert, "\nSGTへ変換"},
+    {kStringLoopPane, "ﾙｰﾌﾟ:000"},
 }};
 
 } // namespace

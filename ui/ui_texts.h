@@ -35,4 +35,11 @@ inline constexpr const char* kListEditorTitlePrefix = "ｺﾝﾊﾞｰﾄﾘｽ�
 inline constexpr const char* kSaveQuestion = "変更を保存しますか？"; // asked when closing a modified list
 inline constexpr const char* kTemporaryExtension = ".tmp"; // extension of the list while it is rewritten
 
+inline constexpr const char* kPreviewCaption = "試聴と変換"; // caption of the preview-and-convert dialog
+inline constexpr const char* kColumnDlsFile = "DLSﾌｧｲﾙ"; // column 0 of the DLS list
+inline constexpr const char* kColumnSequenceFile = "SMF&SGTﾌｧｲﾙ"; // column 0 of the SMF&SGT list
+inline constexpr const char* kColumnSize = "ｻｲｽﾞ"; // column 1 of both lists
+inline constexpr const char* kLoopCountFormat = "ﾙｰﾌﾟ:%03d"; // loop pane with the repeats still to come
+inline constexpr const char* kLoopEndlessText = "ﾙｰﾌﾟ: ∞"; // loop pane of a segment that repeats without end
+
 } // namespace sonvex::ui

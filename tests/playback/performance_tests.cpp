@@ -126,6 +126,30 @@ TEST(PerformanceRealTime, LoopAndEndNotificationsArriveInOrder) {
     EXPECT_FALSE(p->IsPlaying(segment.get(), state.get()));
 }
 
+TEST(PerformanceRealTime, RepeatsSetOnTheSegmentReplaceItsOwnCount) {
+    auto p = NullPerformance();
+    ASSERT_TRUE(p);
+    AutoResetEvent event;
+    p->SetNotificationHandle(&event);
+    p->AddNotificationType();
+    // Three repeats in the file; a resume with one loop left plays one loop, then ends.
+    auto seq = SequenceBuilder().tempo(0, 240.0).note(0, 0, 60, 100, 200).length(768).loop(3, 0, 0).build();
+    auto segment = SegmentOf(seq, OneInstrument());
+    EXPECT_EQ(segment->GetRepeats(), 3u);
+    segment->SetRepeats(1);
+    auto state = p->PlaySegmentEx(segment);
+    ASSERT_TRUE(state);
+    EXPECT_EQ(state->GetRepeats(), 1u);
+    const auto got = Collect(*p, event, 3, 5000ms);
+    std::vector<SegmentNotice> options;
+    for (const Notification& n : got) {
+        options.push_back(n.option);
+    }
+    EXPECT_EQ(options, (std::vector<SegmentNotice>{SegmentNotice::Start, SegmentNotice::Loop, SegmentNotice::End}));
+    ASSERT_EQ(got.size(), 3u);
+    EXPECT_NEAR(got[2].musicTime - state->GetStartTime(), 2 * 768, 2);
+}
+
 TEST(PerformanceRealTime, StopSilencesAtOnceAndResumeContinuesWhereItPaused) {
     auto p = NullPerformance();
     ASSERT_TRUE(p);
