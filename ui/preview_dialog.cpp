@@ -271,8 +271,17 @@ void PreviewDialog::FillLists() {
         }
         AddRow(icon == static_cast<int>(FileIcon::Dls) ? bankList_ : sequenceList_, name, SizeText(size), icon);
     }
-    bankList_->sortItems(0, Qt::AscendingOrder);
-    sequenceList_->sortItems(0, Qt::AscendingOrder);
+    for (QTableWidget* list : {bankList_, sequenceList_}) {
+        list->sortItems(0, Qt::AscendingOrder);
+        FitNameColumn(list);
+    }
+}
+
+void PreviewDialog::FitNameColumn(QTableWidget* list) {
+    // The name column keeps its width unless a name would be cut (a wide fallback font,
+    // long names).
+    list->resizeColumnToContents(0);
+    list->setColumnWidth(0, std::max(kNameColumnWidth, list->columnWidth(0)));
 }
 
 void PreviewDialog::AddRow(QTableWidget* list, const std::string& name, const std::string& sizeText, int icon) {
@@ -367,6 +376,7 @@ void PreviewDialog::UpdateSegmentRow(const SegmentRowUpdate& update) {
     }
     AddRow(sequenceList_, update.outputName, update.sizeText, static_cast<int>(FileIcon::Segment));
     sequenceList_->sortItems(0, Qt::AscendingOrder);
+    FitNameColumn(sequenceList_);
     // Sorting moves rows: the selected SMF row is wherever its selection went.
     const QModelIndexList selected = sequenceList_->selectionModel()->selectedRows();
     if (!selected.isEmpty()) {

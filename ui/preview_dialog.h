@@ -77,6 +77,7 @@ private:
     void BuildWidgets();
     QTableWidget* MakeList(const char* objectName, const char* nameHeader);
     void FillLists();
+    void FitNameColumn(QTableWidget* list);
     void AddRow(QTableWidget* list, const std::string& name, const std::string& sizeText, int icon);
     void SequenceSelected(int row);
     void BankSelected(int row);

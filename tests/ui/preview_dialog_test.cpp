@@ -53,6 +53,8 @@ constexpr const char* kLoop3 = "ﾙｰﾌﾟ:003";
 constexpr const char* kLoopEndless = "ﾙｰﾌﾟ: ∞";
 constexpr const char* kTips[6] = {"再生", "一時停止", "停止", "戻る", "進む", "SGTへ変換"};
 constexpr const char* kMadeSuffix = "作製";
+// A name wider than the name column.
+constexpr const char* kLongName = "ﾃﾞｨｽｸ1 オープニングテーマ_000.mid";
 // Music time per second at 120 beats per minute.
 constexpr double kTicksPerSecond = 1536.0;
 
@@ -203,6 +205,7 @@ protected:
 TEST_F(PreviewDialogTest, ListsTheFolderSortedWithSizesIconsAndTheToolbar) {
     MakeSegment("long.mid");
     ASSERT_TRUE(testkit::WriteFile(work_ / "UPPER.MID", Song(500000, 768)));
+    ASSERT_TRUE(testkit::WriteFile(work_ / kLongName, Song(500000, 768)));
     ASSERT_TRUE(testkit::WriteFile(work_ / "Tune.Sgt", Bytes(5, 0)));
     ASSERT_TRUE(testkit::WriteFile(work_ / "endsinmid", Bytes(3, 0)));
     ASSERT_TRUE(testkit::WriteFile(work_ / "notes.txt", Bytes(3, 0)));
@@ -213,7 +216,8 @@ TEST_F(PreviewDialogTest, ListsTheFolderSortedWithSizesIconsAndTheToolbar) {
     EXPECT_EQ(d->windowTitle().toStdString(), kCaption);
     EXPECT_EQ(Names(d->BankList()), (std::vector<std::string>{"bank.dls", "dls", "folder.dls", "other.dls"}));
     EXPECT_EQ(Names(d->SequenceList()), (std::vector<std::string>{"endsinmid", "forever.mid", "long.mid", "long.sgt",
-                                                                  "loop3.mid", "short.mid", "Tune.Sgt", "UPPER.MID"}));
+                                                                  "loop3.mid", "short.mid", "Tune.Sgt", "UPPER.MID",
+                                                                  kLongName}));
     // Sizes in bytes followed by B, right-aligned; a folder counts nothing.
     const auto sizeOf = [](QTableWidget* list, int row) { return list->item(row, 1)->text().toStdString(); };
     const auto fileSize = [&](const char* name) {
@@ -238,8 +242,11 @@ TEST_F(PreviewDialogTest, ListsTheFolderSortedWithSizesIconsAndTheToolbar) {
     EXPECT_EQ(d->BankList()->horizontalHeaderItem(0)->text().toStdString(), kBankHeader);
     EXPECT_EQ(d->SequenceList()->horizontalHeaderItem(0)->text().toStdString(), kSequenceHeader);
     EXPECT_EQ(d->SequenceList()->horizontalHeaderItem(1)->text().toStdString(), kSizeHeader);
-    EXPECT_EQ(d->SequenceList()->columnWidth(0), 126);
+    EXPECT_EQ(d->BankList()->columnWidth(0), 126);
     EXPECT_EQ(d->SequenceList()->columnWidth(1), 70);
+    // The name column widens for a name that would not fit.
+    const int nameWidth = d->SequenceList()->fontMetrics().horizontalAdvance(QString::fromUtf8(kLongName));
+    EXPECT_GT(d->SequenceList()->columnWidth(0), std::max(126, nameWidth + 16));
     EXPECT_LT(d->BankList()->geometry().right(), d->SequenceList()->geometry().left());
 
     // Toolbar: five buttons, gaps of 119 and 3 pixels, the convert button; all disabled,

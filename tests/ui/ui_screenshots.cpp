@@ -1,8 +1,10 @@
-// Saves a picture of each dialog (main dialog, list editor, folder browser) as PNG
-// files into the folder given on the command line, for looking at fonts and clipping.
+// Saves a picture of each dialog (main dialog, list editor, folder browser, and the
+// preview dialog on a folder of converted files when one is given) as PNG files into the
+// folder given on the command line, for looking at fonts and clipping.
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QPixmap>
 #include <QTableWidget>
 #include <QTimer>
@@ -14,6 +16,8 @@
 #include "ui/folder_browser_dialog.h"
 #include "ui/list_editor_dialog.h"
 #include "ui/main_dialog.h"
+#include "ui/preview_dialog.h"
+#include "ui/string_table.h"
 #include "ui/ui_texts.h"
 
 namespace {
@@ -36,7 +40,7 @@ bool Save(QWidget& widget, const QString& path) {
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
     if (argc < 2) {
-        std::fprintf(stderr, "usage: ui_screenshots <folder>\n");
+        std::fprintf(stderr, "usage: ui_screenshots <folder> [preview work folder]\n");
         return 2;
     }
     const QString out = QString::fromLocal8Bit(argv[1]);
@@ -71,5 +75,29 @@ int main(int argc, char** argv) {
                                             "/usr/share");
     ok &= Save(browser, out + "/folder_browser.png");
     std::printf("selected %s\n", browser.SelectedPath().toUtf8().constData());
+
+    if (argc >= 3) {
+        // The preview on a folder of converted files (the null output: no sound here),
+        // at rest, then with an SMF and a DLS chosen and the SMF playing.
+        sonvex::ui::PlayerOptions options;
+        options.performance.output = sonvex::OutputKind::Null;
+        sonvex::ui::PreviewDialog preview(argv[2], options);
+        ok &= Save(preview, out + "/preview_dialog.png");
+        QTableWidget* sequences = preview.SequenceList();
+        QTableWidget* banks = preview.BankList();
+        for (int row = 0; row < sequences->rowCount(); ++row) {
+            if (sequences->item(row, 0)->text().endsWith(".mid", Qt::CaseInsensitive)) {
+                sequences->selectRow(row);
+                break;
+            }
+        }
+        if (banks->rowCount() > 0) {
+            banks->selectRow(0);
+        }
+        ok &= Save(preview, out + "/preview_dialog_selected.png");
+        preview.RunCommand(sonvex::ui::kCommandPlay);
+        ok &= Save(preview, out + "/preview_dialog_playing.png");
+        std::printf("loop pane %s\n", preview.LoopPane()->text().toUtf8().constData());
+    }
     return ok ? 0 : 1;
 }
