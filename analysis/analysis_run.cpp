@@ -83,7 +83,8 @@ std::string SourceFolderOf(const std::string& gamePath) {
     return slash == 0 ? std::string("/") : gamePath.substr(0, slash);
 }
 
-std::vector<PlannedScan> PlanScans(const std::vector<std::string>& gameFiles, RecognitionRules rules) {
+std::vector<PlannedScan> PlanScans(const std::vector<std::string>& gameFiles,
+                                   RecognitionRules rules) {
     const size_t n = gameFiles.size();
     std::vector<PlannedScan> plan;
     if (rules == RecognitionRules::Classic) {
@@ -130,8 +131,9 @@ std::vector<PlannedScan> PlanScans(const std::vector<std::string>& gameFiles, Re
     return plan;
 }
 
-AnalysisResult AnalyzeSources(const std::vector<std::string>& gameFiles, const std::string& listFolder,
-                              Feedback& feedback, const ScanTrace& trace, RecognitionRules rules) {
+AnalysisResult AnalyzeSources(const std::vector<std::string>& gameFiles,
+                              const std::string& listFolder, Feedback& feedback,
+                              const ScanTrace& trace, RecognitionRules rules) {
     AnalysisResult result;
     if (gameFiles.empty()) {
         return result;
@@ -156,7 +158,8 @@ AnalysisResult AnalyzeSources(const std::vector<std::string>& gameFiles, const s
     ScanSummary previous;
     for (const PlannedScan& scan : PlanScans(paths, rules)) {
         ScanSummary summary;
-        const ScanOutcome outcome = ScanSourceFile(list, scan.path, result.counters, feedback, trace, rules, &summary);
+        const ScanOutcome outcome =
+            ScanSourceFile(list, scan.path, result.counters, feedback, trace, rules, &summary);
         if (outcome == ScanOutcome::ListWriteFailed) {
             return AbandonList(list, result, feedback);
         }
@@ -169,7 +172,8 @@ AnalysisResult AnalyzeSources(const std::vector<std::string>& gameFiles, const s
                 return AbandonList(list, result, feedback);
             }
             if (trace) {
-                trace("VB at 0x00000000 of " + name + ": the whole file, as long as its header's size table says -> Accept");
+                trace("VB at 0x00000000 of " + name +
+                      ": the whole file, as long as its header's size table says -> Accept");
             }
         }
         previous = outcome == ScanOutcome::Scanned ? summary : ScanSummary{};

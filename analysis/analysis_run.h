@@ -46,7 +46,8 @@ struct PlannedScan {
 // case) are scanned one right after the other, header first, where the earlier of the two
 // was picked; each header takes the first such body not yet taken. Every other file keeps
 // its order.
-std::vector<PlannedScan> PlanScans(const std::vector<std::string>& gameFiles, RecognitionRules rules);
+std::vector<PlannedScan> PlanScans(const std::vector<std::string>& gameFiles,
+                                   RecognitionRules rules);
 
 // Creates the list in `listFolder` (replacing one of the same name), records the first
 // picked file's folder, scans every file in the order PlanScans gives (relative paths are
@@ -54,8 +55,9 @@ std::vector<PlannedScan> PlanScans(const std::vector<std::string>& gameFiles, Re
 // stayed empty. Extended rules: a body file paired with its header file, in which the
 // scan recognised nothing, and whose length equals the body length that the size table
 // of the header file's last entry (a "VH") gives, gets a "VB" entry at offset 0.
-AnalysisResult AnalyzeSources(const std::vector<std::string>& gameFiles, const std::string& listFolder,
-                              Feedback& feedback, const ScanTrace& trace = {},
+AnalysisResult AnalyzeSources(const std::vector<std::string>& gameFiles,
+                              const std::string& listFolder, Feedback& feedback,
+                              const ScanTrace& trace = {},
                               RecognitionRules rules = RecognitionRules::Extended);
 
 // The same, with the list in the program folder.

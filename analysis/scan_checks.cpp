@@ -190,7 +190,8 @@ CheckResult CheckVabBodyBySizes(ChunkFile& file, int64_t length, std::string* no
         return CheckResult::Reject;
     }
     if (p + length > file.Size()) {
-        Note(note, "VB", p, "the body by the header's size table runs past the end of the file to", p + length);
+        Note(note, "VB", p, "the body by the header's size table runs past the end of the file to",
+             p + length);
         file.Seek(p, SeekOrigin::Begin);
         return CheckResult::Reject;
     }

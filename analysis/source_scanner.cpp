@@ -245,7 +245,8 @@ ScanOutcome ScanOpenSource(ChunkFile& list, ChunkFile& source, std::string_view 
             // of sample sizes may still place its body here.
             const int64_t classicPosition = source.Tell();
             source.Seek(position, SeekOrigin::Begin);
-            const CheckResult bySizes = CheckVabBodyBySizes(source, bodyBySizes, trace ? &note : nullptr);
+            const CheckResult bySizes =
+                CheckVabBodyBySizes(source, bodyBySizes, trace ? &note : nullptr);
             if (trace) {
                 trace(note + " -> " + CheckResultName(bySizes));
             }

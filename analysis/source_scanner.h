@@ -47,8 +47,8 @@ using ScanTrace = std::function<void(std::string_view line)>;
 
 // What the scan of one file wrote, for the analysis run to pair header and body files.
 struct ScanSummary {
-    int64_t size = 0;      // bytes in the file
-    uint32_t entries = 0;  // entries the file added to the list
+    int64_t size = 0;          // bytes in the file
+    uint32_t entries = 0;      // entries the file added to the list
     bool lastIsHeader = false; // its last entry is a "VH"
     // Extended rules, last entry a "VH": the body length its table of sample sizes gives
     // (-1 when the table is not in the file, or otherwise).
@@ -69,13 +69,15 @@ struct ScanSummary {
 // the file added.
 ScanOutcome ScanSourceFile(ChunkFile& list, const std::string& path, GroupCounters& counters,
                            Feedback& feedback, const ScanTrace& trace = {},
-                           RecognitionRules rules = RecognitionRules::Extended, ScanSummary* summary = nullptr);
+                           RecognitionRules rules = RecognitionRules::Extended,
+                           ScanSummary* summary = nullptr);
 
 // The scan of a game file that is already open for reading; `entryName` is the name the
 // entries record (name and extension, no folder) and the status text shows.
 ScanOutcome ScanOpenSource(ChunkFile& list, ChunkFile& source, std::string_view entryName,
                            GroupCounters& counters, Feedback& feedback, const ScanTrace& trace = {},
-                           RecognitionRules rules = RecognitionRules::Extended, ScanSummary* summary = nullptr);
+                           RecognitionRules rules = RecognitionRules::Extended,
+                           ScanSummary* summary = nullptr);
 
 // Appends a "VB" entry at offset 0 of the file `entryName` (a body file that is the body
 // of the header scanned just before it) and advances the bank body counter; false when

@@ -31,7 +31,8 @@ class VabToDlsConversion {
 public:
     VabToDlsConversion(ChunkFile& vh, ChunkFile& vb, ChunkFile& out, int64_t vhBase, int64_t vbBase,
                        RecognitionRules rules, BankWriterState& state)
-        : vh_(vh), vb_(vb), out_(out), vhBase_(vhBase), vbBase_(vbBase), rules_(rules), state_(state) {}
+        : vh_(vh), vb_(vb), out_(out), vhBase_(vhBase), vbBase_(vbBase), rules_(rules),
+          state_(state) {}
 
     SampleLocation location() const { return location_; }
 
@@ -91,7 +92,8 @@ public:
             if (LocateBySizeTable(header, first, sizes)) {
                 location_ = SampleLocation::SizeTable;
             } else if (first == VagSearch::Ended) {
-                Diagnose(state_, "VB at 0x%08llX: ended after 0 of %u samples", Hex(vbBase_), header.vagCount);
+                Diagnose(state_, "VB at 0x%08llX: ended after 0 of %u samples", Hex(vbBase_),
+                         header.vagCount);
                 return ConvertResult::InputEnded;
             }
         }
@@ -133,7 +135,8 @@ private:
     // table, so it belongs to something else), provided the table describes a body of at
     // least one block whose samples all lie inside the VB file.
     bool LocateBySizeTable(const VabHeader& header, VagSearch first, VagSizeTable& sizes) {
-        if (rules_ != RecognitionRules::Extended || !ReadVagSizeTable(vh_, vhBase_, header.programCount, sizes)) {
+        if (rules_ != RecognitionRules::Extended ||
+            !ReadVagSizeTable(vh_, vhBase_, header.programCount, sizes)) {
             return false;
         }
         const int64_t total = sizes.Total(header.vagCount);

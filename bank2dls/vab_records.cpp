@@ -143,7 +143,8 @@ bool ReadVagSizeTable(ChunkFile& file, int64_t base, uint16_t programCount, VagS
 int64_t BodyLengthBySizeTable(ChunkFile& file, int64_t base) {
     VabHeader header;
     VagSizeTable table;
-    if (!ReadVabHeader(file, base, header) || !ReadVagSizeTable(file, base, header.programCount, table)) {
+    if (!ReadVabHeader(file, base, header) ||
+        !ReadVagSizeTable(file, base, header.programCount, table)) {
         return -1;
     }
     return table.Total(header.vagCount);

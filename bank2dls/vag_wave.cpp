@@ -66,8 +66,8 @@ void WriteLoopRecord(ChunkFile& out, const VagLoop& loop) {
 }
 
 // Reads and decodes blocks into the open "data" chunk until a stop.
-ConvertResult DecodeBlocks(ChunkFile& out, ChunkFile& vb, int index, int64_t maxBlocks, VagLoop& loop,
-                           BankWriterState& state) {
+ConvertResult DecodeBlocks(ChunkFile& out, ChunkFile& vb, int index, int64_t maxBlocks,
+                           VagLoop& loop, BankWriterState& state) {
     PredictorHistory history;
     int64_t pcmBytes = 0;
     std::array<uint8_t, kAdpcmBlockSize> block{};
@@ -134,7 +134,8 @@ ConvertResult DecodeBlocks(ChunkFile& out, ChunkFile& vb, int index, int64_t max
 
 } // namespace
 
-ConvertResult DecodeVagWave(ChunkFile& out, ChunkFile& vb, int index, BankWriterState& state, int64_t maxBlocks) {
+ConvertResult DecodeVagWave(ChunkFile& out, ChunkFile& vb, int index, BankWriterState& state,
+                            int64_t maxBlocks) {
     WriteFormatChunk(out, state);
 
     // Written with a loop count of 1, rewritten once the blocks have told the loop.

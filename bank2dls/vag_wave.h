@@ -31,7 +31,8 @@ constexpr int64_t kUntilEndFlag = -1;
 // is not kUntilEndFlag, after that many blocks, whichever comes first. 0: done, the VB
 // is just after the last block used; 1: a flags byte above 7 or a filter index above 4;
 // 2: the VB ran short.
-[[nodiscard]] ConvertResult DecodeVagWave(ChunkFile& out, ChunkFile& vb, int index, BankWriterState& state,
+[[nodiscard]] ConvertResult DecodeVagWave(ChunkFile& out, ChunkFile& vb, int index,
+                                          BankWriterState& state,
                                           int64_t maxBlocks = kUntilEndFlag);
 
 } // namespace sonvex

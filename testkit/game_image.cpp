@@ -74,7 +74,9 @@ bool WindowIsCandidate(const Bytes& b, size_t x) {
     return AllZero(b, x, 16) && x + 18 <= b.size() && IsVagStart(b[x + 17]);
 }
 
-uint32_t U16At(const Bytes& b, size_t at) { return static_cast<uint32_t>(b[at] | b[at + 1] << 8); }
+uint32_t U16At(const Bytes& b, size_t at) {
+    return static_cast<uint32_t>(b[at] | b[at + 1] << 8);
+}
 
 // Bytes that the VH at `offset` announces for its body (8 × the sizes of its samples), or 0
 // when its table of sample sizes is not in the image.
@@ -124,7 +126,8 @@ BankParts MakeBank(uint32_t seed, int samples, VagStart start, int programs, int
         const double period = 12.0 + static_cast<double>(rng() % 50);
         std::vector<int16_t> pcm(blocks * 28);
         for (size_t t = 0; t < pcm.size(); ++t) {
-            pcm[t] = static_cast<int16_t>(amplitude * std::sin(6.283185307179586 * static_cast<double>(t) / period));
+            pcm[t] = static_cast<int16_t>(
+                amplitude * std::sin(6.283185307179586 * static_cast<double>(t) / period));
         }
         VagShape shape;
         shape.zeroBlock = start != VagStart::NoZeroBlock;
@@ -362,14 +365,16 @@ GameImage& GameImage::BankVb(const BankParts& bank) {
     bytes_.append(bank.vb);
     const bool classic = bank.start == VagStart::ZeroBlockStartFlags;
     Place(kVb, p, size(), p,
-          std::string(classic ? "VB" : "VB by size table") + " of " + std::to_string(bank.samples.size()) +
-              " samples");
+          std::string(classic ? "VB" : "VB by size table") + " of " +
+              std::to_string(bank.samples.size()) + " samples");
     items_.back().bySizeTable = !classic;
     items_.back().extendedOnly = !classic;
     return *this;
 }
 
-GameImage& GameImage::Bank(const BankParts& bank) { return BankVh(bank).BankVb(bank); }
+GameImage& GameImage::Bank(const BankParts& bank) {
+    return BankVh(bank).BankVb(bank);
+}
 
 GameImage& GameImage::Kcet(int blocks) {
     if (blocks < 0) {
@@ -421,11 +426,13 @@ std::string GameImage::Verify() const {
         if (item.bySizeTable && item.offset < n) {
             sizeTableStarts[item.offset] = true;
             // Found only right behind its header, or alone at the start of a body file.
-            const bool behindHeader = std::any_of(items_.begin(), items_.end(), [&](const PlacedItem& other) {
-                return other.type == kVh && other.end == item.offset;
-            });
+            const bool behindHeader =
+                std::any_of(items_.begin(), items_.end(), [&](const PlacedItem& other) {
+                    return other.type == kVh && other.end == item.offset;
+                });
             if (!behindHeader && item.offset != 0) {
-                problems += item.label + " at " + Hex(item.offset) + " has no header right before it\n";
+                problems +=
+                    item.label + " at " + Hex(item.offset) + " has no header right before it\n";
             }
         }
     }
@@ -436,7 +443,8 @@ std::string GameImage::Verify() const {
         const bool candidate = WindowIsCandidate(b, x);
         const bool bySizes = sizeTableStarts[x];
         if (candidate && bySizes) {
-            problems += "size-table body at " + Hex(x) + " starts like a body the classic rules find\n";
+            problems +=
+                "size-table body at " + Hex(x) + " starts like a body the classic rules find\n";
         } else if (candidate && !isStart(x)) {
             problems += "stray signature at " + Hex(x) + "\n";
         } else if (!candidate && isStart(x) && !bySizes) {
@@ -450,7 +458,8 @@ std::string GameImage::Verify() const {
             // body fits the file is taken for the bank's body.
             const uint64_t total = SizeTableTotal(b, item.offset);
             if (total > 0 && e + total <= n && PlausibleBlock(b, e)) {
-                problems += item.label + " at " + Hex(item.offset) + " has bytes behind it taken for its body\n";
+                problems += item.label + " at " + Hex(item.offset) +
+                            " has bytes behind it taken for its body\n";
             }
         }
         if (item.type == kVb && !item.bySizeTable) {
@@ -483,7 +492,8 @@ std::string GameImage::Describe() const {
     return out;
 }
 
-Bytes ExpectedConvertList(std::string_view sourceFolder, const std::vector<NamedImage>& images, ListRules rules) {
+Bytes ExpectedConvertList(std::string_view sourceFolder, const std::vector<NamedImage>& images,
+                          ListRules rules) {
     if (sourceFolder.size() > 254) {
         throw std::logic_error("a folder of more than 254 bytes does not fit a list");
     }

@@ -22,8 +22,8 @@ struct PlacedItem {
     uint64_t first = 0;  // first byte that belongs to the item (before `offset` for "SSsq")
     std::string label;   // readable description for failure messages
     int lastSetId = -1;  // numbered "pQES" sets: id of the last sequence; -1 otherwise
-    bool bySizeTable = false;  // a "VB" whose extent comes from its header's table of sample sizes
-    bool extendedOnly = false; // found by the extended recognition rules only (not the classic ones)
+    bool bySizeTable = false;  // a "VB" whose extent its header's table of sample sizes gives
+    bool extendedOnly = false; // found by the extended recognition rules only
 };
 
 // How a sample of a bank body ends.

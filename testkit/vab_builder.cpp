@@ -93,7 +93,9 @@ Bytes VabBuilder::BuildVh() const {
     // Sample sizes in units of 8 bytes; entry 0 is unused.
     for (size_t index = 0; index < 256; ++index) {
         const size_t sample = index - 1;
-        uint32_t units = index > 0 && sample < samples_.size() ? static_cast<uint32_t>(samples_[sample].size() / 8) : 0;
+        uint32_t units = index > 0 && sample < samples_.size()
+                             ? static_cast<uint32_t>(samples_[sample].size() / 8)
+                             : 0;
         if (auto it = sizeEntries_.find(index); it != sizeEntries_.end()) {
             units = it->second;
         }

@@ -38,7 +38,8 @@ using testkit::VagStart;
 
 using Entry = std::tuple<uint32_t, int32_t, uint64_t>; // type, number, offset
 
-Bytes ScanWith(const Bytes& game, RecognitionRules rules, std::vector<std::string>* trace = nullptr) {
+Bytes ScanWith(const Bytes& game, RecognitionRules rules,
+               std::vector<std::string>* trace = nullptr) {
     MemoryFileSystem files;
     ScopedFileSystem guard(files);
     files.Put("/mem/game.bin", game);
@@ -54,7 +55,8 @@ Bytes ScanWith(const Bytes& game, RecognitionRules rules, std::vector<std::strin
     if (trace) {
         lines = [trace](std::string_view line) { trace->emplace_back(line); };
     }
-    EXPECT_EQ(ScanOpenSource(list, source, "game.bin", counters, feedback, lines, rules), ScanOutcome::Scanned);
+    EXPECT_EQ(ScanOpenSource(list, source, "game.bin", counters, feedback, lines, rules),
+              ScanOutcome::Scanned);
     EXPECT_TRUE(PatchCount(listFile, counters.Total()));
     EXPECT_TRUE(list.Close());
     return files.Contents("/mem/list.clg");
@@ -142,8 +144,9 @@ TEST(ExtendedScanTest, BodyRightBehindItsHeaderIsTakenWholeByItsSizeTable) {
     (void)ScanWith(image.bytes(), RecognitionRules::Extended, &trace);
     EXPECT_EQ(EntriesWith(image.bytes(), RecognitionRules::Extended),
               (std::vector<Entry>{{kTypeVh, 0, vhAt}, {kTypeVb, 0, vbAt}, {kTypeSeq, 0, seqAt}}));
-    EXPECT_EQ(EntriesWith(image.bytes(), RecognitionRules::Classic),
-              (std::vector<Entry>{{kTypeVh, 0, vhAt}, {kTypeVb, 0, sample1At}, {kTypeSeq, 0, seqAt}}));
+    EXPECT_EQ(
+        EntriesWith(image.bytes(), RecognitionRules::Classic),
+        (std::vector<Entry>{{kTypeVh, 0, vhAt}, {kTypeVb, 0, sample1At}, {kTypeSeq, 0, seqAt}}));
     ASSERT_GE(trace.size(), 2u);
     EXPECT_NE(trace[1].find("by the header's size table"), std::string::npos) << trace[1];
 
@@ -160,7 +163,8 @@ TEST(ExtendedScanTest, BodyRightBehindItsHeaderIsTakenWholeByItsSizeTable) {
     EXPECT_EQ(EntriesWith(second.bytes(), RecognitionRules::Extended),
               (std::vector<Entry>{{kTypeVh, 0, 0}, {kTypeVb, 0, longer.BuildVh().size()}}));
     // The classic scan moves on and meets the start of sample 1 inside the body.
-    const uint64_t sample1InSecond = longer.BuildVh().size() + 16 + testkit::MakeVag(pcm, bare).size();
+    const uint64_t sample1InSecond =
+        longer.BuildVh().size() + 16 + testkit::MakeVag(pcm, bare).size();
     EXPECT_EQ(EntriesWith(second.bytes(), RecognitionRules::Classic),
               (std::vector<Entry>{{kTypeVh, 0, 0}, {kTypeVb, 0, sample1InSecond}}));
 }
@@ -174,14 +178,18 @@ TEST(ExtendedScanTest, HeaderWithoutAUsableBodyBehindItGivesNoBody) {
     Bytes implausible = joined;
     implausible[end] = 0x5F;
     ByteBuilder seqBehind;
-    seqBehind.append(bank.vh).append(testkit::BuildSingleSeq({}, testkit::SeqTrack().noteOn(0, 0, 60, 1).endOfTrack()))
+    seqBehind.append(bank.vh)
+        .append(testkit::BuildSingleSeq({}, testkit::SeqTrack().noteOn(0, 0, 60, 1).endOfTrack()))
         .append(bank.vb);
     // A numbered set behind the header whose second sequence is refused: the scan goes on
     // from the set's restore point, never from inside sequence 0, whose note data spell
     // "SSsq" (a signature taken without a check).
     const Bytes refusedSet =
-        testkit::BuildSeqSet({{0, {}, testkit::SeqTrack().raw({0x00, 0x90, 0x53, 0x53, 0x73, 0x71, 0x40}).endOfTrack()},
-                              {1, {}, testkit::SeqTrack().raw({0x81, 0x80, 0x80, 0x80, 0x00}).endOfTrack()}})
+        testkit::BuildSeqSet(
+            {{0,
+              {},
+              testkit::SeqTrack().raw({0x00, 0x90, 0x53, 0x53, 0x73, 0x71, 0x40}).endOfTrack()},
+             {1, {}, testkit::SeqTrack().raw({0x81, 0x80, 0x80, 0x80, 0x00}).endOfTrack()}})
             .bytes;
     ByteBuilder setBehind;
     setBehind.append(bank.vh).append(refusedSet).fill(40, 0x99);
@@ -198,7 +206,8 @@ TEST(ExtendedScanTest, HeaderWithoutAUsableBodyBehindItGivesNoBody) {
     };
     for (const Case& c : cases) {
         EXPECT_EQ(EntriesWith(c.image, RecognitionRules::Extended), c.entries) << c.what;
-        EXPECT_TRUE(SameBytes(ScanWith(c.image, RecognitionRules::Extended), ScanWith(c.image, RecognitionRules::Classic)))
+        EXPECT_TRUE(SameBytes(ScanWith(c.image, RecognitionRules::Extended),
+                              ScanWith(c.image, RecognitionRules::Classic)))
             << c.what;
     }
 }
@@ -210,13 +219,14 @@ TEST(ExtendedScanTest, ReversedMagicIsASequenceWithTheSameCheck) {
     image.Noise(30).SeqReversed(4).Noise(12).SeqSetReversed(3, 2).Noise(9);
     const size_t tooLargeAt = image.size();
     // A delta above 0x0FFFFFFF: refused, and the scan goes on from one byte behind it.
-    image.Raw(testkit::WithReversedMagic(
-        testkit::BuildSingleSeq({}, testkit::SeqTrack().raw({0x81, 0x80, 0x80, 0x80, 0x00}).endOfTrack())));
+    image.Raw(testkit::WithReversedMagic(testkit::BuildSingleSeq(
+        {}, testkit::SeqTrack().raw({0x81, 0x80, 0x80, 0x80, 0x00}).endOfTrack())));
     image.Noise(5).Seq(3).Noise(20);
     const auto& items = image.items();
     ASSERT_EQ(items.size(), 3u);
     EXPECT_EQ(EntriesWith(image.bytes(), RecognitionRules::Extended),
-              (std::vector<Entry>{{kTypeSeq, 0, items[0].offset}, {kTypeSeq, 1, items[1].offset},
+              (std::vector<Entry>{{kTypeSeq, 0, items[0].offset},
+                                  {kTypeSeq, 1, items[1].offset},
                                   {kTypeSeq, 2, items[2].offset}}));
     EXPECT_EQ(EntriesWith(image.bytes(), RecognitionRules::Classic),
               (std::vector<Entry>{{kTypeSeq, 0, items[2].offset}}));
@@ -240,16 +250,31 @@ TEST(ExtendedScanTest, WhatTheClassicRulesFindGivesTheSameListBytes) {
     std::vector<GameImage> images;
     for (uint32_t seed = 1; seed <= 4; ++seed) {
         GameImage image(seed);
-        image.Noise(100 * seed).Vh(2, 3, 4).Zeros(32).Vb(4, 3 + static_cast<int>(seed)).Noise(50).Seq(5);
-        image.SeqSet(static_cast<int>(seed)).Noise(20).Kcet(2).Noise(10).GpmSeq(3).GpmHead().Noise(9);
-        image.Bank(MakeBank(seed, 3, VagStart::ZeroBlockStartFlags, 1, 2)).Noise(40).SceiMidi().Noise(16);
+        image.Noise(100 * seed)
+            .Vh(2, 3, 4)
+            .Zeros(32)
+            .Vb(4, 3 + static_cast<int>(seed))
+            .Noise(50)
+            .Seq(5);
+        image.SeqSet(static_cast<int>(seed))
+            .Noise(20)
+            .Kcet(2)
+            .Noise(10)
+            .GpmSeq(3)
+            .GpmHead()
+            .Noise(9);
+        image.Bank(MakeBank(seed, 3, VagStart::ZeroBlockStartFlags, 1, 2))
+            .Noise(40)
+            .SceiMidi()
+            .Noise(16);
         images.push_back(image);
     }
     for (const GameImage& image : images) {
         ASSERT_EQ(image.Verify(), "");
         const Bytes classic = ScanWith(image.bytes(), RecognitionRules::Classic);
         EXPECT_TRUE(SameBytes(ScanWith(image.bytes(), RecognitionRules::Extended), classic));
-        EXPECT_TRUE(SameBytes(classic, testkit::ExpectedConvertList("/mem", {{"game.bin", &image}})));
+        EXPECT_TRUE(
+            SameBytes(classic, testkit::ExpectedConvertList("/mem", {{"game.bin", &image}})));
     }
 }
 
@@ -261,17 +286,25 @@ TEST(ExtendedScanTest, ComposerNamesLayoutsTheExtendedScanWouldReadDifferently) 
         const char* problem; // nullptr: none
     };
     std::vector<Case> cases;
-    cases.push_back({"body without its header", GameImage(1).Noise(20).BankVb(bank).Noise(20), "no header right before it"});
-    cases.push_back({"zeros behind a header", GameImage(2).Noise(20).BankVh(bank).Zeros(bank.vb.size()).Noise(9),
+    cases.push_back({"body without its header", GameImage(1).Noise(20).BankVb(bank).Noise(20),
+                     "no header right before it"});
+    cases.push_back({"zeros behind a header",
+                     GameImage(2).Noise(20).BankVh(bank).Zeros(bank.vb.size()).Noise(9),
                      "taken for its body"});
-    cases.push_back({"stray reversed magic", GameImage(3).Noise(20).Raw({'S', 'E', 'Q', 'p'}).Noise(20), "stray signature"});
-    cases.push_back({"every shape in place",
-                     GameImage(5).Noise(20).Bank(bank).Noise(9).SeqReversed().SeqSetReversed(2).Noise(16), nullptr});
+    cases.push_back({"stray reversed magic",
+                     GameImage(3).Noise(20).Raw({'S', 'E', 'Q', 'p'}).Noise(20),
+                     "stray signature"});
+    cases.push_back(
+        {"every shape in place",
+         GameImage(5).Noise(20).Bank(bank).Noise(9).SeqReversed().SeqSetReversed(2).Noise(16),
+         nullptr});
     for (const Case& c : cases) {
         const std::string problems = c.image.Verify();
         if (c.problem == nullptr) {
             EXPECT_EQ(problems, "") << c.what;
-            EXPECT_EQ(EntriesWith(c.image.bytes(), RecognitionRules::Extended).size(), c.image.items().size()) << c.what;
+            EXPECT_EQ(EntriesWith(c.image.bytes(), RecognitionRules::Extended).size(),
+                      c.image.items().size())
+                << c.what;
         } else {
             EXPECT_NE(problems.find(c.problem), std::string::npos) << c.what << ": " << problems;
         }
@@ -287,16 +320,23 @@ TEST(PlanScansTest, HeaderAndBodyFilesOfOneNameAreScannedTogetherHeaderFirst) {
         std::vector<bool> body;
     };
     const Case cases[] = {
-        {{"/g/a.vb", "/g/x.bin", "/g/a.vh"}, {"/g/a.vh", "/g/a.vb", "/g/x.bin"}, {false, true, false}},
-        {{"/g/x.bin", "/g/A.VB", "/g/a.Vh"}, {"/g/x.bin", "/g/a.Vh", "/g/A.VB"}, {false, false, true}},
+        {{"/g/a.vb", "/g/x.bin", "/g/a.vh"},
+         {"/g/a.vh", "/g/a.vb", "/g/x.bin"},
+         {false, true, false}},
+        {{"/g/x.bin", "/g/A.VB", "/g/a.Vh"},
+         {"/g/x.bin", "/g/a.Vh", "/g/A.VB"},
+         {false, false, true}},
         {{"/d/se.vh", "/e/SE.vb"}, {"/d/se.vh", "/e/SE.vb"}, {false, true}},
         {{"/g/a.vh", "/g/b.vb"}, {"/g/a.vh", "/g/b.vb"}, {false, false}},
-        {{"/g/y.vh", "/g/x.vb", "/g/x.vh", "/g/y.vb"}, {"/g/y.vh", "/g/y.vb", "/g/x.vh", "/g/x.vb"},
+        {{"/g/y.vh", "/g/x.vb", "/g/x.vh", "/g/y.vb"},
+         {"/g/y.vh", "/g/y.vb", "/g/x.vh", "/g/x.vb"},
          {false, true, false, true}},
         // The first body of the name pairs; a second one keeps its place.
-        {{"/g/a.vb", "/g/a.vb2", "/g/a.vh", "/h/a.vb"}, {"/g/a.vh", "/g/a.vb", "/g/a.vb2", "/h/a.vb"},
+        {{"/g/a.vb", "/g/a.vb2", "/g/a.vh", "/h/a.vb"},
+         {"/g/a.vh", "/g/a.vb", "/g/a.vb2", "/h/a.vb"},
          {false, true, false, false}},
-        {{"/g/.vh", "/g/.vb", "/g/vh", "/g/a.b.vh", "/g/a.b.vb"}, {"/g/.vh", "/g/.vb", "/g/vh", "/g/a.b.vh", "/g/a.b.vb"},
+        {{"/g/.vh", "/g/.vb", "/g/vh", "/g/a.b.vh", "/g/a.b.vb"},
+         {"/g/.vh", "/g/.vb", "/g/vh", "/g/a.b.vh", "/g/a.b.vb"},
          {false, false, false, false, true}},
     };
     for (const Case& c : cases) {
@@ -334,30 +374,34 @@ TEST(AnalysisRunExtendedTest, BodyFilePickedFirstFollowsItsHeaderAndIsTakenWhole
     ASSERT_TRUE(testkit::WriteFile(games / "bgm.vb", body.bytes()));
     ASSERT_TRUE(testkit::WriteFile(games / "OTHER.BIN", other.bytes()));
     ASSERT_TRUE(testkit::WriteFile(games / "BGM.VH", header.bytes()));
-    const std::vector<std::string> picked = {games / "bgm.vb", games / "OTHER.BIN", games / "BGM.VH"};
+    const std::vector<std::string> picked = {games / "bgm.vb", games / "OTHER.BIN",
+                                             games / "BGM.VH"};
 
     RecordingFeedback feedback;
     std::vector<std::string> trace;
-    const AnalysisResult extended = AnalyzeSources(
-        picked, games.path(), feedback, [&trace](std::string_view line) { trace.emplace_back(line); });
+    const AnalysisResult extended =
+        AnalyzeSources(picked, games.path(), feedback,
+                       [&trace](std::string_view line) { trace.emplace_back(line); });
     ASSERT_EQ(extended.status, AnalysisStatus::ListWritten);
     EXPECT_EQ(extended.listPath, games / "bgm.clg");
-    EXPECT_TRUE(SameBytes(testkit::ReadFile(extended.listPath),
-                          testkit::ExpectedConvertList(games.path(), {{"BGM.VH", &header},
-                                                                      {"bgm.vb", &body},
-                                                                      {"OTHER.BIN", &other}})));
+    EXPECT_TRUE(SameBytes(
+        testkit::ReadFile(extended.listPath),
+        testkit::ExpectedConvertList(
+            games.path(), {{"BGM.VH", &header}, {"bgm.vb", &body}, {"OTHER.BIN", &other}})));
     int wholeFile = 0;
     for (const std::string& line : trace) {
         wholeFile += line.find("VB at 0x00000000 of bgm.vb") == 0 ? 1 : 0;
     }
     EXPECT_EQ(wholeFile, 1);
 
-    const AnalysisResult classic = AnalyzeSources(picked, games.path(), feedback, {}, RecognitionRules::Classic);
+    const AnalysisResult classic =
+        AnalyzeSources(picked, games.path(), feedback, {}, RecognitionRules::Classic);
     ASSERT_EQ(classic.status, AnalysisStatus::ListWritten);
-    EXPECT_TRUE(SameBytes(testkit::ReadFile(classic.listPath),
-                          testkit::ExpectedConvertList(games.path(),
-                                                       {{"bgm.vb", &body}, {"OTHER.BIN", &other}, {"BGM.VH", &header}},
-                                                       ListRules::Classic)));
+    EXPECT_TRUE(
+        SameBytes(testkit::ReadFile(classic.listPath),
+                  testkit::ExpectedConvertList(
+                      games.path(), {{"bgm.vb", &body}, {"OTHER.BIN", &other}, {"BGM.VH", &header}},
+                      ListRules::Classic)));
 }
 
 TEST(AnalysisRunExtendedTest, BodyFileIsTakenWholeOnlyWhenNothingElseExplainsIt) {
@@ -366,7 +410,8 @@ TEST(AnalysisRunExtendedTest, BodyFileIsTakenWholeOnlyWhenNothingElseExplainsIt)
     Bytes longer = bank.vb;
     longer.push_back(0x55);
     ByteBuilder headerThenSeq;
-    headerThenSeq.append(bank.vh).append(testkit::BuildSingleSeq({}, testkit::SeqTrack().endOfTrack()));
+    headerThenSeq.append(bank.vh).append(
+        testkit::BuildSingleSeq({}, testkit::SeqTrack().endOfTrack()));
     struct Case {
         const char* what;
         Bytes header;
@@ -375,8 +420,14 @@ TEST(AnalysisRunExtendedTest, BodyFileIsTakenWholeOnlyWhenNothingElseExplainsIt)
     };
     const Case cases[] = {
         {"body one byte longer than its table", bank.vh, longer, {{kTypeVh, 0}}},
-        {"body the classic scan finds", classicBank.vh, classicBank.vb, {{kTypeVh, 0}, {kTypeVb, 0}}},
-        {"header file ending in another item", headerThenSeq.bytes(), bank.vb, {{kTypeVh, 0}, {kTypeSeq, bank.vh.size()}}},
+        {"body the classic scan finds",
+         classicBank.vh,
+         classicBank.vb,
+         {{kTypeVh, 0}, {kTypeVb, 0}}},
+        {"header file ending in another item",
+         headerThenSeq.bytes(),
+         bank.vb,
+         {{kTypeVh, 0}, {kTypeSeq, bank.vh.size()}}},
         {"the pair", bank.vh, bank.vb, {{kTypeVh, 0}, {kTypeVb, 0}}},
     };
     for (const Case& c : cases) {
@@ -384,7 +435,8 @@ TEST(AnalysisRunExtendedTest, BodyFileIsTakenWholeOnlyWhenNothingElseExplainsIt)
         ASSERT_TRUE(testkit::WriteFile(games / "snd.vb", c.body));
         ASSERT_TRUE(testkit::WriteFile(games / "snd.vh", c.header));
         NullFeedback feedback;
-        const AnalysisResult r = AnalyzeSources({games / "snd.vb", games / "snd.vh"}, games.path(), feedback);
+        const AnalysisResult r =
+            AnalyzeSources({games / "snd.vb", games / "snd.vh"}, games.path(), feedback);
         ASSERT_EQ(r.status, AnalysisStatus::ListWritten) << c.what;
         const auto list = LoadList(r.listPath);
         ASSERT_TRUE(list.has_value()) << c.what;

@@ -195,8 +195,9 @@ Guid FixedGuid() {
 
 namespace {
 
-Converted Run(MemoryFileSystem& fs, const std::string& vhPath, const std::string& vbPath, uint64_t vhOffset,
-              uint64_t vbOffset, std::string_view listTitle, RecognitionRules rules) {
+Converted Run(MemoryFileSystem& fs, const std::string& vhPath, const std::string& vbPath,
+              uint64_t vhOffset, uint64_t vbOffset, std::string_view listTitle,
+              RecognitionRules rules) {
     ScopedFileSystem guard(fs);
     RecordingFeedback feedback;
     VabConvertOptions options;
@@ -214,15 +215,16 @@ Converted Run(MemoryFileSystem& fs, const std::string& vhPath, const std::string
 
 } // namespace
 
-Converted ConvertBank(const Bytes& vh, const Bytes& vb, std::string_view listTitle, RecognitionRules rules) {
+Converted ConvertBank(const Bytes& vh, const Bytes& vb, std::string_view listTitle,
+                      RecognitionRules rules) {
     MemoryFileSystem fs;
     fs.Put("bank.vh", vh);
     fs.Put("bank.vb", vb);
     return Run(fs, "bank.vh", "bank.vb", 0, 0, listTitle, rules);
 }
 
-Converted ConvertImage(const Bytes& image, uint64_t vhOffset, uint64_t vbOffset, std::string_view listTitle,
-                       RecognitionRules rules) {
+Converted ConvertImage(const Bytes& image, uint64_t vhOffset, uint64_t vbOffset,
+                       std::string_view listTitle, RecognitionRules rules) {
     MemoryFileSystem fs;
     fs.Put("game.bin", image);
     return Run(fs, "game.bin", "game.bin", vhOffset, vbOffset, listTitle, rules);

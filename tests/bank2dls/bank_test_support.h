@@ -66,7 +66,8 @@ struct Converted {
 Converted ConvertBank(const Bytes& vh, const Bytes& vb, std::string_view listTitle = "bank",
                       RecognitionRules rules = RecognitionRules::Extended);
 // The same with both parts in one file at the given offsets.
-Converted ConvertImage(const Bytes& image, uint64_t vhOffset, uint64_t vbOffset, std::string_view listTitle = "bank",
+Converted ConvertImage(const Bytes& image, uint64_t vhOffset, uint64_t vbOffset,
+                       std::string_view listTitle = "bank",
                        RecognitionRules rules = RecognitionRules::Extended);
 
 } // namespace sonvex::banktest

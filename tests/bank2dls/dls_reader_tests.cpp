@@ -111,7 +111,8 @@ TEST(IndependentReader, RifftreeAgreesOnEveryChunkAndSize) {
     testkit::VabToneSpec tone = testkit::Tone(1);
     testkit::VabBuilder vab;
     vab.program(3, testkit::Program({tone, testkit::Tone(2)})).vagCount(3);
-    vab.sample(testkit::MakeVag(Sine(28 * 9, 0.2), {1, 4, false, true, std::nullopt})).sample(testkit::MakeVag(Sine(28 * 3, 0.5)));
+    vab.sample(testkit::MakeVag(Sine(28 * 9, 0.2), {1, 4, false, true, std::nullopt}))
+        .sample(testkit::MakeVag(Sine(28 * 3, 0.5)));
     testkit::TempFolder folder;
     // Three samples announced, two present: a partial collection must still be well formed.
     const std::string dls = WriteDls(folder, vab, "ゲーム音楽", ConvertResult::PartlyDone);

@@ -56,7 +56,8 @@ std::array<uint32_t, 3> ExpectedLoop(const Bytes& sample) {
             start = b;
         }
         if (flags == 3 && start) {
-            return {1, static_cast<uint32_t>(28 * *start - 1), static_cast<uint32_t>(28 * (b - *start + 1))};
+            return {1, static_cast<uint32_t>(28 * *start - 1),
+                    static_cast<uint32_t>(28 * (b - *start + 1))};
         }
         if (flags == 1 || flags == 3 || flags == 7) {
             break;
@@ -88,18 +89,21 @@ void ExpectWavesOfBank(const Converted& c, const BankParts& bank, const std::str
         EXPECT_EQ(PcmOf(*waves[i]), ExpectedPcm(bank.samples[i])) << what << ", wave " << i;
         const Node* wsmp = waves[i]->Find(FourCC("wsmp"));
         ASSERT_NE(wsmp, nullptr);
-        const std::array<uint32_t, 3> loop = {U32At(wsmp->data, 16), U32At(wsmp->data, 28), U32At(wsmp->data, 32)};
+        const std::array<uint32_t, 3> loop = {U32At(wsmp->data, 16), U32At(wsmp->data, 28),
+                                              U32At(wsmp->data, 32)};
         EXPECT_EQ(loop, ExpectedLoop(bank.samples[i])) << what << ", wave " << i;
     }
     const std::vector<const Node*> links = FindAll(dls, FourCC("wlnk"));
     ASSERT_EQ(links.size(), bank.vagNumbers.size()) << what;
     for (size_t r = 0; r < links.size(); ++r) {
-        EXPECT_EQ(U32At(links[r]->data, 8), static_cast<uint32_t>(bank.vagNumbers[r] - 1)) << what << ", region " << r;
+        EXPECT_EQ(U32At(links[r]->data, 8), static_cast<uint32_t>(bank.vagNumbers[r] - 1))
+            << what << ", region " << r;
     }
     const Node* ptbl = dls.Find(FourCC("ptbl"));
     ASSERT_NE(ptbl, nullptr);
     for (size_t i = 1; i < waves.size(); ++i) {
-        EXPECT_GT(U32At(ptbl->data, 8 + 4 * i), U32At(ptbl->data, 8 + 4 * (i - 1))) << what << ", pool entry " << i;
+        EXPECT_GT(U32At(ptbl->data, 8 + 4 * i), U32At(ptbl->data, 8 + 4 * (i - 1)))
+            << what << ", pool entry " << i;
     }
 }
 
@@ -115,8 +119,10 @@ TEST(SampleLocationBySizeTable, BanksTheSearchCannotReadConvertCompletely) {
         int samples;
         uint32_t seed;
     };
-    const Shape shapes[] = {{VagStart::ZeroBlockFlags0, 6, 1}, {VagStart::ZeroBlockFlags0, 1, 2},
-                            {VagStart::NoZeroBlock, 5, 3},     {VagStart::NoZeroBlock, 2, 4},
+    const Shape shapes[] = {{VagStart::ZeroBlockFlags0, 6, 1},
+                            {VagStart::ZeroBlockFlags0, 1, 2},
+                            {VagStart::NoZeroBlock, 5, 3},
+                            {VagStart::NoZeroBlock, 2, 4},
                             {VagStart::NoZeroBlock, 40, 5}};
     for (const Shape& shape : shapes) {
         const BankParts bank = MakeBank(shape.seed, shape.samples, shape.start, 3, 2);
@@ -198,7 +204,8 @@ TEST(SampleLocationBySizeTable, TableIsTrustedOnlyForABodyInsideTheFile) {
     std::fill(zeroTable.begin() + static_cast<std::ptrdiff_t>(table), zeroTable.end(), 0);
     std::fill(eightBytes.begin() + static_cast<std::ptrdiff_t>(table), eightBytes.end(), 0);
     eightBytes[table + 2] = 1; // sample 0: 8 bytes, less than one block
-    const Bytes cutTable(bank.vh.begin(), bank.vh.begin() + static_cast<std::ptrdiff_t>(table + 100));
+    const Bytes cutTable(bank.vh.begin(),
+                         bank.vh.begin() + static_cast<std::ptrdiff_t>(table + 100));
 
     struct Case {
         const char* what;
@@ -207,7 +214,8 @@ TEST(SampleLocationBySizeTable, TableIsTrustedOnlyForABodyInsideTheFile) {
         uint64_t vbOffset;
     };
     const Case cases[] = {
-        {"body one byte shorter than the table", bank.vh, Bytes(bank.vb.begin(), bank.vb.end() - 1), 0},
+        {"body one byte shorter than the table", bank.vh, Bytes(bank.vb.begin(), bank.vb.end() - 1),
+         0},
         {"body offset leaves too little", bank.vh, bank.vb, 1},
         {"table of zeros", zeroTable, bank.vb, 0},
         {"table of less than a block", eightBytes, bank.vb, 0},
@@ -222,15 +230,17 @@ TEST(SampleLocationBySizeTable, TableIsTrustedOnlyForABodyInsideTheFile) {
         SampleLocation location = SampleLocation::SizeTable;
         VabConvertOptions options;
         options.location = &location;
-        const ConvertResult r = ConvertVabToDls(0, c.vbOffset, "bank.vh", "bank.vb", "out.dls", "t", feedback, options);
+        const ConvertResult r =
+            ConvertVabToDls(0, c.vbOffset, "bank.vh", "bank.vb", "out.dls", "t", feedback, options);
         EXPECT_EQ(r, ConvertResult::InputEnded) << c.what;
         EXPECT_EQ(location, SampleLocation::Search) << c.what;
         EXPECT_FALSE(fs.Exists("out.dls")) << c.what;
     }
     // Exactly the table's length fits.
     EXPECT_EQ(ConvertBank(bank.vh, bank.vb).result, ConvertResult::Done);
-    EXPECT_EQ(total, static_cast<size_t>(8 * (U16At(bank.vh, table + 2) + U16At(bank.vh, table + 4) +
-                                              U16At(bank.vh, table + 6))));
+    EXPECT_EQ(total,
+              static_cast<size_t>(8 * (U16At(bank.vh, table + 2) + U16At(bank.vh, table + 4) +
+                                       U16At(bank.vh, table + 6))));
 }
 
 TEST(SampleLocationBySizeTable, SearchFindingOnlyALaterBanksSamplesDoesNotDecide) {
@@ -247,11 +257,13 @@ TEST(SampleLocationBySizeTable, SearchFindingOnlyALaterBanksSamplesDoesNotDecide
     EXPECT_EQ(extended.location, SampleLocation::SizeTable);
     ExpectWavesOfBank(extended, first, "first bank");
     // The classic search takes whatever it meets behind the body for the first bank's waves.
-    const Converted classic = ConvertImage(image, 0, first.vh.size(), "bank", RecognitionRules::Classic);
+    const Converted classic =
+        ConvertImage(image, 0, first.vh.size(), "bank", RecognitionRules::Classic);
     EXPECT_TRUE(classic.result != ConvertResult::Done || classic.dls != extended.dls);
 
     // The second bank itself is read by the search, as before.
-    const Converted own = ConvertImage(image, first.vh.size() + first.vb.size(), image.size() - second.vb.size());
+    const Converted own =
+        ConvertImage(image, first.vh.size() + first.vb.size(), image.size() - second.vb.size());
     ASSERT_EQ(own.result, ConvertResult::Done);
     EXPECT_EQ(own.location, SampleLocation::Search);
     ExpectWavesOfBank(own, second, "second bank");

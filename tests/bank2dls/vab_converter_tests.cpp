@@ -195,7 +195,9 @@ TEST(VabConverterLimits, FormatErrorsDeleteTheOutput) {
         EXPECT_TRUE(c.messages.empty());
     }
     // A flags-7 block ends the sample before its filter is looked at.
-    Bytes skipWithBadFilter = testkit::MakeVag(std::vector<int16_t>(56, 9), testkit::VagShape{std::nullopt, std::nullopt, true, true, std::nullopt});
+    Bytes skipWithBadFilter =
+        testkit::MakeVag(std::vector<int16_t>(56, 9),
+                         testkit::VagShape{std::nullopt, std::nullopt, true, true, std::nullopt});
     skipWithBadFilter[skipWithBadFilter.size() - 16] = 0xF0;
     VabBuilder skip;
     skip.program(0, testkit::Program({testkit::Tone(1)})).sample(skipWithBadFilter);
@@ -246,12 +248,13 @@ TEST(VabConverterLimits, ShortReadsDeleteTheOutput) {
     // Without a sample the search can find, the extended rules take the samples from the
     // size table when they fit in the body; a body shorter than the table's total stays
     // a short read for them too.
-    const Case cases[] = {{"program record", cutProgram, vb},
-                          {"tone record", cutTone, vb},
-                          {"sample data", vh, cutWave},
-                          {"block header", vh, cutWaveHeader},
-                          {"no sample at all", vh, Bytes(100, 0), RecognitionRules::Classic},
-                          {"no sample, body shorter than its size table", vh, Bytes(vb.size() - 1, 0)}};
+    const Case cases[] = {
+        {"program record", cutProgram, vb},
+        {"tone record", cutTone, vb},
+        {"sample data", vh, cutWave},
+        {"block header", vh, cutWaveHeader},
+        {"no sample at all", vh, Bytes(100, 0), RecognitionRules::Classic},
+        {"no sample, body shorter than its size table", vh, Bytes(vb.size() - 1, 0)}};
     for (const Case& c : cases) {
         const Converted out = ConvertBank(c.vh, c.vb, "bank", c.rules);
         EXPECT_EQ(out.result, ConvertResult::InputEnded) << c.what;

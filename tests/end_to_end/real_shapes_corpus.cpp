@@ -23,7 +23,7 @@ using testkit::VagStart;
 
 // Memory files that remember every path created, so that a run's outputs can be listed.
 class RecordingFileSystem : public FileSystem {
-public:
+  public:
     std::unique_ptr<RawFile> Open(const std::string& path, OpenMode mode) override {
         if (mode == OpenMode::CreateReadWrite) {
             created.insert(path);
@@ -83,7 +83,8 @@ std::vector<Scenario> RealShapeScenarios() {
         const BankParts bank = MakeBank(21, 5, VagStart::ZeroBlockStartFlags, 3, 2);
         GameImage image(11);
         image.Noise(300).Bank(bank).Noise(200).Seq(4).Noise(40);
-        Scenario s{"joined bank, zero block and start flags", {{"JOINED.BIN", image}}, {}, true, {bank}};
+        Scenario s{
+            "joined bank, zero block and start flags", {{"JOINED.BIN", image}}, {}, true, {bank}};
         s.banks.push_back(JoinedBank(image, 0));
         all.push_back(std::move(s));
     }
@@ -91,7 +92,11 @@ std::vector<Scenario> RealShapeScenarios() {
         const BankParts bank = MakeBank(22, 6, VagStart::ZeroBlockFlags0, 2, 3);
         GameImage image(12);
         image.Noise(100).Bank(bank).Noise(64).SeqSet(2, 3).Noise(30);
-        Scenario s{"joined bank, flags 0 after the zero block", {{"FLAGS0.BIN", image}}, {}, false, {bank}};
+        Scenario s{"joined bank, flags 0 after the zero block",
+                   {{"FLAGS0.BIN", image}},
+                   {},
+                   false,
+                   {bank}};
         s.banks.push_back(JoinedBank(image, 0));
         all.push_back(std::move(s));
     }
@@ -121,11 +126,12 @@ std::vector<Scenario> RealShapeScenarios() {
         const BankParts bank = MakeBank(25, 5, VagStart::NoZeroBlock, 3, 2);
         GameImage other(15);
         other.Noise(40).Seq(3).Noise(40);
-        Scenario s{"separate files, body picked first, no zero block",
-                   {{"se.vb", Alone(bank, false)}, {"OTHER.BIN", other}, {"SE.VH", Alone(bank, true)}},
-                   {{2, 0, 0, 0}},
-                   false,
-                   {bank}};
+        Scenario s{
+            "separate files, body picked first, no zero block",
+            {{"se.vb", Alone(bank, false)}, {"OTHER.BIN", other}, {"SE.VH", Alone(bank, true)}},
+            {{2, 0, 0, 0}},
+            false,
+            {bank}};
         all.push_back(std::move(s));
     }
     {
@@ -201,25 +207,30 @@ std::string SummarizeScenario(const Scenario& scenario, const ScenarioSteps& ste
         (void)PatchCount(listFile, counters.Total());
         list.Close();
     }
-    line("list " + HashOf(files.memory.Contents("/mem/list.clg")) + " entries " + std::to_string(counters.Total()));
+    line("list " + HashOf(files.memory.Contents("/mem/list.clg")) + " entries " +
+         std::to_string(counters.Total()));
 
     NullFeedback feedback;
-    const ConversionRunResult run = RunConversion("/mem/list.clg", "/mem/out", "list", feedback, steps.converters);
+    const ConversionRunResult run =
+        RunConversion("/mem/list.clg", "/mem/out", "list", feedback, steps.converters);
     for (const std::string& path : files.created) {
         if (path.rfind("/mem/out/", 0) != 0 || !files.memory.Exists(path)) {
             continue;
         }
         line("out " + path.substr(9) + " " + OutputHash(path, files.memory.Contents(path)));
     }
-    line("run files " + std::to_string(run.filesMade) + (run.endedEarly ? " ended early" : " to the end"));
+    line("run files " + std::to_string(run.filesMade) +
+         (run.endedEarly ? " ended early" : " to the end"));
 
     int n = 0;
     for (const BankPlace& bank : scenario.banks) {
         const std::string out = "/mem/direct_" + std::to_string(n++) + ".dls";
-        const ConvertResult r = steps.convertBank(bank.vhOffset, bank.vbOffset, "/mem/" + scenario.files[bank.vhFile].name,
+        const ConvertResult r = steps.convertBank(bank.vhOffset, bank.vbOffset,
+                                                  "/mem/" + scenario.files[bank.vhFile].name,
                                                   "/mem/" + scenario.files[bank.vbFile].name, out);
         line("bank result " + std::to_string(ToCode(r)) + " " +
-             (files.memory.Exists(out) ? HashOf(files.memory.Contents(out)) : std::string("no file")));
+             (files.memory.Exists(out) ? HashOf(files.memory.Contents(out))
+                                       : std::string("no file")));
     }
     return summary;
 }

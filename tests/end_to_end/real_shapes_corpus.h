@@ -32,9 +32,9 @@ struct BankPlace {
 
 struct Scenario {
     std::string name;
-    std::vector<CorpusFile> files;   // in the order they are picked
-    std::vector<BankPlace> banks;    // converted directly, one by one
-    bool classicHandlesAll = false;  // the classic rules find and convert every item
+    std::vector<CorpusFile> files;  // in the order they are picked
+    std::vector<BankPlace> banks;   // converted directly, one by one
+    bool classicHandlesAll = false; // the classic rules find and convert every item
     // The banks from testkit::MakeBank in the order of the collections the extended rules
     // make of the scenario (collections of other banks come after them).
     std::vector<testkit::BankParts> madeBanks;
@@ -46,7 +46,9 @@ std::vector<Scenario> RealShapeScenarios();
 // supply the rules through these.
 struct ScenarioSteps {
     // Scans the open game file `source` into `list`.
-    std::function<void(ChunkFile& list, ChunkFile& source, const std::string& name, GroupCounters& counters)> scan;
+    std::function<void(ChunkFile& list, ChunkFile& source, const std::string& name,
+                       GroupCounters& counters)>
+        scan;
     Converters converters;
     // Converts one bank directly with the collection id of golden tests.
     std::function<ConvertResult(uint64_t vhOffset, uint64_t vbOffset, const std::string& vhPath,

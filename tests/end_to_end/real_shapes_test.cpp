@@ -111,16 +111,18 @@ bank result 0 89326df5921b4fb5
 
 ScenarioSteps StepsFor(RecognitionRules rules) {
     ScenarioSteps steps;
-    steps.scan = [rules](ChunkFile& list, ChunkFile& source, const std::string& name, GroupCounters& counters) {
+    steps.scan = [rules](ChunkFile& list, ChunkFile& source, const std::string& name,
+                         GroupCounters& counters) {
         NullFeedback feedback;
         (void)ScanOpenSource(list, source, name, counters, feedback, {}, rules);
     };
     steps.converters = StandardConverters(rules);
-    steps.convertBank = [rules](uint64_t vh, uint64_t vb, const std::string& vhPath, const std::string& vbPath,
-                                const std::string& out) {
+    steps.convertBank = [rules](uint64_t vh, uint64_t vb, const std::string& vhPath,
+                                const std::string& vbPath, const std::string& out) {
         NullFeedback feedback;
         VabConvertOptions options;
-        const uint8_t id[16] = {0x10, 0x32, 0x54, 0x76, 0x98, 0xBA, 0xDC, 0xFE, 1, 2, 3, 4, 5, 6, 7, 8};
+        const uint8_t id[16] = {0x10, 0x32, 0x54, 0x76, 0x98, 0xBA, 0xDC, 0xFE,
+                                1,    2,    3,    4,    5,    6,    7,    8};
         options.collectionId = Guid::FromBytes(id);
         options.rules = rules;
         return ConvertVabToDls(vh, vb, vhPath, vbPath, out, "bank", feedback, options);
@@ -148,14 +150,18 @@ TEST(RealShapes, ClassicRulesGiveWhatTheyGaveBeforeTheExtendedRules) {
         }
         const auto recorded = kRecordedClassic.find(s.name);
         ASSERT_NE(recorded, kRecordedClassic.end()) << s.name;
-        EXPECT_EQ(realshapes::SummarizeScenario(s, StepsFor(RecognitionRules::Classic)), recorded->second) << s.name;
+        EXPECT_EQ(realshapes::SummarizeScenario(s, StepsFor(RecognitionRules::Classic)),
+                  recorded->second)
+            << s.name;
     }
 }
 
 TEST(RealShapes, ExtendedRulesListEveryItemAndConvertEveryBank) {
     for (const Scenario& s : realshapes::RealShapeScenarios()) {
-        const std::string classic = realshapes::SummarizeScenario(s, StepsFor(RecognitionRules::Classic));
-        const std::string extended = realshapes::SummarizeScenario(s, StepsFor(RecognitionRules::Extended));
+        const std::string classic =
+            realshapes::SummarizeScenario(s, StepsFor(RecognitionRules::Classic));
+        const std::string extended =
+            realshapes::SummarizeScenario(s, StepsFor(RecognitionRules::Extended));
         if (s.classicHandlesAll) {
             EXPECT_EQ(extended, classic) << s.name;
         }
@@ -169,7 +175,8 @@ TEST(RealShapes, ExtendedRulesListEveryItemAndConvertEveryBank) {
         for (const CorpusFile& file : s.files) {
             named.push_back({file.name, &file.image});
         }
-        const std::string classicList = realshapes::HashOf(testkit::ExpectedConvertList("/mem", named, ListRules::Classic));
+        const std::string classicList =
+            realshapes::HashOf(testkit::ExpectedConvertList("/mem", named, ListRules::Classic));
         EXPECT_EQ(Lines(classic, "list ").front().substr(5, 16), classicList) << s.name;
         if (s.files.size() == 1) {
             const std::string all = realshapes::HashOf(testkit::ExpectedConvertList("/mem", named));
@@ -202,7 +209,8 @@ ShellRun Shell(const std::string& command) {
 }
 
 uint32_t U32At(const Bytes& b, size_t at) {
-    return static_cast<uint32_t>(b[at] | b[at + 1] << 8 | b[at + 2] << 16) | static_cast<uint32_t>(b[at + 3]) << 24;
+    return static_cast<uint32_t>(b[at] | b[at + 1] << 8 | b[at + 2] << 16) |
+           static_cast<uint32_t>(b[at + 3]) << 24;
 }
 
 // The chunks of a RIFF file in order: id (or list type for lists), where the data
@@ -215,7 +223,8 @@ struct RiffChunk {
 
 void WalkRiff(const Bytes& b, size_t from, size_t to, std::vector<RiffChunk>& out) {
     while (from + 8 <= to) {
-        const std::string id(b.begin() + static_cast<std::ptrdiff_t>(from), b.begin() + static_cast<std::ptrdiff_t>(from + 4));
+        const std::string id(b.begin() + static_cast<std::ptrdiff_t>(from),
+                             b.begin() + static_cast<std::ptrdiff_t>(from + 4));
         const size_t size = U32At(b, from + 4);
         ASSERT_LE(from + 8 + size, to) << "chunk " << id << " runs past its parent";
         if (id == "RIFF" || id == "LIST") {
@@ -322,7 +331,9 @@ TEST(RealShapes, EveryBankAndSequenceOfEachShapeConvertsFromDisk) {
                 items.push_back(&item);
             }
         }
-        EXPECT_EQ(testkit::ReadFile(analysis.listPath), testkit::ExpectedConvertList(dir.path(), scanned)) << s.name;
+        EXPECT_EQ(testkit::ReadFile(analysis.listPath),
+                  testkit::ExpectedConvertList(dir.path(), scanned))
+            << s.name;
 
         const std::string out = dir / "out";
         fs::create_directory(out);
@@ -338,7 +349,8 @@ TEST(RealShapes, EveryBankAndSequenceOfEachShapeConvertsFromDisk) {
             std::snprintf(name, sizeof name, "_%03zu.dls", n);
             const std::string path = out + "/" + title + name;
             ASSERT_TRUE(fs::exists(path)) << s.name << ": " << path;
-            ExpectCollectionOfBank(testkit::ReadFile(path), s.madeBanks[n], s.name + ", " + title + name);
+            ExpectCollectionOfBank(testkit::ReadFile(path), s.madeBanks[n],
+                                   s.name + ", " + title + name);
         }
         for (const auto& entry : fs::directory_iterator(out)) {
             const std::string path = entry.path().string();
@@ -348,8 +360,10 @@ TEST(RealShapes, EveryBankAndSequenceOfEachShapeConvertsFromDisk) {
                 EXPECT_NE(r.out.find("Sample 1)"), std::string::npos) << path << ": " << r.out;
             }
             if (entry.path().extension() == ".mid" && haveMido) {
-                const ShellRun r = Shell("/usr/bin/python3 -c \"import mido,sys; f=mido.MidiFile(sys.argv[1]); "
-                                         "assert f.tracks[0][-1].type=='end_of_track'\" '" + path + "'");
+                const ShellRun r =
+                    Shell("/usr/bin/python3 -c \"import mido,sys; f=mido.MidiFile(sys.argv[1]); "
+                          "assert f.tracks[0][-1].type=='end_of_track'\" '" +
+                          path + "'");
                 EXPECT_EQ(r.status, 0) << path << ": " << r.out;
             }
         }
@@ -365,14 +379,16 @@ TEST(RealShapes, DlsdumpSeesEveryWaveAndTheWaveEachRegionPlays) {
     ASSERT_TRUE(testkit::WriteFile(dir / "bank.vh", bank.vh));
     ASSERT_TRUE(testkit::WriteFile(dir / "bank.vb", bank.vb));
     NullFeedback feedback;
-    ASSERT_EQ(ConvertVabToDls(0, 0, dir / "bank.vh", dir / "bank.vb", dir / "bank.dls", "t", feedback),
-              ConvertResult::Done);
+    ASSERT_EQ(
+        ConvertVabToDls(0, 0, dir / "bank.vh", dir / "bank.vb", dir / "bank.dls", "t", feedback),
+        ConvertResult::Done);
     const ShellRun r = Shell("/usr/bin/dlsdump '" + (dir / "bank.dls") + "'");
     ASSERT_EQ(r.status, 0) << r.out;
     std::string expectedSamples;
     for (size_t i = 0; i < bank.samples.size(); ++i) {
         char line[128];
-        std::snprintf(line, sizeof line, "    Sample %zu) \"wavet_%02zu\", 44100Hz, 1 Channels\n", i + 1, i);
+        std::snprintf(line, sizeof line, "    Sample %zu) \"wavet_%02zu\", 44100Hz, 1 Channels\n",
+                      i + 1, i);
         expectedSamples += line;
     }
     EXPECT_NE(r.out.find(expectedSamples), std::string::npos) << r.out;
@@ -405,7 +421,8 @@ std::vector<std::string> OutputLines(const std::string& folder) {
     }
     std::vector<std::string> lines;
     for (const std::string& name : names) {
-        lines.push_back("out " + name + " " + realshapes::OutputHash(name, testkit::ReadFile(folder + "/" + name)));
+        lines.push_back("out " + name + " " +
+                        realshapes::OutputHash(name, testkit::ReadFile(folder + "/" + name)));
     }
     return lines;
 }
@@ -438,29 +455,34 @@ TEST(RealShapes, CommandLineClassicReproducesTheRecordedClassicFiles) {
         EXPECT_EQ(r.status, 0) << s.name << ": " << r.out;
         EXPECT_EQ(OutputLines(dir / "classic"), Lines(recorded, "out ")) << s.name;
         const std::string made = Lines(recorded, "run files ").front().substr(10);
-        EXPECT_NE(r.out.find(made.substr(0, made.find(' ')) + " file(s) made"), std::string::npos) << r.out;
+        EXPECT_NE(r.out.find(made.substr(0, made.find(' ')) + " file(s) made"), std::string::npos)
+            << r.out;
 
         // The extended rules make more of the same files. A list made by them, converted
         // with --classic, does not give their collections: a body alone in its file stops
         // the run (result 2); in one game file the search takes a later bank's samples.
         r = Shell(cli + " rip -q" + args + " -o '" + (dir / "extended") + "'");
         EXPECT_EQ(r.status, 0) << s.name << ": " << r.out;
-        EXPECT_GT(OutputLines(dir / "extended").size(), OutputLines(dir / "classic").size()) << s.name;
-        r = Shell(cli + " convert --classic -q '" + (dir / "extended/list.clg") + "' -o '" + (dir / "again") + "'");
+        EXPECT_GT(OutputLines(dir / "extended").size(), OutputLines(dir / "classic").size())
+            << s.name;
+        r = Shell(cli + " convert --classic -q '" + (dir / "extended/list.clg") + "' -o '" +
+                  (dir / "again") + "'");
         if (s.files.size() > 1) {
             EXPECT_NE(r.status, 0) << s.name << ": " << r.out;
         } else {
             EXPECT_EQ(r.status, 0) << s.name << ": " << r.out;
             EXPECT_NE(OutputLines(dir / "again"), OutputLines(dir / "extended")) << s.name;
         }
-        r = Shell(cli + " convert -q '" + (dir / "extended/list.clg") + "' -o '" + (dir / "again2") + "'");
+        r = Shell(cli + " convert -q '" + (dir / "extended/list.clg") + "' -o '" +
+                  (dir / "again2") + "'");
         EXPECT_EQ(r.status, 0) << s.name << ": " << r.out;
         EXPECT_EQ(OutputLines(dir / "again2"), OutputLines(dir / "extended")) << s.name;
 
         // analyze --classic writes the list rip --classic kept.
         r = Shell(cli + " analyze --classic -q" + args + " -o '" + (dir / "mine.clg") + "'");
         EXPECT_EQ(r.status, 0) << s.name << ": " << r.out;
-        EXPECT_EQ(testkit::ReadFile(dir / "mine.clg"), testkit::ReadFile(dir / "classic/list.clg")) << s.name;
+        EXPECT_EQ(testkit::ReadFile(dir / "mine.clg"), testkit::ReadFile(dir / "classic/list.clg"))
+            << s.name;
     }
 }
 

@@ -47,9 +47,11 @@ TEST(ReversedMagicTest, EverySampleItemConvertsAsWithTheForwardMagic) {
     for (const testkit::SampleItem& item : testkit::SampleSeqItems()) {
         Bytes reversed = item.bytes;
         const auto at = static_cast<std::ptrdiff_t>(item.offset);
-        const Bytes flipped = testkit::WithReversedMagic(Bytes(reversed.begin() + at, reversed.end()));
+        const Bytes flipped =
+            testkit::WithReversedMagic(Bytes(reversed.begin() + at, reversed.end()));
         std::copy(flipped.begin(), flipped.begin() + 4, reversed.begin() + at);
-        ASSERT_EQ(std::string(reversed.begin() + at, reversed.begin() + at + 4), "SEQp") << item.name;
+        ASSERT_EQ(std::string(reversed.begin() + at, reversed.begin() + at + 4), "SEQp")
+            << item.name;
 
         const Made forward = Convert(item.bytes, item.offset);
         const Made backward = Convert(reversed, item.offset);
