@@ -539,6 +539,15 @@ TEST_F(PreviewDialogTest, ALoadFailureWhilePlayingLeavesThePlayerIdle) {
     Select(d->BankList(), "broken.dls");
     EXPECT_EQ(services_.MessageTexts().back(), Message(34).text);
     ExpectIdle(*d);
+    // The work folder gone: the path message.
+    Select(d->BankList(), "bank.dls");
+    const std::string moved = work_.path() + ".moved";
+    std::filesystem::rename(work_.path(), moved);
+    Click(*d, kCommandPlay);
+    std::filesystem::rename(moved, work_.path());
+    EXPECT_EQ(services_.MessageTexts().back(), Message(35).text);
+    EXPECT_EQ(services_.messages.size(), 4u);
+    ExpectIdle(*d);
 }
 
 TEST_F(PreviewDialogTest, ConvertingTwiceReplacesTheSegmentRow) {
@@ -578,7 +587,8 @@ TEST_F(PreviewDialogTest, ClosingWhilePlayingSilencesAndEndsTheThread) {
         if (way == 0) {
             d->close();
         } else {
-            QTest::keyClick(d.get(), static_cast<Qt::Key>(way));
+            // The keys reach the dialog from the list that has the focus.
+            QTest::keyClick(d->SequenceList(), static_cast<Qt::Key>(way));
         }
         EXPECT_FALSE(d->isVisible()) << way;
         EXPECT_EQ(d->result(), way == Qt::Key_Return ? QDialog::Accepted : QDialog::Rejected) << way;
@@ -598,13 +608,21 @@ TEST_F(PreviewDialogTest, AnEngineThatCannotStartClosesTheDialogWithoutAMessage)
         *error = "no sound device";
         return std::unique_ptr<Performance>();
     };
-    PreviewDialog d(work_.path(), failing);
-    EXPECT_FALSE(d.PlayerStarted());
-    EXPECT_EQ(d.SequenceList()->rowCount(), 4); // the lists were filled first
-    QTimer::singleShot(3000, &d, [&d] { d.done(42); }); // only if the dialog stayed open
-    EXPECT_EQ(d.exec(), QDialog::Rejected);
+    std::vector<PlayerOptions> ways{failing};
+    // The program's own choice, a sound device, where the machine has none.
+    std::string error;
+    if (!OpenAudioOutput(OutputKind::Auto, 44100.0, [](float*, float*, int) {}, &error)) {
+        ways.push_back(PlayerOptions{});
+    }
+    for (const PlayerOptions& options : ways) {
+        PreviewDialog d(work_.path(), options);
+        EXPECT_FALSE(d.PlayerStarted());
+        EXPECT_EQ(d.SequenceList()->rowCount(), 4); // the lists were filled first
+        QTimer::singleShot(3000, &d, [&d] { d.done(42); }); // only if the dialog stayed open
+        EXPECT_EQ(d.exec(), QDialog::Rejected);
+        EXPECT_FALSE(d.Player().NotifierRunning());
+    }
     EXPECT_TRUE(services_.messages.empty());
-    EXPECT_FALSE(d.Player().NotifierRunning());
 }
 
 TEST_F(PreviewDialogTest, MainDialogListenOpensThePreviewOnTheStoredFolder) {
