@@ -3,8 +3,8 @@
 
 namespace sonvex::testkit {
 
-VabBuilder& VabBuilder::program(int slot, VabProgramSpec spec) {
-    programs_[slot] = std::move(spec);
+VabBuilder& VabBuilder::program(int slot, VabProgramSpec description) {
+    programs_[slot] = std::move(description);
     return *this;
 }
 
@@ -42,11 +42,11 @@ VabBuilder& VabBuilder::sizeTableEntry(size_t index, uint16_t units) {
 Bytes VabBuilder::BuildVh() const {
     uint32_t nonEmpty = 0;
     uint32_t tones = 0;
-    for (const auto& [slot, spec] : programs_) {
-        const size_t count = spec.toneCountField ? *spec.toneCountField : spec.tones.size();
+    for (const auto& [slot, description] : programs_) {
+        const size_t count = description.toneCountField ? *description.toneCountField : description.tones.size();
         if (count != 0) {
             ++nonEmpty;
-            tones += static_cast<uint32_t>(spec.tones.size());
+            tones += static_cast<uint32_t>(description.tones.size());
         }
     }
     const uint32_t vhSize = 2080 + 512 * nonEmpty + 512;

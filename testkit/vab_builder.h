@@ -47,7 +47,7 @@ struct VabProgramSpec {
 class VabBuilder {
 public:
     // Places a program in a slot (0..127); slots left out are empty.
-    VabBuilder& program(int slot, VabProgramSpec spec);
+    VabBuilder& program(int slot, VabProgramSpec description);
     // Appends a sample body (as MakeVag returns) to the VB, followed by `gapAfter` bytes.
     VabBuilder& sample(Bytes vag, size_t gapAfter = 0, uint8_t gapByte = 0);
     // Bytes at the start of the VB before the first sample.
