@@ -6,13 +6,17 @@
 #include <array>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <system_error>
 #include <utility>
+#include <vector>
 
 #include "analysis/scan_checks.h"
+#include "analysis/signature_search.h"
 #include "bank2dls/vab_records.h"
 #include "chunkfile/chunk_file.h"
+#include "chunkfile/file_system.h"
 #include "convlist/chunk_list_file.h"
 #include "convlist/convert_list.h"
 #include "platform/messages.h"
@@ -174,6 +178,142 @@ private:
     int shown_ = 0;
 };
 
+// A large block of the source file held in memory, so that the scan looks at windows
+// without a read per offset. Blocks are read straight from a second handle on the file
+// (one copy less than through the buffered file); when that handle cannot be had, through
+// the buffered file. Checks read through the buffered file.
+class SourceBlock {
+public:
+    static constexpr int64_t kBlockSize = 256 * 1024;
+
+    explicit SourceBlock(ChunkFile& source)
+        : source_(source), direct_(ActiveFileSystem().Open(source.Path(), OpenMode::Read)),
+          bytes_(kBlockSize) {}
+    ~SourceBlock() {
+        if (direct_) {
+            direct_->Close();
+        }
+    }
+    SourceBlock(const SourceBlock&) = delete;
+    SourceBlock& operator=(const SourceBlock&) = delete;
+
+    // The bytes from `position` on, with at least `want` of them held unless the file ends
+    // sooner; AvailableAt tells how many there are.
+    const uint8_t* At(int64_t position, int64_t want) {
+        if (!Holds(position, want)) {
+            Load(position);
+        }
+        return bytes_.data() + (position - start_);
+    }
+    // Bytes held from `position` on (after At); at the file's end, the bytes left in it.
+    int64_t AvailableAt(int64_t position, int64_t want) const {
+        return std::min(want, start_ + length_ - position);
+    }
+    // The block's bytes and its extent in the file.
+    const uint8_t* data() const { return bytes_.data(); }
+    int64_t start() const { return start_; }
+    int64_t end() const { return start_ + length_; }
+    // Whether the file ends inside (or right at the end of) the block.
+    bool reachesFileEnd() const { return reachesEnd_; }
+
+private:
+    bool Holds(int64_t position, int64_t want) const {
+        if (!loaded_ || position < start_) {
+            return false;
+        }
+        return position + want <= end() || (reachesEnd_ && position <= end());
+    }
+    void Load(int64_t position) {
+        start_ = position;
+        length_ = 0;
+        if (position < 0) {
+            // Never: the scan starts at 0 and only moves forward.
+        } else if (direct_) {
+            length_ = std::max<int64_t>(direct_->ReadAt(position, bytes_.data(), kBlockSize), 0);
+        } else if (source_.Seek(position, SeekOrigin::Begin) == position) {
+            length_ = std::max<int64_t>(source_.Read(bytes_.data(), kBlockSize), 0);
+        }
+        reachesEnd_ = length_ < kBlockSize;
+        loaded_ = true;
+    }
+
+    ChunkFile& source_;
+    std::unique_ptr<RawFile> direct_;
+    std::vector<uint8_t> bytes_;
+    int64_t start_ = 0;
+    int64_t length_ = 0;
+    bool reachesEnd_ = false;
+    bool loaded_ = false;
+};
+
+// The idle counter: windows without any signature are counted, and every 1024th of them
+// after the first 1024 takes a look at the progress.
+class IdleSteps {
+public:
+    explicit IdleSteps(ProgressDisplay& progress) : progress_(progress) {}
+
+    // One idle window at `position`.
+    void Step(int64_t position) { Steps(position, 1); }
+
+    // `count` idle windows at position, position + 1, ...: the same looks as one at a time.
+    void Steps(int64_t position, int64_t count) {
+        while (count > 0) {
+            if (idle_ == kIdleSteps) {
+                // The file stands just past the window when the look is taken.
+                progress_.Update(position + kWindowSize);
+                idle_ = 0;
+            }
+            const int64_t run = std::min<int64_t>(count, kIdleSteps - idle_);
+            idle_ = static_cast<uint16_t>(idle_ + run);
+            position += run;
+            count -= run;
+        }
+    }
+
+private:
+    ProgressDisplay& progress_;
+    uint16_t idle_ = 0;
+};
+
+// Passes over the windows from `position` on that need no close look: those whose first
+// two bytes are no signature pair are idle; in a run of zero bytes, a window with eighteen
+// zero bytes from its start (sixteen zeros and a zero flags byte behind them) moves on.
+// Returns the first window that needs the close look, or one too near the file's end to
+// judge here.
+int64_t PassQuietWindows(SourceBlock& block, int64_t position, IdleSteps& idle) {
+    constexpr int64_t kLook = kWindowSize + 2; // window and flags-byte pair behind it
+    for (;;) {
+        block.At(position, kLook);
+        // The last window whose look lies wholly inside the block.
+        const int64_t last = block.end() - kLook;
+        if (position > last) {
+            return position;
+        }
+        const uint8_t* data = block.data();
+        const int64_t base = block.start();
+        const auto found = static_cast<int64_t>(FindSignaturePair(
+            data, static_cast<size_t>(position - base), static_cast<size_t>(last + 1 - base)));
+        const int64_t hit = base + found;
+        idle.Steps(position, hit - position);
+        if (hit > last) {
+            position = hit;
+            continue;
+        }
+        if (data[found] != 0) {
+            return hit;
+        }
+        // Zeros from `hit` to `zerosEnd` (the first non-zero byte, or the block's end).
+        const int64_t zerosEnd =
+            base + static_cast<int64_t>(FindNonZero(data, static_cast<size_t>(found + 2),
+                                                     static_cast<size_t>(block.end() - base)));
+        const int64_t firstToLook = zerosEnd - (kLook - 1);
+        if (firstToLook <= hit) {
+            return hit;
+        }
+        position = firstToLook;
+    }
+}
+
 std::string FileNameOf(const std::string& path) {
     const size_t slash = path.rfind('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
@@ -199,34 +339,47 @@ ScanOutcome ScanOpenSource(ChunkFile& list, ChunkFile& source, std::string_view 
     feedback.Refresh();
 
     ChunkListFile listFile(list);
-    std::array<uint8_t, kWindowSize> window{};
+    SourceBlock block(source);
+    IdleSteps idle(progress);
     std::string note;
     ScanSummary facts;
     facts.size = size;
     int64_t position = 0;
-    uint16_t idle = 0;
     bool listFailed = false;
+    // Where the file stands when the scan ends: the final progress shows it.
+    int64_t endPosition = 0;
     // Extended rules: the body length that the size table of a bank header just accepted
     // gives; it applies to the one window right behind that header (-1: none).
     int64_t headerBody = -1;
     for (;;) {
-        source.Seek(position, SeekOrigin::Begin);
-        if (source.Read(window.data(), kWindowSize) != kWindowSize) {
+        if (headerBody < 0) {
+            position = PassQuietWindows(block, position, idle);
+        }
+        // The window at `position`, and the two bytes behind it, as far as the file has them.
+        const uint8_t* bytes = block.At(position, kWindowSize + 2);
+        const int64_t available = block.AvailableAt(position, kWindowSize + 2);
+        if (available < kWindowSize) {
+            endPosition = position + available;
             break;
         }
+        std::array<uint8_t, kWindowSize> window{};
+        std::copy(bytes, bytes + kWindowSize, window.begin());
         const int64_t bodyBySizes = std::exchange(headerBody, -1);
         const Classified found = Classify(window, rules);
 
+        // Where the file would stand had the window (and the flags byte) been read from it.
+        int64_t filePosition = position + kWindowSize;
         // What the classic rules make of the window: no candidate (move on), or a check.
         bool candidate = found.step == Step::Candidate;
         bool fileEnds = false;
         if (found.step == Step::ZeroBlock) {
             // The flags byte of the block behind the zeros says whether a sample starts.
-            std::array<uint8_t, 2> next{};
-            if (source.Read(next.data(), 2) != 2) {
+            if (available < kWindowSize + 2) {
                 fileEnds = true;
+                filePosition = position + available;
             } else {
-                candidate = IsVagStartFlags(next[1]);
+                filePosition += 2;
+                candidate = IsVagStartFlags(bytes[kWindowSize + 1]);
             }
         }
         Kind kind = found.kind;
@@ -234,6 +387,7 @@ ScanOutcome ScanOpenSource(ChunkFile& list, ChunkFile& source, std::string_view 
         if (candidate) {
             source.Seek(position, SeekOrigin::Begin);
             result = RunCheck(kind, source, position, trace ? &note : nullptr);
+            filePosition = source.Tell();
             if (trace) {
                 trace(note + " -> " + CheckResultName(*result));
             }
@@ -243,7 +397,6 @@ ScanOutcome ScanOpenSource(ChunkFile& list, ChunkFile& source, std::string_view 
         if (bodyBySizes >= 0 && !accepted) {
             // Right behind a bank header the classic rules found nothing: the header's table
             // of sample sizes may still place its body here.
-            const int64_t classicPosition = source.Tell();
             source.Seek(position, SeekOrigin::Begin);
             const CheckResult bySizes =
                 CheckVabBodyBySizes(source, bodyBySizes, trace ? &note : nullptr);
@@ -254,32 +407,30 @@ ScanOutcome ScanOpenSource(ChunkFile& list, ChunkFile& source, std::string_view 
                 kind = Kind::Vb;
                 result = bySizes;
                 fileEnds = false;
-            } else {
-                source.Seek(classicPosition, SeekOrigin::Begin);
+                filePosition = source.Tell();
             }
         }
         if (fileEnds) {
+            endPosition = filePosition;
             break;
         }
         if (!result) {
             if (found.step == Step::Idle) {
-                if (idle == kIdleSteps) {
-                    progress.Update(source.Tell());
-                    idle = 0;
-                }
-                ++idle;
+                idle.Step(position);
             }
             ++position;
             continue;
         }
         if (*result == CheckResult::Reject) {
-            position = source.Tell() + 1;
+            position = filePosition + 1;
             continue;
         }
         if (*result == CheckResult::StopScan) {
+            endPosition = filePosition;
             break;
         }
-        const int64_t resume = source.Tell();
+        const int64_t resume = filePosition;
+        endPosition = resume;
         const KindInfo info = Info(kind);
         uint32_t& counter = counters.*info.counter;
         if (!WriteEntry(listFile, info.type, static_cast<int32_t>(counter), static_cast<uint64_t>(position),
@@ -305,7 +456,7 @@ ScanOutcome ScanOpenSource(ChunkFile& list, ChunkFile& source, std::string_view 
         position = std::max(resume, position + 1);
     }
 
-    if (!progress.Update(source.Tell())) {
+    if (!progress.Update(endPosition)) {
         feedback.Refresh();
     }
     feedback.SetStatusText(name + kScannedSuffix);

@@ -1,0 +1,349 @@
+// The block scanner against the straightforward window-at-every-offset scanner: many
+// composed and random game images through one comparison of lists, feedback (status
+// texts, progress values, repaints, in order), traces, counters and summaries, under the
+// classic and the extended rules.
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "analysis/signature_search.h"
+#include "analysis/source_scanner.h"
+#include "analysis_test_support.h"
+#include "chunkfile/chunk_file.h"
+#include "chunkfile/file_system.h"
+#include "convlist/chunk_list_file.h"
+#include "convlist/convert_list.h"
+#include "reference_scanner.h"
+#include "testkit/byte_builder.h"
+#include "testkit/game_image.h"
+
+namespace sonvex {
+namespace {
+
+using testing::SameBytes;
+using testkit::Bytes;
+using testkit::GameImage;
+using testkit::VagEnd;
+
+// The block the scanner holds in memory; items and zero runs are put across its edges.
+constexpr size_t kBlock = 256 * 1024;
+
+enum class Scanner {
+    Reference,    // the oracle
+    Block,        // blocks read through a second handle on the file
+    BufferedOnly  // no second handle to be had: blocks read through the buffered file
+};
+
+struct ScanRun {
+    ScanOutcome outcome = ScanOutcome::Scanned;
+    Bytes list;
+    std::vector<RecordingFeedback::Event> events;
+    std::vector<std::string> trace;
+    GroupCounters counters;
+    ScanSummary summary;
+};
+
+ScanRun Run(const Bytes& game, RecognitionRules rules, Scanner scanner) {
+    MemoryFileSystem files;
+    ScopedFileSystem guard(files);
+    files.Put("/mem/game.bin", game);
+    ChunkFile list;
+    ChunkFile source;
+    EXPECT_TRUE(list.Create("/mem/list.clg"));
+    EXPECT_TRUE(source.OpenRead("/mem/game.bin"));
+    ChunkListFile listFile(list);
+    EXPECT_TRUE(WriteHeader(listFile, 0, "/mem"));
+
+    ScanRun run;
+    // Numbers go on from earlier files of the run.
+    run.counters = {5, 2, 7};
+    RecordingFeedback feedback;
+    const ScanTrace trace = [&run](std::string_view line) { run.trace.emplace_back(line); };
+    if (scanner == Scanner::Reference) {
+        run.outcome = testing::ReferenceScanOpenSource(list, source, "game.bin", run.counters,
+                                                       feedback, trace, rules, &run.summary);
+    } else if (scanner == Scanner::Block) {
+        run.outcome = ScanOpenSource(list, source, "game.bin", run.counters, feedback, trace,
+                                     rules, &run.summary);
+    } else {
+        // The open files keep their own handles; a new open of the game file finds nothing.
+        MemoryFileSystem empty;
+        ScopedFileSystem hide(empty);
+        run.outcome = ScanOpenSource(list, source, "game.bin", run.counters, feedback, trace,
+                                     rules, &run.summary);
+    }
+    EXPECT_TRUE(list.Close());
+    run.list = files.Contents("/mem/list.clg");
+    run.events = feedback.events;
+    return run;
+}
+
+std::string EventText(const RecordingFeedback::Event& e) {
+    static const char* const kNames[] = {"message", "status", "progress", "path", "refresh"};
+    return std::string(kNames[static_cast<int>(e.kind)]) + "(" + e.text + "," +
+           std::to_string(e.value) + ")";
+}
+
+::testing::AssertionResult SameRun(const ScanRun& actual, const ScanRun& expected) {
+    if (actual.outcome != expected.outcome) {
+        return ::testing::AssertionFailure() << "outcome differs";
+    }
+    if (const auto lists = SameBytes(actual.list, expected.list); !lists) {
+        return ::testing::AssertionFailure() << "list: " << lists.message();
+    }
+    const size_t n = std::min(actual.events.size(), expected.events.size());
+    for (size_t i = 0; i <= n; ++i) {
+        if (i == n) {
+            if (actual.events.size() != expected.events.size()) {
+                return ::testing::AssertionFailure()
+                       << "feedback: " << actual.events.size() << " calls instead of "
+                       << expected.events.size();
+            }
+            break;
+        }
+        const auto& a = actual.events[i];
+        const auto& e = expected.events[i];
+        if (a.kind != e.kind || a.text != e.text || a.value != e.value) {
+            return ::testing::AssertionFailure() << "feedback call " << i << ": " << EventText(a)
+                                                 << " instead of " << EventText(e);
+        }
+    }
+    if (actual.trace != expected.trace) {
+        return ::testing::AssertionFailure() << "trace differs";
+    }
+    const GroupCounters& c = actual.counters;
+    const GroupCounters& d = expected.counters;
+    if (c.sequences != d.sequences || c.bankHeaders != d.bankHeaders || c.bankBodies != d.bankBodies) {
+        return ::testing::AssertionFailure() << "counters differ";
+    }
+    const ScanSummary& s = actual.summary;
+    const ScanSummary& t = expected.summary;
+    if (s.size != t.size || s.entries != t.entries || s.lastIsHeader != t.lastIsHeader ||
+        s.lastHeaderBodyLength != t.lastHeaderBodyLength) {
+        return ::testing::AssertionFailure() << "summary differs";
+    }
+    return ::testing::AssertionSuccess();
+}
+
+struct Case {
+    std::string label;
+    Bytes bytes;
+};
+
+// Every case through both scanners and both rules; the count of cases whose scan found
+// something is returned, so that a generator that stopped producing items shows.
+size_t CompareAll(const std::vector<Case>& cases) {
+    size_t withEntries = 0;
+    for (const Case& c : cases) {
+        for (const RecognitionRules rules : {RecognitionRules::Classic, RecognitionRules::Extended}) {
+            const ScanRun expected = Run(c.bytes, rules, Scanner::Reference);
+            const char* rulesName = rules == RecognitionRules::Classic ? "classic" : "extended";
+            EXPECT_TRUE(SameRun(Run(c.bytes, rules, Scanner::Block), expected))
+                << c.label << " (" << c.bytes.size() << " bytes, " << rulesName << ")";
+            EXPECT_TRUE(SameRun(Run(c.bytes, rules, Scanner::BufferedOnly), expected))
+                << c.label << " (" << c.bytes.size() << " bytes, " << rulesName
+                << ", buffered file only)";
+            withEntries += expected.summary.entries > 0 ? 1 : 0;
+        }
+    }
+    return withEntries;
+}
+
+Bytes Cat(std::initializer_list<Bytes> parts) {
+    Bytes out;
+    for (const Bytes& p : parts) {
+        out.insert(out.end(), p.begin(), p.end());
+    }
+    return out;
+}
+
+Bytes Zeros(size_t n) { return Bytes(n, 0); }
+
+Bytes Noise(uint32_t seed, size_t n) { return GameImage(seed).Noise(n).bytes(); }
+
+// Bytes drawn mostly from what signatures, zero runs and ADPCM flags are made of.
+Bytes Biased(std::mt19937& rng, size_t n) {
+    static const std::string kAlphabet = std::string("pQESBAVKCTIdaeHMiShqd") +
+                                         std::string("\x01\x02\x03\x04\x05\x06\x07\x08\xFF", 9);
+    Bytes out(n);
+    for (uint8_t& b : out) {
+        const auto r = static_cast<uint32_t>(rng() % 100);
+        b = r < 45 ? 0 : r < 85 ? static_cast<uint8_t>(kAlphabet[rng() % kAlphabet.size()])
+                                : static_cast<uint8_t>(rng());
+    }
+    return out;
+}
+
+// One item of every kind the composer makes, by number.
+Bytes Item(int which, uint32_t seed) {
+    GameImage g(seed);
+    switch (which % 9) {
+    case 0:
+        return g.Seq(5).bytes();
+    case 1:
+        return g.SeqSet(3, 3).bytes();
+    case 2:
+        return g.Vh(2, 2, 3).bytes();
+    case 3:
+        return g.Vb(2, 3).bytes();
+    case 4:
+        return g.Kcet(3).bytes();
+    case 5:
+        return g.Bank(testkit::MakeBank(seed, 3, testkit::VagStart::NoZeroBlock)).bytes();
+    case 6:
+        return g.SeqSetReversed(3, 3).bytes();
+    case 7:
+        return g.GpmSeq(4).SceiHead(20).SceiMidi(20).GpmHead(20).bytes();
+    default:
+        return g.Vb(2, 2, VagEnd::StopBlock).bytes();
+    }
+}
+
+TEST(ScanDifferentialTest, RandomAndSplicedImages) {
+    std::mt19937 rng(20240611);
+    std::vector<Case> cases;
+    for (int i = 0; i < 400; ++i) {
+        Bytes bytes = Biased(rng, rng() % 3000);
+        // Whole items spliced into the random bytes, some cut short by the file's end.
+        for (int k = static_cast<int>(rng() % 4); k > 0; --k) {
+            const Bytes item = Item(static_cast<int>(rng()), static_cast<uint32_t>(rng()));
+            const size_t at = bytes.empty() ? 0 : rng() % bytes.size();
+            bytes.insert(bytes.begin() + static_cast<std::ptrdiff_t>(at), item.begin(), item.end());
+        }
+        if (rng() % 4 == 0) {
+            bytes.resize(rng() % (bytes.size() + 1));
+        }
+        cases.push_back({"random image " + std::to_string(i), std::move(bytes)});
+    }
+    // Larger than a block: uniform bytes (signature pairs by chance, idle looks at the
+    // progress) and the biased mix.
+    for (int i = 0; i < 3; ++i) {
+        Bytes uniform(kBlock + 5000 + rng() % 3000);
+        for (uint8_t& b : uniform) {
+            b = static_cast<uint8_t>(rng());
+        }
+        cases.push_back({"uniform random " + std::to_string(i), std::move(uniform)});
+        cases.push_back({"biased random " + std::to_string(i), Biased(rng, kBlock + rng() % 4000)});
+    }
+    EXPECT_GT(CompareAll(cases), 300u);
+}
+
+TEST(ScanDifferentialTest, ItemsAndZeroRunsAcrossBlockEdges) {
+    std::vector<Case> cases;
+    for (const size_t before : {1u, 15u, 16u, 17u, 18u, 300u}) {
+        for (int which = 0; which < 9; ++which) {
+            const Bytes item = Item(which, static_cast<uint32_t>(before));
+            cases.push_back({"item " + std::to_string(which) + " starting " + std::to_string(before) +
+                                 " bytes before the block edge",
+                             Cat({Noise(3, kBlock - before), item, Noise(4, 500)})});
+        }
+    }
+    // Zero runs of every length around 16 ending near the edge, then a block whose flags
+    // byte starts a sample (2) or does not (0, 3).
+    for (size_t run = 13; run <= 20; ++run) {
+        for (const int shift : {-1, 0, 1, 17}) {
+            for (const int flags : {2, 0}) {
+                const Bytes body = GameImage(9).Vb(1, 2).bytes(); // zero block, sample, zero tail
+                Bytes tail = {0x11, static_cast<uint8_t>(flags)};
+                tail.insert(tail.end(), body.begin() + 18, body.end());
+                cases.push_back({"zero run of " + std::to_string(run) + " shifted " +
+                                     std::to_string(shift) + ", flags " + std::to_string(flags),
+                                 Cat({Noise(5, static_cast<size_t>(static_cast<long>(kBlock - run) + shift)),
+                                      Zeros(run), tail, Noise(6, 200)})});
+            }
+        }
+    }
+    // A long padded stretch across the edge, and a zero run that reaches the file's end there.
+    cases.push_back({"padding across the edge",
+                     Cat({Noise(7, 1000), Zeros(kBlock + 3000), GameImage(8).Seq(4).bytes(), Zeros(20)})});
+    cases.push_back({"zeros to the end of a block-long file", Cat({Noise(7, 100), Zeros(kBlock - 100)})});
+    EXPECT_GT(CompareAll(cases), 60u);
+}
+
+TEST(ScanDifferentialTest, CutsNearTheEndOfTheFile) {
+    std::vector<Case> cases;
+    // Every kind with its signature in the last bytes of the file, cut at every length.
+    for (int which = 0; which < 9; ++which) {
+        const Bytes item = Item(which, 31);
+        for (size_t keep = 0; keep <= std::min<size_t>(item.size(), 40); ++keep) {
+            cases.push_back({"item " + std::to_string(which) + " cut after " + std::to_string(keep),
+                             Cat({Noise(10, 200), Bytes(item.begin(), item.begin() + static_cast<std::ptrdiff_t>(keep))})});
+        }
+    }
+    // Zero runs of every length up to 40 at the end of the file, with and without a start
+    // flags byte behind them.
+    for (size_t run = 0; run <= 40; ++run) {
+        cases.push_back({"trailing zeros " + std::to_string(run), Cat({Noise(11, 100), Zeros(run)})});
+        cases.push_back({"trailing zeros and start flags " + std::to_string(run),
+                         Cat({Noise(11, 100), Zeros(run), Bytes{0x00, 0x02}})});
+        cases.push_back({"trailing zeros and one byte " + std::to_string(run),
+                         Cat({Noise(11, 100), Zeros(run), Bytes{0x02}})});
+    }
+    // A bank body running to the end of the file, cut at every byte of its last blocks.
+    const Bytes body = GameImage(12).Vb(3, 4).bytes();
+    for (size_t cut = body.size() > 80 ? body.size() - 80 : 0; cut <= body.size(); ++cut) {
+        cases.push_back({"bank body cut at " + std::to_string(cut),
+                         Cat({Noise(13, 64), Bytes(body.begin(), body.begin() + static_cast<std::ptrdiff_t>(cut))})});
+    }
+    EXPECT_GT(CompareAll(cases), 150u);
+}
+
+TEST(ScanDifferentialTest, NumberedSetsBrokenAtEveryPosition) {
+    std::vector<Case> cases;
+    for (const bool reversed : {false, true}) {
+        GameImage g(21);
+        const Bytes set = (reversed ? g.SeqSetReversed(3, 2) : g.SeqSet(3, 2)).bytes();
+        for (size_t at = 0; at < set.size(); ++at) {
+            Bytes changed = set;
+            changed[at] = static_cast<uint8_t>(changed[at] ^ 0x01);
+            const std::string where = (reversed ? "reversed set, byte " : "set, byte ") + std::to_string(at);
+            cases.push_back({where + " changed", Cat({Noise(22, 40), changed, Noise(23, 40)})});
+            cases.push_back({where + " cut", Cat({Noise(22, 40), Bytes(set.begin(), set.begin() + static_cast<std::ptrdiff_t>(at))})});
+        }
+    }
+    EXPECT_GT(CompareAll(cases), 400u);
+}
+
+// The vectorised searches against a byte loop, at every start and end near the edges of
+// the vector widths, on bytes full of signature pairs and zeros.
+TEST(SignatureSearchTest, AgreesWithAByteLoop) {
+    std::mt19937 rng(99);
+    for (int round = 0; round < 40; ++round) {
+        Bytes bytes = Biased(rng, 300);
+        if (round % 2 == 1) {
+            // Mostly zeros with a few non-zero bytes, for the zero-run search.
+            for (uint8_t& b : bytes) {
+                b = rng() % 40 == 0 ? static_cast<uint8_t>(1 + rng() % 255) : 0;
+            }
+        }
+        for (size_t from = 0; from < 70; ++from) {
+            for (size_t to = from; to < bytes.size(); to += 1 + rng() % 7) {
+                size_t pair = from;
+                while (pair < to && !IsSignaturePair(bytes[pair], bytes[pair + 1])) {
+                    ++pair;
+                }
+                size_t nonZero = from;
+                while (nonZero < to && bytes[nonZero] == 0) {
+                    ++nonZero;
+                }
+                ASSERT_EQ(FindSignaturePair(bytes.data(), from, to), pair) << round << " " << from << " " << to;
+                ASSERT_EQ(FindNonZero(bytes.data(), from, to), nonZero) << round << " " << from << " " << to;
+            }
+        }
+    }
+    // Every pair that opens a window the scanner must look at, and near misses.
+    for (const char* pair : {"\0\0", "pQ", "pB", "SE", "SS", "KC", "IE"}) {
+        EXPECT_TRUE(IsSignaturePair(static_cast<uint8_t>(pair[0]), static_cast<uint8_t>(pair[1]))) << pair;
+    }
+    for (const char* pair : {"\0\1", "pE", "Sq", "KE", "IC", "QE", "EQ"}) {
+        EXPECT_FALSE(IsSignaturePair(static_cast<uint8_t>(pair[0]), static_cast<uint8_t>(pair[1]))) << pair;
+    }
+}
+
+} // namespace
+} // namespace sonvex
