@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdio>
 #include <filesystem>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <system_error>
@@ -154,7 +155,8 @@ CheckResult RunCheck(Kind kind, ChunkFile& source, int64_t start, std::string* n
 }
 
 // Shows the progress only when its value changes, so that a long file repaints about a
-// hundred times and never once per byte.
+// hundred times and never once per byte. It keeps the stretch of positions that give the
+// value shown, so that the frequent looks on idle stretches cost a comparison, not a division.
 class ProgressDisplay {
 public:
     ProgressDisplay(Feedback& feedback, int64_t size) : feedback_(feedback), size_(size) {
@@ -162,7 +164,11 @@ public:
     }
     // Sets the bar and repaints when the value moved; true when it did.
     bool Update(int64_t position) {
+        if (position >= sameFrom_ && position < sameTo_) {
+            return false;
+        }
         const int value = ScanProgress(position, size_);
+        KeepStretch(position, value);
         if (value == shown_) {
             return false;
         }
@@ -173,9 +179,31 @@ public:
     }
 
 private:
+    // The positions around `position` whose value is `value` as well (ScanProgress rises
+    // with the position); only `position` itself where the formula has its special cases.
+    void KeepStretch(int64_t position, int value) {
+        constexpr int64_t kNoEnd = std::numeric_limits<int64_t>::max();
+        sameFrom_ = position;
+        sameTo_ = position + 1;
+        if (position <= 0 || size_ <= 0) {
+            return;
+        }
+        if (size_ < 100) {
+            sameFrom_ = value == 0 ? 1 : size_;
+            sameTo_ = value == 0 ? size_ : kNoEnd;
+            return;
+        }
+        const int64_t step = size_ / 100;
+        const int64_t raw = position / step;
+        sameFrom_ = raw == 0 ? 1 : (raw >= 100 ? 100 * step : raw * step);
+        sameTo_ = raw >= 100 ? kNoEnd : (raw + 1) * step;
+    }
+
     Feedback& feedback_;
     int64_t size_;
     int shown_ = 0;
+    int64_t sameFrom_ = 0; // positions in [sameFrom_, sameTo_) show shown_
+    int64_t sameTo_ = 0;
 };
 
 // A large block of the source file held in memory, so that the scan looks at windows

@@ -7,6 +7,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
@@ -21,6 +23,9 @@
 #include "platform/feedback.h"
 #include "testkit/byte_builder.h"
 #include "testkit/game_image.h"
+// The command line's feedback, built into this benchmark from its source, so that what
+// its progress reporting costs is measured on the real thing.
+#include "cli/terminal_feedback.cpp"
 
 namespace {
 
@@ -205,10 +210,93 @@ void BM_ScanExtendedRecorded(benchmark::State& state) {
     ScanImage<RecordingFeedback>(state, RecognitionRules::Extended);
 }
 
+// Passes every call on to another feedback and adds up the time spent in them.
+class TimedFeedback : public Feedback {
+public:
+    explicit TimedFeedback(Feedback& inner) : inner_(inner) {}
+    void ShowMessage(std::string_view text, MessageIcon icon) override {
+        Time([&] { inner_.ShowMessage(text, icon); });
+    }
+    void SetStatusText(std::string_view text) override {
+        Time([&] { inner_.SetStatusText(text); });
+    }
+    void SetProgress(int position) override { Time([&] { inner_.SetProgress(position); }); }
+    void SetGamePath(std::string_view path) override { Time([&] { inner_.SetGamePath(path); }); }
+    void Refresh() override { Time([&] { inner_.Refresh(); }); }
+
+    double seconds = 0;
+    int calls = 0;
+
+private:
+    template <typename Call>
+    void Time(Call call) {
+        const auto start = std::chrono::steady_clock::now();
+        call();
+        seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        ++calls;
+    }
+    Feedback& inner_;
+};
+
+// The share of the scan time spent in the feedback calls ("feedback_percent"), for the
+// command line's terminal feedback (writing to /dev/null, as when stderr is redirected)
+// and for a feedback that keeps every call.
+template <typename MakeInner>
+void ScanTimingFeedback(benchmark::State& state, MakeInner makeInner) {
+    ImageFile& image = Image();
+    double inFeedback = 0;
+    double total = 0;
+    int calls = 0;
+    for (auto _ : state) {
+        auto inner = makeInner();
+        TimedFeedback feedback(*inner);
+        ChunkFile list;
+        if (!list.Create(image.listPath())) {
+            state.SkipWithError("cannot create the list");
+            return;
+        }
+        ChunkListFile listFile(list);
+        GroupCounters counters;
+        const auto start = std::chrono::steady_clock::now();
+        if (!WriteHeader(listFile, 0, "/bench") ||
+            ScanSourceFile(list, image.path(), counters, feedback) != ScanOutcome::Scanned) {
+            state.SkipWithError("the scan failed");
+            return;
+        }
+        total += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        inFeedback += feedback.seconds;
+        calls = feedback.calls;
+        list.Close();
+    }
+    state.counters["feedback_percent"] = 100.0 * inFeedback / total;
+    state.counters["feedback_calls"] = calls;
+    Report(state, image.size());
+}
+
+struct NullDevice {
+    NullDevice() : file(std::fopen("/dev/null", "w")) {}
+    ~NullDevice() {
+        if (file != nullptr) {
+            std::fclose(file);
+        }
+    }
+    std::FILE* file;
+};
+
+void BM_ScanTerminalFeedback(benchmark::State& state) {
+    static NullDevice sink;
+    ScanTimingFeedback(state, [] { return std::make_unique<TerminalFeedback>(sink.file); });
+}
+void BM_ScanRecordingFeedback(benchmark::State& state) {
+    ScanTimingFeedback(state, [] { return std::make_unique<RecordingFeedback>(); });
+}
+
 BENCHMARK(BM_PlainRead)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_ScanExtended)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_ScanClassic)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_ScanExtendedRecorded)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ScanTerminalFeedback)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ScanRecordingFeedback)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 } // namespace
 

@@ -1,6 +1,9 @@
 // Feeds the source scanner a game file of any bytes (held in memory) and checks the list
 // it writes: it parses, its count matches, offsets rise and every entry's 16-byte window
-// lies inside the file, and each group is numbered 0, 1, 2 ... in file order.
+// lies inside the file, and each group is numbered 0, 1, 2 ... in file order. The block
+// scanner's list and feedback must equal those of the window-at-every-offset scanner kept
+// with the tests, under both recognition rules.
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdlib>
@@ -15,6 +18,8 @@
 #include "platform/feedback.h"
 #include "testkit/game_image.h"
 #include "testkit/hostile_inputs.h"
+// The oracle scanner is built into this target from its source in the tests.
+#include "tests/analysis/reference_scanner.cpp"
 
 namespace {
 
@@ -43,6 +48,36 @@ int Group(uint32_t type) {
         return 1;
     }
     return 0;
+}
+
+struct Scanned {
+    std::vector<uint8_t> list;
+    std::vector<sonvex::RecordingFeedback::Event> events;
+};
+
+Scanned ScanWith(sonvex::MemoryFileSystem& files, sonvex::RecognitionRules rules, bool reference) {
+    sonvex::ChunkFile list;
+    sonvex::ChunkFile source;
+    if (!list.Create("/fuzz/other.clg") || !source.OpenRead("/fuzz/game.bin")) {
+        std::abort();
+    }
+    sonvex::GroupCounters counters{1, 2, 3};
+    sonvex::RecordingFeedback feedback;
+    const sonvex::ScanOutcome outcome =
+        reference ? sonvex::testing::ReferenceScanOpenSource(list, source, "game.bin", counters,
+                                                             feedback, {}, rules, nullptr)
+                  : sonvex::ScanOpenSource(list, source, "game.bin", counters, feedback, {}, rules);
+    if (outcome != sonvex::ScanOutcome::Scanned || !list.Close()) {
+        std::abort();
+    }
+    return {files.Contents("/fuzz/other.clg"), feedback.events};
+}
+
+bool SameEvents(const std::vector<sonvex::RecordingFeedback::Event>& a,
+                const std::vector<sonvex::RecordingFeedback::Event>& b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const auto& x, const auto& y) {
+        return x.kind == y.kind && x.text == y.text && x.value == y.value;
+    });
 }
 
 } // namespace
@@ -87,6 +122,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             std::abort();
         }
         previous = entry.offset;
+    }
+    for (const sonvex::RecognitionRules rules : {sonvex::RecognitionRules::Classic, sonvex::RecognitionRules::Extended}) {
+        const Scanned fast = ScanWith(files, rules, false);
+        const Scanned oracle = ScanWith(files, rules, true);
+        if (fast.list != oracle.list || !SameEvents(fast.events, oracle.events)) {
+            std::abort();
+        }
     }
     return 0;
 }

@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# Scan throughput on a composed 512 MiB game image, printed beside the plain read speed of
+# the same file from the page cache (cat to /dev/null and a 128 KiB read loop); medians of
+# several runs. Usage: scripts/run-bench.sh BUILD_DIR   (runs: SONVEX_BENCH_RUNS, default 5)
+set -euo pipefail
+
+build=${1:-build}
+runs=${SONVEX_BENCH_RUNS:-5}
+bench="$build/bench/scan_bench"
+if [[ ! -x "$bench" ]]; then
+    echo "run-bench: $bench is missing; configure with -DSONVEX_BUILD_BENCH=ON and build it" >&2
+    exit 1
+fi
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+export SONVEX_SCAN_IMAGE="$work/disc.img"
+
+echo "load: $(uptime)"
+# Composes the image (first run only) and warms the page cache.
+"$bench" --benchmark_filter='^BM_PlainRead' --benchmark_min_time=0.01 >/dev/null
+cat "$SONVEX_SCAN_IMAGE" >/dev/null
+
+cat_times=()
+for _ in $(seq "$runs"); do
+    start=$(date +%s%N)
+    cat "$SONVEX_SCAN_IMAGE" >/dev/null
+    end=$(date +%s%N)
+    cat_times+=($(( (end - start) / 1000 )))
+done
+
+"$bench" --benchmark_repetitions="$runs" --benchmark_out="$work/result.json" \
+    --benchmark_out_format=json >/dev/null
+
+/usr/bin/python3 - "$work/result.json" "$(stat -c %s "$SONVEX_SCAN_IMAGE")" "${cat_times[@]}" <<'EOF'
+import json, statistics, sys
+
+result, size = sys.argv[1], int(sys.argv[2])
+cat_us = [int(t) for t in sys.argv[3:]]
+runs = {}
+for b in json.load(open(result))["benchmarks"]:
+    if b.get("run_type") != "iteration":
+        continue
+    name = b["run_name"].split("/")[0]
+    scale = {"ns": 1e-9, "us": 1e-6, "ms": 1e-3, "s": 1.0}[b["time_unit"]]
+    runs.setdefault(name, []).append(b["real_time"] * scale)
+
+def rate(seconds):
+    return size / seconds / 1e6
+
+plain = rate(statistics.median(cat_us) / 1e6)
+print(f"image: {size} bytes; medians of {len(cat_us)} runs")
+print(f"{'cat to /dev/null':32} {plain:9.0f} MB/s")
+for name, times in runs.items():
+    mbs = rate(statistics.median(times))
+    print(f"{name:32} {mbs:9.0f} MB/s  {100 * mbs / plain:5.1f}% of cat")
+EOF
