@@ -208,22 +208,14 @@ private:
 
 // A large block of the source file held in memory, so that the scan looks at windows
 // without a read per offset. Blocks are read straight from a second handle on the file
-// (one copy less than through the buffered file); when that handle cannot be had, through
-// the buffered file. Checks read through the buffered file.
+// when the caller has one (one copy less than through the buffered file), otherwise
+// through the buffered file. Checks read through the buffered file.
 class SourceBlock {
 public:
     static constexpr int64_t kBlockSize = 256 * 1024;
 
-    explicit SourceBlock(ChunkFile& source)
-        : source_(source), direct_(ActiveFileSystem().Open(source.Path(), OpenMode::Read)),
-          bytes_(kBlockSize) {}
-    ~SourceBlock() {
-        if (direct_) {
-            direct_->Close();
-        }
-    }
-    SourceBlock(const SourceBlock&) = delete;
-    SourceBlock& operator=(const SourceBlock&) = delete;
+    SourceBlock(ChunkFile& source, RawFile* direct)
+        : source_(source), direct_(direct), bytes_(kBlockSize) {}
 
     // The bytes from `position` on, with at least `want` of them held unless the file ends
     // sooner; AvailableAt tells how many there are.
@@ -254,9 +246,7 @@ private:
     void Load(int64_t position) {
         start_ = position;
         length_ = 0;
-        if (position < 0) {
-            // Never: the scan starts at 0 and only moves forward.
-        } else if (direct_) {
+        if (direct_ != nullptr) {
             length_ = std::max<int64_t>(direct_->ReadAt(position, bytes_.data(), kBlockSize), 0);
         } else if (source_.Seek(position, SeekOrigin::Begin) == position) {
             length_ = std::max<int64_t>(source_.Read(bytes_.data(), kBlockSize), 0);
@@ -266,7 +256,7 @@ private:
     }
 
     ChunkFile& source_;
-    std::unique_ptr<RawFile> direct_;
+    RawFile* direct_;
     std::vector<uint8_t> bytes_;
     int64_t start_ = 0;
     int64_t length_ = 0;
@@ -357,9 +347,11 @@ int ScanProgress(int64_t position, int64_t size) {
     return static_cast<int>(std::min<int64_t>(value, 100));
 }
 
-ScanOutcome ScanOpenSource(ChunkFile& list, ChunkFile& source, std::string_view entryName,
-                           GroupCounters& counters, Feedback& feedback, const ScanTrace& trace,
-                           RecognitionRules rules, ScanSummary* summary) {
+namespace {
+
+ScanOutcome ScanBlocks(ChunkFile& list, ChunkFile& source, RawFile* direct,
+                       std::string_view entryName, GroupCounters& counters, Feedback& feedback,
+                       const ScanTrace& trace, RecognitionRules rules, ScanSummary* summary) {
     const std::string name(entryName);
     const int64_t size = std::max<int64_t>(source.Size(), 0);
     ProgressDisplay progress(feedback, size);
@@ -367,7 +359,7 @@ ScanOutcome ScanOpenSource(ChunkFile& list, ChunkFile& source, std::string_view 
     feedback.Refresh();
 
     ChunkListFile listFile(list);
-    SourceBlock block(source);
+    SourceBlock block(source, direct);
     IdleSteps idle(progress);
     std::string note;
     ScanSummary facts;
@@ -494,6 +486,20 @@ ScanOutcome ScanOpenSource(ChunkFile& list, ChunkFile& source, std::string_view 
     return listFailed ? ScanOutcome::ListWriteFailed : ScanOutcome::Scanned;
 }
 
+} // namespace
+
+ScanOutcome ScanOpenSource(ChunkFile& list, ChunkFile& source, std::string_view entryName,
+                           GroupCounters& counters, Feedback& feedback, const ScanTrace& trace,
+                           RecognitionRules rules, ScanSummary* summary) {
+    return ScanBlocks(list, source, nullptr, entryName, counters, feedback, trace, rules, summary);
+}
+
+ScanOutcome ScanOpenSource(ChunkFile& list, ChunkFile& source, RawFile& blocks,
+                           std::string_view entryName, GroupCounters& counters, Feedback& feedback,
+                           const ScanTrace& trace, RecognitionRules rules, ScanSummary* summary) {
+    return ScanBlocks(list, source, &blocks, entryName, counters, feedback, trace, rules, summary);
+}
+
 bool WriteWholeFileBody(ChunkFile& list, std::string_view entryName, GroupCounters& counters) {
     ChunkListFile listFile(list);
     if (!WriteEntry(listFile, kTypeVb, static_cast<int32_t>(counters.bankBodies), 0, entryName) ||
@@ -518,8 +524,17 @@ ScanOutcome ScanSourceFile(ChunkFile& list, const std::string& path, GroupCounte
         ShowNumberedMessage(feedback, 16);
         return ScanOutcome::CannotOpen;
     }
-    const ScanOutcome outcome =
-        ScanOpenSource(list, source, FileNameOf(path), counters, feedback, trace, rules, summary);
+    // The second handle from which the scan reads its blocks: a file that gives one handle
+    // but not two cannot be read either.
+    const std::unique_ptr<RawFile> blocks = ActiveFileSystem().Open(path, OpenMode::Read);
+    if (!blocks) {
+        source.Close();
+        ShowNumberedMessage(feedback, 16);
+        return ScanOutcome::CannotOpen;
+    }
+    const ScanOutcome outcome = ScanOpenSource(list, source, *blocks, FileNameOf(path), counters,
+                                               feedback, trace, rules, summary);
+    blocks->Close();
     source.Close();
     return outcome;
 }

@@ -13,6 +13,7 @@
 namespace sonvex {
 
 class ChunkFile;
+class RawFile;
 
 // Status texts shown behind the file name while a file is scanned and when it is done.
 extern const char* const kScanningSuffix; // " ｱﾅﾗｲｽﾞ中"
@@ -76,6 +77,14 @@ ScanOutcome ScanSourceFile(ChunkFile& list, const std::string& path, GroupCounte
 // entries record (name and extension, no folder) and the status text shows.
 ScanOutcome ScanOpenSource(ChunkFile& list, ChunkFile& source, std::string_view entryName,
                            GroupCounters& counters, Feedback& feedback, const ScanTrace& trace = {},
+                           RecognitionRules rules = RecognitionRules::Extended,
+                           ScanSummary* summary = nullptr);
+
+// The same, reading the file's bytes in large blocks from `blocks`, a second handle on the
+// same file, which spares a copy of every byte; the checks still read through `source`.
+ScanOutcome ScanOpenSource(ChunkFile& list, ChunkFile& source, RawFile& blocks,
+                           std::string_view entryName, GroupCounters& counters, Feedback& feedback,
+                           const ScanTrace& trace = {},
                            RecognitionRules rules = RecognitionRules::Extended,
                            ScanSummary* summary = nullptr);
 

@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <cstdlib>
+#include <memory>
 #include <vector>
 
 #include "analysis/source_scanner.h"
@@ -61,12 +62,18 @@ Scanned ScanWith(sonvex::MemoryFileSystem& files, sonvex::RecognitionRules rules
     if (!list.Create("/fuzz/other.clg") || !source.OpenRead("/fuzz/game.bin")) {
         std::abort();
     }
+    // The block scanner reads its blocks from a second handle, as a scan by path does.
+    const std::unique_ptr<sonvex::RawFile> blocks = files.Open("/fuzz/game.bin", sonvex::OpenMode::Read);
+    if (!blocks) {
+        std::abort();
+    }
     sonvex::GroupCounters counters{1, 2, 3};
     sonvex::RecordingFeedback feedback;
     const sonvex::ScanOutcome outcome =
         reference ? sonvex::testing::ReferenceScanOpenSource(list, source, "game.bin", counters,
                                                              feedback, {}, rules, nullptr)
-                  : sonvex::ScanOpenSource(list, source, "game.bin", counters, feedback, {}, rules);
+                  : sonvex::ScanOpenSource(list, source, *blocks, "game.bin", counters, feedback, {},
+                                           rules);
     if (outcome != sonvex::ScanOutcome::Scanned || !list.Close()) {
         std::abort();
     }

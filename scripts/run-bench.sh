@@ -38,12 +38,15 @@ import json, statistics, sys
 result, size = sys.argv[1], int(sys.argv[2])
 cat_us = [int(t) for t in sys.argv[3:]]
 runs = {}
+feedback = {}
 for b in json.load(open(result))["benchmarks"]:
     if b.get("run_type") != "iteration":
         continue
     name = b["run_name"].split("/")[0]
     scale = {"ns": 1e-9, "us": 1e-6, "ms": 1e-3, "s": 1.0}[b["time_unit"]]
     runs.setdefault(name, []).append(b["real_time"] * scale)
+    if "feedback_percent" in b:
+        feedback.setdefault(name, []).append(b["feedback_percent"])
 
 def rate(seconds):
     return size / seconds / 1e6
@@ -53,5 +56,8 @@ print(f"image: {size} bytes; medians of {len(cat_us)} runs")
 print(f"{'cat to /dev/null':32} {plain:9.0f} MB/s")
 for name, times in runs.items():
     mbs = rate(statistics.median(times))
-    print(f"{name:32} {mbs:9.0f} MB/s  {100 * mbs / plain:5.1f}% of cat")
+    line = f"{name:32} {mbs:9.0f} MB/s  {100 * mbs / plain:5.1f}% of cat"
+    if name in feedback:
+        line += f"  feedback calls {statistics.median(feedback[name]):.3f}% of the scan time"
+    print(line)
 EOF

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -68,12 +69,11 @@ ScanRun Run(const Bytes& game, RecognitionRules rules, Scanner scanner) {
         run.outcome = testing::ReferenceScanOpenSource(list, source, "game.bin", run.counters,
                                                        feedback, trace, rules, &run.summary);
     } else if (scanner == Scanner::Block) {
-        run.outcome = ScanOpenSource(list, source, "game.bin", run.counters, feedback, trace,
-                                     rules, &run.summary);
+        const std::unique_ptr<RawFile> blocks = files.Open("/mem/game.bin", OpenMode::Read);
+        EXPECT_TRUE(blocks != nullptr);
+        run.outcome = ScanOpenSource(list, source, *blocks, "game.bin", run.counters, feedback,
+                                     trace, rules, &run.summary);
     } else {
-        // The open files keep their own handles; a new open of the game file finds nothing.
-        MemoryFileSystem empty;
-        ScopedFileSystem hide(empty);
         run.outcome = ScanOpenSource(list, source, "game.bin", run.counters, feedback, trace,
                                      rules, &run.summary);
     }

@@ -45,7 +45,9 @@ TEST(AnalysisFaults, ListIsWhollyWrittenOrNotThere) {
         {FaultKind::OpenRead, {16}}, {FaultKind::Create, {14}}, {FaultKind::Write, {14}}};
     const MatrixTally tally = RunMatrix(disk, analysis, 150, 7);
     EXPECT_EQ(tally.failed.at(FaultKind::Create), 1);
-    EXPECT_EQ(tally.failed.at(FaultKind::OpenRead), 1);
+    // The game file is opened twice (checks, and the large blocks the scan reads): both
+    // opens fail the same way.
+    EXPECT_EQ(tally.failed.at(FaultKind::OpenRead), 2);
     std::printf("%s\n", tally.Summary(analysis.name).c_str());
 }
 
