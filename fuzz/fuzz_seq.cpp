@@ -4,47 +4,24 @@
 // their number is the count reported, and that no message is shown.
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "chunkfile/file_system.h"
-#include "fuzz/seed_corpus.h"
+#include "fuzz/sequence_fuzz.h"
 #include "platform/feedback.h"
 #include "seq2smf/seq_converter.h"
-#include "testkit/hostile_inputs.h"
-#include "testkit/seq_builder.h"
 #include "testkit/smf_reader.h"
 
 namespace {
 
-std::vector<std::vector<uint8_t>> Seeds() {
-    std::vector<std::vector<uint8_t>> seeds;
-    for (const sonvex::testkit::SampleItem& item : sonvex::testkit::SampleSeqItems()) {
-        std::vector<uint8_t> seed = {static_cast<uint8_t>(item.offset), static_cast<uint8_t>(item.offset >> 8)};
-        seed.insert(seed.end(), item.bytes.begin(), item.bytes.end());
-        seeds.push_back(std::move(seed));
-    }
-    for (const sonvex::testkit::HostileInput& item : sonvex::testkit::HostileSeqItems()) {
-        if (sonvex::fuzz::IsTruncation(item.name) || item.offset > 0xFFFF || item.bytes.size() > sonvex::fuzz::kMaxSeedSize) {
-            continue;
-        }
-        std::vector<uint8_t> seed = {static_cast<uint8_t>(item.offset), static_cast<uint8_t>(item.offset >> 8)};
-        seed.insert(seed.end(), item.bytes.begin(), item.bytes.end());
-        seeds.push_back(std::move(seed));
-    }
-    return seeds;
-}
-
-[[noreturn]] void Fail(const std::string& what) {
-    std::fprintf(stderr, "fuzz_seq: %s\n", what.c_str());
-    std::abort();
-}
+[[noreturn]] void Fail(const std::string& what) { sonvex::fuzz::FailTarget("fuzz_seq", what); }
 
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    sonvex::fuzz::WriteSeedsIfAsked("seq", Seeds());
+    sonvex::fuzz::WriteSeedsIfAsked(
+        "seq", sonvex::fuzz::SequenceSeeds(sonvex::testkit::SampleSeqItems(), sonvex::testkit::HostileSeqItems()));
     return 0;
 }
 
