@@ -14,6 +14,7 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "analysis/source_scanner.h"
@@ -26,6 +27,11 @@
 // The command line's feedback, built into this benchmark from its source, so that what
 // its progress reporting costs is measured on the real thing.
 #include "cli/terminal_feedback.cpp"
+#ifdef SONVEX_BENCH_MAIN_DIALOG
+#include <QApplication>
+
+#include "ui/main_dialog.h"
+#endif
 
 namespace {
 
@@ -239,8 +245,9 @@ private:
 };
 
 // The share of the scan time spent in the feedback calls ("feedback_percent"), for the
-// command line's terminal feedback (writing to /dev/null, as when stderr is redirected)
-// and for a feedback that keeps every call.
+// command line's terminal feedback (writing to /dev/null, as when stderr is redirected),
+// for a feedback that keeps every call and, when the desktop program is built, for the
+// main dialog itself. `makeInner` gives each scan the feedback to time.
 template <typename MakeInner>
 void ScanTimingFeedback(benchmark::State& state, MakeInner makeInner) {
     ImageFile& image = Image();
@@ -248,7 +255,9 @@ void ScanTimingFeedback(benchmark::State& state, MakeInner makeInner) {
     double total = 0;
     int calls = 0;
     for (auto _ : state) {
+        state.PauseTiming();
         auto inner = makeInner();
+        state.ResumeTiming();
         TimedFeedback feedback(*inner);
         ChunkFile list;
         if (!list.Create(image.listPath())) {
@@ -285,11 +294,39 @@ struct NullDevice {
 
 void BM_ScanTerminalFeedback(benchmark::State& state) {
     static NullDevice sink;
-    ScanTimingFeedback(state, [] { return std::make_unique<TerminalFeedback>(sink.file); });
+    ScanTimingFeedback(state, [] { return std::make_shared<TerminalFeedback>(sink.file); });
 }
 void BM_ScanRecordingFeedback(benchmark::State& state) {
-    ScanTimingFeedback(state, [] { return std::make_unique<RecordingFeedback>(); });
+    ScanTimingFeedback(state, [] { return std::make_shared<RecordingFeedback>(); });
 }
+
+#ifdef SONVEX_BENCH_MAIN_DIALOG
+// The desktop program's main dialog, shown, painting its status bar and progress bar as
+// the analysis does. Without a display it paints on the offscreen platform.
+void BM_ScanMainDialogFeedback(benchmark::State& state) {
+    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+    static int argc = 1;
+    static char name[] = "scan_bench";
+    static char* argv[] = {name, nullptr};
+    static QApplication app(argc, argv);
+    static testkit::TempFolder programFolder;
+    static ui::MainDialog dialog(programFolder.path());
+    if (!dialog.isVisible()) {
+        dialog.show();
+        QApplication::processEvents();
+    }
+    // Each scan starts as an analysis the user starts does, long after the last repaint,
+    // so that its first refresh paints. The dialog outlives every scan: the pointer shares
+    // no ownership of it.
+    ScanTimingFeedback(state, [] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(ui::MainDialog::kRepaintIntervalMs));
+        QApplication::processEvents();
+        return std::shared_ptr<Feedback>(std::shared_ptr<Feedback>(), &dialog);
+    });
+}
+#endif
 
 BENCHMARK(BM_PlainRead)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_ScanExtended)->Unit(benchmark::kMillisecond)->UseRealTime();
@@ -297,6 +334,9 @@ BENCHMARK(BM_ScanClassic)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_ScanExtendedRecorded)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_ScanTerminalFeedback)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_ScanRecordingFeedback)->Unit(benchmark::kMillisecond)->UseRealTime();
+#ifdef SONVEX_BENCH_MAIN_DIALOG
+BENCHMARK(BM_ScanMainDialogFeedback)->Unit(benchmark::kMillisecond)->UseRealTime();
+#endif
 
 } // namespace
 

@@ -120,7 +120,8 @@ void MainDialog::BuildWidgets() {
     statusBar_->setObjectName("statusBar");
     statusBar_->setSizeGripEnabled(false);
     statusBar_->setStyleSheet("QStatusBar::item { border: none; }");
-    statusPane_ = new QLabel(QString::fromUtf8(kReadyText), statusBar_);
+    statusText_ = QString::fromUtf8(kReadyText);
+    statusPane_ = new QLabel(statusText_, statusBar_);
     statusPane_->setObjectName("statusPane");
     statusPane_->setFont(DialogFontPixels(kStatusFontPixels));
     statusBar_->addWidget(statusPane_, 1);
@@ -138,7 +139,8 @@ void MainDialog::showEvent(QShowEvent* event) {
     if (!opened_) {
         opened_ = true;
         Show();
-        statusPane_->setText(QString::fromUtf8(kReadyText));
+        statusText_ = QString::fromUtf8(kReadyText);
+        statusPane_->setText(statusText_);
         progress_->setRange(0, 100);
     }
     QDialog::showEvent(event);
@@ -200,6 +202,7 @@ void MainDialog::Analyze() {
         files.push_back(file.toStdString());
     }
     AnalyzeSources(files, programFolder_, *this);
+    ShowWaitingFeedback();
 }
 
 void MainDialog::Convert() {
@@ -219,6 +222,7 @@ void MainDialog::Convert() {
         }
     }
     StartConversion(outputFolder_, list, *this);
+    ShowWaitingFeedback();
 }
 
 void MainDialog::ChooseOutputFolder() {
@@ -260,16 +264,18 @@ void MainDialog::EditList() {
 }
 
 void MainDialog::ShowMessage(std::string_view text, MessageIcon icon) {
+    // The box stops the work: what it reports on is on screen behind it.
+    ShowWaitingFeedback();
     ActiveDialogServices().ShowMessage(this, QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())),
                                        icon);
 }
 
 void MainDialog::SetStatusText(std::string_view text) {
-    statusPane_->setText(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+    statusText_ = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
 void MainDialog::SetProgress(int position) {
-    progress_->setValue(std::clamp(position, 0, 100));
+    progressValue_ = std::clamp(position, 0, 100);
 }
 
 void MainDialog::SetGamePath(std::string_view path) {
@@ -277,11 +283,47 @@ void MainDialog::SetGamePath(std::string_view path) {
 }
 
 void MainDialog::Refresh() {
+    // A repaint takes as long as the scanner needs for a few megabytes from the page cache
+    // (and a progress bar repaints itself at once on each new value), while the long
+    // operations ask for one at every percent and every file. Four a second are enough to
+    // watch, and keep the painting a small share of the scan even on a busy machine, where
+    // a repaint after a stretch of work costs a few milliseconds.
+    if (lastRepaint_.isValid() && lastRepaint_.elapsed() < kRepaintIntervalMs) {
+        refreshSkipped_ = true;
+        return;
+    }
+    PaintNow();
+}
+
+void MainDialog::PaintNow() {
+    refreshSkipped_ = false;
+    lastRepaint_.start();
     Show();
-    // The work runs on this thread: paint now, and let nothing the user does in the
-    // meantime reach the dialog before the work is over.
-    repaint();
+    ApplyStatusAndProgress();
+    // The work runs on this thread: paint now what the work changes, let the rest of the
+    // pending paint events through, and nothing the user does in the meantime reach the
+    // dialog before the work is over.
+    inputEdit_->repaint();
+    progress_->repaint();
+    statusPane_->repaint();
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
+void MainDialog::ShowWaitingFeedback() {
+    if (refreshSkipped_) {
+        PaintNow();
+    } else {
+        ApplyStatusAndProgress();
+    }
+}
+
+void MainDialog::ApplyStatusAndProgress() {
+    if (statusPane_->text() != statusText_) {
+        statusPane_->setText(statusText_);
+    }
+    if (progress_->value() != progressValue_) {
+        progress_->setValue(progressValue_);
+    }
 }
 
 void MainDialog::reject() {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QElapsedTimer>
 #include <string>
 
 #include "platform/feedback.h"
@@ -22,6 +23,8 @@ namespace sonvex::ui {
 class MainDialog : public QDialog, public Feedback {
     Q_OBJECT
 public:
+    static constexpr qint64 kRepaintIntervalMs = 250;
+
     // `programFolder` holds the convert lists the analysis writes and the pickers open.
     explicit MainDialog(std::string programFolder, QWidget* parent = nullptr);
 
@@ -49,7 +52,10 @@ public:
     // How the preview dialog's player makes its sound (tests: the null output).
     void SetPlayerOptions(PlayerOptions options) { playerOptions_ = std::move(options); }
 
-    // Feedback: status pane 0, the progress bar, message boxes and repainting.
+    // Feedback: status pane 0, the progress bar, message boxes and repainting. The status
+    // text and progress wait in members until Refresh copies them to the controls, which
+    // it does, with the repaint, at most once every kRepaintIntervalMs; a message box and
+    // the end of the analysis or conversion show what is left waiting.
     void ShowMessage(std::string_view text, MessageIcon icon) override;
     void SetStatusText(std::string_view text) override;
     void SetProgress(int position) override;
@@ -68,6 +74,12 @@ protected:
 
 private:
     void BuildWidgets();
+    // Copies the members to the boxes, the status pane and the progress bar, repaints and
+    // lets the pending paint events through.
+    void PaintNow();
+    // The waiting values onto their controls, and the refresh a throttled Refresh skipped.
+    void ShowWaitingFeedback();
+    void ApplyStatusAndProgress();
     QPushButton* AddButton(const char* text, const char* name, int x);
 
     std::string programFolder_;
@@ -76,6 +88,10 @@ private:
     int fileType_ = 0;
     std::string listFile_;
     bool opened_ = false;
+    QString statusText_;
+    int progressValue_ = 0;
+    QElapsedTimer lastRepaint_;
+    bool refreshSkipped_ = false;
     DialogUnits units_{1, 1}; // the layout's units, set before any control is placed
     PlayerOptions playerOptions_;
 

@@ -263,6 +263,33 @@ TEST_F(MainDialogTest, FeedbackGoesToTheStatusBarProgressBarAndBoxes) {
     EXPECT_EQ(services_.messages[0].icon, MessageIcon::Exclamation);
 }
 
+// The long operations refresh at every percent and every file; the dialog paints at most
+// four times a second, and what waits is on screen before a message box and at the end.
+TEST_F(MainDialogTest, RefreshesWithinTheIntervalWaitForTheNextPaintOrAMessage) {
+    dialog_->SetProgress(10);
+    dialog_->Refresh();
+    ASSERT_EQ(dialog_->Progress(), 10);
+
+    dialog_->SetStatusText("scanning");
+    dialog_->SetProgress(20);
+    dialog_->SetGamePath("/games/two.bin");
+    dialog_->Refresh();
+    EXPECT_EQ(dialog_->Progress(), 10);
+    EXPECT_EQ(Text(Input()), "");
+
+    dialog_->ShowMessage("box", MessageIcon::Stop);
+    EXPECT_EQ(dialog_->Progress(), 20);
+    EXPECT_EQ(dialog_->StatusText().toStdString(), "scanning");
+    EXPECT_EQ(Text(Input()), "/games/two.bin");
+
+    dialog_->SetProgress(30);
+    dialog_->Refresh();
+    EXPECT_EQ(dialog_->Progress(), 20);
+    QTest::qWait(static_cast<int>(MainDialog::kRepaintIntervalMs) + 50);
+    dialog_->Refresh();
+    EXPECT_EQ(dialog_->Progress(), 30);
+}
+
 // The real message box, picker and folder browser, answered by a timer.
 TEST(WidgetServices, RealBoxesAndPickers) {
     WidgetDialogServices real;
