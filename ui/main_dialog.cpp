@@ -271,7 +271,11 @@ void MainDialog::ShowMessage(std::string_view text, MessageIcon icon) {
 }
 
 void MainDialog::SetStatusText(std::string_view text) {
-    statusText_ = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    QString next = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    if (next != statusText_) {
+        statusText_ = std::move(next);
+        textChanged_ = true;
+    }
 }
 
 void MainDialog::SetProgress(int position) {
@@ -279,16 +283,20 @@ void MainDialog::SetProgress(int position) {
 }
 
 void MainDialog::SetGamePath(std::string_view path) {
-    inputFile_ = std::string(path);
+    if (path != inputFile_) {
+        inputFile_ = std::string(path);
+        textChanged_ = true;
+    }
 }
 
 void MainDialog::Refresh() {
     // A repaint takes as long as the scanner needs for a few megabytes from the page cache
-    // (and a progress bar repaints itself at once on each new value), while the long
-    // operations ask for one at every percent and every file. Four a second are enough to
-    // watch, and keep the painting a small share of the scan even on a busy machine, where
-    // a repaint after a stretch of work costs a few milliseconds.
-    if (lastRepaint_.isValid() && lastRepaint_.elapsed() < kRepaintIntervalMs) {
+    // (and a progress bar repaints itself at once on each new value), while the scan asks
+    // for one at every percent. A new text says what the work is doing now, before a step
+    // that may take long, and is painted at once; four progress steps a second are enough
+    // to watch, and keep the painting a small share of the scan even on a busy machine,
+    // where a repaint after a stretch of work costs a few milliseconds.
+    if (!textChanged_ && lastRepaint_.isValid() && lastRepaint_.elapsed() < kRepaintIntervalMs) {
         refreshSkipped_ = true;
         return;
     }
@@ -297,6 +305,7 @@ void MainDialog::Refresh() {
 
 void MainDialog::PaintNow() {
     refreshSkipped_ = false;
+    textChanged_ = false;
     lastRepaint_.start();
     Show();
     ApplyStatusAndProgress();

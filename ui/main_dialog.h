@@ -53,9 +53,10 @@ public:
     void SetPlayerOptions(PlayerOptions options) { playerOptions_ = std::move(options); }
 
     // Feedback: status pane 0, the progress bar, message boxes and repainting. The status
-    // text and progress wait in members until Refresh copies them to the controls, which
-    // it does, with the repaint, at most once every kRepaintIntervalMs; a message box and
-    // the end of the analysis or conversion show what is left waiting.
+    // text and progress wait in members until Refresh copies them to the controls and
+    // repaints: at once when the status text or the game path changed, and for a new
+    // progress value alone at most once every kRepaintIntervalMs. A message box and the end
+    // of the analysis or conversion show what is left waiting.
     void ShowMessage(std::string_view text, MessageIcon icon) override;
     void SetStatusText(std::string_view text) override;
     void SetProgress(int position) override;
@@ -92,6 +93,7 @@ private:
     int progressValue_ = 0;
     QElapsedTimer lastRepaint_;
     bool refreshSkipped_ = false;
+    bool textChanged_ = false; // status text or game path, since the last repaint
     DialogUnits units_{1, 1}; // the layout's units, set before any control is placed
     PlayerOptions playerOptions_;
 

@@ -263,31 +263,42 @@ TEST_F(MainDialogTest, FeedbackGoesToTheStatusBarProgressBarAndBoxes) {
     EXPECT_EQ(services_.messages[0].icon, MessageIcon::Exclamation);
 }
 
-// The long operations refresh at every percent and every file; the dialog paints at most
-// four times a second, and what waits is on screen before a message box and at the end.
-TEST_F(MainDialogTest, RefreshesWithinTheIntervalWaitForTheNextPaintOrAMessage) {
+// The scan refreshes at every percent: a new progress value alone is painted at most four
+// times a second, a new status text or game path at once, and what waits is on screen
+// before a message box.
+TEST_F(MainDialogTest, ProgressAloneWaitsForTheIntervalNewTextsPaintAtOnce) {
     dialog_->SetProgress(10);
     dialog_->Refresh();
     ASSERT_EQ(dialog_->Progress(), 10);
 
-    dialog_->SetStatusText("scanning");
     dialog_->SetProgress(20);
-    dialog_->SetGamePath("/games/two.bin");
     dialog_->Refresh();
     EXPECT_EQ(dialog_->Progress(), 10);
-    EXPECT_EQ(Text(Input()), "");
-
-    dialog_->ShowMessage("box", MessageIcon::Stop);
-    EXPECT_EQ(dialog_->Progress(), 20);
+    dialog_->SetStatusText("scanning");
+    dialog_->Refresh();
     EXPECT_EQ(dialog_->StatusText().toStdString(), "scanning");
-    EXPECT_EQ(Text(Input()), "/games/two.bin");
+    EXPECT_EQ(dialog_->Progress(), 20);
 
     dialog_->SetProgress(30);
     dialog_->Refresh();
-    EXPECT_EQ(dialog_->Progress(), 20);
-    QTest::qWait(static_cast<int>(MainDialog::kRepaintIntervalMs) + 50);
+    dialog_->SetGamePath("/games/two.bin");
+    dialog_->Refresh();
+    EXPECT_EQ(Text(Input()), "/games/two.bin");
+    EXPECT_EQ(dialog_->Progress(), 30);
+
+    dialog_->SetProgress(40);
+    dialog_->SetStatusText("scanning"); // the same text: nothing new to say
     dialog_->Refresh();
     EXPECT_EQ(dialog_->Progress(), 30);
+    dialog_->ShowMessage("box", MessageIcon::Stop);
+    EXPECT_EQ(dialog_->Progress(), 40);
+
+    dialog_->SetProgress(50);
+    dialog_->Refresh();
+    EXPECT_EQ(dialog_->Progress(), 40);
+    QTest::qWait(static_cast<int>(MainDialog::kRepaintIntervalMs) + 50);
+    dialog_->Refresh();
+    EXPECT_EQ(dialog_->Progress(), 50);
 }
 
 // The real message box, picker and folder browser, answered by a timer.
