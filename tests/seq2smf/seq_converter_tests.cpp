@@ -264,6 +264,54 @@ TEST_F(SeqConvertTest, LoopCountTextRules) {
                     .end(5));
 }
 
+TEST_F(SeqConvertTest, RunningStatusSurvivesAnDnAndContinuesMetaEvents) {
+    // An/Dn never become the running status, so the note status carries on past them;
+    // after a meta event the running status is FF, so data bytes continue as meta events
+    // (a tempo, then the end of track).
+    ExpectTrack(SeqTrack()
+                    .noteOn(1, 4, 60, 100)
+                    .event(2, {0xA4})
+                    .running(3, {62, 90})
+                    .event(4, {0xD4})
+                    .running(5, {64, 80})
+                    .tempo(6, 0x07A120)
+                    .running(7, {0x51, 0x09, 0x27, 0xC0})
+                    .running(8, {0x2F, 0x00}),
+                SmfTrackBytes()
+                    .ev(1, {0x94, 60, 100})
+                    .ev(3 + 2, {0x94, 62, 90})
+                    .ev(5 + 4, {0x94, 64, 80})
+                    .ev(6, {0xFF, 0x51, 0x03, 0x07, 0xA1, 0x20})
+                    .ev(7, {0xFF, 0x51, 0x03, 0x09, 0x27, 0xC0})
+                    .end(8));
+}
+
+TEST_F(SeqConvertTest, OnlyTheirOwnEventsSetTheBankAndLoopFlags) {
+    // A bank select controller does not stand for the bank select that precedes the
+    // channel's first program change; value 40 of controller 99 neither opens nor closes
+    // the loop of values 20 and 30, which still give their markers once each.
+    ExpectTrack(SeqTrack()
+                    .control(1, 3, 0, 2)
+                    .program(2, 3, 7)
+                    .control(3, 0, 99, 40)
+                    .control(4, 0, 99, 20)
+                    .control(5, 0, 99, 30)
+                    .control(6, 0, 99, 40)
+                    .control(7, 0, 99, 20)
+                    .endOfTrack(0),
+                SmfTrackBytes()
+                    .ev(1, {0xB3, 0x00, 0x02})
+                    .ev(0, {0xB3, 0x20, 0x01})
+                    .ev(2, {0xB3, 0x00, 0x00})
+                    .ev(0, {0xB3, 0x20, 0x01})
+                    .ev(0, {0xC3, 7})
+                    .marker(3, "Loop_Start")
+                    .marker(4, "Loop_Start")
+                    .marker(5, "Loop_End")
+                    .marker(6, "Loop_End")
+                    .end(7));
+}
+
 TEST_F(SeqConvertTest, DroppedDeltaThatOverflowsTheSumGoesBeforeADeltaOverMarker) {
     ExpectTrack(SeqTrack().control(0x0FFFFFFF, 0, 100, 0).noteOn(5, 0, 60, 1).endOfTrack(0),
                 SmfTrackBytes().marker(0x0FFFFFFF, "Delta Over").ev(5, {0x90, 60, 1}).end(0));
