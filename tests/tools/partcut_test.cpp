@@ -144,7 +144,9 @@ TEST_F(PartcutTest, SplitsEveryEntryIntoAPaddedFileNamedByNumberAndType) {
     EXPECT_EQ(FolderNames(temp / "sub").size(), 12u);
 }
 
-TEST_F(PartcutTest, ZeroNegativeAndOverlongSizesStayInsideTheGameFile) {
+// Zero and negative sizes run to the end of the game file; a size that runs past it
+// keeps its length, zero filled, in the split file and in the parts table.
+TEST_F(PartcutTest, ZeroNegativeAndOverlongSizes) {
     GameFileBuilder game(0x1000);
     game.noise(5);
     PutGame("game.bin", game);
@@ -152,7 +154,7 @@ TEST_F(PartcutTest, ZeroNegativeAndOverlongSizesStayInsideTheGameFile) {
         ConvertListBuilder()
             .entry(kTypeSeq, 0, 0x100, "game.bin") // size 0: to the end of the game file
             .entry(kTypeVh, 0, 0x100, "game.bin")
-            .entry(kTypeVb, 0, 0x200, "game.bin")  // reaches past the end: clamped, zero filled
+            .entry(kTypeVb, 0, 0x200, "game.bin")  // reaches past the end: zero filled
             .entry(kTypeSeq, 1, 0x5000, "two.bin") // beyond the end, negative size
             .entry(kTypeVh, 1, 0x80, "two.bin")
             .entry(kTypeSeq, -1, 0x10, "two.bin") // negative number: split only
@@ -161,10 +163,10 @@ TEST_F(PartcutTest, ZeroNegativeAndOverlongSizesStayInsideTheGameFile) {
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.output, Outs({"game_0000.seq", "game_0000.vh", "game_0000.vb", "game_0001.seq",
                                 "game_0001.vh", "game_-001.seq"}) +
-                              PatchLine(0, kBase, kBase + 0x1000) + PatchLine(1, kBase, kBase));
+                              PatchLine(0, kBase, kBase + 0x4E00) + PatchLine(1, kBase, kBase));
     ExpectFile("game_0000.seq", game.slice(0x100, 0xF00));
     ExpectFile("game_0000.vh", game.slice(0x100, 0x100));
-    ExpectFile("game_0000.vb", Concat({game.slice(0x200, 0xE00), Zeros(0x200)}));
+    ExpectFile("game_0000.vb", Concat({game.slice(0x200, 0xE00), Zeros(0x4000)}));
     ExpectFile("game_0001.seq", Bytes{});
     ExpectFile("game_0001.vh", game.slice(0x80, 0xF80));
     ExpectFile("game_-001.seq", game.slice(0x10, 0xFF0));

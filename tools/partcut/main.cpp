@@ -204,16 +204,22 @@ const char* SplitExtension(uint32_t type) {
     }
 }
 
-// How many bytes of the game file an item spans. A derived size of 0 means "to the end of
-// the game file". A negative size (the next entry lies lower: another game file, or
-// entries out of order) is read the same way, which is right for the last item of the
-// first of several game files. No item is longer than the game file that holds it.
+// No sound item comes near 4 GiB: a derived size beyond this comes from a damaged list.
+constexpr int64_t kLargestItem = 0xFFFFFFFF;
+
+// How many bytes an item spans. A derived size of 0 means "to the end of the game file".
+// A negative size (the next entry lies lower: another game file, or entries out of order)
+// is read the same way, which is right for the last item of the first of several game
+// files. A positive size is taken as it is, even where it runs past the end of the game
+// file (an item of a second game file can be longer than the first one): the bytes the
+// game file does not hold are written as zeros. Only a size beyond 32 bits is read as
+// "to the end" too, so that a damaged list cannot make the tool write endless zeros.
 uint64_t ItemLength(int64_t size, uint64_t offset, int64_t gameLength) {
     const uint64_t length = static_cast<uint64_t>(gameLength);
-    if (size <= 0) {
+    if (size <= 0 || size > kLargestItem) {
         return offset < length ? length - offset : 0;
     }
-    return std::min(static_cast<uint64_t>(size), length);
+    return static_cast<uint64_t>(size);
 }
 
 // Copies `length` bytes from `offset` of the game file to `out`; what the game file does
@@ -318,7 +324,7 @@ void BuildPartsTable(SplitJob& job, int64_t gameLength) {
         if (type != sonvex::kTypeSeq && type != sonvex::kTypeVb && type != sonvex::kTypeVh) {
             continue;
         }
-        // A size of 0 stays 0 (no part); others are clamped as for the split output.
+        // A size of 0 stays 0 (no part); others are read as for the split output.
         const uint64_t size =
             entry.size == 0 ? 0 : ItemLength(entry.size, entry.offset, gameLength);
         NumberParts& parts = job.parts[entry.number];
