@@ -53,7 +53,10 @@ int ConversionProgress(uint32_t handled, uint32_t count) {
 }
 
 std::string ListTitleOf(const std::string& listPath) {
-    return std::filesystem::path(listPath).stem().string();
+    // The extension runs from the last dot of the name, so a list named ".clg" has an
+    // empty title (a leading dot does not make the whole name a title here).
+    const std::string name = std::filesystem::path(listPath).filename().string();
+    return name.substr(0, name.rfind('.'));
 }
 
 ConversionRunResult RunConversion(const std::string& listPath, const std::string& outputFolder,

@@ -207,6 +207,13 @@ TEST(ConversionProgress, BothFormulasTruncate) {
     EXPECT_EQ(ConversionProgress(99, 99), 100);
 }
 
+TEST(ListTitleOf, NameWithoutFolderAndExtension) {
+    EXPECT_EQ(ListTitleOf("/lists/songs.clg"), "songs");
+    EXPECT_EQ(ListTitleOf("/a.b/game.v2.clg"), "game.v2");
+    EXPECT_EQ(ListTitleOf("/lists/plain"), "plain");
+    EXPECT_EQ(ListTitleOf("/lists/.clg"), "");
+}
+
 TEST(StartConversion, FolderChecksAndListChoice) {
     testkit::TempFolder dir;
     FakeConverters fakes;
