@@ -79,9 +79,9 @@ bool ReadInstrumentTable(ChunkFile& dls, InstrumentTable& table, std::string& fa
                             insh.dataOffset);
             return false;
         }
-        dls.Ascend(insh);
-        // The instrument's own "lar2" is a direct child of "ins "; the region-level
-        // ones inside "lrgn" are skipped with that list.
+        // The search goes on from the end of the 12 bytes read, not from the end of
+        // "insh". The instrument's own "lar2" is a direct child of "ins "; the
+        // region-level ones inside "lrgn" are skipped with that list.
         ChunkInfo lar2;
         if (!dls.Descend(lar2, &ins, DescendMode::FindList, FourCC("lar2"))) {
             failure = Where("list \"ins \" without an instrument \"lar2\"", ins.dataOffset);

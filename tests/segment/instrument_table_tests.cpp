@@ -81,7 +81,13 @@ TEST(InstrumentTable, StructuresItCannotFollowFail) {
     Bytes notDls = DlsBuilder().instrument(Instrument(1, {})).build();
     notDls[8] = 'W';
     const Bytes full = DlsBuilder().instrument(Instrument(1, {})).build();
+    // An "insh" longer than its 12 bytes: the search for "lar2" starts right behind the
+    // 12 bytes read, so the extra bytes and the next id make a chunk header whose size
+    // leads out of the instrument.
+    testkit::RiffNode longHeader = DlsBuilder().instrument(Instrument(1, {})).tree();
+    longHeader.children[3].children[0].children[0].data.resize(16, 0);
     const Bytes cases[] = {
+        longHeader.Encode(),
         DlsBuilder().instrument(Instrument(1, {})).declaredCount(2).build(), // more counted than present
         DlsBuilder().instrument(Instrument(1, {})).declaredCount(0).build(),
         DlsBuilder().instrument(Instrument(128, {})).build(),
