@@ -239,6 +239,23 @@ TEST_F(PartcutAppendTest, EzpsfLayoutPlacesThePartsInFixedAreas) {
     EXPECT_FALSE(std::filesystem::exists(temp / "game_0000.bin"));
 }
 
+// A list whose rows were deleted keeps its numbers: every number up to the largest gets
+// its append file and patch line, used or not.
+TEST_F(PartcutTest, AppendOutputCoversNumbersBeyondTheEntryCount) {
+    GameFileBuilder game(0x100);
+    game.noise(6);
+    PutGame("game.bin", game);
+    Put("cut.clg", ConvertListBuilder().entry(kTypeSeq, 3, 0x40, "game.bin").build());
+    const ToolRun run = Run({"-a", "-o", "cut.clg"});
+    EXPECT_EQ(run.output, PatchLine(0, kBase, kBase) + PatchLine(1, kBase, kBase) +
+                              PatchLine(2, kBase, kBase) + PatchLine(3, kBase + 0xC0, kBase + 0xC0) +
+                              Outs({"cut_0000.bin"}) + SizeLine(0, 0, 0) + Outs({"cut_0001.bin"}) +
+                              SizeLine(0, 0, 0) + Outs({"cut_0002.bin"}) + SizeLine(0, 0, 0) +
+                              Outs({"cut_0003.bin"}) + SizeLine(0xC0, 0, 0));
+    ExpectFile("cut_0002.bin", Words(kBase, kBase));
+    ExpectFile("cut_0003.bin", Concat({Words(kBase + 0xC0, kBase + 0xC0), game.slice(0x40, 0xC0)}));
+}
+
 TEST_F(PartcutTest, EzpsfAreasHoldNoMoreThanTheirRoom) {
     GameFileBuilder game(0x40000);
     game.noise(9);

@@ -342,14 +342,22 @@ void BuildPartsTable(SplitJob& job, int64_t gameLength) {
     }
 }
 
+// Numbers up to this one (the range of the four-digit names) are all taken.
+constexpr int32_t kLargestUnusedNumber = 9999;
+
 // The numbers 0 .. maxNumber that get a patch line and an append file. A list the
-// analysis wrote numbers each group 0, 1, 2 ..., so no number reaches the entry count;
-// in a damaged list a number can be as large as 2^31 - 1, and one file per number up to
-// it would never end. Numbers without parts are therefore taken only below the entry
-// count; every number that has a part is taken.
+// analysis wrote numbers each group 0, 1, 2 ..., and a list whose rows were deleted in
+// the editor keeps its numbers, so its largest number can pass the entry count; all of
+// 0 .. maxNumber are taken while maxNumber has at most four digits. In a damaged list a
+// number can be as large as 2^31 - 1, and one file per number up to it would never end:
+// beyond four digits, numbers without parts are taken only below the entry count. Every
+// number that has a part is taken.
 std::vector<int32_t> AppendNumbers(const SplitJob& job) {
     std::vector<int32_t> numbers;
-    const int64_t plain = std::min<int64_t>(job.maxNumber, static_cast<int64_t>(job.list.entries.size()) - 1);
+    const int64_t plain =
+        job.maxNumber <= kLargestUnusedNumber
+            ? job.maxNumber
+            : std::min<int64_t>(job.maxNumber, static_cast<int64_t>(job.list.entries.size()) - 1);
     for (int64_t n = 0; n <= plain; ++n) {
         numbers.push_back(static_cast<int32_t>(n));
     }
