@@ -41,6 +41,31 @@ bool ReadExactlyAt(ChunkFile& file, int64_t position, void* destination, int64_t
     return file.Seek(position, SeekOrigin::Begin) == position && ReadExactly(file, destination, length);
 }
 
+// The event walk gives up on a delta time as soon as its value passes 0x0FFFFFFF; the
+// scan judges a delta time only once its last byte (one below 0x80) has been read, so a
+// delta that the end of the file cuts short is the file ending inside the candidate.
+// The file stands just past the byte that made the value too large. False when the file
+// ends before the delta's last byte.
+bool DeltaTimeHasItsLastByte(ChunkFile& file) {
+    uint8_t last = 0;
+    if (file.Seek(-1, SeekOrigin::Current) < 0 || !ReadExactly(file, &last, 1)) {
+        return false;
+    }
+    if (last < 0x80) {
+        return true;
+    }
+    std::array<uint8_t, 4096> run{};
+    for (;;) {
+        const int64_t got = file.Read(run.data(), static_cast<int64_t>(run.size()));
+        if (got <= 0) {
+            return false;
+        }
+        if (std::any_of(run.begin(), run.begin() + got, [](uint8_t b) { return b < 0x80; })) {
+            return true;
+        }
+    }
+}
+
 } // namespace
 
 const char* CheckResultName(CheckResult result) {
@@ -80,6 +105,10 @@ CheckResult CheckSeq(ChunkFile& file, std::string* note) {
         int64_t eventOffset = 0;
         const SeqWalkResult walk = WalkSeqTrack(file, SeqDialect::Seq, &eventOffset);
         if (walk == SeqWalkResult::DeltaTooLarge) {
+            if (!DeltaTimeHasItsLastByte(file)) {
+                Note(note, "SEQ", p, "file ends inside the delta time of the event", eventOffset);
+                return CheckResult::StopScan;
+            }
             Note(note, "SEQ", p, "delta time above 0x0FFFFFFF in the event", eventOffset);
             file.Seek(restorePoint, SeekOrigin::Begin);
             return CheckResult::Reject;

@@ -26,8 +26,9 @@ const char* CheckResultName(CheckResult result);
 // "pQES" (or, under the extended rules, "SEQp"): a single sequence, or a numbered set walked
 // sequence by sequence while the ids run 0, 1, 2 ... below 16. A delta time above 0x0FFFFFFF
 // rejects the candidate and leaves the file at the restore point (p, or 9 bytes past the end of the
-// last sequence walked whole). A set whose last sequence ends with the file is accepted up to
-// there.
+// last sequence walked whole); a delta time is judged once its last byte has been read, so one
+// that the end of the file cuts short stops the scan instead. A set whose last sequence ends
+// with the file is accepted up to there.
 CheckResult CheckSeq(ChunkFile& file, std::string* note = nullptr);
 
 // "pBAV": the bank header's counts, its program slots and the tone records of each

@@ -103,13 +103,23 @@ TEST(CheckSeqTest, DeltaTimeAboveLimitRejects) {
     }
 }
 
-TEST(CheckSeqTest, RunOfContinuationBytesIsRejectedWithoutReadingToTheEnd) {
-    ByteBuilder b;
-    SingleHeader(b).fill(100000, 0xFF);
-    const auto out = RunCheckOn(b.bytes(), 0, Seq);
-    EXPECT_EQ(out.result, CheckResult::Reject) << out.note;
-    EXPECT_EQ(out.position, 0);
-    EXPECT_NE(out.note.find("0x0000000F"), std::string::npos) << "names the event's offset: " << out.note;
+TEST(CheckSeqTest, OverlongDeltaIsJudgedAtItsLastByte) {
+    // A long run of continuation bytes that ends: rejected, naming the event.
+    {
+        ByteBuilder b;
+        SingleHeader(b).fill(100000, 0xFF).u8(0x00).fill(10, 0x99);
+        const auto out = RunCheckOn(b.bytes(), 0, Seq);
+        EXPECT_EQ(out.result, CheckResult::Reject) << out.note;
+        EXPECT_EQ(out.position, 0);
+        EXPECT_NE(out.note.find("0x0000000F"), std::string::npos) << "names the event's offset: " << out.note;
+    }
+    // The same run up to the end of the file, and a value already too large whose last
+    // bytes are missing: the file ends inside the candidate.
+    for (size_t run : {size_t{100000}, size_t{5}}) {
+        ByteBuilder b;
+        SingleHeader(b).fill(run, 0xFF);
+        EXPECT_EQ(RunCheckOn(b.bytes(), 0, Seq).result, CheckResult::StopScan) << "run " << run;
+    }
 }
 
 TEST(CheckSeqTest, FileEndingInsideTheCandidateStopsTheScan) {

@@ -162,6 +162,18 @@ TEST(ScanSourceTest, StopScanEndsTheFileButAcceptAndStopKeepsItsEntry) {
     }
 }
 
+TEST(ScanSourceTest, OverlongDeltaCutByTheEndOfTheFileEndsTheScan) {
+    // The header's timing bytes spell "SSsq"; the first delta time runs to the end of the
+    // file. Had the candidate been rejected, the scan would go on and list the "SSsq".
+    ByteBuilder b;
+    b.fill(3, 0x99).text("pQES").u32be(1).text("SSsq").u8(4).u8(2).u8(0x81);
+    b.fill(5000, 0xFF);
+    EXPECT_EQ(EntriesOf(b.bytes()), std::vector<Entry>{});
+    // With the delta time complete, the rejected candidate lets the scan find it.
+    b.u8(0x00).fill(20, 0x99);
+    EXPECT_EQ(EntriesOf(b.bytes()), (std::vector<Entry>{{kTypeGpmSeq, 0, 3 + 8}}));
+}
+
 TEST(ScanSourceTest, RejectedSetResumesOneByteAfterItsRestorePoint) {
     ByteBuilder b;
     b.text("pQES").u16be(1).u16be(0).u16be(480).u24be(500000).u8(4).u8(2).u32be(0);
