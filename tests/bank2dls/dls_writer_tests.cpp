@@ -242,6 +242,7 @@ TEST(RegionList, RegionsOnlyForTonesWithSamplesAndTrailerMaxima) {
     none.bendDown = 100;
     testkit::VabToneSpec high = testkit::Tone(1, 60, 127);
     high.mode = 1;
+    high.bendDown = 200; // compared as an unsigned byte: above loud's 7
     high.bendUp = 5;
     p.tones = {loud, silent, none, high};
     testkit::VabBuilder vab;
@@ -250,7 +251,7 @@ TEST(RegionList, RegionsOnlyForTonesWithSamplesAndTrailerMaxima) {
     const RegionListRun run = RunRegionList(vab, 3, 1);
     ASSERT_EQ(run.result, ConvertResult::Done);
     EXPECT_EQ(run.state.trailer.mode, 3);
-    EXPECT_EQ(run.state.trailer.bendDown, 7);
+    EXPECT_EQ(run.state.trailer.bendDown, 200);
     EXPECT_EQ(run.state.trailer.bendUp, 5);
 
     const banktest::Node lrgn = [&] {
