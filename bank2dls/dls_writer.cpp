@@ -28,11 +28,11 @@ const std::array<std::array<double, 16>, 16> EnvelopeTables::decay = {{
     {0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.013, 0.021, 0.034, 0.063, 0.115},
     {0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.013, 0.015},
 }};
-const std::array<double, 32> EnvelopeTables::releaseEven = {
+const std::array<double, 32> EnvelopeTables::releaseLinear = {
     0.05, 0.05, 0.05, 0.05, 0.05, 0.05, 0.05, 0.05, 0.05, 0.05, 0.05, 0.08, 0.16, 0.32, 0.64, 1.28,
     2.56, 5.12, 10.24, 20.48, 40, 40, 40, 40, 40, 40, 40, 40, 40, 40, 40, 40,
 };
-const std::array<double, 32> EnvelopeTables::releaseOdd = {
+const std::array<double, 32> EnvelopeTables::releaseExponential = {
     0.016, 0.016, 0.016, 0.016, 0.016, 0.016, 0.012, 0.023, 0.045, 0.09, 0.18, 0.36, 0.72, 1.44, 2.88, 5.76,
     11.52, 23.04, 40, 40, 40, 40, 40, 40, 40, 40, 40, 40, 40, 40, 40, 40,
 };
@@ -78,9 +78,8 @@ int32_t SustainLevelScale(uint16_t adsr1, uint16_t adsr2) {
 
 double ReleaseSeconds(uint16_t adsr2) {
     const size_t index = adsr2 & 0x1F;
-    // The table is chosen by bit 0, the lowest bit of the index itself, not by the release
-    // mode bit 5: even indices read the first table, odd ones the second.
-    return (adsr2 & 0x01) ? EnvelopeTables::releaseOdd[index] : EnvelopeTables::releaseEven[index];
+    // Bit 5 selects the release mode; bits 0..4 are the rate.
+    return (adsr2 & 0x20) ? EnvelopeTables::releaseExponential[index] : EnvelopeTables::releaseLinear[index];
 }
 
 std::array<ConnectionBlock, 6> RegionConnections(const ToneRecord& tone) {

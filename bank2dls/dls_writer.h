@@ -18,10 +18,10 @@ namespace sonvex {
 struct EnvelopeTables {
     // [sustain level = word 1 & 0xF][decay rate = (word 1 >> 4) & 0xF]
     static const std::array<std::array<double, 16>, 16> decay;
-    // [word 2 & 0x1F], read when bit 0 of word 2 is clear
-    static const std::array<double, 32> releaseEven;
-    // [word 2 & 0x1F], read when bit 0 of word 2 is set
-    static const std::array<double, 32> releaseOdd;
+    // [word 2 & 0x1F], release mode bit (word 2 bit 5) clear
+    static const std::array<double, 32> releaseLinear;
+    // [word 2 & 0x1F], release mode bit set
+    static const std::array<double, 32> releaseExponential;
     // [(word 1 >> 8) & 0x7F]
     static const std::array<double, 128> attack;
 };
@@ -53,7 +53,7 @@ int32_t StoredTime(double seconds);
 int32_t PanScale(uint8_t pan);
 // EG1 sustain level from the sustain mode bits (word 2, 15..14) and level (word 1, 3..0).
 int32_t SustainLevelScale(uint16_t adsr1, uint16_t adsr2);
-// The release time in seconds: index word 2 & 0x1F, in the table that bit 0 of word 2 picks.
+// The release time in seconds: the table by the release mode bit, the index by the rate.
 double ReleaseSeconds(uint16_t adsr2);
 // The six region connection blocks in file order.
 std::array<ConnectionBlock, 6> RegionConnections(const ToneRecord& tone);

@@ -20,6 +20,7 @@ constexpr int32_t kTime0_014 = -484318592;
 constexpr int32_t kTime0_015 = -476490788;
 constexpr int32_t kTime0_05 = -339890255;
 constexpr int32_t kTime2_56 = 106651488;
+constexpr int32_t kTime11_52 = 277301334;
 constexpr int32_t kTime40 = 418533455;
 
 TEST(RegionValues, AttenuationFromToneVolume) {
@@ -59,16 +60,16 @@ TEST(EnvelopeTables, StoredTimesAndTableShape) {
     EXPECT_EQ(EnvelopeTables::decay[15][0], 0.01);
 }
 
-TEST(EnvelopeTables, ReleaseTableChosenByBitZeroOfTheIndex) {
-    // Even indices read the first table, odd ones the second; bit 5 and the sustain bits
-    // choose nothing.
+TEST(EnvelopeTables, ReleaseTableChosenByReleaseModeBit) {
     EXPECT_EQ(ReleaseSeconds(16), 2.56);
-    EXPECT_EQ(ReleaseSeconds(17), 23.04);
-    EXPECT_EQ(ReleaseSeconds(0x20 | 16), 2.56); // not the second table's 11.52
+    EXPECT_EQ(ReleaseSeconds(17), 5.12); // rate 17, linear: not the exponential 23.04
+    EXPECT_EQ(ReleaseSeconds(0x20 | 16), 11.52);
     EXPECT_EQ(ReleaseSeconds(0x20 | 17), 23.04);
-    EXPECT_EQ(ReleaseSeconds(0xC000 | 7), 0.023);
-    EXPECT_EQ(ReleaseSeconds(0xFFC0 | 6), 0.05);
-    EXPECT_EQ(ReleaseSeconds(0xFFC0 | 31), 40.0);
+    for (uint16_t rate = 0; rate < 32; ++rate) {
+        EXPECT_EQ(ReleaseSeconds(rate), EnvelopeTables::releaseLinear[rate]) << rate;
+        EXPECT_EQ(ReleaseSeconds(static_cast<uint16_t>(0xC020 | rate)), EnvelopeTables::releaseExponential[rate])
+            << rate;
+    }
 }
 
 TEST(EnvelopeTables, SustainLevelRule) {
@@ -106,7 +107,7 @@ TEST(Articulation, RegionBlocksInOrder) {
     ToneRecord tone;
     tone.pan = 0;
     tone.adsr1 = 0x4AF0; // attack 74 (40 s), decay rate 15, sustain level 0
-    tone.adsr2 = 0x4030; // sustain mode 01, bit 5 set, index 16 (even: first table)
+    tone.adsr2 = 0x4030; // sustain mode 01, release mode exponential, rate 16
     const Bytes actual = WriteToMemory([&](ChunkFile& out) {
         BankWriterState state;
         WriteArticulation(out, ArticulationLevel::Region, ProgramRecord{}, &tone, state);
@@ -115,7 +116,7 @@ TEST(Articulation, RegionBlocksInOrder) {
     art2.u32le(8).u32le(6);
     Connection(art2, 0x0004, -500 * 65536);
     Connection(art2, 0x0206, kTime40);
-    Connection(art2, 0x0209, kTime2_56);
+    Connection(art2, 0x0209, kTime11_52);
     Connection(art2, 0x020A, 805 * 65536);
     Connection(art2, 0x0207, StoredTime(2.766));
     Connection(art2, 0x030E, 0);

@@ -19,7 +19,7 @@ constexpr int32_t kTime0_014 = -484318592;
 constexpr int32_t kTime0_015 = -476490788;
 constexpr int32_t kTime0_05 = -339890255;
 constexpr int32_t kTime2_766 = 115432579;
-constexpr int32_t kTime2_56 = 106651488;
+constexpr int32_t kTime11_52 = 277301334;
 constexpr int32_t kTime40 = 418533455;
 
 // With filter 0 and shift 12 a nibble decodes to itself, plus 0.5 truncated toward zero:
@@ -145,7 +145,7 @@ TEST(VabConverterGolden, WholeCollectionMatchesTheLayoutTables) {
                               {0x030E, 0}});
     const Bytes art2B = Art2({{0x0004, -500 * 65536},
                               {0x0206, kTime40},
-                              {0x0209, kTime2_56}, // index 16 of word 2 0x4030: even, first table
+                              {0x0209, kTime11_52},
                               {0x020A, 805 * 65536},
                               {0x0207, kTime2_766},
                               {0x030E, 0}});
