@@ -98,7 +98,8 @@ int RunAnalyze(const AnalyzeOptions& o) {
 
 int RunRip(const AnalyzeOptions& o) {
     TerminalFeedback feedback(stderr, o.quiet);
-    auto folder = PrepareOutputFolder(o.output, feedback);
+    std::string output = o.output;
+    auto folder = PrepareOutputFolder(output, feedback);
     if (!folder) {
         return 1;
     }

@@ -156,7 +156,7 @@ ConversionRunResult RunConversion(const std::string& listPath, const std::string
     return outcome;
 }
 
-std::optional<std::string> PrepareOutputFolder(const std::string& folderText, Feedback& feedback) {
+std::optional<std::string> PrepareOutputFolder(std::string& folderText, Feedback& feedback) {
     // An empty box is no folder either (it would otherwise mean the working folder).
     if (folderText == kNoFolderChosenText || folderText.empty()) {
         ShowNumberedMessage(feedback, 7);
@@ -168,6 +168,10 @@ std::optional<std::string> PrepareOutputFolder(const std::string& folderText, Fe
     while (text.size() > 1 && text.back() == '/') {
         text.pop_back();
     }
+    // The box shows the full path before the folder is made, so that a folder that
+    // cannot be made is named in full behind its message.
+    folderText = text;
+    feedback.Refresh();
     // The one root of this platform needs no creating.
     if (text == "/") {
         return text;
@@ -188,7 +192,6 @@ std::optional<ConversionRunResult> StartConversion(std::string& folderText,
     if (!folder) {
         return std::nullopt;
     }
-    folderText = *folder;
     if (!chosenList) {
         feedback.Refresh();
         return std::nullopt;

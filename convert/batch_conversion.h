@@ -53,9 +53,10 @@ ConversionRunResult RunConversion(const std::string& listPath, const std::string
                                   const Converters& converters = StandardConverters());
 
 // Checks the output folder text before a run: message 07 when no folder was chosen;
-// otherwise the text becomes its full path, and a missing folder is created (one level),
-// message 08 when that fails. Returns the full path, or nullopt after a message.
-std::optional<std::string> PrepareOutputFolder(const std::string& folderText, Feedback& feedback);
+// otherwise `folderText` becomes its full path and is shown (a refresh), and a missing
+// folder is created (one level), message 08 when that fails. Returns the full path, or
+// nullopt after a message.
+std::optional<std::string> PrepareOutputFolder(std::string& folderText, Feedback& feedback);
 
 // The dialog-free part of the convert command: the folder check above, then, for the
 // list the user chose (nullopt when the dialog was cancelled), message 09 when it does

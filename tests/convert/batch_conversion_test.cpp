@@ -227,11 +227,15 @@ TEST(StartConversion, FolderChecksAndListChoice) {
     EXPECT_FALSE(StartConversion(folder, dir / "x.clg", fb, fakes.Make()).has_value());
     EXPECT_EQ(fb.Messages(), std::vector<std::string>{Message(7).text});
 
-    // Two missing levels cannot be made in one step.
+    // Two missing levels cannot be made in one step; the box names the folder in full,
+    // shown before the message.
     fb.events.clear();
-    folder = dir / "a/b";
+    folder = dir / "a/./b/";
     EXPECT_FALSE(StartConversion(folder, dir / "x.clg", fb, fakes.Make()).has_value());
     EXPECT_EQ(fb.Messages(), std::vector<std::string>{Message(8).text});
+    EXPECT_EQ(folder, dir / "a/b");
+    ASSERT_FALSE(fb.events.empty());
+    EXPECT_EQ(fb.events.front().kind, RecordingFeedback::Kind::Refresh);
 
     // A relative folder is resolved, shown in full and created.
     fb.events.clear();
