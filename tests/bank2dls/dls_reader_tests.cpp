@@ -7,12 +7,12 @@
 #include <functional>
 #include <regex>
 #include <sstream>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include "bank2dls/vab_converter.h"
 #include "chunkfile/chunk_file.h"
 #include "testkit/adpcm_encoder.h"
+#include "testkit/shell_run.h"
 #include "testkit/vab_builder.h"
 #include "tests/bank2dls/bank_test_support.h"
 
@@ -21,26 +21,6 @@ namespace {
 
 using namespace banktest;
 
-struct ToolRun {
-    int status = -1;
-    std::string out;
-};
-
-ToolRun RunTool(const std::string& command) {
-    ToolRun run;
-    FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
-    if (pipe == nullptr) {
-        return run;
-    }
-    char buffer[4096];
-    size_t n = 0;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) {
-        run.out.append(buffer, n);
-    }
-    const int status = ::pclose(pipe);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
-}
 
 bool HaveTool(const char* path) { return ::access(path, X_OK) == 0; }
 
@@ -82,7 +62,7 @@ TEST(IndependentReader, DlsdumpSeesInstrumentsRegionsWavesAndLoops) {
 
     testkit::TempFolder folder;
     const std::string dls = WriteDls(folder, vab, "title");
-    const ToolRun run = RunTool("/usr/bin/dlsdump '" + dls + "'");
+    const testkit::ShellRun run = testkit::Shell("/usr/bin/dlsdump '" + dls + "'");
     ASSERT_EQ(run.status, 0) << run.out;
     const std::string expected = R"(File Name: "title_ 0.dls"
 ALL Available Samples (as there might be more than referenced by Instruments):
@@ -116,7 +96,7 @@ TEST(IndependentReader, RifftreeAgreesOnEveryChunkAndSize) {
     testkit::TempFolder folder;
     // Three samples announced, two present: a partial collection must still be well formed.
     const std::string dls = WriteDls(folder, vab, "ゲーム音楽", ConvertResult::PartlyDone);
-    const ToolRun run = RunTool("/usr/bin/rifftree -s '" + dls + "'");
+    const testkit::ShellRun run = testkit::Shell("/usr/bin/rifftree -s '" + dls + "'");
     ASSERT_EQ(run.status, 0) << run.out;
 
     // rifftree lines: "id; (n Bytes)" for chunks, "LIST(type)-> (n Bytes)" for lists, whose

@@ -3,7 +3,6 @@
 // their own picked body first, and "SEQp" sequences. The extended rules convert every bank
 // and sequence; the classic rules (--classic) give exactly what they gave before the
 // extended rules existed.
-#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -12,7 +11,6 @@
 #include <set>
 #include <sstream>
 #include <string>
-#include <sys/wait.h>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -25,6 +23,7 @@
 #include "testkit/adpcm_encoder.h"
 #include "testkit/byte_builder.h"
 #include "testkit/game_image.h"
+#include "testkit/shell_run.h"
 #include "tests/end_to_end/real_shapes_corpus.h"
 
 namespace sonvex {
@@ -37,6 +36,8 @@ using realshapes::ScenarioSteps;
 using testkit::BankParts;
 using testkit::Bytes;
 using testkit::ListRules;
+using testkit::Shell;
+using testkit::ShellRun;
 using testkit::TempFolder;
 
 // What the classic rules made of the corpus, recorded with the scanner and the bank
@@ -187,26 +188,6 @@ TEST(RealShapes, ExtendedRulesListEveryItemAndConvertEveryBank) {
 
 // ------------------------------------------------------------- on disk
 
-struct ShellRun {
-    int status = -1;
-    std::string out;
-};
-
-ShellRun Shell(const std::string& command) {
-    ShellRun r;
-    std::FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
-    if (!pipe) {
-        return r;
-    }
-    std::array<char, 4096> buffer{};
-    size_t n = 0;
-    while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) {
-        r.out.append(buffer.data(), n);
-    }
-    const int status = ::pclose(pipe);
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return r;
-}
 
 uint32_t U32At(const Bytes& b, size_t at) {
     return static_cast<uint32_t>(b[at] | b[at + 1] << 8 | b[at + 2] << 16) |

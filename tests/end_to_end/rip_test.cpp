@@ -1,13 +1,11 @@
 // From composed game images to MIDI and DLS files: the analysis finds every item, the
 // batch run converts each into its file, independent readers accept every output, and
 // sonvex-cli reports the run with the right exit status.
-#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <set>
 #include <string>
-#include <sys/wait.h>
 
 #include <gtest/gtest.h>
 
@@ -16,35 +14,17 @@
 #include "platform/messages.h"
 #include "testkit/byte_builder.h"
 #include "testkit/game_image.h"
+#include "testkit/shell_run.h"
 
 namespace sonvex {
 namespace {
 
 namespace fs = std::filesystem;
 using testkit::GameImage;
+using testkit::Shell;
+using testkit::ShellRun;
 using testkit::TempFolder;
 
-struct ShellRun {
-    int status = -1;
-    std::string out;
-};
-
-// Runs a shell command and collects stdout and stderr together.
-ShellRun Shell(const std::string& command) {
-    ShellRun r;
-    std::FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
-    if (!pipe) {
-        return r;
-    }
-    std::array<char, 4096> buffer{};
-    size_t n = 0;
-    while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) {
-        r.out.append(buffer.data(), n);
-    }
-    const int status = ::pclose(pipe);
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return r;
-}
 
 std::string Bin(const std::string& relative) {
     const char* root = std::getenv("SONVEX_TEST_BIN");
