@@ -53,6 +53,7 @@ int main(int argc, char** argv) {
     ok &= Save(main, out + "/main_dialog.png");
     main.SetStatusText("SMF ﾃﾞｨｽｸ1_002を作製");
     main.SetProgress(60);
+    main.Refresh(); // the values wait in members until the work asks for a repaint
     ok &= Save(main, out + "/main_dialog_working.png");
 
     using namespace sonvex::ui::test;
