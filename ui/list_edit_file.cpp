@@ -139,7 +139,13 @@ EditorLoad LoadListRows(const std::string& listPath) {
 }
 
 std::string TemporaryPathOf(const std::string& listPath) {
-    return std::filesystem::path(listPath).replace_extension(".tmp").string();
+    std::string temporary = std::filesystem::path(listPath).replace_extension(".tmp").string();
+    // A list that already carries the extension would be its own temporary file: the
+    // rewrite would truncate the bytes it is about to copy, and a failure would delete it.
+    if (temporary == listPath) {
+        temporary += ".tmp";
+    }
+    return temporary;
 }
 
 FolderChangeResult ChangeListFolder(const std::string& listPath, std::string_view currentFolder,

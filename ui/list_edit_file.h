@@ -63,7 +63,8 @@ enum class SaveResult {
     WriteFailed     // a write of the new list failed: message 28, list renamed back
 };
 
-// The list path with its extension replaced by ".tmp".
+// The list path with its extension replaced by ".tmp" (".tmp" added once more when the
+// list already ends in it, so the temporary file is never the list itself).
 std::string TemporaryPathOf(const std::string& listPath);
 
 // Rewrites the list from `rows`: count = rows, the length byte and folder copied from

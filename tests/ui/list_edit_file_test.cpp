@@ -238,6 +238,29 @@ TEST(ListEditFile, SaveFailuresKeepTheListUnderItsOwnName) {
     EXPECT_FALSE(FileExists(folder / "list.tmp"));
 }
 
+TEST(ListEditFile, AListNamedWithTheTemporaryExtensionSurvivesSaveAndFolderChange) {
+    TempFolder folder;
+    const std::string path = folder / "list.tmp";
+    EXPECT_NE(TemporaryPathOf(path), path);
+    EXPECT_EQ(TemporaryPathOf(folder / "list.clg"), folder / "list.tmp");
+
+    ASSERT_TRUE(testkit::WriteFile(path, SampleList("/g")));
+    ASSERT_EQ(SaveListRows(path, {{"VB", "4", "8", "b.bin"}}), SaveResult::Saved);
+    ByteBuilder expected = ListHeader(1, "/g");
+    ListEntryBytes(expected, kTypeVb, 4, 8, "b.bin");
+    EXPECT_TRUE(SameBytes(expected.bytes(), testkit::ReadFile(path)));
+
+    // A failed folder change leaves it whole.
+    PosixFileSystem disk;
+    FaultInjectingFileSystem faults(disk);
+    ScopedFileSystem guard(faults);
+    faults.FailWritesAfter(3);
+    EXPECT_EQ(ChangeListFolder(path, "/g", "/new"), FolderChangeResult::WriteFailed);
+    faults.Clear();
+    EXPECT_TRUE(SameBytes(expected.bytes(), testkit::ReadFile(path)));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()), {}), 1);
+}
+
 TEST(ListEditFile, CellTextsReadBack) {
     EXPECT_EQ(ParseSignedCell("-2147483648"), INT32_MIN);
     EXPECT_EQ(ParseSignedCell("4294967295"), -1);
