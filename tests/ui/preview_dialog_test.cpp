@@ -444,6 +444,22 @@ TEST_F(PreviewDialogTest, BankChangeContinuesFromThePositionReached) {
     EXPECT_TRUE(services_.messages.empty());
 }
 
+TEST_F(PreviewDialogTest, ASequenceChosenWhilePausedPlaysFromItsStart) {
+    auto d = Open();
+    Select(d->BankList(), "bank.dls");
+    Select(d->SequenceList(), "long.mid");
+    Click(*d, kCommandPlay);
+    QTest::qWait(300);
+    Click(*d, kCommandPause);
+    ASSERT_GT(d->Player().PlayPosition(), 0);
+    // The pause button comes up again and the new sequence starts at its beginning.
+    Select(d->SequenceList(), "short.mid");
+    ExpectPlaying(*d);
+    EXPECT_EQ(d->Player().CurrentState()->GetStartPoint(), 0);
+    EXPECT_EQ(d->Player().PlayPosition(), 0);
+    EXPECT_TRUE(services_.messages.empty());
+}
+
 TEST_F(PreviewDialogTest, LoopPaneCountsDownAndTheEndReturnsToIdle) {
     MakeSegment("loop3.mid");
     MakeSegment("forever.mid");
@@ -574,6 +590,27 @@ TEST_F(PreviewDialogTest, ConvertingTwiceReplacesTheSegmentRow) {
     Select(d->SequenceList(), "long.sgt");
     Click(*d, kCommandPlay);
     ExpectPlaying(*d);
+}
+
+// Only a segment row directly below the SMF row is replaced; a conversion that fails
+// leaves the list and the status pane as they were.
+TEST_F(PreviewDialogTest, ASegmentRowNotDirectlyBelowStaysAndAFailureChangesNothing) {
+    ASSERT_TRUE(testkit::WriteFile(work_ / "long.mid2.mid", Song(500000, 768)));
+    ASSERT_TRUE(testkit::WriteFile(work_ / "bad.mid", Bytes{'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, 1, 0}));
+    auto d = Open();
+    Select(d->BankList(), "bank.dls");
+    Select(d->SequenceList(), "long.mid");
+    Click(*d, kCommandConvert);
+    Click(*d, kCommandConvert);
+    const std::vector<std::string> rows{"bad.mid",  "forever.mid", "long.mid",  "long.mid2.mid",
+                                        "long.sgt", "long.sgt",    "loop3.mid", "short.mid"};
+    EXPECT_EQ(Names(d->SequenceList()), rows);
+    Select(d->SequenceList(), "bad.mid");
+    Click(*d, kCommandConvert);
+    EXPECT_EQ(services_.MessageTexts(), std::vector<std::string>{Message(44).text});
+    EXPECT_EQ(Names(d->SequenceList()), rows);
+    EXPECT_EQ(d->StatusPane()->text().toStdString(), std::string("long.sgt") + kMadeSuffix);
+    EXPECT_FALSE(std::filesystem::exists(work_ / "bad.sgt"));
 }
 
 TEST_F(PreviewDialogTest, ClosingWhilePlayingSilencesAndEndsTheThread) {
