@@ -5,26 +5,12 @@
 #include <cstdint>
 
 #include "convlist/convert_list.h"
+#include "fuzz/convert_list_seeds.h"
 #include "fuzz/seed_corpus.h"
 #include "testkit/convert_list_builder.h"
-#include "testkit/hostile_inputs.h"
-
-namespace {
-
-std::vector<std::vector<uint8_t>> Seeds() {
-    std::vector<std::vector<uint8_t>> seeds = {sonvex::testkit::SoundConvertList()};
-    for (const sonvex::testkit::HostileInput& list : sonvex::testkit::HostileConvertLists()) {
-        if (!sonvex::fuzz::IsTruncation(list.name)) {
-            seeds.push_back(list.bytes);
-        }
-    }
-    return seeds;
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    sonvex::fuzz::WriteSeedsIfAsked("convlist_stream", Seeds());
+    sonvex::fuzz::WriteSeedsIfAsked("convlist_stream", sonvex::fuzz::ConvertListSeeds());
     return 0;
 }
 
