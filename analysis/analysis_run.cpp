@@ -19,7 +19,8 @@ namespace {
 
 std::string Absolute(const std::string& path) {
     std::error_code error;
-    const std::filesystem::path full = std::filesystem::absolute(std::filesystem::path(path), error);
+    const std::filesystem::path full =
+        std::filesystem::absolute(std::filesystem::path(path), error);
     return error ? path : full.string();
 }
 
@@ -64,7 +65,8 @@ AnalysisResult AbandonList(ChunkFile& list, AnalysisResult result, Feedback& fee
 
 std::string ListPathFor(const std::string& listFolder, const std::string& firstGameFile) {
     const size_t slash = firstGameFile.rfind('/');
-    const std::string name = slash == std::string::npos ? firstGameFile : firstGameFile.substr(slash + 1);
+    const std::string name =
+        slash == std::string::npos ? firstGameFile : firstGameFile.substr(slash + 1);
     // The last extension goes; a name that only starts with a dot keeps it.
     const size_t dot = name.rfind('.');
     const std::string stem = dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);

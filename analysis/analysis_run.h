@@ -18,7 +18,8 @@ enum class AnalysisStatus {
     ListNotCreated, // the list file could not be created; message 14 shown, nothing scanned
     NothingFound,   // no item found; the list file was deleted
     ListWritten,    // the list holds the entries found
-    ListWriteFailed // writing the list failed part way; the unfinished list was deleted and message 14 shown
+    ListWriteFailed // writing the list failed part way; the unfinished list was deleted and message
+                    // 14 shown
 };
 
 struct AnalysisResult {

@@ -18,17 +18,19 @@ namespace {
 
 constexpr int64_t kVagBlockSize = 16;
 
-void Note(std::string* note, const char* structure, int64_t at, const char* what, int64_t where = -1) {
+void Note(std::string* note, const char* structure, int64_t at, const char* what,
+          int64_t where = -1) {
     if (!note) {
         return;
     }
     char text[160];
     if (where >= 0) {
         std::snprintf(text, sizeof text, "%s at 0x%08llX: %s at 0x%08llX", structure,
-                      static_cast<unsigned long long>(at), what, static_cast<unsigned long long>(where));
+                      static_cast<unsigned long long>(at), what,
+                      static_cast<unsigned long long>(where));
     } else {
-        std::snprintf(text, sizeof text, "%s at 0x%08llX: %s", structure, static_cast<unsigned long long>(at),
-                      what);
+        std::snprintf(text, sizeof text, "%s at 0x%08llX: %s", structure,
+                      static_cast<unsigned long long>(at), what);
     }
     *note = text;
 }
@@ -38,7 +40,8 @@ bool ReadExactly(ChunkFile& file, void* destination, int64_t length) {
 }
 
 bool ReadExactlyAt(ChunkFile& file, int64_t position, void* destination, int64_t length) {
-    return file.Seek(position, SeekOrigin::Begin) == position && ReadExactly(file, destination, length);
+    return file.Seek(position, SeekOrigin::Begin) == position &&
+           ReadExactly(file, destination, length);
 }
 
 // The event walk gives up on a delta time as soon as its value passes 0x0FFFFFFF; the
@@ -136,7 +139,8 @@ CheckResult CheckSeq(ChunkFile& file, std::string* note) {
             break;
         }
         if (note) {
-            Note(note, "SEQ", p, ("numbered set of " + std::to_string(walked) + " ending").c_str(), file.Tell());
+            Note(note, "SEQ", p, ("numbered set of " + std::to_string(walked) + " ending").c_str(),
+                 file.Tell());
         }
         return CheckResult::Accept;
     }
@@ -171,7 +175,8 @@ CheckResult CheckVabBody(ChunkFile& file, std::string* note) {
     for (;;) {
         const int64_t blockAt = file.Tell();
         if (!ReadExactly(file, block.data(), kVagBlockSize)) {
-            Note(note, "VB", p, blocks > 0 ? "runs to the end of the file" : "file ends before the first block");
+            Note(note, "VB", p,
+                 blocks > 0 ? "runs to the end of the file" : "file ends before the first block");
             return blocks > 0 ? CheckResult::AcceptAndStop : CheckResult::StopScan;
         }
         const uint8_t flags = block[1];
@@ -259,7 +264,8 @@ CheckResult CheckKcetSeq(ChunkFile& file, std::string* note) {
     }
     // Count and lengths are little-endian, the console's own byte order.
     const uint64_t count = static_cast<uint64_t>(four[0]) | static_cast<uint64_t>(four[1]) << 8 |
-                           static_cast<uint64_t>(four[2]) << 16 | static_cast<uint64_t>(four[3]) << 24;
+                           static_cast<uint64_t>(four[2]) << 16 |
+                           static_cast<uint64_t>(four[3]) << 24;
     const int64_t table = p + 52;
     int64_t q = table + 2 * static_cast<int64_t>(count);
 
@@ -276,7 +282,8 @@ CheckResult CheckKcetSeq(ChunkFile& file, std::string* note) {
             sliceBytes = file.Read(slice.data(), want);
         }
         if (static_cast<int64_t>(2 * inSlice + 2) > sliceBytes) {
-            Note(note, "KCETSeq", p, "file ends inside the length table at", table + 2 * static_cast<int64_t>(i));
+            Note(note, "KCETSeq", p, "file ends inside the length table at",
+                 table + 2 * static_cast<int64_t>(i));
             file.Seek(p, SeekOrigin::Begin);
             return CheckResult::Reject;
         }

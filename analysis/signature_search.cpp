@@ -37,17 +37,14 @@ size_t FindNonZeroBytes(const uint8_t* data, size_t from, size_t to) {
 // A pair is one when the first byte's bits and the next byte's bits share one.
 #define SONVEX_NIBBLES(...) _mm256_setr_epi8(__VA_ARGS__, __VA_ARGS__)
 
-__attribute__((target("avx2"), always_inline)) inline __m256i PairBits(__m256i v, __m256i low,
-                                                                        __m256i high,
-                                                                        __m256i nibble) {
+__attribute__((target("avx2"), always_inline)) inline __m256i
+PairBits(__m256i v, __m256i low, __m256i high, __m256i nibble) {
     const __m256i lo = _mm256_shuffle_epi8(low, _mm256_and_si256(v, nibble));
-    const __m256i hi =
-        _mm256_shuffle_epi8(high, _mm256_and_si256(_mm256_srli_epi16(v, 4), nibble));
+    const __m256i hi = _mm256_shuffle_epi8(high, _mm256_and_si256(_mm256_srli_epi16(v, 4), nibble));
     return _mm256_and_si256(lo, hi);
 }
 
-__attribute__((target("avx2"))) size_t FindPairAvx2(const uint8_t* data, size_t from,
-                                                    size_t to) {
+__attribute__((target("avx2"))) size_t FindPairAvx2(const uint8_t* data, size_t from, size_t to) {
     // 0x00 -> bit 0; 'p' 0x70 -> bits 1, 2; 'S' 0x53 -> bits 3, 4; 'K' 0x4B -> 5; 'I' 0x49 -> 6.
     const __m256i firstLow =
         SONVEX_NIBBLES(0x07, 0, 0, 0x18, 0, 0, 0, 0, 0, 0x40, 0, 0x20, 0, 0, 0, 0);
@@ -67,16 +64,18 @@ __attribute__((target("avx2"))) size_t FindPairAvx2(const uint8_t* data, size_t 
         const __m256i b0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + i + 1));
         const __m256i a1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + i + 32));
         const __m256i b1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + i + 33));
-        const __m256i hit0 =
-            _mm256_and_si256(PairBits(a0, firstLow, firstHigh, nibble), PairBits(b0, secondLow, secondHigh, nibble));
-        const __m256i hit1 =
-            _mm256_and_si256(PairBits(a1, firstLow, firstHigh, nibble), PairBits(b1, secondLow, secondHigh, nibble));
+        const __m256i hit0 = _mm256_and_si256(PairBits(a0, firstLow, firstHigh, nibble),
+                                              PairBits(b0, secondLow, secondHigh, nibble));
+        const __m256i hit1 = _mm256_and_si256(PairBits(a1, firstLow, firstHigh, nibble),
+                                              PairBits(b1, secondLow, secondHigh, nibble));
         if (!_mm256_testz_si256(_mm256_or_si256(hit0, hit1), _mm256_or_si256(hit0, hit1))) {
-            const auto m0 = static_cast<uint32_t>(~_mm256_movemask_epi8(_mm256_cmpeq_epi8(hit0, zero)));
+            const auto m0 =
+                static_cast<uint32_t>(~_mm256_movemask_epi8(_mm256_cmpeq_epi8(hit0, zero)));
             if (m0 != 0) {
                 return i + static_cast<size_t>(__builtin_ctz(m0));
             }
-            const auto m1 = static_cast<uint32_t>(~_mm256_movemask_epi8(_mm256_cmpeq_epi8(hit1, zero)));
+            const auto m1 =
+                static_cast<uint32_t>(~_mm256_movemask_epi8(_mm256_cmpeq_epi8(hit1, zero)));
             return i + 32 + static_cast<size_t>(__builtin_ctz(m1));
         }
     }
@@ -88,9 +87,9 @@ __attribute__((target("avx2"))) size_t FindNonZeroAvx2(const uint8_t* data, size
     size_t i = from;
     for (; i + 128 <= to; i += 128) {
         const auto* p = reinterpret_cast<const __m256i*>(data + i);
-        const __m256i any = _mm256_or_si256(
-            _mm256_or_si256(_mm256_loadu_si256(p), _mm256_loadu_si256(p + 1)),
-            _mm256_or_si256(_mm256_loadu_si256(p + 2), _mm256_loadu_si256(p + 3)));
+        const __m256i any =
+            _mm256_or_si256(_mm256_or_si256(_mm256_loadu_si256(p), _mm256_loadu_si256(p + 1)),
+                            _mm256_or_si256(_mm256_loadu_si256(p + 2), _mm256_loadu_si256(p + 3)));
         if (!_mm256_testz_si256(any, any)) {
             break;
         }
@@ -116,7 +115,8 @@ size_t FindPairSse2(const uint8_t* data, size_t from, size_t to) {
         const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i + 1));
         const __m128i secondE = same(b, 'E');
         __m128i hit = _mm_and_si128(same(a, 0), same(b, 0));
-        hit = _mm_or_si128(hit, _mm_and_si128(same(a, 'p'), _mm_or_si128(same(b, 'Q'), same(b, 'B'))));
+        hit = _mm_or_si128(hit,
+                           _mm_and_si128(same(a, 'p'), _mm_or_si128(same(b, 'Q'), same(b, 'B'))));
         hit = _mm_or_si128(hit, _mm_and_si128(same(a, 'S'), _mm_or_si128(secondE, same(b, 'S'))));
         hit = _mm_or_si128(hit, _mm_and_si128(same(a, 'K'), same(b, 'C')));
         hit = _mm_or_si128(hit, _mm_and_si128(same(a, 'I'), secondE));

@@ -34,15 +34,15 @@ constexpr int64_t kWindowSize = 16;
 constexpr uint16_t kIdleSteps = 1024;
 
 // Window signatures: the window's first (w0) and second (w1) little-endian u32.
-constexpr uint32_t kSeqMagic = 0x53455170;      // "pQES"
+constexpr uint32_t kSeqMagic = 0x53455170;         // "pQES"
 constexpr uint32_t kSeqReversedMagic = 0x70514553; // "SEQp": the same magic stored byte-reversed
-constexpr uint32_t kVabMagic = 0x56414270;      // "pBAV"
-constexpr uint32_t kKcetMagic = 0x5445434B;     // "KCET"
-constexpr uint32_t kSceiMagic = 0x53434549;     // "IECS"
-constexpr uint32_t kSceiHeadSecond = 0x48656164; // "daeH"
-constexpr uint32_t kSceiMidiSecond = 0x4D696469; // "idiM"
-constexpr uint32_t kGpmHeadMagic = 0x64685353;  // "SShd"
-constexpr uint32_t kGpmSeqMagic = 0x71735353;   // "SSsq"
+constexpr uint32_t kVabMagic = 0x56414270;         // "pBAV"
+constexpr uint32_t kKcetMagic = 0x5445434B;        // "KCET"
+constexpr uint32_t kSceiMagic = 0x53434549;        // "IECS"
+constexpr uint32_t kSceiHeadSecond = 0x48656164;   // "daeH"
+constexpr uint32_t kSceiMidiSecond = 0x4D696469;   // "idiM"
+constexpr uint32_t kGpmHeadMagic = 0x64685353;     // "SShd"
+constexpr uint32_t kGpmSeqMagic = 0x71735353;      // "SSsq"
 
 enum class Kind { Seq, Vh, Vb, KcetSeq, SceiHead, SceiMidi, GpmHead, GpmSeq };
 
@@ -88,8 +88,8 @@ struct Classified {
 };
 
 uint32_t LoadU32le(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-           static_cast<uint32_t>(p[3]) << 24;
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
 }
 
 Classified Classify(const std::array<uint8_t, kWindowSize>& window, RecognitionRules rules) {
@@ -119,7 +119,8 @@ Classified Classify(const std::array<uint8_t, kWindowSize>& window, RecognitionR
         return {Step::MoveOn, Kind::Seq};
     }
     case 0: {
-        const bool rest = std::any_of(window.begin() + 4, window.end(), [](uint8_t v) { return v != 0; });
+        const bool rest =
+            std::any_of(window.begin() + 4, window.end(), [](uint8_t v) { return v != 0; });
         return {rest ? Step::MoveOn : Step::ZeroBlock, Kind::Vb};
     }
     default:
@@ -158,7 +159,7 @@ CheckResult RunCheck(Kind kind, ChunkFile& source, int64_t start, std::string* n
 // hundred times and never once per byte. It keeps the stretch of positions that give the
 // value shown, so that the frequent looks on idle stretches cost a comparison, not a division.
 class ProgressDisplay {
-public:
+  public:
     ProgressDisplay(Feedback& feedback, int64_t size) : feedback_(feedback), size_(size) {
         feedback_.SetProgress(0);
     }
@@ -178,7 +179,7 @@ public:
         return true;
     }
 
-private:
+  private:
     // The positions around `position` whose value is `value` as well (ScanProgress rises
     // with the position); only `position` itself where the formula has its special cases.
     void KeepStretch(int64_t position, int value) {
@@ -211,7 +212,7 @@ private:
 // when the caller has one (one copy less than through the buffered file), otherwise
 // through the buffered file. Checks read through the buffered file.
 class SourceBlock {
-public:
+  public:
     static constexpr int64_t kBlockSize = 256 * 1024;
 
     SourceBlock(ChunkFile& source, RawFile* direct)
@@ -236,7 +237,7 @@ public:
     // Whether the file ends inside (or right at the end of) the block.
     bool reachesFileEnd() const { return reachesEnd_; }
 
-private:
+  private:
     bool Holds(int64_t position, int64_t want) const {
         if (!loaded_ || position < start_) {
             return false;
@@ -267,7 +268,7 @@ private:
 // The idle counter: windows without any signature are counted, and every 1024th of them
 // after the first 1024 takes a look at the progress.
 class IdleSteps {
-public:
+  public:
     explicit IdleSteps(ProgressDisplay& progress) : progress_(progress) {}
 
     // One idle window at `position`.
@@ -288,7 +289,7 @@ public:
         }
     }
 
-private:
+  private:
     ProgressDisplay& progress_;
     uint16_t idle_ = 0;
 };
@@ -323,7 +324,7 @@ int64_t PassQuietWindows(SourceBlock& block, int64_t position, IdleSteps& idle) 
         // Zeros from `hit` to `zerosEnd` (the first non-zero byte, or the block's end).
         const int64_t zerosEnd =
             base + static_cast<int64_t>(FindNonZero(data, static_cast<size_t>(found + 2),
-                                                     static_cast<size_t>(block.end() - base)));
+                                                    static_cast<size_t>(block.end() - base)));
         const int64_t firstToLook = zerosEnd - (kLook - 1);
         if (firstToLook <= hit) {
             return hit;
@@ -453,8 +454,8 @@ ScanOutcome ScanBlocks(ChunkFile& list, ChunkFile& source, RawFile* direct,
         endPosition = resume;
         const KindInfo info = Info(kind);
         uint32_t& counter = counters.*info.counter;
-        if (!WriteEntry(listFile, info.type, static_cast<int32_t>(counter), static_cast<uint64_t>(position),
-                        entryName) ||
+        if (!WriteEntry(listFile, info.type, static_cast<int32_t>(counter),
+                        static_cast<uint64_t>(position), entryName) ||
             list.WriteFailed()) {
             listFailed = true;
             break;

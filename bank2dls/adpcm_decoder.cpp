@@ -23,7 +23,8 @@ int16_t RoundAdpcmSample(double y) {
     return static_cast<int16_t>(v);
 }
 
-AdpcmBlockResult DecodeAdpcmBlock(std::span<const uint8_t, kAdpcmBlockSize> block, PredictorHistory& history,
+AdpcmBlockResult DecodeAdpcmBlock(std::span<const uint8_t, kAdpcmBlockSize> block,
+                                  PredictorHistory& history,
                                   std::array<int16_t, kAdpcmBlockSamples>& pcm) {
     const uint8_t filterIndex = AdpcmFilterIndex(block[0]);
     if (filterIndex >= kAdpcmFilterCount) {
@@ -37,7 +38,8 @@ AdpcmBlockResult DecodeAdpcmBlock(std::span<const uint8_t, kAdpcmBlockSize> bloc
         // The nibble is the top four bits of a signed 16-bit value, shifted right arithmetically.
         const int top = static_cast<int16_t>(static_cast<uint16_t>(nibble << 12));
         const int raw = top >> shift;
-        const double y = history.previous * filter.previous + raw + history.beforePrevious * filter.beforePrevious;
+        const double y = history.previous * filter.previous + raw +
+                         history.beforePrevious * filter.beforePrevious;
         history.beforePrevious = history.previous;
         history.previous = y;
         pcm[n] = RoundAdpcmSample(y);

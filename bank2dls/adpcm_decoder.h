@@ -30,8 +30,12 @@ enum class AdpcmBlockResult {
     BadFilter // filter index 5..15: the hardware has five filters
 };
 
-constexpr uint8_t AdpcmShift(uint8_t header) { return header & 0x0F; }
-constexpr uint8_t AdpcmFilterIndex(uint8_t header) { return header >> 4; }
+constexpr uint8_t AdpcmShift(uint8_t header) {
+    return header & 0x0F;
+}
+constexpr uint8_t AdpcmFilterIndex(uint8_t header) {
+    return header >> 4;
+}
 
 // A predicted value y as written: y + 0.5 truncated toward zero, then clamped to the
 // 16-bit range as the sound hardware saturates.

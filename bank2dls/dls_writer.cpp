@@ -11,40 +11,60 @@ namespace sonvex {
 // Seconds. Decay rows are the sustain level, columns the decay rate; attack indices
 // 73 and 74 hold 40 s and 75 onwards 0.004 s.
 const std::array<std::array<double, 16>, 16> EnvelopeTables::decay = {{
-    {0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.014, 0.041, 0.073, 0.17, 0.342, 0.692, 1.376, 2.766},
-    {0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.013, 0.03, 0.059, 0.143, 0.294, 0.598, 1.188, 2.383},
-    {0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.012, 0.028, 0.057, 0.122, 0.255, 0.514, 1.038, 2.097},
-    {0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.024, 0.055, 0.11, 0.218, 0.458, 0.916, 1.844},
-    {0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.015, 0.052, 0.105, 0.206, 0.398, 0.812, 1.624},
-    {0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.015, 0.045, 0.079, 0.175, 0.354, 0.708, 1.424},
-    {0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.015, 0.035, 0.069, 0.154, 0.303, 0.617, 1.245},
-    {0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.015, 0.025, 0.064, 0.134, 0.276, 0.544, 1.079},
-    {0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.015, 0.025, 0.053, 0.113, 0.228, 0.455, 0.925},
-    {0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.015, 0.023, 0.045, 0.094, 0.195, 0.381, 0.773},
-    {0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.015, 0.037, 0.074, 0.154, 0.315, 0.625},
-    {0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.035, 0.065, 0.125, 0.243, 0.495},
-    {0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.027, 0.044, 0.084, 0.175, 0.365},
-    {0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.015, 0.021, 0.052, 0.114, 0.238},
-    {0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.013, 0.021, 0.034, 0.063, 0.115},
-    {0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.013, 0.015},
+    {0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.014, 0.041, 0.073, 0.17, 0.342, 0.692, 1.376,
+     2.766},
+    {0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.013, 0.03, 0.059, 0.143, 0.294, 0.598, 1.188,
+     2.383},
+    {0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.012, 0.028, 0.057, 0.122, 0.255, 0.514,
+     1.038, 2.097},
+    {0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.024, 0.055, 0.11, 0.218, 0.458, 0.916,
+     1.844},
+    {0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.015, 0.052, 0.105, 0.206, 0.398, 0.812,
+     1.624},
+    {0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.015, 0.045, 0.079, 0.175, 0.354, 0.708,
+     1.424},
+    {0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.015, 0.035, 0.069, 0.154, 0.303, 0.617,
+     1.245},
+    {0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.015, 0.025, 0.064, 0.134, 0.276, 0.544,
+     1.079},
+    {0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.015, 0.025, 0.053, 0.113, 0.228, 0.455,
+     0.925},
+    {0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.015, 0.023, 0.045, 0.094, 0.195, 0.381,
+     0.773},
+    {0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.015, 0.037, 0.074, 0.154, 0.315,
+     0.625},
+    {0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.035, 0.065, 0.125, 0.243,
+     0.495},
+    {0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.027, 0.044, 0.084, 0.175,
+     0.365},
+    {0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.015, 0.021, 0.052, 0.114,
+     0.238},
+    {0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.013, 0.021, 0.034, 0.063,
+     0.115},
+    {0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.01, 0.013,
+     0.015},
 }};
 const std::array<double, 32> EnvelopeTables::releaseLinear = {
-    0.05, 0.05, 0.05, 0.05, 0.05, 0.05, 0.05, 0.05, 0.05, 0.05, 0.05, 0.08, 0.16, 0.32, 0.64, 1.28,
-    2.56, 5.12, 10.24, 20.48, 40, 40, 40, 40, 40, 40, 40, 40, 40, 40, 40, 40,
+    0.05, 0.05, 0.05, 0.05, 0.05, 0.05, 0.05, 0.05,  0.05,  0.05, 0.05,
+    0.08, 0.16, 0.32, 0.64, 1.28, 2.56, 5.12, 10.24, 20.48, 40,   40,
+    40,   40,   40,   40,   40,   40,   40,   40,    40,    40,
 };
 const std::array<double, 32> EnvelopeTables::releaseExponential = {
-    0.016, 0.016, 0.016, 0.016, 0.016, 0.016, 0.012, 0.023, 0.045, 0.09, 0.18, 0.36, 0.72, 1.44, 2.88, 5.76,
-    11.52, 23.04, 40, 40, 40, 40, 40, 40, 40, 40, 40, 40, 40, 40, 40, 40,
+    0.016, 0.016, 0.016, 0.016, 0.016, 0.016, 0.012, 0.023, 0.045, 0.09, 0.18,
+    0.36,  0.72,  1.44,  2.88,  5.76,  11.52, 23.04, 40,    40,    40,   40,
+    40,    40,    40,    40,    40,    40,    40,    40,    40,    40,
 };
 const std::array<double, 128> EnvelopeTables::attack = {
-    0.014, 0.014, 0.014, 0.014, 0.014, 0.014, 0.014, 0.014, 0.014, 0.014, 0.014, 0.014, 0.014, 0.014, 0.014, 0.014,
-    0.014, 0.014, 0.014, 0.014, 0.014, 0.014, 0.014, 0.014, 0.014, 0.014, 0.014, 0.014, 0.014, 0.014, 0.014, 0.014,
-    0.014, 0.019, 0.019, 0.019, 0.019, 0.025, 0.03, 0.037, 0.042, 0.044, 0.056, 0.074, 0.086, 0.098, 0.12, 0.16,
-    0.175, 0.206, 0.25, 0.314, 0.359, 0.424, 0.509, 0.647, 0.746, 0.875, 1.058, 1.339, 1.557, 1.825, 2.245, 2.895,
-    3.358, 4.053, 5.088, 6.84, 8.18, 10.455, 13.947, 20.924, 28.956, 40, 40, 0.004, 0.004, 0.004, 0.004, 0.004,
-    0.004, 0.004, 0.004, 0.004, 0.004, 0.004, 0.004, 0.004, 0.004, 0.004, 0.004, 0.004, 0.004, 0.004, 0.004, 0.004,
-    0.004, 0.004, 0.004, 0.004, 0.004, 0.004, 0.004, 0.004, 0.004, 0.004, 0.004, 0.004, 0.004, 0.004, 0.004, 0.004,
-    0.004, 0.004, 0.004, 0.004, 0.004, 0.004, 0.004, 0.004, 0.004, 0.004, 0.004, 0.004, 0.004, 0.004, 0.004, 0.004,
+    0.014, 0.014, 0.014, 0.014, 0.014,  0.014,  0.014,  0.014,  0.014, 0.014, 0.014, 0.014, 0.014,
+    0.014, 0.014, 0.014, 0.014, 0.014,  0.014,  0.014,  0.014,  0.014, 0.014, 0.014, 0.014, 0.014,
+    0.014, 0.014, 0.014, 0.014, 0.014,  0.014,  0.014,  0.019,  0.019, 0.019, 0.019, 0.025, 0.03,
+    0.037, 0.042, 0.044, 0.056, 0.074,  0.086,  0.098,  0.12,   0.16,  0.175, 0.206, 0.25,  0.314,
+    0.359, 0.424, 0.509, 0.647, 0.746,  0.875,  1.058,  1.339,  1.557, 1.825, 2.245, 2.895, 3.358,
+    4.053, 5.088, 6.84,  8.18,  10.455, 13.947, 20.924, 28.956, 40,    40,    0.004, 0.004, 0.004,
+    0.004, 0.004, 0.004, 0.004, 0.004,  0.004,  0.004,  0.004,  0.004, 0.004, 0.004, 0.004, 0.004,
+    0.004, 0.004, 0.004, 0.004, 0.004,  0.004,  0.004,  0.004,  0.004, 0.004, 0.004, 0.004, 0.004,
+    0.004, 0.004, 0.004, 0.004, 0.004,  0.004,  0.004,  0.004,  0.004, 0.004, 0.004, 0.004, 0.004,
+    0.004, 0.004, 0.004, 0.004, 0.004,  0.004,  0.004,  0.004,  0.004, 0.004, 0.004,
 };
 
 int16_t RegionFineTune(uint8_t fine) {
@@ -79,7 +99,8 @@ int32_t SustainLevelScale(uint16_t adsr1, uint16_t adsr2) {
 double ReleaseSeconds(uint16_t adsr2) {
     const size_t index = adsr2 & 0x1F;
     // Bit 5 selects the release mode; bits 0..4 are the rate.
-    return (adsr2 & 0x20) ? EnvelopeTables::releaseExponential[index] : EnvelopeTables::releaseLinear[index];
+    return (adsr2 & 0x20) ? EnvelopeTables::releaseExponential[index]
+                          : EnvelopeTables::releaseLinear[index];
 }
 
 std::array<ConnectionBlock, 6> RegionConnections(const ToneRecord& tone) {
@@ -144,7 +165,8 @@ int64_t WriteSampleChunk(ChunkFile& out, uint16_t unityNote, int16_t fineTune, i
     return loopPosition;
 }
 
-void WriteRegion(ChunkFile& out, const ProgramRecord& program, const ToneRecord& tone, BankWriterState& state) {
+void WriteRegion(ChunkFile& out, const ProgramRecord& program, const ToneRecord& tone,
+                 BankWriterState& state) {
     ChunkInfo rgn;
     out.CreateList(rgn, FourCC("rgn "));
 
@@ -158,8 +180,9 @@ void WriteRegion(ChunkFile& out, const ProgramRecord& program, const ToneRecord&
     out.WriteU16le(0);   // key group
     CloseChunk(out, rgnh, state);
 
-    const int64_t loopPosition = WriteSampleChunk(out, tone.centreNote, RegionFineTune(tone.fineTune),
-                                                  RegionAttenuation(tone.volume), 0, state);
+    const int64_t loopPosition =
+        WriteSampleChunk(out, tone.centreNote, RegionFineTune(tone.fineTune),
+                         RegionAttenuation(tone.volume), 0, state);
     state.regionLoops.push_back({static_cast<uint8_t>(tone.vagNumber & 0xFF), loopPosition});
 
     ChunkInfo wlnk;
@@ -182,8 +205,8 @@ void WriteRegion(ChunkFile& out, const ProgramRecord& program, const ToneRecord&
 
 } // namespace
 
-ConvertResult WriteRegionList(ChunkFile& out, ChunkFile& vh, const ProgramRecord& program, int k, int64_t vhBase,
-                              BankWriterState& state) {
+ConvertResult WriteRegionList(ChunkFile& out, ChunkFile& vh, const ProgramRecord& program, int k,
+                              int64_t vhBase, BankWriterState& state) {
     state.trailer.mode = 0;
     state.trailer.bendDown = 0;
     state.trailer.bendUp = 0;
@@ -198,7 +221,8 @@ ConvertResult WriteRegionList(ChunkFile& out, ChunkFile& vh, const ProgramRecord
             return ConvertResult::InputEnded;
         }
         if (CheckToneRecord(tone) != VabCheck::Ok) {
-            Diagnose(state, "tone %d of program %d at 0x%08llX: VAG number %d above 255", j, k, at, tone.vagNumber);
+            Diagnose(state, "tone %d of program %d at 0x%08llX: VAG number %d above 255", j, k, at,
+                     tone.vagNumber);
             return ConvertResult::CannotConvert;
         }
         if (!ToneHasSample(tone)) {
@@ -213,8 +237,8 @@ ConvertResult WriteRegionList(ChunkFile& out, ChunkFile& vh, const ProgramRecord
     return ConvertResult::Done;
 }
 
-void WriteArticulation(ChunkFile& out, ArticulationLevel level, const ProgramRecord& program, const ToneRecord* tone,
-                       BankWriterState& state) {
+void WriteArticulation(ChunkFile& out, ArticulationLevel level, const ProgramRecord& program,
+                       const ToneRecord* tone, BankWriterState& state) {
     ChunkInfo lar2;
     out.CreateList(lar2, FourCC("lar2"));
     ChunkInfo art2;

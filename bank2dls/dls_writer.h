@@ -69,21 +69,22 @@ struct ArticulationTrailer {
 
 // Where a region's loop record was written, so a sample's loop can be copied into it.
 struct RegionLoopEntry {
-    uint8_t vagNumber = 0;     // low byte of the tone's VAG number
-    int64_t loopPosition = 0;  // output offset of the region's 16-byte loop record
+    uint8_t vagNumber = 0;    // low byte of the tone's VAG number
+    int64_t loopPosition = 0; // output offset of the region's 16-byte loop record
 };
 
 // Converter state shared by the region, wave and INFO writers of one conversion.
 struct BankWriterState {
-    std::string listTitle;                   // convert list name, used in INFO names
+    std::string listTitle;                    // convert list name, used in INFO names
     std::vector<RegionLoopEntry> regionLoops; // grows past the header's tone count if it must
     ArticulationTrailer trailer;
-    bool chunkFailed = false;                // a chunk could not be closed (size out of range)
-    std::string diagnostic;                  // why the conversion stopped, with structure and offset
+    bool chunkFailed = false; // a chunk could not be closed (size out of range)
+    std::string diagnostic;   // why the conversion stopped, with structure and offset
 };
 
 // Sets state.diagnostic from a printf-style format (the first fault found is kept).
-void Diagnose(BankWriterState& state, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void Diagnose(BankWriterState& state, const char* format, ...)
+    __attribute__((format(printf, 2, 3)));
 
 enum class ArticulationLevel { Instrument, Region };
 enum class InfoKind { Collection, Instrument, Wave };
@@ -94,8 +95,9 @@ void CloseChunk(ChunkFile& out, ChunkInfo& chunk, BankWriterState& state);
 // The "lrgn" list of non-empty program k: one "rgn " per tone with a sample. Resets the
 // trailer maxima and appends to the region loop table. 1: VAG number above 255;
 // 2: short read of a tone record.
-[[nodiscard]] ConvertResult WriteRegionList(ChunkFile& out, ChunkFile& vh, const ProgramRecord& program, int k,
-                                            int64_t vhBase, BankWriterState& state);
+[[nodiscard]] ConvertResult WriteRegionList(ChunkFile& out, ChunkFile& vh,
+                                            const ProgramRecord& program, int k, int64_t vhBase,
+                                            BankWriterState& state);
 // One "lar2" list with one "art2": six blocks for a region, or the filter block and the
 // trailer for an instrument (program volume and pan are stored into the trailer here).
 void WriteArticulation(ChunkFile& out, ArticulationLevel level, const ProgramRecord& program,

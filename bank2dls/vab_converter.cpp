@@ -20,7 +20,9 @@ constexpr int kMessageVbOpen = 12;
 constexpr int kMessageOutput = 13;
 
 // Offsets beyond what a file position can hold are treated as past the end of the file.
-long long Hex(int64_t position) { return static_cast<long long>(position); }
+long long Hex(int64_t position) {
+    return static_cast<long long>(position);
+}
 
 int64_t ToPosition(uint64_t offset) {
     constexpr auto kMax = static_cast<uint64_t>(std::numeric_limits<int64_t>::max() / 2);
@@ -28,7 +30,7 @@ int64_t ToPosition(uint64_t offset) {
 }
 
 class VabToDlsConversion {
-public:
+  public:
     VabToDlsConversion(ChunkFile& vh, ChunkFile& vb, ChunkFile& out, int64_t vhBase, int64_t vbBase,
                        RecognitionRules rules, BankWriterState& state)
         : vh_(vh), vb_(vb), out_(out), vhBase_(vhBase), vbBase_(vbBase), rules_(rules),
@@ -48,7 +50,8 @@ public:
         CloseChunk(out_, dlid, state_);
 
         if (header.programCount > kMaxPrograms) {
-            Diagnose(state_, "VH header at 0x%08llX: program count %u above 128", Hex(vhBase_), header.programCount);
+            Diagnose(state_, "VH header at 0x%08llX: program count %u above 128", Hex(vhBase_),
+                     header.programCount);
             return ConvertResult::CannotConvert;
         }
         ChunkInfo colh;
@@ -68,7 +71,8 @@ public:
         }
 
         if (CheckVagCount(header) != VabCheck::Ok) {
-            Diagnose(state_, "VH header at 0x%08llX: VAG count %u above 254", Hex(vhBase_), header.vagCount);
+            Diagnose(state_, "VH header at 0x%08llX: VAG count %u above 254", Hex(vhBase_),
+                     header.vagCount);
             return ConvertResult::CannotConvert;
         }
         ChunkInfo ptbl;
@@ -103,7 +107,8 @@ public:
                 vb_.Seek(vbBase_ + sizes.SampleOffset(i), SeekOrigin::Begin);
                 maxBlocks = sizes.SampleSize(i) / static_cast<int64_t>(kAdpcmBlockSize);
             } else if (i > 0 && FindNextVag(vb_) == VagSearch::Ended) {
-                Diagnose(state_, "VB at 0x%08llX: ended after %d of %u samples", Hex(vbBase_), i, header.vagCount);
+                Diagnose(state_, "VB at 0x%08llX: ended after %d of %u samples", Hex(vbBase_), i,
+                         header.vagCount);
                 result = ConvertResult::PartlyDone;
                 break;
             }
@@ -129,7 +134,7 @@ public:
         return result;
     }
 
-private:
+  private:
     // Under the extended rules, the size table locates the samples when the search found
     // none inside this body (its first find, if any, lies at or past the body's end by the
     // table, so it belongs to something else), provided the table describes a body of at
@@ -160,7 +165,8 @@ private:
                 return ConvertResult::InputEnded;
             }
             if (CheckProgramRecord(program) != VabCheck::Ok) {
-                Diagnose(state_, "program slot %d at 0x%08llX: %u tones above 16", slot, at, program.toneCount);
+                Diagnose(state_, "program slot %d at 0x%08llX: %u tones above 16", slot, at,
+                         program.toneCount);
                 return ConvertResult::CannotConvert;
             }
             if (program.toneCount == 0) {
@@ -203,8 +209,9 @@ private:
 };
 
 ConvertResult RunConversion(uint64_t vhOffset, uint64_t vbOffset, const std::string& vhPath,
-                            const std::string& vbPath, const std::string& dlsPath, std::string_view listTitle,
-                            Feedback& feedback, const VabConvertOptions& options, BankWriterState& state) {
+                            const std::string& vbPath, const std::string& dlsPath,
+                            std::string_view listTitle, Feedback& feedback,
+                            const VabConvertOptions& options, BankWriterState& state) {
     ChunkFile vh;
     if (!vh.OpenRead(vhPath)) {
         Diagnose(state, "VH file cannot be opened");
@@ -224,7 +231,8 @@ ConvertResult RunConversion(uint64_t vhOffset, uint64_t vbOffset, const std::str
         return ConvertResult::InputEnded;
     }
     if (header.toneCount > kMaxTones) {
-        Diagnose(state, "VH header at 0x%08llX: tone count %u above 2048", Hex(vhBase), header.toneCount);
+        Diagnose(state, "VH header at 0x%08llX: tone count %u above 2048", Hex(vhBase),
+                 header.toneCount);
         return ConvertResult::CannotConvert;
     }
 
@@ -238,7 +246,8 @@ ConvertResult RunConversion(uint64_t vhOffset, uint64_t vbOffset, const std::str
         return ConvertResult::OpenFailed;
     }
     VabToDlsConversion conversion(vh, vb, out, vhBase, ToPosition(vbOffset), options.rules, state);
-    ConvertResult result = conversion.Run(header, options.collectionId ? *options.collectionId : NewGuid());
+    ConvertResult result =
+        conversion.Run(header, options.collectionId ? *options.collectionId : NewGuid());
     if (options.location != nullptr) {
         *options.location = conversion.location();
     }
@@ -262,11 +271,12 @@ ConvertResult RunConversion(uint64_t vhOffset, uint64_t vbOffset, const std::str
 } // namespace
 
 ConvertResult ConvertVabToDls(uint64_t vhOffset, uint64_t vbOffset, const std::string& vhPath,
-                              const std::string& vbPath, const std::string& dlsPath, std::string_view listTitle,
-                              Feedback& feedback, const VabConvertOptions& options) {
+                              const std::string& vbPath, const std::string& dlsPath,
+                              std::string_view listTitle, Feedback& feedback,
+                              const VabConvertOptions& options) {
     BankWriterState state;
-    const ConvertResult result =
-        RunConversion(vhOffset, vbOffset, vhPath, vbPath, dlsPath, listTitle, feedback, options, state);
+    const ConvertResult result = RunConversion(vhOffset, vbOffset, vhPath, vbPath, dlsPath,
+                                               listTitle, feedback, options, state);
     if (options.diagnostic != nullptr) {
         *options.diagnostic = result == ConvertResult::Done ? std::string() : state.diagnostic;
     }
@@ -274,9 +284,10 @@ ConvertResult ConvertVabToDls(uint64_t vhOffset, uint64_t vbOffset, const std::s
 }
 
 ConvertResult ConvertVabToDls(uint64_t vhOffset, uint64_t vbOffset, const std::string& vhPath,
-                              const std::string& vbPath, const std::string& dlsPath, std::string_view listTitle,
-                              Feedback& feedback) {
-    return ConvertVabToDls(vhOffset, vbOffset, vhPath, vbPath, dlsPath, listTitle, feedback, VabConvertOptions{});
+                              const std::string& vbPath, const std::string& dlsPath,
+                              std::string_view listTitle, Feedback& feedback) {
+    return ConvertVabToDls(vhOffset, vbOffset, vhPath, vbPath, dlsPath, listTitle, feedback,
+                           VabConvertOptions{});
 }
 
 } // namespace sonvex

@@ -40,10 +40,11 @@ struct VabConvertOptions {
 // OpenFailed (-1: a file could not be opened, or the output could not be written and has
 // been deleted; the message has been shown). `listTitle` goes into the INFO names.
 ConvertResult ConvertVabToDls(uint64_t vhOffset, uint64_t vbOffset, const std::string& vhPath,
-                              const std::string& vbPath, const std::string& dlsPath, std::string_view listTitle,
-                              Feedback& feedback);
+                              const std::string& vbPath, const std::string& dlsPath,
+                              std::string_view listTitle, Feedback& feedback);
 ConvertResult ConvertVabToDls(uint64_t vhOffset, uint64_t vbOffset, const std::string& vhPath,
-                              const std::string& vbPath, const std::string& dlsPath, std::string_view listTitle,
-                              Feedback& feedback, const VabConvertOptions& options);
+                              const std::string& vbPath, const std::string& dlsPath,
+                              std::string_view listTitle, Feedback& feedback,
+                              const VabConvertOptions& options);
 
 } // namespace sonvex

@@ -94,8 +94,7 @@ VabCheck CheckToneRecord(const ToneRecord& tone) {
 namespace {
 
 // Reads exactly `N` bytes at `position`; false on a short read or an unreachable position.
-template <size_t N>
-bool ReadAt(ChunkFile& file, int64_t position, std::array<uint8_t, N>& bytes) {
+template <size_t N> bool ReadAt(ChunkFile& file, int64_t position, std::array<uint8_t, N>& bytes) {
     if (position < 0 || file.Seek(position, SeekOrigin::Begin) != position) {
         return false;
     }

@@ -15,9 +15,9 @@ constexpr int64_t kVabHeaderSize = 32;
 constexpr int64_t kProgramRecordSize = 16;
 constexpr int kProgramSlots = 128;
 constexpr int64_t kToneRecordSize = 32;
-constexpr int kToneRecordPlaces = 16;                                             // per non-empty program
+constexpr int kToneRecordPlaces = 16; // per non-empty program
 constexpr int64_t kToneRecordBase = kVabHeaderSize + kProgramSlots * kProgramRecordSize; // 2080
-constexpr int64_t kProgramToneBlock = kToneRecordPlaces * kToneRecordSize;        // 512
+constexpr int64_t kProgramToneBlock = kToneRecordPlaces * kToneRecordSize;               // 512
 constexpr int64_t kVagSizeTableSize = 512;
 
 // Limits the converter and the scanner apply.
@@ -43,18 +43,18 @@ struct ProgramRecord {
 
 // One tone (32 bytes at VH + 2080 + 512 × k + 32 × j, k = non-empty programs before it).
 struct ToneRecord {
-    uint8_t mode = 0;        // +1, u8: tone mode
-    uint8_t volume = 0;      // +2, u8: 0..127
-    uint8_t pan = 0;         // +3, u8: 0..127, 64 = centre
-    uint8_t centreNote = 0;  // +4, u8: unity note of the region
-    uint8_t fineTune = 0;    // +5, u8: 0..127 maps to -50..+50 cents
-    uint8_t lowKey = 0;      // +6, u8
-    uint8_t highKey = 0;     // +7, u8
-    uint8_t bendDown = 0;    // +12, u8: pitch-bend range down, semitones
-    uint8_t bendUp = 0;      // +13, u8: pitch-bend range up, semitones
-    uint16_t adsr1 = 0;      // +16, u16: attack (bits 8..14), decay (4..7), sustain level (0..3)
-    uint16_t adsr2 = 0;      // +18, u16: sustain mode (14..15), release mode (5), release rate (0..4)
-    int16_t vagNumber = 0;   // +22, s16: 1-based sample index; 0 and 255 mean no sample
+    uint8_t mode = 0;       // +1, u8: tone mode
+    uint8_t volume = 0;     // +2, u8: 0..127
+    uint8_t pan = 0;        // +3, u8: 0..127, 64 = centre
+    uint8_t centreNote = 0; // +4, u8: unity note of the region
+    uint8_t fineTune = 0;   // +5, u8: 0..127 maps to -50..+50 cents
+    uint8_t lowKey = 0;     // +6, u8
+    uint8_t highKey = 0;    // +7, u8
+    uint8_t bendDown = 0;   // +12, u8: pitch-bend range down, semitones
+    uint8_t bendUp = 0;     // +13, u8: pitch-bend range up, semitones
+    uint16_t adsr1 = 0;     // +16, u16: attack (bits 8..14), decay (4..7), sustain level (0..3)
+    uint16_t adsr2 = 0;    // +18, u16: sustain mode (14..15), release mode (5), release rate (0..4)
+    int16_t vagNumber = 0; // +22, s16: 1-based sample index; 0 and 255 mean no sample
 };
 
 // The table of sample sizes that closes the VH, at VagSizeTableOffset: 256 u16 entries;
@@ -81,7 +81,9 @@ ProgramRecord ParseProgramRecord(std::span<const uint8_t, kProgramRecordSize> by
 ToneRecord ParseToneRecord(std::span<const uint8_t, kToneRecordSize> bytes);
 VagSizeTable ParseVagSizeTable(std::span<const uint8_t, kVagSizeTableSize> bytes);
 
-constexpr int64_t ProgramRecordOffset(int slot) { return kVabHeaderSize + kProgramRecordSize * slot; }
+constexpr int64_t ProgramRecordOffset(int slot) {
+    return kVabHeaderSize + kProgramRecordSize * slot;
+}
 constexpr int64_t ToneRecordOffset(int k, int j) {
     return kToneRecordBase + kProgramToneBlock * k + kToneRecordSize * j;
 }
@@ -119,7 +121,9 @@ VabCheck CheckProgramRecord(const ProgramRecord& program);
 // A VAG number above 255 (signed).
 VabCheck CheckToneRecord(const ToneRecord& tone);
 // VAG numbers 0 and 255 name no sample.
-constexpr bool ToneHasSample(const ToneRecord& tone) { return tone.vagNumber != 0 && tone.vagNumber != 255; }
+constexpr bool ToneHasSample(const ToneRecord& tone) {
+    return tone.vagNumber != 0 && tone.vagNumber != 255;
+}
 
 // The shortest body the table of sample sizes may describe for the samples to be
 // located by it: one ADPCM block.

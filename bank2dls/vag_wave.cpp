@@ -103,7 +103,8 @@ ConvertResult DecodeBlocks(ChunkFile& out, ChunkFile& vb, int index, int64_t max
             break;
         case kFlagSkip:
             // The block's data is consumed but yields no samples.
-            if (vb.Read(block.data() + 2, kAdpcmBlockSize - 2) != static_cast<int64_t>(kAdpcmBlockSize - 2)) {
+            if (vb.Read(block.data() + 2, kAdpcmBlockSize - 2) !=
+                static_cast<int64_t>(kAdpcmBlockSize - 2)) {
                 Diagnose(state, "wave %d, block at 0x%08llX: short read", index, at);
                 return ConvertResult::InputEnded;
             }
@@ -111,12 +112,14 @@ ConvertResult DecodeBlocks(ChunkFile& out, ChunkFile& vb, int index, int64_t max
         default:
             break;
         }
-        if (vb.Read(block.data() + 2, kAdpcmBlockSize - 2) != static_cast<int64_t>(kAdpcmBlockSize - 2)) {
+        if (vb.Read(block.data() + 2, kAdpcmBlockSize - 2) !=
+            static_cast<int64_t>(kAdpcmBlockSize - 2)) {
             Diagnose(state, "wave %d, block at 0x%08llX: short read", index, at);
             return ConvertResult::InputEnded;
         }
         if (DecodeAdpcmBlock(block, history, pcm) != AdpcmBlockResult::Ok) {
-            Diagnose(state, "wave %d, block at 0x%08llX: filter %u", index, at, AdpcmFilterIndex(block[0]));
+            Diagnose(state, "wave %d, block at 0x%08llX: filter %u", index, at,
+                     AdpcmFilterIndex(block[0]));
             return ConvertResult::CannotConvert;
         }
         for (size_t n = 0; n < kAdpcmBlockSamples; ++n) {

@@ -38,8 +38,9 @@ std::shared_ptr<const DlsCollection> MakeCollection() {
     for (int s = 0; s < 4; ++s) {
         std::vector<int16_t> pcm(28 * 40);
         for (size_t i = 0; i < pcm.size(); ++i) {
-            pcm[i] = static_cast<int16_t>(9000.0 * std::sin(static_cast<double>(i) * (0.05 + 0.02 * s)) +
-                                          3000.0 * std::sin(static_cast<double>(i) * 0.31));
+            pcm[i] =
+                static_cast<int16_t>(9000.0 * std::sin(static_cast<double>(i) * (0.05 + 0.02 * s)) +
+                                     3000.0 * std::sin(static_cast<double>(i) * 0.31));
         }
         testkit::VagShape shape;
         shape.loopStartBlock = 8;
@@ -49,7 +50,8 @@ std::shared_ptr<const DlsCollection> MakeCollection() {
     memory.Put("/b.vh", vab.BuildVh());
     memory.Put("/b.vb", vab.BuildVb());
     NullFeedback feedback;
-    if (ConvertVabToDls(0, 0, "/b.vh", "/b.vb", "/b.dls", "bench", feedback) != ConvertResult::Done) {
+    if (ConvertVabToDls(0, 0, "/b.vh", "/b.vb", "/b.dls", "bench", feedback) !=
+        ConvertResult::Done) {
         return nullptr;
     }
     DlsReadOutcome read = ReadDls(memory.Contents("/b.dls"));
@@ -68,11 +70,13 @@ std::shared_ptr<Sequence> MakeSong() {
     for (int ch = 0; ch < kChannels; ++ch) {
         const auto status = static_cast<uint8_t>(0xB0 | ch);
         seq->events.push_back({0, MusicEventKind::Channel, status, 32, 1, 0, 0});
-        seq->events.push_back({0, MusicEventKind::Channel, static_cast<uint8_t>(0xC0 | ch), static_cast<uint8_t>(ch), 0, 0, 0});
+        seq->events.push_back({0, MusicEventKind::Channel, static_cast<uint8_t>(0xC0 | ch),
+                               static_cast<uint8_t>(ch), 0, 0, 0});
         int step = 0;
         for (int32_t t = 0; t < length; t += eighth, ++step) {
             const auto key = static_cast<uint8_t>(36 + ch * 3 + (step * 5 + ch) % 12);
-            seq->events.push_back({t, MusicEventKind::Note, static_cast<uint8_t>(0x90 | ch), key, 100, eighth - 20, 0});
+            seq->events.push_back({t, MusicEventKind::Note, static_cast<uint8_t>(0x90 | ch), key,
+                                   100, eighth - 20, 0});
         }
     }
     seq->length = length;
@@ -97,18 +101,23 @@ void RenderSong(benchmark::State& state, bool reverb) {
         RenderPlan plan;
         plan.tailSeconds = 0.5;
         float sink = 0;
-        const RenderSummary summary = RenderSequence(*synth, song, plan, [&](const float* l, const float*, int n) {
-            sink += l[n - 1];
-            return true;
-        });
+        const RenderSummary summary =
+            RenderSequence(*synth, song, plan, [&](const float* l, const float*, int n) {
+                sink += l[n - 1];
+                return true;
+            });
         benchmark::DoNotOptimize(sink);
         seconds += static_cast<double>(summary.frames) / options.sampleRate;
     }
     state.counters["real_time_multiple"] = benchmark::Counter(seconds, benchmark::Counter::kIsRate);
 }
 
-void BM_Render16ChannelSong(benchmark::State& state) { RenderSong(state, false); }
-void BM_Render16ChannelSongWithReverb(benchmark::State& state) { RenderSong(state, true); }
+void BM_Render16ChannelSong(benchmark::State& state) {
+    RenderSong(state, false);
+}
+void BM_Render16ChannelSongWithReverb(benchmark::State& state) {
+    RenderSong(state, true);
+}
 
 BENCHMARK(BM_Render16ChannelSong)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Render16ChannelSongWithReverb)->Unit(benchmark::kMillisecond)->UseRealTime();

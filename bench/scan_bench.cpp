@@ -103,7 +103,7 @@ testkit::Bytes ComposeImage(int64_t target) {
 }
 
 class ImageFile {
-public:
+  public:
     ImageFile() {
         const char* given = std::getenv("SONVEX_SCAN_IMAGE");
         if (given != nullptr && *given != '\0') {
@@ -128,7 +128,7 @@ public:
     const std::string& listPath() const { return listPath_; }
     int64_t size() const { return size_; }
 
-private:
+  private:
     std::unique_ptr<testkit::TempFolder> folder_;
     std::string path_;
     std::string listPath_;
@@ -172,8 +172,7 @@ void BM_PlainRead(benchmark::State& state) {
     Report(state, image.size());
 }
 
-template <typename FeedbackType>
-void ScanImage(benchmark::State& state, RecognitionRules rules) {
+template <typename FeedbackType> void ScanImage(benchmark::State& state, RecognitionRules rules) {
     ImageFile& image = Image();
     uint32_t found = 0;
     size_t events = 0;
@@ -218,7 +217,7 @@ void BM_ScanExtendedRecorded(benchmark::State& state) {
 
 // Passes every call on to another feedback and adds up the time spent in them.
 class TimedFeedback : public Feedback {
-public:
+  public:
     explicit TimedFeedback(Feedback& inner) : inner_(inner) {}
     void ShowMessage(std::string_view text, MessageIcon icon) override {
         Time([&] { inner_.ShowMessage(text, icon); });
@@ -226,16 +225,21 @@ public:
     void SetStatusText(std::string_view text) override {
         Time([&] { inner_.SetStatusText(text); });
     }
-    void SetProgress(int position) override { Time([&] { inner_.SetProgress(position); }); }
-    void SetGamePath(std::string_view path) override { Time([&] { inner_.SetGamePath(path); }); }
-    void Refresh() override { Time([&] { inner_.Refresh(); }); }
+    void SetProgress(int position) override {
+        Time([&] { inner_.SetProgress(position); });
+    }
+    void SetGamePath(std::string_view path) override {
+        Time([&] { inner_.SetGamePath(path); });
+    }
+    void Refresh() override {
+        Time([&] { inner_.Refresh(); });
+    }
 
     double seconds = 0;
     int calls = 0;
 
-private:
-    template <typename Call>
-    void Time(Call call) {
+  private:
+    template <typename Call> void Time(Call call) {
         const auto start = std::chrono::steady_clock::now();
         call();
         seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

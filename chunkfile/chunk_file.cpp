@@ -9,7 +9,9 @@ namespace sonvex {
 
 ChunkFile::ChunkFile() = default;
 
-ChunkFile::~ChunkFile() { Close(); }
+ChunkFile::~ChunkFile() {
+    Close();
+}
 
 bool ChunkFile::OpenRead(const std::string& path) {
     Close();
@@ -64,7 +66,8 @@ bool ChunkFile::Flush() {
         return true;
     }
     const int64_t length = dirtyEnd_ - dirtyBegin_;
-    const int64_t n = file_->WriteAt(windowStart_ + dirtyBegin_, buffer_.data() + dirtyBegin_, length);
+    const int64_t n =
+        file_->WriteAt(windowStart_ + dirtyBegin_, buffer_.data() + dirtyBegin_, length);
     dirtyBegin_ = -1;
     dirtyEnd_ = -1;
     if (n != length) {
@@ -120,7 +123,8 @@ int64_t ChunkFile::Write(const void* source, int64_t length) {
         const int64_t offset = position_ - windowStart_;
         if (offset > windowLength_) {
             // Writing after a seek past the end: the gap reads back as zeros.
-            std::memset(buffer_.data() + windowLength_, 0, static_cast<size_t>(offset - windowLength_));
+            std::memset(buffer_.data() + windowLength_, 0,
+                        static_cast<size_t>(offset - windowLength_));
             dirtyBegin_ = dirtyBegin_ < 0 ? windowLength_ : std::min(dirtyBegin_, windowLength_);
         }
         const int64_t n = std::min(kBufferSize - offset, length - done);
@@ -237,16 +241,19 @@ bool ChunkFile::Descend(ChunkInfo& chunk, const ChunkInfo* parent, DescendMode m
         }
         ChunkInfo found;
         found.id = static_cast<uint32_t>(header[0]) | (static_cast<uint32_t>(header[1]) << 8) |
-                   (static_cast<uint32_t>(header[2]) << 16) | (static_cast<uint32_t>(header[3]) << 24);
+                   (static_cast<uint32_t>(header[2]) << 16) |
+                   (static_cast<uint32_t>(header[3]) << 24);
         found.size = static_cast<uint32_t>(header[4]) | (static_cast<uint32_t>(header[5]) << 8) |
-                     (static_cast<uint32_t>(header[6]) << 16) | (static_cast<uint32_t>(header[7]) << 24);
+                     (static_cast<uint32_t>(header[6]) << 16) |
+                     (static_cast<uint32_t>(header[7]) << 24);
         found.dataOffset = position_;
         const bool isList = found.id == kListId || found.id == kRiffId;
         if (isList) {
             if (found.size < 4 || Read(header + 8, 4) != 4) {
                 return false;
             }
-            found.formType = static_cast<uint32_t>(header[8]) | (static_cast<uint32_t>(header[9]) << 8) |
+            found.formType = static_cast<uint32_t>(header[8]) |
+                             (static_cast<uint32_t>(header[9]) << 8) |
                              (static_cast<uint32_t>(header[10]) << 16) |
                              (static_cast<uint32_t>(header[11]) << 24);
         }

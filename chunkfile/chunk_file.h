@@ -26,11 +26,11 @@ enum class SeekOrigin { Begin, Current, End };
 
 // One chunk's header as the file holds it, and where its data begins.
 struct ChunkInfo {
-    uint32_t id = 0;         // four-character chunk id
-    uint32_t size = 0;       // data bytes, form type included for LIST and RIFF
-    uint32_t formType = 0;   // list or form type of a LIST or RIFF chunk
-    int64_t dataOffset = 0;  // file offset of the first data byte (the form type for LIST/RIFF)
-    bool created = false;    // made by Create*; Ascend then writes the size back
+    uint32_t id = 0;        // four-character chunk id
+    uint32_t size = 0;      // data bytes, form type included for LIST and RIFF
+    uint32_t formType = 0;  // list or form type of a LIST or RIFF chunk
+    int64_t dataOffset = 0; // file offset of the first data byte (the form type for LIST/RIFF)
+    bool created = false;   // made by Create*; Ascend then writes the size back
 
     int64_t End() const { return dataOffset + size; }
 };
@@ -44,7 +44,7 @@ enum class DescendMode {
 };
 
 class ChunkFile {
-public:
+  public:
     static constexpr int64_t kBufferSize = 64 * 1024;
 
     ChunkFile();
@@ -65,7 +65,8 @@ public:
     int64_t Read(void* destination, int64_t length);
     int64_t Write(const void* source, int64_t length);
     bool WriteBytes(const std::vector<uint8_t>& bytes) {
-        return Write(bytes.data(), static_cast<int64_t>(bytes.size())) == static_cast<int64_t>(bytes.size());
+        return Write(bytes.data(), static_cast<int64_t>(bytes.size())) ==
+               static_cast<int64_t>(bytes.size());
     }
     bool WriteU8(uint8_t v) { return Write(&v, 1) == 1; }
     bool WriteU16le(uint16_t v);
@@ -98,7 +99,7 @@ public:
         return ActiveFileSystem().Rename(from, to);
     }
 
-private:
+  private:
     bool Flush();
     void LoadWindow(int64_t position);
 
@@ -108,7 +109,7 @@ private:
     int64_t windowStart_ = 0;  // file offset of buffer_[0]
     int64_t windowLength_ = 0; // valid bytes in buffer_
     bool windowLoaded_ = false;
-    int64_t dirtyBegin_ = -1;  // buffer range to write back, -1 when clean
+    int64_t dirtyBegin_ = -1; // buffer range to write back, -1 when clean
     int64_t dirtyEnd_ = -1;
     int64_t position_ = 0;
     bool writable_ = false;

@@ -14,7 +14,7 @@ namespace sonvex {
 namespace {
 
 class PosixFile : public RawFile {
-public:
+  public:
     explicit PosixFile(int fd) : fd_(fd) {}
     ~PosixFile() override { Close(); }
 
@@ -22,7 +22,8 @@ public:
         auto* out = static_cast<uint8_t*>(destination);
         int64_t done = 0;
         while (done < length) {
-            ssize_t n = ::pread(fd_, out + done, static_cast<size_t>(length - done), position + done);
+            ssize_t n =
+                ::pread(fd_, out + done, static_cast<size_t>(length - done), position + done);
             if (n < 0 && errno == EINTR) {
                 continue;
             }
@@ -38,7 +39,8 @@ public:
         const auto* in = static_cast<const uint8_t*>(source);
         int64_t done = 0;
         while (done < length) {
-            ssize_t n = ::pwrite(fd_, in + done, static_cast<size_t>(length - done), position + done);
+            ssize_t n =
+                ::pwrite(fd_, in + done, static_cast<size_t>(length - done), position + done);
             if (n < 0 && errno == EINTR) {
                 continue;
             }
@@ -67,12 +69,12 @@ public:
         return rc == 0;
     }
 
-private:
+  private:
     int fd_;
 };
 
 class MemoryFile : public RawFile {
-public:
+  public:
     explicit MemoryFile(std::shared_ptr<std::vector<uint8_t>> bytes) : bytes_(std::move(bytes)) {}
 
     int64_t ReadAt(int64_t position, void* destination, int64_t length) override {
@@ -100,12 +102,12 @@ public:
     int64_t Size() override { return static_cast<int64_t>(bytes_->size()); }
     bool Close() override { return true; }
 
-private:
+  private:
     std::shared_ptr<std::vector<uint8_t>> bytes_;
 };
 
 class FaultInjectingFile : public RawFile {
-public:
+  public:
     FaultInjectingFile(std::unique_ptr<RawFile> inner, FaultInjectingFileSystem& owner)
         : inner_(std::move(inner)), owner_(owner) {}
 
@@ -128,7 +130,7 @@ public:
     int64_t Size() override { return inner_->Size(); }
     bool Close() override { return inner_->Close(); }
 
-private:
+  private:
     std::unique_ptr<RawFile> inner_;
     FaultInjectingFileSystem& owner_;
 };
@@ -156,7 +158,9 @@ std::unique_ptr<RawFile> PosixFileSystem::Open(const std::string& path, OpenMode
     return std::make_unique<PosixFile>(fd);
 }
 
-bool PosixFileSystem::Remove(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+bool PosixFileSystem::Remove(const std::string& path) {
+    return ::unlink(path.c_str()) == 0;
+}
 
 bool PosixFileSystem::Rename(const std::string& from, const std::string& to) {
     return std::rename(from.c_str(), to.c_str()) == 0;
@@ -175,7 +179,9 @@ std::unique_ptr<RawFile> MemoryFileSystem::Open(const std::string& path, OpenMod
     return std::make_unique<MemoryFile>(bytes);
 }
 
-bool MemoryFileSystem::Remove(const std::string& path) { return files_.erase(path) != 0; }
+bool MemoryFileSystem::Remove(const std::string& path) {
+    return files_.erase(path) != 0;
+}
 
 bool MemoryFileSystem::Rename(const std::string& from, const std::string& to) {
     auto it = files_.find(from);
@@ -206,7 +212,8 @@ void FaultInjectingFileSystem::Clear() {
 }
 
 std::unique_ptr<RawFile> FaultInjectingFileSystem::Open(const std::string& path, OpenMode mode) {
-    if ((mode == OpenMode::CreateReadWrite && failCreate_) || (mode == OpenMode::Read && failOpenRead_)) {
+    if ((mode == OpenMode::CreateReadWrite && failCreate_) ||
+        (mode == OpenMode::Read && failOpenRead_)) {
         return nullptr;
     }
     auto inner = inner_.Open(path, mode);
@@ -223,10 +230,16 @@ bool FaultInjectingFileSystem::Rename(const std::string& from, const std::string
     return inner_.Rename(from, to);
 }
 
-FileSystem& ActiveFileSystem() { return g_active ? *g_active : DefaultFileSystem(); }
+FileSystem& ActiveFileSystem() {
+    return g_active ? *g_active : DefaultFileSystem();
+}
 
-ScopedFileSystem::ScopedFileSystem(FileSystem& fs) : previous_(g_active) { g_active = &fs; }
+ScopedFileSystem::ScopedFileSystem(FileSystem& fs) : previous_(g_active) {
+    g_active = &fs;
+}
 
-ScopedFileSystem::~ScopedFileSystem() { g_active = previous_; }
+ScopedFileSystem::~ScopedFileSystem() {
+    g_active = previous_;
+}
 
 } // namespace sonvex

@@ -14,7 +14,7 @@ namespace sonvex {
 // An unbuffered, positioned file. Reads and writes return the number of bytes moved;
 // a short count is how a failure shows.
 class RawFile {
-public:
+  public:
     virtual ~RawFile() = default;
     virtual int64_t ReadAt(int64_t position, void* destination, int64_t length) = 0;
     virtual int64_t WriteAt(int64_t position, const void* source, int64_t length) = 0;
@@ -24,12 +24,12 @@ public:
 };
 
 enum class OpenMode {
-    Read,          // existing file, read only
+    Read,           // existing file, read only
     CreateReadWrite // new or truncated file, read and write
 };
 
 class FileSystem {
-public:
+  public:
     virtual ~FileSystem() = default;
     virtual std::unique_ptr<RawFile> Open(const std::string& path, OpenMode mode) = 0;
     virtual bool Remove(const std::string& path) = 0;
@@ -39,7 +39,7 @@ public:
 
 // The real files of the operating system.
 class PosixFileSystem : public FileSystem {
-public:
+  public:
     std::unique_ptr<RawFile> Open(const std::string& path, OpenMode mode) override;
     bool Remove(const std::string& path) override;
     bool Rename(const std::string& from, const std::string& to) override;
@@ -47,7 +47,7 @@ public:
 
 // Files held in memory, keyed by path: lets tests write and inspect files without a disk.
 class MemoryFileSystem : public FileSystem {
-public:
+  public:
     std::unique_ptr<RawFile> Open(const std::string& path, OpenMode mode) override;
     bool Remove(const std::string& path) override;
     bool Rename(const std::string& from, const std::string& to) override;
@@ -56,14 +56,14 @@ public:
     const std::vector<uint8_t>& Contents(const std::string& path) const;
     void Put(const std::string& path, std::vector<uint8_t> bytes);
 
-private:
+  private:
     std::map<std::string, std::shared_ptr<std::vector<uint8_t>>> files_;
 };
 
 // Wraps another file system and fails on demand: creating a file, renaming, or any
 // write that would take the bytes written since the fault was armed past a limit.
 class FaultInjectingFileSystem : public FileSystem {
-public:
+  public:
     explicit FaultInjectingFileSystem(FileSystem& inner) : inner_(inner) {}
 
     void FailCreate(bool on) { failCreate_ = on; }
@@ -80,7 +80,7 @@ public:
     // Shared by the files this system opened; -1 means unlimited.
     int64_t writeBudget_ = -1;
 
-private:
+  private:
     FileSystem& inner_;
     bool failCreate_ = false;
     bool failRename_ = false;
@@ -92,13 +92,13 @@ FileSystem& ActiveFileSystem();
 
 // Installs `fs` for as long as the guard lives, then restores the previous one.
 class ScopedFileSystem {
-public:
+  public:
     explicit ScopedFileSystem(FileSystem& fs);
     ~ScopedFileSystem();
     ScopedFileSystem(const ScopedFileSystem&) = delete;
     ScopedFileSystem& operator=(const ScopedFileSystem&) = delete;
 
-private:
+  private:
     FileSystem* previous_;
 };
 

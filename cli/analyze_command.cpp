@@ -30,7 +30,8 @@ RecognitionRules RulesOf(bool classic) {
 }
 
 constexpr const char* kClassicHelp =
-    "Recognise items by the classic rules only (no bank bodies by size table, no \"SEQp\", files in "
+    "Recognise items by the classic rules only (no bank bodies by size table, no \"SEQp\", files "
+    "in "
     "picked order), for lists that must match ones made by those rules";
 
 ScanTrace TraceTo(bool on) {
@@ -68,8 +69,10 @@ int RunAnalyze(const AnalyzeOptions& o) {
     // The list is named after the first game file unless -o names it; either way it is
     // made in a fresh folder beside its final place first, so that no other list of the
     // first file's name is replaced on the way.
-    fs::path target = o.output.empty() ? fs::current_path(ec) / (fs::path(o.gameFiles.front()).stem().string() + ".clg")
-                                       : fs::absolute(o.output, ec);
+    fs::path target =
+        o.output.empty()
+            ? fs::current_path(ec) / (fs::path(o.gameFiles.front()).stem().string() + ".clg")
+            : fs::absolute(o.output, ec);
     fs::path folder = target.parent_path();
     std::string pattern = (folder / ".sonvex-analyze-XXXXXX").string();
     if (!::mkdtemp(pattern.data())) {
@@ -77,13 +80,15 @@ int RunAnalyze(const AnalyzeOptions& o) {
         return 1;
     }
     const fs::path work = pattern;
-    AnalysisResult r = AnalyzeSources(o.gameFiles, work.string(), feedback, TraceTo(o.trace), RulesOf(o.classic));
+    AnalysisResult r =
+        AnalyzeSources(o.gameFiles, work.string(), feedback, TraceTo(o.trace), RulesOf(o.classic));
     feedback.Finish();
     bool written = r.status == AnalysisStatus::ListWritten;
     if (written) {
         fs::rename(r.listPath, target, ec);
         if (ec) {
-            std::fprintf(stderr, "sonvex-cli: cannot store the list as %s: %s\n", target.c_str(), ec.message().c_str());
+            std::fprintf(stderr, "sonvex-cli: cannot store the list as %s: %s\n", target.c_str(),
+                         ec.message().c_str());
             written = false;
         } else {
             r.listPath = target.string();
@@ -103,14 +108,16 @@ int RunRip(const AnalyzeOptions& o) {
     if (!folder) {
         return 1;
     }
-    AnalysisResult analysis = AnalyzeSources(o.gameFiles, *folder, feedback, TraceTo(o.trace), RulesOf(o.classic));
+    AnalysisResult analysis =
+        AnalyzeSources(o.gameFiles, *folder, feedback, TraceTo(o.trace), RulesOf(o.classic));
     feedback.Finish();
     if (!ReportAnalysis(analysis)) {
         return 1;
     }
     const int scanMessages = feedback.messagesShown();
-    ConversionRunResult run = RunConversion(analysis.listPath, *folder, ListTitleOf(analysis.listPath), feedback,
-                                            StandardConverters(RulesOf(o.classic)));
+    ConversionRunResult run =
+        RunConversion(analysis.listPath, *folder, ListTitleOf(analysis.listPath), feedback,
+                      StandardConverters(RulesOf(o.classic)));
     feedback.Finish();
     if (!run.ran) {
         return 1;
@@ -123,24 +130,32 @@ int RunRip(const AnalyzeOptions& o) {
 
 void AddAnalyzeCommand(CLI::App& app, CommandRun& run) {
     auto options = std::make_shared<AnalyzeOptions>();
-    CLI::App* cmd = app.add_subcommand("analyze", "Scan game files for sequences and sound banks into a convert list");
-    cmd->add_option("gamefiles", options->gameFiles, "Game files to scan, in this order")->required();
-    cmd->add_option("-o,--output", options->output,
-                    "Convert list to write (default: the first file's name with .clg, in the current folder)");
+    CLI::App* cmd = app.add_subcommand(
+        "analyze", "Scan game files for sequences and sound banks into a convert list");
+    cmd->add_option("gamefiles", options->gameFiles, "Game files to scan, in this order")
+        ->required();
+    cmd->add_option(
+        "-o,--output", options->output,
+        "Convert list to write (default: the first file's name with .clg, in the current folder)");
     cmd->add_flag("-q,--quiet", options->quiet, "No progress output");
-    cmd->add_flag("--trace", options->trace, "Print every candidate checked and what the check found");
+    cmd->add_flag("--trace", options->trace,
+                  "Print every candidate checked and what the check found");
     cmd->add_flag("--classic", options->classic, kClassicHelp);
     cmd->callback([&run, options] { run = [options] { return RunAnalyze(*options); }; });
 }
 
 void AddRipCommand(CLI::App& app, CommandRun& run) {
     auto options = std::make_shared<AnalyzeOptions>();
-    CLI::App* cmd = app.add_subcommand("rip", "Scan game files and convert what was found, in one go");
-    cmd->add_option("gamefiles", options->gameFiles, "Game files to scan, in this order")->required();
-    cmd->add_option("-o,--output", options->output, "Output folder; the convert list is kept there too")
+    CLI::App* cmd =
+        app.add_subcommand("rip", "Scan game files and convert what was found, in one go");
+    cmd->add_option("gamefiles", options->gameFiles, "Game files to scan, in this order")
+        ->required();
+    cmd->add_option("-o,--output", options->output,
+                    "Output folder; the convert list is kept there too")
         ->required();
     cmd->add_flag("-q,--quiet", options->quiet, "No progress output");
-    cmd->add_flag("--trace", options->trace, "Print every candidate checked and what the check found");
+    cmd->add_flag("--trace", options->trace,
+                  "Print every candidate checked and what the check found");
     cmd->add_flag("--classic", options->classic, kClassicHelp);
     cmd->callback([&run, options] { run = [options] { return RunRip(*options); }; });
 }

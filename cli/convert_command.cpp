@@ -20,8 +20,9 @@ struct ConvertOptions {
 int RunConvert(const ConvertOptions& o) {
     TerminalFeedback feedback(stderr, o.quiet);
     std::string folder = o.outputFolder;
-    auto result = StartConversion(folder, o.list, feedback,
-                                  StandardConverters(o.classic ? RecognitionRules::Classic : RecognitionRules::Extended));
+    auto result = StartConversion(
+        folder, o.list, feedback,
+        StandardConverters(o.classic ? RecognitionRules::Classic : RecognitionRules::Extended));
     feedback.Finish();
     if (!result || !result->ran) {
         return 1;
@@ -34,13 +35,18 @@ int RunConvert(const ConvertOptions& o) {
 
 void AddConvertCommand(CLI::App& app, CommandRun& run) {
     auto options = std::make_shared<ConvertOptions>();
-    CLI::App* cmd = app.add_subcommand("convert", "Convert the items of a convert list (.clg) to MIDI and DLS files");
-    cmd->add_option("list", options->list, "Convert list to read")->required()->check(CLI::ExistingFile);
-    cmd->add_option("-o,--output", options->outputFolder, "Output folder (created if missing, one level)")
+    CLI::App* cmd = app.add_subcommand(
+        "convert", "Convert the items of a convert list (.clg) to MIDI and DLS files");
+    cmd->add_option("list", options->list, "Convert list to read")
+        ->required()
+        ->check(CLI::ExistingFile);
+    cmd->add_option("-o,--output", options->outputFolder,
+                    "Output folder (created if missing, one level)")
         ->required();
     cmd->add_flag("-q,--quiet", options->quiet, "No progress output");
     cmd->add_flag("--classic", options->classic,
-                  "Locate bank samples by the classic zero-block search only, never by the header's size table");
+                  "Locate bank samples by the classic zero-block search only, never by the "
+                  "header's size table");
     cmd->callback([&run, options] { run = [options] { return RunConvert(*options); }; });
 }
 

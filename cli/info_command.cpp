@@ -4,9 +4,9 @@
 #include <filesystem>
 #include <memory>
 
-#include "cli/commands.h"
 #include "bank2dls/vab_records.h"
 #include "chunkfile/chunk_file.h"
+#include "cli/commands.h"
 #include "convlist/convert_list.h"
 #include "segment/segment_reader.h"
 #include "seq2smf/seq_format.h"
@@ -46,8 +46,8 @@ int InfoConvertList(const std::string& path) {
             std::snprintf(unknown, sizeof unknown, "0x%08" PRIX32, e.type);
             name = unknown;
         }
-        std::printf("  %-8s %6" PRId32 " %12" PRIu64 " %12" PRId64 "  %s\n", name, e.number, e.offset, e.size,
-                    e.fileName.c_str());
+        std::printf("  %-8s %6" PRId32 " %12" PRIu64 " %12" PRId64 "  %s\n", name, e.number,
+                    e.offset, e.size, e.fileName.c_str());
     }
     return status == ListLoad::Ok ? 0 : 1;
 }
@@ -56,7 +56,8 @@ int InfoSegment(const std::string& path) {
     SegmentFile segment;
     std::string failure;
     if (ReadSegmentFile(path, segment, failure) != SegmentReadResult::Ok) {
-        std::fprintf(stderr, "sonvex-cli: %s: not a segment file we can read: %s\n", path.c_str(), failure.c_str());
+        std::fprintf(stderr, "sonvex-cli: %s: not a segment file we can read: %s\n", path.c_str(),
+                     failure.c_str());
         return 1;
     }
     std::printf("segment file %s\n%s", path.c_str(), DescribeSegment(segment).c_str());
@@ -71,8 +72,9 @@ int InfoSequence(const std::string& path, std::span<const uint8_t> head) {
     }
     std::printf("sequence %s\n  %s, version %u, %u ticks per quarter note, %u us per quarter note "
                 "(%.2f bpm), time signature %u/%u\n",
-                path.c_str(), h.Numbered() ? "numbered set" : "single sequence", h.version, h.division, h.tempo,
-                h.tempo ? 60000000.0 / h.tempo : 0.0, h.numerator, 1u << (h.denominatorExponent & 7));
+                path.c_str(), h.Numbered() ? "numbered set" : "single sequence", h.version,
+                h.division, h.tempo, h.tempo ? 60000000.0 / h.tempo : 0.0, h.numerator,
+                1u << (h.denominatorExponent & 7));
     return 0;
 }
 
@@ -84,9 +86,10 @@ int InfoBankHeader(const std::string& path) {
     }
     VabHeader header;
     const VabCheck check = ValidateVabHeader(file, 0, header);
-    std::printf("sound bank header %s\n  %u program(s), %u tone(s), %u sample(s); %s\n", path.c_str(),
-                header.programCount, header.toneCount, header.vagCount,
-                check == VabCheck::Ok ? "valid" : (check == VabCheck::ShortRead ? "cut short" : "not valid"));
+    std::printf("sound bank header %s\n  %u program(s), %u tone(s), %u sample(s); %s\n",
+                path.c_str(), header.programCount, header.toneCount, header.vagCount,
+                check == VabCheck::Ok ? "valid"
+                                      : (check == VabCheck::ShortRead ? "cut short" : "not valid"));
     return check == VabCheck::Ok ? 0 : 1;
 }
 
@@ -104,7 +107,8 @@ int RunInfo(const std::string& path) {
     const int64_t got = file.Read(head, sizeof head);
     file.Close();
     const std::string magic(reinterpret_cast<const char*>(head), got >= 4 ? 4 : 0);
-    if (got >= 12 && magic == "RIFF" && std::string(reinterpret_cast<const char*>(head + 8), 4) == "DMSG") {
+    if (got >= 12 && magic == "RIFF" &&
+        std::string(reinterpret_cast<const char*>(head + 8), 4) == "DMSG") {
         return InfoSegment(path);
     }
     if (magic == "pQES" || magic == "SEQp") {
@@ -113,7 +117,9 @@ int RunInfo(const std::string& path) {
     if (magic == "pBAV") {
         return InfoBankHeader(path);
     }
-    std::fprintf(stderr, "sonvex-cli: %s: not a file kind that info knows (convert list, segment, sequence, bank header)\n",
+    std::fprintf(stderr,
+                 "sonvex-cli: %s: not a file kind that info knows (convert list, segment, "
+                 "sequence, bank header)\n",
                  path.c_str());
     return 1;
 }
@@ -122,7 +128,8 @@ int RunInfo(const std::string& path) {
 
 void AddInfoCommand(CLI::App& app, CommandRun& run) {
     auto path = std::make_shared<std::string>();
-    CLI::App* cmd = app.add_subcommand("info", "Describe what a convert list, sequence, bank, SMF or DLS file holds");
+    CLI::App* cmd = app.add_subcommand(
+        "info", "Describe what a convert list, sequence, bank, SMF or DLS file holds");
     cmd->add_option("file", *path, "File to describe")->required()->check(CLI::ExistingFile);
     cmd->callback([&run, path] { run = [path] { return RunInfo(*path); }; });
 }

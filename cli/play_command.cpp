@@ -16,7 +16,9 @@ namespace {
 
 std::atomic<bool> gStopRequested{false};
 
-void OnInterrupt(int) { gStopRequested.store(true); }
+void OnInterrupt(int) {
+    gStopRequested.store(true);
+}
 
 struct PlayOptions {
     std::string input;
@@ -38,8 +40,9 @@ void ShowPosition(const PlayPosition& p, bool interactive) {
     } else {
         std::snprintf(loops, sizeof loops, "  loop %u/%u", p.loopsDone, p.repeats);
     }
-    std::fprintf(stderr, "%sbar %4d beat %d  music time %7d/%d  %7.1f s%s%s", interactive ? "\r" : "", p.bar, p.beat,
-                 p.musicTime, p.length, p.seconds, loops, interactive ? "   " : "\n");
+    std::fprintf(stderr, "%sbar %4d beat %d  music time %7d/%d  %7.1f s%s%s",
+                 interactive ? "\r" : "", p.bar, p.beat, p.musicTime, p.length, p.seconds, loops,
+                 interactive ? "   " : "\n");
     std::fflush(stderr);
 }
 
@@ -92,7 +95,9 @@ int RunPlay(const PlayOptions& o) {
     }
     std::fprintf(stderr, "sonvex-cli: %s\n", r.error.c_str());
     if (r.status == PlayStatus::OutputFailed) {
-        std::fprintf(stderr, "sonvex-cli: \"--output null\" plays without a device; \"render\" writes a file\n");
+        std::fprintf(
+            stderr,
+            "sonvex-cli: \"--output null\" plays without a device; \"render\" writes a file\n");
     }
     return 1;
 }
@@ -101,17 +106,22 @@ int RunPlay(const PlayOptions& o) {
 
 void AddPlayCommand(CLI::App& app, CommandRun& run) {
     auto options = std::make_shared<PlayOptions>();
-    CLI::App* cmd = app.add_subcommand("play", "Play an SMF with a DLS, or a segment file, in real time (Ctrl-C stops)");
+    CLI::App* cmd = app.add_subcommand(
+        "play", "Play an SMF with a DLS, or a segment file, in real time (Ctrl-C stops)");
     cmd->add_option("input", options->input, "SMF (.mid, .rmi) or segment file (.sgt)")
         ->required()
         ->check(CLI::ExistingFile);
-    cmd->add_option("dls", options->dls, "DLS collection the SMF plays with")->check(CLI::ExistingFile);
-    cmd->add_option("--output", options->output, "auto (PulseAudio, ALSA, SDL2), pulseaudio, alsa, sdl2 or null")
+    cmd->add_option("dls", options->dls, "DLS collection the SMF plays with")
+        ->check(CLI::ExistingFile);
+    cmd->add_option("--output", options->output,
+                    "auto (PulseAudio, ALSA, SDL2), pulseaudio, alsa, sdl2 or null")
         ->check(CLI::IsMember({"auto", "pulseaudio", "pipewire", "alsa", "sdl2", "null"}));
     cmd->add_option("--start", options->start, "Start point in music time (768 per quarter note)")
         ->check(CLI::NonNegativeNumber);
-    cmd->add_option("--search", options->searchFolder, "Folder of a segment's DLS files (default: the segment's)");
-    cmd->add_option("--gain", options->gain, "Synthesizer output gain (default 0.5)")->check(CLI::Range(0.0, 10.0));
+    cmd->add_option("--search", options->searchFolder,
+                    "Folder of a segment's DLS files (default: the segment's)");
+    cmd->add_option("--gain", options->gain, "Synthesizer output gain (default 0.5)")
+        ->check(CLI::Range(0.0, 10.0));
     cmd->add_flag("--no-reverb", options->noReverb, "Leave the reverb unit out");
     cmd->add_flag("-q,--quiet", options->quiet, "No position display");
     cmd->callback([&run, options] { run = [options] { return RunPlay(*options); }; });

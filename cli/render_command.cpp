@@ -63,7 +63,8 @@ int RunRender(const RenderOptions& o) {
     if (r.summary.looping) {
         std::printf(", %u loop pass(es)", r.summary.loopsPlayed);
         if (r.summary.fadeStartFrame >= 0) {
-            std::printf(", fade from %.3f s", static_cast<double>(r.summary.fadeStartFrame) / 44100.0);
+            std::printf(", fade from %.3f s",
+                        static_cast<double>(r.summary.fadeStartFrame) / 44100.0);
         }
     }
     if (r.summary.cutAtLimit) {
@@ -77,22 +78,29 @@ int RunRender(const RenderOptions& o) {
 
 void AddRenderCommand(CLI::App& app, CommandRun& run) {
     auto options = std::make_shared<RenderOptions>();
-    CLI::App* cmd = app.add_subcommand("render", "Render an SMF with a DLS, or a segment file, to a WAV or FLAC file");
+    CLI::App* cmd = app.add_subcommand(
+        "render", "Render an SMF with a DLS, or a segment file, to a WAV or FLAC file");
     cmd->add_option("input", options->input, "SMF (.mid, .rmi) or segment file (.sgt)")
         ->required()
         ->check(CLI::ExistingFile);
-    cmd->add_option("dls", options->dls, "DLS collection the SMF plays with (for a segment: where its own is missing)")
+    cmd->add_option("dls", options->dls,
+                    "DLS collection the SMF plays with (for a segment: where its own is missing)")
         ->check(CLI::ExistingFile);
-    cmd->add_option("-o,--output", options->output, "Audio file to write; .wav or .flac decides the format")
+    cmd->add_option("-o,--output", options->output,
+                    "Audio file to write; .wav or .flac decides the format")
         ->required();
-    cmd->add_option("--loops", options->loops, "Times the loop of a looping song is heard (default 2)")
+    cmd->add_option("--loops", options->loops,
+                    "Times the loop of a looping song is heard (default 2)")
         ->check(CLI::PositiveNumber);
-    cmd->add_option("--fade", options->fade, "Seconds of fade-out after the last loop; 0 plays the ending instead")
+    cmd->add_option("--fade", options->fade,
+                    "Seconds of fade-out after the last loop; 0 plays the ending instead")
         ->check(CLI::NonNegativeNumber);
     cmd->add_option("--start", options->start, "Start point in music time (768 per quarter note)")
         ->check(CLI::NonNegativeNumber);
-    cmd->add_option("--search", options->searchFolder, "Folder of a segment's DLS files (default: the segment's)");
-    cmd->add_option("--gain", options->gain, "Synthesizer output gain (default 0.5)")->check(CLI::Range(0.0, 10.0));
+    cmd->add_option("--search", options->searchFolder,
+                    "Folder of a segment's DLS files (default: the segment's)");
+    cmd->add_option("--gain", options->gain, "Synthesizer output gain (default 0.5)")
+        ->check(CLI::Range(0.0, 10.0));
     cmd->add_flag("--no-reverb", options->noReverb, "Leave the reverb unit out");
     cmd->add_flag("-q,--quiet", options->quiet, "No progress output");
     cmd->callback([&run, options] { run = [options] { return RunRender(*options); }; });

@@ -19,7 +19,8 @@ struct SegmentOptions {
 int RunSegment(const SegmentOptions& o) {
     TerminalFeedback feedback(stderr, false);
     SegmentReport report;
-    const SegmentResult r = ConvertSmfToSegment(o.smf, o.dls, feedback, SegmentCallbacks{}, &report);
+    const SegmentResult r =
+        ConvertSmfToSegment(o.smf, o.dls, feedback, SegmentCallbacks{}, &report);
     feedback.Finish();
     if (r != SegmentResult::Done) {
         if (!report.failure.empty()) {
@@ -27,7 +28,8 @@ int RunSegment(const SegmentOptions& o) {
         }
         return 1;
     }
-    std::printf("%s: %llu bytes\n", report.outputPath.c_str(), static_cast<unsigned long long>(report.outputSize));
+    std::printf("%s: %llu bytes\n", report.outputPath.c_str(),
+                static_cast<unsigned long long>(report.outputSize));
     return 0;
 }
 
@@ -35,9 +37,12 @@ int RunSegment(const SegmentOptions& o) {
 
 void AddSegmentCommand(CLI::App& app, CommandRun& run) {
     auto options = std::make_shared<SegmentOptions>();
-    CLI::App* cmd = app.add_subcommand("segment", "Build a segment file (.sgt) beside an SMF whose band plays a DLS");
-    cmd->add_option("smf", options->smf, "Standard MIDI File (.mid) made by the converter")->required();
-    cmd->add_option("dls", options->dls, "DLS collection whose instruments the band selects")->required();
+    CLI::App* cmd = app.add_subcommand(
+        "segment", "Build a segment file (.sgt) beside an SMF whose band plays a DLS");
+    cmd->add_option("smf", options->smf, "Standard MIDI File (.mid) made by the converter")
+        ->required();
+    cmd->add_option("dls", options->dls, "DLS collection whose instruments the band selects")
+        ->required();
     cmd->callback([&run, options] { run = [options] { return RunSegment(*options); }; });
 }
 

@@ -8,7 +8,9 @@ namespace sonvex {
 TerminalFeedback::TerminalFeedback(std::FILE* out, bool quiet)
     : out_(out), interactive_(::isatty(::fileno(out)) != 0), quiet_(quiet) {}
 
-TerminalFeedback::~TerminalFeedback() { Finish(); }
+TerminalFeedback::~TerminalFeedback() {
+    Finish();
+}
 
 void TerminalFeedback::ShowMessage(std::string_view text, MessageIcon icon) {
     Finish();
@@ -30,7 +32,9 @@ void TerminalFeedback::SetProgress(int position) {
 
 void TerminalFeedback::SetGamePath(std::string_view) {}
 
-void TerminalFeedback::Refresh() { Draw(false); }
+void TerminalFeedback::Refresh() {
+    Draw(false);
+}
 
 void TerminalFeedback::Draw(bool force) {
     if (quiet_) {
@@ -47,7 +51,8 @@ void TerminalFeedback::Draw(bool force) {
     const auto now = std::chrono::steady_clock::now();
     const bool changed = status_ != printedStatus_ || progress_ != drawnProgress_;
     // Repaint at most 20 times a second unless the text changed.
-    if (!force && (!changed || (status_ == printedStatus_ && now - lastDraw_ < std::chrono::milliseconds(50)))) {
+    if (!force && (!changed || (status_ == printedStatus_ &&
+                                now - lastDraw_ < std::chrono::milliseconds(50)))) {
         return;
     }
     constexpr int kWidth = 30;

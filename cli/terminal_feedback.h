@@ -12,7 +12,7 @@
 namespace sonvex {
 
 class TerminalFeedback : public Feedback {
-public:
+  public:
     explicit TerminalFeedback(std::FILE* out = stderr, bool quiet = false);
     ~TerminalFeedback() override;
 
@@ -27,7 +27,7 @@ public:
     // Ends the progress line so that later output starts on a fresh line.
     void Finish();
 
-private:
+  private:
     void Draw(bool force);
 
     std::FILE* out_;

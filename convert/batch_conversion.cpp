@@ -60,7 +60,8 @@ std::string ListTitleOf(const std::string& listPath) {
 }
 
 ConversionRunResult RunConversion(const std::string& listPath, const std::string& outputFolder,
-                                  std::string_view listTitle, Feedback& feedback, const Converters& converters) {
+                                  std::string_view listTitle, Feedback& feedback,
+                                  const Converters& converters) {
     ConversionRunResult outcome;
     ChunkFile file;
     if (!file.OpenRead(listPath)) {
@@ -108,13 +109,13 @@ ConversionRunResult RunConversion(const std::string& listPath, const std::string
                 break;
             }
             if (body.type == kTypeVb) {
-                feedback.SetStatusText(std::string(kDlsPrefix) + title + "_" + Numbered(dlsNumber) + kMakingSuffix);
+                feedback.SetStatusText(std::string(kDlsPrefix) + title + "_" + Numbered(dlsNumber) +
+                                       kMakingSuffix);
                 feedback.Refresh();
                 const std::string dlsPath = outputStem + "_" + Numbered(dlsNumber) + ".dls";
-                const ConvertResult r = converters.vab(entry.offset, body.offset,
-                                                       GamePath(header.sourceFolder, entry.fileName),
-                                                       GamePath(header.sourceFolder, body.fileName), dlsPath, title,
-                                                       feedback);
+                const ConvertResult r = converters.vab(
+                    entry.offset, body.offset, GamePath(header.sourceFolder, entry.fileName),
+                    GamePath(header.sourceFolder, body.fileName), dlsPath, title, feedback);
                 if (r == ConvertResult::Done || r == ConvertResult::PartlyDone) {
                     ++dlsNumber;
                     ++outcome.filesMade;
@@ -126,11 +127,13 @@ ConversionRunResult RunConversion(const std::string& listPath, const std::string
                 UnreadEntry(list, body);
             }
         } else if (entry.type == kTypeSeq || entry.type == kTypeGpmSeq) {
-            feedback.SetStatusText(std::string(kSmfPrefix) + title + "_" + Numbered(smfNumber) + kMakingSuffix);
+            feedback.SetStatusText(std::string(kSmfPrefix) + title + "_" + Numbered(smfNumber) +
+                                   kMakingSuffix);
             feedback.Refresh();
             const std::string stem = outputStem + "_" + Numbered(smfNumber);
             const auto& convert = entry.type == kTypeSeq ? converters.seq : converters.ssq;
-            const SequenceOutcome r = convert(entry.offset, GamePath(header.sourceFolder, entry.fileName), stem, feedback);
+            const SequenceOutcome r = convert(
+                entry.offset, GamePath(header.sourceFolder, entry.fileName), stem, feedback);
             outcome.filesMade += r.smfFilesMade;
             // A numbered set that fails part way has still completed files under this
             // number: moving on keeps the next item from writing over them.
@@ -187,7 +190,8 @@ std::optional<std::string> PrepareOutputFolder(std::string& folderText, Feedback
 
 std::optional<ConversionRunResult> StartConversion(std::string& folderText,
                                                    const std::optional<std::string>& chosenList,
-                                                   Feedback& feedback, const Converters& converters) {
+                                                   Feedback& feedback,
+                                                   const Converters& converters) {
     auto folder = PrepareOutputFolder(folderText, feedback);
     if (!folder) {
         return std::nullopt;
@@ -201,7 +205,8 @@ std::optional<ConversionRunResult> StartConversion(std::string& folderText,
         ShowNumberedMessage(feedback, 9);
         return std::nullopt;
     }
-    ConversionRunResult r = RunConversion(*chosenList, *folder, ListTitleOf(*chosenList), feedback, converters);
+    ConversionRunResult r =
+        RunConversion(*chosenList, *folder, ListTitleOf(*chosenList), feedback, converters);
     feedback.Refresh();
     return r;
 }

@@ -30,8 +30,8 @@ struct Converters {
     std::function<SequenceOutcome(uint64_t, const std::string&, const std::string&, Feedback&)> seq;
     std::function<SequenceOutcome(uint64_t, const std::string&, const std::string&, Feedback&)> ssq;
     // (VH offset, VB offset, VH game-file path, VB game-file path, DLS path, list title, feedback)
-    std::function<ConvertResult(uint64_t, uint64_t, const std::string&, const std::string&, const std::string&,
-                                std::string_view, Feedback&)>
+    std::function<ConvertResult(uint64_t, uint64_t, const std::string&, const std::string&,
+                                const std::string&, std::string_view, Feedback&)>
         vab;
 };
 
@@ -40,8 +40,8 @@ struct Converters {
 Converters StandardConverters(RecognitionRules rules = RecognitionRules::Extended);
 
 struct ConversionRunResult {
-    bool ran = false;  // false when the list could not be opened or its header is cut short
-    int filesMade = 0; // SMF and DLS files completed
+    bool ran = false;        // false when the list could not be opened or its header is cut short
+    int filesMade = 0;       // SMF and DLS files completed
     bool endedEarly = false; // a converter ended the run
 };
 
@@ -61,10 +61,9 @@ std::optional<std::string> PrepareOutputFolder(std::string& folderText, Feedback
 // The dialog-free part of the convert command: the folder check above, then, for the
 // list the user chose (nullopt when the dialog was cancelled), message 09 when it does
 // not exist, else a run titled by the list's name. `folderText` receives the full path.
-std::optional<ConversionRunResult> StartConversion(std::string& folderText,
-                                                   const std::optional<std::string>& chosenList,
-                                                   Feedback& feedback,
-                                                   const Converters& converters = StandardConverters());
+std::optional<ConversionRunResult>
+StartConversion(std::string& folderText, const std::optional<std::string>& chosenList,
+                Feedback& feedback, const Converters& converters = StandardConverters());
 
 // Progress position after `handled` of `count` entries, truncated, within 0..100.
 int ConversionProgress(uint32_t handled, uint32_t count);

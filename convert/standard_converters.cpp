@@ -8,11 +8,13 @@ namespace sonvex {
 
 Converters StandardConverters(RecognitionRules rules) {
     Converters c;
-    c.seq = [](uint64_t offset, const std::string& game, const std::string& stem, Feedback& feedback) {
+    c.seq = [](uint64_t offset, const std::string& game, const std::string& stem,
+               Feedback& feedback) {
         const SeqConversion r = ConvertSeq(offset, game, stem, feedback);
         return SequenceOutcome{r.result, r.smfFilesMade};
     };
-    c.ssq = [](uint64_t offset, const std::string& game, const std::string& stem, Feedback& feedback) {
+    c.ssq = [](uint64_t offset, const std::string& game, const std::string& stem,
+               Feedback& feedback) {
         const SeqConversion r = ConvertSsq(offset, game, stem, feedback);
         return SequenceOutcome{r.result, r.smfFilesMade};
     };

@@ -9,14 +9,20 @@
 namespace sonvex {
 
 class ChunkListFile : public ListFile {
-public:
+  public:
     explicit ChunkListFile(ChunkFile& file) : file_(file) {}
-    int64_t Read(void* destination, int64_t length) override { return file_.Read(destination, length); }
-    int64_t Write(const void* source, int64_t length) override { return file_.Write(source, length); }
-    bool SeekFromStart(int64_t position) override { return file_.Seek(position, SeekOrigin::Begin) >= 0; }
+    int64_t Read(void* destination, int64_t length) override {
+        return file_.Read(destination, length);
+    }
+    int64_t Write(const void* source, int64_t length) override {
+        return file_.Write(source, length);
+    }
+    bool SeekFromStart(int64_t position) override {
+        return file_.Seek(position, SeekOrigin::Begin) >= 0;
+    }
     bool SeekBy(int64_t delta) override { return file_.Seek(delta, SeekOrigin::Current) >= 0; }
 
-private:
+  private:
     ChunkFile& file_;
 };
 

@@ -51,7 +51,7 @@ struct ConvertList {
 // Byte access for the streaming operations, so that the main program can read and
 // write lists through its own buffered file layer and the tools through stdio.
 class ListFile {
-public:
+  public:
     virtual ~ListFile() = default;
     // Return the number of bytes moved.
     virtual int64_t Read(void* destination, int64_t length) = 0;
@@ -72,7 +72,8 @@ bool UnreadEntry(ListFile& file, const ListEntry& entry);
 
 // Writers: each length byte is the low 8 bits of (characters + 1). False on a short write.
 bool WriteHeader(ListFile& file, uint32_t count, std::string_view folder);
-bool WriteEntry(ListFile& file, uint32_t type, int32_t number, uint64_t offset, std::string_view fileName);
+bool WriteEntry(ListFile& file, uint32_t type, int32_t number, uint64_t offset,
+                std::string_view fileName);
 // Overwrites the 4-byte count at offset 0.
 bool PatchCount(ListFile& file, uint32_t count);
 
@@ -93,7 +94,7 @@ void FillDerivedSizes(ConvertList& list);
 
 // ListFile over a stdio stream, for the console tools and tests.
 class StdioListFile : public ListFile {
-public:
+  public:
     // mode as for fopen ("rb", "wb", "r+b", "w+b").
     StdioListFile(const std::string& path, const char* mode);
     ~StdioListFile() override;
@@ -107,7 +108,7 @@ public:
     bool SeekFromStart(int64_t position) override;
     bool SeekBy(int64_t delta) override;
 
-private:
+  private:
     std::FILE* file_ = nullptr;
     bool lastWrite_ = false; // the last transfer was a write (stdio needs a seek before switching)
 };

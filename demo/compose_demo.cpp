@@ -40,15 +40,18 @@ double Lead(double x) {
     return v * 0.8;
 }
 
-double Bass(double x) { return x < 0.5 ? 4 * x - 1 : 3 - 4 * x; }
+double Bass(double x) {
+    return x < 0.5 ? 4 * x - 1 : 3 - 4 * x;
+}
 
 Bytes Pluck() {
     std::vector<int16_t> pcm(28 * 600);
     for (size_t t = 0; t < pcm.size(); ++t) {
         const double s = static_cast<double>(t) / 44100.0;
         const double f = 281.25;
-        pcm[t] = static_cast<int16_t>(14000.0 * std::exp(-6.0 * s) *
-                                      (std::sin(2 * kPi * f * s) + 0.3 * std::sin(4 * kPi * f * s)));
+        pcm[t] =
+            static_cast<int16_t>(14000.0 * std::exp(-6.0 * s) *
+                                 (std::sin(2 * kPi * f * s) + 0.3 * std::sin(4 * kPi * f * s)));
     }
     return MakeVag(pcm);
 }
@@ -82,8 +85,9 @@ Bytes Song() {
     constexpr uint32_t q = 480; // ticks per quarter note
     const int roots[4] = {48, 45, 41, 43};
     const int chords[4][3] = {{60, 64, 67}, {57, 60, 64}, {53, 57, 60}, {55, 59, 62}};
-    const int melody[8][4] = {{72, 71, 72, 76}, {69, 71, 72, 69}, {65, 67, 69, 72}, {71, 69, 67, 62},
-                              {64, 67, 72, 76}, {76, 74, 72, 69}, {69, 72, 77, 76}, {74, 71, 67, 71}};
+    const int melody[8][4] = {{72, 71, 72, 76}, {69, 71, 72, 69}, {65, 67, 69, 72},
+                              {71, 69, 67, 62}, {64, 67, 72, 76}, {76, 74, 72, 69},
+                              {69, 72, 77, 76}, {74, 71, 67, 71}};
     SeqTrack t;
     t.program(0, 0, 0).program(0, 1, 1).program(0, 2, 2);
     t.control(0, 0, 7, 100).control(0, 1, 7, 110).control(0, 2, 7, 90);
@@ -135,6 +139,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "compose-demo: cannot write %s\n", argv[1]);
         return 1;
     }
-    std::printf("%s: %llu bytes of synthetic game data\n", argv[1], static_cast<unsigned long long>(image.size()));
+    std::printf("%s: %llu bytes of synthetic game data\n", argv[1],
+                static_cast<unsigned long long>(image.size()));
     return 0;
 }

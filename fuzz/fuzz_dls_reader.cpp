@@ -44,7 +44,8 @@ std::vector<std::vector<uint8_t>> Seeds() {
     memory.Put("/bank.vh", vab.BuildVh());
     memory.Put("/bank.vb", vab.BuildVb());
     NullFeedback feedback;
-    if (ConvertVabToDls(0, 0, "/bank.vh", "/bank.vb", "/bank.dls", "fuzz", feedback) == ConvertResult::Done) {
+    if (ConvertVabToDls(0, 0, "/bank.vh", "/bank.vb", "/bank.dls", "fuzz", feedback) ==
+        ConvertResult::Done) {
         seeds.push_back(memory.Contents("/bank.dls"));
     }
     testkit::DlsInstrument foreign;
@@ -70,9 +71,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     volatile double sum = 0;
     for (const sonvex::DlsInstrument& instrument : read.collection.instruments) {
         for (const sonvex::DlsRegion& region : instrument.regions) {
-            const sonvex::VoiceRecipe r = sonvex::MakeVoiceRecipe(read.collection, instrument, region);
-            sum = sum + r.attenuation + r.volSustain + r.loopEnd + static_cast<double>(r.modulators.size());
-            if (r.wave != nullptr && r.loopMode != 0 && (r.loopEnd > r.wave->pcm.size() || r.loopStart >= r.loopEnd)) {
+            const sonvex::VoiceRecipe r =
+                sonvex::MakeVoiceRecipe(read.collection, instrument, region);
+            sum = sum + r.attenuation + r.volSustain + r.loopEnd +
+                  static_cast<double>(r.modulators.size());
+            if (r.wave != nullptr && r.loopMode != 0 &&
+                (r.loopEnd > r.wave->pcm.size() || r.loopStart >= r.loopEnd)) {
                 __builtin_trap(); // a loop outside its wave would make the synthesizer read past it
             }
         }

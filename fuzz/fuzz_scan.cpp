@@ -34,7 +34,8 @@ std::vector<std::vector<uint8_t>> Seeds() {
     seeds.push_back(GameImage(3).Kcet(2).Noise(8).SceiHead(20).SceiMidi(20).GpmHead(20).bytes());
     seeds.push_back(GameImage(4).Noise(20).GpmSeq(3).Noise(20).Vb(1, 2, VagEnd::StopBlock).bytes());
     for (const sonvex::testkit::HostileInput& image : sonvex::testkit::HostileGameImages()) {
-        if (!sonvex::fuzz::IsTruncation(image.name) && image.bytes.size() <= sonvex::fuzz::kMaxSeedSize) {
+        if (!sonvex::fuzz::IsTruncation(image.name) &&
+            image.bytes.size() <= sonvex::fuzz::kMaxSeedSize) {
             seeds.push_back(image.bytes);
         }
     }
@@ -63,7 +64,8 @@ Scanned ScanWith(sonvex::MemoryFileSystem& files, sonvex::RecognitionRules rules
         std::abort();
     }
     // The block scanner reads its blocks from a second handle, as a scan by path does.
-    const std::unique_ptr<sonvex::RawFile> blocks = files.Open("/fuzz/game.bin", sonvex::OpenMode::Read);
+    const std::unique_ptr<sonvex::RawFile> blocks =
+        files.Open("/fuzz/game.bin", sonvex::OpenMode::Read);
     if (!blocks) {
         std::abort();
     }
@@ -72,8 +74,8 @@ Scanned ScanWith(sonvex::MemoryFileSystem& files, sonvex::RecognitionRules rules
     const sonvex::ScanOutcome outcome =
         reference ? sonvex::testing::ReferenceScanOpenSource(list, source, "game.bin", counters,
                                                              feedback, {}, rules, nullptr)
-                  : sonvex::ScanOpenSource(list, source, *blocks, "game.bin", counters, feedback, {},
-                                           rules);
+                  : sonvex::ScanOpenSource(list, source, *blocks, "game.bin", counters, feedback,
+                                           {}, rules);
     if (outcome != sonvex::ScanOutcome::Scanned || !list.Close()) {
         std::abort();
     }
@@ -108,7 +110,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     sonvex::GroupCounters counters;
     sonvex::NullFeedback feedback;
     if (!sonvex::WriteHeader(listFile, 0, "/fuzz") ||
-        sonvex::ScanOpenSource(list, source, "game.bin", counters, feedback) != sonvex::ScanOutcome::Scanned ||
+        sonvex::ScanOpenSource(list, source, "game.bin", counters, feedback) !=
+            sonvex::ScanOutcome::Scanned ||
         !sonvex::PatchCount(listFile, counters.Total()) || !list.Close()) {
         std::abort();
     }
@@ -122,7 +125,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     uint64_t previous = 0;
     for (size_t i = 0; i < parsed.entries.size(); ++i) {
         const sonvex::ListEntry& entry = parsed.entries[i];
-        if ((i > 0 && entry.offset <= previous) || entry.offset + 16 > size || entry.fileName != "game.bin") {
+        if ((i > 0 && entry.offset <= previous) || entry.offset + 16 > size ||
+            entry.fileName != "game.bin") {
             std::abort();
         }
         if (entry.number != next[static_cast<size_t>(Group(entry.type))]++) {
@@ -130,7 +134,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         previous = entry.offset;
     }
-    for (const sonvex::RecognitionRules rules : {sonvex::RecognitionRules::Classic, sonvex::RecognitionRules::Extended}) {
+    for (const sonvex::RecognitionRules rules :
+         {sonvex::RecognitionRules::Classic, sonvex::RecognitionRules::Extended}) {
         const Scanned fast = ScanWith(files, rules, false);
         const Scanned oracle = ScanWith(files, rules, true);
         if (fast.list != oracle.list || !SameEvents(fast.events, oracle.events)) {

@@ -47,7 +47,8 @@ std::vector<std::vector<uint8_t>> Seeds() {
     // The first segment with each of its size fields damaged.
     if (!seeds.empty()) {
         for (const HostileInput& damaged : RiffDamage("segment", seeds.front(), 64)) {
-            if (!sonvex::fuzz::IsTruncation(damaged.name) && damaged.bytes.size() <= sonvex::fuzz::kMaxSeedSize) {
+            if (!sonvex::fuzz::IsTruncation(damaged.name) &&
+                damaged.bytes.size() <= sonvex::fuzz::kMaxSeedSize) {
                 seeds.push_back(damaged.bytes);
             }
         }

@@ -15,13 +15,16 @@
 
 namespace {
 
-[[noreturn]] void Fail(const std::string& what) { sonvex::fuzz::FailTarget("fuzz_seq", what); }
+[[noreturn]] void Fail(const std::string& what) {
+    sonvex::fuzz::FailTarget("fuzz_seq", what);
+}
 
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     sonvex::fuzz::WriteSeedsIfAsked(
-        "seq", sonvex::fuzz::SequenceSeeds(sonvex::testkit::SampleSeqItems(), sonvex::testkit::HostileSeqItems()));
+        "seq", sonvex::fuzz::SequenceSeeds(sonvex::testkit::SampleSeqItems(),
+                                           sonvex::testkit::HostileSeqItems()));
     return 0;
 }
 
@@ -40,7 +43,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!feedback.events.empty()) {
         Fail("a message was shown although every file opens");
     }
-    if (c.result == sonvex::ConvertResult::OpenFailed || c.result == sonvex::ConvertResult::PartlyDone) {
+    if (c.result == sonvex::ConvertResult::OpenFailed ||
+        c.result == sonvex::ConvertResult::PartlyDone) {
         Fail("unexpected result " + std::to_string(sonvex::ToCode(c.result)));
     }
     if (c.result == sonvex::ConvertResult::Done && c.smfFilesMade < 1) {
@@ -64,7 +68,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
     }
     if (found != c.smfFilesMade) {
-        Fail(std::to_string(found) + " files on disk, " + std::to_string(c.smfFilesMade) + " reported");
+        Fail(std::to_string(found) + " files on disk, " + std::to_string(c.smfFilesMade) +
+             " reported");
     }
     if (files.Exists("out_16.mid")) {
         Fail("a seventeenth sequence was converted");

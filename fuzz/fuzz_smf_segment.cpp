@@ -25,7 +25,8 @@ void Require(bool condition) {
 }
 
 std::vector<uint8_t> Seed(const std::vector<uint8_t>& smf, const std::vector<uint8_t>& dls) {
-    std::vector<uint8_t> seed = {static_cast<uint8_t>(smf.size()), static_cast<uint8_t>(smf.size() >> 8)};
+    std::vector<uint8_t> seed = {static_cast<uint8_t>(smf.size()),
+                                 static_cast<uint8_t>(smf.size() >> 8)};
     seed.insert(seed.end(), smf.begin(), smf.end());
     seed.insert(seed.end(), dls.begin(), dls.end());
     return seed;
@@ -54,7 +55,8 @@ std::vector<std::vector<uint8_t>> Seeds() {
                            .marker(0, "Loop_End")
                            .endOfTrack(20)
                            .build();
-    const Bytes plain = SmfBuilder(768).noteOn(0, 1, 40, 1).noteOn(5, 1, 40, 0).endOfTrack(0).build();
+    const Bytes plain =
+        SmfBuilder(768).noteOn(0, 1, 40, 1).noteOn(5, 1, 40, 0).endOfTrack(0).build();
     std::vector<std::vector<uint8_t>> seeds = {Seed(song, dls), Seed(plain, dls)};
     // Hostile SMFs with a sound collection, and damaged collections with a sound SMF.
     for (const HostileInput& smf : HostileSmfs()) {
@@ -63,7 +65,8 @@ std::vector<std::vector<uint8_t>> Seeds() {
         }
     }
     for (const HostileInput& damaged : RiffDamage("DLS", SoundDls(), 64)) {
-        if (!sonvex::fuzz::IsTruncation(damaged.name) && damaged.bytes.size() <= sonvex::fuzz::kMaxSeedSize) {
+        if (!sonvex::fuzz::IsTruncation(damaged.name) &&
+            damaged.bytes.size() <= sonvex::fuzz::kMaxSeedSize) {
             seeds.push_back(Seed(SoundSmf(), damaged.bytes));
         }
     }

@@ -15,13 +15,16 @@
 
 namespace {
 
-[[noreturn]] void Fail(const std::string& what) { sonvex::fuzz::FailTarget("fuzz_ssq", what); }
+[[noreturn]] void Fail(const std::string& what) {
+    sonvex::fuzz::FailTarget("fuzz_ssq", what);
+}
 
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     sonvex::fuzz::WriteSeedsIfAsked(
-        "ssq", sonvex::fuzz::SequenceSeeds(sonvex::testkit::SampleSsqItems(), sonvex::testkit::HostileSsqItems()));
+        "ssq", sonvex::fuzz::SequenceSeeds(sonvex::testkit::SampleSsqItems(),
+                                           sonvex::testkit::HostileSsqItems()));
     return 0;
 }
 
@@ -41,7 +44,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         Fail("a message was shown although every file opens");
     }
     const bool done = c.result == sonvex::ConvertResult::Done;
-    if (c.result == sonvex::ConvertResult::OpenFailed || c.result == sonvex::ConvertResult::PartlyDone) {
+    if (c.result == sonvex::ConvertResult::OpenFailed ||
+        c.result == sonvex::ConvertResult::PartlyDone) {
         Fail("unexpected result " + std::to_string(sonvex::ToCode(c.result)));
     }
     if (offset < 16 && c.result != sonvex::ConvertResult::CannotConvert) {

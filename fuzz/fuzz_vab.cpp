@@ -34,9 +34,15 @@ void Require(bool condition) {
 // One seed per hostile bank in the split layout (VH bytes, then VB bytes), and the sound
 // bank also as one image with both offsets inside it.
 std::vector<std::vector<uint8_t>> Seeds() {
-    auto seed = [](uint8_t mode, uint32_t a, uint32_t b, uint32_t c, const std::vector<uint8_t>& body) {
-        std::vector<uint8_t> s = {mode, static_cast<uint8_t>(a), static_cast<uint8_t>(a >> 8), static_cast<uint8_t>(b),
-                                  static_cast<uint8_t>(b >> 8), static_cast<uint8_t>(c), static_cast<uint8_t>(c >> 8)};
+    auto seed = [](uint8_t mode, uint32_t a, uint32_t b, uint32_t c,
+                   const std::vector<uint8_t>& body) {
+        std::vector<uint8_t> s = {mode,
+                                  static_cast<uint8_t>(a),
+                                  static_cast<uint8_t>(a >> 8),
+                                  static_cast<uint8_t>(b),
+                                  static_cast<uint8_t>(b >> 8),
+                                  static_cast<uint8_t>(c),
+                                  static_cast<uint8_t>(c >> 8)};
         s.insert(s.end(), body.begin(), body.end());
         return s;
     };
@@ -48,8 +54,10 @@ std::vector<std::vector<uint8_t>> Seeds() {
         }
         std::vector<uint8_t> body = bank.vh;
         body.insert(body.end(), bank.vb.begin(), bank.vb.end());
-        const uint8_t mode = static_cast<uint8_t>((bank.vhOffset ? 2 : 0) | (bank.vbOffset ? 4 : 0));
-        seeds.push_back(seed(mode, static_cast<uint32_t>(bank.vh.size()), static_cast<uint32_t>(bank.vhOffset),
+        const uint8_t mode =
+            static_cast<uint8_t>((bank.vhOffset ? 2 : 0) | (bank.vbOffset ? 4 : 0));
+        seeds.push_back(seed(mode, static_cast<uint32_t>(bank.vh.size()),
+                             static_cast<uint32_t>(bank.vhOffset),
                              static_cast<uint32_t>(bank.vbOffset), body));
     }
     std::vector<uint8_t> image = sonvex::testkit::SoundVh();
@@ -92,8 +100,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         vbOffset = (mode & 2) ? b : static_cast<uint64_t>(a) + c;
     } else {
         const size_t split = body.empty() ? 0 : a % (body.size() + 1);
-        memory.Put(vhPath, std::vector<uint8_t>(body.begin(), body.begin() + static_cast<std::ptrdiff_t>(split)));
-        memory.Put(vbPath, std::vector<uint8_t>(body.begin() + static_cast<std::ptrdiff_t>(split), body.end()));
+        memory.Put(vhPath, std::vector<uint8_t>(body.begin(),
+                                                body.begin() + static_cast<std::ptrdiff_t>(split)));
+        memory.Put(vbPath, std::vector<uint8_t>(body.begin() + static_cast<std::ptrdiff_t>(split),
+                                                body.end()));
         vhOffset = (mode & 2) ? b % 64 : 0;
         vbOffset = (mode & 4) ? c % 64 : 0;
     }

@@ -23,8 +23,9 @@ inline std::vector<uint8_t> PositionedSeed(uint64_t offset, const std::vector<ui
 
 // Sample items, then the hostile ones that fit the two-byte position and the seed size
 // (truncations are left to the fuzzer, which makes them itself).
-inline std::vector<std::vector<uint8_t>> SequenceSeeds(const std::vector<testkit::SampleItem>& samples,
-                                                       const std::vector<testkit::HostileInput>& hostile) {
+inline std::vector<std::vector<uint8_t>>
+SequenceSeeds(const std::vector<testkit::SampleItem>& samples,
+              const std::vector<testkit::HostileInput>& hostile) {
     std::vector<std::vector<uint8_t>> seeds;
     for (const testkit::SampleItem& item : samples) {
         seeds.push_back(PositionedSeed(item.offset, item.bytes));

@@ -11,10 +11,11 @@
 namespace sonvex {
 
 class ByteCursor {
-public:
+  public:
     ByteCursor() = default;
     ByteCursor(const uint8_t* data, size_t size) : data_(data), size_(size) {}
-    explicit ByteCursor(std::span<const uint8_t> bytes) : data_(bytes.data()), size_(bytes.size()) {}
+    explicit ByteCursor(std::span<const uint8_t> bytes)
+        : data_(bytes.data()), size_(bytes.size()) {}
 
     bool ok() const { return ok_; }
     size_t size() const { return size_; }
@@ -92,7 +93,7 @@ public:
 
     const uint8_t* data() const { return data_; }
 
-private:
+  private:
     uint64_t take(size_t n) {
         if (!canRead(n)) {
             ok_ = false;

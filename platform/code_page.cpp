@@ -81,9 +81,13 @@ char32_t DecodeUtf8(std::string_view s, size_t& i) {
 
 } // namespace
 
-std::optional<std::string> Cp932ToUtf8(std::string_view cp932) { return Convert("UTF-8", "CP932", cp932); }
+std::optional<std::string> Cp932ToUtf8(std::string_view cp932) {
+    return Convert("UTF-8", "CP932", cp932);
+}
 
-std::optional<std::string> Utf8ToCp932(std::string_view utf8) { return Convert("CP932", "UTF-8", utf8); }
+std::optional<std::string> Utf8ToCp932(std::string_view utf8) {
+    return Convert("CP932", "UTF-8", utf8);
+}
 
 bool IsValidUtf8(std::string_view bytes) {
     size_t i = 0;

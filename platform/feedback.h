@@ -11,7 +11,7 @@ namespace sonvex {
 enum class MessageIcon { Stop, Exclamation };
 
 class Feedback {
-public:
+  public:
     virtual ~Feedback() = default;
     // A modal message with an OK button, captioned with the program's name.
     virtual void ShowMessage(std::string_view text, MessageIcon icon) = 0;
@@ -27,7 +27,7 @@ public:
 
 // Discards everything.
 class NullFeedback : public Feedback {
-public:
+  public:
     void ShowMessage(std::string_view, MessageIcon) override {}
     void SetStatusText(std::string_view) override {}
     void SetProgress(int) override {}
@@ -37,7 +37,7 @@ public:
 
 // Keeps every call in order, so tests can assert texts, values and their sequence.
 class RecordingFeedback : public Feedback {
-public:
+  public:
     enum class Kind { Message, Status, Progress, GamePath, Refresh };
     struct Event {
         Kind kind;
@@ -71,7 +71,7 @@ public:
 
     std::vector<Event> events;
 
-private:
+  private:
     std::vector<std::string> Texts(Kind kind) const {
         std::vector<std::string> out;
         for (const Event& e : events) {

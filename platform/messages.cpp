@@ -68,7 +68,9 @@ const MessageText& Message(int number) {
     return m ? *m : unknown;
 }
 
-std::span<const MessageText> AllMessages() { return kMessages; }
+std::span<const MessageText> AllMessages() {
+    return kMessages;
+}
 
 void ShowNumberedMessage(Feedback& feedback, int number) {
     const MessageText& m = Message(number);

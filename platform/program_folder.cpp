@@ -16,8 +16,8 @@ std::filesystem::path ExecutableFolder() {
     return exe.parent_path();
 }
 
-std::filesystem::path ChooseProgramFolder(const std::filesystem::path& exeFolder, const char* xdgDataHome,
-                                          const char* home) {
+std::filesystem::path ChooseProgramFolder(const std::filesystem::path& exeFolder,
+                                          const char* xdgDataHome, const char* home) {
     if (!exeFolder.empty() && ::access(exeFolder.c_str(), W_OK) == 0) {
         return exeFolder;
     }
@@ -36,7 +36,8 @@ std::filesystem::path ChooseProgramFolder(const std::filesystem::path& exeFolder
 }
 
 std::filesystem::path ProgramFolder() {
-    return ChooseProgramFolder(ExecutableFolder(), std::getenv("XDG_DATA_HOME"), std::getenv("HOME"));
+    return ChooseProgramFolder(ExecutableFolder(), std::getenv("XDG_DATA_HOME"),
+                               std::getenv("HOME"));
 }
 
 } // namespace sonvex

@@ -15,7 +15,7 @@ std::filesystem::path ProgramFolder();
 
 // The rule itself, for tests: `exeFolder` when writable, else the data folder derived
 // from the two environment values (either may be empty).
-std::filesystem::path ChooseProgramFolder(const std::filesystem::path& exeFolder, const char* xdgDataHome,
-                                          const char* home);
+std::filesystem::path ChooseProgramFolder(const std::filesystem::path& exeFolder,
+                                          const char* xdgDataHome, const char* home);
 
 } // namespace sonvex

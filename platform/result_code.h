@@ -3,7 +3,7 @@
 
 namespace sonvex {
 
-enum class [[nodiscard]] ConvertResult : int {
+enum class [[nodiscard]] ConvertResult : int{
     Done = 0,          // converted
     CannotConvert = 1, // this item cannot be converted; go on with the next
     InputEnded = 2,    // the input ran out or a read came up short; stop the run
@@ -11,9 +11,13 @@ enum class [[nodiscard]] ConvertResult : int {
     OpenFailed = -1,   // a file could not be opened or written; a message was shown; stop the run
 };
 
-constexpr int ToCode(ConvertResult r) { return static_cast<int>(r); }
+constexpr int ToCode(ConvertResult r) {
+    return static_cast<int>(r);
+}
 
 // True when the batch run must end after this result.
-constexpr bool EndsRun(ConvertResult r) { return r == ConvertResult::InputEnded || r == ConvertResult::OpenFailed; }
+constexpr bool EndsRun(ConvertResult r) {
+    return r == ConvertResult::InputEnded || r == ConvertResult::OpenFailed;
+}
 
 } // namespace sonvex

@@ -16,8 +16,11 @@ bool ReadAudioFile(const std::string& path, AudioFileContents& contents, std::st
     contents.channels = info.channels;
     contents.frames = info.frames;
     const int major = info.format & SF_FORMAT_TYPEMASK;
-    contents.container = major == SF_FORMAT_WAV ? "wav" : major == SF_FORMAT_FLAC ? "flac" : "other";
-    contents.samples.assign(static_cast<size_t>(info.frames) * static_cast<size_t>(info.channels), 0);
+    contents.container = major == SF_FORMAT_WAV    ? "wav"
+                         : major == SF_FORMAT_FLAC ? "flac"
+                                                   : "other";
+    contents.samples.assign(static_cast<size_t>(info.frames) * static_cast<size_t>(info.channels),
+                            0);
     const sf_count_t got = sf_readf_short(file, contents.samples.data(), info.frames);
     sf_close(file);
     if (got != info.frames) {

@@ -8,8 +8,8 @@
 #include <chrono>
 #include <cstdio>
 #include <fcntl.h>
-#include <unistd.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 #include "playback/synth.h"
@@ -23,7 +23,7 @@ constexpr int kPeriodFrames = 512;
 // The sound libraries report a missing device on stderr themselves; the error we return
 // says it already, so their lines are kept off the terminal while a driver opens.
 class QuietStderr {
-public:
+  public:
     QuietStderr() {
         std::fflush(stderr);
         saved_ = dup(2);
@@ -45,12 +45,12 @@ public:
     QuietStderr(const QuietStderr&) = delete;
     QuietStderr& operator=(const QuietStderr&) = delete;
 
-private:
+  private:
     int saved_ = -1;
 };
 
 class DriverOutput : public AudioOutput {
-public:
+  public:
     DriverOutput(std::string name, AudioCallback callback)
         : name_(std::move(name)), callback_(std::move(callback)) {}
     ~DriverOutput() override {
@@ -84,7 +84,7 @@ public:
         return true;
     }
 
-private:
+  private:
     static int Callback(void* data, int len, int, float*[], int nout, float* out[]) {
         auto* self = static_cast<DriverOutput*>(data);
         if (nout < 2 || len <= 0) {
@@ -101,8 +101,9 @@ private:
 };
 
 class NullOutput : public AudioOutput {
-public:
-    NullOutput(double sampleRate, AudioCallback callback) : rate_(sampleRate), callback_(std::move(callback)) {
+  public:
+    NullOutput(double sampleRate, AudioCallback callback)
+        : rate_(sampleRate), callback_(std::move(callback)) {
         thread_ = std::thread([this] { Run(); });
     }
     ~NullOutput() override {
@@ -111,7 +112,7 @@ public:
     }
     std::string Name() const override { return "null"; }
 
-private:
+  private:
     void Run() {
         std::vector<float> left(kPeriodFrames);
         std::vector<float> right(kPeriodFrames);
@@ -150,17 +151,25 @@ bool ParseOutputKind(std::string_view text, OutputKind& kind) {
     return true;
 }
 
-std::unique_ptr<AudioOutput> OpenAudioOutput(OutputKind kind, double sampleRate, AudioCallback callback,
-                                             std::string* error) {
+std::unique_ptr<AudioOutput> OpenAudioOutput(OutputKind kind, double sampleRate,
+                                             AudioCallback callback, std::string* error) {
     if (kind == OutputKind::Null) {
         return std::make_unique<NullOutput>(sampleRate, std::move(callback));
     }
     std::vector<std::string> drivers;
     switch (kind) {
-    case OutputKind::PulseAudio: drivers = {"pulseaudio"}; break;
-    case OutputKind::Alsa: drivers = {"alsa"}; break;
-    case OutputKind::Sdl2: drivers = {"sdl2"}; break;
-    default: drivers = {"pulseaudio", "alsa", "sdl2"}; break;
+    case OutputKind::PulseAudio:
+        drivers = {"pulseaudio"};
+        break;
+    case OutputKind::Alsa:
+        drivers = {"alsa"};
+        break;
+    case OutputKind::Sdl2:
+        drivers = {"sdl2"};
+        break;
+    default:
+        drivers = {"pulseaudio", "alsa", "sdl2"};
+        break;
     }
     InstallSynthLogging();
     TakeSynthError();

@@ -16,7 +16,7 @@ enum class OutputKind { Auto, PulseAudio, Alsa, Sdl2, Null };
 using AudioCallback = std::function<void(float* left, float* right, int frames)>;
 
 class AudioOutput {
-public:
+  public:
     virtual ~AudioOutput() = default;
     // The driver in use: "pulseaudio", "alsa", "sdl2" or "null".
     virtual std::string Name() const = 0;
@@ -25,8 +25,8 @@ public:
 // Opens an output that starts calling `callback` at once. Auto tries the devices in
 // order and fails when none opens (it never falls back to Null on its own). Null
 // with `error` saying why for each driver tried.
-std::unique_ptr<AudioOutput> OpenAudioOutput(OutputKind kind, double sampleRate, AudioCallback callback,
-                                             std::string* error);
+std::unique_ptr<AudioOutput> OpenAudioOutput(OutputKind kind, double sampleRate,
+                                             AudioCallback callback, std::string* error);
 
 // "auto", "pulseaudio", "alsa", "sdl2", "null"; false for anything else.
 bool ParseOutputKind(std::string_view text, OutputKind& kind);

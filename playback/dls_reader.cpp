@@ -42,12 +42,12 @@ std::string IdText(uint32_t id) {
 }
 
 class Reader {
-public:
+  public:
     explicit Reader(std::span<const uint8_t> bytes) : origin_(bytes.data()), bytes_(bytes) {}
 
     DlsReadOutcome Run();
 
-private:
+  private:
     int64_t OffsetOf(const ByteCursor& c) const { return c.data() - origin_; }
     int64_t PositionOf(const ByteCursor& c) const {
         return OffsetOf(c) + static_cast<int64_t>(c.position());
@@ -130,7 +130,8 @@ DlsReadOutcome Reader::Run() {
     ByteCursor file(bytes_);
     if (file.remaining() < 12) {
         out_.status = DlsReadStatus::NotDls;
-        out_.error = "file at 0x00000000: " + std::to_string(file.remaining()) + " bytes, too short for a RIFF form";
+        out_.error = "file at 0x00000000: " + std::to_string(file.remaining()) +
+                     " bytes, too short for a RIFF form";
         return std::move(out_);
     }
     const uint32_t id = file.u32le();
@@ -142,7 +143,8 @@ DlsReadOutcome Reader::Run() {
         return std::move(out_);
     }
     if (size < 4 || size - 4 > file.remaining()) {
-        Note(0, "RIFF form", "size " + std::to_string(size) + " does not match the file; read to its end");
+        Note(0, "RIFF form",
+             "size " + std::to_string(size) + " does not match the file; read to its end");
         size = static_cast<uint32_t>(file.remaining() + 4);
     }
     ByteCursor body = file.sub(size - 4);
@@ -176,7 +178,8 @@ DlsReadOutcome Reader::Run() {
             ByteCursor pool = chunk.data;
             Chunk wave;
             while (Next(pool, wave)) {
-                if (wave.id != kListId || (wave.listType != FourCC("wave") && wave.listType != FourCC("wav "))) {
+                if (wave.id != kListId ||
+                    (wave.listType != FourCC("wave") && wave.listType != FourCC("wav "))) {
                     continue;
                 }
                 DlsWave w;
@@ -198,8 +201,8 @@ DlsReadOutcome Reader::Run() {
         Note(12, "collection", "no \"colh\" chunk");
     } else if (col.declaredInstruments != col.instruments.size()) {
         Note(12, "\"colh\"",
-             "declares " + std::to_string(col.declaredInstruments) + " instrument(s), the file holds " +
-                 std::to_string(col.instruments.size()));
+             "declares " + std::to_string(col.declaredInstruments) +
+                 " instrument(s), the file holds " + std::to_string(col.instruments.size()));
     }
     LinkPoolTable(waveAt, sawPoolTable);
     return std::move(out_);
@@ -239,7 +242,8 @@ bool Reader::ReadInstrument(const Chunk& list, DlsInstrument& instrument) {
             if (!ReadRegionList(chunk.data, instrument)) {
                 return false;
             }
-        } else if (chunk.id == kListId && (chunk.listType == FourCC("lart") || chunk.listType == FourCC("lar2"))) {
+        } else if (chunk.id == kListId &&
+                   (chunk.listType == FourCC("lart") || chunk.listType == FourCC("lar2"))) {
             if (!ReadArticulationList(chunk, instrument.articulation)) {
                 return false;
             }
@@ -255,8 +259,8 @@ bool Reader::ReadInstrument(const Chunk& list, DlsInstrument& instrument) {
     }
     if (instrument.declaredRegions != instrument.regions.size()) {
         Note(list.offset, where,
-             "\"insh\" declares " + std::to_string(instrument.declaredRegions) + " region(s), the list holds " +
-                 std::to_string(instrument.regions.size()));
+             "\"insh\" declares " + std::to_string(instrument.declaredRegions) +
+                 " region(s), the list holds " + std::to_string(instrument.regions.size()));
     }
     return true;
 }
@@ -264,7 +268,8 @@ bool Reader::ReadInstrument(const Chunk& list, DlsInstrument& instrument) {
 bool Reader::ReadRegionList(ByteCursor data, DlsInstrument& instrument) {
     Chunk chunk;
     while (Next(data, chunk)) {
-        if (chunk.id != kListId || (chunk.listType != FourCC("rgn ") && chunk.listType != FourCC("rgn2"))) {
+        if (chunk.id != kListId ||
+            (chunk.listType != FourCC("rgn ") && chunk.listType != FourCC("rgn2"))) {
             continue;
         }
         DlsRegion region;
@@ -316,7 +321,8 @@ bool Reader::ReadRegion(const Chunk& list, DlsRegion& region) {
             region.channel = chunk.data.u32le();
             region.tableIndex = chunk.data.u32le();
             region.hasLink = true;
-        } else if (chunk.id == kListId && (chunk.listType == FourCC("lart") || chunk.listType == FourCC("lar2"))) {
+        } else if (chunk.id == kListId &&
+                   (chunk.listType == FourCC("lart") || chunk.listType == FourCC("lar2"))) {
             if (!ReadArticulationList(chunk, region.articulation)) {
                 return false;
             }
@@ -362,7 +368,8 @@ bool Reader::ReadConnections(const Chunk& chunk, bool level2, std::vector<DlsCon
     // Bytes may follow the blocks (our own files carry a 5-byte trailer there).
     const size_t room = c.remaining() / 12;
     if (count > room) {
-        Note(chunk.offset, where, std::to_string(count) + " blocks declared, room for " + std::to_string(room));
+        Note(chunk.offset, where,
+             std::to_string(count) + " blocks declared, room for " + std::to_string(room));
         count = static_cast<uint32_t>(room);
     }
     for (uint32_t i = 0; i < count; ++i) {
@@ -396,7 +403,8 @@ bool Reader::ReadSampleInfo(const Chunk& chunk, DlsSampleInfo& info) {
     for (uint32_t i = 0; i < loopCount; ++i) {
         if (c.remaining() < 16) {
             Note(chunk.offset, "\"wsmp\"",
-                 std::to_string(loopCount) + " loop(s) declared, " + std::to_string(i) + " present");
+                 std::to_string(loopCount) + " loop(s) declared, " + std::to_string(i) +
+                     " present");
             break;
         }
         const size_t recordStart = c.position();
@@ -428,7 +436,8 @@ bool Reader::ReadPoolTable(const Chunk& chunk) {
     c.seek(headerSize);
     const size_t room = c.remaining() / 4;
     if (count > room) {
-        Note(chunk.offset, "\"ptbl\"", std::to_string(count) + " cues declared, room for " + std::to_string(room));
+        Note(chunk.offset, "\"ptbl\"",
+             std::to_string(count) + " cues declared, room for " + std::to_string(room));
         count = static_cast<uint32_t>(room);
     }
     out_.collection.poolTable.resize(count);
@@ -501,7 +510,8 @@ void Reader::DecodePcm(ByteCursor data, DlsWave& wave, int64_t offset) {
     const size_t frameBytes = bytesPerSample * wave.channels;
     if (wave.blockAlign != frameBytes) {
         Note(offset, where,
-             "block align " + std::to_string(wave.blockAlign) + " taken as " + std::to_string(frameBytes));
+             "block align " + std::to_string(wave.blockAlign) + " taken as " +
+                 std::to_string(frameBytes));
     }
     const size_t frames = data.remaining() / frameBytes;
     wave.pcm.resize(frames);

@@ -88,39 +88,39 @@ struct DlsLoop {
 
 // "wsmp": how a sample is tuned, attenuated and looped.
 struct DlsSampleInfo {
-    uint16_t unityNote = 60;  // +4, u16: key that plays the sample at its own rate
-    int16_t fineTune = 0;     // +6, s16: cents
-    int32_t attenuation = 0;  // +8, s32: gain in 1/65536 cB (negative is quieter)
-    uint32_t options = 0;     // +12, u32
+    uint16_t unityNote = 60;    // +4, u16: key that plays the sample at its own rate
+    int16_t fineTune = 0;       // +6, s16: cents
+    int32_t attenuation = 0;    // +8, s32: gain in 1/65536 cB (negative is quieter)
+    uint32_t options = 0;       // +12, u32
     std::vector<DlsLoop> loops; // +16 count, then the records at the header size
 };
 
 struct DlsRegion {
-    uint16_t keyLow = 0;        // "rgnh" +0, u16
-    uint16_t keyHigh = 127;     // +2, u16
-    uint16_t velocityLow = 0;   // +4, u16
-    uint16_t velocityHigh = 127; // +6, u16
-    uint16_t options = 0;       // +8, u16
-    uint16_t keyGroup = 0;      // +10, u16: exclusive class, 0 = none
-    uint16_t layer = 0;         // +12, u16 (Level 2, optional)
+    uint16_t keyLow = 0;                 // "rgnh" +0, u16
+    uint16_t keyHigh = 127;              // +2, u16
+    uint16_t velocityLow = 0;            // +4, u16
+    uint16_t velocityHigh = 127;         // +6, u16
+    uint16_t options = 0;                // +8, u16
+    uint16_t keyGroup = 0;               // +10, u16: exclusive class, 0 = none
+    uint16_t layer = 0;                  // +12, u16 (Level 2, optional)
     std::optional<DlsSampleInfo> sample; // the region's own "wsmp"
     bool hasLink = false;
-    uint16_t linkOptions = 0;   // "wlnk" +0, u16
-    uint16_t phaseGroup = 0;    // +2, u16
-    uint32_t channel = 1;       // +4, u32: channel bit mask
-    uint32_t tableIndex = 0;    // +8, u32: index into the pool table
+    uint16_t linkOptions = 0; // "wlnk" +0, u16
+    uint16_t phaseGroup = 0;  // +2, u16
+    uint32_t channel = 1;     // +4, u32: channel bit mask
+    uint32_t tableIndex = 0;  // +8, u32: index into the pool table
     std::vector<DlsConnection> articulation;
-    int64_t offset = 0;         // file offset of the region's LIST header
+    int64_t offset = 0; // file offset of the region's LIST header
 };
 
 struct DlsInstrument {
-    uint32_t bank = 0;     // "insh" +4, u32: bits 0-6 CC32, bits 8-14 CC0, bit 31 drum kit
-    uint32_t program = 0;  // +8, u32: bits 0-6 the program
+    uint32_t bank = 0;            // "insh" +4, u32: bits 0-6 CC32, bits 8-14 CC0, bit 31 drum kit
+    uint32_t program = 0;         // +8, u32: bits 0-6 the program
     uint32_t declaredRegions = 0; // +0, u32
-    std::string name;      // INFO "INAM", bytes as stored
+    std::string name;             // INFO "INAM", bytes as stored
     std::vector<DlsRegion> regions;
     std::vector<DlsConnection> articulation;
-    int64_t offset = 0;    // file offset of the instrument's LIST header
+    int64_t offset = 0; // file offset of the instrument's LIST header
 
     uint8_t BankMsb() const { return static_cast<uint8_t>((bank >> 8) & 0x7F); }
     uint8_t BankLsb() const { return static_cast<uint8_t>(bank & 0x7F); }
@@ -129,28 +129,28 @@ struct DlsInstrument {
 };
 
 struct DlsWave {
-    uint16_t formatTag = 0;     // "fmt " +0, u16: 1 PCM, 3 IEEE float
-    uint16_t channels = 0;      // +2, u16
-    uint32_t sampleRate = 0;    // +4, u32: frames per second
-    uint16_t blockAlign = 0;    // +12, u16: bytes per frame
-    uint16_t bitsPerSample = 0; // +14, u16
+    uint16_t formatTag = 0;              // "fmt " +0, u16: 1 PCM, 3 IEEE float
+    uint16_t channels = 0;               // +2, u16
+    uint32_t sampleRate = 0;             // +4, u32: frames per second
+    uint16_t blockAlign = 0;             // +12, u16: bytes per frame
+    uint16_t bitsPerSample = 0;          // +14, u16
     std::optional<DlsSampleInfo> sample; // the wave's own "wsmp"
-    std::vector<int16_t> pcm;   // frames, mixed down to one channel
-    bool playable = false;      // a format we decode, with at least one frame
-    std::string name;           // INFO "INAM"
-    int64_t offset = 0;         // file offset of the wave's LIST header
+    std::vector<int16_t> pcm;            // frames, mixed down to one channel
+    bool playable = false;               // a format we decode, with at least one frame
+    std::string name;                    // INFO "INAM"
+    int64_t offset = 0;                  // file offset of the wave's LIST header
 };
 
 struct DlsCollection {
     uint32_t declaredInstruments = 0; // "colh"
     bool hasVersion = false;
-    uint32_t versionMs = 0;           // "vers" +0
-    uint32_t versionLs = 0;           // "vers" +4
-    std::string name;                 // INFO "INAM" of the collection
+    uint32_t versionMs = 0; // "vers" +0
+    uint32_t versionLs = 0; // "vers" +4
+    std::string name;       // INFO "INAM" of the collection
     std::vector<DlsInstrument> instruments;
-    std::vector<uint32_t> poolTable;  // "ptbl" offsets, relative to the "wvpl" list data
-    std::vector<DlsWave> waves;       // "wvpl" order
-    std::vector<int> cueToWave;       // per pool table entry: index into waves, or -1
+    std::vector<uint32_t> poolTable; // "ptbl" offsets, relative to the "wvpl" list data
+    std::vector<DlsWave> waves;      // "wvpl" order
+    std::vector<int> cueToWave;      // per pool table entry: index into waves, or -1
     // Problems that did not stop the read, each naming the structure and its offset.
     std::vector<std::string> diagnostics;
 

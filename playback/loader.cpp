@@ -15,10 +15,14 @@ bool IsFolder(const std::string& path) {
 
 LoadStatus FromMusicStatus(MusicLoadStatus s) {
     switch (s) {
-    case MusicLoadStatus::Ok: return LoadStatus::Ok;
-    case MusicLoadStatus::OpenFailed: return LoadStatus::OpenFailed;
-    case MusicLoadStatus::NotRecognised: return LoadStatus::NotRecognised;
-    case MusicLoadStatus::Malformed: return LoadStatus::Malformed;
+    case MusicLoadStatus::Ok:
+        return LoadStatus::Ok;
+    case MusicLoadStatus::OpenFailed:
+        return LoadStatus::OpenFailed;
+    case MusicLoadStatus::NotRecognised:
+        return LoadStatus::NotRecognised;
+    case MusicLoadStatus::Malformed:
+        return LoadStatus::Malformed;
     }
     return LoadStatus::Malformed;
 }
@@ -101,7 +105,8 @@ std::shared_ptr<Collection> Loader::LoadCollection(const std::string& name, Load
     DlsReadOutcome read = ReadDlsFile(path);
     r.diagnostics = read.collection.diagnostics;
     switch (read.status) {
-    case DlsReadStatus::Ok: break;
+    case DlsReadStatus::Ok:
+        break;
     case DlsReadStatus::OpenFailed:
         r.status = LoadStatus::OpenFailed;
         r.error = read.error;
@@ -121,7 +126,9 @@ std::shared_ptr<Collection> Loader::LoadCollection(const std::string& name, Load
     return collection;
 }
 
-void Loader::ReleaseObject(const std::string& path) { collections_.erase(path); }
+void Loader::ReleaseObject(const std::string& path) {
+    collections_.erase(path);
+}
 
 void Loader::CollectGarbage() {
     for (auto it = collections_.begin(); it != collections_.end();) {
@@ -129,6 +136,8 @@ void Loader::CollectGarbage() {
     }
 }
 
-void Loader::ClearCache() { collections_.clear(); }
+void Loader::ClearCache() {
+    collections_.clear();
+}
 
 } // namespace sonvex

@@ -18,20 +18,20 @@ namespace sonvex {
 
 // A loaded DLS collection.
 class Collection {
-public:
+  public:
     Collection(std::string path, std::shared_ptr<const DlsCollection> data)
         : path_(std::move(path)), data_(std::move(data)) {}
     const std::string& Path() const { return path_; }
     const std::shared_ptr<const DlsCollection>& Data() const { return data_; }
 
-private:
+  private:
     std::string path_;
     std::shared_ptr<const DlsCollection> data_;
 };
 
 // A loaded piece of music and what it plays with.
 class Segment {
-public:
+  public:
     Segment(std::string path, std::shared_ptr<const Sequence> sequence, bool fromSmf)
         : path_(std::move(path)), sequence_(std::move(sequence)), fromSmf_(fromSmf) {}
 
@@ -50,15 +50,19 @@ public:
     int32_t GetStartPoint() const { return startPoint_; }
 
     // Program changes of the sequence select instruments from this collection first.
-    void ConnectToCollection(std::shared_ptr<Collection> collection) { connected_ = std::move(collection); }
+    void ConnectToCollection(std::shared_ptr<Collection> collection) {
+        connected_ = std::move(collection);
+    }
     const std::shared_ptr<Collection>& ConnectedCollection() const { return connected_; }
 
     // The collections the segment's bands refer to, one per Sequence::collections
     // entry (null when the file was not found or could not be read).
     std::vector<std::shared_ptr<Collection>>& BandCollections() { return bandCollections_; }
-    const std::vector<std::shared_ptr<Collection>>& BandCollections() const { return bandCollections_; }
+    const std::vector<std::shared_ptr<Collection>>& BandCollections() const {
+        return bandCollections_;
+    }
 
-private:
+  private:
     std::string path_;
     std::shared_ptr<const Sequence> sequence_;
     bool fromSmf_ = false;
@@ -77,7 +81,7 @@ struct LoadResult {
 };
 
 class Loader {
-public:
+  public:
     // Names without a folder are looked up here; false when it is not a folder.
     bool SetSearchDirectory(const std::string& folder);
     const std::string& SearchDirectory() const { return folder_; }
@@ -86,7 +90,8 @@ public:
     // segment's band collections are loaded from the search folder as well.
     std::shared_ptr<Segment> LoadSegment(const std::string& name, LoadResult* result = nullptr,
                                          const SmfLoadOptions& options = {});
-    std::shared_ptr<Collection> LoadCollection(const std::string& name, LoadResult* result = nullptr);
+    std::shared_ptr<Collection> LoadCollection(const std::string& name,
+                                               LoadResult* result = nullptr);
 
     // Forgets a cached object, so the next load reads the file again.
     void ReleaseObject(const std::string& path);
@@ -100,7 +105,7 @@ public:
     // The path a name stands for: as given when it holds a '/', else in the search folder.
     std::string PathOf(const std::string& name) const;
 
-private:
+  private:
     std::string folder_;
     std::map<std::string, std::shared_ptr<Collection>> collections_;
 };

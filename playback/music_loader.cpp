@@ -33,16 +33,19 @@ struct TrackInfo {
 };
 
 class SmfParser {
-public:
+  public:
     SmfParser(std::span<const uint8_t> bytes, const SmfLoadOptions& options)
         : origin_(bytes.data()), bytes_(bytes), options_(options) {}
 
     MusicLoadOutcome Run();
 
-private:
-    int64_t At(const ByteCursor& c) const { return (c.data() - origin_) + static_cast<int64_t>(c.position()); }
+  private:
+    int64_t At(const ByteCursor& c) const {
+        return (c.data() - origin_) + static_cast<int64_t>(c.position());
+    }
     void Note(const ByteCursor& c, const std::string& what) {
-        out_.diagnostics.push_back("track " + std::to_string(track_) + " at " + Hex(At(c)) + ": " + what);
+        out_.diagnostics.push_back("track " + std::to_string(track_) + " at " + Hex(At(c)) + ": " +
+                                   what);
     }
     MusicLoadOutcome Fail(MusicLoadStatus status, int64_t offset, const std::string& what) {
         out_.status = status;
@@ -209,7 +212,8 @@ TrackInfo SmfParser::ReadTrack(ByteCursor c) {
             }
             continue;
         }
-        Note(c, "status byte " + Hex(status).substr(8) + " has no place in a file; the track ends here");
+        Note(c, "status byte " + Hex(status).substr(8) +
+                    " has no place in a file; the track ends here");
         break;
     }
     if (!ended) {
@@ -258,7 +262,8 @@ MusicLoadOutcome SmfParser::Run() {
     }
     const uint32_t headerLength = file.u32be();
     if (headerLength < 6 || headerLength > file.remaining()) {
-        return Fail(MusicLoadStatus::Malformed, headerAt, "header length " + std::to_string(headerLength));
+        return Fail(MusicLoadStatus::Malformed, headerAt,
+                    "header length " + std::to_string(headerLength));
     }
     ByteCursor header = file.sub(headerLength);
     const uint16_t format = header.u16be();
@@ -290,7 +295,8 @@ MusicLoadOutcome SmfParser::Run() {
         const uint32_t id = file.u32be();
         uint32_t size = file.u32be();
         if (size > file.remaining()) {
-            out_.diagnostics.push_back("chunk at " + Hex(chunkAt) + ": size " + std::to_string(size) +
+            out_.diagnostics.push_back("chunk at " + Hex(chunkAt) + ": size " +
+                                       std::to_string(size) +
                                        " runs past the file; read to its end");
             size = static_cast<uint32_t>(file.remaining());
         }
@@ -299,7 +305,8 @@ MusicLoadOutcome SmfParser::Run() {
             continue;
         }
         if (format == 2 && tracksRead > 0) {
-            out_.diagnostics.push_back("chunk at " + Hex(chunkAt) + ": a format 2 file plays its first track only");
+            out_.diagnostics.push_back("chunk at " + Hex(chunkAt) +
+                                       ": a format 2 file plays its first track only");
             break;
         }
         track_ = tracksRead;
@@ -311,8 +318,9 @@ MusicLoadOutcome SmfParser::Run() {
         return Fail(MusicLoadStatus::Malformed, headerAt, "no \"MTrk\" chunk");
     }
     if (tracksRead != trackCount && format != 2) {
-        out_.diagnostics.push_back("header at " + Hex(headerAt) + ": says " + std::to_string(trackCount) +
-                                   " track(s), the file holds " + std::to_string(tracksRead));
+        out_.diagnostics.push_back("header at " + Hex(headerAt) + ": says " +
+                                   std::to_string(trackCount) + " track(s), the file holds " +
+                                   std::to_string(tracksRead));
     }
     seq_->SortEvents();
     seq_->tempo = TempoMap(std::move(tempos_));
@@ -370,13 +378,15 @@ MusicLoadOutcome FromSegment(const SegmentFile& file) {
             b.volume = static_cast<uint8_t>(in.record.volume & 0x7F);
             b.pan = static_cast<uint8_t>(in.record.pan & 0x7F);
             b.bendRange = in.record.pitchBendRange;
-            std::string dlsName = in.referenceFile.empty() ? in.referenceName + ".dls" : in.referenceFile;
+            std::string dlsName =
+                in.referenceFile.empty() ? in.referenceName + ".dls" : in.referenceFile;
             if (!in.referenceFile.empty() || !in.referenceName.empty()) {
                 std::string key;
                 for (char c : dlsName) {
                     key += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
                 }
-                auto [it, added] = collectionIndex.emplace(key, static_cast<int>(seq.collections.size()));
+                auto [it, added] =
+                    collectionIndex.emplace(key, static_cast<int>(seq.collections.size()));
                 if (added) {
                     seq.collections.push_back(dlsName);
                 }
@@ -410,8 +420,8 @@ MusicLoadOutcome FromSegment(const SegmentFile& file) {
             e.kind = MusicEventKind::Channel;
             e.status = static_cast<uint8_t>(kind | channel);
         } else {
-            out.diagnostics.push_back("sequence item at " + std::to_string(item.time) + ": status " +
-                                      std::to_string(item.status) + " is not played");
+            out.diagnostics.push_back("sequence item at " + std::to_string(item.time) +
+                                      ": status " + std::to_string(item.status) + " is not played");
             continue;
         }
         lastEnd = std::max<int64_t>(lastEnd, static_cast<int64_t>(e.time) + e.duration);
@@ -480,9 +490,9 @@ MusicLoadOutcome LoadSegment(std::span<const uint8_t> bytes) {
     std::string failure;
     MusicLoadOutcome out;
     if (ReadSegmentBytes(bytes, file, failure) != SegmentReadResult::Ok) {
-        const bool isRiff = bytes.size() >= 12 && bytes[0] == 'R' && bytes[1] == 'I' && bytes[2] == 'F' &&
-                            bytes[3] == 'F' && bytes[8] == 'D' && bytes[9] == 'M' && bytes[10] == 'S' &&
-                            bytes[11] == 'G';
+        const bool isRiff = bytes.size() >= 12 && bytes[0] == 'R' && bytes[1] == 'I' &&
+                            bytes[2] == 'F' && bytes[3] == 'F' && bytes[8] == 'D' &&
+                            bytes[9] == 'M' && bytes[10] == 'S' && bytes[11] == 'G';
         out.status = isRiff ? MusicLoadStatus::Malformed : MusicLoadStatus::NotRecognised;
         out.error = "segment: " + failure;
         return out;

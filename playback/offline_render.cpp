@@ -18,8 +18,8 @@ namespace {
 
 constexpr int kChunkFrames = 4096; // a multiple of the synthesizer's block
 constexpr double kCutFadeSeconds = 0.05;
-constexpr float kSilence = 1.0f / 65536.0f;  // below half a step of 16-bit output
-constexpr int64_t kQuietRun = 1024;          // silent frames that end a tail
+constexpr float kSilence = 1.0f / 65536.0f; // below half a step of 16-bit output
+constexpr int64_t kQuietRun = 1024;         // silent frames that end a tail
 
 std::string LowerExtension(const std::string& path) {
     const size_t slash = path.find_last_of('/');
@@ -45,9 +45,11 @@ std::string FolderOf(const std::string& path) {
 }
 
 // libsndfile's view of a ChunkFile.
-sf_count_t VioLength(void* user) { return static_cast<ChunkFile*>(user)->Size(); }
+sf_count_t VioLength(void* user) {
+    return static_cast<ChunkFile*>(user)->Size();
+}
 sf_count_t VioSeek(sf_count_t offset, int whence, void* user) {
-    const SeekOrigin origin = whence == SEEK_SET ? SeekOrigin::Begin
+    const SeekOrigin origin = whence == SEEK_SET   ? SeekOrigin::Begin
                               : whence == SEEK_CUR ? SeekOrigin::Current
                                                    : SeekOrigin::End;
     return static_cast<ChunkFile*>(user)->Seek(offset, origin);
@@ -58,7 +60,9 @@ sf_count_t VioRead(void* destination, sf_count_t count, void* user) {
 sf_count_t VioWrite(const void* source, sf_count_t count, void* user) {
     return static_cast<ChunkFile*>(user)->Write(source, count);
 }
-sf_count_t VioTell(void* user) { return static_cast<ChunkFile*>(user)->Tell(); }
+sf_count_t VioTell(void* user) {
+    return static_cast<ChunkFile*>(user)->Tell();
+}
 
 } // namespace
 
@@ -67,18 +71,21 @@ int16_t ToPcm16(float sample) {
     return static_cast<int16_t>(std::lround(x));
 }
 
-RenderSummary RenderSequence(Synth& synth, std::shared_ptr<const Sequence> sequence, const RenderPlan& plan,
-                             const AudioConsumer& consumer) {
+RenderSummary RenderSequence(Synth& synth, std::shared_ptr<const Sequence> sequence,
+                             const RenderPlan& plan, const AudioConsumer& consumer) {
     RenderSummary summary;
     const double rate = synth.SampleRate();
     const LoopRange loop = EffectiveLoop(*sequence);
     summary.looping = loop.Valid() && (sequence->repeats > 0 || sequence->loopMarked);
     const int loops = std::max(plan.loops.value_or(2), 1);
     const bool fade = summary.looping && plan.fadeSeconds > 0.0;
-    const int64_t fadeFrames = static_cast<int64_t>(std::llround(std::max(plan.fadeSeconds, 0.0) * rate));
-    const int64_t tailLimit = static_cast<int64_t>(std::llround(std::max(plan.tailSeconds, 0.0) * rate));
+    const int64_t fadeFrames =
+        static_cast<int64_t>(std::llround(std::max(plan.fadeSeconds, 0.0) * rate));
+    const int64_t tailLimit =
+        static_cast<int64_t>(std::llround(std::max(plan.tailSeconds, 0.0) * rate));
     const int64_t cutFade = static_cast<int64_t>(std::llround(kCutFadeSeconds * rate));
-    const int64_t maxFrames = static_cast<int64_t>(std::llround(std::max(plan.maxSeconds, 0.0) * rate));
+    const int64_t maxFrames =
+        static_cast<int64_t>(std::llround(std::max(plan.maxSeconds, 0.0) * rate));
 
     SequencerSettings settings;
     settings.startPoint = plan.startPoint;
@@ -188,8 +195,9 @@ RenderSummary RenderSequence(Synth& synth, std::shared_ptr<const Sequence> seque
     return summary;
 }
 
-bool PrepareMusic(Synth& synth, const std::string& input, const std::string& dls, const std::string& searchFolder,
-                  PreparedMusic& prepared, RenderStatus& status, std::string& error) {
+bool PrepareMusic(Synth& synth, const std::string& input, const std::string& dls,
+                  const std::string& searchFolder, PreparedMusic& prepared, RenderStatus& status,
+                  std::string& error) {
     Loader loader;
     const std::string folder = searchFolder.empty() ? FolderOf(input) : searchFolder;
     if (!loader.SetSearchDirectory(folder)) {
@@ -212,7 +220,8 @@ bool PrepareMusic(Synth& synth, const std::string& input, const std::string& dls
     if (!dls.empty()) {
         LoadResult bank;
         given = loader.LoadCollection(dls.find('/') == std::string::npos ? "./" + dls : dls, &bank);
-        prepared.notes.insert(prepared.notes.end(), bank.diagnostics.begin(), bank.diagnostics.end());
+        prepared.notes.insert(prepared.notes.end(), bank.diagnostics.begin(),
+                              bank.diagnostics.end());
         if (!given) {
             status = RenderStatus::InputFailed;
             error = bank.error;
@@ -256,7 +265,8 @@ RenderResult RenderToFile(const RenderJob& job) {
         return result;
     }
     PreparedMusic music;
-    if (!PrepareMusic(*synth, job.input, job.dls, job.searchFolder, music, result.status, result.error)) {
+    if (!PrepareMusic(*synth, job.input, job.dls, job.searchFolder, music, result.status,
+                      result.error)) {
         result.notes = music.notes;
         return result;
     }
@@ -286,24 +296,25 @@ RenderResult RenderToFile(const RenderJob& job) {
     int64_t sinceProgress = 0;
     const int64_t progressEvery = static_cast<int64_t>(job.synth.sampleRate);
     double written = 0.0;
-    result.summary = RenderSequence(*synth, music.sequence, job.plan, [&](const float* l, const float* r, int n) {
-        interleaved.resize(static_cast<size_t>(n) * 2);
-        for (int i = 0; i < n; ++i) {
-            interleaved[2 * static_cast<size_t>(i)] = ToPcm16(l[i]);
-            interleaved[2 * static_cast<size_t>(i) + 1] = ToPcm16(r[i]);
-        }
-        if (sf_writef_short(out, interleaved.data(), n) != n || file.WriteFailed()) {
-            writeFailed = true;
-            return false;
-        }
-        written += n;
-        sinceProgress += n;
-        if (job.progress && sinceProgress >= progressEvery) {
-            sinceProgress = 0;
-            job.progress(written / job.synth.sampleRate);
-        }
-        return true;
-    });
+    result.summary = RenderSequence(
+        *synth, music.sequence, job.plan, [&](const float* l, const float* r, int n) {
+            interleaved.resize(static_cast<size_t>(n) * 2);
+            for (int i = 0; i < n; ++i) {
+                interleaved[2 * static_cast<size_t>(i)] = ToPcm16(l[i]);
+                interleaved[2 * static_cast<size_t>(i) + 1] = ToPcm16(r[i]);
+            }
+            if (sf_writef_short(out, interleaved.data(), n) != n || file.WriteFailed()) {
+                writeFailed = true;
+                return false;
+            }
+            written += n;
+            sinceProgress += n;
+            if (job.progress && sinceProgress >= progressEvery) {
+                sinceProgress = 0;
+                job.progress(written / job.synth.sampleRate);
+            }
+            return true;
+        });
     const bool closedSound = sf_close(out) == 0;
     const bool closedFile = file.Close();
     if (writeFailed || !closedSound || !closedFile) {

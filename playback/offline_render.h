@@ -17,7 +17,7 @@
 namespace sonvex {
 
 struct RenderPlan {
-    int32_t startPoint = 0;      // music time
+    int32_t startPoint = 0; // music time
     // How often the loop of a looping sequence is heard; 2 when not given.
     std::optional<int> loops;
     // Looping sequences: seconds of fade-out after the last loop pass, during which the
@@ -32,10 +32,10 @@ struct RenderPlan {
 struct RenderSummary {
     int64_t frames = 0;
     bool looping = false;
-    uint32_t loopsPlayed = 0;        // loop passes back to the loop start
-    int64_t fadeStartFrame = -1;     // where the fade began, -1 without one
-    int64_t segmentEndFrame = -1;    // where the segment ended, -1 when it did not
-    bool cutAtLimit = false;         // stopped by maxSeconds or the tail limit
+    uint32_t loopsPlayed = 0;               // loop passes back to the loop start
+    int64_t fadeStartFrame = -1;            // where the fade began, -1 without one
+    int64_t segmentEndFrame = -1;           // where the segment ended, -1 when it did not
+    bool cutAtLimit = false;                // stopped by maxSeconds or the tail limit
     std::vector<OutputEvent> notifications; // segment start, loop and end, with frames
 };
 
@@ -43,25 +43,26 @@ struct RenderSummary {
 using AudioConsumer = std::function<bool(const float* left, const float* right, int frames)>;
 
 // Renders `sequence` from a fresh start of the synthesizer's channels.
-RenderSummary RenderSequence(Synth& synth, std::shared_ptr<const Sequence> sequence, const RenderPlan& plan,
-                             const AudioConsumer& consumer);
+RenderSummary RenderSequence(Synth& synth, std::shared_ptr<const Sequence> sequence,
+                             const RenderPlan& plan, const AudioConsumer& consumer);
 
 // Float samples to 16-bit PCM: clamped to [-1, 1], scaled by 32767, rounded to nearest.
 int16_t ToPcm16(float sample);
 
 enum class RenderStatus {
     Ok,
-    BadArguments,    // unknown output extension, a missing DLS for an SMF, ...
-    InputFailed,     // the input or a DLS file cannot be read or understood
-    SynthFailed,     // the synthesizer cannot be made
-    OutputFailed,    // the output cannot be created or written; nothing is left behind
+    BadArguments, // unknown output extension, a missing DLS for an SMF, ...
+    InputFailed,  // the input or a DLS file cannot be read or understood
+    SynthFailed,  // the synthesizer cannot be made
+    OutputFailed, // the output cannot be created or written; nothing is left behind
 };
 
 struct RenderJob {
     std::string input;        // .mid, .rmi or .sgt (recognised by content)
     std::string dls;          // DLS for an SMF; for a segment, used where a band's file is missing
     std::string output;       // .wav or .flac
-    std::string searchFolder; // where a segment's band collections are looked for; default: the input's folder
+    std::string searchFolder; // where a segment's band collections are looked for; default: the
+                              // input's folder
     RenderPlan plan;
     SynthOptions synth;
     // Called now and then with the seconds rendered so far.
@@ -85,7 +86,8 @@ struct PreparedMusic {
     std::vector<std::string> notes;
 };
 // Loads `input` (with `dls`) into `synth`; on failure returns false with `status` and `error`.
-bool PrepareMusic(Synth& synth, const std::string& input, const std::string& dls, const std::string& searchFolder,
-                  PreparedMusic& prepared, RenderStatus& status, std::string& error);
+bool PrepareMusic(Synth& synth, const std::string& input, const std::string& dls,
+                  const std::string& searchFolder, PreparedMusic& prepared, RenderStatus& status,
+                  std::string& error);
 
 } // namespace sonvex

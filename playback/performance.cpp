@@ -8,7 +8,9 @@ namespace sonvex {
 
 namespace {
 // Music time per frame while nothing plays: the default tempo.
-double IdleTicksPerFrame(double rate) { return kDefaultTempo / 60.0 * kTicksPerQuarter / rate; }
+double IdleTicksPerFrame(double rate) {
+    return kDefaultTempo / 60.0 * kTicksPerQuarter / rate;
+}
 } // namespace
 
 void AutoResetEvent::Set() {
@@ -44,7 +46,8 @@ bool ManualResetEvent::IsSet() const {
     return signalled_;
 }
 
-std::unique_ptr<Performance> Performance::Create(const PerformanceOptions& options, std::string* error) {
+std::unique_ptr<Performance> Performance::Create(const PerformanceOptions& options,
+                                                 std::string* error) {
     std::unique_ptr<Performance> p(new Performance());
     p->synth_ = Synth::Create(options.synth, error);
     if (!p->synth_) {
@@ -55,17 +58,21 @@ std::unique_ptr<Performance> Performance::Create(const PerformanceOptions& optio
     Performance* self = p.get();
     p->core_->SetListener([self](const OutputEvent& e) { self->OnEvent(e); });
     p->output_ = OpenAudioOutput(
-        options.output, options.synth.sampleRate, [self](float* l, float* r, int n) { self->Render(l, r, n); },
-        error);
+        options.output, options.synth.sampleRate,
+        [self](float* l, float* r, int n) { self->Render(l, r, n); }, error);
     if (!p->output_) {
         return nullptr;
     }
     return p;
 }
 
-Performance::~Performance() { CloseDown(); }
+Performance::~Performance() {
+    CloseDown();
+}
 
-std::string Performance::OutputName() const { return output_ ? output_->Name() : std::string(); }
+std::string Performance::OutputName() const {
+    return output_ ? output_->Name() : std::string();
+}
 
 void Performance::Render(float* left, float* right, int frames) {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -104,7 +111,8 @@ void Performance::OnEvent(const OutputEvent& e) {
     }
     const Sequencer* s = core_->Current();
     const int32_t time =
-        s != nullptr ? static_cast<int32_t>(current_->startTime_ + s->MusicTimePlayedAt(e.frame)) : current_->startTime_;
+        s != nullptr ? static_cast<int32_t>(current_->startTime_ + s->MusicTimePlayedAt(e.frame))
+                     : current_->startTime_;
     switch (e.kind) {
     case OutputEvent::Kind::SegmentStart:
         Post(SegmentNotice::Start, time, 0);
@@ -271,7 +279,8 @@ int32_t Performance::GetTime() const {
     return static_cast<int32_t>(std::floor(clock_));
 }
 
-bool Performance::GetSegmentPosition(const SegmentState& state, int32_t& position, uint32_t& loopsDone) const {
+bool Performance::GetSegmentPosition(const SegmentState& state, int32_t& position,
+                                     uint32_t& loopsDone) const {
     std::lock_guard<std::mutex> lock(mutex_);
     if (current_.get() != &state) {
         return false;
@@ -312,7 +321,8 @@ void Performance::CloseDown() {
     synth_.reset();
 }
 
-PlaybackNotifier::PlaybackNotifier(AutoResetEvent& notify, ManualResetEvent& quit, std::function<void()> post)
+PlaybackNotifier::PlaybackNotifier(AutoResetEvent& notify, ManualResetEvent& quit,
+                                   std::function<void()> post)
     : notify_(notify), quit_(quit), post_(std::move(post)) {
     thread_ = std::thread([this] {
         for (;;) {
@@ -325,7 +335,9 @@ PlaybackNotifier::PlaybackNotifier(AutoResetEvent& notify, ManualResetEvent& qui
     });
 }
 
-PlaybackNotifier::~PlaybackNotifier() { Shutdown(); }
+PlaybackNotifier::~PlaybackNotifier() {
+    Shutdown();
+}
 
 void PlaybackNotifier::Shutdown() {
     if (!thread_.joinable()) {

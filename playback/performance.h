@@ -24,13 +24,13 @@ namespace sonvex {
 
 // Signalled by Set, cleared by the one wait it releases.
 class AutoResetEvent {
-public:
+  public:
     void Set();
     void Wait();
     // True when signalled within `timeout`.
     bool WaitFor(std::chrono::milliseconds timeout);
 
-private:
+  private:
     std::mutex mutex_;
     std::condition_variable cv_;
     bool signalled_ = false;
@@ -38,11 +38,11 @@ private:
 
 // Stays signalled once Set.
 class ManualResetEvent {
-public:
+  public:
     void Set();
     bool IsSet() const;
 
-private:
+  private:
     mutable std::mutex mutex_;
     bool signalled_ = false;
 };
@@ -51,9 +51,11 @@ private:
 enum class SegmentNotice : uint32_t { Start = 0, End = 1, AlmostEnd = 2, Loop = 3, Abort = 4 };
 
 class SegmentState {
-public:
-    SegmentState(std::shared_ptr<Segment> segment, int32_t startTime, uint32_t repeats, int32_t startPoint)
-        : segment_(std::move(segment)), startTime_(startTime), repeats_(repeats), startPoint_(startPoint) {}
+  public:
+    SegmentState(std::shared_ptr<Segment> segment, int32_t startTime, uint32_t repeats,
+                 int32_t startPoint)
+        : segment_(std::move(segment)), startTime_(startTime), repeats_(repeats),
+          startPoint_(startPoint) {}
     // The repeat count it plays with (kRepeatEndless without end).
     uint32_t GetRepeats() const { return repeats_; }
     // Performance music time at which it started.
@@ -61,7 +63,7 @@ public:
     int32_t GetStartPoint() const { return startPoint_; }
     const std::shared_ptr<Segment>& GetSegment() const { return segment_; }
 
-private:
+  private:
     friend class Performance;
     std::shared_ptr<Segment> segment_;
     int32_t startTime_;
@@ -84,9 +86,10 @@ struct PerformanceOptions {
 };
 
 class Performance {
-public:
+  public:
     // Makes the synthesizer and opens the output; null with `error` on failure.
-    static std::unique_ptr<Performance> Create(const PerformanceOptions& options, std::string* error = nullptr);
+    static std::unique_ptr<Performance> Create(const PerformanceOptions& options,
+                                               std::string* error = nullptr);
     ~Performance();
     Performance(const Performance&) = delete;
     Performance& operator=(const Performance&) = delete;
@@ -113,13 +116,14 @@ public:
     // The performance's music time: it runs on while nothing plays.
     int32_t GetTime() const;
     // Where the state's segment is now (loops folded back) and how many loop passes it made.
-    bool GetSegmentPosition(const SegmentState& state, int32_t& position, uint32_t& loopsDone) const;
+    bool GetSegmentPosition(const SegmentState& state, int32_t& position,
+                            uint32_t& loopsDone) const;
     int ActiveVoices() const;
 
     // Stops, unloads everything and closes the output.
     void CloseDown();
 
-private:
+  private:
     Performance() = default;
     void Render(float* left, float* right, int frames);
     void OnEvent(const OutputEvent& e);
@@ -152,13 +156,13 @@ private:
 // preview dialog posts a window message from it); it ends when `quit` is set and
 // the event signalled once more.
 class PlaybackNotifier {
-public:
+  public:
     PlaybackNotifier(AutoResetEvent& notify, ManualResetEvent& quit, std::function<void()> post);
     ~PlaybackNotifier();
     // Sets the quit event, then the notify event, and waits for the thread to end.
     void Shutdown();
 
-private:
+  private:
     AutoResetEvent& notify_;
     ManualResetEvent& quit_;
     std::function<void()> post_;

@@ -19,7 +19,9 @@ std::string FolderOf(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-std::string WithFolder(const std::string& path) { return path.find('/') == std::string::npos ? "./" + path : path; }
+std::string WithFolder(const std::string& path) {
+    return path.find('/') == std::string::npos ? "./" + path : path;
+}
 
 } // namespace
 
@@ -55,7 +57,8 @@ PlayOutcome PlayFile(const PlayJob& job, const std::function<void(const PlayPosi
     }
     if (job.startPoint != 0 && !segment->SetStartPoint(job.startPoint)) {
         outcome.status = PlayStatus::LoadFailed;
-        outcome.error = "start point " + std::to_string(job.startPoint) + " lies outside the segment (length " +
+        outcome.error = "start point " + std::to_string(job.startPoint) +
+                        " lies outside the segment (length " +
                         std::to_string(segment->GetLength()) + ")";
         return outcome;
     }
@@ -92,7 +95,8 @@ PlayOutcome PlayFile(const PlayJob& job, const std::function<void(const PlayPosi
             break;
         }
         PlayPosition p;
-        p.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        p.seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
         performance->GetSegmentPosition(*state, p.musicTime, p.loopsDone);
         p.length = seq.length;
         p.repeats = state->GetRepeats();
@@ -103,7 +107,8 @@ PlayOutcome PlayFile(const PlayJob& job, const std::function<void(const PlayPosi
         if (report) {
             report(p);
         }
-        if (!performance->IsPlaying(segment.get(), state.get()) && performance->ActiveVoices() == 0) {
+        if (!performance->IsPlaying(segment.get(), state.get()) &&
+            performance->ActiveVoices() == 0) {
             outcome.status = PlayStatus::Ended;
             break;
         }

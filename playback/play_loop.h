@@ -20,18 +20,18 @@ struct PlayJob {
     std::string searchFolder; // a segment's band collections; default: the input's folder
     OutputKind output = OutputKind::Auto;
     SynthOptions synth;
-    int32_t startPoint = 0;   // music time
+    int32_t startPoint = 0;     // music time
     double reportSeconds = 0.1; // how often the position is reported
 };
 
 struct PlayPosition {
-    double seconds = 0.0;   // since playback started
-    int32_t musicTime = 0;  // within the segment, loops folded back
+    double seconds = 0.0;  // since playback started
+    int32_t musicTime = 0; // within the segment, loops folded back
     int32_t length = 0;
-    int32_t bar = 1;        // counted from 1, four quarter notes to the bar
+    int32_t bar = 1; // counted from 1, four quarter notes to the bar
     int32_t beat = 1;
     uint32_t loopsDone = 0;
-    uint32_t repeats = 0;   // kRepeatEndless without end
+    uint32_t repeats = 0; // kRepeatEndless without end
 };
 
 enum class PlayStatus { Ended, Stopped, LoadFailed, OutputFailed };

@@ -5,7 +5,8 @@
 
 namespace sonvex {
 
-void RenderCore::Start(std::shared_ptr<const Sequence> sequence, const SequencerSettings& settings) {
+void RenderCore::Start(std::shared_ptr<const Sequence> sequence,
+                       const SequencerSettings& settings) {
     SequencerSettings s = settings;
     s.sampleRate = synth_.SampleRate();
     sequencer_ = std::make_unique<Sequencer>(std::move(sequence), s);

@@ -13,7 +13,7 @@
 namespace sonvex {
 
 class RenderCore {
-public:
+  public:
     static constexpr int kBlockFrames = 64;
     // Receives every event after the synthesizer (segment start, loop and end included).
     using Listener = std::function<void(const OutputEvent&)>;
@@ -43,9 +43,9 @@ public:
     // Renders any number of frames into the two buffers (overwriting them).
     void Render(float* left, float* right, int frames);
 
-private:
+  private:
     class Tee : public EventSink {
-    public:
+      public:
         Tee(Synth& synth, const Listener& listener) : synth_(synth), listener_(listener) {}
         void Dispatch(const OutputEvent& e) override {
             synth_.Dispatch(e);
@@ -54,7 +54,7 @@ private:
             }
         }
 
-    private:
+      private:
         Synth& synth_;
         const Listener& listener_;
     };

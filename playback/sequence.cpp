@@ -10,7 +10,9 @@ namespace {
 constexpr double kLowestTempo = 1.0;
 constexpr double kHighestTempo = 10000.0;
 
-double SecondsPerTick(double bpm) { return 60.0 / (bpm * kTicksPerQuarter); }
+double SecondsPerTick(double bpm) {
+    return 60.0 / (bpm * kTicksPerQuarter);
+}
 } // namespace
 
 TempoMap::TempoMap(std::vector<TempoPoint> points) {
@@ -30,7 +32,8 @@ TempoMap::TempoMap(std::vector<TempoPoint> points) {
     seconds_.resize(points_.size());
     seconds_[0] = 0.0;
     for (size_t i = 1; i < points_.size(); ++i) {
-        seconds_[i] = seconds_[i - 1] + (points_[i].time - points_[i - 1].time) * SecondsPerTick(points_[i - 1].bpm);
+        seconds_[i] = seconds_[i - 1] +
+                      (points_[i].time - points_[i - 1].time) * SecondsPerTick(points_[i - 1].bpm);
     }
 }
 

@@ -19,12 +19,12 @@ constexpr double kDefaultTempo = 120.0;
 // what pitch-bend range. Field meanings follow the band's instrument record.
 struct BandInstrument {
     uint8_t channel = 0;
-    uint32_t patch = 0;        // bits 16-22 bank MSB, 8-14 bank LSB, 0-6 program, bit 31 drum kit
-    uint32_t flags = 0;        // which of the fields below are valid (kBand* flags)
+    uint32_t patch = 0; // bits 16-22 bank MSB, 8-14 bank LSB, 0-6 program, bit 31 drum kit
+    uint32_t flags = 0; // which of the fields below are valid (kBand* flags)
     uint8_t volume = 100;
     uint8_t pan = 64;
-    int16_t bendRange = 2;     // semitones
-    int collection = -1;       // index into Sequence::collections, -1 for none
+    int16_t bendRange = 2; // semitones
+    int collection = -1;   // index into Sequence::collections, -1 for none
 };
 
 // Band instrument flags that playback honours.
@@ -41,23 +41,23 @@ enum class MusicEventKind : uint8_t {
 };
 
 struct MusicEvent {
-    int32_t time = 0;      // music time
+    int32_t time = 0; // music time
     MusicEventKind kind = MusicEventKind::Channel;
     uint8_t status = 0;
     uint8_t data1 = 0;
     uint8_t data2 = 0;
-    int32_t duration = 0;  // notes: music time until the note-off
+    int32_t duration = 0; // notes: music time until the note-off
     uint32_t band = 0;
 };
 
 struct TempoPoint {
-    int32_t time = 0;    // music time
+    int32_t time = 0; // music time
     double bpm = kDefaultTempo;
 };
 
 // Music time to seconds and back, piecewise constant tempo.
 class TempoMap {
-public:
+  public:
     TempoMap() = default;
     // Points in any order; later points at the same time win; tempos outside
     // [1, 10000] beats per minute and points before time 0 are dropped.
@@ -68,26 +68,28 @@ public:
     double TempoAt(double musicTime) const;
     const std::vector<TempoPoint>& Points() const { return points_; }
 
-private:
+  private:
     std::vector<TempoPoint> points_; // sorted, first at time 0
     std::vector<double> seconds_;    // seconds at each point
 };
 
 struct Sequence {
-    std::vector<MusicEvent> events;      // by time; equal times keep file order
+    std::vector<MusicEvent> events; // by time; equal times keep file order
     std::vector<std::vector<BandInstrument>> bands;
     std::vector<std::string> collections; // DLS file names the bands refer to
     TempoMap tempo;
-    int32_t length = 0;                // music time of the end
-    uint32_t repeats = 0;              // kRepeatEndless repeats without end
+    int32_t length = 0;   // music time of the end
+    uint32_t repeats = 0; // kRepeatEndless repeats without end
     int32_t loopStart = 0;
-    int32_t loopEnd = 0;               // 0: the loop is the whole sequence
-    bool loopMarked = false;           // the source marked a loop (even without a repeat count)
-    int beatsPerBar = 4;               // first time signature: numerator
-    int beatUnit = 4;                  // and the note value of its beat
+    int32_t loopEnd = 0;     // 0: the loop is the whole sequence
+    bool loopMarked = false; // the source marked a loop (even without a repeat count)
+    int beatsPerBar = 4;     // first time signature: numerator
+    int beatUnit = 4;        // and the note value of its beat
 
     // Music time of one bar of the first time signature.
-    int32_t BarLength() const { return beatsPerBar * (kTicksPerQuarter * 4 / (beatUnit > 0 ? beatUnit : 4)); }
+    int32_t BarLength() const {
+        return beatsPerBar * (kTicksPerQuarter * 4 / (beatUnit > 0 ? beatUnit : 4));
+    }
 
     // Sorts the events by time, keeping the order of equal times.
     void SortEvents();
@@ -104,22 +106,30 @@ LoopRange EffectiveLoop(const Sequence& sequence);
 // An event as the sequencer dispatches it, stamped with its output frame.
 struct OutputEvent {
     enum class Kind : uint8_t {
-        NoteOn, NoteOff, Channel, Band, ResetChannels, AllSoundsOff, SegmentStart, SegmentLoop, SegmentEnd
+        NoteOn,
+        NoteOff,
+        Channel,
+        Band,
+        ResetChannels,
+        AllSoundsOff,
+        SegmentStart,
+        SegmentLoop,
+        SegmentEnd
     };
     Kind kind = Kind::Channel;
-    int64_t frame = 0;       // frames from the start of playback
-    uint8_t status = 0;      // Channel: full status byte; notes: channel in the low nibble
+    int64_t frame = 0;  // frames from the start of playback
+    uint8_t status = 0; // Channel: full status byte; notes: channel in the low nibble
     uint8_t data1 = 0;
     uint8_t data2 = 0;
     const BandInstrument* instrument = nullptr; // Band: one instrument of the band
-    int32_t musicTime = 0;   // position within the segment
-    uint32_t loopsDone = 0;  // SegmentLoop: loops completed so far
+    int32_t musicTime = 0;                      // position within the segment
+    uint32_t loopsDone = 0;                     // SegmentLoop: loops completed so far
 
     uint8_t Channel() const { return static_cast<uint8_t>(status & 0x0F); }
 };
 
 class EventSink {
-public:
+  public:
     virtual ~EventSink() = default;
     virtual void Dispatch(const OutputEvent& event) = 0;
 };

@@ -12,12 +12,16 @@ namespace {
 constexpr int64_t kNever = std::numeric_limits<int64_t>::max();
 constexpr size_t kSpansKept = 8;
 
-int64_t RoundFrame(double exact) { return static_cast<int64_t>(std::floor(exact + 0.5)); }
+int64_t RoundFrame(double exact) {
+    return static_cast<int64_t>(std::floor(exact + 0.5));
+}
 } // namespace
 
 Sequencer::Sequencer(std::shared_ptr<const Sequence> sequence, const SequencerSettings& settings)
-    : sequence_(std::move(sequence)), rate_(settings.sampleRate > 0 ? settings.sampleRate : 44100.0),
-      startPoint_(std::max(settings.startPoint, 0)), repeats_(settings.repeats.value_or(sequence_->repeats)) {
+    : sequence_(std::move(sequence)),
+      rate_(settings.sampleRate > 0 ? settings.sampleRate : 44100.0),
+      startPoint_(std::max(settings.startPoint, 0)),
+      repeats_(settings.repeats.value_or(sequence_->repeats)) {
     if (repeats_ > 0) {
         loop_ = EffectiveLoop(*sequence_);
     }
@@ -46,9 +50,10 @@ void Sequencer::EnterSpan(int32_t from, double startFrame, double playedBefore) 
         spans_.pop_front();
     }
     const auto& events = sequence_->events;
-    next_ = static_cast<size_t>(std::lower_bound(events.begin(), events.end(), from,
-                                                 [](const MusicEvent& e, int32_t t) { return e.time < t; }) -
-                                events.begin());
+    next_ = static_cast<size_t>(
+        std::lower_bound(events.begin(), events.end(), from,
+                         [](const MusicEvent& e, int32_t t) { return e.time < t; }) -
+        events.begin());
 }
 
 void Sequencer::Start(EventSink& sink) {
@@ -82,7 +87,8 @@ void Sequencer::Start(EventSink& sink) {
     EnterSpan(startPoint_, 0.0, 0.0);
 }
 
-void Sequencer::DispatchEvent(const MusicEvent& e, int64_t frame, double exactFrame, EventSink& sink) {
+void Sequencer::DispatchEvent(const MusicEvent& e, int64_t frame, double exactFrame,
+                              EventSink& sink) {
     OutputEvent out;
     out.frame = frame;
     out.musicTime = e.time;
@@ -96,8 +102,8 @@ void Sequencer::DispatchEvent(const MusicEvent& e, int64_t frame, double exactFr
         const TempoMap& tempo = sequence_->tempo;
         const double held = tempo.SecondsAt(static_cast<double>(e.time) + std::max(e.duration, 0)) -
                             tempo.SecondsAt(e.time);
-        noteOffs_.push({RoundFrame(exactFrame + held * rate_), offOrder_++, static_cast<uint8_t>(e.status & 0x0F),
-                        e.data1});
+        noteOffs_.push({RoundFrame(exactFrame + held * rate_), offOrder_++,
+                        static_cast<uint8_t>(e.status & 0x0F), e.data1});
         break;
     }
     case MusicEventKind::Channel:
@@ -195,8 +201,10 @@ double Sequencer::PositionAt(int64_t frame) const {
     }
     const Span& span = SpanAt(frame);
     const TempoMap& tempo = sequence_->tempo;
-    const double seconds = (static_cast<double>(frame) - span.startFrame) / rate_ + tempo.SecondsAt(span.from);
-    return std::clamp(tempo.MusicTimeAt(seconds), static_cast<double>(span.from), static_cast<double>(span.to));
+    const double seconds =
+        (static_cast<double>(frame) - span.startFrame) / rate_ + tempo.SecondsAt(span.from);
+    return std::clamp(tempo.MusicTimeAt(seconds), static_cast<double>(span.from),
+                      static_cast<double>(span.to));
 }
 
 double Sequencer::MusicTimePlayedAt(int64_t frame) const {
@@ -207,7 +215,9 @@ double Sequencer::MusicTimePlayedAt(int64_t frame) const {
     return span.playedBefore + (PositionAt(frame) - span.from);
 }
 
-double Sequencer::TempoAt(int64_t frame) const { return sequence_->tempo.TempoAt(PositionAt(frame)); }
+double Sequencer::TempoAt(int64_t frame) const {
+    return sequence_->tempo.TempoAt(PositionAt(frame));
+}
 
 double Sequencer::FrameOf(double musicTime) const {
     if (spans_.empty()) {

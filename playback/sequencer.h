@@ -16,12 +16,12 @@ namespace sonvex {
 
 struct SequencerSettings {
     double sampleRate = 44100.0;
-    int32_t startPoint = 0;           // music time within the segment
-    std::optional<uint32_t> repeats;  // replaces the segment's own repeat count
+    int32_t startPoint = 0;          // music time within the segment
+    std::optional<uint32_t> repeats; // replaces the segment's own repeat count
 };
 
 class Sequencer {
-public:
+  public:
     Sequencer(std::shared_ptr<const Sequence> sequence, const SequencerSettings& settings);
 
     // Hands `sink` every event whose frame lies before `untilFrame`, in frame order.
@@ -43,7 +43,7 @@ public:
     double FrameOf(double musicTime) const;
     const Sequence& GetSequence() const { return *sequence_; }
 
-private:
+  private:
     struct Span {
         int32_t from = 0;        // music time
         int32_t to = 0;          // music time, exclusive

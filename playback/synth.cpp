@@ -22,7 +22,7 @@ constexpr int kDrumBankFlag = 0x4000; // our font's bank numbers: drum kits abov
 constexpr int kGmDrumBank = 128;      // drum kits of a General MIDI SoundFont
 constexpr int kChannels = 16;
 constexpr int kDrumChannel = 9;
-constexpr size_t kGuardFrames = 64;   // zero frames behind each wave, for interpolation
+constexpr size_t kGuardFrames = 64; // zero frames behind each wave, for interpolation
 
 std::mutex gLogMutex;
 std::string gLastError;
@@ -62,43 +62,75 @@ bool FileExists(const std::string& path) {
 
 int FluidGenerator(VoiceParam p) {
     switch (p) {
-    case VoiceParam::Attenuation: return GEN_ATTENUATION;
-    case VoiceParam::Pitch: return GEN_FINETUNE;
-    case VoiceParam::Pan: return GEN_PAN;
-    case VoiceParam::VolEnvAttack: return GEN_VOLENVATTACK;
-    case VoiceParam::VolEnvDecay: return GEN_VOLENVDECAY;
-    case VoiceParam::VolEnvRelease: return GEN_VOLENVRELEASE;
-    case VoiceParam::ModEnvAttack: return GEN_MODENVATTACK;
-    case VoiceParam::FilterCutoff: return GEN_FILTERFC;
-    case VoiceParam::ModLfoToPitch: return GEN_MODLFOTOPITCH;
-    case VoiceParam::VibLfoToPitch: return GEN_VIBLFOTOPITCH;
-    case VoiceParam::ReverbSend: return GEN_REVERBSEND;
-    case VoiceParam::ChorusSend: return GEN_CHORUSSEND;
+    case VoiceParam::Attenuation:
+        return GEN_ATTENUATION;
+    case VoiceParam::Pitch:
+        return GEN_FINETUNE;
+    case VoiceParam::Pan:
+        return GEN_PAN;
+    case VoiceParam::VolEnvAttack:
+        return GEN_VOLENVATTACK;
+    case VoiceParam::VolEnvDecay:
+        return GEN_VOLENVDECAY;
+    case VoiceParam::VolEnvRelease:
+        return GEN_VOLENVRELEASE;
+    case VoiceParam::ModEnvAttack:
+        return GEN_MODENVATTACK;
+    case VoiceParam::FilterCutoff:
+        return GEN_FILTERFC;
+    case VoiceParam::ModLfoToPitch:
+        return GEN_MODLFOTOPITCH;
+    case VoiceParam::VibLfoToPitch:
+        return GEN_VIBLFOTOPITCH;
+    case VoiceParam::ReverbSend:
+        return GEN_REVERBSEND;
+    case VoiceParam::ChorusSend:
+        return GEN_CHORUSSEND;
     }
     return GEN_FINETUNE;
 }
 
 // A DLS source as a modulator source: number and flags.
-bool FluidSource(uint16_t source, uint8_t curve, bool bipolar, bool invert, int& number, int& flags) {
+bool FluidSource(uint16_t source, uint8_t curve, bool bipolar, bool invert, int& number,
+                 int& flags) {
     flags = 0;
     if (source >= 0x0080 && source <= 0x00FF) {
         number = source - 0x0080;
         flags |= FLUID_MOD_CC;
     } else {
         switch (source) {
-        case dls::kSrcKeyOnVelocity: number = FLUID_MOD_VELOCITY; break;
-        case dls::kSrcKeyNumber: number = FLUID_MOD_KEY; break;
-        case dls::kSrcPolyPressure: number = FLUID_MOD_KEYPRESSURE; break;
-        case dls::kSrcChannelPressure: number = FLUID_MOD_CHANNELPRESSURE; break;
-        case dls::kSrcPitchWheel: number = FLUID_MOD_PITCHWHEEL; break;
-        default: return false;
+        case dls::kSrcKeyOnVelocity:
+            number = FLUID_MOD_VELOCITY;
+            break;
+        case dls::kSrcKeyNumber:
+            number = FLUID_MOD_KEY;
+            break;
+        case dls::kSrcPolyPressure:
+            number = FLUID_MOD_KEYPRESSURE;
+            break;
+        case dls::kSrcChannelPressure:
+            number = FLUID_MOD_CHANNELPRESSURE;
+            break;
+        case dls::kSrcPitchWheel:
+            number = FLUID_MOD_PITCHWHEEL;
+            break;
+        default:
+            return false;
         }
     }
     switch (curve) {
-    case dls::kTransformConcave: flags |= FLUID_MOD_CONCAVE; break;
-    case dls::kTransformConvex: flags |= FLUID_MOD_CONVEX; break;
-    case dls::kTransformSwitch: flags |= FLUID_MOD_SWITCH; break;
-    default: flags |= FLUID_MOD_LINEAR; break;
+    case dls::kTransformConcave:
+        flags |= FLUID_MOD_CONCAVE;
+        break;
+    case dls::kTransformConvex:
+        flags |= FLUID_MOD_CONVEX;
+        break;
+    case dls::kTransformSwitch:
+        flags |= FLUID_MOD_SWITCH;
+        break;
+    default:
+        flags |= FLUID_MOD_LINEAR;
+        break;
     }
     flags |= bipolar ? FLUID_MOD_BIPOLAR : FLUID_MOD_UNIPOLAR;
     flags |= invert ? FLUID_MOD_NEGATIVE : FLUID_MOD_POSITIVE;
@@ -114,7 +146,7 @@ struct RegionVoice {
 
 struct LoadedPreset {
     std::string name;
-    int bank = 0;    // our bank number: MSB × 128 + LSB, plus kDrumBankFlag for drum kits
+    int bank = 0; // our bank number: MSB × 128 + LSB, plus kDrumBankFlag for drum kits
     int program = 0;
     std::vector<RegionVoice> regions;
     fluid_preset_t* preset = nullptr;
@@ -144,7 +176,9 @@ int PresetNoteOn(fluid_preset_t* preset, fluid_synth_t* synth, int channel, int 
             continue;
         }
         const VoiceRecipe& r = rv.recipe;
-        auto set = [voice](int gen, double value) { fluid_voice_gen_set(voice, gen, static_cast<float>(value)); };
+        auto set = [voice](int gen, double value) {
+            fluid_voice_gen_set(voice, gen, static_cast<float>(value));
+        };
         set(GEN_SAMPLEMODE, r.loopMode);
         set(GEN_OVERRIDEROOTKEY, r.unityNote);
         set(GEN_FINETUNE, r.fineTune);
@@ -195,7 +229,9 @@ int PresetNoteOn(fluid_preset_t* preset, fluid_synth_t* synth, int channel, int 
 const char* PresetName(fluid_preset_t* preset) {
     return static_cast<LoadedPreset*>(fluid_preset_get_data(preset))->name.c_str();
 }
-int PresetBank(fluid_preset_t* preset) { return static_cast<LoadedPreset*>(fluid_preset_get_data(preset))->bank; }
+int PresetBank(fluid_preset_t* preset) {
+    return static_cast<LoadedPreset*>(fluid_preset_get_data(preset))->bank;
+}
 int PresetNumber(fluid_preset_t* preset) {
     return static_cast<LoadedPreset*>(fluid_preset_get_data(preset))->program;
 }
@@ -210,7 +246,9 @@ fluid_preset_t* FontPreset(fluid_sfont_t* font, int bank, int program) {
     const auto it = c->index.find({bank, program});
     return it == c->index.end() ? nullptr : it->second->preset;
 }
-void FontIterationStart(fluid_sfont_t* font) { static_cast<LoadedCollection*>(fluid_sfont_get_data(font))->iteration = 0; }
+void FontIterationStart(fluid_sfont_t* font) {
+    static_cast<LoadedCollection*>(fluid_sfont_get_data(font))->iteration = 0;
+}
 fluid_preset_t* FontIterationNext(fluid_sfont_t* font) {
     auto* c = static_cast<LoadedCollection*>(fluid_sfont_get_data(font));
     return c->iteration < c->presets.size() ? c->presets[c->iteration++]->preset : nullptr;
@@ -250,7 +288,8 @@ void BuildPresets(LoadedCollection& c) {
     for (const DlsInstrument& instrument : col.instruments) {
         auto preset = std::make_unique<LoadedPreset>();
         preset->name = instrument.name;
-        preset->bank = instrument.BankMsb() * 128 + instrument.BankLsb() + (instrument.IsDrumKit() ? kDrumBankFlag : 0);
+        preset->bank = instrument.BankMsb() * 128 + instrument.BankLsb() +
+                       (instrument.IsDrumKit() ? kDrumBankFlag : 0);
         preset->program = instrument.Program();
         if (c.index.count({preset->bank, preset->program}) != 0) {
             continue; // the first instrument of a bank and program answers
@@ -265,8 +304,8 @@ void BuildPresets(LoadedCollection& c) {
                 fluid_sample_t* s = new_fluid_sample();
                 fluid_sample_set_name(s, wave->name.c_str());
                 if (fluid_sample_set_sound_data(s, c.waves[waveIndex].data(), nullptr,
-                                                static_cast<unsigned>(wave->pcm.size()), wave->sampleRate,
-                                                0) != FLUID_OK) {
+                                                static_cast<unsigned>(wave->pcm.size()),
+                                                wave->sampleRate, 0) != FLUID_OK) {
                     delete_fluid_sample(s);
                     s = nullptr;
                 } else {
@@ -299,7 +338,8 @@ void BuildPresets(LoadedCollection& c) {
             }
             preset->regions.push_back(std::move(rv));
         }
-        preset->preset = new_fluid_preset(c.sfont, PresetName, PresetBank, PresetNumber, PresetNoteOn, PresetFree);
+        preset->preset = new_fluid_preset(c.sfont, PresetName, PresetBank, PresetNumber,
+                                          PresetNoteOn, PresetFree);
         fluid_preset_set_data(preset->preset, preset.get());
         c.index[{preset->bank, preset->program}] = preset.get();
         c.presets.push_back(std::move(preset));
@@ -314,7 +354,7 @@ struct Synth::Impl {
     fluid_synth_t* synth = nullptr;
     int gmFont = -1;
     std::vector<std::unique_ptr<LoadedCollection>> collections; // by slot
-    int loadingSlot = -1;   // the slot the font loader is asked for
+    int loadingSlot = -1; // the slot the font loader is asked for
     int defaultSlot = -1;
     std::vector<int> bandSlots;
     struct Channel {
@@ -340,7 +380,8 @@ struct Synth::Impl {
             return nullptr;
         }
         LoadedCollection& c = *self->collections[static_cast<size_t>(self->loadingSlot)];
-        c.sfont = new_fluid_sfont(FontName, FontPreset, FontIterationStart, FontIterationNext, FontFree);
+        c.sfont =
+            new_fluid_sfont(FontName, FontPreset, FontIterationStart, FontIterationNext, FontFree);
         if (c.sfont == nullptr) {
             return nullptr;
         }
@@ -359,7 +400,8 @@ struct Synth::Impl {
 
     // Selects program `program` of bank (msb, lsb) on `channel` from collection `slot`,
     // else from the General MIDI SoundFont, else leaves the channel silent.
-    void Select(int channel, int slot, int msb, int lsb, int program, bool drumKit, bool preferDrumKit) {
+    void Select(int channel, int slot, int msb, int lsb, int program, bool drumKit,
+                bool preferDrumKit) {
         Channel& ch = channels[channel];
         ch.choice = ProgramChoice{};
         ch.choice.bank = msb * 128 + lsb;
@@ -373,7 +415,8 @@ struct Synth::Impl {
             } else if (!drumKit && c->index.count({melodic, program}) != 0) {
                 bank = melodic;
             }
-            if (bank >= 0 && fluid_synth_program_select(synth, channel, c->fontId, bank, program) == FLUID_OK) {
+            if (bank >= 0 &&
+                fluid_synth_program_select(synth, channel, c->fontId, bank, program) == FLUID_OK) {
                 ch.choice.source = ProgramChoice::Source::Collection;
                 ch.choice.collection = slot;
                 ch.choice.drumKit = bank == drum;
@@ -382,8 +425,10 @@ struct Synth::Impl {
         }
         if (gmFont >= 0) {
             const bool kit = drumKit || preferDrumKit;
-            if (fluid_synth_program_select(synth, channel, gmFont, kit ? kGmDrumBank : 0, program) == FLUID_OK ||
-                (kit && fluid_synth_program_select(synth, channel, gmFont, kGmDrumBank, 0) == FLUID_OK)) {
+            if (fluid_synth_program_select(synth, channel, gmFont, kit ? kGmDrumBank : 0,
+                                           program) == FLUID_OK ||
+                (kit &&
+                 fluid_synth_program_select(synth, channel, gmFont, kGmDrumBank, 0) == FLUID_OK)) {
                 ch.choice.source = ProgramChoice::Source::GeneralMidi;
                 ch.choice.drumKit = kit;
                 return;
@@ -449,9 +494,11 @@ std::unique_ptr<Synth> Synth::Create(const SynthOptions& options, std::string* e
     // DLS has no velocity-to-cutoff connection unless a collection says so.
     fluid_mod_t* velocityToCutoff = new_fluid_mod();
     fluid_mod_set_source1(velocityToCutoff, FLUID_MOD_VELOCITY,
-                          FLUID_MOD_GC | FLUID_MOD_LINEAR | FLUID_MOD_UNIPOLAR | FLUID_MOD_NEGATIVE);
+                          FLUID_MOD_GC | FLUID_MOD_LINEAR | FLUID_MOD_UNIPOLAR |
+                              FLUID_MOD_NEGATIVE);
     fluid_mod_set_source2(velocityToCutoff, FLUID_MOD_VELOCITY,
-                          FLUID_MOD_GC | FLUID_MOD_SWITCH | FLUID_MOD_UNIPOLAR | FLUID_MOD_POSITIVE);
+                          FLUID_MOD_GC | FLUID_MOD_SWITCH | FLUID_MOD_UNIPOLAR |
+                              FLUID_MOD_POSITIVE);
     fluid_mod_set_dest(velocityToCutoff, GEN_FILTERFC);
     fluid_synth_remove_default_mod(impl->synth, velocityToCutoff);
     delete_fluid_mod(velocityToCutoff);
@@ -465,7 +512,8 @@ std::unique_ptr<Synth> Synth::Create(const SynthOptions& options, std::string* e
     fluid_synth_add_sfloader(impl->synth, loader);
 
     if (options.useGmSoundFont) {
-        const std::string path = options.gmSoundFont.empty() ? kDebianGmSoundFont : options.gmSoundFont;
+        const std::string path =
+            options.gmSoundFont.empty() ? kDebianGmSoundFont : options.gmSoundFont;
         if (FileExists(path)) {
             impl->gmFont = fluid_synth_sfload(impl->synth, path.c_str(), 0);
         }
@@ -503,9 +551,15 @@ void Synth::ReleaseCollection(int slot) {
     }
 }
 
-void Synth::SetDefaultCollection(int slot) { impl_->defaultSlot = slot; }
-void Synth::SetBandCollections(std::vector<int> slots) { impl_->bandSlots = std::move(slots); }
-bool Synth::HasGeneralMidi() const { return impl_->gmFont >= 0; }
+void Synth::SetDefaultCollection(int slot) {
+    impl_->defaultSlot = slot;
+}
+void Synth::SetBandCollections(std::vector<int> slots) {
+    impl_->bandSlots = std::move(slots);
+}
+bool Synth::HasGeneralMidi() const {
+    return impl_->gmFont >= 0;
+}
 
 void Synth::Dispatch(const OutputEvent& e) {
     Impl& m = *impl_;
@@ -520,9 +574,15 @@ void Synth::Dispatch(const OutputEvent& e) {
         break;
     case OutputEvent::Kind::Channel:
         switch (e.status & 0xF0) {
-        case 0x80: fluid_synth_noteoff(s, ch, e.data1); break;
-        case 0x90: fluid_synth_noteon(s, ch, e.data1, e.data2); break;
-        case 0xA0: fluid_synth_key_pressure(s, ch, e.data1, e.data2); break;
+        case 0x80:
+            fluid_synth_noteoff(s, ch, e.data1);
+            break;
+        case 0x90:
+            fluid_synth_noteon(s, ch, e.data1, e.data2);
+            break;
+        case 0xA0:
+            fluid_synth_key_pressure(s, ch, e.data1, e.data2);
+            break;
         case 0xB0:
             if (e.data1 == 0) {
                 m.channels[ch].bankMsb = e.data2;
@@ -533,12 +593,17 @@ void Synth::Dispatch(const OutputEvent& e) {
             }
             break;
         case 0xC0:
-            m.Select(ch, m.defaultSlot, m.channels[ch].bankMsb, m.channels[ch].bankLsb, e.data1, false,
-                     ch == kDrumChannel);
+            m.Select(ch, m.defaultSlot, m.channels[ch].bankMsb, m.channels[ch].bankLsb, e.data1,
+                     false, ch == kDrumChannel);
             break;
-        case 0xD0: fluid_synth_channel_pressure(s, ch, e.data1); break;
-        case 0xE0: fluid_synth_pitch_bend(s, ch, e.data2 << 7 | e.data1); break;
-        default: break;
+        case 0xD0:
+            fluid_synth_channel_pressure(s, ch, e.data1);
+            break;
+        case 0xE0:
+            fluid_synth_pitch_bend(s, ch, e.data2 << 7 | e.data1);
+            break;
+        default:
+            break;
         }
         break;
     case OutputEvent::Kind::Band: {
@@ -555,7 +620,8 @@ void Synth::Dispatch(const OutputEvent& e) {
             const int lsb = bankValid ? static_cast<int>((b.patch >> 8) & 0x7F) : 0;
             m.channels[ch].bankMsb = static_cast<uint8_t>(msb);
             m.channels[ch].bankLsb = static_cast<uint8_t>(lsb);
-            m.Select(ch, slot, msb, lsb, static_cast<int>(b.patch & 0x7F), (b.patch & 0x80000000u) != 0, false);
+            m.Select(ch, slot, msb, lsb, static_cast<int>(b.patch & 0x7F),
+                     (b.patch & 0x80000000u) != 0, false);
         }
         if ((b.flags & kBandVolumeValid) != 0) {
             fluid_synth_cc(s, ch, 7, b.volume);
@@ -594,9 +660,13 @@ void Synth::Render(float* left, float* right, int frames) {
     }
 }
 
-int Synth::ActiveVoices() const { return fluid_synth_get_active_voice_count(impl_->synth); }
+int Synth::ActiveVoices() const {
+    return fluid_synth_get_active_voice_count(impl_->synth);
+}
 
-void Synth::AllSoundsOff() { fluid_synth_all_sounds_off(impl_->synth, -1); }
+void Synth::AllSoundsOff() {
+    fluid_synth_all_sounds_off(impl_->synth, -1);
+}
 
 void Synth::ResetChannels() {
     Impl& m = *impl_;
@@ -623,8 +693,12 @@ ProgramChoice Synth::CurrentProgram(int channel) const {
     return impl_->channels[channel].choice;
 }
 
-double Synth::SampleRate() const { return impl_->options.sampleRate; }
+double Synth::SampleRate() const {
+    return impl_->options.sampleRate;
+}
 
-void* Synth::Handle() const { return impl_->synth; }
+void* Synth::Handle() const {
+    return impl_->synth;
+}
 
 } // namespace sonvex

@@ -18,8 +18,8 @@ inline constexpr const char* kDebianGmSoundFont = "/usr/share/sounds/sf2/FluidR3
 
 struct SynthOptions {
     double sampleRate = 44100.0;
-    double gain = 0.5;       // output gain of the synthesizer
-    bool reverb = true;      // reverb unit present (sends come from CC91)
+    double gain = 0.5;  // output gain of the synthesizer
+    bool reverb = true; // reverb unit present (sends come from CC91)
     bool chorus = false;
     int polyphony = 256;
     // The General MIDI SoundFont for programs a collection lacks: empty means the
@@ -44,7 +44,7 @@ void InstallSynthLogging();
 std::string TakeSynthError();
 
 class Synth : public EventSink {
-public:
+  public:
     // Null with `error` set when the synthesizer cannot be made.
     static std::unique_ptr<Synth> Create(const SynthOptions& options, std::string* error = nullptr);
     ~Synth() override;
@@ -76,7 +76,7 @@ public:
     // For the audio driver: the synthesizer handle (a fluid_synth_t*).
     void* Handle() const;
 
-private:
+  private:
     struct Impl;
     explicit Synth(std::unique_ptr<Impl> impl);
     std::unique_ptr<Impl> impl_;

@@ -12,7 +12,9 @@ namespace {
 
 constexpr double kScaleUnit = 65536.0;
 
-double Units(int32_t scale) { return static_cast<double>(scale) / kScaleUnit; }
+double Units(int32_t scale) {
+    return static_cast<double>(scale) / kScaleUnit;
+}
 
 std::string ConnectionText(const DlsConnection& c) {
     char text[48];
@@ -30,8 +32,12 @@ uint8_t SourceCurve(const DlsConnection& c) {
     return source != 0 ? source : static_cast<uint8_t>(c.transform & 0x0F);
 }
 
-bool SourceBipolar(const DlsConnection& c) { return c.level2 && (c.transform & 0x4000) != 0; }
-bool SourceInvert(const DlsConnection& c) { return c.level2 && (c.transform & 0x8000) != 0; }
+bool SourceBipolar(const DlsConnection& c) {
+    return c.level2 && (c.transform & 0x4000) != 0;
+}
+bool SourceInvert(const DlsConnection& c) {
+    return c.level2 && (c.transform & 0x8000) != 0;
+}
 
 bool IsMidiSource(uint16_t source) {
     return source == dls::kSrcKeyOnVelocity || source == dls::kSrcPolyPressure ||
@@ -42,30 +48,77 @@ bool IsMidiSource(uint16_t source) {
 bool ApplyConstant(VoiceRecipe& r, const DlsConnection& c) {
     const double v = Units(c.scale);
     switch (c.destination) {
-    case dls::kDstGain: r.attenuation -= v; return true; // gain in cB; attenuation is its negative
-    case dls::kDstPitch: r.fineTune += v; return true;
-    case dls::kDstPan: r.pan = v; return true;
-    case dls::kDstChorus: r.chorusSend = v; return true;
-    case dls::kDstReverb: r.reverbSend = v; return true;
-    case dls::kDstLfoFrequency: r.modLfoFrequency = v; return true;
-    case dls::kDstLfoDelay: r.modLfoDelay = TimeCentsOf(c.scale); return true;
-    case dls::kDstVibratoFrequency: r.vibLfoFrequency = v; return true;
-    case dls::kDstVibratoDelay: r.vibLfoDelay = TimeCentsOf(c.scale); return true;
-    case dls::kDstEg1Attack: r.volAttack = TimeCentsOf(c.scale); return true;
-    case dls::kDstEg1Decay: r.volDecay = TimeCentsOf(c.scale); return true;
-    case dls::kDstEg1Release: r.volRelease = TimeCentsOf(c.scale); return true;
-    case dls::kDstEg1Sustain: r.volSustain = SustainAttenuationOf(c.scale); return true;
-    case dls::kDstEg1Delay: r.volDelay = TimeCentsOf(c.scale); return true;
-    case dls::kDstEg1Hold: r.volHold = TimeCentsOf(c.scale); return true;
-    case dls::kDstEg2Attack: r.modAttack = TimeCentsOf(c.scale); return true;
-    case dls::kDstEg2Decay: r.modDecay = TimeCentsOf(c.scale); return true;
-    case dls::kDstEg2Release: r.modRelease = TimeCentsOf(c.scale); return true;
-    case dls::kDstEg2Sustain: r.modSustain = 1000.0 - std::clamp(v, 0.0, 1000.0); return true;
-    case dls::kDstEg2Delay: r.modDelay = TimeCentsOf(c.scale); return true;
-    case dls::kDstEg2Hold: r.modHold = TimeCentsOf(c.scale); return true;
-    case dls::kDstFilterCutoff: r.filterCutoff = c.scale == dls::kFilterCutoffOff ? kFilterOpen : v; return true;
-    case dls::kDstFilterQ: r.filterQ = v; return true;
-    default: return false;
+    case dls::kDstGain:
+        r.attenuation -= v;
+        return true; // gain in cB; attenuation is its negative
+    case dls::kDstPitch:
+        r.fineTune += v;
+        return true;
+    case dls::kDstPan:
+        r.pan = v;
+        return true;
+    case dls::kDstChorus:
+        r.chorusSend = v;
+        return true;
+    case dls::kDstReverb:
+        r.reverbSend = v;
+        return true;
+    case dls::kDstLfoFrequency:
+        r.modLfoFrequency = v;
+        return true;
+    case dls::kDstLfoDelay:
+        r.modLfoDelay = TimeCentsOf(c.scale);
+        return true;
+    case dls::kDstVibratoFrequency:
+        r.vibLfoFrequency = v;
+        return true;
+    case dls::kDstVibratoDelay:
+        r.vibLfoDelay = TimeCentsOf(c.scale);
+        return true;
+    case dls::kDstEg1Attack:
+        r.volAttack = TimeCentsOf(c.scale);
+        return true;
+    case dls::kDstEg1Decay:
+        r.volDecay = TimeCentsOf(c.scale);
+        return true;
+    case dls::kDstEg1Release:
+        r.volRelease = TimeCentsOf(c.scale);
+        return true;
+    case dls::kDstEg1Sustain:
+        r.volSustain = SustainAttenuationOf(c.scale);
+        return true;
+    case dls::kDstEg1Delay:
+        r.volDelay = TimeCentsOf(c.scale);
+        return true;
+    case dls::kDstEg1Hold:
+        r.volHold = TimeCentsOf(c.scale);
+        return true;
+    case dls::kDstEg2Attack:
+        r.modAttack = TimeCentsOf(c.scale);
+        return true;
+    case dls::kDstEg2Decay:
+        r.modDecay = TimeCentsOf(c.scale);
+        return true;
+    case dls::kDstEg2Release:
+        r.modRelease = TimeCentsOf(c.scale);
+        return true;
+    case dls::kDstEg2Sustain:
+        r.modSustain = 1000.0 - std::clamp(v, 0.0, 1000.0);
+        return true;
+    case dls::kDstEg2Delay:
+        r.modDelay = TimeCentsOf(c.scale);
+        return true;
+    case dls::kDstEg2Hold:
+        r.modHold = TimeCentsOf(c.scale);
+        return true;
+    case dls::kDstFilterCutoff:
+        r.filterCutoff = c.scale == dls::kFilterCutoffOff ? kFilterOpen : v;
+        return true;
+    case dls::kDstFilterQ:
+        r.filterQ = v;
+        return true;
+    default:
+        return false;
     }
 }
 
@@ -74,10 +127,17 @@ bool ApplyInternalSource(VoiceRecipe& r, const DlsConnection& c) {
     const double v = Units(c.scale);
     if (c.source == dls::kSrcLfo) {
         switch (c.destination) {
-        case dls::kDstPitch: r.modLfoToPitch = v; return true;
-        case dls::kDstGain: r.modLfoToVolume = v; return true;
-        case dls::kDstFilterCutoff: r.modLfoToFilter = v; return true;
-        default: return false;
+        case dls::kDstPitch:
+            r.modLfoToPitch = v;
+            return true;
+        case dls::kDstGain:
+            r.modLfoToVolume = v;
+            return true;
+        case dls::kDstFilterCutoff:
+            r.modLfoToFilter = v;
+            return true;
+        default:
+            return false;
         }
     }
     if (c.source == dls::kSrcVibrato && c.destination == dls::kDstPitch) {
@@ -86,9 +146,14 @@ bool ApplyInternalSource(VoiceRecipe& r, const DlsConnection& c) {
     }
     if (c.source == dls::kSrcEg2) {
         switch (c.destination) {
-        case dls::kDstPitch: r.modEnvToPitch = v; return true;
-        case dls::kDstFilterCutoff: r.modEnvToFilter = v; return true;
-        default: return false;
+        case dls::kDstPitch:
+            r.modEnvToPitch = v;
+            return true;
+        case dls::kDstFilterCutoff:
+            r.modEnvToFilter = v;
+            return true;
+        default:
+            return false;
         }
     }
     return false;
@@ -102,12 +167,27 @@ bool ApplyKeyNumber(VoiceRecipe& r, const DlsConnection& c) {
     const double perKey = v / 128.0;
     const double atKey60 = perKey * 60.0;
     switch (c.destination) {
-    case dls::kDstPitch: r.scaleTuning = perKey; return true;
-    case dls::kDstEg1Decay: r.keyToVolDecay = -perKey; r.volDecay += atKey60; return true;
-    case dls::kDstEg1Hold: r.keyToVolHold = -perKey; r.volHold += atKey60; return true;
-    case dls::kDstEg2Decay: r.keyToModDecay = -perKey; r.modDecay += atKey60; return true;
-    case dls::kDstEg2Hold: r.keyToModHold = -perKey; r.modHold += atKey60; return true;
-    default: return false;
+    case dls::kDstPitch:
+        r.scaleTuning = perKey;
+        return true;
+    case dls::kDstEg1Decay:
+        r.keyToVolDecay = -perKey;
+        r.volDecay += atKey60;
+        return true;
+    case dls::kDstEg1Hold:
+        r.keyToVolHold = -perKey;
+        r.volHold += atKey60;
+        return true;
+    case dls::kDstEg2Decay:
+        r.keyToModDecay = -perKey;
+        r.modDecay += atKey60;
+        return true;
+    case dls::kDstEg2Hold:
+        r.keyToModHold = -perKey;
+        r.modHold += atKey60;
+        return true;
+    default:
+        return false;
     }
 }
 
@@ -130,16 +210,35 @@ bool ApplyMidiSource(VoiceRecipe& r, const DlsConnection& c, uint16_t source, ui
             m.invert = !m.invert;
         }
         break;
-    case dls::kDstPitch: m.destination = VoiceParam::Pitch; break;
-    case dls::kDstPan: m.destination = VoiceParam::Pan; break;
-    case dls::kDstEg1Attack: m.destination = VoiceParam::VolEnvAttack; break;
-    case dls::kDstEg1Decay: m.destination = VoiceParam::VolEnvDecay; break;
-    case dls::kDstEg1Release: m.destination = VoiceParam::VolEnvRelease; break;
-    case dls::kDstEg2Attack: m.destination = VoiceParam::ModEnvAttack; break;
-    case dls::kDstFilterCutoff: m.destination = VoiceParam::FilterCutoff; break;
-    case dls::kDstReverb: m.destination = VoiceParam::ReverbSend; break;
-    case dls::kDstChorus: m.destination = VoiceParam::ChorusSend; break;
-    default: return false;
+    case dls::kDstPitch:
+        m.destination = VoiceParam::Pitch;
+        break;
+    case dls::kDstPan:
+        m.destination = VoiceParam::Pan;
+        break;
+    case dls::kDstEg1Attack:
+        m.destination = VoiceParam::VolEnvAttack;
+        break;
+    case dls::kDstEg1Decay:
+        m.destination = VoiceParam::VolEnvDecay;
+        break;
+    case dls::kDstEg1Release:
+        m.destination = VoiceParam::VolEnvRelease;
+        break;
+    case dls::kDstEg2Attack:
+        m.destination = VoiceParam::ModEnvAttack;
+        break;
+    case dls::kDstFilterCutoff:
+        m.destination = VoiceParam::FilterCutoff;
+        break;
+    case dls::kDstReverb:
+        m.destination = VoiceParam::ReverbSend;
+        break;
+    case dls::kDstChorus:
+        m.destination = VoiceParam::ChorusSend;
+        break;
+    default:
+        return false;
     }
     r.modulators.push_back(m);
     return true;
@@ -149,23 +248,26 @@ void Apply(VoiceRecipe& r, const DlsConnection& c) {
     bool mapped = false;
     if (c.source == dls::kSrcNone && c.control == dls::kSrcNone) {
         mapped = ApplyConstant(r, c);
-    } else if (c.control == dls::kSrcNone && (c.source == dls::kSrcLfo || c.source == dls::kSrcVibrato ||
-                                              c.source == dls::kSrcEg2)) {
+    } else if (c.control == dls::kSrcNone &&
+               (c.source == dls::kSrcLfo || c.source == dls::kSrcVibrato ||
+                c.source == dls::kSrcEg2)) {
         mapped = ApplyInternalSource(r, c);
     } else if (c.control == dls::kSrcNone && c.source == dls::kSrcKeyNumber) {
         mapped = ApplyKeyNumber(r, c);
-    } else if ((c.source == dls::kSrcLfo || c.source == dls::kSrcVibrato) && IsMidiSource(c.control) &&
-               c.destination == dls::kDstPitch) {
+    } else if ((c.source == dls::kSrcLfo || c.source == dls::kSrcVibrato) &&
+               IsMidiSource(c.control) && c.destination == dls::kDstPitch) {
         // A controller that scales an LFO's pitch depth (the mod wheel's vibrato).
         VoiceModulator m;
         m.source = c.control;
-        m.destination = c.source == dls::kSrcLfo ? VoiceParam::ModLfoToPitch : VoiceParam::VibLfoToPitch;
+        m.destination =
+            c.source == dls::kSrcLfo ? VoiceParam::ModLfoToPitch : VoiceParam::VibLfoToPitch;
         m.amount = Units(c.scale);
         r.modulators.push_back(m);
         mapped = true;
     } else if (IsMidiSource(c.source) && (c.control == dls::kSrcNone || IsMidiSource(c.control))) {
         mapped = ApplyMidiSource(r, c, c.source, c.control);
-    } else if (c.source == dls::kSrcPitchWheel && c.control == dls::kSrcRpn0 && c.destination == dls::kDstPitch) {
+    } else if (c.source == dls::kSrcPitchWheel && c.control == dls::kSrcRpn0 &&
+               c.destination == dls::kDstPitch) {
         mapped = true; // the synthesizer's own pitch wheel: range times the wheel
     }
     if (!mapped) {
@@ -227,8 +329,9 @@ VoiceRecipe MakeVoiceRecipe(const DlsCollection& collection, const DlsInstrument
     // Instrument blocks that a region block of the same target replaces are left out.
     std::vector<DlsConnection> blocks;
     for (const DlsConnection& c : instrument.articulation) {
-        const bool replaced = std::any_of(region.articulation.begin(), region.articulation.end(),
-                                          [&](const DlsConnection& own) { return SameTarget(own, c); });
+        const bool replaced =
+            std::any_of(region.articulation.begin(), region.articulation.end(),
+                        [&](const DlsConnection& own) { return SameTarget(own, c); });
         if (!replaced) {
             blocks.push_back(c);
         }

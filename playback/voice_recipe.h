@@ -31,10 +31,10 @@ struct VoiceModulator {
     uint16_t source = 0;  // dls::kSrc*: velocity, key number, CCs, pressure
     uint16_t control = 0; // second source, dls::kSrcNone when absent
     VoiceParam destination = VoiceParam::Attenuation;
-    uint8_t curve = 0;    // dls::kTransform* applied to the source
+    uint8_t curve = 0; // dls::kTransform* applied to the source
     bool bipolar = false;
     bool invert = false;
-    double amount = 0.0;  // destination units at full source
+    double amount = 0.0; // destination units at full source
 };
 
 struct VoiceRecipe {
@@ -42,11 +42,11 @@ struct VoiceRecipe {
 
     // Sample tuning, level and loop ("wsmp" of the region, else of the wave).
     int unityNote = 60;
-    double fineTune = 0.0;     // cents: "wsmp" fine tune plus constant pitch connections
-    double attenuation = 0.0;  // cB, from "wsmp" attenuation and constant gain connections
-    int loopMode = 0;          // 0 no loop, 1 loops through the release, 3 loops until key release
-    uint32_t loopStart = 0;    // first frame of the loop
-    uint32_t loopEnd = 0;      // frame after the loop's last one
+    double fineTune = 0.0;    // cents: "wsmp" fine tune plus constant pitch connections
+    double attenuation = 0.0; // cB, from "wsmp" attenuation and constant gain connections
+    int loopMode = 0;         // 0 no loop, 1 loops through the release, 3 loops until key release
+    uint32_t loopStart = 0;   // first frame of the loop
+    uint32_t loopEnd = 0;     // frame after the loop's last one
 
     // Volume envelope (EG1): times in time cents, sustain as attenuation in cB.
     double volDelay = -12000.0;
@@ -55,7 +55,7 @@ struct VoiceRecipe {
     double volDecay = -12000.0;
     double volSustain = 0.0;
     double volRelease = -12000.0;
-    double keyToVolHold = 0.0;  // time cents per key, counted from key 60 downwards
+    double keyToVolHold = 0.0; // time cents per key, counted from key 60 downwards
     double keyToVolDecay = 0.0;
 
     // Modulation envelope (EG2): sustain as tenths of a percent below the peak.
@@ -67,18 +67,18 @@ struct VoiceRecipe {
     double modRelease = -12000.0;
     double keyToModHold = 0.0;
     double keyToModDecay = 0.0;
-    double modEnvToPitch = 0.0;   // cents
-    double modEnvToFilter = 0.0;  // cents
+    double modEnvToPitch = 0.0;  // cents
+    double modEnvToFilter = 0.0; // cents
 
     // LFOs: frequency in absolute cents, delay in time cents.
     double modLfoFrequency = -851.3; // 5 Hz
     double modLfoDelay = -7973.0;    // 10 ms
     double vibLfoFrequency = -851.3;
     double vibLfoDelay = -7973.0;
-    double modLfoToPitch = 0.0;   // cents
-    double modLfoToVolume = 0.0;  // cB of gain
-    double modLfoToFilter = 0.0;  // cents
-    double vibLfoToPitch = 0.0;   // cents
+    double modLfoToPitch = 0.0;  // cents
+    double modLfoToVolume = 0.0; // cB of gain
+    double modLfoToFilter = 0.0; // cents
+    double vibLfoToPitch = 0.0;  // cents
 
     double pan = 0.0;            // tenths of a percent
     double filterCutoff = 13500; // absolute cents; 13500 and above leaves the filter open

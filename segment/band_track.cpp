@@ -8,7 +8,8 @@ namespace sonvex {
 
 namespace {
 
-void WriteBandInstrument(SegmentChunkWriter& out, const InstrumentRecord& record, const DlsReference& dls) {
+void WriteBandInstrument(SegmentChunkWriter& out, const InstrumentRecord& record,
+                         const DlsReference& dls) {
     ChunkInfo lbin;
     out.List(lbin, FourCC("lbin"));
     out.Whole(FourCC("bins"), EncodeInstrumentRecord(record));
@@ -52,8 +53,8 @@ void WriteBand(SegmentChunkWriter& out, int32_t time, const Guid& guid, const st
 }
 
 bool WriteBandTrack(SegmentChunkWriter& out, SmfReader& smf, ChannelBandState& state,
-                    const InstrumentTable& table, const DlsReference& dls, const GuidSource& newGuid,
-                    std::string& failure) {
+                    const InstrumentTable& table, const DlsReference& dls,
+                    const GuidSource& newGuid, std::string& failure) {
     ChunkInfo dmbt;
     out.Riff(dmbt, FourCC("DMBT"));
     ChunkInfo lbdl;
@@ -80,7 +81,8 @@ bool WriteBandTrack(SegmentChunkWriter& out, SmfReader& smf, ChannelBandState& s
         }
         char name[24];
         std::snprintf(name, sizeof name, "Band%d", bandNumber);
-        WriteBand(out, event.time, newGuid(), name, {MakeInstrumentRecord(table, program, ch)}, dls);
+        WriteBand(out, event.time, newGuid(), name, {MakeInstrumentRecord(table, program, ch)},
+                  dls);
         ++bandNumber;
         state.currentProgram[ch] = program;
         return true;

@@ -18,7 +18,7 @@ void WriteBand(SegmentChunkWriter& out, int32_t time, const Guid& guid, const st
 // Writes the "DMBT" form: the first band from `state` (filled by the sequence walk),
 // then the band walk over the SMF. False when the walk fails; `failure` says where.
 bool WriteBandTrack(SegmentChunkWriter& out, SmfReader& smf, ChannelBandState& state,
-                    const InstrumentTable& table, const DlsReference& dls, const GuidSource& newGuid,
-                    std::string& failure);
+                    const InstrumentTable& table, const DlsReference& dls,
+                    const GuidSource& newGuid, std::string& failure);
 
 } // namespace sonvex

@@ -17,8 +17,8 @@ std::string Where(const char* what, int64_t offset) {
 }
 
 uint32_t Le32(const uint8_t* b) {
-    return static_cast<uint32_t>(b[0]) | (static_cast<uint32_t>(b[1]) << 8) | (static_cast<uint32_t>(b[2]) << 16) |
-           (static_cast<uint32_t>(b[3]) << 24);
+    return static_cast<uint32_t>(b[0]) | (static_cast<uint32_t>(b[1]) << 8) |
+           (static_cast<uint32_t>(b[2]) << 16) | (static_cast<uint32_t>(b[3]) << 24);
 }
 
 } // namespace
@@ -60,7 +60,8 @@ bool ReadInstrumentTable(ChunkFile& dls, InstrumentTable& table, std::string& fa
         ChunkInfo ins;
         if (!dls.Descend(ins, &lins, DescendMode::FindList, FourCC("ins "))) {
             failure = Where(("instrument " + std::to_string(i) + " of " + std::to_string(count) +
-                             ": list \"ins \" not found from").c_str(),
+                             ": list \"ins \" not found from")
+                                .c_str(),
                             searchFrom);
             return false;
         }
@@ -75,8 +76,9 @@ bool ReadInstrumentTable(ChunkFile& dls, InstrumentTable& table, std::string& fa
         }
         const uint32_t number = Le32(raw + 8);
         if (number > 127) {
-            failure = Where(("instrument number " + std::to_string(number) + " above 127 in \"insh\"").c_str(),
-                            insh.dataOffset);
+            failure = Where(
+                ("instrument number " + std::to_string(number) + " above 127 in \"insh\"").c_str(),
+                insh.dataOffset);
             return false;
         }
         // The search goes on from the end of the 12 bytes read, not from the end of
@@ -102,11 +104,13 @@ bool ReadInstrumentTable(ChunkFile& dls, InstrumentTable& table, std::string& fa
         dls.Seek(blocks * 12, SeekOrigin::Current);
         const int64_t trailerOffset = dls.Tell();
         uint8_t trailer[kArticulationTrailerSize];
-        if (dls.Read(trailer, kArticulationTrailerSize) != static_cast<int64_t>(kArticulationTrailerSize)) {
+        if (dls.Read(trailer, kArticulationTrailerSize) !=
+            static_cast<int64_t>(kArticulationTrailerSize)) {
             failure = Where("file ends before the trailer of \"art2\"", trailerOffset);
             return false;
         }
-        table[number] = ArticulationTrailer{trailer[0], trailer[1], trailer[2], trailer[3], trailer[4]};
+        table[number] =
+            ArticulationTrailer{trailer[0], trailer[1], trailer[2], trailer[3], trailer[4]};
         dls.Ascend(art2);
         dls.Ascend(lar2);
         dls.Ascend(ins);
@@ -141,7 +145,8 @@ uint16_t ScaleBend(uint8_t lsb, uint8_t msb, const BendScales& scales) {
     return static_cast<uint16_t>(8191 + static_cast<int>(e * scales.down + 0.5));
 }
 
-InstrumentRecord MakeInstrumentRecord(const InstrumentTable& table, uint8_t program, uint8_t channel) {
+InstrumentRecord MakeInstrumentRecord(const InstrumentTable& table, uint8_t program,
+                                      uint8_t channel) {
     const ArticulationTrailer& entry = table[program & 0x7F];
     InstrumentRecord r;
     r.patch = program + 0x100u;

@@ -39,7 +39,8 @@ BendScales BendScalesFor(const ArticulationTrailer& entry);
 uint16_t ScaleBend(uint8_t lsb, uint8_t msb, const BendScales& scales);
 
 // The band instrument record of program `program` on channel `channel`.
-InstrumentRecord MakeInstrumentRecord(const InstrumentTable& table, uint8_t program, uint8_t channel);
+InstrumentRecord MakeInstrumentRecord(const InstrumentTable& table, uint8_t program,
+                                      uint8_t channel);
 
 constexpr uint8_t kNoProgram = 255;
 

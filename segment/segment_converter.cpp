@@ -35,7 +35,9 @@ std::string_view Extension(std::string_view name) {
     return name.substr(dot);
 }
 
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c; }
+char Lower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c;
+}
 
 SegmentResult Fail(Feedback& feedback, SegmentResult result) {
     ShowNumberedMessage(feedback, ToCode(result));
@@ -48,7 +50,9 @@ std::string RemoveExtension(std::string_view name) {
     return std::string(name.substr(0, name.size() - Extension(name).size()));
 }
 
-std::string SegmentFileName(std::string_view smfName) { return RemoveExtension(smfName) + ".sgt"; }
+std::string SegmentFileName(std::string_view smfName) {
+    return RemoveExtension(smfName) + ".sgt";
+}
 
 bool SameFileName(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) {
@@ -62,8 +66,8 @@ bool SameFileName(std::string_view a, std::string_view b) {
     return true;
 }
 
-SegmentResult ConvertSmfToSegment(const SegmentJob& job, Feedback& feedback, const SegmentCallbacks& callbacks,
-                                  SegmentReport* report) {
+SegmentResult ConvertSmfToSegment(const SegmentJob& job, Feedback& feedback,
+                                  const SegmentCallbacks& callbacks, SegmentReport* report) {
     SegmentReport local;
     SegmentReport& details = report ? *report : local;
     details = SegmentReport{};
@@ -82,7 +86,8 @@ SegmentResult ConvertSmfToSegment(const SegmentJob& job, Feedback& feedback, con
     }
 
     const std::string smfPath = JoinPath(job.workFolder, job.smfName);
-    const std::string dlsPath = JoinPath(job.dlsFolder.empty() ? job.workFolder : job.dlsFolder, job.dlsName);
+    const std::string dlsPath =
+        JoinPath(job.dlsFolder.empty() ? job.workFolder : job.dlsFolder, job.dlsName);
     const std::string outputName = SegmentFileName(job.smfName);
     const std::string outputPath = JoinPath(job.workFolder, outputName);
     const std::string temporaryPath = outputPath + std::string(kTemporarySuffix);
@@ -152,8 +157,9 @@ SegmentResult ConvertSmfToSegment(const SegmentJob& job, Feedback& feedback, con
     return SegmentResult::Done;
 }
 
-SegmentResult ConvertSmfToSegment(const std::string& smfPath, const std::string& dlsPath, Feedback& feedback,
-                                  const SegmentCallbacks& callbacks, SegmentReport* report) {
+SegmentResult ConvertSmfToSegment(const std::string& smfPath, const std::string& dlsPath,
+                                  Feedback& feedback, const SegmentCallbacks& callbacks,
+                                  SegmentReport* report) {
     auto split = [](const std::string& path, std::string& folder, std::string& name) {
         const size_t slash = path.find_last_of('/');
         if (slash == std::string::npos) {

@@ -14,7 +14,7 @@
 namespace sonvex {
 
 // The outcome; every failure value is the number of the message that was shown.
-enum class [[nodiscard]] SegmentResult : int {
+enum class [[nodiscard]] SegmentResult : int{
     Done = 0,
     NoSmfName = 38,        // no SMF selected
     NoDlsName = 39,        // no DLS selected
@@ -25,15 +25,17 @@ enum class [[nodiscard]] SegmentResult : int {
     ConversionFailed = 44, // the SMF or DLS cannot be followed, or writing failed
 };
 
-constexpr int ToCode(SegmentResult r) { return static_cast<int>(r); }
+constexpr int ToCode(SegmentResult r) {
+    return static_cast<int>(r);
+}
 
 struct SegmentJob {
-    std::string workFolder;    // folder of the SMF; the segment file is written there too
-    std::string smfName;       // SMF file name in the work folder; empty when none is selected
-    std::string dlsName;       // DLS file name; empty when none is selected
-    std::string dlsFolder;     // folder of the DLS; empty means the work folder
-    int selectedSmfRow = -1;   // the SMF's row in the dialog's list, handed to the row update
-    GuidSource newGuid;        // empty: NewGuid
+    std::string workFolder;  // folder of the SMF; the segment file is written there too
+    std::string smfName;     // SMF file name in the work folder; empty when none is selected
+    std::string dlsName;     // DLS file name; empty when none is selected
+    std::string dlsFolder;   // folder of the DLS; empty means the work folder
+    int selectedSmfRow = -1; // the SMF's row in the dialog's list, handed to the row update
+    GuidSource newGuid;      // empty: NewGuid
 };
 
 // What the dialog's SMF list needs after a segment file was written.
@@ -41,7 +43,7 @@ struct SegmentRowUpdate {
     int selectedSmfRow = -1; // if the row just below this one names outputName (any case), it goes
     std::string outputName;  // the segment file's name, no folder; inserted with the segment image
     uint64_t sizeBytes = 0;
-    std::string sizeText;    // column 1 of the new row, "%luB"
+    std::string sizeText; // column 1 of the new row, "%luB"
 };
 
 // Steps around the conversion that belong to the preview dialog; each may be empty.
@@ -64,12 +66,14 @@ struct SegmentReport {
 // Converts work folder/smfName with dlsName into work folder/<smf base>.sgt. The file
 // is written under a temporary name in the same folder and renamed over the output only
 // when complete, so a failure leaves an older segment file as it was.
-SegmentResult ConvertSmfToSegment(const SegmentJob& job, Feedback& feedback, const SegmentCallbacks& callbacks,
+SegmentResult ConvertSmfToSegment(const SegmentJob& job, Feedback& feedback,
+                                  const SegmentCallbacks& callbacks,
                                   SegmentReport* report = nullptr);
 
 // The same from two paths, as a command line gives them: the segment goes beside the SMF.
-SegmentResult ConvertSmfToSegment(const std::string& smfPath, const std::string& dlsPath, Feedback& feedback,
-                                  const SegmentCallbacks& callbacks, SegmentReport* report = nullptr);
+SegmentResult ConvertSmfToSegment(const std::string& smfPath, const std::string& dlsPath,
+                                  Feedback& feedback, const SegmentCallbacks& callbacks,
+                                  SegmentReport* report = nullptr);
 
 // The name with its extension (from the last dot) removed.
 std::string RemoveExtension(std::string_view name);

@@ -9,7 +9,9 @@
 
 namespace sonvex {
 
-LeBytes& LeBytes::f64(double v) { return u64(std::bit_cast<uint64_t>(v)); }
+LeBytes& LeBytes::f64(double v) {
+    return u64(std::bit_cast<uint64_t>(v));
+}
 
 LeBytes& LeBytes::guid(const Guid& g) {
     for (uint8_t b : g.Bytes()) {

@@ -51,7 +51,8 @@ constexpr Guid GuidFromText(std::string_view t) {
 inline constexpr Guid kTempoTrackClass = GuidFromText("{D2AC2885-B39B-11D1-8704-00600893B1BD}");
 inline constexpr Guid kSequenceTrackClass = GuidFromText("{D2AC2886-B39B-11D1-8704-00600893B1BD}");
 inline constexpr Guid kBandTrackClass = GuidFromText("{D2AC2894-B39B-11D1-8704-00600893B1BD}");
-inline constexpr Guid kTimeSignatureTrackClass = GuidFromText("{D2AC2888-B39B-11D1-8704-00600893B1BD}");
+inline constexpr Guid kTimeSignatureTrackClass =
+    GuidFromText("{D2AC2888-B39B-11D1-8704-00600893B1BD}");
 inline constexpr Guid kSysexTrackClass = GuidFromText("{D2AC2887-B39B-11D1-8704-00600893B1BD}");
 inline constexpr Guid kCollectionClass = GuidFromText("{480FF4B0-28B2-11D1-BEF7-00C04FBF8FEF}");
 inline constexpr Guid kAllObjectTypes = GuidFromText("{D2AC2893-B39B-11D1-8704-00600893B1BD}");
@@ -87,60 +88,60 @@ static_assert(sizeof(SegmentHeader) == kSegmentHeaderSize);
 
 // "trkh": the header of each track's "DMTK" form.
 struct TrackHeader {
-    Guid classId;             // +0, 16 bytes: track class
-    uint32_t position = 0;    // +16, u32
-    uint32_t groups = 1;      // +20, u32: track groups bit mask
-    uint32_t chunkId = 0;     // +24, u32: id of the track's data chunk, or 0
-    uint32_t formType = 0;    // +28, u32: form or list type of the track's data, or 0
+    Guid classId;          // +0, 16 bytes: track class
+    uint32_t position = 0; // +16, u32
+    uint32_t groups = 1;   // +20, u32: track groups bit mask
+    uint32_t chunkId = 0;  // +24, u32: id of the track's data chunk, or 0
+    uint32_t formType = 0; // +28, u32: form or list type of the track's data, or 0
 };
 constexpr size_t kTrackHeaderSize = 32;
 static_assert(sizeof(TrackHeader) == kTrackHeaderSize);
 
 // One item of "tetr".
 struct TempoItem {
-    int32_t time = 0;      // +0, i32: music time
-    uint32_t padding = 0;  // +4, 4 bytes: zero
-    double tempo = 0.0;    // +8, f64: beats per minute
+    int32_t time = 0;     // +0, i32: music time
+    uint32_t padding = 0; // +4, 4 bytes: zero
+    double tempo = 0.0;   // +8, f64: beats per minute
 };
 static_assert(sizeof(TempoItem) == kTempoItemSize);
 
 // One item of "evtl": a note (status 0x90) with its duration, a control change (0xB0)
 // or a pitch bend (0xE0).
 struct SequenceItem {
-    int32_t time = 0;       // +0, i32: music time
-    int32_t duration = 0;   // +4, i32: music time
-    uint32_t channel = 0;   // +8, u32: performance channel, the MIDI channel 0..15
-    int16_t offset = 0;     // +12, i16: 0
-    uint8_t status = 0;     // +14, u8: status with the channel nibble cleared
-    uint8_t data1 = 0;      // +15, u8
-    uint8_t data2 = 0;      // +16, u8
-    uint8_t padding[3]{};   // +17, 3 bytes: zero
+    int32_t time = 0;     // +0, i32: music time
+    int32_t duration = 0; // +4, i32: music time
+    uint32_t channel = 0; // +8, u32: performance channel, the MIDI channel 0..15
+    int16_t offset = 0;   // +12, i16: 0
+    uint8_t status = 0;   // +14, u8: status with the channel nibble cleared
+    uint8_t data1 = 0;    // +15, u8
+    uint8_t data2 = 0;    // +16, u8
+    uint8_t padding[3]{}; // +17, 3 bytes: zero
 };
 static_assert(sizeof(SequenceItem) == kSequenceItemSize);
 
 // The one item of "tims".
 struct TimeSignatureItem {
-    int32_t time = 0;              // +0, i32: music time
-    uint8_t beatsPerMeasure = 4;   // +4, u8: numerator
-    uint8_t beat = 4;              // +5, u8: note value of one beat (4 = quarter note)
-    uint16_t gridsPerBeat = 1;     // +6, u16
+    int32_t time = 0;            // +0, i32: music time
+    uint8_t beatsPerMeasure = 4; // +4, u8: numerator
+    uint8_t beat = 4;            // +5, u8: note value of one beat (4 = quarter note)
+    uint16_t gridsPerBeat = 1;   // +6, u16
     bool operator==(const TimeSignatureItem&) const = default;
 };
 static_assert(sizeof(TimeSignatureItem) == kTimeSignatureItemSize);
 
 // "bins": one instrument of a band.
 struct InstrumentRecord {
-    uint32_t patch = 0;            // +0, u32: program + 0x100 (bank LSB 1, MSB 0)
-    uint32_t assignPatch = 0;      // +4, u32: same as patch
-    uint32_t noteRanges[4]{};      // +8, 4 x u32: 0
-    uint32_t channel = 0;          // +24, u32: performance channel
-    uint32_t flags = 0;            // +28, u32: which fields are valid
-    uint8_t pan = 0;               // +32, u8
-    uint8_t volume = 0;            // +33, u8
-    int16_t transpose = 0;         // +34, i16
-    uint32_t channelPriority = 0;  // +36, u32
-    int16_t pitchBendRange = 0;    // +40, i16: semitones
-    uint16_t padding = 0;          // +42, 2 bytes: zero
+    uint32_t patch = 0;           // +0, u32: program + 0x100 (bank LSB 1, MSB 0)
+    uint32_t assignPatch = 0;     // +4, u32: same as patch
+    uint32_t noteRanges[4]{};     // +8, 4 x u32: 0
+    uint32_t channel = 0;         // +24, u32: performance channel
+    uint32_t flags = 0;           // +28, u32: which fields are valid
+    uint8_t pan = 0;              // +32, u8
+    uint8_t volume = 0;           // +33, u8
+    int16_t transpose = 0;        // +34, i16
+    uint32_t channelPriority = 0; // +36, u32
+    int16_t pitchBendRange = 0;   // +40, i16: semitones
+    uint16_t padding = 0;         // +42, 2 bytes: zero
 };
 constexpr size_t kInstrumentRecordSize = 44;
 static_assert(sizeof(InstrumentRecord) == kInstrumentRecordSize);
@@ -156,14 +157,20 @@ constexpr size_t kSysexItemHeaderSize = 12;
 
 // Little-endian byte string under construction; one per record encoding.
 class LeBytes {
-public:
+  public:
     LeBytes& u8(uint8_t v) {
         bytes_.push_back(v);
         return *this;
     }
-    LeBytes& u16(uint16_t v) { return u8(static_cast<uint8_t>(v)).u8(static_cast<uint8_t>(v >> 8)); }
-    LeBytes& u32(uint32_t v) { return u16(static_cast<uint16_t>(v)).u16(static_cast<uint16_t>(v >> 16)); }
-    LeBytes& u64(uint64_t v) { return u32(static_cast<uint32_t>(v)).u32(static_cast<uint32_t>(v >> 32)); }
+    LeBytes& u16(uint16_t v) {
+        return u8(static_cast<uint8_t>(v)).u8(static_cast<uint8_t>(v >> 8));
+    }
+    LeBytes& u32(uint32_t v) {
+        return u16(static_cast<uint16_t>(v)).u16(static_cast<uint16_t>(v >> 16));
+    }
+    LeBytes& u64(uint64_t v) {
+        return u32(static_cast<uint32_t>(v)).u32(static_cast<uint32_t>(v >> 32));
+    }
     LeBytes& i16(int16_t v) { return u16(static_cast<uint16_t>(v)); }
     LeBytes& i32(int32_t v) { return u32(static_cast<uint32_t>(v)); }
     LeBytes& i64(int64_t v) { return u64(static_cast<uint64_t>(v)); }
@@ -171,7 +178,7 @@ public:
     LeBytes& guid(const Guid& g);
     const std::vector<uint8_t>& bytes() const { return bytes_; }
 
-private:
+  private:
     std::vector<uint8_t> bytes_;
 };
 

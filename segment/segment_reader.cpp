@@ -20,13 +20,13 @@ struct RawChunk {
 };
 
 class SegmentParser {
-public:
+  public:
     SegmentParser(std::span<const uint8_t> bytes, SegmentFile& segment, std::string& failure)
         : base_(bytes.data()), size_(bytes.size()), segment_(segment), failure_(failure) {}
 
     bool Parse();
 
-private:
+  private:
     size_t OffsetOf(const ByteCursor& c) const {
         return static_cast<size_t>(c.data() - base_) + c.position();
     }
@@ -72,8 +72,8 @@ bool SegmentParser::Next(ByteCursor& parent, RawChunk& chunk, bool& more) {
     chunk.id = parent.u32le();
     const uint32_t size = parent.u32le();
     if (size > parent.remaining()) {
-        return Fail(chunk.offset, "chunk \"" + FourCCText(chunk.id) + "\" of " + std::to_string(size) +
-                                      " bytes runs past its parent");
+        return Fail(chunk.offset, "chunk \"" + FourCCText(chunk.id) + "\" of " +
+                                      std::to_string(size) + " bytes runs past its parent");
     }
     chunk.body = parent.sub(size);
     if ((size & 1) && parent.remaining() > 0) {
@@ -91,8 +91,8 @@ bool SegmentParser::Next(ByteCursor& parent, RawChunk& chunk, bool& more) {
 
 bool SegmentParser::Need(const RawChunk& chunk, size_t size, const char* what) {
     if (chunk.body.size() < size) {
-        return Fail(chunk.offset, std::string(what) + " chunk \"" + FourCCText(chunk.id) + "\" shorter than " +
-                                      std::to_string(size) + " bytes");
+        return Fail(chunk.offset, std::string(what) + " chunk \"" + FourCCText(chunk.id) +
+                                      "\" shorter than " + std::to_string(size) + " bytes");
     }
     return true;
 }
@@ -206,19 +206,22 @@ bool SegmentParser::ParseTrack(const RawChunk& track) {
             return true;
         }
         if (kind == kTempoTrackClass && chunk.id == FourCC("tetr")) {
-            if (!ParseItems(chunk, kTempoItemSize, "tempo",
-                            [&](ByteCursor& c) { segment_.tempos.push_back(DecodeTempoItem(c)); })) {
+            if (!ParseItems(chunk, kTempoItemSize, "tempo", [&](ByteCursor& c) {
+                    segment_.tempos.push_back(DecodeTempoItem(c));
+                })) {
                 return false;
             }
         } else if (kind == kSequenceTrackClass && chunk.id == FourCC("seqt")) {
             if (!ParseSequence(chunk.body)) {
                 return false;
             }
-        } else if (kind == kBandTrackClass && chunk.id == kRiffId && chunk.formType == FourCC("DMBT")) {
+        } else if (kind == kBandTrackClass && chunk.id == kRiffId &&
+                   chunk.formType == FourCC("DMBT")) {
             if (!ParseBandForm(chunk.body)) {
                 return false;
             }
-        } else if (kind == kTimeSignatureTrackClass && chunk.id == kListId && chunk.formType == FourCC("TIMS")) {
+        } else if (kind == kTimeSignatureTrackClass && chunk.id == kListId &&
+                   chunk.formType == FourCC("TIMS")) {
             ByteCursor list = chunk.body;
             RawChunk tims;
             while (true) {
@@ -251,8 +254,8 @@ bool SegmentParser::ParseItems(const RawChunk& chunk, size_t minimumSize, const 
     }
     const uint32_t itemSize = body.u32le();
     if (itemSize < minimumSize) {
-        return Fail(chunk.offset, std::string(what) + " item size " + std::to_string(itemSize) + " below " +
-                                      std::to_string(minimumSize));
+        return Fail(chunk.offset, std::string(what) + " item size " + std::to_string(itemSize) +
+                                      " below " + std::to_string(minimumSize));
     }
     if (body.remaining() % itemSize != 0) {
         return Fail(chunk.offset, std::string(what) + " items do not fill the chunk");
@@ -275,12 +278,14 @@ bool SegmentParser::ParseSequence(ByteCursor body) {
             return true;
         }
         if (chunk.id == FourCC("evtl")) {
-            if (!ParseItems(chunk, kSequenceItemSize, "sequence",
-                            [&](ByteCursor& c) { segment_.sequenceItems.push_back(DecodeSequenceItem(c)); })) {
+            if (!ParseItems(chunk, kSequenceItemSize, "sequence", [&](ByteCursor& c) {
+                    segment_.sequenceItems.push_back(DecodeSequenceItem(c));
+                })) {
                 return false;
             }
         } else if (chunk.id == FourCC("curl")) {
-            if (!ParseItems(chunk, kCurveItemSize, "curve", [&](ByteCursor&) { ++segment_.curveCount; })) {
+            if (!ParseItems(chunk, kCurveItemSize, "curve",
+                            [&](ByteCursor&) { ++segment_.curveCount; })) {
                 return false;
             }
         }
@@ -309,7 +314,8 @@ bool SegmentParser::ParseBandForm(ByteCursor body) {
             if (!more) {
                 break;
             }
-            if (lbnd.id == kListId && lbnd.formType == FourCC("lbnd") && !ParseBand(lbnd.body, lbnd.offset)) {
+            if (lbnd.id == kListId && lbnd.formType == FourCC("lbnd") &&
+                !ParseBand(lbnd.body, lbnd.offset)) {
                 return false;
             }
         }
@@ -393,7 +399,8 @@ bool SegmentParser::ParseBand(ByteCursor body, size_t offset) {
     return true;
 }
 
-bool SegmentParser::ParseBandInstrument(ByteCursor body, size_t offset, SegmentBandInstrument& instrument) {
+bool SegmentParser::ParseBandInstrument(ByteCursor body, size_t offset,
+                                        SegmentBandInstrument& instrument) {
     bool sawRecord = false;
     RawChunk chunk;
     bool more = false;
@@ -452,7 +459,8 @@ bool SegmentParser::ParseSysex(const RawChunk& chunk) {
         item.channel = body.u32le();
         const uint32_t length = body.u32le();
         if (length > body.remaining()) {
-            return Fail(at, "system-exclusive item of " + std::to_string(length) + " bytes runs past its chunk");
+            return Fail(at, "system-exclusive item of " + std::to_string(length) +
+                                " bytes runs past its chunk");
         }
         item.data.resize(length);
         body.bytes(item.data.data(), length);
@@ -463,13 +471,15 @@ bool SegmentParser::ParseSysex(const RawChunk& chunk) {
 
 } // namespace
 
-SegmentReadResult ReadSegmentBytes(std::span<const uint8_t> bytes, SegmentFile& segment, std::string& failure) {
+SegmentReadResult ReadSegmentBytes(std::span<const uint8_t> bytes, SegmentFile& segment,
+                                   std::string& failure) {
     failure.clear();
     SegmentParser parser(bytes, segment, failure);
     return parser.Parse() ? SegmentReadResult::Ok : SegmentReadResult::Malformed;
 }
 
-SegmentReadResult ReadSegmentFile(const std::string& path, SegmentFile& segment, std::string& failure) {
+SegmentReadResult ReadSegmentFile(const std::string& path, SegmentFile& segment,
+                                  std::string& failure) {
     ChunkFile file;
     if (!file.OpenRead(path)) {
         failure = "cannot open " + path;
@@ -477,7 +487,8 @@ SegmentReadResult ReadSegmentFile(const std::string& path, SegmentFile& segment,
     }
     const int64_t size = file.Size();
     std::vector<uint8_t> bytes(static_cast<size_t>(size > 0 ? size : 0));
-    if (file.Read(bytes.data(), static_cast<int64_t>(bytes.size())) != static_cast<int64_t>(bytes.size())) {
+    if (file.Read(bytes.data(), static_cast<int64_t>(bytes.size())) !=
+        static_cast<int64_t>(bytes.size())) {
         failure = "cannot read " + path;
         return SegmentReadResult::OpenFailed;
     }
@@ -492,17 +503,20 @@ std::string DescribeSegment(const SegmentFile& s) {
         std::snprintf(line, sizeof line, format, values...);
         out += line;
     };
-    add("segment \"%s\" by \"%s\", \"%s\"\n", s.name.c_str(), s.author.c_str(), s.copyright.c_str());
+    add("segment \"%s\" by \"%s\", \"%s\"\n", s.name.c_str(), s.author.c_str(),
+        s.copyright.c_str());
     add("guid %s\n", s.guid.ToString().c_str());
     if (s.header.repeats == kRepeatForever) {
         add("length %d, repeats forever", s.header.length);
     } else {
         add("length %d, repeats %u", s.header.length, s.header.repeats);
     }
-    add(", play start %d, loop %d to %d\n", s.header.playStart, s.header.loopStart, s.header.loopEnd);
+    add(", play start %d, loop %d to %d\n", s.header.playStart, s.header.loopStart,
+        s.header.loopEnd);
     for (const SegmentTrackInfo& t : s.tracks) {
-        add("track at 0x%08" PRIX64 ": class %s, chunk \"%s\", form \"%s\"\n", static_cast<uint64_t>(t.offset),
-            t.header.classId.ToString().c_str(), t.header.chunkId ? FourCCText(t.header.chunkId).c_str() : "",
+        add("track at 0x%08" PRIX64 ": class %s, chunk \"%s\", form \"%s\"\n",
+            static_cast<uint64_t>(t.offset), t.header.classId.ToString().c_str(),
+            t.header.chunkId ? FourCCText(t.header.chunkId).c_str() : "",
             t.header.formType ? FourCCText(t.header.formType).c_str() : "");
     }
     for (const TempoItem& t : s.tempos) {
@@ -516,18 +530,20 @@ std::string DescribeSegment(const SegmentFile& s) {
         controllers += item.status == 0xB0;
         bends += item.status == 0xE0;
     }
-    add("sequence: %zu notes, %zu control changes, %zu pitch bends, %u curves\n", notes, controllers, bends,
-        s.curveCount);
+    add("sequence: %zu notes, %zu control changes, %zu pitch bends, %u curves\n", notes,
+        controllers, bends, s.curveCount);
     for (const SegmentBand& band : s.bands) {
-        add("band \"%s\" at %d: %zu instruments\n", band.name.c_str(), band.logicalTime, band.instruments.size());
+        add("band \"%s\" at %d: %zu instruments\n", band.name.c_str(), band.logicalTime,
+            band.instruments.size());
         for (const SegmentBandInstrument& i : band.instruments) {
-            add("  channel %u: program %u, volume %u, pan %u, bend range %d, \"%s\"\n", i.record.channel,
-                i.record.patch & 0xFFu, i.record.volume, i.record.pan, i.record.pitchBendRange,
-                i.referenceFile.c_str());
+            add("  channel %u: program %u, volume %u, pan %u, bend range %d, \"%s\"\n",
+                i.record.channel, i.record.patch & 0xFFu, i.record.volume, i.record.pan,
+                i.record.pitchBendRange, i.referenceFile.c_str());
         }
     }
     for (const TimeSignatureItem& t : s.timeSignatures) {
-        add("time signature at %d: %u/%u, %u grids per beat\n", t.time, t.beatsPerMeasure, t.beat, t.gridsPerBeat);
+        add("time signature at %d: %u/%u, %u grids per beat\n", t.time, t.beatsPerMeasure, t.beat,
+            t.gridsPerBeat);
     }
     for (const SegmentSysexItem& x : s.sysex) {
         add("system exclusive at %d: %zu bytes\n", x.time, x.data.size());

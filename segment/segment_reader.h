@@ -14,10 +14,10 @@ namespace sonvex {
 
 struct SegmentBandInstrument {
     InstrumentRecord record;
-    Guid referenceClass;              // class of the referenced object (a DLS collection)
-    uint32_t referenceValidData = 0;  // which reference fields are present
-    std::string referenceName;        // the DLS name without extension
-    std::string referenceFile;        // the DLS file name
+    Guid referenceClass;             // class of the referenced object (a DLS collection)
+    uint32_t referenceValidData = 0; // which reference fields are present
+    std::string referenceName;       // the DLS name without extension
+    std::string referenceFile;       // the DLS file name
 };
 
 struct SegmentBand {
@@ -42,9 +42,9 @@ struct SegmentTrackInfo {
 struct SegmentFile {
     SegmentHeader header;
     Guid guid;
-    std::string name;      // "UNAM"
-    std::string author;    // "UART"
-    std::string copyright; // "UCOP"
+    std::string name;                     // "UNAM"
+    std::string author;                   // "UART"
+    std::string copyright;                // "UCOP"
     std::vector<SegmentTrackInfo> tracks; // every track, in file order, known or not
     std::vector<TempoItem> tempos;
     std::vector<SequenceItem> sequenceItems;
@@ -54,16 +54,18 @@ struct SegmentFile {
     std::vector<SegmentSysexItem> sysex;
 };
 
-enum class [[nodiscard]] SegmentReadResult : int {
+enum class [[nodiscard]] SegmentReadResult : int{
     Ok = 0,
     OpenFailed = -1, // the file cannot be opened or read
     Malformed = 1,   // not a segment, or a chunk that cannot be followed
 };
 
 // Reads through the chunked file layer. `failure` tells the structure and offset.
-SegmentReadResult ReadSegmentFile(const std::string& path, SegmentFile& segment, std::string& failure);
+SegmentReadResult ReadSegmentFile(const std::string& path, SegmentFile& segment,
+                                  std::string& failure);
 // Reads a segment held in memory.
-SegmentReadResult ReadSegmentBytes(std::span<const uint8_t> bytes, SegmentFile& segment, std::string& failure);
+SegmentReadResult ReadSegmentBytes(std::span<const uint8_t> bytes, SegmentFile& segment,
+                                   std::string& failure);
 
 // A readable account of the segment: header values, tracks, tempos, item counts, bands
 // with their instruments and DLS references, time signatures.

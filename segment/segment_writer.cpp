@@ -28,7 +28,8 @@ bool IsSequenceController(uint8_t controller) {
     }
 }
 
-void WriteTrackHeader(SegmentChunkWriter& out, const Guid& classId, uint32_t chunkId, uint32_t formType) {
+void WriteTrackHeader(SegmentChunkWriter& out, const Guid& classId, uint32_t chunkId,
+                      uint32_t formType) {
     TrackHeader h;
     h.classId = classId;
     h.chunkId = chunkId;
@@ -45,7 +46,9 @@ void SegmentChunkWriter::Whole(uint32_t id, const std::vector<uint8_t>& bytes) {
     Close(chunk);
 }
 
-void SequenceTrackWriter::Append(const SequenceItem& item) { out_.Bytes(EncodeSequenceItem(item)); }
+void SequenceTrackWriter::Append(const SequenceItem& item) {
+    out_.Bytes(EncodeSequenceItem(item));
+}
 
 bool SequenceTrackWriter::OnEvent(const SmfEvent& event) {
     values_.Take(event);
@@ -156,7 +159,8 @@ bool WriteSegment(ChunkFile& smf, ChunkFile& dls, ChunkFile& out, const SegmentN
                 return true;
             }
             const uint32_t microseconds = (static_cast<uint32_t>(event.data[0]) << 16) |
-                                          (static_cast<uint32_t>(event.data[1]) << 8) | event.data[2];
+                                          (static_cast<uint32_t>(event.data[1]) << 8) |
+                                          event.data[2];
             if (microseconds == 0) {
                 return true; // no tempo has zero length; the item would be infinite
             }

@@ -29,7 +29,7 @@ struct DlsReference {
 // Chunk writing with one sticky success flag, so a track writer can go on writing
 // and the caller learns at the end whether every chunk operation succeeded.
 class SegmentChunkWriter {
-public:
+  public:
     explicit SegmentChunkWriter(ChunkFile& file) : file_(file) {}
 
     ChunkFile& File() { return file_; }
@@ -47,7 +47,7 @@ public:
     void Text(uint32_t id, std::string_view utf8) { Whole(id, EncodeText(utf8)); }
     void Check(bool step) { ok_ = ok_ && step; }
 
-private:
+  private:
     ChunkFile& file_;
     bool ok_ = true;
 };
@@ -66,15 +66,15 @@ using PendingNoteTable = std::array<PendingNote, 32>;
 // patched in place when they end, controllers, pitch bends scaled per channel;
 // program changes go to the band state and the meta values to `values`.
 class SequenceTrackWriter {
-public:
-    SequenceTrackWriter(SegmentChunkWriter& out, const InstrumentTable& table, ChannelBandState& band,
-                        SequenceValues& values)
+  public:
+    SequenceTrackWriter(SegmentChunkWriter& out, const InstrumentTable& table,
+                        ChannelBandState& band, SequenceValues& values)
         : out_(out), table_(table), band_(band), values_(values) {}
 
     bool OnEvent(const SmfEvent& event);
     const PendingNoteTable& Pending() const { return pending_; }
 
-private:
+  private:
     void Append(const SequenceItem& item);
 
     SegmentChunkWriter& out_;

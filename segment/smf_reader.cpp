@@ -57,7 +57,9 @@ bool IsAcceptedMeta(uint8_t type) {
     }
 }
 
-char Lower(uint8_t c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c); }
+char Lower(uint8_t c) {
+    return static_cast<char>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c);
+}
 
 bool EqualsIgnoringCase(std::span<const uint8_t> text, std::string_view word) {
     if (text.size() != word.size()) {
@@ -78,7 +80,9 @@ bool SmfReader::Fail(int64_t offset, const std::string& what) {
     return false;
 }
 
-bool SmfReader::ReadByte(uint8_t& b) { return file_.Read(&b, 1) == 1; }
+bool SmfReader::ReadByte(uint8_t& b) {
+    return file_.Read(&b, 1) == 1;
+}
 
 bool SmfReader::CheckHeader() {
     failure_.clear();
@@ -170,7 +174,8 @@ bool SmfReader::Walk(const Action& action) {
 
         const uint8_t status = event.status;
         if (status < 0x80) {
-            return Fail(statusOffset, "data byte " + HexByte(status) + " where a status byte belongs (running status)");
+            return Fail(statusOffset, "data byte " + HexByte(status) +
+                                          " where a status byte belongs (running status)");
         }
         switch (status & 0xF0) {
         case 0x80:
@@ -184,7 +189,8 @@ bool SmfReader::Walk(const Action& action) {
             event.data1 = two[0];
             event.data2 = two[1];
             if ((status & 0xF0) == 0xB0 && !IsAcceptedController(event.data1)) {
-                return Fail(statusOffset, "control change " + std::to_string(event.data1) + " is not accepted");
+                return Fail(statusOffset,
+                            "control change " + std::to_string(event.data1) + " is not accepted");
             }
             break;
         }
@@ -213,14 +219,16 @@ bool SmfReader::Walk(const Action& action) {
                 event.metaType = typeAndLength[0];
                 const uint8_t length = typeAndLength[1];
                 if (!IsAcceptedMeta(event.metaType)) {
-                    return Fail(statusOffset, "meta event type " + HexByte(event.metaType) + " is not accepted");
+                    return Fail(statusOffset,
+                                "meta event type " + HexByte(event.metaType) + " is not accepted");
                 }
                 if (event.metaType == kMetaEndOfTrack) {
                     endTime_ = event.time;
                     return true;
                 }
                 if (event.metaType == kMetaTempo && length < 3) {
-                    return Fail(statusOffset, "tempo event with " + std::to_string(length) + " data bytes");
+                    return Fail(statusOffset,
+                                "tempo event with " + std::to_string(length) + " data bytes");
                 }
                 if (file_.Read(data_, length) != length) {
                     return Fail(statusOffset, "file ends inside a meta event");

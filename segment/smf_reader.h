@@ -20,23 +20,23 @@ constexpr int64_t kFirstEventOffset = 22;
 
 // The first 16 bytes of the file, read in one go; all fields big-endian.
 struct SmfHeaderCheck {
-    uint8_t id[4]{};            // +0, 4 bytes: "MThd"
-    uint32_t headerLength = 0;  // +4, u32: 6
-    uint16_t format = 0;        // +8, u16: 0
-    uint16_t trackCount = 0;    // +10, u16: 1
-    uint16_t division = 0;      // +12, u16: ticks per quarter note (SMPTE not recognised)
-    uint8_t trackIdStart[2]{};  // +14, 2 bytes: start of "MTrk", not tested
+    uint8_t id[4]{};           // +0, 4 bytes: "MThd"
+    uint32_t headerLength = 0; // +4, u32: 6
+    uint16_t format = 0;       // +8, u16: 0
+    uint16_t trackCount = 0;   // +10, u16: 1
+    uint16_t division = 0;     // +12, u16: ticks per quarter note (SMPTE not recognised)
+    uint8_t trackIdStart[2]{}; // +14, 2 bytes: start of "MTrk", not tested
 };
 constexpr size_t kSmfHeaderCheckSize = 16;
 
 // One accepted event as a walk's action receives it.
 struct SmfEvent {
-    int32_t time = 0;    // music time, this event's own delta included
-    int64_t offset = 0;  // file offset of the status byte
-    uint8_t status = 0;  // status byte as read: 0x80..0xEF, 0xF0 or 0xFF
-    uint8_t metaType = 0; // meta events: the type byte
-    uint8_t data1 = 0;   // channel events: first data byte (program for 0xCn)
-    uint8_t data2 = 0;   // channel events: second data byte
+    int32_t time = 0;              // music time, this event's own delta included
+    int64_t offset = 0;            // file offset of the status byte
+    uint8_t status = 0;            // status byte as read: 0x80..0xEF, 0xF0 or 0xFF
+    uint8_t metaType = 0;          // meta events: the type byte
+    uint8_t data1 = 0;             // channel events: first data byte (program for 0xCn)
+    uint8_t data2 = 0;             // channel events: second data byte
     std::span<const uint8_t> data; // meta events: the data bytes read
 
     uint8_t Kind() const { return static_cast<uint8_t>(status & 0xF0); }
@@ -54,7 +54,7 @@ constexpr uint8_t kMetaTempo = 0x51;
 constexpr uint8_t kMetaTimeSignature = 0x58;
 
 class SmfReader {
-public:
+  public:
     // Returns false to end the walk as a failure (the action sets its own reason).
     using Action = std::function<bool(const SmfEvent&)>;
 
@@ -77,7 +77,7 @@ public:
     // Music delta of one delta in ticks: rounded by itself, never from the absolute time.
     static int64_t MusicDelta(uint32_t ticks, double ratio);
 
-private:
+  private:
     bool Fail(int64_t offset, const std::string& what);
     bool ReadByte(uint8_t& b);
     bool ReadDelta(uint32_t& delta);

@@ -66,7 +66,8 @@ SeqConversion ConvertSeq(uint64_t offset, const std::string& gamePath, const std
     SeqTranslator translator(game, SeqDialect::Seq);
     SmfWriter writer;
     while (true) {
-        const std::string sequence = numbered ? item + ", sequence " + std::to_string(header.id) : item;
+        const std::string sequence =
+            numbered ? item + ", sequence " + std::to_string(header.id) : item;
         uint8_t numerator = header.numerator;
         uint8_t denominator = header.denominatorExponent;
         if (numerator == 0 && denominator == 0) {
@@ -93,7 +94,8 @@ SeqConversion ConvertSeq(uint64_t offset, const std::string& gamePath, const std
                         sequence + ": event at " + Hex(at) + ": delta time above 0x0FFFFFFF");
         case TrackOutcome::InputEnded:
             writer.AbandonSmf();
-            return fail(ConvertResult::InputEnded, sequence + ": event at " + Hex(at) + " cut short by the end of the file");
+            return fail(ConvertResult::InputEnded,
+                        sequence + ": event at " + Hex(at) + " cut short by the end of the file");
         case TrackOutcome::WriteFailed:
             writer.AbandonSmf();
             ShowNumberedMessage(feedback, kMessageOutputFile);
@@ -112,8 +114,9 @@ SeqConversion ConvertSeq(uint64_t offset, const std::string& gamePath, const std
         const int64_t end = game.Tell();
         const NextSequence step = ReadNextSequenceHeader(game, header.id, next);
         if (step == NextSequence::Truncated) {
-            return fail(ConvertResult::InputEnded,
-                        sequence + ": the header of the next sequence at " + Hex(end) + " is cut short");
+            return fail(ConvertResult::InputEnded, sequence +
+                                                       ": the header of the next sequence at " +
+                                                       Hex(end) + " is cut short");
         }
         if (step != NextSequence::Follows) {
             // A break in the numbering, id 16, or the end of the file: the set is complete.

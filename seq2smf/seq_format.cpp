@@ -21,7 +21,9 @@ bool ParseSeqHeader(std::span<const uint8_t> bytes, SeqHeader& header) {
     return cursor.ok();
 }
 
-bool SeqEventReader::ReadByte(uint8_t& b) { return file_.Read(&b, 1) == 1; }
+bool SeqEventReader::ReadByte(uint8_t& b) {
+    return file_.Read(&b, 1) == 1;
+}
 
 bool SeqEventReader::ReadData(SeqEvent& event, int count) {
     while (event.dataCount < count) {
@@ -131,7 +133,8 @@ SeqWalkResult WalkSeqTrack(ChunkFile& file, SeqDialect dialect, int64_t* errorOf
             if (errorOffset) {
                 *errorOffset = event.offset;
             }
-            return r == SeqReadResult::DeltaTooLarge ? SeqWalkResult::DeltaTooLarge : SeqWalkResult::ShortRead;
+            return r == SeqReadResult::DeltaTooLarge ? SeqWalkResult::DeltaTooLarge
+                                                     : SeqWalkResult::ShortRead;
         }
         if (event.kind == SeqEventKind::EndOfTrack) {
             return SeqWalkResult::EndOfTrack;

@@ -40,7 +40,8 @@ bool ParseSeqHeader(std::span<const uint8_t> bytes, SeqHeader& header);
 // Where the two layouts differ in their event data.
 enum class SeqDialect {
     Seq, // "pQES": pitch bend with 2 data bytes, tempo FF 51 with 3 bytes big-endian
-    Ssq  // "SSsq": pitch bend with 1 data byte, tempo FF 51 with 2 bytes (beats per minute, little-endian)
+    Ssq  // "SSsq": pitch bend with 1 data byte, tempo FF 51 with 2 bytes (beats per minute,
+         // little-endian)
 };
 
 enum class SeqEventKind {
@@ -54,12 +55,12 @@ enum class SeqEventKind {
 };
 
 struct SeqEvent {
-    uint32_t delta = 0;     // ticks
+    uint32_t delta = 0; // ticks
     SeqEventKind kind = SeqEventKind::Channel;
-    uint8_t status = 0;     // effective status (running status applied)
-    uint8_t data[4] = {};   // data bytes as read; meta: type, then the bytes after it
+    uint8_t status = 0;   // effective status (running status applied)
+    uint8_t data[4] = {}; // data bytes as read; meta: type, then the bytes after it
     uint8_t dataCount = 0;
-    int64_t offset = 0;     // file offset of the event's delta time
+    int64_t offset = 0; // file offset of the event's delta time
 };
 
 enum class SeqReadResult {
@@ -72,7 +73,7 @@ enum class SeqReadResult {
 // status; a data byte in place of a status is taken as the first data byte of an event
 // with the running status.
 class SeqEventReader {
-public:
+  public:
     SeqEventReader(ChunkFile& file, SeqDialect dialect) : file_(file), dialect_(dialect) {}
 
     void Reset() { runningStatus_ = 0; }
@@ -80,7 +81,7 @@ public:
     uint8_t RunningStatus() const { return runningStatus_; }
     ChunkFile& File() { return file_; }
 
-private:
+  private:
     bool ReadByte(uint8_t& b);
     bool ReadData(SeqEvent& event, int count);
 
@@ -94,7 +95,8 @@ enum class SeqWalkResult { EndOfTrack, DeltaTooLarge, ShortRead };
 // Reads one sequence's events from the current position, running status starting
 // empty, up to and including its end-of-track event; the file is then positioned just
 // past it. `errorOffset`, when given, receives the offset of the event that failed.
-[[nodiscard]] SeqWalkResult WalkSeqTrack(ChunkFile& file, SeqDialect dialect, int64_t* errorOffset = nullptr);
+[[nodiscard]] SeqWalkResult WalkSeqTrack(ChunkFile& file, SeqDialect dialect,
+                                         int64_t* errorOffset = nullptr);
 
 enum class NextSequence {
     Follows,  // the next numbered sequence follows; `next` holds its header fields in the
@@ -108,6 +110,7 @@ enum class NextSequence {
 // positioned just past it) for the next sequence of the set: reads 16 bytes from 6
 // bytes back, so that the next id, division, tempo and time signature land where an
 // item header has them.
-[[nodiscard]] NextSequence ReadNextSequenceHeader(ChunkFile& file, uint16_t previousId, SeqHeader& next);
+[[nodiscard]] NextSequence ReadNextSequenceHeader(ChunkFile& file, uint16_t previousId,
+                                                  SeqHeader& next);
 
 } // namespace sonvex

@@ -14,7 +14,9 @@ constexpr std::string_view kLoopEnd = "Loop_End";
 
 // Game data keeps data bytes below 0x80; a damaged one is cut to 7 bits so that it can
 // never be taken for a status byte by whoever reads the SMF.
-constexpr uint8_t DataByte(uint8_t b) { return static_cast<uint8_t>(b & 0x7F); }
+constexpr uint8_t DataByte(uint8_t b) {
+    return static_cast<uint8_t>(b & 0x7F);
+}
 
 void WriteMarker(SmfWriter& out, std::string_view text) {
     out.WriteBytes({0xFF, 0x06, static_cast<uint8_t>(text.size() + 1)});
@@ -51,7 +53,8 @@ TrackOutcome SeqTranslator::TranslateTrack(SmfWriter& out, int64_t* errorOffset)
             if (errorOffset) {
                 *errorOffset = event.offset;
             }
-            return r == SeqReadResult::DeltaTooLarge ? TrackOutcome::DeltaTooLarge : TrackOutcome::InputEnded;
+            return r == SeqReadResult::DeltaTooLarge ? TrackOutcome::DeltaTooLarge
+                                                     : TrackOutcome::InputEnded;
         }
         Translate(event, out);
         if (out.WriteFailed()) {
@@ -74,8 +77,8 @@ void SeqTranslator::WriteDelta(const SeqEvent& event, SmfWriter& out) {
 void SeqTranslator::WriteLoopCount(uint8_t value, SmfWriter& out) {
     char digits[4];
     std::snprintf(digits, sizeof digits, "%03u", static_cast<unsigned>(value));
-    out.WriteBytes({0xFF, 0x01, 0x04, static_cast<uint8_t>(digits[0]), static_cast<uint8_t>(digits[1]),
-                    static_cast<uint8_t>(digits[2]), 0x00});
+    out.WriteBytes({0xFF, 0x01, 0x04, static_cast<uint8_t>(digits[0]),
+                    static_cast<uint8_t>(digits[1]), static_cast<uint8_t>(digits[2]), 0x00});
     loopCountWritten_ = true;
 }
 
@@ -99,9 +102,10 @@ void SeqTranslator::Translate(const SeqEvent& event, SmfWriter& out) {
         if (dialect_ == SeqDialect::Seq) {
             out.WriteBytes({0xFF, 0x51, 0x03, event.data[1], event.data[2], event.data[3]});
         } else {
-            const uint32_t micros = MicrosecondsPerQuarter(static_cast<uint32_t>(event.data[1] | (event.data[2] << 8)));
-            out.WriteBytes({0xFF, 0x51, 0x03, static_cast<uint8_t>(micros >> 16), static_cast<uint8_t>(micros >> 8),
-                            static_cast<uint8_t>(micros)});
+            const uint32_t micros =
+                MicrosecondsPerQuarter(static_cast<uint32_t>(event.data[1] | (event.data[2] << 8)));
+            out.WriteBytes({0xFF, 0x51, 0x03, static_cast<uint8_t>(micros >> 16),
+                            static_cast<uint8_t>(micros >> 8), static_cast<uint8_t>(micros)});
         }
         return;
     case SeqEventKind::Channel:

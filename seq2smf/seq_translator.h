@@ -18,9 +18,10 @@ enum class TrackOutcome {
 };
 
 class SeqTranslator {
-public:
+  public:
     // The running status lives in the reader; Reset clears it with the rest.
-    SeqTranslator(ChunkFile& source, SeqDialect dialect) : reader_(source, dialect), dialect_(dialect) {}
+    SeqTranslator(ChunkFile& source, SeqDialect dialect)
+        : reader_(source, dialect), dialect_(dialect) {}
 
     // Back to the state at the start of a sequence.
     void Reset();
@@ -30,7 +31,7 @@ public:
     // the source offset of the event that failed.
     [[nodiscard]] TrackOutcome TranslateTrack(SmfWriter& out, int64_t* errorOffset = nullptr);
 
-private:
+  private:
     void Translate(const SeqEvent& event, SmfWriter& out);
     void TranslateControl(const SeqEvent& event, SmfWriter& out);
     // Writes the event's delta with the pending delta, then clears the pending delta.
@@ -47,7 +48,7 @@ private:
     bool loopStartWritten_ = false; // "Loop_Start" written for controller 99 value 20
     bool loopEndWritten_ = false;   // "Loop_End" written for controller 99 value 30
     bool loopCountWritten_ = false; // loop-count text written
-    bool loopToggleOpen_ = false;   // controller 99 value 40 opened a loop its next occurrence closes
+    bool loopToggleOpen_ = false; // controller 99 value 40 opened a loop its next occurrence closes
 };
 
 // Microseconds per quarter note for an "SSsq" tempo in beats per minute:

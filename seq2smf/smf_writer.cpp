@@ -48,8 +48,8 @@ SmfWriter::~SmfWriter() {
     }
 }
 
-bool SmfWriter::BeginSmf(const std::string& path, uint16_t division, uint32_t tempo, uint8_t numerator,
-                         uint8_t denominatorExponent) {
+bool SmfWriter::BeginSmf(const std::string& path, uint16_t division, uint32_t tempo,
+                         uint8_t numerator, uint8_t denominatorExponent) {
     if (file_.IsOpen()) {
         AbandonSmf();
     }
@@ -61,7 +61,8 @@ bool SmfWriter::BeginSmf(const std::string& path, uint16_t division, uint32_t te
     // Header chunk; its length and the track length are placeholders until FinishSmf.
     WriteText(file_, "MThd");
     WriteU32be(file_, 0);
-    WriteBytes({0x00, 0x00, 0x00, 0x01, static_cast<uint8_t>(division >> 8), static_cast<uint8_t>(division)});
+    WriteBytes({0x00, 0x00, 0x00, 0x01, static_cast<uint8_t>(division >> 8),
+                static_cast<uint8_t>(division)});
     WriteText(file_, "MTrk");
     WriteU32be(file_, 0);
 
@@ -71,8 +72,8 @@ bool SmfWriter::BeginSmf(const std::string& path, uint16_t division, uint32_t te
     WriteBytes({0x00, 0xFF, 0x02, static_cast<uint8_t>(kMakerText.size())});
     WriteText(file_, kMakerText);
     WriteBytes({0x00, 0xF0, 0x08, 0x43, 0x10, 0x4C, 0x00, 0x00, 0x7E, 0x00, 0xF7});
-    WriteBytes({0x04, 0xFF, 0x51, 0x03, static_cast<uint8_t>(tempo >> 16), static_cast<uint8_t>(tempo >> 8),
-                static_cast<uint8_t>(tempo)});
+    WriteBytes({0x04, 0xFF, 0x51, 0x03, static_cast<uint8_t>(tempo >> 16),
+                static_cast<uint8_t>(tempo >> 8), static_cast<uint8_t>(tempo)});
     WriteBytes({0x08, 0xFF, 0x58, 0x04, numerator, denominatorExponent, 0x18, 0x08});
     return true;
 }

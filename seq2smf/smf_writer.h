@@ -23,14 +23,16 @@ constexpr int64_t kSmfTrackDataOffset = 22;   // first byte of the preamble
 constexpr uint32_t SwapBytes32(uint32_t v) {
     return (v >> 24) | ((v >> 8) & 0x0000FF00u) | ((v << 8) & 0x00FF0000u) | (v << 24);
 }
-constexpr uint16_t SwapBytes16(uint16_t v) { return static_cast<uint16_t>((v >> 8) | (v << 8)); }
+constexpr uint16_t SwapBytes16(uint16_t v) {
+    return static_cast<uint16_t>((v >> 8) | (v << 8));
+}
 
 // The variable-length form of v (v at most kMaxDeltaTime): 1 to 4 bytes, most significant
 // group first, bit 7 set on every byte but the last. Returns the number of bytes used.
 int EncodeVarLen(uint32_t v, uint8_t (&out)[4]);
 
 class SmfWriter {
-public:
+  public:
     SmfWriter() = default;
     SmfWriter(const SmfWriter&) = delete;
     SmfWriter& operator=(const SmfWriter&) = delete;
@@ -62,7 +64,7 @@ public:
     bool WriteFailed() const { return file_.WriteFailed(); }
     const std::string& Path() const { return path_; }
 
-private:
+  private:
     ChunkFile file_;
     std::string path_;
 };

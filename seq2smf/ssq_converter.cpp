@@ -44,14 +44,17 @@ SeqConversion ConvertSsq(uint64_t offset, const std::string& gamePath, const std
     }
     if (offset < static_cast<uint64_t>(-kSsqBlockStart)) {
         // The division and tempo would lie before the start of the file.
-        return fail(ConvertResult::CannotConvert, item + ": header block would begin before the file");
+        return fail(ConvertResult::CannotConvert,
+                    item + ": header block would begin before the file");
     }
 
     uint8_t block[kSsqBlockSize] = {};
     const auto blockStart = static_cast<int64_t>(offset) + kSsqBlockStart;
     if (offset > static_cast<uint64_t>(std::numeric_limits<int64_t>::max() / 2) ||
-        game.Seek(blockStart, SeekOrigin::Begin) < 0 || game.Read(block, kSsqBlockSize) != kSsqBlockSize) {
-        return fail(ConvertResult::InputEnded, item + ": header block cut short by the end of the file");
+        game.Seek(blockStart, SeekOrigin::Begin) < 0 ||
+        game.Read(block, kSsqBlockSize) != kSsqBlockSize) {
+        return fail(ConvertResult::InputEnded,
+                    item + ": header block cut short by the end of the file");
     }
     ByteCursor cursor(block, sizeof block);
     cursor.seek(static_cast<size_t>(kSsqDivisionAt - kSsqBlockStart));
@@ -76,12 +79,14 @@ SeqConversion ConvertSsq(uint64_t offset, const std::string& gamePath, const std
         break;
     case TrackOutcome::DeltaTooLarge:
         writer.AbandonSmf();
-        return fail(ConvertResult::CannotConvert,
-                    item + ": event at " + Hex(static_cast<uint64_t>(at)) + ": delta time above 0x0FFFFFFF");
+        return fail(ConvertResult::CannotConvert, item + ": event at " +
+                                                      Hex(static_cast<uint64_t>(at)) +
+                                                      ": delta time above 0x0FFFFFFF");
     case TrackOutcome::InputEnded:
         writer.AbandonSmf();
-        return fail(ConvertResult::InputEnded,
-                    item + ": event at " + Hex(static_cast<uint64_t>(at)) + " cut short by the end of the file");
+        return fail(ConvertResult::InputEnded, item + ": event at " +
+                                                   Hex(static_cast<uint64_t>(at)) +
+                                                   " cut short by the end of the file");
     case TrackOutcome::WriteFailed:
         writer.AbandonSmf();
         ShowNumberedMessage(feedback, kMessageOutputFile);

@@ -11,11 +11,11 @@
 namespace sonvex {
 
 // Offsets relative to the magic.
-constexpr int64_t kSsqBlockStart = -16;   // first byte of the header block read
-constexpr int64_t kSsqBlockSize = 276;    // bytes read as the header block
-constexpr int64_t kSsqDivisionAt = -10;   // 2 bytes little-endian: ticks per quarter note
-constexpr int64_t kSsqTempoAt = -8;       // 4 bytes little-endian: beats per minute
-constexpr int64_t kSsqEventsAt = 259;     // first byte of the event data
+constexpr int64_t kSsqBlockStart = -16; // first byte of the header block read
+constexpr int64_t kSsqBlockSize = 276;  // bytes read as the header block
+constexpr int64_t kSsqDivisionAt = -10; // 2 bytes little-endian: ticks per quarter note
+constexpr int64_t kSsqTempoAt = -8;     // 4 bytes little-endian: beats per minute
+constexpr int64_t kSsqEventsAt = 259;   // first byte of the event data
 
 // `offset` is the position of "SSsq" in the game file; the output is smfStem + ".mid".
 // Results as ConvertSeq, with messages 17 (game file) and 18 (output). An item whose

@@ -52,7 +52,8 @@ double TryBlock(std::span<const int16_t> target, int filter, int shift, History&
         long nibble = std::lround((x - predicted) / step);
         nibble = nibble < -8 ? -8 : (nibble > 7 ? 7 : nibble);
         nibbles[n] = static_cast<int>(nibble);
-        const double y = history.previous * c1 + RawValue(static_cast<int>(nibble), shift) + history.beforePrevious * c2;
+        const double y = history.previous * c1 + RawValue(static_cast<int>(nibble), shift) +
+                         history.beforePrevious * c2;
         history.beforePrevious = history.previous;
         history.previous = y;
         const double d = x - Saturate(y);
@@ -99,7 +100,8 @@ Bytes EncodeAdpcm(std::span<const int16_t> pcm) {
             }
         }
         history = bestHistory;
-        out.append(AdpcmBlock(static_cast<uint8_t>(bestShift), static_cast<uint8_t>(bestFilter), 0, bestNibbles));
+        out.append(AdpcmBlock(static_cast<uint8_t>(bestShift), static_cast<uint8_t>(bestFilter), 0,
+                              bestNibbles));
     }
     return out.take();
 }

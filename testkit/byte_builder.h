@@ -13,7 +13,7 @@ namespace sonvex::testkit {
 using Bytes = std::vector<uint8_t>;
 
 class ByteBuilder {
-public:
+  public:
     ByteBuilder& u8(uint32_t v) {
         bytes_.push_back(static_cast<uint8_t>(v));
         return *this;
@@ -52,7 +52,7 @@ public:
     const Bytes& bytes() const { return bytes_; }
     Bytes take() { return std::move(bytes_); }
 
-private:
+  private:
     Bytes bytes_;
 };
 
@@ -63,7 +63,7 @@ Bytes ReadFile(const std::string& path);
 
 // A fresh, empty folder under the system's temporary folder, removed on destruction.
 class TempFolder {
-public:
+  public:
     TempFolder();
     ~TempFolder();
     TempFolder(const TempFolder&) = delete;
@@ -71,7 +71,7 @@ public:
     const std::string& path() const { return path_; }
     std::string operator/(std::string_view name) const { return path_ + "/" + std::string(name); }
 
-private:
+  private:
     std::string path_;
 };
 

@@ -17,7 +17,7 @@ namespace sonvex::testkit {
 // A convert list laid out byte by byte from its description, independently of the
 // convlist writers. Damage is described on the entry last added or on the header.
 class ConvertListBuilder {
-public:
+  public:
     ConvertListBuilder& folder(std::string_view text);
     ConvertListBuilder& entry(uint32_t type, int32_t number, uint64_t offset,
                               std::string_view fileName);
@@ -38,7 +38,7 @@ public:
     // Where entry `index` starts in build() (index == entries gives the end).
     size_t entryStart(size_t index) const;
 
-private:
+  private:
     struct Item {
         uint32_t type = 0;
         int32_t number = 0;
@@ -59,7 +59,7 @@ private:
 // placed at chosen offsets (later placements win). Any byte can be asked for without
 // building the whole file, so files of several GiB can be written sparse.
 class GameFileBuilder {
-public:
+  public:
     explicit GameFileBuilder(uint64_t length) : length_(length) {}
     GameFileBuilder& noise(uint32_t seed);
     GameFileBuilder& put(uint64_t offset, Bytes bytes);
@@ -72,7 +72,7 @@ public:
     // left as a hole, so a file beyond 4 GiB costs little. False on failure.
     bool writeTo(const std::string& path) const;
 
-private:
+  private:
     uint8_t background(uint64_t position) const;
 
     uint64_t length_;
@@ -83,7 +83,7 @@ private:
 // A ListFile over bytes in memory. Writes past the end grow it; with a write limit, the
 // write that would pass the limit moves only the bytes up to it (a full disk).
 class MemoryListFile : public ListFile {
-public:
+  public:
     MemoryListFile() = default;
     explicit MemoryListFile(Bytes bytes) : bytes_(std::move(bytes)) {}
     void limitWrites(size_t totalBytes) { writeLimit_ = totalBytes; }
@@ -95,7 +95,7 @@ public:
     bool SeekFromStart(int64_t position) override;
     bool SeekBy(int64_t delta) override;
 
-private:
+  private:
     Bytes bytes_;
     size_t position_ = 0;
     std::optional<size_t> writeLimit_;

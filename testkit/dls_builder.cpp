@@ -5,7 +5,8 @@
 namespace sonvex::testkit {
 
 uint32_t Id(std::string_view c) {
-    return static_cast<uint32_t>(static_cast<uint8_t>(c[0])) | (static_cast<uint32_t>(static_cast<uint8_t>(c[1])) << 8) |
+    return static_cast<uint32_t>(static_cast<uint8_t>(c[0])) |
+           (static_cast<uint32_t>(static_cast<uint8_t>(c[1])) << 8) |
            (static_cast<uint32_t>(static_cast<uint8_t>(c[2])) << 16) |
            (static_cast<uint32_t>(static_cast<uint8_t>(c[3])) << 24);
 }
@@ -57,7 +58,11 @@ Bytes ConnectionBlocks(uint32_t count, uint16_t destination) {
     ByteBuilder b;
     b.u32le(8).u32le(count);
     for (uint32_t i = 0; i < count; ++i) {
-        b.u16le(0).u16le(0).u16le(static_cast<uint16_t>(destination + i)).u16le(0).u32le(0x7FFFFFFF);
+        b.u16le(0)
+            .u16le(0)
+            .u16le(static_cast<uint16_t>(destination + i))
+            .u16le(0)
+            .u32le(0x7FFFFFFF);
     }
     return b.take();
 }
@@ -72,12 +77,14 @@ RiffNode Region(uint32_t index) {
     ByteBuilder rgnh;
     rgnh.u16le(0).u16le(127).u16le(0).u16le(127).u16le(0).u16le(0);
     ByteBuilder wsmp;
-    wsmp.u32le(20).u16le(60).u16le(0).u32le(0).u32le(3).u32le(0).u32le(16).u32le(0).u32le(0).u32le(0);
+    wsmp.u32le(20).u16le(60).u16le(0).u32le(0).u32le(3).u32le(0).u32le(16).u32le(0).u32le(0).u32le(
+        0);
     ByteBuilder wlnk;
     wlnk.u16le(0).u16le(0).u32le(1).u32le(index);
-    return RiffNode::List("rgn ", {RiffNode::Chunk("rgnh", rgnh.take()), RiffNode::Chunk("wsmp", wsmp.take()),
-                                   RiffNode::Chunk("wlnk", wlnk.take()), RiffNode::Chunk("dmpr", {1, 1}),
-                                   RiffNode::List("lar2", {RiffNode::Chunk("art2", ConnectionBlocks(6, 0x0200))})});
+    return RiffNode::List(
+        "rgn ", {RiffNode::Chunk("rgnh", rgnh.take()), RiffNode::Chunk("wsmp", wsmp.take()),
+                 RiffNode::Chunk("wlnk", wlnk.take()), RiffNode::Chunk("dmpr", {1, 1}),
+                 RiffNode::List("lar2", {RiffNode::Chunk("art2", ConnectionBlocks(6, 0x0200))})});
 }
 
 } // namespace
@@ -91,7 +98,8 @@ RiffNode DlsBuilder::tree() const {
         for (uint32_t r = 0; r < ins.regions; ++r) {
             regions.push_back(Region(r));
         }
-        std::vector<RiffNode> children = {RiffNode::Chunk("insh", insh.take()), RiffNode::List("lrgn", regions)};
+        std::vector<RiffNode> children = {RiffNode::Chunk("insh", insh.take()),
+                                          RiffNode::List("lrgn", regions)};
         if (ins.instrumentArticulation) {
             Bytes art2 = ConnectionBlocks(ins.instrumentBlocks, 0x0500);
             if (ins.trailerPresent) {
@@ -103,7 +111,7 @@ RiffNode DlsBuilder::tree() const {
         lins.push_back(RiffNode::List("ins ", children));
     }
     const uint32_t count = declaredCount_ >= 0 ? static_cast<uint32_t>(declaredCount_)
-                                                : static_cast<uint32_t>(instruments_.size());
+                                               : static_cast<uint32_t>(instruments_.size());
     ByteBuilder colh;
     colh.u32le(count);
     ByteBuilder vers;
@@ -114,12 +122,14 @@ RiffNode DlsBuilder::tree() const {
     fmt.u16le(1).u16le(1).u32le(44100).u32le(88200).u16le(2).u16le(16).u16le(0);
     ByteBuilder pcm;
     pcm.noise(112, 5);
-    RiffNode wave = RiffNode::List("wave", {RiffNode::Chunk("fmt ", fmt.take()), RiffNode::Chunk("data", pcm.take())});
-    return RiffNode::Riff("DLS ", {RiffNode::Chunk("dlid", ByteBuilder().noise(16, 9).take()),
-                                   RiffNode::Chunk("colh", colh.take()), RiffNode::Chunk("vers", vers.take()),
-                                   RiffNode::List("lins", lins), RiffNode::Chunk("ptbl", ptbl.take()),
-                                   RiffNode::List("wvpl", {wave}),
-                                   RiffNode::List("INFO", {RiffNode::Chunk("INAM", InfoText("bank"))})});
+    RiffNode wave = RiffNode::List(
+        "wave", {RiffNode::Chunk("fmt ", fmt.take()), RiffNode::Chunk("data", pcm.take())});
+    return RiffNode::Riff("DLS ",
+                          {RiffNode::Chunk("dlid", ByteBuilder().noise(16, 9).take()),
+                           RiffNode::Chunk("colh", colh.take()),
+                           RiffNode::Chunk("vers", vers.take()), RiffNode::List("lins", lins),
+                           RiffNode::Chunk("ptbl", ptbl.take()), RiffNode::List("wvpl", {wave}),
+                           RiffNode::List("INFO", {RiffNode::Chunk("INAM", InfoText("bank"))})});
 }
 
 } // namespace sonvex::testkit

@@ -29,8 +29,8 @@ struct RiffNode {
 uint32_t Id(std::string_view fourCharacters);
 
 struct DlsInstrument {
-    uint32_t number = 0;                           // "insh" instrument number
-    uint32_t bank = 1;                             // "insh" bank
+    uint32_t number = 0;                              // "insh" instrument number
+    uint32_t bank = 1;                                // "insh" bank
     std::array<uint8_t, 5> trailer{100, 64, 0, 2, 2}; // volume, pan, tone mode, bend down, bend up
     bool trailerPresent = true;         // false: "art2" ends with its blocks, as in foreign files
     bool instrumentArticulation = true; // false: only the regions carry "lar2"
@@ -39,7 +39,7 @@ struct DlsInstrument {
 };
 
 class DlsBuilder {
-public:
+  public:
     DlsBuilder& instrument(const DlsInstrument& i) {
         instruments_.push_back(i);
         return *this;
@@ -52,7 +52,7 @@ public:
     RiffNode tree() const;
     Bytes build() const { return tree().Encode(); }
 
-private:
+  private:
     std::vector<DlsInstrument> instruments_;
     int64_t declaredCount_ = -1;
 };

@@ -46,7 +46,9 @@ bool IsSkippedWhole(uint32_t type) {
     return type == kSeq || type == kVh || type == kVb || type == kKcetSeq;
 }
 
-bool IsVagStart(uint8_t flags) { return flags == 2 || flags == 4 || flags == 5 || flags == 6; }
+bool IsVagStart(uint8_t flags) {
+    return flags == 2 || flags == 4 || flags == 5 || flags == 6;
+}
 
 bool Matches(const Bytes& b, size_t at, std::string_view text) {
     if (at + text.size() > b.size()) {
@@ -58,7 +60,8 @@ bool Matches(const Bytes& b, size_t at, std::string_view text) {
 
 bool AllZero(const Bytes& b, size_t from, size_t count) {
     return std::all_of(b.begin() + static_cast<std::ptrdiff_t>(from),
-                       b.begin() + static_cast<std::ptrdiff_t>(from + count), [](uint8_t v) { return v == 0; });
+                       b.begin() + static_cast<std::ptrdiff_t>(from + count),
+                       [](uint8_t v) { return v == 0; });
 }
 
 // True when a 16-byte window at `x` would make the scanner look at a candidate.
@@ -163,7 +166,9 @@ BankParts MakeBank(uint32_t seed, int samples, VagStart start, int programs, int
     return bank;
 }
 
-uint32_t GameImage::Random() { return static_cast<uint32_t>(rng_()); }
+uint32_t GameImage::Random() {
+    return static_cast<uint32_t>(rng_());
+}
 
 uint8_t GameImage::SafeByte() {
     for (;;) {
@@ -197,13 +202,16 @@ GameImage& GameImage::Raw(const Bytes& bytes) {
     return *this;
 }
 
-void GameImage::Place(uint32_t type, uint64_t offset, uint64_t end, uint64_t first, std::string label) {
+void GameImage::Place(uint32_t type, uint64_t offset, uint64_t end, uint64_t first,
+                      std::string label) {
     items_.push_back({type, offset, end, first, std::move(label), -1});
 }
 
 SeqTrack GameImage::Song(int notes, bool ssq) {
     SeqTrack track;
-    track.program(0, 0, static_cast<int>(0x10 + Random() % 0x20)).control(0, 0, 7, 100).control(0, 0, 10, 64);
+    track.program(0, 0, static_cast<int>(0x10 + Random() % 0x20))
+        .control(0, 0, 7, 100)
+        .control(0, 0, 10, 64);
     for (int i = 0; i < notes; ++i) {
         const int key = static_cast<int>(0x30 + Random() % 0x18);
         const int velocity = static_cast<int>(0x20 + Random() % 0x28);
@@ -314,7 +322,8 @@ GameImage& GameImage::Vb(int samples, int blocks, VagEnd end) {
         std::vector<int16_t> pcm(static_cast<size_t>(blocks) * 28);
         const double period = 20.0 + Random() % 40;
         for (size_t t = 0; t < pcm.size(); ++t) {
-            pcm[t] = static_cast<int16_t>(90.0 * std::sin(6.283185307179586 * static_cast<double>(t) / period));
+            pcm[t] = static_cast<int16_t>(
+                90.0 * std::sin(6.283185307179586 * static_cast<double>(t) / period));
         }
         VagShape shape;
         if (end == VagEnd::LoopEnd) {
@@ -464,20 +473,24 @@ std::string GameImage::Verify() const {
         }
         if (item.type == kVb && !item.bySizeTable) {
             // After its last end block the scan looks at up to two more blocks.
-            const bool anyLater = std::any_of(items_.begin(), items_.end(),
-                                              [&](const PlacedItem& other) { return other.offset >= e; });
+            const bool anyLater =
+                std::any_of(items_.begin(), items_.end(),
+                            [&](const PlacedItem& other) { return other.offset >= e; });
             if (e + 16 > n || (AllZero(b, e, 16) && e + 32 > n)) {
                 if (anyLater) {
-                    problems += item.label + " at " + Hex(item.offset) + " ends the scan before later items\n";
+                    problems += item.label + " at " + Hex(item.offset) +
+                                " ends the scan before later items\n";
                 }
             } else if (AllZero(b, e, 16) && IsVagStart(b[e + 17])) {
-                problems += item.label + " at " + Hex(item.offset) + " runs on into the sample behind it\n";
+                problems +=
+                    item.label + " at " + Hex(item.offset) + " runs on into the sample behind it\n";
             }
         }
         if (item.lastSetId >= 0 && e + 10 <= n) {
             const int next = b[e] << 8 | b[e + 1];
             if (next == item.lastSetId + 1 && next < 16) {
-                problems += item.label + " at " + Hex(item.offset) + " runs on into the bytes behind it\n";
+                problems +=
+                    item.label + " at " + Hex(item.offset) + " runs on into the bytes behind it\n";
             }
         }
     }
@@ -537,7 +550,9 @@ bool WriteGameImage(const std::string& path, const GameImage& image) {
     const size_t dot = name.rfind('.');
     const std::string stem = dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
     const std::string folder = ListFolderOf(path);
-    const std::string prefix = folder.empty() ? std::string() : folder == "/" ? folder : folder + "/";
+    const std::string prefix = folder.empty()  ? std::string()
+                               : folder == "/" ? folder
+                                               : folder + "/";
     const std::string expectedPath = prefix + stem + ".expected.clg";
     return WriteFile(path, image.bytes()) &&
            WriteFile(expectedPath, ExpectedConvertList(folder, {{name, &image}}));

@@ -18,10 +18,10 @@ namespace sonvex::testkit {
 struct PlacedItem {
     uint32_t type = 0;   // convert list type code ("SEQ" = 0x00514553, ...)
     uint64_t offset = 0; // position of its signature: the entry's offset
-    uint64_t end = 0;    // where the scan goes on after it (offset + 1 for the kinds taken unchecked)
-    uint64_t first = 0;  // first byte that belongs to the item (before `offset` for "SSsq")
-    std::string label;   // readable description for failure messages
-    int lastSetId = -1;  // numbered "pQES" sets: id of the last sequence; -1 otherwise
+    uint64_t end = 0; // where the scan goes on after it (offset + 1 for the kinds taken unchecked)
+    uint64_t first = 0;        // first byte that belongs to the item (before `offset` for "SSsq")
+    std::string label;         // readable description for failure messages
+    int lastSetId = -1;        // numbered "pQES" sets: id of the last sequence; -1 otherwise
     bool bySizeTable = false;  // a "VB" whose extent its header's table of sample sizes gives
     bool extendedOnly = false; // found by the extended recognition rules only
 };
@@ -64,7 +64,7 @@ enum class ListRules {
 };
 
 class GameImage {
-public:
+  public:
     explicit GameImage(uint32_t seed = 1) : rng_(seed) {}
 
     // Random bytes in which no signature can start: never 0x00..0x07, 'p', 'K', 'I', 'S'.
@@ -117,7 +117,7 @@ public:
     // The items with their offsets, one per line.
     std::string Describe() const;
 
-private:
+  private:
     uint32_t Random();
     uint8_t SafeByte();
     Bytes SafeNoise(size_t n);

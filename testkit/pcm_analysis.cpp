@@ -10,7 +10,8 @@ namespace sonvex::testkit {
 std::vector<int16_t> SineTone(size_t frames, double period, double amplitude) {
     std::vector<int16_t> out(frames);
     for (size_t i = 0; i < frames; ++i) {
-        const double v = amplitude * std::sin(2.0 * std::numbers::pi * static_cast<double>(i) / period);
+        const double v =
+            amplitude * std::sin(2.0 * std::numbers::pi * static_cast<double>(i) / period);
         out[i] = static_cast<int16_t>(std::lround(std::clamp(v, -32768.0, 32767.0)));
     }
     return out;
@@ -24,7 +25,8 @@ double MeasureFrequency(std::span<const float> signal, double sampleRate) {
         const float a = signal[i - 1];
         const float b = signal[i];
         if (a < 0.0f && b >= 0.0f) {
-            const double at = static_cast<double>(i - 1) + static_cast<double>(-a) / static_cast<double>(b - a);
+            const double at =
+                static_cast<double>(i - 1) + static_cast<double>(-a) / static_cast<double>(b - a);
             if (first < 0.0) {
                 first = at;
             }
@@ -72,7 +74,8 @@ std::vector<double> RmsEnvelope(std::span<const float> signal, size_t window) {
     return out;
 }
 
-size_t FirstWindowBelow(const std::vector<double>& envelope, size_t from, double reference, double dropDb) {
+size_t FirstWindowBelow(const std::vector<double>& envelope, size_t from, double reference,
+                        double dropDb) {
     for (size_t i = from; i < envelope.size(); ++i) {
         if (LevelDifferenceDb(envelope[i], reference) < -dropDb) {
             return i;
@@ -81,18 +84,22 @@ size_t FirstWindowBelow(const std::vector<double>& envelope, size_t from, double
     return envelope.size();
 }
 
-template <typename T>
-static double MaxBend(std::span<const T> s) {
+template <typename T> static double MaxBend(std::span<const T> s) {
     double worst = 0.0;
     for (size_t i = 1; i + 1 < s.size(); ++i) {
-        const double d = static_cast<double>(s[i + 1]) - 2.0 * static_cast<double>(s[i]) + static_cast<double>(s[i - 1]);
+        const double d = static_cast<double>(s[i + 1]) - 2.0 * static_cast<double>(s[i]) +
+                         static_cast<double>(s[i - 1]);
         worst = std::max(worst, std::fabs(d));
     }
     return worst;
 }
 
-double MaxSecondDifference(std::span<const float> signal) { return MaxBend(signal); }
-double MaxSecondDifference(std::span<const int16_t> signal) { return MaxBend(signal); }
+double MaxSecondDifference(std::span<const float> signal) {
+    return MaxBend(signal);
+}
+double MaxSecondDifference(std::span<const int16_t> signal) {
+    return MaxBend(signal);
+}
 
 size_t FirstAbove(std::span<const float> signal, float threshold) {
     for (size_t i = 0; i < signal.size(); ++i) {

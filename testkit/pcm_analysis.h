@@ -27,7 +27,8 @@ double LevelDifferenceDb(double a, double b);
 std::vector<double> RmsEnvelope(std::span<const float> signal, size_t window);
 // The first window index at or after `from` whose RMS lies more than `dropDb` below
 // `reference`; the envelope's size when none does.
-size_t FirstWindowBelow(const std::vector<double>& envelope, size_t from, double reference, double dropDb);
+size_t FirstWindowBelow(const std::vector<double>& envelope, size_t from, double reference,
+                        double dropDb);
 
 // Largest |x[n+1] - 2 x[n] + x[n-1]| over the span: a smooth tone keeps it small, a
 // jump (a loop that does not join, a click) makes it large.

@@ -8,7 +8,10 @@ namespace sonvex::testkit {
 namespace {
 
 void WriteTiming(ByteBuilder& out, const SeqTiming& timing) {
-    out.u16be(timing.division).u24be(timing.tempo).u8(timing.numerator).u8(timing.denominatorExponent);
+    out.u16be(timing.division)
+        .u24be(timing.tempo)
+        .u8(timing.numerator)
+        .u8(timing.denominatorExponent);
 }
 
 } // namespace
@@ -94,17 +97,22 @@ SeqTrack LoopingSsqSong() {
 
 std::vector<SampleItem> SampleSeqItems() {
     std::vector<SampleItem> items;
-    items.push_back({"single sequence with loop markers", 0, BuildSingleSeq(SeqTiming{}, LoopingSong())});
+    items.push_back(
+        {"single sequence with loop markers", 0, BuildSingleSeq(SeqTiming{}, LoopingSong())});
 
     ByteBuilder embedded;
-    embedded.noise(37, 1).append(BuildSingleSeq(SeqTiming{96, 600000, 0, 0}, LoopingSong())).noise(20, 2);
+    embedded.noise(37, 1)
+        .append(BuildSingleSeq(SeqTiming{96, 600000, 0, 0}, LoopingSong()))
+        .noise(20, 2);
     items.push_back({"single sequence between noise", 37, embedded.take()});
-    items.push_back({"single sequence with an odd track", 0,
-                     BuildSingleSeq(SeqTiming{96, 600000, 0, 0}, SeqTrack().program(0, 2, 9).endOfTrack(1))});
+    items.push_back(
+        {"single sequence with an odd track", 0,
+         BuildSingleSeq(SeqTiming{96, 600000, 0, 0}, SeqTrack().program(0, 2, 9).endOfTrack(1))});
 
     std::vector<NumberedSeq> set;
     for (uint16_t id = 0; id < 3; ++id) {
-        set.push_back({id, SeqTiming{static_cast<uint16_t>(120 * (id + 1)), 500000, 4, 2}, LoopingSong()});
+        set.push_back(
+            {id, SeqTiming{static_cast<uint16_t>(120 * (id + 1)), 500000, 4, 2}, LoopingSong()});
     }
     set.push_back({7, SeqTiming{}, SeqTrack().endOfTrack(0)});
     items.push_back({"numbered set 0, 1, 2 ending at a gap", 0, BuildSeqSet(set).bytes});
@@ -119,25 +127,27 @@ std::vector<SampleItem> SampleSeqItems() {
     items.push_back({"numbered set running up to id 16", 0, BuildSeqSet(full).bytes});
 
     items.push_back({"dropped kinds and running status", 0,
-                     BuildSingleSeq(SeqTiming{},
-                                    SeqTrack()
-                                        .event(1, {0x40, 0x41, 0x42})
-                                        .event(2, {0xA0})
-                                        .event(3, {0xF0})
-                                        .event(4, {0xFF, 0x01, 0x00})
-                                        .control(0x0FFFFFFF, 0, 70, 0)
-                                        .noteOn(0x0FFFFFFF, 0, 60, 1)
-                                        .running(1, {61, 1})
-                                        .endOfTrack(0))});
+                     BuildSingleSeq(SeqTiming{}, SeqTrack()
+                                                     .event(1, {0x40, 0x41, 0x42})
+                                                     .event(2, {0xA0})
+                                                     .event(3, {0xF0})
+                                                     .event(4, {0xFF, 0x01, 0x00})
+                                                     .control(0x0FFFFFFF, 0, 70, 0)
+                                                     .noteOn(0x0FFFFFFF, 0, 60, 1)
+                                                     .running(1, {61, 1})
+                                                     .endOfTrack(0))});
     return items;
 }
 
 std::vector<SampleItem> SampleSsqItems() {
     std::vector<SampleItem> items;
-    items.push_back({"SSsq with loop toggles", kSsqMagicOffset, BuildSsq(480, 120, LoopingSsqSong())});
+    items.push_back(
+        {"SSsq with loop toggles", kSsqMagicOffset, BuildSsq(480, 120, LoopingSsqSong())});
 
     ByteBuilder embedded;
-    embedded.noise(50, 3).append(BuildSsq(96, 0, SeqTrack().tempoBpm(0, 0).noteOn(1, 0, 60, 1).endOfTrack(0))).noise(9, 4);
+    embedded.noise(50, 3)
+        .append(BuildSsq(96, 0, SeqTrack().tempoBpm(0, 0).noteOn(1, 0, 60, 1).endOfTrack(0)))
+        .noise(9, 4);
     items.push_back({"SSsq with tempo 0 between noise", 50 + kSsqMagicOffset, embedded.take()});
     return items;
 }

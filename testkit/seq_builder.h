@@ -15,7 +15,7 @@ namespace sonvex::testkit {
 // The events of one sequence, in the game's encoding: a variable-length delta before
 // every event, status bytes as given (running status only where `running` is used).
 class SeqTrack {
-public:
+  public:
     SeqTrack& noteOn(uint32_t delta, int channel, int key, int velocity) {
         return event(delta, {status(0x90, channel), byte(key), byte(velocity)});
     }
@@ -46,7 +46,9 @@ public:
         return event(delta, {0xFF, 0x51, byte(beatsPerMinute), byte(beatsPerMinute >> 8)});
     }
     // Data bytes only: the event continues the running status.
-    SeqTrack& running(uint32_t delta, std::initializer_list<uint8_t> data) { return event(delta, data); }
+    SeqTrack& running(uint32_t delta, std::initializer_list<uint8_t> data) {
+        return event(delta, data);
+    }
     // Any event: the delta, then the bytes as given.
     SeqTrack& event(uint32_t delta, std::initializer_list<uint8_t> bytes) {
         bytes_.varLen(delta);
@@ -69,8 +71,10 @@ public:
     const Bytes& bytes() const { return bytes_.bytes(); }
     size_t size() const { return bytes_.size(); }
 
-private:
-    static uint8_t status(int high, int channel) { return static_cast<uint8_t>(high | (channel & 0x0F)); }
+  private:
+    static uint8_t status(int high, int channel) {
+        return static_cast<uint8_t>(high | (channel & 0x0F));
+    }
     static uint8_t byte(uint32_t v) { return static_cast<uint8_t>(v); }
 
     ByteBuilder bytes_;

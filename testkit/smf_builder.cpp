@@ -12,7 +12,8 @@ SmfBuilder& SmfBuilder::noteOff(uint32_t delta, uint8_t channel, uint8_t note, u
     return event(delta, static_cast<uint8_t>(0x80 | (channel & 0x0F)), {note, velocity});
 }
 
-SmfBuilder& SmfBuilder::control(uint32_t delta, uint8_t channel, uint8_t controller, uint8_t value) {
+SmfBuilder& SmfBuilder::control(uint32_t delta, uint8_t channel, uint8_t controller,
+                                uint8_t value) {
     return event(delta, static_cast<uint8_t>(0xB0 | (channel & 0x0F)), {controller, value});
 }
 
@@ -40,7 +41,9 @@ SmfBuilder& SmfBuilder::meta(uint32_t delta, uint8_t type, const Bytes& data) {
     return *this;
 }
 
-SmfBuilder& SmfBuilder::text(uint32_t delta, std::string_view s) { return meta(delta, 0x01, Bytes(s.begin(), s.end())); }
+SmfBuilder& SmfBuilder::text(uint32_t delta, std::string_view s) {
+    return meta(delta, 0x01, Bytes(s.begin(), s.end()));
+}
 
 SmfBuilder& SmfBuilder::marker(uint32_t delta, std::string_view s) {
     return meta(delta, 0x06, Bytes(s.begin(), s.end()));
@@ -52,7 +55,8 @@ SmfBuilder& SmfBuilder::trackName(uint32_t delta, std::string_view s) {
 
 SmfBuilder& SmfBuilder::tempo(uint32_t delta, uint32_t microsecondsPerQuarter) {
     return meta(delta, 0x51,
-                {static_cast<uint8_t>(microsecondsPerQuarter >> 16), static_cast<uint8_t>(microsecondsPerQuarter >> 8),
+                {static_cast<uint8_t>(microsecondsPerQuarter >> 16),
+                 static_cast<uint8_t>(microsecondsPerQuarter >> 8),
                  static_cast<uint8_t>(microsecondsPerQuarter)});
 }
 
@@ -60,7 +64,9 @@ SmfBuilder& SmfBuilder::timeSignature(uint32_t delta, uint8_t numerator, uint8_t
     return meta(delta, 0x58, {numerator, denominatorPower, 24, 8});
 }
 
-SmfBuilder& SmfBuilder::endOfTrack(uint32_t delta) { return meta(delta, 0x2F, {}); }
+SmfBuilder& SmfBuilder::endOfTrack(uint32_t delta) {
+    return meta(delta, 0x2F, {});
+}
 
 SmfBuilder& SmfBuilder::raw(const Bytes& bytes) {
     track_.append(bytes);

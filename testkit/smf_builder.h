@@ -10,7 +10,7 @@
 namespace sonvex::testkit {
 
 class SmfBuilder {
-public:
+  public:
     explicit SmfBuilder(uint16_t division = 480) : division_(division) {}
 
     // Header fields, right by default (length 6, format 0, one track).
@@ -57,13 +57,14 @@ public:
 
     // The preamble the program's SMF writer puts first: track name, meta type 02, XG
     // System On, the tempo at tick 4 and the time signature at tick 12.
-    SmfBuilder& writerPreamble(uint32_t microsecondsPerQuarter, uint8_t numerator, uint8_t denominatorPower);
+    SmfBuilder& writerPreamble(uint32_t microsecondsPerQuarter, uint8_t numerator,
+                               uint8_t denominatorPower);
 
     // The file: header chunk, "MTrk" with the track length, the events, and one zero
     // byte after an odd track as the program's writer adds it.
     Bytes build() const;
 
-private:
+  private:
     uint32_t headerLength_ = 6;
     uint16_t format_ = 0;
     uint16_t trackCount_ = 1;

@@ -16,7 +16,7 @@ std::string At(size_t offset) {
 
 // Bounds-checked reads over the file bytes.
 class Reader {
-public:
+  public:
     explicit Reader(const Bytes& bytes) : bytes_(bytes) {}
     bool has(size_t n) const { return n <= bytes_.size() - std::min(position, bytes_.size()); }
     uint8_t u8() { return has(1) ? bytes_[position++] : 0; }
@@ -45,7 +45,7 @@ public:
     }
     size_t position = 0;
 
-private:
+  private:
     const Bytes& bytes_;
 };
 
@@ -69,7 +69,8 @@ std::optional<SmfImage> ReadSmf(const Bytes& file, std::string& error) {
     SmfImage image;
     Reader in(file);
     if (file.size() < 22) {
-        return fail(0, "file of " + std::to_string(file.size()) + " bytes is shorter than the chunk headers");
+        return fail(0, "file of " + std::to_string(file.size()) +
+                           " bytes is shorter than the chunk headers");
     }
     if (file[0] != 'M' || file[1] != 'T' || file[2] != 'h' || file[3] != 'd') {
         return fail(0, "no MThd");
@@ -92,8 +93,8 @@ std::optional<SmfImage> ReadSmf(const Bytes& file, std::string& error) {
     const size_t end = 22 + static_cast<size_t>(image.trackLength);
     const size_t expectedSize = end + (image.trackLength & 1);
     if (file.size() != expectedSize) {
-        return fail(18, "track length " + std::to_string(image.trackLength) + " does not match a file of " +
-                            std::to_string(file.size()) + " bytes");
+        return fail(18, "track length " + std::to_string(image.trackLength) +
+                            " does not match a file of " + std::to_string(file.size()) + " bytes");
     }
     if (image.trackLength & 1) {
         image.padded = true;
@@ -146,7 +147,8 @@ std::optional<SmfImage> ReadSmf(const Bytes& file, std::string& error) {
             if (!in.varLen(length, end) || length > end - in.position) {
                 return fail(eventStart, "event length runs past the end of the track");
             }
-            event.bytes.insert(event.bytes.end(), file.begin() + static_cast<std::ptrdiff_t>(in.position),
+            event.bytes.insert(event.bytes.end(),
+                               file.begin() + static_cast<std::ptrdiff_t>(in.position),
                                file.begin() + static_cast<std::ptrdiff_t>(in.position + length));
             in.position += length;
             if (status == 0xFF && event.bytes[1] == 0x2F) {
@@ -185,8 +187,9 @@ std::string DescribeByteDifference(const Bytes& actual, const Bytes& expected) {
         }
         return At(from) + ":" + text;
     };
-    return "first difference at " + At(first) + " (actual " + std::to_string(actual.size()) + " bytes, expected " +
-           std::to_string(expected.size()) + " bytes)\n  actual   " + dump(actual) + "\n  expected " + dump(expected);
+    return "first difference at " + At(first) + " (actual " + std::to_string(actual.size()) +
+           " bytes, expected " + std::to_string(expected.size()) + " bytes)\n  actual   " +
+           dump(actual) + "\n  expected " + dump(expected);
 }
 
 } // namespace sonvex::testkit

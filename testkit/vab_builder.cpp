@@ -43,7 +43,8 @@ Bytes VabBuilder::BuildVh() const {
     uint32_t nonEmpty = 0;
     uint32_t tones = 0;
     for (const auto& [slot, description] : programs_) {
-        const size_t count = description.toneCountField ? *description.toneCountField : description.tones.size();
+        const size_t count =
+            description.toneCountField ? *description.toneCountField : description.tones.size();
         if (count != 0) {
             ++nonEmpty;
             tones += static_cast<uint32_t>(description.tones.size());
@@ -82,7 +83,12 @@ Bytes VabBuilder::BuildVh() const {
             }
             const VabToneSpec& t = p.tones[j];
             vh.u8(t.priority).u8(t.mode).u8(t.volume).u8(t.pan).u8(t.centreNote).u8(t.fineTune);
-            vh.u8(t.lowKey).u8(t.highKey).u8(t.vibratoWidth).u8(t.vibratoTime).u8(t.portaWidth).u8(t.portaTime);
+            vh.u8(t.lowKey)
+                .u8(t.highKey)
+                .u8(t.vibratoWidth)
+                .u8(t.vibratoTime)
+                .u8(t.portaWidth)
+                .u8(t.portaTime);
             vh.u8(t.bendDown).u8(t.bendUp).u8(0xB1).u8(0xB2);
             vh.u16le(t.adsr1).u16le(t.adsr2);
             vh.u16le(static_cast<uint16_t>(t.programSet ? t.program : slot));

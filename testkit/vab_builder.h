@@ -35,17 +35,17 @@ struct VabToneSpec {
 };
 
 struct VabProgramSpec {
-    uint8_t volume = 127;  // +1
-    uint8_t priority = 0;  // +2
-    uint8_t mode = 0;      // +3
-    uint8_t pan = 64;      // +4
+    uint8_t volume = 127; // +1
+    uint8_t priority = 0; // +2
+    uint8_t mode = 0;     // +3
+    uint8_t pan = 64;     // +4
     std::vector<VabToneSpec> tones;
     // The tone count written at +0 when it should differ from tones.size().
     std::optional<uint8_t> toneCountField;
 };
 
 class VabBuilder {
-public:
+  public:
     // Places a program in a slot (0..127); slots left out are empty.
     VabBuilder& program(int slot, VabProgramSpec description);
     // Appends a sample body (as MakeVag returns) to the VB, followed by `gapAfter` bytes.
@@ -65,7 +65,7 @@ public:
     Bytes BuildVh() const;
     Bytes BuildVb() const;
 
-private:
+  private:
     std::map<int, VabProgramSpec> programs_;
     std::vector<Bytes> samples_;
     std::vector<Bytes> gaps_;

@@ -10,7 +10,7 @@ namespace sonvex::ui {
 class MainDialog;
 
 class App {
-public:
+  public:
     // `programFolder` holds the settings file and the convert lists.
     explicit App(std::filesystem::path programFolder);
 
@@ -21,7 +21,7 @@ public:
 
     std::filesystem::path SettingsFile() const;
 
-private:
+  private:
     std::filesystem::path programFolder_;
 };
 

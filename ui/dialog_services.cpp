@@ -86,7 +86,8 @@ bool WidgetDialogServices::AskYesNo(QWidget* owner, const QString& text) {
 }
 
 std::optional<QString> WidgetDialogServices::ChooseFolder(QWidget* owner, const QString& title,
-                                                          const QString& prompt, const QString& current) {
+                                                          const QString& prompt,
+                                                          const QString& current) {
     FolderBrowserDialog browser(owner, title, prompt, current);
     if (browser.exec() != QDialog::Accepted) {
         return std::nullopt;
@@ -94,7 +95,8 @@ std::optional<QString> WidgetDialogServices::ChooseFolder(QWidget* owner, const 
     return browser.SelectedPath();
 }
 
-std::optional<QString> WidgetDialogServices::ChooseListFile(QWidget* owner, const QString& startFolder) {
+std::optional<QString> WidgetDialogServices::ChooseListFile(QWidget* owner,
+                                                            const QString& startFolder) {
     QFileDialog dialog(owner);
     ConfigureListPicker(dialog, startFolder);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {

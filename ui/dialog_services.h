@@ -15,7 +15,7 @@ class QWidget;
 namespace sonvex::ui {
 
 class DialogServices {
-public:
+  public:
     virtual ~DialogServices() = default;
 
     // A message box with an OK button, the stop or exclamation icon and the program's
@@ -26,8 +26,8 @@ public:
 
     // The folder browser: `title` on its window, `prompt` above the tree, `current`
     // preselected. nullopt when cancelled; an empty text when the choice has no path.
-    virtual std::optional<QString> ChooseFolder(QWidget* owner, const QString& title, const QString& prompt,
-                                                const QString& current) = 0;
+    virtual std::optional<QString> ChooseFolder(QWidget* owner, const QString& title,
+                                                const QString& prompt, const QString& current) = 0;
     // The convert list picker, starting in `startFolder`; nullopt when cancelled.
     virtual std::optional<QString> ChooseListFile(QWidget* owner, const QString& startFolder) = 0;
     // The game-file picker with multiple selection, starting in `initialFolder` (empty:
@@ -37,7 +37,7 @@ public:
 
 // The real widgets.
 class WidgetDialogServices : public DialogServices {
-public:
+  public:
     void ShowMessage(QWidget* owner, const QString& text, MessageIcon icon) override;
     bool AskYesNo(QWidget* owner, const QString& text) override;
     std::optional<QString> ChooseFolder(QWidget* owner, const QString& title, const QString& prompt,
@@ -51,13 +51,13 @@ DialogServices& ActiveDialogServices();
 
 // Installs `services` for as long as the guard lives, then restores the previous ones.
 class ScopedDialogServices {
-public:
+  public:
     explicit ScopedDialogServices(DialogServices& services);
     ~ScopedDialogServices();
     ScopedDialogServices(const ScopedDialogServices&) = delete;
     ScopedDialogServices& operator=(const ScopedDialogServices&) = delete;
 
-private:
+  private:
     DialogServices* previous_;
 };
 

@@ -10,8 +10,13 @@ namespace sonvex::ui {
 namespace {
 
 QStringList DialogFaces() {
-    return {QString::fromUtf8(kDialogFontFace), "IPAPGothic", "IPAGothic", "Noto Sans CJK JP", "VL PGothic",
-            "TakaoPGothic", "Sans Serif"};
+    return {QString::fromUtf8(kDialogFontFace),
+            "IPAPGothic",
+            "IPAGothic",
+            "Noto Sans CJK JP",
+            "VL PGothic",
+            "TakaoPGothic",
+            "Sans Serif"};
 }
 
 } // namespace
@@ -31,7 +36,8 @@ QFont DialogFontPixels(int pixels) {
 
 DialogUnits DialogUnits::FromFont(const QFont& font) {
     const QFontMetrics metrics(font);
-    const int width = metrics.horizontalAdvance("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
+    const int width =
+        metrics.horizontalAdvance("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
     const int baseX = (width / 26 + 1) / 2;
     return DialogUnits(baseX > 0 ? baseX : 1, metrics.height() > 0 ? metrics.height() : 1);
 }
@@ -47,7 +53,8 @@ DialogUnits DialogUnits::WidenedToFit(int units, int pixels) const {
 int DialogUnits::Scale(int units, int base, int divisor) {
     const long long product = static_cast<long long>(units) * base;
     const long long half = divisor / 2;
-    const long long rounded = product >= 0 ? (product + half) / divisor : (product - half) / divisor;
+    const long long rounded =
+        product >= 0 ? (product + half) / divisor : (product - half) / divisor;
     return static_cast<int>(rounded);
 }
 

@@ -14,7 +14,7 @@ QFont DialogFont(int points = 9);
 QFont DialogFontPixels(int pixels);
 
 class DialogUnits {
-public:
+  public:
     DialogUnits(int baseX, int baseY) : baseX_(baseX), baseY_(baseY) {}
     // Base units of a font: the rounded average width of the 52 Latin letters and the
     // font's height.
@@ -30,7 +30,7 @@ public:
     int baseX() const { return baseX_; }
     int baseY() const { return baseY_; }
 
-private:
+  private:
     // units × base ÷ divisor, rounded half away from zero.
     static int Scale(int units, int base, int divisor);
 

@@ -14,8 +14,8 @@
 
 namespace sonvex::ui {
 
-FolderBrowserDialog::FolderBrowserDialog(QWidget* owner, const QString& title, const QString& prompt,
-                                         const QString& current)
+FolderBrowserDialog::FolderBrowserDialog(QWidget* owner, const QString& title,
+                                         const QString& prompt, const QString& current)
     : QDialog(owner), prompt_(new QLabel(prompt, this)), tree_(new QTreeView(this)),
       model_(new QFileSystemModel(this)) {
     setObjectName("folderBrowser");

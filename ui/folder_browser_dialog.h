@@ -13,24 +13,25 @@ namespace sonvex::ui {
 
 class FolderBrowserDialog : public QDialog {
     Q_OBJECT
-public:
-    FolderBrowserDialog(QWidget* owner, const QString& title, const QString& prompt, const QString& current);
+  public:
+    FolderBrowserDialog(QWidget* owner, const QString& title, const QString& prompt,
+                        const QString& current);
 
     // The folder highlighted in the tree; empty when none is.
     QString SelectedPath() const;
     // Highlights `path` in the tree, expanding its parents; false when it is no folder.
     bool SelectPath(const QString& path);
 
-protected:
+  protected:
     void showEvent(QShowEvent* event) override;
 
-private:
+  private:
     void ScrollToPending();
 
     QLabel* prompt_;
     QTreeView* tree_;
     QFileSystemModel* model_;
-    QString pending_;          // preselected folder still to be scrolled into view
+    QString pending_;           // preselected folder still to be scrolled into view
     bool parentLoaded_ = false; // the model has read the pending folder's parent
 };
 

@@ -18,7 +18,8 @@ constexpr int kImageSize = 16; // pixels, square
 // An XPM strip with the mask colour made transparent.
 QPixmap MaskedStrip(const char* const* xpm) {
     QPixmap strip(xpm);
-    const QBitmap mask = strip.createMaskFromColor(QColor(kMaskRed, kMaskGreen, kMaskBlue), Qt::MaskInColor);
+    const QBitmap mask =
+        strip.createMaskFromColor(QColor(kMaskRed, kMaskGreen, kMaskBlue), Qt::MaskInColor);
     strip.setMask(mask);
     return strip;
 }

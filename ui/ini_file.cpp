@@ -129,7 +129,8 @@ long IniDocument::FindKey(long header, std::string_view key) const {
             continue;
         }
         const size_t equals = text.find('=');
-        if (equals != std::string::npos && SameName(Trim(std::string_view(text).substr(0, equals)), Trim(key))) {
+        if (equals != std::string::npos &&
+            SameName(Trim(std::string_view(text).substr(0, equals)), Trim(key))) {
             return static_cast<long>(i);
         }
     }
@@ -198,7 +199,8 @@ void IniDocument::Set(std::string_view section, std::string_view key, std::strin
         if (line >= 0) {
             std::string& text = lines_[static_cast<size_t>(line)].text;
             // The key keeps its spelling from the file; only the value changes.
-            text = std::string(Trim(std::string_view(text).substr(0, text.find('=')))) + "=" + cleanValue;
+            text = std::string(Trim(std::string_view(text).substr(0, text.find('=')))) + "=" +
+                   cleanValue;
             return;
         }
         const long end = SectionEnd(header);

@@ -10,7 +10,7 @@
 namespace sonvex::ui {
 
 class IniDocument {
-public:
+  public:
     // Parses text that is already UTF-8. Lines end in "\n" or "\r\n"; the ending the
     // text uses is kept for lines that are added.
     static IniDocument Parse(std::string_view text);
@@ -33,9 +33,9 @@ public:
     // The whole text, UTF-8.
     std::string Text() const;
 
-private:
+  private:
     struct Line {
-        std::string text;     // without its line ending
+        std::string text;      // without its line ending
         bool hasEnding = true; // false only for a last line without a line break
     };
 

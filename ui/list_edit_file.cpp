@@ -59,14 +59,16 @@ uint32_t TypeFromCell(std::string_view text) {
     if (const auto code = TypeFromName(text)) {
         return *code;
     }
-    if (text.size() > 2 && text.size() <= 10 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    if (text.size() > 2 && text.size() <= 10 && text[0] == '0' &&
+        (text[1] == 'x' || text[1] == 'X')) {
         uint32_t value = 0;
         for (size_t i = 2; i < text.size(); ++i) {
             const auto c = static_cast<unsigned char>(text[i]);
             if (!std::isxdigit(c)) {
                 return 0;
             }
-            value = (value << 4) | static_cast<uint32_t>(std::isdigit(c) ? c - '0' : std::tolower(c) - 'a' + 10);
+            value = (value << 4) |
+                    static_cast<uint32_t>(std::isdigit(c) ? c - '0' : std::tolower(c) - 'a' + 10);
         }
         return value;
     }
@@ -176,7 +178,8 @@ FolderChangeResult ChangeListFolder(const std::string& listPath, std::string_vie
     patched.insert(patched.end(), old.begin() + entriesStart, old.end());
     // The file is not shortened: behind a shorter header the old last bytes remain.
     if (patched.size() < old.size()) {
-        patched.insert(patched.end(), old.begin() + static_cast<std::ptrdiff_t>(patched.size()), old.end());
+        patched.insert(patched.end(), old.begin() + static_cast<std::ptrdiff_t>(patched.size()),
+                       old.end());
     }
 
     const std::string staging = TemporaryPathOf(listPath);
@@ -231,7 +234,8 @@ SaveResult SaveListRows(const std::string& listPath, const std::vector<EditorRow
 
     for (const EditorRow& row : rows) {
         const uint32_t offsetLow = static_cast<uint32_t>(ParseSignedCell(row.offset));
-        WriteEntry(out, TypeFromCell(row.type), ParseSignedCell(row.number), offsetLow, row.fileName);
+        WriteEntry(out, TypeFromCell(row.type), ParseSignedCell(row.number), offsetLow,
+                   row.fileName);
     }
     source.Close();
     if (!target.Close()) {

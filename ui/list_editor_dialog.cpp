@@ -5,12 +5,12 @@
 #include <algorithm>
 
 #include <QCloseEvent>
-#include <QScrollBar>
 #include <QFrame>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QScrollBar>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
@@ -26,12 +26,18 @@
 namespace sonvex::ui {
 namespace {
 
-enum Column { kColumnTypeIndex = 0, kColumnNumberIndex, kColumnOffsetIndex, kColumnNameIndex, kColumnCount };
+enum Column {
+    kColumnTypeIndex = 0,
+    kColumnNumberIndex,
+    kColumnOffsetIndex,
+    kColumnNameIndex,
+    kColumnCount
+};
 
 constexpr int kColumnWidths[kColumnCount] = {70, 60, 70, 110}; // pixels
-constexpr int kFolderLabelWidth = 237;                          // pixels of toolbar position 0
-constexpr int kGapWidth = 3;                                    // pixels of toolbar position 1
-constexpr int kNameBytesRole = Qt::UserRole;                    // stored bytes behind a shown text
+constexpr int kFolderLabelWidth = 237;                         // pixels of toolbar position 0
+constexpr int kGapWidth = 3;                                   // pixels of toolbar position 1
+constexpr int kNameBytesRole = Qt::UserRole;                   // stored bytes behind a shown text
 
 } // namespace
 
@@ -108,12 +114,17 @@ void ListEditorDialog::BuildWidgets() {
 
     table_ = new QTableWidget(0, kColumnCount, this);
     table_->setObjectName("entryTable");
-    table_->setHorizontalHeaderLabels({QString::fromUtf8(kColumnType), QString::fromUtf8(kColumnNumber),
-                                       QString::fromUtf8(kColumnOffset), QString::fromUtf8(kColumnFileName)});
-    table_->horizontalHeaderItem(kColumnNumberIndex)->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    table_->horizontalHeaderItem(kColumnOffsetIndex)->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    table_->horizontalHeaderItem(kColumnTypeIndex)->setTextAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    table_->horizontalHeaderItem(kColumnNameIndex)->setTextAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    table_->setHorizontalHeaderLabels(
+        {QString::fromUtf8(kColumnType), QString::fromUtf8(kColumnNumber),
+         QString::fromUtf8(kColumnOffset), QString::fromUtf8(kColumnFileName)});
+    table_->horizontalHeaderItem(kColumnNumberIndex)
+        ->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    table_->horizontalHeaderItem(kColumnOffsetIndex)
+        ->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    table_->horizontalHeaderItem(kColumnTypeIndex)
+        ->setTextAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    table_->horizontalHeaderItem(kColumnNameIndex)
+        ->setTextAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     for (int c = 0; c < kColumnCount; ++c) {
         table_->setColumnWidth(c, kColumnWidths[c]);
     }
@@ -230,7 +241,8 @@ void ListEditorDialog::UpdateButtons() {
 }
 
 void ListEditorDialog::SelectRow(int row) {
-    table_->setCurrentCell(row, kColumnTypeIndex, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    table_->setCurrentCell(row, kColumnTypeIndex,
+                           QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     table_->scrollToItem(table_->item(row, kColumnTypeIndex));
 }
 
@@ -287,9 +299,9 @@ void ListEditorDialog::ChangeFolder() {
         return;
     }
     const QString current = DisplayTextOf(sourceFolder_);
-    const auto chosen =
-        ActiveDialogServices().ChooseFolder(this, QString::fromUtf8(kFolderBrowserTitle),
-                                            QString::fromUtf8(kSourceFolderPrompt) + current, current);
+    const auto chosen = ActiveDialogServices().ChooseFolder(
+        this, QString::fromUtf8(kFolderBrowserTitle),
+        QString::fromUtf8(kSourceFolderPrompt) + current, current);
     if (!chosen || chosen->isEmpty()) {
         return;
     }

@@ -19,7 +19,7 @@ class TipToolBar;
 
 class ListEditorDialog : public QDialog {
     Q_OBJECT
-public:
+  public:
     // Loads the list at once; a list that cannot be read leaves the editor empty.
     ListEditorDialog(const QString& listPath, QWidget* parent = nullptr);
 
@@ -39,11 +39,11 @@ public:
     void DeleteSelected();
     void ChangeFolder();
 
-protected:
+  protected:
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
 
-private:
+  private:
     void BuildWidgets();
     void Load();
     void FitWidth();

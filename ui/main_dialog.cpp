@@ -61,15 +61,17 @@ QPushButton* MainDialog::AddButton(const char* text, const char* name, int x) {
 void MainDialog::BuildWidgets() {
     setObjectName("mainDialog");
     setWindowTitle(QString::fromUtf8(kMainCaption));
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
     setWindowIcon(ProgramIcon());
     setFont(DialogFont());
     // Dialog units of the font, widened when a fallback font would make a button or a
     // label text wider than its place.
     const QFontMetrics metrics(font());
     int widestButton = 0;
-    for (const char* text : {kButtonAnalyze, kButtonConvert, kButtonFolder, kButtonListen, kButtonList}) {
+    for (const char* text :
+         {kButtonAnalyze, kButtonConvert, kButtonFolder, kButtonListen, kButtonList}) {
         widestButton = std::max(widestButton, metrics.horizontalAdvance(QString::fromUtf8(text)));
     }
     int widestLabel = 0;
@@ -183,12 +185,13 @@ void MainDialog::Analyze() {
         inputFile_.clear();
     }
     std::error_code ec;
-    if (!inputFile_.empty() &&
-        (!std::filesystem::exists(inputFile_, ec) || std::filesystem::is_directory(inputFile_, ec))) {
+    if (!inputFile_.empty() && (!std::filesystem::exists(inputFile_, ec) ||
+                                std::filesystem::is_directory(inputFile_, ec))) {
         inputFile_.clear();
     }
     const QString initialFolder =
-        inputFile_.empty() ? QString() : Qs(std::filesystem::path(inputFile_).parent_path().string());
+        inputFile_.empty() ? QString()
+                           : Qs(std::filesystem::path(inputFile_).parent_path().string());
     const QStringList chosen = ActiveDialogServices().ChooseGameFiles(this, initialFolder);
     if (chosen.isEmpty()) {
         if (inputFile_.empty()) {
@@ -228,8 +231,9 @@ void MainDialog::Convert() {
 void MainDialog::ChooseOutputFolder() {
     // Works from the folder as last stored: what is typed in the box is not taken.
     const QString current = Qs(outputFolder_);
-    const auto chosen = ActiveDialogServices().ChooseFolder(this, QString::fromUtf8(kFolderBrowserTitle),
-                                                            QString::fromUtf8(kOutputFolderPrompt) + current, current);
+    const auto chosen = ActiveDialogServices().ChooseFolder(
+        this, QString::fromUtf8(kFolderBrowserTitle),
+        QString::fromUtf8(kOutputFolderPrompt) + current, current);
     if (chosen) {
         outputFolder_ = chosen->toStdString();
     }
@@ -266,8 +270,8 @@ void MainDialog::EditList() {
 void MainDialog::ShowMessage(std::string_view text, MessageIcon icon) {
     // The box stops the work: what it reports on is on screen behind it.
     ShowWaitingFeedback();
-    ActiveDialogServices().ShowMessage(this, QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())),
-                                       icon);
+    ActiveDialogServices().ShowMessage(
+        this, QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())), icon);
 }
 
 void MainDialog::SetStatusText(std::string_view text) {

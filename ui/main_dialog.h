@@ -22,7 +22,7 @@ namespace sonvex::ui {
 
 class MainDialog : public QDialog, public Feedback {
     Q_OBJECT
-public:
+  public:
     static constexpr qint64 kRepaintIntervalMs = 250;
 
     // `programFolder` holds the convert lists the analysis writes and the pickers open.
@@ -63,17 +63,17 @@ public:
     void SetGamePath(std::string_view path) override;
     void Refresh() override;
 
-public slots:
+  public slots:
     // Close box and Escape: store, then end with "rejected" (the settings are written).
     void reject() override;
     // Enter: store, then end with "accepted" (the settings are left alone).
     void accept() override;
 
-protected:
+  protected:
     void showEvent(QShowEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
 
-private:
+  private:
     void BuildWidgets();
     // Copies the members to the boxes, the status pane and the progress bar, repaints and
     // lets the pending paint events through.
@@ -94,7 +94,7 @@ private:
     QElapsedTimer lastRepaint_;
     bool refreshSkipped_ = false;
     bool textChanged_ = false; // status text or game path, since the last repaint
-    DialogUnits units_{1, 1}; // the layout's units, set before any control is placed
+    DialogUnits units_{1, 1};  // the layout's units, set before any control is placed
     PlayerOptions playerOptions_;
 
     QLineEdit* inputEdit_ = nullptr;

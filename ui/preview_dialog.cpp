@@ -53,7 +53,7 @@ constexpr int kConvertImage = 9;
 
 // Row order: names ascending, letter case set aside unless it is all that differs.
 class NameItem : public QTableWidgetItem {
-public:
+  public:
     using QTableWidgetItem::QTableWidgetItem;
     bool operator<(const QTableWidgetItem& other) const override {
         const int c = text().compare(other.text(), Qt::CaseInsensitive);
@@ -63,10 +63,10 @@ public:
 
 // The row under the mouse is underlined, as a list with hot tracking shows it.
 class HotTrackDelegate : public QStyledItemDelegate {
-public:
+  public:
     using QStyledItemDelegate::QStyledItemDelegate;
 
-protected:
+  protected:
     void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
         QStyledItemDelegate::initStyleOption(option, index);
         if (option->state & QStyle::State_MouseOver) {
@@ -82,7 +82,8 @@ QString FromBytes(const std::string& bytes) {
 // The size as the lists show it: the low 32 bits, in bytes, followed by "B".
 std::string SizeText(uint64_t size) {
     char text[32];
-    std::snprintf(text, sizeof text, "%luB", static_cast<unsigned long>(static_cast<uint32_t>(size)));
+    std::snprintf(text, sizeof text, "%luB",
+                  static_cast<unsigned long>(static_cast<uint32_t>(size)));
     return text;
 }
 
@@ -131,7 +132,8 @@ PreviewDialog::~PreviewDialog() {
 QTableWidget* PreviewDialog::MakeList(const char* objectName, const char* nameHeader) {
     auto* list = new QTableWidget(0, 2, this);
     list->setObjectName(objectName);
-    list->setHorizontalHeaderLabels({QString::fromUtf8(nameHeader), QString::fromUtf8(kColumnSize)});
+    list->setHorizontalHeaderLabels(
+        {QString::fromUtf8(nameHeader), QString::fromUtf8(kColumnSize)});
     list->horizontalHeaderItem(0)->setTextAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     list->horizontalHeaderItem(1)->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
     list->setColumnWidth(0, kNameColumnWidth);
@@ -220,16 +222,18 @@ void PreviewDialog::BuildWidgets() {
     statusPane_->setObjectName("statusPane");
     statusPane_->setFont(paneFont);
     statusBar_->addWidget(statusPane_, 1);
-    const QString loopAtRest = QString::fromUtf8(LoadStringEntry(kStringLoopPane).data(),
-                                                 static_cast<qsizetype>(LoadStringEntry(kStringLoopPane).size()));
+    const QString loopAtRest =
+        QString::fromUtf8(LoadStringEntry(kStringLoopPane).data(),
+                          static_cast<qsizetype>(LoadStringEntry(kStringLoopPane).size()));
     loopPane_ = new QLabel(loopAtRest, statusBar_);
     loopPane_->setObjectName("loopPane");
     loopPane_->setFont(paneFont);
     loopPane_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     const QFontMetrics paneMetrics(paneFont);
-    loopPane_->setFixedWidth(std::max(paneMetrics.horizontalAdvance(loopAtRest),
-                                      paneMetrics.horizontalAdvance(QString::fromUtf8(kLoopEndlessText))) +
-                             kPaneMargin);
+    loopPane_->setFixedWidth(
+        std::max(paneMetrics.horizontalAdvance(loopAtRest),
+                 paneMetrics.horizontalAdvance(QString::fromUtf8(kLoopEndlessText))) +
+        kPaneMargin);
     statusBar_->addPermanentWidget(loopPane_);
 
     auto* layout = new QVBoxLayout(this);
@@ -242,9 +246,10 @@ void PreviewDialog::BuildWidgets() {
     layout->addWidget(statusBar_);
 
     const int width = std::max(units.X(kDialogWidth), toolBar_->sizeHint().width());
-    const int height = std::max(units.Y(kDialogHeight), units.Y(kListsHeight) + border->sizeHint().height() +
-                                                            toolBar_->sizeHint().height() +
-                                                            statusBar_->sizeHint().height());
+    const int height =
+        std::max(units.Y(kDialogHeight), units.Y(kListsHeight) + border->sizeHint().height() +
+                                             toolBar_->sizeHint().height() +
+                                             statusBar_->sizeHint().height());
     setFixedSize(width, height);
 }
 
@@ -269,7 +274,8 @@ void PreviewDialog::FillLists() {
                 size = 0;
             }
         }
-        AddRow(icon == static_cast<int>(FileIcon::Dls) ? bankList_ : sequenceList_, name, SizeText(size), icon);
+        AddRow(icon == static_cast<int>(FileIcon::Dls) ? bankList_ : sequenceList_, name,
+               SizeText(size), icon);
     }
     for (QTableWidget* list : {bankList_, sequenceList_}) {
         list->sortItems(0, Qt::AscendingOrder);
@@ -284,7 +290,8 @@ void PreviewDialog::FitNameColumn(QTableWidget* list) {
     list->setColumnWidth(0, std::max(kNameColumnWidth, list->columnWidth(0)));
 }
 
-void PreviewDialog::AddRow(QTableWidget* list, const std::string& name, const std::string& sizeText, int icon) {
+void PreviewDialog::AddRow(QTableWidget* list, const std::string& name, const std::string& sizeText,
+                           int icon) {
     const int row = list->rowCount();
     list->insertRow(row);
     auto* nameItem = new NameItem(PreviewFileIcon(static_cast<FileIcon>(icon)), FromBytes(name));
@@ -371,7 +378,8 @@ void PreviewDialog::ConvertToSegment() {
 
 void PreviewDialog::UpdateSegmentRow(const SegmentRowUpdate& update) {
     const int below = update.selectedSmfRow + 1;
-    if (below >= 0 && below < sequenceList_->rowCount() && SameFileName(NameAt(sequenceList_, below), update.outputName)) {
+    if (below >= 0 && below < sequenceList_->rowCount() &&
+        SameFileName(NameAt(sequenceList_, below), update.outputName)) {
         sequenceList_->removeRow(below);
     }
     AddRow(sequenceList_, update.outputName, update.sizeText, static_cast<int>(FileIcon::Segment));
@@ -421,8 +429,8 @@ void PreviewDialog::ShowNumberedMessage(int number) {
 }
 
 void PreviewDialog::ShowMessage(std::string_view text, MessageIcon icon) {
-    ActiveDialogServices().ShowMessage(this, QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())),
-                                       icon);
+    ActiveDialogServices().ShowMessage(
+        this, QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())), icon);
 }
 
 void PreviewDialog::SetStatusText(std::string_view text) {

@@ -25,10 +25,11 @@ inline const QEvent::Type kPlaybackNotifyEvent = static_cast<QEvent::Type>(QEven
 
 class PreviewDialog : public QDialog, public Feedback, private PlayerView {
     Q_OBJECT
-public:
+  public:
     // Lists the files of `workFolder` and starts the player; when the player cannot
     // start, the dialog ends as soon as it is shown, without a message.
-    explicit PreviewDialog(std::string workFolder, PlayerOptions options = {}, QWidget* parent = nullptr);
+    explicit PreviewDialog(std::string workFolder, PlayerOptions options = {},
+                           QWidget* parent = nullptr);
     ~PreviewDialog() override;
 
     const std::string& WorkFolder() const { return workFolder_; }
@@ -57,16 +58,16 @@ public:
     void SetGamePath(std::string_view path) override;
     void Refresh() override;
 
-public slots:
+  public slots:
     // Every way out runs the player's shut-down first.
     void done(int result) override;
 
-protected:
+  protected:
     bool event(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
 
-private:
+  private:
     // PlayerView
     void SetButtonImage(int commandId, int image) override;
     void SetButtonPressed(int commandId, bool pressed) override;

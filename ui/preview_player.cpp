@@ -51,7 +51,8 @@ bool IsSegmentName(std::string_view name) {
     return SameFileName(ExtensionOf(name), ".sgt");
 }
 
-PreviewPlayer::PreviewPlayer(PlayerView& view, PlayerOptions options) : view_(view), options_(std::move(options)) {}
+PreviewPlayer::PreviewPlayer(PlayerView& view, PlayerOptions options)
+    : view_(view), options_(std::move(options)) {}
 
 PreviewPlayer::~PreviewPlayer() {
     Shutdown();
@@ -68,8 +69,9 @@ bool PreviewPlayer::StartUp(std::string workFolder, std::function<void()> post) 
     selectedSequence_.clear();
 
     loader_ = std::make_unique<Loader>();
-    performance_ = options_.createPerformance ? options_.createPerformance(options_.performance, &startUpError_)
-                                              : Performance::Create(options_.performance, &startUpError_);
+    performance_ = options_.createPerformance
+                       ? options_.createPerformance(options_.performance, &startUpError_)
+                       : Performance::Create(options_.performance, &startUpError_);
     if (!performance_) {
         if (startUpError_.empty()) {
             startUpError_ = "the playback engine cannot be made";
@@ -101,8 +103,10 @@ void PreviewPlayer::ReleaseCurrentFile() {
     loader_->CollectGarbage();
 }
 
-PreviewPlayer::Started PreviewPlayer::LoadAndStart(const std::string& name, std::optional<int32_t> startPoint,
-                                                   std::optional<uint32_t> repeats, const LoadMessages& messages) {
+PreviewPlayer::Started PreviewPlayer::LoadAndStart(const std::string& name,
+                                                   std::optional<int32_t> startPoint,
+                                                   std::optional<uint32_t> repeats,
+                                                   const LoadMessages& messages) {
     if (!loader_->SetSearchDirectory(workFolder_)) {
         view_.ShowNumberedMessage(messages.path);
         return Started::LoadFailed;
@@ -221,8 +225,8 @@ void PreviewPlayer::Play() {
         return;
     }
     ReleaseCurrentFile();
-    if (LoadAndStart(selectedSequence_, std::nullopt, std::nullopt, {kPlayPath, kPlaySmf, kPlayDls}) !=
-        Started::Yes) {
+    if (LoadAndStart(selectedSequence_, std::nullopt, std::nullopt,
+                     {kPlayPath, kPlaySmf, kPlayDls}) != Started::Yes) {
         return;
     }
     EnterPlaying();
@@ -273,8 +277,8 @@ void PreviewPlayer::ChangeSequence() {
         isPaused_ = false;
     }
     ReleaseCurrentFile();
-    if (LoadAndStart(selectedSequence_, std::nullopt, std::nullopt, {kPlayPath, kPlaySmf, kPlayDls}) !=
-        Started::Yes) {
+    if (LoadAndStart(selectedSequence_, std::nullopt, std::nullopt,
+                     {kPlayPath, kPlaySmf, kPlayDls}) != Started::Yes) {
         // Nothing is loaded any more: the toolbar must not go on saying it plays.
         ReturnToIdle();
         return;

@@ -19,7 +19,7 @@ namespace sonvex::ui {
 // What the player changes in its dialog: toolbar buttons by command id, the loop pane
 // and numbered message boxes.
 class PlayerView {
-public:
+  public:
     virtual ~PlayerView() = default;
     // Image `image` of the toolbar strip on the button.
     virtual void SetButtonImage(int commandId, int image) = 0;
@@ -34,7 +34,8 @@ public:
 struct PlayerOptions {
     PerformanceOptions performance; // output Auto: a sound device or nothing
     // Replaces Performance::Create when set (tests hand in a failing engine).
-    std::function<std::unique_ptr<Performance>(const PerformanceOptions&, std::string*)> createPerformance;
+    std::function<std::unique_ptr<Performance>(const PerformanceOptions&, std::string*)>
+        createPerformance;
 };
 
 // The extension of a file name from its last dot ("" without a dot).
@@ -45,7 +46,7 @@ bool IsSmfName(std::string_view name);
 bool IsSegmentName(std::string_view name);
 
 class PreviewPlayer {
-public:
+  public:
     PreviewPlayer(PlayerView& view, PlayerOptions options);
     ~PreviewPlayer();
     PreviewPlayer(const PreviewPlayer&) = delete;
@@ -95,7 +96,7 @@ public:
     // Where the playing segment is now, loops folded back; false when nothing plays.
     bool CurrentPosition(int32_t& position) const;
 
-private:
+  private:
     struct LoadMessages {
         int path;
         int smf;

@@ -21,7 +21,7 @@ std::string TipTextOf(std::string_view entry);
 
 class TipToolBar : public QToolBar {
     Q_OBJECT
-public:
+  public:
     // `lookup` gives the string-table entry of an id.
     explicit TipToolBar(QWidget* parent, std::function<std::string_view(int)> lookup);
 
@@ -30,10 +30,10 @@ public:
     QAction* Button(int commandId) const;
     void EnableButton(int commandId, bool enable);
 
-signals:
+  signals:
     void Command(int commandId);
 
-private:
+  private:
     std::function<std::string_view(int)> lookup_;
     std::map<int, QAction*> buttons_;
 };

@@ -65,14 +65,16 @@ TEST(AnalysisRunTest, TwoFilesMakeOneListNamedAfterTheFirst) {
     ASSERT_TRUE(testkit::WriteFile(lists / "ゲーム音楽.clg", Bytes(5000, 0xEE)));
 
     RecordingFeedback feedback;
-    const AnalysisResult result = AnalyzeSources({games / firstName, games / secondName}, lists.path(), feedback);
+    const AnalysisResult result =
+        AnalyzeSources({games / firstName, games / secondName}, lists.path(), feedback);
     ASSERT_EQ(result.status, AnalysisStatus::ListWritten);
     EXPECT_EQ(result.listPath, lists / "ゲーム音楽.clg");
 
     const Bytes expected =
         testkit::ExpectedConvertList(games.path(), {{firstName, &first}, {secondName, &second}});
     EXPECT_TRUE(SameBytes(testkit::ReadFile(result.listPath), expected))
-        << first.Describe() << "--\n" << second.Describe();
+        << first.Describe() << "--\n"
+        << second.Describe();
     EXPECT_EQ(result.counters.Total(), first.items().size() + second.items().size());
 
     // Derived sizes run from each item to the next one listed, across the two files.
@@ -86,14 +88,16 @@ TEST(AnalysisRunTest, TwoFilesMakeOneListNamedAfterTheFirst) {
     }
     ASSERT_EQ(list->entries.size(), offsets.size());
     for (size_t i = 0; i + 1 < offsets.size(); ++i) {
-        EXPECT_EQ(list->entries[i].size, static_cast<int64_t>(offsets[i + 1] - offsets[i])) << "entry " << i;
+        EXPECT_EQ(list->entries[i].size, static_cast<int64_t>(offsets[i + 1] - offsets[i]))
+            << "entry " << i;
     }
 
     EXPECT_EQ(feedback.StatusTexts(),
               (std::vector<std::string>{firstName + kScanningSuffix, firstName + kScannedSuffix,
                                         secondName + kScanningSuffix, secondName + kScannedSuffix,
                                         kAnalysisDone}));
-    EXPECT_EQ(GamePaths(feedback), (std::vector<std::string>{games / firstName, games / secondName}));
+    EXPECT_EQ(GamePaths(feedback),
+              (std::vector<std::string>{games / firstName, games / secondName}));
     EXPECT_TRUE(feedback.Messages().empty());
     // Each file's bar starts at 0, only rises, and ends at 100.
     std::vector<int> progress = feedback.ProgressValues();
@@ -118,7 +122,8 @@ TEST(AnalysisRunTest, ComposerListBesideTheImageMatchesTheRun) {
     const AnalysisResult result = AnalyzeSources({games / "disc.img"}, games.path(), feedback);
     ASSERT_EQ(result.status, AnalysisStatus::ListWritten);
     EXPECT_EQ(result.listPath, games / "disc.clg");
-    EXPECT_TRUE(SameBytes(testkit::ReadFile(result.listPath), testkit::ReadFile(games / "disc.expected.clg")));
+    EXPECT_TRUE(SameBytes(testkit::ReadFile(result.listPath),
+                          testkit::ReadFile(games / "disc.expected.clg")));
 }
 
 TEST(AnalysisRunTest, RunThatFindsNothingLeavesNoList) {
@@ -140,7 +145,8 @@ TEST(AnalysisRunTest, ListThatCannotBeCreatedEndsTheRunBeforeAnyScan) {
     const GameImage image = SecondGame();
     ASSERT_TRUE(testkit::WriteFile(games / "game.bin", image.bytes()));
     RecordingFeedback feedback;
-    const AnalysisResult result = AnalyzeSources({games / "game.bin"}, games / "no such folder", feedback);
+    const AnalysisResult result =
+        AnalyzeSources({games / "game.bin"}, games / "no such folder", feedback);
     EXPECT_EQ(result.status, AnalysisStatus::ListNotCreated);
     ASSERT_EQ(feedback.events.size(), 1u);
     EXPECT_EQ(feedback.events[0].kind, Kind::Message);
@@ -159,8 +165,9 @@ TEST(AnalysisRunTest, MissingFileIsReportedAndSkipped) {
         AnalyzeSources({games / "a.bin", games / "b.bin", games / "c.bin"}, games.path(), feedback);
     ASSERT_EQ(result.status, AnalysisStatus::ListWritten);
     EXPECT_EQ(feedback.Messages(), std::vector<std::string>{Message(15).text});
-    EXPECT_TRUE(SameBytes(testkit::ReadFile(result.listPath),
-                          testkit::ExpectedConvertList(games.path(), {{"a.bin", &first}, {"c.bin", &second}})));
+    EXPECT_TRUE(SameBytes(
+        testkit::ReadFile(result.listPath),
+        testkit::ExpectedConvertList(games.path(), {{"a.bin", &first}, {"c.bin", &second}})));
     EXPECT_EQ(GamePaths(feedback).back(), games / "c.bin");
 
     // With the missing file last, the game path still shows the last file scanned.

@@ -40,9 +40,10 @@ inline ::testing::AssertionResult SameBytes(const Bytes& actual, const Bytes& ex
     }
     char where[64];
     std::snprintf(where, sizeof where, "first difference at offset 0x%zX", at);
-    return ::testing::AssertionFailure() << where << " (sizes " << actual.size() << " and " << expected.size()
-                                         << ")\n  actual:  " << HexAround(actual, at)
-                                         << "\n  expected:" << HexAround(expected, at);
+    return ::testing::AssertionFailure()
+           << where << " (sizes " << actual.size() << " and " << expected.size()
+           << ")\n  actual:  " << HexAround(actual, at)
+           << "\n  expected:" << HexAround(expected, at);
 }
 
 struct CheckOutcome {
@@ -52,8 +53,7 @@ struct CheckOutcome {
 };
 
 // Runs `check` on `bytes` held in memory, starting at `start`.
-template <typename Check>
-CheckOutcome RunCheckOn(const Bytes& bytes, int64_t start, Check check) {
+template <typename Check> CheckOutcome RunCheckOn(const Bytes& bytes, int64_t start, Check check) {
     MemoryFileSystem files;
     ScopedFileSystem guard(files);
     files.Put("/mem/game.bin", bytes);

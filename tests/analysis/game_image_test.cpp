@@ -19,7 +19,8 @@ TEST(GameImageTest, VerifyNamesLayoutsTheScanWouldReadDifferently) {
     {
         GameImage image;
         image.Noise(10).Raw({'x', 'S', 'S', 'h', 'd'}).Noise(20);
-        EXPECT_NE(image.Verify().find("stray signature at 0x0000000B"), std::string::npos) << image.Verify();
+        EXPECT_NE(image.Verify().find("stray signature at 0x0000000B"), std::string::npos)
+            << image.Verify();
     }
     {
         // Sixteen zeros and a sample start right behind a bank body continue it.
@@ -57,7 +58,8 @@ TEST(GameImageTest, ExpectedListHasTheListFileLayout) {
     expected.u8(0x64).u8(0x69).u8(0x4D).u8(0x53).u32le(0).u64le(0).u8(2).text("a").u8(0);
     expected.u8(0x62).u8(0x61).u8(0x56).u8(0x53).u32le(0).u64le(2).u8(2).text("b").u8(0);
     expected.u8(0x64).u8(0x69).u8(0x4D).u8(0x53).u32le(1).u64le(22).u8(2).text("b").u8(0);
-    EXPECT_TRUE(SameBytes(testkit::ExpectedConvertList("/g", {{"a", &a}, {"b", &b}}), expected.bytes()));
+    EXPECT_TRUE(
+        SameBytes(testkit::ExpectedConvertList("/g", {{"a", &a}, {"b", &b}}), expected.bytes()));
 }
 
 TEST(GameImageTest, ListFolderOfAPath) {

@@ -33,7 +33,7 @@ constexpr int64_t kFileSize = kKcetEnd + 1024;
 // The file: a KCET header at 0 whose length table holds 65536 lengths of 65535, blocks
 // of zeros each ending in FF FF, then filler bytes 0x11 with a sequence and an "SShd".
 class SyntheticFile : public RawFile {
-public:
+  public:
     SyntheticFile() {
         ByteBuilder head;
         head.text("KCET").fill(4, 0x11).text("TSDB").fill(8, 0x11).text("KDT2").fill(12, 0x11);
@@ -42,7 +42,17 @@ public:
         pieces_[52] = Bytes(2 * kBlocks, 0xFF); // 65536 lengths of 65535: FF FF each
         ByteBuilder seq;
         seq.text("pQES").u32be(1).u16be(480).u24be(500000).u8(4).u8(2);
-        seq.u8(0x00).u8(0x90).u8(0x40).u8(0x50).u8(0x10).u8(0x40).u8(0x00).u8(0x00).u8(0xFF).u8(0x2F).u8(0x00);
+        seq.u8(0x00)
+            .u8(0x90)
+            .u8(0x40)
+            .u8(0x50)
+            .u8(0x10)
+            .u8(0x40)
+            .u8(0x00)
+            .u8(0x00)
+            .u8(0xFF)
+            .u8(0x2F)
+            .u8(0x00);
         pieces_[kSeqAt] = seq.take();
         ByteBuilder head2;
         head2.text("SShd").fill(20, 0x22);
@@ -58,7 +68,8 @@ public:
         // Filler behind the KCET blocks, zeros inside them.
         for (int64_t i = 0; i < n;) {
             const int64_t at = position + i;
-            const int64_t boundary = at < kKcetEnd ? std::min(kKcetEnd, position + n) : position + n;
+            const int64_t boundary =
+                at < kKcetEnd ? std::min(kKcetEnd, position + n) : position + n;
             std::memset(out + i, at < kKcetEnd ? 0x00 : 0x11, static_cast<size_t>(boundary - at));
             i = boundary - position;
         }
@@ -84,7 +95,8 @@ public:
             const int64_t lo = std::max(at, position);
             const int64_t hi = std::min(end, position + n);
             if (lo < hi) {
-                std::memcpy(out + (lo - position), bytes.data() + (lo - at), static_cast<size_t>(hi - lo));
+                std::memcpy(out + (lo - position), bytes.data() + (lo - at),
+                            static_cast<size_t>(hi - lo));
             }
         }
         return n;
@@ -93,12 +105,12 @@ public:
     int64_t Size() override { return kFileSize; }
     bool Close() override { return true; }
 
-private:
+  private:
     std::map<int64_t, Bytes> pieces_;
 };
 
 class SyntheticFileSystem : public FileSystem {
-public:
+  public:
     std::unique_ptr<RawFile> Open(const std::string& path, OpenMode mode) override {
         if (path != "/big/game.bin" || mode != OpenMode::Read) {
             return nullptr;

@@ -23,15 +23,15 @@ constexpr int64_t kWindowSize = 16;
 constexpr uint16_t kIdleSteps = 1024;
 
 // Window signatures: the window's first (w0) and second (w1) little-endian u32.
-constexpr uint32_t kSeqMagic = 0x53455170;      // "pQES"
+constexpr uint32_t kSeqMagic = 0x53455170;         // "pQES"
 constexpr uint32_t kSeqReversedMagic = 0x70514553; // "SEQp": the same magic stored byte-reversed
-constexpr uint32_t kVabMagic = 0x56414270;      // "pBAV"
-constexpr uint32_t kKcetMagic = 0x5445434B;     // "KCET"
-constexpr uint32_t kSceiMagic = 0x53434549;     // "IECS"
-constexpr uint32_t kSceiHeadSecond = 0x48656164; // "daeH"
-constexpr uint32_t kSceiMidiSecond = 0x4D696469; // "idiM"
-constexpr uint32_t kGpmHeadMagic = 0x64685353;  // "SShd"
-constexpr uint32_t kGpmSeqMagic = 0x71735353;   // "SSsq"
+constexpr uint32_t kVabMagic = 0x56414270;         // "pBAV"
+constexpr uint32_t kKcetMagic = 0x5445434B;        // "KCET"
+constexpr uint32_t kSceiMagic = 0x53434549;        // "IECS"
+constexpr uint32_t kSceiHeadSecond = 0x48656164;   // "daeH"
+constexpr uint32_t kSceiMidiSecond = 0x4D696469;   // "idiM"
+constexpr uint32_t kGpmHeadMagic = 0x64685353;     // "SShd"
+constexpr uint32_t kGpmSeqMagic = 0x71735353;      // "SSsq"
 
 enum class Kind { Seq, Vh, Vb, KcetSeq, SceiHead, SceiMidi, GpmHead, GpmSeq };
 
@@ -77,8 +77,8 @@ struct Classified {
 };
 
 uint32_t LoadU32le(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-           static_cast<uint32_t>(p[3]) << 24;
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
 }
 
 Classified Classify(const std::array<uint8_t, kWindowSize>& window, RecognitionRules rules) {
@@ -108,7 +108,8 @@ Classified Classify(const std::array<uint8_t, kWindowSize>& window, RecognitionR
         return {Step::MoveOn, Kind::Seq};
     }
     case 0: {
-        const bool rest = std::any_of(window.begin() + 4, window.end(), [](uint8_t v) { return v != 0; });
+        const bool rest =
+            std::any_of(window.begin() + 4, window.end(), [](uint8_t v) { return v != 0; });
         return {rest ? Step::MoveOn : Step::ZeroBlock, Kind::Vb};
     }
     default:
@@ -146,7 +147,7 @@ CheckResult RunCheck(Kind kind, ChunkFile& source, int64_t start, std::string* n
 // Shows the progress only when its value changes, so that a long file repaints about a
 // hundred times and never once per byte.
 class ProgressDisplay {
-public:
+  public:
     ProgressDisplay(Feedback& feedback, int64_t size) : feedback_(feedback), size_(size) {
         feedback_.SetProgress(0);
     }
@@ -162,7 +163,7 @@ public:
         return true;
     }
 
-private:
+  private:
     Feedback& feedback_;
     int64_t size_;
     int shown_ = 0;
@@ -171,8 +172,9 @@ private:
 } // namespace
 
 ScanOutcome ReferenceScanOpenSource(ChunkFile& list, ChunkFile& source, std::string_view entryName,
-                                    GroupCounters& counters, Feedback& feedback, const ScanTrace& trace,
-                                    RecognitionRules rules, ScanSummary* summary) {
+                                    GroupCounters& counters, Feedback& feedback,
+                                    const ScanTrace& trace, RecognitionRules rules,
+                                    ScanSummary* summary) {
     const std::string name(entryName);
     const int64_t size = std::max<int64_t>(source.Size(), 0);
     ProgressDisplay progress(feedback, size);
@@ -263,8 +265,8 @@ ScanOutcome ReferenceScanOpenSource(ChunkFile& list, ChunkFile& source, std::str
         const int64_t resume = source.Tell();
         const KindInfo info = Info(kind);
         uint32_t& counter = counters.*info.counter;
-        if (!WriteEntry(listFile, info.type, static_cast<int32_t>(counter), static_cast<uint64_t>(position),
-                        entryName) ||
+        if (!WriteEntry(listFile, info.type, static_cast<int32_t>(counter),
+                        static_cast<uint64_t>(position), entryName) ||
             list.WriteFailed()) {
             listFailed = true;
             break;

@@ -29,13 +29,31 @@ ByteBuilder& NextHeader(ByteBuilder& b, uint32_t id) {
 }
 // A note on, a note off under running status, and the end of track.
 ByteBuilder& Notes(ByteBuilder& b) {
-    return b.u8(0x00).u8(0x90).u8(0x40).u8(0x50).u8(0x10).u8(0x40).u8(0x00).u8(0x00).u8(0xFF).u8(0x2F).u8(0x00);
+    return b.u8(0x00)
+        .u8(0x90)
+        .u8(0x40)
+        .u8(0x50)
+        .u8(0x10)
+        .u8(0x40)
+        .u8(0x00)
+        .u8(0x00)
+        .u8(0xFF)
+        .u8(0x2F)
+        .u8(0x00);
 }
 
-CheckResult Seq(ChunkFile& f, std::string* n) { return CheckSeq(f, n); }
-CheckResult VabHeader(ChunkFile& f, std::string* n) { return CheckVabHeader(f, n); }
-CheckResult VabBody(ChunkFile& f, std::string* n) { return CheckVabBody(f, n); }
-CheckResult Kcet(ChunkFile& f, std::string* n) { return CheckKcetSeq(f, n); }
+CheckResult Seq(ChunkFile& f, std::string* n) {
+    return CheckSeq(f, n);
+}
+CheckResult VabHeader(ChunkFile& f, std::string* n) {
+    return CheckVabHeader(f, n);
+}
+CheckResult VabBody(ChunkFile& f, std::string* n) {
+    return CheckVabBody(f, n);
+}
+CheckResult Kcet(ChunkFile& f, std::string* n) {
+    return CheckKcetSeq(f, n);
+}
 
 TEST(CheckSeqTest, SingleSequenceEndsJustPastItsEndOfTrack) {
     ByteBuilder b;
@@ -60,7 +78,8 @@ TEST(CheckSeqTest, EventLengthsFollowTheStatusByte) {
         // A data byte with no running status: it and two more bytes (the decoy) go.
         {"orphan data byte", {0x00, 0x10, 0xFF, 0x2F, 0x00, 0xFF, 0x2F, 0x00}},
         // An and Dn read nothing: the next byte is already a delta time.
-        {"An without data", {0x00, 0xA0, 0x00, 0x90, 0xFF, 0x2F, 0x00, 0xD3, 0x00, 0xFF, 0x2F, 0x00}},
+        {"An without data",
+         {0x00, 0xA0, 0x00, 0x90, 0xFF, 0x2F, 0x00, 0xD3, 0x00, 0xFF, 0x2F, 0x00}},
         // Tempo: type, one byte, two more; the decoy sits in the tempo bytes.
         {"tempo", {0x00, 0xFF, 0x51, 0x07, 0xFF, 0x2F, 0x00, 0xFF, 0x2F, 0x00}},
         // Another meta type: the type and one byte only.
@@ -72,7 +91,8 @@ TEST(CheckSeqTest, EventLengthsFollowTheStatusByte) {
         // A data byte under running status FF is a meta type: here the end of track.
         {"meta running status", {0x00, 0xFF, 0x01, 0x00, 0x00, 0x2F, 0x00}},
         // Two-byte delta times.
-        {"long delta", {0x81, 0x00, 0x90, 0x40, 0x50, 0x83, 0x7F, 0x40, 0x00, 0x00, 0xFF, 0x2F, 0x00}},
+        {"long delta",
+         {0x81, 0x00, 0x90, 0x40, 0x50, 0x83, 0x7F, 0x40, 0x00, 0x00, 0xFF, 0x2F, 0x00}},
     };
     for (const Case& c : cases) {
         ByteBuilder b;
@@ -89,11 +109,13 @@ TEST(CheckSeqTest, DeltaTimeAboveLimitRejects) {
     // 0x0FFFFFFF itself is the largest delta taken.
     {
         ByteBuilder b;
-        SingleHeader(b).u8(0xFF).u8(0xFF).u8(0xFF).u8(0x7F).u8(0xFF).u8(0x2F).u8(0x00).fill(10, 0x99);
+        SingleHeader(b).u8(0xFF).u8(0xFF).u8(0xFF).u8(0x7F).u8(0xFF).u8(0x2F).u8(0x00).fill(10,
+                                                                                            0x99);
         EXPECT_EQ(RunCheckOn(b.bytes(), 0, Seq).result, CheckResult::Accept);
     }
     // Five-byte deltas: 2^32 (whose low 32 bits are 0) and 0x10000000.
-    for (const Bytes& delta : {Bytes{0x90, 0x80, 0x80, 0x80, 0x00}, Bytes{0x81, 0x80, 0x80, 0x80, 0x00}}) {
+    for (const Bytes& delta :
+         {Bytes{0x90, 0x80, 0x80, 0x80, 0x00}, Bytes{0x81, 0x80, 0x80, 0x80, 0x00}}) {
         ByteBuilder b;
         b.fill(3, 0x99);
         SingleHeader(b).append(delta).u8(0xFF).u8(0x2F).u8(0x00).fill(10, 0x99);
@@ -111,7 +133,8 @@ TEST(CheckSeqTest, OverlongDeltaIsJudgedAtItsLastByte) {
         const auto out = RunCheckOn(b.bytes(), 0, Seq);
         EXPECT_EQ(out.result, CheckResult::Reject) << out.note;
         EXPECT_EQ(out.position, 0);
-        EXPECT_NE(out.note.find("0x0000000F"), std::string::npos) << "names the event's offset: " << out.note;
+        EXPECT_NE(out.note.find("0x0000000F"), std::string::npos)
+            << "names the event's offset: " << out.note;
     }
     // The same run up to the end of the file, and a value already too large whose last
     // bytes are missing: the file ends inside the candidate.
@@ -230,12 +253,12 @@ TEST(CheckSeqTest, BadDeltaInALaterSequenceRestoresBehindTheLastWholeOne) {
 // ---------------------------------------------------------------- bank headers
 
 struct VhLayout {
-    uint32_t programs = 2;      // header's program count
-    uint32_t tones = 4;         // header's tone count
-    uint32_t vags = 3;          // header's VAG count
+    uint32_t programs = 2;           // header's program count
+    uint32_t tones = 4;              // header's tone count
+    uint32_t vags = 3;               // header's VAG count
     std::vector<int> slots = {0, 3}; // non-empty program slots
     uint32_t tonesPerProgram = 2;
-    int vagNumber = 1;          // VAG number of every tone
+    int vagNumber = 1; // VAG number of every tone
 };
 
 // A VH of `layout`, cut to `length` bytes when given.
@@ -244,7 +267,8 @@ Bytes BuildVh(const VhLayout& layout, size_t length = SIZE_MAX) {
     b.text("pBAV").u32le(7).u32le(0).u32le(0).u16le(0);
     b.u16le(layout.programs).u16le(layout.tones).u16le(layout.vags).fill(8);
     for (int slot = 0; slot < 128; ++slot) {
-        const bool used = std::find(layout.slots.begin(), layout.slots.end(), slot) != layout.slots.end();
+        const bool used =
+            std::find(layout.slots.begin(), layout.slots.end(), slot) != layout.slots.end();
         b.u8(used ? layout.tonesPerProgram : 0).u8(0x7F).fill(2).u8(0x40).fill(11);
     }
     for (size_t k = 0; k < layout.slots.size(); ++k) {
@@ -327,8 +351,12 @@ TEST(CheckVabHeaderTest, FileEndingInsideTheRecordsStopsTheScan) {
 
 // ---------------------------------------------------------------- bank bodies
 
-ByteBuilder& Block(ByteBuilder& b, uint8_t flags) { return b.u8(0x12).u8(flags).fill(14, 0x5A); }
-ByteBuilder& ZeroBlock(ByteBuilder& b) { return b.fill(16); }
+ByteBuilder& Block(ByteBuilder& b, uint8_t flags) {
+    return b.u8(0x12).u8(flags).fill(14, 0x5A);
+}
+ByteBuilder& ZeroBlock(ByteBuilder& b) {
+    return b.fill(16);
+}
 // A sample: zero block, start block, middle block, and an end block with `endFlags`.
 ByteBuilder& Sample(ByteBuilder& b, uint8_t startFlags, uint8_t endFlags) {
     ZeroBlock(b);
@@ -415,7 +443,8 @@ TEST(CheckVabBodyTest, BodyRunningIntoTheEndOfTheFile) {
         for (size_t tail : {size_t{0}, size_t{10}, size_t{16}, size_t{20}}) {
             ByteBuilder b;
             Sample(b, 2, 3).fill(tail);
-            EXPECT_EQ(RunCheckOn(b.bytes(), 0, VabBody).result, CheckResult::AcceptAndStop) << "tail " << tail;
+            EXPECT_EQ(RunCheckOn(b.bytes(), 0, VabBody).result, CheckResult::AcceptAndStop)
+                << "tail " << tail;
         }
     }
     {
@@ -430,7 +459,8 @@ TEST(CheckVabBodyTest, BodyRunningIntoTheEndOfTheFile) {
 
 // A KCET item with blocks of the given lengths, each ending in FF FF.
 ByteBuilder& KcetItem(ByteBuilder& b, const std::vector<uint16_t>& lengths) {
-    b.text("KCET").fill(4, 0x99).text("TSDB").fill(8, 0x99).text("KDT2").fill(12, 0x99).text("KDT1");
+    b.text("KCET").fill(4, 0x99).text("TSDB").fill(8, 0x99).text("KDT2").fill(12, 0x99).text(
+        "KDT1");
     b.fill(8, 0x99).u32le(static_cast<uint32_t>(lengths.size()));
     for (uint16_t length : lengths) {
         b.u16le(length);
@@ -442,7 +472,8 @@ ByteBuilder& KcetItem(ByteBuilder& b, const std::vector<uint16_t>& lengths) {
 }
 
 TEST(CheckKcetSeqTest, AcceptedItemEndsBehindItsLastBlock) {
-    for (const std::vector<uint16_t>& lengths : {std::vector<uint16_t>{10, 300, 4}, std::vector<uint16_t>{}}) {
+    for (const std::vector<uint16_t>& lengths :
+         {std::vector<uint16_t>{10, 300, 4}, std::vector<uint16_t>{}}) {
         ByteBuilder b;
         b.fill(9, 0x99);
         KcetItem(b, lengths);

@@ -35,9 +35,9 @@ using testkit::VagEnd;
 constexpr size_t kBlock = 256 * 1024;
 
 enum class Scanner {
-    Reference,    // the oracle
-    Block,        // blocks read through a second handle on the file
-    BufferedOnly  // no second handle to be had: blocks read through the buffered file
+    Reference,   // the oracle
+    Block,       // blocks read through a second handle on the file
+    BufferedOnly // no second handle to be had: blocks read through the buffered file
 };
 
 struct ScanRun {
@@ -74,8 +74,8 @@ ScanRun Run(const Bytes& game, RecognitionRules rules, Scanner scanner) {
         run.outcome = ScanOpenSource(list, source, *blocks, "game.bin", run.counters, feedback,
                                      trace, rules, &run.summary);
     } else {
-        run.outcome = ScanOpenSource(list, source, "game.bin", run.counters, feedback, trace,
-                                     rules, &run.summary);
+        run.outcome = ScanOpenSource(list, source, "game.bin", run.counters, feedback, trace, rules,
+                                     &run.summary);
     }
     EXPECT_TRUE(list.Close());
     run.list = files.Contents("/mem/list.clg");
@@ -118,7 +118,8 @@ std::string EventText(const RecordingFeedback::Event& e) {
     }
     const GroupCounters& c = actual.counters;
     const GroupCounters& d = expected.counters;
-    if (c.sequences != d.sequences || c.bankHeaders != d.bankHeaders || c.bankBodies != d.bankBodies) {
+    if (c.sequences != d.sequences || c.bankHeaders != d.bankHeaders ||
+        c.bankBodies != d.bankBodies) {
         return ::testing::AssertionFailure() << "counters differ";
     }
     const ScanSummary& s = actual.summary;
@@ -140,7 +141,8 @@ struct Case {
 size_t CompareAll(const std::vector<Case>& cases) {
     size_t withEntries = 0;
     for (const Case& c : cases) {
-        for (const RecognitionRules rules : {RecognitionRules::Classic, RecognitionRules::Extended}) {
+        for (const RecognitionRules rules :
+             {RecognitionRules::Classic, RecognitionRules::Extended}) {
             const ScanRun expected = Run(c.bytes, rules, Scanner::Reference);
             const char* rulesName = rules == RecognitionRules::Classic ? "classic" : "extended";
             EXPECT_TRUE(SameRun(Run(c.bytes, rules, Scanner::Block), expected))
@@ -162,9 +164,13 @@ Bytes Cat(std::initializer_list<Bytes> parts) {
     return out;
 }
 
-Bytes Zeros(size_t n) { return Bytes(n, 0); }
+Bytes Zeros(size_t n) {
+    return Bytes(n, 0);
+}
 
-Bytes Noise(uint32_t seed, size_t n) { return GameImage(seed).Noise(n).bytes(); }
+Bytes Noise(uint32_t seed, size_t n) {
+    return GameImage(seed).Noise(n).bytes();
+}
 
 // Bytes drawn mostly from what signatures, zero runs and ADPCM flags are made of.
 Bytes Biased(std::mt19937& rng, size_t n) {
@@ -173,8 +179,9 @@ Bytes Biased(std::mt19937& rng, size_t n) {
     Bytes out(n);
     for (uint8_t& b : out) {
         const auto r = static_cast<uint32_t>(rng() % 100);
-        b = r < 45 ? 0 : r < 85 ? static_cast<uint8_t>(kAlphabet[rng() % kAlphabet.size()])
-                                : static_cast<uint8_t>(rng());
+        b = r < 45   ? 0
+            : r < 85 ? static_cast<uint8_t>(kAlphabet[rng() % kAlphabet.size()])
+                     : static_cast<uint8_t>(rng());
     }
     return out;
 }
@@ -238,8 +245,8 @@ TEST(ScanDifferentialTest, ItemsAndZeroRunsAcrossBlockEdges) {
     for (const size_t before : {1u, 15u, 16u, 17u, 18u, 300u}) {
         for (int which = 0; which < 9; ++which) {
             const Bytes item = Item(which, static_cast<uint32_t>(before));
-            cases.push_back({"item " + std::to_string(which) + " starting " + std::to_string(before) +
-                                 " bytes before the block edge",
+            cases.push_back({"item " + std::to_string(which) + " starting " +
+                                 std::to_string(before) + " bytes before the block edge",
                              Cat({Noise(3, kBlock - before), item, Noise(4, 500)})});
         }
     }
@@ -251,17 +258,19 @@ TEST(ScanDifferentialTest, ItemsAndZeroRunsAcrossBlockEdges) {
                 const Bytes body = GameImage(9).Vb(1, 2).bytes(); // zero block, sample, zero tail
                 Bytes tail = {0x11, static_cast<uint8_t>(flags)};
                 tail.insert(tail.end(), body.begin() + 18, body.end());
-                cases.push_back({"zero run of " + std::to_string(run) + " shifted " +
-                                     std::to_string(shift) + ", flags " + std::to_string(flags),
-                                 Cat({Noise(5, static_cast<size_t>(static_cast<long>(kBlock - run) + shift)),
-                                      Zeros(run), tail, Noise(6, 200)})});
+                cases.push_back(
+                    {"zero run of " + std::to_string(run) + " shifted " + std::to_string(shift) +
+                         ", flags " + std::to_string(flags),
+                     Cat({Noise(5, static_cast<size_t>(static_cast<long>(kBlock - run) + shift)),
+                          Zeros(run), tail, Noise(6, 200)})});
             }
         }
     }
     // A long padded stretch across the edge, and a zero run that reaches the file's end there.
-    cases.push_back({"padding across the edge",
-                     Cat({Noise(7, 1000), Zeros(kBlock + 3000), GameImage(8).Seq(4).bytes(), Zeros(20)})});
-    cases.push_back({"zeros to the end of a block-long file", Cat({Noise(7, 100), Zeros(kBlock - 100)})});
+    cases.push_back({"padding across the edge", Cat({Noise(7, 1000), Zeros(kBlock + 3000),
+                                                     GameImage(8).Seq(4).bytes(), Zeros(20)})});
+    cases.push_back(
+        {"zeros to the end of a block-long file", Cat({Noise(7, 100), Zeros(kBlock - 100)})});
     EXPECT_GT(CompareAll(cases), 60u);
 }
 
@@ -271,14 +280,17 @@ TEST(ScanDifferentialTest, CutsNearTheEndOfTheFile) {
     for (int which = 0; which < 9; ++which) {
         const Bytes item = Item(which, 31);
         for (size_t keep = 0; keep <= std::min<size_t>(item.size(), 40); ++keep) {
-            cases.push_back({"item " + std::to_string(which) + " cut after " + std::to_string(keep),
-                             Cat({Noise(10, 200), Bytes(item.begin(), item.begin() + static_cast<std::ptrdiff_t>(keep))})});
+            cases.push_back(
+                {"item " + std::to_string(which) + " cut after " + std::to_string(keep),
+                 Cat({Noise(10, 200),
+                      Bytes(item.begin(), item.begin() + static_cast<std::ptrdiff_t>(keep))})});
         }
     }
     // Zero runs of every length up to 40 at the end of the file, with and without a start
     // flags byte behind them.
     for (size_t run = 0; run <= 40; ++run) {
-        cases.push_back({"trailing zeros " + std::to_string(run), Cat({Noise(11, 100), Zeros(run)})});
+        cases.push_back(
+            {"trailing zeros " + std::to_string(run), Cat({Noise(11, 100), Zeros(run)})});
         cases.push_back({"trailing zeros and start flags " + std::to_string(run),
                          Cat({Noise(11, 100), Zeros(run), Bytes{0x00, 0x02}})});
         cases.push_back({"trailing zeros and one byte " + std::to_string(run),
@@ -287,8 +299,10 @@ TEST(ScanDifferentialTest, CutsNearTheEndOfTheFile) {
     // A bank body running to the end of the file, cut at every byte of its last blocks.
     const Bytes body = GameImage(12).Vb(3, 4).bytes();
     for (size_t cut = body.size() > 80 ? body.size() - 80 : 0; cut <= body.size(); ++cut) {
-        cases.push_back({"bank body cut at " + std::to_string(cut),
-                         Cat({Noise(13, 64), Bytes(body.begin(), body.begin() + static_cast<std::ptrdiff_t>(cut))})});
+        cases.push_back(
+            {"bank body cut at " + std::to_string(cut),
+             Cat({Noise(13, 64),
+                  Bytes(body.begin(), body.begin() + static_cast<std::ptrdiff_t>(cut))})});
     }
     EXPECT_GT(CompareAll(cases), 150u);
 }
@@ -301,9 +315,13 @@ TEST(ScanDifferentialTest, NumberedSetsBrokenAtEveryPosition) {
         for (size_t at = 0; at < set.size(); ++at) {
             Bytes changed = set;
             changed[at] = static_cast<uint8_t>(changed[at] ^ 0x01);
-            const std::string where = (reversed ? "reversed set, byte " : "set, byte ") + std::to_string(at);
+            const std::string where =
+                (reversed ? "reversed set, byte " : "set, byte ") + std::to_string(at);
             cases.push_back({where + " changed", Cat({Noise(22, 40), changed, Noise(23, 40)})});
-            cases.push_back({where + " cut", Cat({Noise(22, 40), Bytes(set.begin(), set.begin() + static_cast<std::ptrdiff_t>(at))})});
+            cases.push_back(
+                {where + " cut",
+                 Cat({Noise(22, 40),
+                      Bytes(set.begin(), set.begin() + static_cast<std::ptrdiff_t>(at))})});
         }
     }
     EXPECT_GT(CompareAll(cases), 400u);
@@ -331,17 +349,21 @@ TEST(SignatureSearchTest, AgreesWithAByteLoop) {
                 while (nonZero < to && bytes[nonZero] == 0) {
                     ++nonZero;
                 }
-                ASSERT_EQ(FindSignaturePair(bytes.data(), from, to), pair) << round << " " << from << " " << to;
-                ASSERT_EQ(FindNonZero(bytes.data(), from, to), nonZero) << round << " " << from << " " << to;
+                ASSERT_EQ(FindSignaturePair(bytes.data(), from, to), pair)
+                    << round << " " << from << " " << to;
+                ASSERT_EQ(FindNonZero(bytes.data(), from, to), nonZero)
+                    << round << " " << from << " " << to;
             }
         }
     }
     // Every pair that opens a window the scanner must look at, and near misses.
     for (const char* pair : {"\0\0", "pQ", "pB", "SE", "SS", "KC", "IE"}) {
-        EXPECT_TRUE(IsSignaturePair(static_cast<uint8_t>(pair[0]), static_cast<uint8_t>(pair[1]))) << pair;
+        EXPECT_TRUE(IsSignaturePair(static_cast<uint8_t>(pair[0]), static_cast<uint8_t>(pair[1])))
+            << pair;
     }
     for (const char* pair : {"\0\1", "pE", "Sq", "KE", "IC", "QE", "EQ"}) {
-        EXPECT_FALSE(IsSignaturePair(static_cast<uint8_t>(pair[0]), static_cast<uint8_t>(pair[1]))) << pair;
+        EXPECT_FALSE(IsSignaturePair(static_cast<uint8_t>(pair[0]), static_cast<uint8_t>(pair[1])))
+            << pair;
     }
 }
 

@@ -105,7 +105,8 @@ TEST(ScanSourceTest, UncheckedKindsResumeOneByteLater) {
     // A "SSsq" right behind the "IECS daeH" signature is found inside it.
     ByteBuilder b;
     b.text("IECSdaeH").text("SSsq").fill(12, 0x99);
-    EXPECT_EQ(EntriesOf(b.bytes()), (std::vector<Entry>{{kTypeSceiHead, 0, 0}, {kTypeGpmSeq, 0, 8}}));
+    EXPECT_EQ(EntriesOf(b.bytes()),
+              (std::vector<Entry>{{kTypeSceiHead, 0, 0}, {kTypeGpmSeq, 0, 8}}));
     // "SSShd": the window at 0 is no signature, the one at 1 is.
     ByteBuilder c;
     c.text("SSShd").fill(16, 0x99);
@@ -158,7 +159,8 @@ TEST(ScanSourceTest, StopScanEndsTheFileButAcceptAndStopKeepsItsEntry) {
         ByteBuilder b;
         b.append(image.bytes()).fill(16).u8(0).u8(2).fill(14, 0x33).u8(0).u8(0).fill(14, 0x33);
         const uint64_t body = image.size();
-        EXPECT_EQ(EntriesOf(b.bytes()), (std::vector<Entry>{{kTypeGpmHead, 0, 20}, {kTypeVb, 0, body}}));
+        EXPECT_EQ(EntriesOf(b.bytes()),
+                  (std::vector<Entry>{{kTypeGpmHead, 0, 20}, {kTypeVb, 0, body}}));
     }
 }
 
@@ -181,7 +183,8 @@ TEST(ScanSourceTest, RejectedSetResumesOneByteAfterItsRestorePoint) {
     b.u8(0x00).u8(0x90).text("SShd").u8(0x10).u8(0x00).u8(0xFF).u8(0x2F).u8(0x00);
     b.u16be(1).u16be(480).u24be(500000).u8(4).u8(2).u32be(0);
     const uint64_t second = b.size() + 2;
-    b.u8(0x00).u8(0x90).text("SShd").u8(0x10).u8(0xFF).u8(0xFF).u8(0xFF).u8(0xFF).u8(0x7F).fill(40, 0x99);
+    b.u8(0x00).u8(0x90).text("SShd").u8(0x10).u8(0xFF).u8(0xFF).u8(0xFF).u8(0xFF).u8(0x7F).fill(
+        40, 0x99);
     // The first sequence lies before the restore point and is not scanned again.
     EXPECT_EQ(EntriesOf(b.bytes()), (std::vector<Entry>{{kTypeGpmHead, 0, second}}));
 }
@@ -233,10 +236,12 @@ TEST(ScanSourceTest, ShortFileGivesNoEntriesButBothStatusTexts) {
         RecordingFeedback feedback;
         GroupCounters counters;
         ConvertList list;
-        ASSERT_EQ(ParseList(ScanInMemory(Bytes(length, 0x53), counters, feedback), list), ListLoad::Ok);
+        ASSERT_EQ(ParseList(ScanInMemory(Bytes(length, 0x53), counters, feedback), list),
+                  ListLoad::Ok);
         EXPECT_TRUE(list.entries.empty());
-        EXPECT_EQ(feedback.StatusTexts(), (std::vector<std::string>{std::string("game.bin") + kScanningSuffix,
-                                                                    std::string("game.bin") + kScannedSuffix}));
+        EXPECT_EQ(feedback.StatusTexts(),
+                  (std::vector<std::string>{std::string("game.bin") + kScanningSuffix,
+                                            std::string("game.bin") + kScannedSuffix}));
         EXPECT_EQ(feedback.ProgressValues().back(), length == 0 ? 0 : 100);
     }
 }
@@ -316,7 +321,8 @@ TEST(ScanSourceTest, MissingOrUnreadableFilesShowTheirMessages) {
     GroupCounters counters;
     {
         RecordingFeedback feedback;
-        EXPECT_EQ(ScanSourceFile(list, folder / "none.bin", counters, feedback), ScanOutcome::InvalidName);
+        EXPECT_EQ(ScanSourceFile(list, folder / "none.bin", counters, feedback),
+                  ScanOutcome::InvalidName);
         ASSERT_EQ(feedback.events.size(), 1u);
         EXPECT_EQ(feedback.events[0].kind, Kind::Message);
         EXPECT_EQ(feedback.events[0].text, Message(15).text);
@@ -355,7 +361,8 @@ TEST(ScanSourceTest, ListThatCannotBeWrittenStopsTheScan) {
     faulty.FailWritesAfter(100);
     GroupCounters counters;
     NullFeedback feedback;
-    EXPECT_EQ(ScanOpenSource(list, source, "game.bin", counters, feedback), ScanOutcome::ListWriteFailed);
+    EXPECT_EQ(ScanOpenSource(list, source, "game.bin", counters, feedback),
+              ScanOutcome::ListWriteFailed);
     EXPECT_LT(counters.bankHeaders, 4000u);
 }
 

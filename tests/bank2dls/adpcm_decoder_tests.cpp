@@ -18,8 +18,10 @@ using testkit::Bytes;
 std::array<int16_t, kAdpcmBlockSamples> Decode(const Bytes& block, PredictorHistory& history) {
     std::array<int16_t, kAdpcmBlockSamples> pcm{};
     EXPECT_EQ(block.size(), kAdpcmBlockSize);
-    EXPECT_EQ(DecodeAdpcmBlock(std::span<const uint8_t, kAdpcmBlockSize>(block.data(), kAdpcmBlockSize), history, pcm),
-              AdpcmBlockResult::Ok);
+    EXPECT_EQ(
+        DecodeAdpcmBlock(std::span<const uint8_t, kAdpcmBlockSize>(block.data(), kAdpcmBlockSize),
+                         history, pcm),
+        AdpcmBlockResult::Ok);
     return pcm;
 }
 
@@ -110,8 +112,10 @@ TEST(AdpcmDecoder, FiltersFiveToFifteenAreRejected) {
         std::array<int16_t, kAdpcmBlockSamples> pcm{};
         pcm.fill(99);
         const Bytes block = AdpcmBlock(3, filter, 0, std::vector<int>{1, 2, 3});
-        EXPECT_EQ(DecodeAdpcmBlock(std::span<const uint8_t, kAdpcmBlockSize>(block.data(), kAdpcmBlockSize), h, pcm),
-                  AdpcmBlockResult::BadFilter)
+        EXPECT_EQ(
+            DecodeAdpcmBlock(
+                std::span<const uint8_t, kAdpcmBlockSize>(block.data(), kAdpcmBlockSize), h, pcm),
+            AdpcmBlockResult::BadFilter)
             << "filter " << int(filter);
         EXPECT_EQ(h.previous, 12.0);
         EXPECT_EQ(h.beforePrevious, 34.0);
@@ -124,8 +128,9 @@ std::vector<int16_t> DecodeAll(const Bytes& blocks) {
     PredictorHistory h;
     for (size_t at = 0; at + kAdpcmBlockSize <= blocks.size(); at += kAdpcmBlockSize) {
         std::array<int16_t, kAdpcmBlockSamples> pcm{};
-        if (DecodeAdpcmBlock(std::span<const uint8_t, kAdpcmBlockSize>(blocks.data() + at, kAdpcmBlockSize), h, pcm) !=
-            AdpcmBlockResult::Ok) {
+        if (DecodeAdpcmBlock(
+                std::span<const uint8_t, kAdpcmBlockSize>(blocks.data() + at, kAdpcmBlockSize), h,
+                pcm) != AdpcmBlockResult::Ok) {
             ADD_FAILURE() << "block at " << at << " rejected";
             break;
         }
@@ -148,7 +153,8 @@ double SnrDb(const std::vector<int16_t>& reference, const std::vector<int16_t>& 
 TEST(AdpcmRoundTrip, SineSurvivesEncodingAndDecoding) {
     std::vector<int16_t> sine(28 * 100);
     for (size_t i = 0; i < sine.size(); ++i) {
-        sine[i] = static_cast<int16_t>(std::lround(20000.0 * std::sin(2.0 * M_PI * 440.0 * static_cast<double>(i) / 44100.0)));
+        sine[i] = static_cast<int16_t>(
+            std::lround(20000.0 * std::sin(2.0 * M_PI * 440.0 * static_cast<double>(i) / 44100.0)));
     }
     const Bytes blocks = testkit::EncodeAdpcm(sine);
     ASSERT_EQ(blocks.size(), 100u * kAdpcmBlockSize);

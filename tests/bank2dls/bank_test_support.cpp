@@ -82,8 +82,8 @@ bool ParseInto(ByteCursor& cursor, size_t base, std::vector<Node>& out) {
         n.id = cursor.u32le();
         const uint32_t size = cursor.u32le();
         if (!cursor.canRead(size)) {
-            ADD_FAILURE() << "chunk at 0x" << std::hex << n.offset << " runs past its parent (size " << std::dec
-                          << size << ")";
+            ADD_FAILURE() << "chunk at 0x" << std::hex << n.offset << " runs past its parent (size "
+                          << std::dec << size << ")";
             return false;
         }
         const size_t dataStart = cursor.position();
@@ -163,14 +163,15 @@ std::vector<const Node*> FindAllLists(const Node& root, uint32_t listType) {
         if (expected[i] != actual[i]) {
             char where[32];
             std::snprintf(where, sizeof where, "0x%zX", i);
-            return ::testing::AssertionFailure() << "first difference at offset " << where << "\n  expected:"
-                                                 << HexAround(expected, i) << "\n  actual:  " << HexAround(actual, i);
+            return ::testing::AssertionFailure() << "first difference at offset " << where
+                                                 << "\n  expected:" << HexAround(expected, i)
+                                                 << "\n  actual:  " << HexAround(actual, i);
         }
     }
     if (expected.size() != actual.size()) {
-        return ::testing::AssertionFailure() << "sizes differ: expected " << expected.size() << " bytes, actual "
-                                             << actual.size() << " (first difference at offset 0x" << std::hex
-                                             << common << ")";
+        return ::testing::AssertionFailure()
+               << "sizes differ: expected " << expected.size() << " bytes, actual " << actual.size()
+               << " (first difference at offset 0x" << std::hex << common << ")";
     }
     return ::testing::AssertionSuccess();
 }
@@ -206,7 +207,8 @@ Converted Run(MemoryFileSystem& fs, const std::string& vhPath, const std::string
     Converted c;
     options.diagnostic = &c.diagnostic;
     options.location = &c.location;
-    c.result = ConvertVabToDls(vhOffset, vbOffset, vhPath, vbPath, "out.dls", listTitle, feedback, options);
+    c.result = ConvertVabToDls(vhOffset, vbOffset, vhPath, vbPath, "out.dls", listTitle, feedback,
+                               options);
     c.exists = fs.Exists("out.dls");
     c.dls = fs.Contents("out.dls");
     c.messages = feedback.Messages();

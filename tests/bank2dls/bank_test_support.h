@@ -29,7 +29,7 @@ struct Node {
     std::vector<Node> kids;
     size_t offset = 0; // where a parsed chunk's header starts in its file
 
-    const Node* Find(uint32_t chunkId, int nth = 0) const;     // direct child chunk
+    const Node* Find(uint32_t chunkId, int nth = 0) const;      // direct child chunk
     const Node* FindList(uint32_t listType, int nth = 0) const; // direct child list
 };
 

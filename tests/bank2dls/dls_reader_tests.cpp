@@ -21,12 +21,13 @@ namespace {
 
 using namespace banktest;
 
-
-bool HaveTool(const char* path) { return ::access(path, X_OK) == 0; }
+bool HaveTool(const char* path) {
+    return ::access(path, X_OK) == 0;
+}
 
 // Writes the bank's DLS into `folder` with the real file system; returns its path.
-std::string WriteDls(const testkit::TempFolder& folder, const testkit::VabBuilder& vab, std::string_view title,
-                     ConvertResult expected = ConvertResult::Done) {
+std::string WriteDls(const testkit::TempFolder& folder, const testkit::VabBuilder& vab,
+                     std::string_view title, ConvertResult expected = ConvertResult::Done) {
     const std::string vh = folder / "bank.vh";
     const std::string vb = folder / "bank.vb";
     const std::string dls = folder / "bank.dls";
@@ -40,7 +41,8 @@ std::string WriteDls(const testkit::TempFolder& folder, const testkit::VabBuilde
 std::vector<int16_t> Sine(size_t n, double step) {
     std::vector<int16_t> pcm(n);
     for (size_t i = 0; i < n; ++i) {
-        pcm[i] = static_cast<int16_t>(std::lround(12000.0 * std::sin(step * static_cast<double>(i))));
+        pcm[i] =
+            static_cast<int16_t>(std::lround(12000.0 * std::sin(step * static_cast<double>(i))));
     }
     return pcm;
 }
@@ -115,12 +117,13 @@ TEST(IndependentReader, RifftreeAgreesOnEveryChunkAndSize) {
     const Bytes file = testkit::ReadFile(dls);
     const Node root = ParseRiff(file);
     auto fourcc = [](uint32_t v) {
-        return std::string{static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16),
-                           static_cast<char>(v >> 24)};
+        return std::string{static_cast<char>(v), static_cast<char>(v >> 8),
+                           static_cast<char>(v >> 16), static_cast<char>(v >> 24)};
     };
     std::function<void(const Node&)> walk = [&](const Node& n) {
         if (n.isList) {
-            ours.push_back(fourcc(n.id) + "(" + fourcc(n.type) + ") " + std::to_string(U32At(file, n.offset + 4) - 4));
+            ours.push_back(fourcc(n.id) + "(" + fourcc(n.type) + ") " +
+                           std::to_string(U32At(file, n.offset + 4) - 4));
             for (const Node& k : n.kids) {
                 walk(k);
             }

@@ -67,7 +67,8 @@ TEST(EnvelopeTables, ReleaseTableChosenByReleaseModeBit) {
     EXPECT_EQ(ReleaseSeconds(0x20 | 17), 23.04);
     for (uint16_t rate = 0; rate < 32; ++rate) {
         EXPECT_EQ(ReleaseSeconds(rate), EnvelopeTables::releaseLinear[rate]) << rate;
-        EXPECT_EQ(ReleaseSeconds(static_cast<uint16_t>(0xC020 | rate)), EnvelopeTables::releaseExponential[rate])
+        EXPECT_EQ(ReleaseSeconds(static_cast<uint16_t>(0xC020 | rate)),
+                  EnvelopeTables::releaseExponential[rate])
             << rate;
     }
 }
@@ -86,8 +87,7 @@ TEST(EnvelopeTables, SustainLevelRule) {
 }
 
 // Writes through `write` into a fresh in-memory file and returns its bytes.
-template <typename F>
-Bytes WriteToMemory(F write) {
+template <typename F> Bytes WriteToMemory(F write) {
     MemoryFileSystem fs;
     ScopedFileSystem guard(fs);
     {
@@ -120,7 +120,8 @@ TEST(Articulation, RegionBlocksInOrder) {
     Connection(art2, 0x020A, 805 * 65536);
     Connection(art2, 0x0207, StoredTime(2.766));
     Connection(art2, 0x030E, 0);
-    const Bytes expected = banktest::Serialize(banktest::List(FourCC("lar2"), {banktest::Chunk(FourCC("art2"), art2.take())}));
+    const Bytes expected = banktest::Serialize(
+        banktest::List(FourCC("lar2"), {banktest::Chunk(FourCC("art2"), art2.take())}));
     ASSERT_EQ(expected.size(), 8u + 4 + 8 + 80);
     EXPECT_TRUE(SameBytes(expected, actual));
     EXPECT_EQ(StoredTime(2.766), 115432579);
@@ -182,7 +183,11 @@ Bytes InfoList(std::string_view icop, std::string_view ieng, std::string_view in
         .append(InfoText("IENG", ieng))
         .append(InfoText("INAM", inam))
         .append(InfoText("ISBJ", ""));
-    return ByteBuilder().text("LIST").u32le(static_cast<uint32_t>(body.size())).append(body.bytes()).take();
+    return ByteBuilder()
+        .text("LIST")
+        .u32le(static_cast<uint32_t>(body.size()))
+        .append(body.bytes())
+        .take();
 }
 
 TEST(InfoList, TextsByKind) {
@@ -193,7 +198,8 @@ TEST(InfoList, TextsByKind) {
             WriteInfoList(out, kind, number, state);
         });
     };
-    EXPECT_TRUE(SameBytes(InfoList("PS GAME'S MAKER", "Sonvex", "ゲーム_ 0.dls"), write(InfoKind::Collection, 0)));
+    EXPECT_TRUE(SameBytes(InfoList("PS GAME'S MAKER", "Sonvex", "ゲーム_ 0.dls"),
+                          write(InfoKind::Collection, 0)));
     EXPECT_TRUE(SameBytes(InfoList("", "", "instゲーム"), write(InfoKind::Instrument, 0)));
     EXPECT_TRUE(SameBytes(InfoList("", "", "waveゲーム_07"), write(InfoKind::Wave, 7)));
     EXPECT_TRUE(SameBytes(InfoList("", "", "waveゲーム_123"), write(InfoKind::Wave, 123)));
@@ -220,8 +226,8 @@ RegionListRun RunRegionList(const testkit::VabBuilder& vab, int slot, int k, siz
     EXPECT_TRUE(vh.OpenRead("vh"));
     ChunkFile out;
     EXPECT_TRUE(out.Create("out"));
-    ProgramRecord program = ParseProgramRecord(
-        std::span<const uint8_t, kProgramRecordSize>(header.data() + ProgramRecordOffset(slot), kProgramRecordSize));
+    ProgramRecord program = ParseProgramRecord(std::span<const uint8_t, kProgramRecordSize>(
+        header.data() + ProgramRecordOffset(slot), kProgramRecordSize));
     run.state.trailer.mode = 99; // stale values from an earlier program
     run.state.trailer.bendUp = 99;
     run.result = WriteRegionList(out, vh, program, k, 0, run.state);
@@ -259,7 +265,11 @@ TEST(RegionList, RegionsOnlyForTonesWithSamplesAndTrailerMaxima) {
         banktest::Node root;
         root.isList = true;
         // The output holds the bare "lrgn" list; wrap it to reuse the RIFF parser.
-        Bytes wrapped = ByteBuilder().text("RIFF").u32le(static_cast<uint32_t>(run.out.size() + 4)).text("DLS ").take();
+        Bytes wrapped = ByteBuilder()
+                            .text("RIFF")
+                            .u32le(static_cast<uint32_t>(run.out.size() + 4))
+                            .text("DLS ")
+                            .take();
         wrapped.insert(wrapped.end(), run.out.begin(), run.out.end());
         return banktest::ParseRiff(wrapped);
     }();
@@ -279,10 +289,13 @@ TEST(RegionList, RegionsOnlyForTonesWithSamplesAndTrailerMaxima) {
     EXPECT_EQ(run.state.regionLoops[1].vagNumber, 1);
     const auto wsmp = banktest::FindAll(lrgn, FourCC("wsmp"));
     for (size_t i = 0; i < 2; ++i) {
-        // The table points at the loop record: size 16 after the 20-byte header and 8-byte chunk header,
-        // taken relative to the wrapper's 12 extra bytes.
-        EXPECT_EQ(static_cast<size_t>(run.state.regionLoops[i].loopPosition) + 12, wsmp[i]->offset + 8 + 20);
-        EXPECT_EQ(banktest::U32At(run.out, static_cast<size_t>(run.state.regionLoops[i].loopPosition)), 16u);
+        // The table points at the loop record: size 16 after the 20-byte header and 8-byte chunk
+        // header, taken relative to the wrapper's 12 extra bytes.
+        EXPECT_EQ(static_cast<size_t>(run.state.regionLoops[i].loopPosition) + 12,
+                  wsmp[i]->offset + 8 + 20);
+        EXPECT_EQ(
+            banktest::U32At(run.out, static_cast<size_t>(run.state.regionLoops[i].loopPosition)),
+            16u);
     }
 }
 

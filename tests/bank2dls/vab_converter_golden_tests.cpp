@@ -24,12 +24,14 @@ constexpr int32_t kTime40 = 418533455;
 
 // With filter 0 and shift 12 a nibble decodes to itself, plus 0.5 truncated toward zero:
 // a negative nibble n comes out as n + 1.
-int16_t PcmOfNibble(int n) { return static_cast<int16_t>(n < 0 ? n + 1 : n); }
+int16_t PcmOfNibble(int n) {
+    return static_cast<int16_t>(n < 0 ? n + 1 : n);
+}
 
-const std::vector<int> kNibblesA = {0, 1, 2, 3, 4, 5, 6, 7, -1, -2, -3, -4, -5, -6,
-                                    -7, -8, 7, 0, 0, 3, 0, 0, -3, 0, 0, 1, 2, 3};
-const std::vector<int> kNibblesB = {7, 7, 7, 7, -8, -8, -8, -8, 1, 0, 1, 0, 1, 0,
-                                    1, 0, 2, 2, 2, 2, -2, -2, -2, -2, 5, 5, 5, 5};
+const std::vector<int> kNibblesA = {0,  1,  2, 3, 4, 5, 6, 7, -1, -2, -3, -4, -5, -6,
+                                    -7, -8, 7, 0, 0, 3, 0, 0, -3, 0,  0,  1,  2,  3};
+const std::vector<int> kNibblesB = {7, 7, 7, 7, -8, -8, -8, -8, 1,  0,  1, 0, 1, 0,
+                                    1, 0, 2, 2, 2,  2,  -2, -2, -2, -2, 5, 5, 5, 5};
 
 Bytes Data(const std::vector<std::vector<int>>& blocks) {
     ByteBuilder b;
@@ -52,7 +54,8 @@ Bytes U32s(std::initializer_list<uint32_t> values) {
     return b.take();
 }
 
-Bytes Wsmp(uint16_t unity, int16_t fine, int32_t attenuation, uint32_t loops, uint32_t start, uint32_t length) {
+Bytes Wsmp(uint16_t unity, int16_t fine, int32_t attenuation, uint32_t loops, uint32_t start,
+           uint32_t length) {
     return ByteBuilder()
         .u32le(20)
         .u16le(unity)
@@ -83,21 +86,31 @@ Node InfoNode(std::string_view icop, std::string_view ieng, std::string_view ina
         b.push_back(0);
         return b;
     };
-    return List(FourCC("INFO"), {Chunk(FourCC("ICMT"), text("")), Chunk(FourCC("ICOP"), text(icop)),
-                                 Chunk(FourCC("IENG"), text(ieng)), Chunk(FourCC("INAM"), text(inam)),
-                                 Chunk(FourCC("ISBJ"), text(""))});
+    return List(FourCC("INFO"),
+                {Chunk(FourCC("ICMT"), text("")), Chunk(FourCC("ICOP"), text(icop)),
+                 Chunk(FourCC("IENG"), text(ieng)), Chunk(FourCC("INAM"), text(inam)),
+                 Chunk(FourCC("ISBJ"), text(""))});
 }
 
 Node Region(uint16_t low, uint16_t high, const Bytes& wsmp, uint32_t pool, const Bytes& art2) {
-    return List(FourCC("rgn "),
-                {Chunk(FourCC("rgnh"), ByteBuilder().u16le(low).u16le(high).u16le(0).u16le(127).u16le(0).u16le(0).take()),
-                 Chunk(FourCC("wsmp"), wsmp), Chunk(FourCC("wlnk"), U32s({0, 1, pool})),
-                 Chunk(FourCC("dmpr"), {0x01, 0x01}), List(FourCC("lar2"), {Chunk(FourCC("art2"), art2)})});
+    return List(
+        FourCC("rgn "),
+        {Chunk(FourCC("rgnh"),
+               ByteBuilder().u16le(low).u16le(high).u16le(0).u16le(127).u16le(0).u16le(0).take()),
+         Chunk(FourCC("wsmp"), wsmp), Chunk(FourCC("wlnk"), U32s({0, 1, pool})),
+         Chunk(FourCC("dmpr"), {0x01, 0x01}), List(FourCC("lar2"), {Chunk(FourCC("art2"), art2)})});
 }
 
 Node Fmt() {
-    return Chunk(FourCC("fmt "),
-                 ByteBuilder().u16le(1).u16le(1).u32le(44100).u32le(88200).u16le(2).u16le(16).u16le(0).take());
+    return Chunk(FourCC("fmt "), ByteBuilder()
+                                     .u16le(1)
+                                     .u16le(1)
+                                     .u32le(44100)
+                                     .u32le(88200)
+                                     .u16le(2)
+                                     .u16le(16)
+                                     .u16le(0)
+                                     .take());
 }
 
 TEST(VabConverterGolden, WholeCollectionMatchesTheLayoutTables) {
@@ -151,33 +164,35 @@ TEST(VabConverterGolden, WholeCollectionMatchesTheLayoutTables) {
                               {0x030E, 0}});
     // Sample 1: loop start flag on the block after 28 samples (start 27), loop end on the
     // next: length (112 + 56) / 2 - 27 - 1 = 56.
-    const Node insA = List(
-        FourCC("ins "),
-        {Chunk(FourCC("insh"), U32s({1, 1, 0})),
-         List(FourCC("lrgn"), {Region(0, 63, Wsmp(60, 0, 0, 1, 27, 56), 0, art2A)}),
-         List(FourCC("lar2"), {Chunk(FourCC("art2"), Art2({{0x0500, 0x7FFFFFFF}}, {100, 30, 2, 2, 2}))}),
-         InfoNode("", "", "instゲーム")});
+    const Node insA =
+        List(FourCC("ins "),
+             {Chunk(FourCC("insh"), U32s({1, 1, 0})),
+              List(FourCC("lrgn"), {Region(0, 63, Wsmp(60, 0, 0, 1, 27, 56), 0, art2A)}),
+              List(FourCC("lar2"),
+                   {Chunk(FourCC("art2"), Art2({{0x0500, 0x7FFFFFFF}}, {100, 30, 2, 2, 2}))}),
+              InfoNode("", "", "instゲーム")});
     const Node insB = List(
         FourCC("ins "),
         {Chunk(FourCC("insh"), U32s({2, 1, 2})),
          List(FourCC("lrgn"), {Region(64, 127, Wsmp(48, -50, -59 * 65536, 0, 0, 0), 1, art2B)}),
-         List(FourCC("lar2"), {Chunk(FourCC("art2"), Art2({{0x0500, 0x7FFFFFFF}}, {90, 64, 1, 12, 3}))}),
+         List(FourCC("lar2"),
+              {Chunk(FourCC("art2"), Art2({{0x0500, 0x7FFFFFFF}}, {90, 64, 1, 12, 3}))}),
          InfoNode("", "", "instゲーム")});
-    const Node wave1 = List(FourCC("wave"), {Fmt(), Chunk(FourCC("wsmp"), Wsmp(60, 0, 0, 1, 27, 56)),
-                                             Chunk(FourCC("data"), Data({kNibblesA, kNibblesB})),
-                                             InfoNode("", "", "waveゲーム_00")});
+    const Node wave1 =
+        List(FourCC("wave"), {Fmt(), Chunk(FourCC("wsmp"), Wsmp(60, 0, 0, 1, 27, 56)),
+                              Chunk(FourCC("data"), Data({kNibblesA, kNibblesB})),
+                              InfoNode("", "", "waveゲーム_00")});
     const Node wave2 = List(FourCC("wave"), {Fmt(), Chunk(FourCC("wsmp"), Wsmp(60, 0, 0, 0, 0, 0)),
                                              Chunk(FourCC("data"), Data({kNibblesB, kNibblesA})),
                                              InfoNode("", "", "waveゲーム_01")});
     const auto guid = FixedGuid().Bytes();
     const uint32_t wave2Offset = static_cast<uint32_t>(Serialize(wave1).size());
-    const Node expected = Riff(FourCC("DLS "), {Chunk(FourCC("dlid"), Bytes(guid.begin(), guid.end())),
-                                                Chunk(FourCC("colh"), U32s({2})),
-                                                Chunk(FourCC("vers"), U32s({0x00010000, 1})),
-                                                List(FourCC("lins"), {insA, insB}),
-                                                Chunk(FourCC("ptbl"), U32s({8, 2, 0, wave2Offset})),
-                                                List(FourCC("wvpl"), {wave1, wave2}),
-                                                InfoNode("PS GAME'S MAKER", "Sonvex", "ゲーム_ 0.dls")});
+    const Node expected = Riff(
+        FourCC("DLS "),
+        {Chunk(FourCC("dlid"), Bytes(guid.begin(), guid.end())), Chunk(FourCC("colh"), U32s({2})),
+         Chunk(FourCC("vers"), U32s({0x00010000, 1})), List(FourCC("lins"), {insA, insB}),
+         Chunk(FourCC("ptbl"), U32s({8, 2, 0, wave2Offset})), List(FourCC("wvpl"), {wave1, wave2}),
+         InfoNode("PS GAME'S MAKER", "Sonvex", "ゲーム_ 0.dls")});
     EXPECT_TRUE(SameBytes(Serialize(expected), out.dls));
 
     // Sizes the tables fix, checked on the parsed file as well.

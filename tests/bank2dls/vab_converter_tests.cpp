@@ -21,7 +21,9 @@ constexpr const char* kVhOpenText = "読み込みファイルが開けません�
 constexpr const char* kVbOpenText = "読み込みファイルが開けません　Ｅｒｒ：１２";
 constexpr const char* kOutputText = "書き込みﾌｧｲﾙが開けません　Ｅｒｒ：１３";
 
-Bytes ShortVag(int16_t level = 500) { return testkit::MakeVag(std::vector<int16_t>(56, level)); }
+Bytes ShortVag(int16_t level = 500) {
+    return testkit::MakeVag(std::vector<int16_t>(56, level));
+}
 
 VabBuilder OneToneBank() {
     VabBuilder vab;
@@ -68,11 +70,15 @@ TEST(VabConverterFiles, OpenFailuresShowTheirMessage) {
     ScopedFileSystem guard(faulty);
     RecordingFeedback feedback;
 
-    EXPECT_EQ(ConvertVabToDls(0, 0, "missing.vh", "bank.vb", "out.dls", "t", feedback), ConvertResult::OpenFailed);
-    EXPECT_EQ(ConvertVabToDls(0, 0, "bank.vh", "missing.vb", "out.dls", "t", feedback), ConvertResult::OpenFailed);
+    EXPECT_EQ(ConvertVabToDls(0, 0, "missing.vh", "bank.vb", "out.dls", "t", feedback),
+              ConvertResult::OpenFailed);
+    EXPECT_EQ(ConvertVabToDls(0, 0, "bank.vh", "missing.vb", "out.dls", "t", feedback),
+              ConvertResult::OpenFailed);
     faulty.FailCreate(true);
-    EXPECT_EQ(ConvertVabToDls(0, 0, "bank.vh", "bank.vb", "out.dls", "t", feedback), ConvertResult::OpenFailed);
-    EXPECT_EQ(feedback.Messages(), (std::vector<std::string>{kVhOpenText, kVbOpenText, kOutputText}));
+    EXPECT_EQ(ConvertVabToDls(0, 0, "bank.vh", "bank.vb", "out.dls", "t", feedback),
+              ConvertResult::OpenFailed);
+    EXPECT_EQ(feedback.Messages(),
+              (std::vector<std::string>{kVhOpenText, kVbOpenText, kOutputText}));
     for (const auto& e : feedback.events) {
         EXPECT_EQ(e.value, static_cast<int>(MessageIcon::Stop));
     }
@@ -100,9 +106,11 @@ TEST(VabConverterFiles, WriteFailureDeletesOutputAndStopsTheRun) {
         ScopedFileSystem guard(faulty);
         faulty.FailWritesAfter(budget);
         RecordingFeedback feedback;
-        EXPECT_EQ(ConvertVabToDls(0, 0, "bank.vh", "bank.vb", "out.dls", "t", feedback), ConvertResult::OpenFailed)
+        EXPECT_EQ(ConvertVabToDls(0, 0, "bank.vh", "bank.vb", "out.dls", "t", feedback),
+                  ConvertResult::OpenFailed)
             << "budget " << budget;
-        EXPECT_EQ(feedback.Messages(), std::vector<std::string>{kOutputText}) << "budget " << budget;
+        EXPECT_EQ(feedback.Messages(), std::vector<std::string>{kOutputText})
+            << "budget " << budget;
         EXPECT_FALSE(memory.Exists("out.dls")) << "budget " << budget;
     }
     // With room for everything the same bank converts.
@@ -118,7 +126,8 @@ TEST(VabConverterFiles, EarlyErrorsLeaveAnExistingOutputAlone) {
         memory.Put("out.dls", old);
         ScopedFileSystem guard(memory);
         NullFeedback feedback;
-        const ConvertResult r = ConvertVabToDls(0, 0, "bank.vh", "bank.vb", "out.dls", "t", feedback);
+        const ConvertResult r =
+            ConvertVabToDls(0, 0, "bank.vh", "bank.vb", "out.dls", "t", feedback);
         EXPECT_EQ(memory.Contents("out.dls"), old);
         return r;
     };
@@ -139,18 +148,21 @@ TEST(VabConverterFiles, EarlyErrorsLeaveAnExistingOutputAlone) {
 TEST(VabConverterLimits, CountsAtAndPastTheirLimits) {
     EXPECT_EQ(ConvertBank(OneToneBank().toneCount(2048).BuildVh(), OneToneBank().BuildVb()).result,
               ConvertResult::Done);
-    const Converted tones = ConvertBank(OneToneBank().toneCount(2049).BuildVh(), OneToneBank().BuildVb());
+    const Converted tones =
+        ConvertBank(OneToneBank().toneCount(2049).BuildVh(), OneToneBank().BuildVb());
     EXPECT_EQ(tones.result, ConvertResult::CannotConvert);
     EXPECT_FALSE(tones.exists);
 
     // Program count 128 with one non-empty slot: the walk ends after slot 127 and
     // "colh" keeps the header's count.
-    const Converted programs128 = ConvertBank(OneToneBank().programCount(128).BuildVh(), OneToneBank().BuildVb());
+    const Converted programs128 =
+        ConvertBank(OneToneBank().programCount(128).BuildVh(), OneToneBank().BuildVb());
     ASSERT_EQ(programs128.result, ConvertResult::Done);
     const Node dls = ParseRiff(programs128.dls);
     EXPECT_EQ(U32At(dls.Find(FourCC("colh"))->data, 0), 128u);
     EXPECT_EQ(FindAllLists(dls, FourCC("ins ")).size(), 1u);
-    const Converted programs129 = ConvertBank(OneToneBank().programCount(129).BuildVh(), OneToneBank().BuildVb());
+    const Converted programs129 =
+        ConvertBank(OneToneBank().programCount(129).BuildVh(), OneToneBank().BuildVb());
     EXPECT_EQ(programs129.result, ConvertResult::CannotConvert);
     EXPECT_FALSE(programs129.exists);
 
@@ -209,7 +221,8 @@ TEST(VabConverterLimits, DiagnosticsNameStructureAndOffset) {
     testkit::SetBlockFlags(flags8, 2, 8);
     VabBuilder badFlags;
     badFlags.program(0, testkit::Program({testkit::Tone(1)})).sample(flags8);
-    EXPECT_EQ(ConvertBank(badFlags.BuildVh(), badFlags.BuildVb()).diagnostic, "wave 0, block at 0x00000020: flags 8");
+    EXPECT_EQ(ConvertBank(badFlags.BuildVh(), badFlags.BuildVb()).diagnostic,
+              "wave 0, block at 0x00000020: flags 8");
 
     VabBuilder vag256;
     vag256.program(0, testkit::Program({testkit::Tone(1), testkit::Tone(256)})).sample(ShortVag());
@@ -220,7 +233,8 @@ TEST(VabConverterLimits, DiagnosticsNameStructureAndOffset) {
     seventeen.toneCountField = 17;
     VabBuilder tooMany;
     tooMany.program(2, seventeen).programCount(1);
-    EXPECT_EQ(ConvertBank(tooMany.BuildVh(), Bytes{}).diagnostic, "program slot 2 at 0x00000040: 17 tones above 16");
+    EXPECT_EQ(ConvertBank(tooMany.BuildVh(), Bytes{}).diagnostic,
+              "program slot 2 at 0x00000040: 17 tones above 16");
 
     VabBuilder missing = OneToneBank();
     missing.sample(ShortVag()).vagCount(3);
@@ -434,10 +448,12 @@ TEST(VagSearch, StartsNeedStartFlagsAndNoAlignment) {
     for (uint8_t flags = 0; flags < 16; ++flags) {
         const Bytes vb = ByteBuilder().fill(16).u8(0x12).u8(flags).fill(14, 0x11).take();
         const bool start = flags == 2 || flags == 4 || flags == 5 || flags == 6;
-        EXPECT_EQ(FindAllVags(vb), start ? std::vector<int64_t>{0} : std::vector<int64_t>{}) << int(flags);
+        EXPECT_EQ(FindAllVags(vb), start ? std::vector<int64_t>{0} : std::vector<int64_t>{})
+            << int(flags);
     }
     // Odd offsets, and a run of 20 zeros where the last 16 precede the start block.
-    const Bytes vb = ByteBuilder().u8(9).fill(16).u8(0x12).u8(2).fill(14, 0x11).fill(20).u8(0x12).u8(6).take();
+    const Bytes vb =
+        ByteBuilder().u8(9).fill(16).u8(0x12).u8(2).fill(14, 0x11).fill(20).u8(0x12).u8(6).take();
     EXPECT_EQ(FindAllVags(vb), (std::vector<int64_t>{1, 37}));
     // 16 zeros at the very end, or with just one more byte, end the search.
     EXPECT_TRUE(FindAllVags(ByteBuilder().u8(1).fill(17).take()).empty());

@@ -33,17 +33,18 @@ TEST(VabRecords, FieldsAtTheirOffsets) {
     vab.program(6, p).programCount(0x1234).toneCount(0x0567).vagCount(0x0089);
     const Bytes vh = vab.BuildVh();
 
-    const VabHeader h = ParseVabHeader(std::span<const uint8_t, kVabHeaderSize>(vh.data(), kVabHeaderSize));
+    const VabHeader h =
+        ParseVabHeader(std::span<const uint8_t, kVabHeaderSize>(vh.data(), kVabHeaderSize));
     EXPECT_EQ(h.programCount, 0x1234);
     EXPECT_EQ(h.toneCount, 0x0567);
     EXPECT_EQ(h.vagCount, 0x0089);
-    const ProgramRecord pr = ParseProgramRecord(
-        std::span<const uint8_t, kProgramRecordSize>(vh.data() + ProgramRecordOffset(6), kProgramRecordSize));
+    const ProgramRecord pr = ParseProgramRecord(std::span<const uint8_t, kProgramRecordSize>(
+        vh.data() + ProgramRecordOffset(6), kProgramRecordSize));
     EXPECT_EQ(pr.toneCount, 1);
     EXPECT_EQ(pr.volume, 0x91);
     EXPECT_EQ(pr.pan, 0x94);
-    const ToneRecord tr =
-        ParseToneRecord(std::span<const uint8_t, kToneRecordSize>(vh.data() + ToneRecordOffset(0, 0), kToneRecordSize));
+    const ToneRecord tr = ParseToneRecord(std::span<const uint8_t, kToneRecordSize>(
+        vh.data() + ToneRecordOffset(0, 0), kToneRecordSize));
     EXPECT_EQ(tr.mode, 0xA1);
     EXPECT_EQ(tr.volume, 0xA2);
     EXPECT_EQ(tr.pan, 0xA3);
@@ -88,7 +89,8 @@ TEST(VabHeaderCheck, AcceptsWhatTheConverterAccepts) {
     const Bytes image = banktest::ByteBuilder().fill(5, 0xEE).append(vh).take();
     EXPECT_EQ(Validate(image, 5), VabCheck::Ok);
 
-    EXPECT_EQ(Validate(VabBuilder(vab).toneCount(2048).programCount(2).vagCount(254).BuildVh(), 0), VabCheck::Ok);
+    EXPECT_EQ(Validate(VabBuilder(vab).toneCount(2048).programCount(2).vagCount(254).BuildVh(), 0),
+              VabCheck::Ok);
 }
 
 TEST(VabHeaderCheck, RejectsLimitsAndStopsOnShortData) {
@@ -100,14 +102,17 @@ TEST(VabHeaderCheck, RejectsLimitsAndStopsOnShortData) {
 
     testkit::VabProgramSpec seventeen = testkit::Program({testkit::Tone(1)});
     seventeen.toneCountField = 17;
-    EXPECT_EQ(Validate(VabBuilder().program(0, seventeen).programCount(1).BuildVh(), 0), VabCheck::FormatError);
-    EXPECT_EQ(Validate(VabBuilder().program(0, testkit::Program({testkit::Tone(256)})).BuildVh(), 0),
+    EXPECT_EQ(Validate(VabBuilder().program(0, seventeen).programCount(1).BuildVh(), 0),
               VabCheck::FormatError);
+    EXPECT_EQ(
+        Validate(VabBuilder().program(0, testkit::Program({testkit::Tone(256)})).BuildVh(), 0),
+        VabCheck::FormatError);
 
     const Bytes vh = base.BuildVh();
     EXPECT_EQ(Validate(Bytes(vh.begin(), vh.begin() + 31), 0), VabCheck::ShortRead);
     EXPECT_EQ(Validate(Bytes(vh.begin(), vh.begin() + 40), 0), VabCheck::ShortRead);
-    EXPECT_EQ(Validate(Bytes(vh.begin(), vh.begin() + ToneRecordOffset(0, 0) + 31), 0), VabCheck::ShortRead);
+    EXPECT_EQ(Validate(Bytes(vh.begin(), vh.begin() + ToneRecordOffset(0, 0) + 31), 0),
+              VabCheck::ShortRead);
     // The table of sample sizes is not read: a VH cut after its tone records still checks.
     EXPECT_EQ(Validate(Bytes(vh.begin(), vh.begin() + ToneRecordOffset(1, 0)), 0), VabCheck::Ok);
     EXPECT_EQ(Validate(vh, static_cast<int64_t>(vh.size())), VabCheck::ShortRead);

@@ -13,7 +13,7 @@ using testkit::ByteBuilder;
 using testkit::Bytes;
 
 class ChunkFileTest : public ::testing::Test {
-protected:
+  protected:
     MemoryFileSystem fs;
     ScopedFileSystem guard{fs};
 };
@@ -53,7 +53,8 @@ TEST_F(ChunkFileTest, WritesAcrossWindowsSeeksBackAndPatches) {
     ChunkFile f;
     ASSERT_TRUE(f.Create("out"));
     Bytes data = ByteBuilder().noise(150000, 3).take();
-    ASSERT_EQ(f.Write(data.data(), static_cast<int64_t>(data.size())), static_cast<int64_t>(data.size()));
+    ASSERT_EQ(f.Write(data.data(), static_cast<int64_t>(data.size())),
+              static_cast<int64_t>(data.size()));
     // Patch a value near the start, long after that window was left.
     ASSERT_EQ(f.Seek(10, SeekOrigin::Begin), 10);
     ASSERT_TRUE(f.WriteU32le(0xA1B2C3D4));
@@ -112,22 +113,44 @@ TEST_F(ChunkFileTest, NestedChunksGetSizesAndOddPadByte) {
     ASSERT_TRUE(f.Close());
 
     Bytes expected = ByteBuilder()
-                         .text("RIFF").u32le(4 + 12 + 8 + 4 + 8 + 2).text("DLS ")
-                         .text("LIST").u32le(4 + 8 + 4 + 8 + 2).text("lins")
-                         .text("abcd").u32le(3).u8(0x55).u8(0x66).u8(0x77).u8(0)
-                         .text("efgh").u32le(2).u16le(0x0102)
+                         .text("RIFF")
+                         .u32le(4 + 12 + 8 + 4 + 8 + 2)
+                         .text("DLS ")
+                         .text("LIST")
+                         .u32le(4 + 8 + 4 + 8 + 2)
+                         .text("lins")
+                         .text("abcd")
+                         .u32le(3)
+                         .u8(0x55)
+                         .u8(0x66)
+                         .u8(0x77)
+                         .u8(0)
+                         .text("efgh")
+                         .u32le(2)
+                         .u16le(0x0102)
                          .take();
     EXPECT_EQ(fs.Contents("riff"), expected);
 }
 
 TEST_F(ChunkFileTest, DescendFindsChunksListsAndFormsWithinParent) {
     Bytes file = ByteBuilder()
-                     .text("RIFF").u32le(4 + 10 + 20 + 10).text("DLS ")
-                     .text("colh").u32le(1).u8(0xAA).u8(0)  // odd chunk with pad byte
-                     .text("LIST").u32le(4 + 8).text("lins")
-                     .text("ins ").u32le(0)
-                     .text("vers").u32le(2).u16le(7)
-                     .text("tail").u32le(0)  // outside the RIFF
+                     .text("RIFF")
+                     .u32le(4 + 10 + 20 + 10)
+                     .text("DLS ")
+                     .text("colh")
+                     .u32le(1)
+                     .u8(0xAA)
+                     .u8(0) // odd chunk with pad byte
+                     .text("LIST")
+                     .u32le(4 + 8)
+                     .text("lins")
+                     .text("ins ")
+                     .u32le(0)
+                     .text("vers")
+                     .u32le(2)
+                     .u16le(7)
+                     .text("tail")
+                     .u32le(0) // outside the RIFF
                      .take();
     fs.Put("in", file);
     ChunkFile f;

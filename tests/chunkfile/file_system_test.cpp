@@ -50,7 +50,7 @@ TEST(FaultInjection, FailureAtCloseOnSmallFile) {
     faulty.FailWritesAfter(3);
     ChunkFile f;
     ASSERT_TRUE(f.Create("a"));
-    EXPECT_TRUE(f.WriteU32le(1));  // still in the buffer
+    EXPECT_TRUE(f.WriteU32le(1)); // still in the buffer
     EXPECT_FALSE(f.WriteFailed());
     EXPECT_FALSE(f.Close());
 }

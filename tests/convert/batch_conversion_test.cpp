@@ -21,7 +21,8 @@ struct Item {
     std::string file = "GAME.BIN";
 };
 
-std::vector<uint8_t> ListBytes(uint32_t count, const std::string& folder, const std::vector<Item>& items) {
+std::vector<uint8_t> ListBytes(uint32_t count, const std::string& folder,
+                               const std::vector<Item>& items) {
     ByteBuilder b;
     b.u32le(count).u8(static_cast<uint32_t>(folder.size() + 1)).text(folder).u8(0);
     for (const Item& i : items) {
@@ -34,14 +35,16 @@ std::vector<uint8_t> ListBytes(uint32_t count, const std::string& folder, const 
 // Records every call and answers from scripted results.
 struct FakeConverters {
     std::vector<std::string> calls;
-    std::vector<SequenceOutcome> seqResults;   // consumed in order, default Done/1
-    std::vector<ConvertResult> vabResults;     // consumed in order, default Done
+    std::vector<SequenceOutcome> seqResults; // consumed in order, default Done/1
+    std::vector<ConvertResult> vabResults;   // consumed in order, default Done
 
     Converters Make() {
         Converters c;
         auto seqLike = [this](const char* kind) {
-            return [this, kind](uint64_t offset, const std::string& game, const std::string& stem, Feedback&) {
-                calls.push_back(std::string(kind) + " " + std::to_string(offset) + " " + game + " " + stem);
+            return [this, kind](uint64_t offset, const std::string& game, const std::string& stem,
+                                Feedback&) {
+                calls.push_back(std::string(kind) + " " + std::to_string(offset) + " " + game +
+                                " " + stem);
                 if (seqResults.empty()) {
                     return SequenceOutcome{ConvertResult::Done, 1};
                 }
@@ -52,10 +55,11 @@ struct FakeConverters {
         };
         c.seq = seqLike("seq");
         c.ssq = seqLike("ssq");
-        c.vab = [this](uint64_t vh, uint64_t vb, const std::string& vhPath, const std::string& vbPath,
-                       const std::string& dls, std::string_view title, Feedback&) {
-            calls.push_back("vab " + std::to_string(vh) + " " + std::to_string(vb) + " " + vhPath + " " + vbPath +
-                            " " + dls + " " + std::string(title));
+        c.vab = [this](uint64_t vh, uint64_t vb, const std::string& vhPath,
+                       const std::string& vbPath, const std::string& dls, std::string_view title,
+                       Feedback&) {
+            calls.push_back("vab " + std::to_string(vh) + " " + std::to_string(vb) + " " + vhPath +
+                            " " + vbPath + " " + dls + " " + std::string(title));
             if (vabResults.empty()) {
                 return ConvertResult::Done;
             }
@@ -68,7 +72,7 @@ struct FakeConverters {
 };
 
 class BatchConversionTest : public ::testing::Test {
-protected:
+  protected:
     testkit::TempFolder dir;
     RecordingFeedback fb;
     FakeConverters fakes;
@@ -81,7 +85,8 @@ protected:
 };
 
 TEST_F(BatchConversionTest, SequencesAreNumberedByOutputNotByEntry) {
-    auto r = Run(ListBytes(3, "/games", {{kTypeSeq, 7, 100}, {kTypeSeq, 9, 200}, {kTypeGpmSeq, 0, 300, "B.DAT"}}));
+    auto r = Run(ListBytes(
+        3, "/games", {{kTypeSeq, 7, 100}, {kTypeSeq, 9, 200}, {kTypeGpmSeq, 0, 300, "B.DAT"}}));
     const std::string out = dir / "out/songs";
     EXPECT_EQ(fakes.calls, (std::vector<std::string>{
                                "seq 100 /games/GAME.BIN " + out + "_000",
@@ -90,18 +95,20 @@ TEST_F(BatchConversionTest, SequencesAreNumberedByOutputNotByEntry) {
                            }));
     EXPECT_TRUE(r.ran);
     EXPECT_EQ(r.filesMade, 3);
-    EXPECT_EQ(fb.StatusTexts(), (std::vector<std::string>{"変換中", "SMF songs_000を作製", "SMF songs_001を作製",
-                                                         "SMF songs_002を作製", "終了 作製ﾌｧｲﾙ数  3"}));
+    EXPECT_EQ(fb.StatusTexts(),
+              (std::vector<std::string>{"変換中", "SMF songs_000を作製", "SMF songs_001を作製",
+                                        "SMF songs_002を作製", "終了 作製ﾌｧｲﾙ数  3"}));
     EXPECT_EQ(fb.ProgressValues(), (std::vector<int>{0, 33, 66, 100, 100}));
 }
 
 TEST_F(BatchConversionTest, FailedSequenceKeepsItsNumberAndSetsCountEveryFile) {
-    fakes.seqResults = {{ConvertResult::CannotConvert, 0}, {ConvertResult::Done, 3}, {ConvertResult::Done, 1}};
+    fakes.seqResults = {
+        {ConvertResult::CannotConvert, 0}, {ConvertResult::Done, 3}, {ConvertResult::Done, 1}};
     auto r = Run(ListBytes(3, "/g", {{kTypeSeq, 0, 1}, {kTypeSeq, 1, 2}, {kTypeSeq, 2, 3}}));
     ASSERT_EQ(fakes.calls.size(), 3u);
     EXPECT_NE(fakes.calls[0].find("_000"), std::string::npos);
-    EXPECT_NE(fakes.calls[1].find("_000"), std::string::npos);  // reused after result 1
-    EXPECT_NE(fakes.calls[2].find("_001"), std::string::npos);  // a set of three advances by one
+    EXPECT_NE(fakes.calls[1].find("_000"), std::string::npos); // reused after result 1
+    EXPECT_NE(fakes.calls[2].find("_001"), std::string::npos); // a set of three advances by one
     EXPECT_EQ(r.filesMade, 4);
     EXPECT_EQ(fb.StatusTexts().back(), "終了 作製ﾌｧｲﾙ数  4");
 }
@@ -118,18 +125,25 @@ TEST_F(BatchConversionTest, SetThatFailsPartWayKeepsTheFilesItMade) {
 }
 
 TEST_F(BatchConversionTest, HeaderPairsWithTheBodyDirectlyBehindIt) {
-    auto r = Run(ListBytes(3, "/g", {{kTypeVh, 0, 10, "A.VH"}, {kTypeVh, 1, 20, "B.VH"}, {kTypeVb, 0, 30, "B.VB"}}));
+    auto r = Run(ListBytes(
+        3, "/g", {{kTypeVh, 0, 10, "A.VH"}, {kTypeVh, 1, 20, "B.VH"}, {kTypeVb, 0, 30, "B.VB"}}));
     ASSERT_EQ(fakes.calls.size(), 1u);
-    EXPECT_EQ(fakes.calls[0], "vab 20 30 /g/B.VH /g/B.VB " + (dir / "out/songs") + "_000.dls songs");
+    EXPECT_EQ(fakes.calls[0],
+              "vab 20 30 /g/B.VH /g/B.VB " + (dir / "out/songs") + "_000.dls songs");
     EXPECT_EQ(r.filesMade, 1);
-    EXPECT_EQ(fb.StatusTexts(), (std::vector<std::string>{"変換中", "DLS songs_000を作製", "終了 作製ﾌｧｲﾙ数  1"}));
+    EXPECT_EQ(fb.StatusTexts(),
+              (std::vector<std::string>{"変換中", "DLS songs_000を作製", "終了 作製ﾌｧｲﾙ数  1"}));
     // The first header, stepped back over, counts as handled; the pair counts twice.
     EXPECT_EQ(fb.ProgressValues(), (std::vector<int>{0, 33, 100, 100}));
 }
 
 TEST_F(BatchConversionTest, BodyWithoutHeaderAndOtherKindsMakeNothing) {
-    auto r = Run(ListBytes(5, "/g", {{kTypeVb, 0, 1}, {kTypeKcetSeq, 0, 2}, {kTypeSceiMidi, 1, 3},
-                                    {kTypeGpmHead, 0, 4}, {0x12345678, 0, 5}}));
+    auto r = Run(ListBytes(5, "/g",
+                           {{kTypeVb, 0, 1},
+                            {kTypeKcetSeq, 0, 2},
+                            {kTypeSceiMidi, 1, 3},
+                            {kTypeGpmHead, 0, 4},
+                            {0x12345678, 0, 5}}));
     EXPECT_TRUE(fakes.calls.empty());
     EXPECT_EQ(r.filesMade, 0);
     EXPECT_EQ(fb.StatusTexts(), (std::vector<std::string>{"変換中", "終了 作製ﾌｧｲﾙ数  0"}));
@@ -137,9 +151,15 @@ TEST_F(BatchConversionTest, BodyWithoutHeaderAndOtherKindsMakeNothing) {
 }
 
 TEST_F(BatchConversionTest, BankResultsDecideNumbersAndCounts) {
-    fakes.vabResults = {ConvertResult::PartlyDone, ConvertResult::CannotConvert, ConvertResult::Done};
-    auto r = Run(ListBytes(6, "/g", {{kTypeVh, 0, 1}, {kTypeVb, 0, 2}, {kTypeVh, 1, 3}, {kTypeVb, 1, 4},
-                                    {kTypeVh, 2, 5}, {kTypeVb, 2, 6}}));
+    fakes.vabResults = {ConvertResult::PartlyDone, ConvertResult::CannotConvert,
+                        ConvertResult::Done};
+    auto r = Run(ListBytes(6, "/g",
+                           {{kTypeVh, 0, 1},
+                            {kTypeVb, 0, 2},
+                            {kTypeVh, 1, 3},
+                            {kTypeVb, 1, 4},
+                            {kTypeVh, 2, 5},
+                            {kTypeVb, 2, 6}}));
     ASSERT_EQ(fakes.calls.size(), 3u);
     EXPECT_NE(fakes.calls[0].find("_000.dls"), std::string::npos);
     EXPECT_NE(fakes.calls[1].find("_001.dls"), std::string::npos);

@@ -188,7 +188,6 @@ TEST(RealShapes, ExtendedRulesListEveryItemAndConvertEveryBank) {
 
 // ------------------------------------------------------------- on disk
 
-
 uint32_t U32At(const Bytes& b, size_t at) {
     return static_cast<uint32_t>(b[at] | b[at + 1] << 8 | b[at + 2] << 16) |
            static_cast<uint32_t>(b[at + 3]) << 24;

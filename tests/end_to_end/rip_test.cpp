@@ -25,7 +25,6 @@ using testkit::Shell;
 using testkit::ShellRun;
 using testkit::TempFolder;
 
-
 std::string Bin(const std::string& relative) {
     const char* root = std::getenv("SONVEX_TEST_BIN");
     return std::string(root ? root : ".") + "/" + relative;
@@ -58,10 +57,12 @@ TEST(Rip, EveryItemOfTwoImagesBecomesItsFile) {
     ASSERT_TRUE(testkit::WriteFile(dir / "EXTRA.BIN", second.bytes()));
 
     RecordingFeedback feedback;
-    const AnalysisResult analysis = AnalyzeSources({dir / "DISC.BIN", dir / "EXTRA.BIN"}, dir.path(), feedback);
+    const AnalysisResult analysis =
+        AnalyzeSources({dir / "DISC.BIN", dir / "EXTRA.BIN"}, dir.path(), feedback);
     ASSERT_EQ(analysis.status, AnalysisStatus::ListWritten);
-    EXPECT_EQ(testkit::ReadFile(analysis.listPath),
-              testkit::ExpectedConvertList(dir.path(), {{"DISC.BIN", &first}, {"EXTRA.BIN", &second}}));
+    EXPECT_EQ(
+        testkit::ReadFile(analysis.listPath),
+        testkit::ExpectedConvertList(dir.path(), {{"DISC.BIN", &first}, {"EXTRA.BIN", &second}}));
 
     const std::string out = dir / "out";
     fs::create_directory(out);
@@ -72,8 +73,8 @@ TEST(Rip, EveryItemOfTwoImagesBecomesItsFile) {
     EXPECT_TRUE(feedback.Messages().empty());
     // DISC: bank, sequence, set of three, SSsq, bank, sequence; EXTRA: sequence, bank.
     const std::set<std::string> expected = {
-        "DISC_000.dls",    "DISC_000.mid",    "DISC_001_00.mid", "DISC_001_01.mid", "DISC_001_02.mid",
-        "DISC_002.mid",    "DISC_001.dls",    "DISC_003.mid",    "DISC_004.mid",    "DISC_002.dls"};
+        "DISC_000.dls", "DISC_000.mid", "DISC_001_00.mid", "DISC_001_01.mid", "DISC_001_02.mid",
+        "DISC_002.mid", "DISC_001.dls", "DISC_003.mid",    "DISC_004.mid",    "DISC_002.dls"};
     EXPECT_EQ(FilesIn(out), expected);
     EXPECT_EQ(run.filesMade, 10);
     EXPECT_EQ(feedback.StatusTexts().back(), "終了 作製ﾌｧｲﾙ数 10");
@@ -85,10 +86,11 @@ TEST(Rip, EveryItemOfTwoImagesBecomesItsFile) {
             if (fs::path(name).extension() != ".mid") {
                 continue;
             }
-            const ShellRun r = Shell("/usr/bin/python3 -c \"import mido,sys; f=mido.MidiFile(sys.argv[1]); "
-                                "t=f.tracks[0]; assert len(f.tracks)==1 and t[-1].type=='end_of_track'; "
-                                "print(sum(1 for m in t if m.type=='note_on'))\" '" +
-                                (fs::path(out) / name).string() + "'");
+            const ShellRun r =
+                Shell("/usr/bin/python3 -c \"import mido,sys; f=mido.MidiFile(sys.argv[1]); "
+                      "t=f.tracks[0]; assert len(f.tracks)==1 and t[-1].type=='end_of_track'; "
+                      "print(sum(1 for m in t if m.type=='note_on'))\" '" +
+                      (fs::path(out) / name).string() + "'");
             EXPECT_EQ(r.status, 0) << name << ": " << r.out;
             EXPECT_GT(std::atoi(r.out.c_str()), 0) << name;
         }
@@ -130,7 +132,8 @@ TEST(Rip, CommandLineExitStatusTellsWhetherEverythingWasDone) {
     EXPECT_EQ(FilesIn(dir / "again").size(), 8u);
 
     // A game file that is missing is reported with its message, and the run fails.
-    r = Shell(cli + " rip '" + (dir / "DISC.BIN") + "' '" + (dir / "GONE.BIN") + "' -o '" + (dir / "m2") + "'");
+    r = Shell(cli + " rip '" + (dir / "DISC.BIN") + "' '" + (dir / "GONE.BIN") + "' -o '" +
+              (dir / "m2") + "'");
     EXPECT_NE(r.status, 0);
     EXPECT_NE(r.out.find(Message(15).text), std::string::npos) << r.out;
 

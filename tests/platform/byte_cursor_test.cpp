@@ -22,7 +22,7 @@ TEST(ByteCursor, ReadPastEndYieldsZeroAndStaysFailed) {
     ByteCursor c(data, sizeof data);
     EXPECT_EQ(c.u32le(), 0u);
     EXPECT_FALSE(c.ok());
-    EXPECT_EQ(c.u8(), 0);  // even though a byte would have been there before
+    EXPECT_EQ(c.u8(), 0); // even though a byte would have been there before
     EXPECT_FALSE(c.seek(4));
 }
 

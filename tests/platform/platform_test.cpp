@@ -31,7 +31,8 @@ TEST(Messages, EveryNumberEndsWithItsOwnFullWidthNumber) {
         ASSERT_GE(text.size(), suffix.size()) << m.number;
         EXPECT_EQ(text.substr(text.size() - suffix.size()), suffix) << m.number;
         EXPECT_TRUE(IsValidUtf8(text)) << m.number;
-        EXPECT_EQ(m.icon, m.number == 44 ? MessageIcon::Exclamation : MessageIcon::Stop) << m.number;
+        EXPECT_EQ(m.icon, m.number == 44 ? MessageIcon::Exclamation : MessageIcon::Stop)
+            << m.number;
     }
     // 01 to 44 without 19 to 22.
     EXPECT_EQ(numbers.size(), 40u);
@@ -56,8 +57,8 @@ TEST(Guids, VersionFourStampAndByteLayout) {
     for (int i = 0; i < 200; ++i) {
         Guid g = NewGuid();
         auto b = g.Bytes();
-        EXPECT_EQ(b[7] >> 4, 4);          // data3's high nibble, little-endian on disk
-        EXPECT_EQ(b[8] & 0xC0, 0x80);     // variant bits
+        EXPECT_EQ(b[7] >> 4, 4);      // data3's high nibble, little-endian on disk
+        EXPECT_EQ(b[8] & 0xC0, 0x80); // variant bits
         EXPECT_EQ(Guid::FromBytes(b.data()), g);
         seen.insert(g.ToString());
     }
@@ -97,13 +98,14 @@ TEST(CodePages, Utf16WithSurrogatesAndInvalidBytes) {
     EXPECT_EQ(Utf16ToUtf8(std::u16string({0xD83C, 0xDFB5})), "\xF0\x9F\x8E\xB5");
     EXPECT_EQ(Utf8ToUtf16("a\xFF"), std::u16string({u'a', 0xFFFD}));
     EXPECT_FALSE(IsValidUtf8("a\xC3"));
-    EXPECT_FALSE(IsValidUtf8("\xED\xA0\x80"));  // an encoded surrogate
+    EXPECT_FALSE(IsValidUtf8("\xED\xA0\x80")); // an encoded surrogate
     EXPECT_TRUE(IsValidUtf8("ﾙｰﾌﾟ: ∞"));
 }
 
 TEST(ProgramFolder, WritableExecutableFolderElseXdgDataHome) {
     testkit::TempFolder dir;
-    EXPECT_EQ(ChooseProgramFolder(dir.path(), "/unused", "/unused"), std::filesystem::path(dir.path()));
+    EXPECT_EQ(ChooseProgramFolder(dir.path(), "/unused", "/unused"),
+              std::filesystem::path(dir.path()));
     // A folder that cannot be written (here: one that does not exist) is passed over.
     const std::string readOnly = dir / "not-there";
     auto chosen = ChooseProgramFolder(readOnly, (dir / "xdg").c_str(), "/home/nobody");

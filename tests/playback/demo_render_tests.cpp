@@ -27,8 +27,9 @@ double IndependentLength(const std::string& smf) {
     if (stat("/usr/bin/python3", &st) != 0) {
         return -1.0;
     }
-    const std::string command = "/usr/bin/python3 -c \"import mido,sys; print(mido.MidiFile(sys.argv[1]).length)\" '" +
-                                smf + "' 2>/dev/null";
+    const std::string command =
+        "/usr/bin/python3 -c \"import mido,sys; print(mido.MidiFile(sys.argv[1]).length)\" '" +
+        smf + "' 2>/dev/null";
     FILE* pipe = popen(command.c_str(), "r");
     if (pipe == nullptr) {
         return -1.0;
@@ -60,7 +61,8 @@ TEST(DemoRender, ConvertedSongRendersToFlacOfTheExpectedLength) {
     const AnalysisResult analysis = AnalyzeSources({game}, folder.path(), feedback);
     ASSERT_EQ(analysis.status, AnalysisStatus::ListWritten);
     std::filesystem::create_directory(folder / "music");
-    const ConversionRunResult run = RunConversion(analysis.listPath, folder / "music", ListTitleOf(analysis.listPath), feedback);
+    const ConversionRunResult run = RunConversion(analysis.listPath, folder / "music",
+                                                  ListTitleOf(analysis.listPath), feedback);
     ASSERT_TRUE(run.ran);
 
     const std::string smf = folder / "music/DEMO_003.mid";

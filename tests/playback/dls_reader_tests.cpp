@@ -131,7 +131,8 @@ TEST(DlsReader, LevelOneFileWithEightBitWavesAndOpenVelocityRange) {
     r.velocityLow = 0;
     r.velocityHigh = 0; // Level 1 writers leave it unset
     r.level2 = false;
-    r.articulation = {{dls::kSrcKeyOnVelocity, 0, dls::kDstGain, dls::kTransformConcave, -960 * 65536}};
+    r.articulation = {
+        {dls::kSrcKeyOnVelocity, 0, dls::kDstGain, dls::kTransformConcave, -960 * 65536}};
     r.sample.reset();
     in.regions = {r};
     c.instruments = {in};
@@ -158,7 +159,8 @@ TEST(DlsReader, PoolTableOffsetsPickWavesOutOfOrder) {
     Bytes bytes = BuildDls(c);
     const size_t at = [&] {
         for (size_t i = 0; i + 4 <= bytes.size(); ++i) {
-            if (bytes[i] == 'p' && bytes[i + 1] == 't' && bytes[i + 2] == 'b' && bytes[i + 3] == 'l') {
+            if (bytes[i] == 'p' && bytes[i + 1] == 't' && bytes[i + 2] == 'b' &&
+                bytes[i + 3] == 'l') {
                 return i;
             }
         }
@@ -195,13 +197,17 @@ TEST(DlsReader, ValuesOutOfRangeLeaveRegionsSilentButReadOn) {
 }
 
 // Chunks laid out by hand, for defects the builder would never make.
-Bytes Collection(std::vector<RiffNode> children) { return RiffNode::Riff("DLS ", std::move(children)).Encode(); }
+Bytes Collection(std::vector<RiffNode> children) {
+    return RiffNode::Riff("DLS ", std::move(children)).Encode();
+}
 
 RiffNode InstrumentList(std::vector<RiffNode> parts) {
     return RiffNode::List("lins", {RiffNode::List("ins ", std::move(parts))});
 }
 
-Bytes Insh() { return testkit::ByteBuilder().u32le(1).u32le(1).u32le(0).take(); }
+Bytes Insh() {
+    return testkit::ByteBuilder().u32le(1).u32le(1).u32le(0).take();
+}
 
 TEST(DlsReader, RefusesWhatIsNotACollection) {
     EXPECT_EQ(ReadDls(Bytes{}).status, DlsReadStatus::NotDls);
@@ -230,17 +236,28 @@ TEST(DlsReader, ShortFixedRecordsAreMalformed) {
     const std::vector<Case> cases = {
         {"colh", Collection({RiffNode::Chunk("colh", Bytes(3, 0))})},
         {"insh", Collection({InstrumentList({RiffNode::Chunk("insh", Bytes(11, 0))})})},
-        {"rgnh", Collection({InstrumentList({RiffNode::Chunk("insh", Insh()),
-                                             RiffNode::List("lrgn", {RiffNode::List("rgn ", {RiffNode::Chunk("rgnh", Bytes(10, 0))})})})})},
-        {"wlnk", Collection({InstrumentList({RiffNode::Chunk("insh", Insh()),
-                                             RiffNode::List("lrgn", {RiffNode::List("rgn ", {RiffNode::Chunk("rgnh", Bytes(12, 0)),
-                                                                                             RiffNode::Chunk("wlnk", Bytes(8, 0))})})})})},
-        {"wsmp", Collection({InstrumentList({RiffNode::Chunk("insh", Insh()),
-                                             RiffNode::List("lrgn", {RiffNode::List("rgn ", {RiffNode::Chunk("rgnh", Bytes(12, 0)),
-                                                                                             RiffNode::Chunk("wsmp", Bytes(19, 0))})})})})},
-        {"art2", Collection({InstrumentList({RiffNode::Chunk("insh", Insh()),
-                                             RiffNode::List("lar2", {RiffNode::Chunk("art2", Bytes(6, 0))})})})},
-        {"fmt ", Collection({RiffNode::List("wvpl", {RiffNode::List("wave", {RiffNode::Chunk("fmt ", Bytes(14, 0))})})})},
+        {"rgnh",
+         Collection({InstrumentList(
+             {RiffNode::Chunk("insh", Insh()),
+              RiffNode::List(
+                  "lrgn", {RiffNode::List("rgn ", {RiffNode::Chunk("rgnh", Bytes(10, 0))})})})})},
+        {"wlnk",
+         Collection({InstrumentList(
+             {RiffNode::Chunk("insh", Insh()),
+              RiffNode::List("lrgn",
+                             {RiffNode::List("rgn ", {RiffNode::Chunk("rgnh", Bytes(12, 0)),
+                                                      RiffNode::Chunk("wlnk", Bytes(8, 0))})})})})},
+        {"wsmp",
+         Collection({InstrumentList(
+             {RiffNode::Chunk("insh", Insh()),
+              RiffNode::List(
+                  "lrgn", {RiffNode::List("rgn ", {RiffNode::Chunk("rgnh", Bytes(12, 0)),
+                                                   RiffNode::Chunk("wsmp", Bytes(19, 0))})})})})},
+        {"art2", Collection({InstrumentList(
+                     {RiffNode::Chunk("insh", Insh()),
+                      RiffNode::List("lar2", {RiffNode::Chunk("art2", Bytes(6, 0))})})})},
+        {"fmt ", Collection({RiffNode::List(
+                     "wvpl", {RiffNode::List("wave", {RiffNode::Chunk("fmt ", Bytes(14, 0))})})})},
         {"ptbl", Collection({RiffNode::Chunk("ptbl", Bytes(4, 0))})},
         {"insh missing", Collection({InstrumentList({RiffNode::List("lrgn", {})})})},
     };
@@ -253,18 +270,38 @@ TEST(DlsReader, ShortFixedRecordsAreMalformed) {
 
 TEST(DlsReader, CountsBeyondTheirChunkAreCutToWhatIsThere) {
     // "art2" says 5 blocks but holds 1 block and a 5-byte trailer.
-    Bytes art = testkit::ByteBuilder().u32le(8).u32le(5).u16le(0).u16le(0).u16le(4).u16le(0).u32le(7).take();
+    Bytes art = testkit::ByteBuilder()
+                    .u32le(8)
+                    .u32le(5)
+                    .u16le(0)
+                    .u16le(0)
+                    .u16le(4)
+                    .u16le(0)
+                    .u32le(7)
+                    .take();
     art.insert(art.end(), {1, 2, 3, 4, 5});
     // "wsmp" says 3 loops and holds 1.
-    Bytes wsmp = testkit::ByteBuilder().u32le(20).u16le(60).u16le(0).u32le(0).u32le(0).u32le(3)
-                     .u32le(16).u32le(1).u32le(10).u32le(20).take();
+    Bytes wsmp = testkit::ByteBuilder()
+                     .u32le(20)
+                     .u16le(60)
+                     .u16le(0)
+                     .u32le(0)
+                     .u32le(0)
+                     .u32le(3)
+                     .u32le(16)
+                     .u32le(1)
+                     .u32le(10)
+                     .u32le(20)
+                     .take();
     // "ptbl" says 9 cues and holds 2.
     Bytes ptbl = testkit::ByteBuilder().u32le(8).u32le(9).u32le(0).u32le(0).take();
-    Bytes bytes = Collection({InstrumentList({RiffNode::Chunk("insh", Insh()),
-                                              RiffNode::List("lrgn", {RiffNode::List("rgn ", {RiffNode::Chunk("rgnh", Bytes(12, 0)),
-                                                                                              RiffNode::Chunk("wsmp", wsmp)})}),
-                                              RiffNode::List("lar2", {RiffNode::Chunk("art2", art)})}),
-                              RiffNode::Chunk("ptbl", ptbl)});
+    Bytes bytes = Collection(
+        {InstrumentList(
+             {RiffNode::Chunk("insh", Insh()),
+              RiffNode::List("lrgn", {RiffNode::List("rgn ", {RiffNode::Chunk("rgnh", Bytes(12, 0)),
+                                                              RiffNode::Chunk("wsmp", wsmp)})}),
+              RiffNode::List("lar2", {RiffNode::Chunk("art2", art)})}),
+         RiffNode::Chunk("ptbl", ptbl)});
     DlsReadOutcome read = ReadDls(bytes);
     ASSERT_EQ(read.status, DlsReadStatus::Ok) << read.error;
     const DlsInstrument& in = read.collection.instruments[0];
@@ -278,10 +315,17 @@ TEST(DlsReader, CountsBeyondTheirChunkAreCutToWhatIsThere) {
 
 TEST(DlsReader, WavesInFormatsItCannotPlayStaySilent) {
     auto waveWith = [](uint16_t tag, uint16_t channels, uint16_t bits, Bytes data) {
-        Bytes fmt = testkit::ByteBuilder().u16le(tag).u16le(channels).u32le(22050).u32le(0)
-                        .u16le(static_cast<uint16_t>(channels * bits / 8)).u16le(bits).take();
-        return Collection({RiffNode::List("wvpl", {RiffNode::List("wave", {RiffNode::Chunk("fmt ", fmt),
-                                                                          RiffNode::Chunk("data", data)})})});
+        Bytes fmt = testkit::ByteBuilder()
+                        .u16le(tag)
+                        .u16le(channels)
+                        .u32le(22050)
+                        .u32le(0)
+                        .u16le(static_cast<uint16_t>(channels * bits / 8))
+                        .u16le(bits)
+                        .take();
+        return Collection(
+            {RiffNode::List("wvpl", {RiffNode::List("wave", {RiffNode::Chunk("fmt ", fmt),
+                                                             RiffNode::Chunk("data", data)})})});
     };
     // IMA ADPCM and 12-bit PCM are not played; stereo 16-bit is mixed to one channel.
     DlsReadOutcome adpcm = ReadDls(waveWith(0x11, 1, 4, Bytes(64, 0x11)));
@@ -289,9 +333,12 @@ TEST(DlsReader, WavesInFormatsItCannotPlayStaySilent) {
     EXPECT_FALSE(adpcm.collection.waves[0].playable);
     DlsReadOutcome odd = ReadDls(waveWith(1, 1, 12, Bytes(64, 0)));
     EXPECT_FALSE(odd.collection.waves[0].playable);
-    DlsReadOutcome stereo = ReadDls(waveWith(1, 2, 16, testkit::ByteBuilder().u16le(100).u16le(300).u16le(0xFFFF).u16le(0xFFFD).u8(9).take()));
+    DlsReadOutcome stereo = ReadDls(waveWith(
+        1, 2, 16,
+        testkit::ByteBuilder().u16le(100).u16le(300).u16le(0xFFFF).u16le(0xFFFD).u8(9).take()));
     ASSERT_TRUE(stereo.collection.waves[0].playable);
-    EXPECT_EQ(stereo.collection.waves[0].pcm, (std::vector<int16_t>{200, -2})); // the odd byte is no frame
+    EXPECT_EQ(stereo.collection.waves[0].pcm,
+              (std::vector<int16_t>{200, -2})); // the odd byte is no frame
     DlsReadOutcome empty = ReadDls(waveWith(1, 1, 16, Bytes{}));
     EXPECT_FALSE(empty.collection.waves[0].playable);
 }

@@ -20,7 +20,11 @@ using testkit::SmfBuilder;
 // An SMF from a header and raw track bodies (events only; the chunk header is added).
 Bytes Smf(uint16_t format, uint16_t division, std::vector<Bytes> tracks) {
     ByteBuilder b;
-    b.text("MThd").u32be(6).u16be(format).u16be(static_cast<uint16_t>(tracks.size())).u16be(division);
+    b.text("MThd")
+        .u32be(6)
+        .u16be(format)
+        .u16be(static_cast<uint16_t>(tracks.size()))
+        .u16be(division);
     for (const Bytes& t : tracks) {
         b.text("MTrk").u32be(static_cast<uint32_t>(t.size())).append(t);
     }
@@ -40,11 +44,24 @@ std::vector<MusicEvent> NotesOf(const Sequence& s) {
 TEST(SmfLoader, FormatZeroWithRunningStatusPairsNotesIntoDurations) {
     // Division 480: 480 ticks are 768 music ticks.
     const Bytes track = ByteBuilder()
-                            .u8(0).u8(0x90).u8(60).u8(100)  // note on
-                            .u8(0).u8(64).u8(90)            // running status: another note on
-                            .varLen(480).u8(60).u8(0)       // velocity 0: off for the first
-                            .varLen(240).u8(0x80).u8(64).u8(0)
-                            .u8(0).u8(0xFF).u8(0x2F).u8(0)
+                            .u8(0)
+                            .u8(0x90)
+                            .u8(60)
+                            .u8(100) // note on
+                            .u8(0)
+                            .u8(64)
+                            .u8(90) // running status: another note on
+                            .varLen(480)
+                            .u8(60)
+                            .u8(0) // velocity 0: off for the first
+                            .varLen(240)
+                            .u8(0x80)
+                            .u8(64)
+                            .u8(0)
+                            .u8(0)
+                            .u8(0xFF)
+                            .u8(0x2F)
+                            .u8(0)
                             .take();
     MusicLoadOutcome out = LoadSmf(Smf(0, 480, {track}));
     ASSERT_EQ(out.status, MusicLoadStatus::Ok) << out.error;
@@ -62,10 +79,22 @@ TEST(SmfLoader, FormatZeroWithRunningStatusPairsNotesIntoDurations) {
 TEST(SmfLoader, AbsoluteTicksAreConvertedSoRoundingDoesNotAddUp) {
     // Division 480 and deltas of 1: times 1.6, 3.2, 4.8 round to 2, 3, 5.
     const Bytes track = ByteBuilder()
-                            .u8(1).u8(0xB0).u8(7).u8(1)
-                            .u8(1).u8(0xB0).u8(7).u8(2)
-                            .u8(1).u8(0xB0).u8(7).u8(3)
-                            .u8(0).u8(0xFF).u8(0x2F).u8(0)
+                            .u8(1)
+                            .u8(0xB0)
+                            .u8(7)
+                            .u8(1)
+                            .u8(1)
+                            .u8(0xB0)
+                            .u8(7)
+                            .u8(2)
+                            .u8(1)
+                            .u8(0xB0)
+                            .u8(7)
+                            .u8(3)
+                            .u8(0)
+                            .u8(0xFF)
+                            .u8(0x2F)
+                            .u8(0)
                             .take();
     MusicLoadOutcome out = LoadSmf(Smf(0, 480, {track}));
     ASSERT_EQ(out.status, MusicLoadStatus::Ok);
@@ -77,23 +106,76 @@ TEST(SmfLoader, AbsoluteTicksAreConvertedSoRoundingDoesNotAddUp) {
 
 TEST(SmfLoader, FormatOneMergesTracksAndTakesEveryEventKind) {
     const Bytes conductor = ByteBuilder()
-                                .u8(0).u8(0xFF).u8(0x51).u8(3).u24be(1000000) // 60 beats per minute
-                                .u8(0).u8(0xFF).u8(0x58).u8(4).u8(3).u8(3).u8(24).u8(8) // 3/8
-                                .varLen(96).u8(0xFF).u8(0x51).u8(3).u24be(250000)
-                                .u8(0).u8(0xFF).u8(0x2F).u8(0)
+                                .u8(0)
+                                .u8(0xFF)
+                                .u8(0x51)
+                                .u8(3)
+                                .u24be(1000000) // 60 beats per minute
+                                .u8(0)
+                                .u8(0xFF)
+                                .u8(0x58)
+                                .u8(4)
+                                .u8(3)
+                                .u8(3)
+                                .u8(24)
+                                .u8(8) // 3/8
+                                .varLen(96)
+                                .u8(0xFF)
+                                .u8(0x51)
+                                .u8(3)
+                                .u24be(250000)
+                                .u8(0)
+                                .u8(0xFF)
+                                .u8(0x2F)
+                                .u8(0)
                                 .take();
     const Bytes music = ByteBuilder()
-                            .u8(0).u8(0xB2).u8(0).u8(0)
-                            .u8(0).u8(0xB2).u8(32).u8(1)
-                            .u8(0).u8(0xC2).u8(7)
-                            .u8(0).u8(0xF0).u8(3).u8(0x7E).u8(0x7F).u8(0xF7) // system exclusive, skipped
-                            .u8(0).u8(0xF7).u8(1).u8(0xF7)                   // escaped bytes, skipped
-                            .u8(0).u8(0xA2).u8(60).u8(5)
-                            .u8(0).u8(0xD2).u8(40)
-                            .u8(0).u8(0xE2).u8(0x00).u8(0x50)
-                            .u8(0).u8(0xFF).u8(0x7F).u8(2).u8(1).u8(2)       // sequencer-specific, skipped
-                            .varLen(192).u8(0x92).u8(70).u8(1)
-                            .u8(0).u8(0xFF).u8(0x2F).u8(0)
+                            .u8(0)
+                            .u8(0xB2)
+                            .u8(0)
+                            .u8(0)
+                            .u8(0)
+                            .u8(0xB2)
+                            .u8(32)
+                            .u8(1)
+                            .u8(0)
+                            .u8(0xC2)
+                            .u8(7)
+                            .u8(0)
+                            .u8(0xF0)
+                            .u8(3)
+                            .u8(0x7E)
+                            .u8(0x7F)
+                            .u8(0xF7) // system exclusive, skipped
+                            .u8(0)
+                            .u8(0xF7)
+                            .u8(1)
+                            .u8(0xF7) // escaped bytes, skipped
+                            .u8(0)
+                            .u8(0xA2)
+                            .u8(60)
+                            .u8(5)
+                            .u8(0)
+                            .u8(0xD2)
+                            .u8(40)
+                            .u8(0)
+                            .u8(0xE2)
+                            .u8(0x00)
+                            .u8(0x50)
+                            .u8(0)
+                            .u8(0xFF)
+                            .u8(0x7F)
+                            .u8(2)
+                            .u8(1)
+                            .u8(2) // sequencer-specific, skipped
+                            .varLen(192)
+                            .u8(0x92)
+                            .u8(70)
+                            .u8(1)
+                            .u8(0)
+                            .u8(0xFF)
+                            .u8(0x2F)
+                            .u8(0)
                             .take();
     MusicLoadOutcome out = LoadSmf(Smf(1, 96, {conductor, music}));
     ASSERT_EQ(out.status, MusicLoadStatus::Ok) << out.error;
@@ -118,10 +200,23 @@ TEST(SmfLoader, SmpteTimedFilesAreLaidOutAtTheDefaultTempo) {
     // 25 frames per second of 40 ticks: 1000 ticks a second, 1536 music ticks at 120.
     const uint16_t division = static_cast<uint16_t>((256 - 25) << 8 | 40);
     const Bytes track = ByteBuilder()
-                            .u8(0).u8(0xFF).u8(0x51).u8(3).u24be(1000000) // ignored
-                            .varLen(1000).u8(0x90).u8(60).u8(1)
-                            .varLen(500).u8(0x80).u8(60).u8(0)
-                            .u8(0).u8(0xFF).u8(0x2F).u8(0)
+                            .u8(0)
+                            .u8(0xFF)
+                            .u8(0x51)
+                            .u8(3)
+                            .u24be(1000000) // ignored
+                            .varLen(1000)
+                            .u8(0x90)
+                            .u8(60)
+                            .u8(1)
+                            .varLen(500)
+                            .u8(0x80)
+                            .u8(60)
+                            .u8(0)
+                            .u8(0)
+                            .u8(0xFF)
+                            .u8(0x2F)
+                            .u8(0)
                             .take();
     MusicLoadOutcome out = LoadSmf(Smf(0, division, {track}));
     ASSERT_EQ(out.status, MusicLoadStatus::Ok);
@@ -160,20 +255,25 @@ TEST(SmfLoader, LoopMarkersAndRepeatCountWhenAsked) {
 TEST(SmfLoader, RmidWrapperIsOpened) {
     const Bytes smf = SmfBuilder(96).noteOn(0, 0, 60, 1).noteOff(96, 0, 60).endOfTrack(0).build();
     ByteBuilder rmid;
-    rmid.text("RIFF").u32le(static_cast<uint32_t>(4 + 8 + smf.size() + (smf.size() & 1))).text("RMID");
+    rmid.text("RIFF")
+        .u32le(static_cast<uint32_t>(4 + 8 + smf.size() + (smf.size() & 1)))
+        .text("RMID");
     rmid.text("data").u32le(static_cast<uint32_t>(smf.size())).append(smf);
     MusicLoadOutcome out = LoadSmf(rmid.take());
     ASSERT_EQ(out.status, MusicLoadStatus::Ok) << out.error;
     EXPECT_EQ(NotesOf(*out.sequence).size(), 1u);
-    EXPECT_EQ(LoadSmf(ByteBuilder().text("RIFF").u32le(4).text("RMID").take()).status, MusicLoadStatus::Malformed);
+    EXPECT_EQ(LoadSmf(ByteBuilder().text("RIFF").u32le(4).text("RMID").take()).status,
+              MusicLoadStatus::Malformed);
 }
 
 TEST(SmfLoader, HeadersThatCannotBeFollowedFail) {
     const Bytes end = ByteBuilder().u8(0).u8(0xFF).u8(0x2F).u8(0).take();
     EXPECT_EQ(LoadSmf(Bytes{}).status, MusicLoadStatus::NotRecognised);
-    EXPECT_EQ(LoadSmf(ByteBuilder().text("RIFF").u32le(4).text("DLS ").take()).status, MusicLoadStatus::NotRecognised);
-    EXPECT_EQ(LoadSmf(ByteBuilder().text("MThd").u32be(5).u16be(0).u16be(1).u16be(96).take()).status,
-              MusicLoadStatus::Malformed);
+    EXPECT_EQ(LoadSmf(ByteBuilder().text("RIFF").u32le(4).text("DLS ").take()).status,
+              MusicLoadStatus::NotRecognised);
+    EXPECT_EQ(
+        LoadSmf(ByteBuilder().text("MThd").u32be(5).u16be(0).u16be(1).u16be(96).take()).status,
+        MusicLoadStatus::Malformed);
     EXPECT_EQ(LoadSmf(Smf(3, 96, {end})).status, MusicLoadStatus::Malformed);
     EXPECT_EQ(LoadSmf(Smf(0, 0, {end})).status, MusicLoadStatus::Malformed);
     EXPECT_EQ(LoadSmf(Smf(0, 96, {})).status, MusicLoadStatus::Malformed);
@@ -187,12 +287,25 @@ TEST(SmfLoader, DamagedTracksEndWhereTheDamageIs) {
         Bytes track;
     };
     const std::vector<Case> cases = {
-        {"data byte first", ByteBuilder().u8(0).u8(0x90).u8(60).u8(1).u8(0).u8(0x40).u8(1).u8(0).take()},
-        {"system common", ByteBuilder().u8(0).u8(0x90).u8(60).u8(1).u8(0).u8(0xF2).u8(0).u8(0).take()},
+        {"data byte first",
+         ByteBuilder().u8(0).u8(0x90).u8(60).u8(1).u8(0).u8(0x40).u8(1).u8(0).take()},
+        {"system common",
+         ByteBuilder().u8(0).u8(0x90).u8(60).u8(1).u8(0).u8(0xF2).u8(0).u8(0).take()},
         {"cut in an event", ByteBuilder().u8(0).u8(0x90).u8(60).u8(1).u8(0).u8(0xB0).u8(7).take()},
         {"cut in a delta", ByteBuilder().u8(0).u8(0x90).u8(60).u8(1).u8(0x81).take()},
-        {"overlong delta", ByteBuilder().u8(0).u8(0x90).u8(60).u8(1).u8(0xFF).u8(0xFF).u8(0xFF).u8(0xFF).u8(0).take()},
-        {"meta past the end", ByteBuilder().u8(0).u8(0x90).u8(60).u8(1).u8(0).u8(0xFF).u8(1).u8(50).u8(65).take()},
+        {"overlong delta", ByteBuilder()
+                               .u8(0)
+                               .u8(0x90)
+                               .u8(60)
+                               .u8(1)
+                               .u8(0xFF)
+                               .u8(0xFF)
+                               .u8(0xFF)
+                               .u8(0xFF)
+                               .u8(0)
+                               .take()},
+        {"meta past the end",
+         ByteBuilder().u8(0).u8(0x90).u8(60).u8(1).u8(0).u8(0xFF).u8(1).u8(50).u8(65).take()},
         {"no end of track", ByteBuilder().u8(0).u8(0x90).u8(60).u8(1).take()},
     };
     for (const Case& c : cases) {
@@ -206,7 +319,8 @@ TEST(SmfLoader, DamagedTracksEndWhereTheDamageIs) {
         }
     }
     // A track chunk that claims more bytes than the file holds is read to the end.
-    Bytes cut = Smf(0, 96, {ByteBuilder().u8(0).u8(0x90).u8(60).u8(1).u8(0).u8(0xFF).u8(0x2F).u8(0).take()});
+    Bytes cut = Smf(
+        0, 96, {ByteBuilder().u8(0).u8(0x90).u8(60).u8(1).u8(0).u8(0xFF).u8(0x2F).u8(0).take()});
     cut[21] = 0x40;
     MusicLoadOutcome out = LoadSmf(cut);
     ASSERT_EQ(out.status, MusicLoadStatus::Ok);
@@ -236,7 +350,7 @@ TEST(SmfLoader, NoPrefixOfAFileReadsOutOfBounds) {
 
 // Segment files from the segment builder, loaded back for playback.
 class SegmentLoad : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         playtest::TestCollection c;
         playtest::TestWave w;
@@ -256,7 +370,8 @@ protected:
         EXPECT_TRUE(testkit::WriteFile(smfPath, smf));
         NullFeedback feedback;
         SegmentReport report;
-        const SegmentResult r = ConvertSmfToSegment(smfPath, folder_ / "Bank.dls", feedback, {}, &report);
+        const SegmentResult r =
+            ConvertSmfToSegment(smfPath, folder_ / "Bank.dls", feedback, {}, &report);
         EXPECT_EQ(r, SegmentResult::Done) << report.failure;
         return report.outputPath;
     }
@@ -337,7 +452,12 @@ TEST_F(SegmentLoad, NotesBandsLoopsAndTempoComeBack) {
 }
 
 TEST_F(SegmentLoad, MissingBandCollectionIsNotedNotFatal) {
-    const std::string path = Convert(SmfBuilder(480).program(0, 0, 5).noteOn(0, 0, 60, 1).noteOff(480, 0, 60).endOfTrack(0).build());
+    const std::string path = Convert(SmfBuilder(480)
+                                         .program(0, 0, 5)
+                                         .noteOn(0, 0, 60, 1)
+                                         .noteOff(480, 0, 60)
+                                         .endOfTrack(0)
+                                         .build());
     ASSERT_EQ(::remove((folder_ / "Bank.dls").c_str()), 0);
     Loader loader;
     ASSERT_TRUE(loader.SetSearchDirectory(folder_.path()));

@@ -34,7 +34,8 @@ std::shared_ptr<Collection> OneInstrument() {
     return std::make_shared<Collection>("one.dls", playtest::ReadBuilt(c));
 }
 
-std::shared_ptr<Segment> SegmentOf(std::shared_ptr<Sequence> seq, std::shared_ptr<Collection> bank) {
+std::shared_ptr<Segment> SegmentOf(std::shared_ptr<Sequence> seq,
+                                   std::shared_ptr<Collection> bank) {
     auto s = std::make_shared<Segment>("test.mid", std::move(seq), true);
     s->ConnectToCollection(std::move(bank));
     return s;
@@ -68,12 +69,14 @@ std::vector<Notification> Collect(Performance& p, AutoResetEvent& event, size_t 
 TEST(AudioOutputs, NullOutputAdvancesInRealTime) {
     std::atomic<int64_t> frames{0};
     std::string error;
-    auto out = OpenAudioOutput(OutputKind::Null, 44100.0, [&](float*, float*, int n) { frames += n; }, &error);
+    auto out = OpenAudioOutput(
+        OutputKind::Null, 44100.0, [&](float*, float*, int n) { frames += n; }, &error);
     ASSERT_TRUE(out) << error;
     EXPECT_EQ(out->Name(), "null");
     const auto start = std::chrono::steady_clock::now();
     std::this_thread::sleep_for(400ms);
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     out.reset();
     const double pulled = static_cast<double>(frames.load()) / 44100.0;
     EXPECT_NEAR(pulled, seconds, 0.1);
@@ -82,7 +85,8 @@ TEST(AudioOutputs, NullOutputAdvancesInRealTime) {
 TEST(AudioOutputs, MissingSoundDeviceFailsWithAReason) {
     for (OutputKind kind : {OutputKind::Alsa, OutputKind::Auto}) {
         std::string error;
-        auto out = OpenAudioOutput(kind, 44100.0, [](float*, float*, int) {}, &error);
+        auto out = OpenAudioOutput(
+            kind, 44100.0, [](float*, float*, int) {}, &error);
         if (out) {
             GTEST_SKIP() << "a sound device is present (" << out->Name() << ")";
         }
@@ -102,7 +106,12 @@ TEST(PerformanceRealTime, LoopAndEndNotificationsArriveInOrder) {
     p->SetNotificationHandle(&event);
     p->AddNotificationType();
     // A quarter at 240 beats per minute: a quarter second per pass, three passes.
-    auto seq = SequenceBuilder().tempo(0, 240.0).note(0, 0, 60, 100, 200).length(768).loop(2, 0, 0).build();
+    auto seq = SequenceBuilder()
+                   .tempo(0, 240.0)
+                   .note(0, 0, 60, 100, 200)
+                   .length(768)
+                   .loop(2, 0, 0)
+                   .build();
     auto segment = SegmentOf(seq, OneInstrument());
     ASSERT_TRUE(p->Download(*segment));
     auto state = p->PlaySegmentEx(segment);
@@ -116,8 +125,8 @@ TEST(PerformanceRealTime, LoopAndEndNotificationsArriveInOrder) {
         options.push_back(n.option);
         EXPECT_EQ(n.state, state);
     }
-    EXPECT_EQ(options, (std::vector<SegmentNotice>{SegmentNotice::Start, SegmentNotice::Loop, SegmentNotice::Loop,
-                                                   SegmentNotice::End}));
+    EXPECT_EQ(options, (std::vector<SegmentNotice>{SegmentNotice::Start, SegmentNotice::Loop,
+                                                   SegmentNotice::Loop, SegmentNotice::End}));
     ASSERT_EQ(got.size(), 4u);
     EXPECT_EQ(got[1].loopsDone, 1u);
     EXPECT_EQ(got[2].loopsDone, 2u);
@@ -133,7 +142,12 @@ TEST(PerformanceRealTime, RepeatsSetOnTheSegmentReplaceItsOwnCount) {
     p->SetNotificationHandle(&event);
     p->AddNotificationType();
     // Three repeats in the file; a resume with one loop left plays one loop, then ends.
-    auto seq = SequenceBuilder().tempo(0, 240.0).note(0, 0, 60, 100, 200).length(768).loop(3, 0, 0).build();
+    auto seq = SequenceBuilder()
+                   .tempo(0, 240.0)
+                   .note(0, 0, 60, 100, 200)
+                   .length(768)
+                   .loop(3, 0, 0)
+                   .build();
     auto segment = SegmentOf(seq, OneInstrument());
     EXPECT_EQ(segment->GetRepeats(), 3u);
     segment->SetRepeats(1);
@@ -145,7 +159,8 @@ TEST(PerformanceRealTime, RepeatsSetOnTheSegmentReplaceItsOwnCount) {
     for (const Notification& n : got) {
         options.push_back(n.option);
     }
-    EXPECT_EQ(options, (std::vector<SegmentNotice>{SegmentNotice::Start, SegmentNotice::Loop, SegmentNotice::End}));
+    EXPECT_EQ(options, (std::vector<SegmentNotice>{SegmentNotice::Start, SegmentNotice::Loop,
+                                                   SegmentNotice::End}));
     ASSERT_EQ(got.size(), 3u);
     EXPECT_NEAR(got[2].musicTime - state->GetStartTime(), 2 * 768, 2);
 }
@@ -156,7 +171,11 @@ TEST(PerformanceRealTime, StopSilencesAtOnceAndResumeContinuesWhereItPaused) {
     AutoResetEvent event;
     p->SetNotificationHandle(&event);
     p->AddNotificationType();
-    auto seq = SequenceBuilder().bankOneProgram(0, 0, 0).note(0, 0, 60, 100, 7680).length(7680).build(); // 5 s
+    auto seq = SequenceBuilder()
+                   .bankOneProgram(0, 0, 0)
+                   .note(0, 0, 60, 100, 7680)
+                   .length(7680)
+                   .build(); // 5 s
     auto segment = SegmentOf(seq, OneInstrument());
     auto state = p->PlaySegmentEx(segment);
     ASSERT_TRUE(state);
@@ -186,8 +205,8 @@ TEST(PerformanceRealTime, StopSilencesAtOnceAndResumeContinuesWhereItPaused) {
     for (const Notification& n : got) {
         options.push_back(n.option);
     }
-    EXPECT_EQ(options, (std::vector<SegmentNotice>{SegmentNotice::Start, SegmentNotice::Abort, SegmentNotice::Start,
-                                                   SegmentNotice::Abort}));
+    EXPECT_EQ(options, (std::vector<SegmentNotice>{SegmentNotice::Start, SegmentNotice::Abort,
+                                                   SegmentNotice::Start, SegmentNotice::Abort}));
 }
 
 TEST(PerformanceRealTime, NotifierPostsOnEveryWakeAndEndsOnQuit) {
@@ -211,29 +230,53 @@ TEST(PerformanceRealTime, NotifierPostsOnEveryWakeAndEndsOnQuit) {
 TEST(PlayLoop, PlaysAFileToItsEndAndStopsOnRequest) {
     testkit::TempFolder folder;
     ASSERT_TRUE(testkit::WriteFile(folder / "one.dls", playtest::BuildDls([] {
-        playtest::TestCollection c;
-        playtest::TestWave w;
-        w.pcm = testkit::SineTone(4400, 100.0, 12000.0);
-        c.waves = {w};
-        playtest::TestInstrument in;
-        playtest::TestRegion r;
-        r.articulation = playtest::ConverterArticulation(0, 0.004, 0.05, 1000, 1.0);
-        in.regions = {r};
-        c.instruments = {in};
-        return c;
-    }())));
+                                       playtest::TestCollection c;
+                                       playtest::TestWave w;
+                                       w.pcm = testkit::SineTone(4400, 100.0, 12000.0);
+                                       c.waves = {w};
+                                       playtest::TestInstrument in;
+                                       playtest::TestRegion r;
+                                       r.articulation = playtest::ConverterArticulation(
+                                           0, 0.004, 0.05, 1000, 1.0);
+                                       in.regions = {r};
+                                       c.instruments = {in};
+                                       return c;
+                                   }())));
     // Bank LSB 1, program 0, one short note at 240 beats per minute.
     const testkit::Bytes track = testkit::ByteBuilder()
-                                     .u8(0).u8(0xFF).u8(0x51).u8(3).u24be(250000)
-                                     .u8(0).u8(0xB0).u8(32).u8(1)
-                                     .u8(0).u8(0xC0).u8(0)
-                                     .u8(0).u8(0x90).u8(60).u8(100)
-                                     .u8(96).u8(0x80).u8(60).u8(0)
-                                     .u8(0).u8(0xFF).u8(0x2F).u8(0)
+                                     .u8(0)
+                                     .u8(0xFF)
+                                     .u8(0x51)
+                                     .u8(3)
+                                     .u24be(250000)
+                                     .u8(0)
+                                     .u8(0xB0)
+                                     .u8(32)
+                                     .u8(1)
+                                     .u8(0)
+                                     .u8(0xC0)
+                                     .u8(0)
+                                     .u8(0)
+                                     .u8(0x90)
+                                     .u8(60)
+                                     .u8(100)
+                                     .u8(96)
+                                     .u8(0x80)
+                                     .u8(60)
+                                     .u8(0)
+                                     .u8(0)
+                                     .u8(0xFF)
+                                     .u8(0x2F)
+                                     .u8(0)
                                      .take();
     const testkit::Bytes smf = testkit::ByteBuilder()
-                                   .text("MThd").u32be(6).u16be(0).u16be(1).u16be(96)
-                                   .text("MTrk").u32be(static_cast<uint32_t>(track.size()))
+                                   .text("MThd")
+                                   .u32be(6)
+                                   .u16be(0)
+                                   .u16be(1)
+                                   .u16be(96)
+                                   .text("MTrk")
+                                   .u32be(static_cast<uint32_t>(track.size()))
                                    .append(track)
                                    .take();
     ASSERT_TRUE(testkit::WriteFile(folder / "song.mid", smf));
@@ -245,7 +288,8 @@ TEST(PlayLoop, PlaysAFileToItsEndAndStopsOnRequest) {
     job.reportSeconds = 0.02;
     std::atomic<bool> stop{false};
     std::vector<PlayPosition> seen;
-    PlayOutcome done = PlayFile(job, [&](const PlayPosition& p) { seen.push_back(p); }, stop);
+    PlayOutcome done = PlayFile(
+        job, [&](const PlayPosition& p) { seen.push_back(p); }, stop);
     EXPECT_EQ(done.status, PlayStatus::Ended) << done.error;
     EXPECT_EQ(done.outputName, "null");
     ASSERT_FALSE(seen.empty());

@@ -29,7 +29,11 @@ Bytes Connections(const std::vector<TestConnection>& blocks, bool trailer) {
     ByteBuilder b;
     b.u32le(8).u32le(static_cast<uint32_t>(blocks.size()));
     for (const TestConnection& c : blocks) {
-        b.u16le(c.source).u16le(c.control).u16le(c.destination).u16le(c.transform).u32le(static_cast<uint32_t>(c.scale));
+        b.u16le(c.source)
+            .u16le(c.control)
+            .u16le(c.destination)
+            .u16le(c.transform)
+            .u32le(static_cast<uint32_t>(c.scale));
     }
     if (trailer) {
         b.u8(100).u8(64).u8(0).u8(2).u8(2);
@@ -38,8 +42,9 @@ Bytes Connections(const std::vector<TestConnection>& blocks, bool trailer) {
 }
 
 RiffNode Articulation(const std::vector<TestConnection>& blocks, bool level2, bool trailer) {
-    return RiffNode::List(level2 ? "lar2" : "lart",
-                          {RiffNode::Chunk(level2 ? "art2" : "art1", Connections(blocks, trailer))});
+    return RiffNode::List(
+        level2 ? "lar2" : "lart",
+        {RiffNode::Chunk(level2 ? "art2" : "art1", Connections(blocks, trailer))});
 }
 
 RiffNode Info(const std::string& name) {
@@ -56,7 +61,12 @@ Bytes BuildDls(const TestCollection& c) {
         std::vector<RiffNode> regions;
         for (const TestRegion& r : in.regions) {
             ByteBuilder rgnh;
-            rgnh.u16le(r.keyLow).u16le(r.keyHigh).u16le(r.velocityLow).u16le(r.velocityHigh).u16le(0).u16le(r.keyGroup);
+            rgnh.u16le(r.keyLow)
+                .u16le(r.keyHigh)
+                .u16le(r.velocityLow)
+                .u16le(r.velocityHigh)
+                .u16le(0)
+                .u16le(r.keyGroup);
             std::vector<RiffNode> parts{RiffNode::Chunk("rgnh", rgnh.take())};
             if (r.sample) {
                 parts.push_back(RiffNode::Chunk("wsmp", SampleInfoBytes(*r.sample)));
@@ -71,7 +81,8 @@ Bytes BuildDls(const TestCollection& c) {
         }
         ByteBuilder insh;
         insh.u32le(static_cast<uint32_t>(in.regions.size())).u32le(in.bank).u32le(in.program);
-        std::vector<RiffNode> parts{RiffNode::Chunk("insh", insh.take()), RiffNode::List("lrgn", std::move(regions))};
+        std::vector<RiffNode> parts{RiffNode::Chunk("insh", insh.take()),
+                                    RiffNode::List("lrgn", std::move(regions))};
         if (!in.articulation.empty() || in.trailer) {
             parts.push_back(Articulation(in.articulation, true, in.trailer));
         }
@@ -85,7 +96,11 @@ Bytes BuildDls(const TestCollection& c) {
         const TestWave& w = c.waves[i];
         const uint16_t bytesPerSample = static_cast<uint16_t>(w.bits / 8);
         ByteBuilder fmt;
-        fmt.u16le(1).u16le(1).u32le(w.sampleRate).u32le(w.sampleRate * bytesPerSample).u16le(bytesPerSample);
+        fmt.u16le(1)
+            .u16le(1)
+            .u32le(w.sampleRate)
+            .u32le(w.sampleRate * bytesPerSample)
+            .u16le(bytesPerSample);
         fmt.u16le(w.bits).u16le(0);
         ByteBuilder data;
         for (int16_t s : w.pcm) {
@@ -110,7 +125,8 @@ Bytes BuildDls(const TestCollection& c) {
     colh.u32le(static_cast<uint32_t>(c.instruments.size()));
     ByteBuilder vers;
     vers.u32le(0x00010000).u32le(1);
-    std::vector<RiffNode> top{RiffNode::Chunk("colh", colh.take()), RiffNode::Chunk("vers", vers.take()),
+    std::vector<RiffNode> top{RiffNode::Chunk("colh", colh.take()),
+                              RiffNode::Chunk("vers", vers.take()),
                               RiffNode::List("lins", std::move(instruments))};
     if (c.poolTable) {
         ByteBuilder ptbl;
@@ -155,7 +171,8 @@ SequenceBuilder& SequenceBuilder::tempo(int32_t time, double bpm) {
     return *this;
 }
 
-SequenceBuilder& SequenceBuilder::note(int32_t time, int channel, int key, int velocity, int32_t duration) {
+SequenceBuilder& SequenceBuilder::note(int32_t time, int channel, int key, int velocity,
+                                       int32_t duration) {
     MusicEvent e;
     e.time = time;
     e.kind = MusicEventKind::Note;
@@ -187,7 +204,9 @@ SequenceBuilder& SequenceBuilder::program(int32_t time, int channel, int program
 }
 
 SequenceBuilder& SequenceBuilder::bankOneProgram(int32_t time, int channel, int number) {
-    return control(time, channel, 0, 0).control(time, channel, 32, 1).program(time, channel, number);
+    return control(time, channel, 0, 0)
+        .control(time, channel, 32, 1)
+        .program(time, channel, number);
 }
 
 SequenceBuilder& SequenceBuilder::bend(int32_t time, int channel, int value) {
@@ -239,8 +258,9 @@ SynthOptions DrySynth() {
     return o;
 }
 
-Rendered RenderWith(std::shared_ptr<const DlsCollection> collection, std::shared_ptr<const Sequence> sequence,
-                    const RenderPlan& plan, const SynthOptions& options) {
+Rendered RenderWith(std::shared_ptr<const DlsCollection> collection,
+                    std::shared_ptr<const Sequence> sequence, const RenderPlan& plan,
+                    const SynthOptions& options) {
     std::string error;
     std::unique_ptr<Synth> synth = Synth::Create(options, &error);
     if (!synth) {
@@ -251,11 +271,12 @@ Rendered RenderWith(std::shared_ptr<const DlsCollection> collection, std::shared
     }
     Rendered out;
     out.sampleRate = options.sampleRate;
-    out.summary = RenderSequence(*synth, std::move(sequence), plan, [&](const float* l, const float* r, int n) {
-        out.left.insert(out.left.end(), l, l + n);
-        out.right.insert(out.right.end(), r, r + n);
-        return true;
-    });
+    out.summary = RenderSequence(*synth, std::move(sequence), plan,
+                                 [&](const float* l, const float* r, int n) {
+                                     out.left.insert(out.left.end(), l, l + n);
+                                     out.right.insert(out.right.end(), r, r + n);
+                                     return true;
+                                 });
     return out;
 }
 

@@ -89,7 +89,7 @@ int32_t StoredTime(double seconds);
 
 // A sequence of notes and channel events in music time.
 class SequenceBuilder {
-public:
+  public:
     SequenceBuilder& tempo(int32_t time, double bpm);
     SequenceBuilder& note(int32_t time, int channel, int key, int velocity, int32_t duration);
     SequenceBuilder& control(int32_t time, int channel, int controller, int value);
@@ -101,7 +101,7 @@ public:
     SequenceBuilder& loop(uint32_t repeats, int32_t start, int32_t end);
     std::shared_ptr<Sequence> build();
 
-private:
+  private:
     Sequence seq_;
     std::vector<TempoPoint> tempos_;
 };
@@ -120,7 +120,8 @@ struct Rendered {
 // Synthesizer options for measurements: no reverb or chorus, no General MIDI fallback.
 SynthOptions DrySynth();
 // Renders `sequence` with `collection` as the default collection.
-Rendered RenderWith(std::shared_ptr<const DlsCollection> collection, std::shared_ptr<const Sequence> sequence,
-                    const RenderPlan& plan = {}, const SynthOptions& options = DrySynth());
+Rendered RenderWith(std::shared_ptr<const DlsCollection> collection,
+                    std::shared_ptr<const Sequence> sequence, const RenderPlan& plan = {},
+                    const SynthOptions& options = DrySynth());
 
 } // namespace sonvex::playtest

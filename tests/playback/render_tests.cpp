@@ -54,11 +54,12 @@ enum Program : uint8_t {
 };
 
 class ConvertedBank : public ::testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() {
         folder_ = new testkit::TempFolder();
         testkit::VabBuilder vab;
-        auto tone = [](uint8_t centre, uint8_t fine, uint8_t volume, uint8_t pan, uint16_t release) {
+        auto tone = [](uint8_t centre, uint8_t fine, uint8_t volume, uint8_t pan,
+                       uint16_t release) {
             testkit::VabToneSpec t = testkit::Tone(1);
             t.centreNote = centre;
             t.fineTune = fine;
@@ -102,10 +103,14 @@ protected:
     }
 
     // One note of `program` on `channel`, held `seconds` (at 120 beats per minute).
-    static Rendered Note(int program, int key, double seconds, int channel = 0, int velocity = 127) {
+    static Rendered Note(int program, int key, double seconds, int channel = 0,
+                         int velocity = 127) {
         const int32_t held = static_cast<int32_t>(seconds * 2 * kTicksPerQuarter);
-        auto seq = SequenceBuilder().bankOneProgram(0, channel, program).note(0, channel, key, velocity, held)
-                       .length(held).build();
+        auto seq = SequenceBuilder()
+                       .bankOneProgram(0, channel, program)
+                       .note(0, channel, key, velocity, held)
+                       .length(held)
+                       .build();
         return RenderWith(*collection_, seq);
     }
 
@@ -127,7 +132,8 @@ TEST_F(ConvertedBank, PitchFollowsUnityNoteAndFineTune) {
         const Rendered out = Note(c.program, c.key, 1.0);
         const double expected = kToneHz * std::pow(2.0, c.cents / 1200.0);
         const double measured = testkit::MeasureFrequency(out.Left(0.2, 0.9), out.sampleRate);
-        EXPECT_NEAR(measured, expected, expected * 0.001) << "program " << c.program << " key " << c.key;
+        EXPECT_NEAR(measured, expected, expected * 0.001)
+            << "program " << c.program << " key " << c.key;
     }
 }
 
@@ -136,12 +142,13 @@ TEST_F(ConvertedBank, PanBalanceForPanBytesZeroMiddleAndFull) {
     const Rendered middle = Note(kPlain, 60, 0.6);
     const Rendered right = Note(kRight, 60, 0.6);
     auto balance = [](const Rendered& r) {
-        return testkit::LevelDifferenceDb(testkit::Rms(r.Right(0.1, 0.5)), testkit::Rms(r.Left(0.1, 0.5)));
+        return testkit::LevelDifferenceDb(testkit::Rms(r.Right(0.1, 0.5)),
+                                          testkit::Rms(r.Left(0.1, 0.5)));
     };
-    EXPECT_LT(balance(left), -60.0);              // pan -500: nothing on the right
-    EXPECT_NEAR(balance(middle), 0.0, 0.05);      // pan 0: the same on both sides
-    EXPECT_GT(balance(right), 30.0);              // pan +492: almost all right
-    EXPECT_LT(balance(right), 45.0);              // ... but not quite
+    EXPECT_LT(balance(left), -60.0);         // pan -500: nothing on the right
+    EXPECT_NEAR(balance(middle), 0.0, 0.05); // pan 0: the same on both sides
+    EXPECT_GT(balance(right), 30.0);         // pan +492: almost all right
+    EXPECT_LT(balance(right), 45.0);         // ... but not quite
 }
 
 TEST_F(ConvertedBank, AttenuationMatchesTheRegion) {
@@ -152,14 +159,16 @@ TEST_F(ConvertedBank, AttenuationMatchesTheRegion) {
     EXPECT_DOUBLE_EQ(regionDb, -5.9);
     const Rendered full = Note(kPlain, 60, 0.6);
     const Rendered half = Note(kHalfVolume, 60, 0.6);
-    const double measured = testkit::LevelDifferenceDb(testkit::Rms(half.Left(0.1, 0.5)), testkit::Rms(full.Left(0.1, 0.5)));
+    const double measured = testkit::LevelDifferenceDb(testkit::Rms(half.Left(0.1, 0.5)),
+                                                       testkit::Rms(full.Left(0.1, 0.5)));
     EXPECT_NEAR(measured, regionDb, 0.5);
 }
 
 TEST_F(ConvertedBank, SustainLevelIsAShareOfNinetySixDecibels) {
     const Rendered full = Note(kPlain, 60, 0.6);
     const Rendered low = Note(kLowSustain, 60, 0.6);
-    const double measured = testkit::LevelDifferenceDb(testkit::Rms(low.Left(0.2, 0.5)), testkit::Rms(full.Left(0.2, 0.5)));
+    const double measured = testkit::LevelDifferenceDb(testkit::Rms(low.Left(0.2, 0.5)),
+                                                       testkit::Rms(full.Left(0.2, 0.5)));
     EXPECT_NEAR(measured, -96.0 * (1.0 - 0.805), 0.5); // -18.72 dB
 }
 
@@ -178,7 +187,8 @@ TEST_F(ConvertedBank, ReleaseTailsLastWhatTheEnvelopeSays) {
         const size_t quiet = testkit::FirstWindowBelow(env, released, sustained, 60.0);
         ASSERT_LT(quiet, env.size()) << "the tail never fell 60 dB";
         const double tail = static_cast<double>(quiet - released) * window / out.sampleRate;
-        EXPECT_NEAR(tail, 0.625 * c.releaseSeconds, 0.1 * c.releaseSeconds + 0.02) << "program " << c.program;
+        EXPECT_NEAR(tail, 0.625 * c.releaseSeconds, 0.1 * c.releaseSeconds + 0.02)
+            << "program " << c.program;
     }
 }
 
@@ -193,7 +203,11 @@ TEST_F(ConvertedBank, EndingSongKeepsItsTailUpToTheLimit) {
     EXPECT_EQ(shortTail.summary.segmentEndFrame, 22050);
     RenderPlan plan;
     plan.tailSeconds = 0.5;
-    auto seq = SequenceBuilder().bankOneProgram(0, 0, kLongRelease).note(0, 0, 60, 127, 768).length(768).build();
+    auto seq = SequenceBuilder()
+                   .bankOneProgram(0, 0, kLongRelease)
+                   .note(0, 0, 60, 127, 768)
+                   .length(768)
+                   .build();
     const Rendered cut = RenderWith(*collection_, seq, plan);
     EXPECT_TRUE(cut.summary.cutAtLimit);
     const double cutSeconds = static_cast<double>(cut.summary.frames) / 44100.0;
@@ -214,10 +228,12 @@ TEST_F(ConvertedBank, SustainingLoopDoesNotClickAtTheLoopPoint) {
     ASSERT_NE(wave, nullptr);
     std::vector<int16_t> cycled;
     for (int pass = 0; pass < 3; ++pass) {
-        cycled.insert(cycled.end(), wave->pcm.begin() + loop.start, wave->pcm.begin() + loop.start + loop.length);
+        cycled.insert(cycled.end(), wave->pcm.begin() + loop.start,
+                      wave->pcm.begin() + loop.start + loop.length);
     }
     std::vector<float> cycledFloat(cycled.begin(), cycled.end());
-    const double ownBend = testkit::MaxSecondDifference(std::span<const int16_t>(cycled)) / testkit::Rms(cycledFloat);
+    const double ownBend =
+        testkit::MaxSecondDifference(std::span<const int16_t>(cycled)) / testkit::Rms(cycledFloat);
 
     // Played at its own pitch (sample for sample) and a fifth up (interpolated), the
     // loop passes hundreds of times; the rendered bend relative to its level stays
@@ -245,15 +261,28 @@ TEST_F(ConvertedBank, ProgramsNeedBankOneAndChannelTenIsMelodic) {
         return testkit::Rms(out.Left(0.1, 0.4));
     };
     // Bank MSB 0, LSB 1 finds the program, on channel 10 as on any other.
-    EXPECT_GT(quietAfter(SequenceBuilder().bankOneProgram(0, 9, kPlain).note(0, 9, 60, 127, 768).length(768).build()), 0.01);
+    EXPECT_GT(quietAfter(SequenceBuilder()
+                             .bankOneProgram(0, 9, kPlain)
+                             .note(0, 9, 60, 127, 768)
+                             .length(768)
+                             .build()),
+              0.01);
     EXPECT_EQ(synth->CurrentProgram(9).source, ProgramChoice::Source::Collection);
     EXPECT_FALSE(synth->CurrentProgram(9).drumKit);
     // Without the bank select (bank 0) the program is not in the collection: silence.
-    EXPECT_EQ(quietAfter(SequenceBuilder().program(0, 2, kPlain).note(0, 2, 60, 127, 768).length(768).build()), 0.0);
+    EXPECT_EQ(
+        quietAfter(
+            SequenceBuilder().program(0, 2, kPlain).note(0, 2, 60, 127, 768).length(768).build()),
+        0.0);
     EXPECT_EQ(synth->CurrentProgram(2).source, ProgramChoice::Source::None);
     // Bank LSB 1 with MSB 1 is another bank again.
-    EXPECT_EQ(quietAfter(SequenceBuilder().control(0, 2, 0, 1).control(0, 2, 32, 1).program(0, 2, kPlain)
-                             .note(0, 2, 60, 127, 768).length(768).build()),
+    EXPECT_EQ(quietAfter(SequenceBuilder()
+                             .control(0, 2, 0, 1)
+                             .control(0, 2, 32, 1)
+                             .program(0, 2, kPlain)
+                             .note(0, 2, 60, 127, 768)
+                             .length(768)
+                             .build()),
               0.0);
 }
 
@@ -264,7 +293,8 @@ TEST_F(ConvertedBank, MissingProgramsFallBackToGeneralMidiWhenInstalled) {
     }
     SynthOptions options = playtest::DrySynth();
     options.useGmSoundFont = true;
-    auto seq = SequenceBuilder().bankOneProgram(0, 0, 100).note(0, 0, 60, 127, 768).length(768).build();
+    auto seq =
+        SequenceBuilder().bankOneProgram(0, 0, 100).note(0, 0, 60, 127, 768).length(768).build();
     const Rendered out = RenderWith(*collection_, seq, {}, options);
     EXPECT_GT(testkit::Rms(out.Left(0.05, 0.4)), 0.001);
 }
@@ -276,8 +306,12 @@ TEST_F(ConvertedBank, StopSilencesEveryVoiceAtOnce) {
     synth->SetDefaultCollection(synth->AddCollection(*collection_));
     RenderCore core(*synth);
     // The long release would ring for seconds after a note-off.
-    core.Start(SequenceBuilder().bankOneProgram(0, 0, kLongRelease).note(0, 0, 60, 127, 7680)
-                   .note(0, 1, 64, 127, 7680).length(7680).build(),
+    core.Start(SequenceBuilder()
+                   .bankOneProgram(0, 0, kLongRelease)
+                   .note(0, 0, 60, 127, 7680)
+                   .note(0, 1, 64, 127, 7680)
+                   .length(7680)
+                   .build(),
                {});
     std::vector<float> l(4410), r(4410);
     core.Render(l.data(), r.data(), 4410);
@@ -286,7 +320,8 @@ TEST_F(ConvertedBank, StopSilencesEveryVoiceAtOnce) {
     core.Render(l.data(), r.data(), 4410);
     EXPECT_EQ(synth->ActiveVoices(), 0);
     // The block that was staged before the stop may still sound; after it, nothing.
-    EXPECT_EQ(testkit::EndOfSound(std::span<const float>(l).subspan(RenderCore::kBlockFrames), 0.0f), 0u);
+    EXPECT_EQ(
+        testkit::EndOfSound(std::span<const float>(l).subspan(RenderCore::kBlockFrames), 0.0f), 0u);
 }
 
 TEST_F(ConvertedBank, ReleasedCollectionGoesOnceItsVoicesAreDone) {
@@ -299,7 +334,12 @@ TEST_F(ConvertedBank, ReleasedCollectionGoesOnceItsVoicesAreDone) {
     ASSERT_NE(first, second);
     synth->SetDefaultCollection(first);
     RenderCore core(*synth);
-    core.Start(SequenceBuilder().bankOneProgram(0, 0, kLongRelease).note(0, 0, 60, 127, 768).length(768).build(), {});
+    core.Start(SequenceBuilder()
+                   .bankOneProgram(0, 0, kLongRelease)
+                   .note(0, 0, 60, 127, 768)
+                   .length(768)
+                   .build(),
+               {});
     std::vector<float> l(8192), r(8192);
     core.Render(l.data(), r.data(), 8192);
     EXPECT_EQ(synth->CurrentProgram(0).collection, first);
@@ -315,12 +355,16 @@ TEST_F(ConvertedBank, ReleasedCollectionGoesOnceItsVoicesAreDone) {
     EXPECT_EQ(synth->ActiveVoices(), 0);
     // The other slot still plays; the released one is gone for good.
     synth->SetDefaultCollection(second);
-    core.Start(SequenceBuilder().bankOneProgram(0, 0, kPlain).note(0, 0, 60, 127, 768).length(768).build(), {});
+    core.Start(
+        SequenceBuilder().bankOneProgram(0, 0, kPlain).note(0, 0, 60, 127, 768).length(768).build(),
+        {});
     core.Render(l.data(), r.data(), 8192);
     EXPECT_EQ(synth->CurrentProgram(0).collection, second);
     EXPECT_GT(testkit::Rms(std::span<const float>(l).subspan(2048)), 0.01);
     synth->SetDefaultCollection(first);
-    core.Start(SequenceBuilder().bankOneProgram(0, 0, kPlain).note(0, 0, 60, 127, 768).length(768).build(), {});
+    core.Start(
+        SequenceBuilder().bankOneProgram(0, 0, kPlain).note(0, 0, 60, 127, 768).length(768).build(),
+        {});
     core.Render(l.data(), r.data(), 8192);
     EXPECT_EQ(synth->CurrentProgram(0).source, ProgramChoice::Source::None);
 }
@@ -340,9 +384,10 @@ TEST(HostileCollection, ExtremeValuesPlayWithoutFaultOrNonsenseSamples) {
     fast.sampleRate = 4000000000u;
     c.waves = {one, two, slow, fast};
     std::vector<TestConnection> extremes;
-    for (uint16_t dst : {dls::kDstGain, dls::kDstPitch, dls::kDstPan, dls::kDstEg1Attack, dls::kDstEg1Decay,
-                         dls::kDstEg1Release, dls::kDstEg1Sustain, dls::kDstEg2Sustain, dls::kDstFilterCutoff,
-                         dls::kDstFilterQ, dls::kDstLfoFrequency, dls::kDstVibratoFrequency}) {
+    for (uint16_t dst :
+         {dls::kDstGain, dls::kDstPitch, dls::kDstPan, dls::kDstEg1Attack, dls::kDstEg1Decay,
+          dls::kDstEg1Release, dls::kDstEg1Sustain, dls::kDstEg2Sustain, dls::kDstFilterCutoff,
+          dls::kDstFilterQ, dls::kDstLfoFrequency, dls::kDstVibratoFrequency}) {
         extremes.push_back({0, 0, dst, 0, dst % 2 == 0 ? INT32_MAX : INT32_MIN});
         extremes.push_back({dls::kSrcKeyOnVelocity, 0, dst, dls::kTransformConvex, INT32_MIN});
         extremes.push_back({dls::kSrcKeyNumber, 0, dst, 0, INT32_MAX});
@@ -365,8 +410,15 @@ TEST(HostileCollection, ExtremeValuesPlayWithoutFaultOrNonsenseSamples) {
     }
     in.articulation = extremes;
     c.instruments = {in};
-    auto seq = SequenceBuilder().bankOneProgram(0, 0, 0).note(0, 0, 0, 1, 384).note(0, 0, 60, 127, 384)
-                   .note(10, 0, 127, 64, 384).bend(20, 0, 0x3FFF).control(30, 0, 1, 127).length(768).build();
+    auto seq = SequenceBuilder()
+                   .bankOneProgram(0, 0, 0)
+                   .note(0, 0, 0, 1, 384)
+                   .note(0, 0, 60, 127, 384)
+                   .note(10, 0, 127, 64, 384)
+                   .bend(20, 0, 0x3FFF)
+                   .control(30, 0, 1, 127)
+                   .length(768)
+                   .build();
     RenderPlan plan;
     plan.tailSeconds = 1.0;
     const Rendered out = RenderWith(ReadBuilt(c), seq, plan);
@@ -379,7 +431,7 @@ TEST(HostileCollection, ExtremeValuesPlayWithoutFaultOrNonsenseSamples) {
 // Music made by the sequence converter: four bars, a different key in each bar on a
 // hard-left channel, and a long note from bar 1 to the end on a hard-right one.
 class ConvertedSong : public ConvertedBank {
-protected:
+  protected:
     static constexpr int kKeys[4] = {60, 64, 67, 72};
 
     std::string MakeSmf(const std::string& stem, bool loop) {
@@ -422,7 +474,8 @@ TEST_F(ConvertedSong, StartPointResumesInTheRightBar) {
         plan.startPoint = startBar * bar + static_cast<int32_t>(12 * 768 / 480);
         const Rendered out = RenderWith(*collection_, loaded.sequence, plan);
         const double expected = kToneHz * std::pow(2.0, (kKeys[startBar] - 60) / 12.0);
-        EXPECT_NEAR(testkit::MeasureFrequency(out.Left(0.1, 1.5), out.sampleRate), expected, expected * 0.002)
+        EXPECT_NEAR(testkit::MeasureFrequency(out.Left(0.1, 1.5), out.sampleRate), expected,
+                    expected * 0.002)
             << "bar " << startBar + 1;
         const double right = testkit::Rms(out.Right(0.1, 1.5));
         if (startBar == 0) {
@@ -437,7 +490,8 @@ TEST_F(ConvertedSong, LoopPassesAndEndOfASegmentFileInOrder) {
     const std::string smf = MakeSmf("looped", true);
     NullFeedback feedback;
     SegmentReport report;
-    ASSERT_EQ(ConvertSmfToSegment(smf, *folder_ / "bank.dls", feedback, {}, &report), SegmentResult::Done)
+    ASSERT_EQ(ConvertSmfToSegment(smf, *folder_ / "bank.dls", feedback, {}, &report),
+              SegmentResult::Done)
         << report.failure;
     MusicLoadOutcome loaded = LoadSegmentFile(report.outputPath);
     ASSERT_EQ(loaded.status, MusicLoadStatus::Ok) << loaded.error;
@@ -453,13 +507,17 @@ TEST_F(ConvertedSong, LoopPassesAndEndOfASegmentFileInOrder) {
         kinds.push_back(e.kind);
     }
     using K = OutputEvent::Kind;
-    EXPECT_EQ(kinds, (std::vector<K>{K::SegmentStart, K::SegmentLoop, K::SegmentLoop, K::SegmentEnd}));
+    EXPECT_EQ(kinds,
+              (std::vector<K>{K::SegmentStart, K::SegmentLoop, K::SegmentLoop, K::SegmentEnd}));
     const double secondsPerTick = 0.5 / kTicksPerQuarter;
     const double loopSeconds = (s.loopEnd - s.loopStart) * secondsPerTick;
     ASSERT_EQ(out.summary.notifications.size(), 4u);
-    EXPECT_NEAR(static_cast<double>(out.summary.notifications[1].frame) / 44100.0, s.loopEnd * secondsPerTick, 0.002);
-    EXPECT_NEAR(static_cast<double>(out.summary.notifications[2].frame) / 44100.0, s.loopEnd * secondsPerTick + loopSeconds, 0.002);
-    EXPECT_NEAR(static_cast<double>(out.summary.notifications[3].frame) / 44100.0, s.length * secondsPerTick + 2 * loopSeconds, 0.002);
+    EXPECT_NEAR(static_cast<double>(out.summary.notifications[1].frame) / 44100.0,
+                s.loopEnd * secondsPerTick, 0.002);
+    EXPECT_NEAR(static_cast<double>(out.summary.notifications[2].frame) / 44100.0,
+                s.loopEnd * secondsPerTick + loopSeconds, 0.002);
+    EXPECT_NEAR(static_cast<double>(out.summary.notifications[3].frame) / 44100.0,
+                s.length * secondsPerTick + 2 * loopSeconds, 0.002);
     EXPECT_EQ(out.summary.notifications[2].loopsDone, 2u);
 
     // Rendered from the file alone, the band finds its DLS file beside the segment.

@@ -14,7 +14,7 @@ using playtest::SequenceBuilder;
 using Kind = OutputEvent::Kind;
 
 class Recorder : public EventSink {
-public:
+  public:
     void Dispatch(const OutputEvent& e) override { events.push_back(e); }
     std::vector<OutputEvent> Of(Kind kind) const {
         std::vector<OutputEvent> out;
@@ -31,8 +31,9 @@ public:
 // One quarter note at 120 beats per minute is half a second: 22050 frames.
 constexpr int64_t kQuarter = 22050;
 
-std::vector<OutputEvent> RunAll(const std::shared_ptr<Sequence>& seq, SequencerSettings settings = {},
-                                int64_t step = 1 << 20, int64_t until = 1 << 26) {
+std::vector<OutputEvent> RunAll(const std::shared_ptr<Sequence>& seq,
+                                SequencerSettings settings = {}, int64_t step = 1 << 20,
+                                int64_t until = 1 << 26) {
     Sequencer s(seq, settings);
     Recorder r;
     for (int64_t f = step; f <= until && !s.Finished(); f += step) {
@@ -71,7 +72,7 @@ TEST(Sequencer, EventFramesFollowTheTempoMap) {
     EXPECT_EQ(ons[1].frame, kQuarter);
     const auto offs = r.Of(Kind::NoteOff);
     ASSERT_EQ(offs.size(), 2u);
-    EXPECT_EQ(offs[0].frame, kQuarter / 2);          // an eighth at 120
+    EXPECT_EQ(offs[0].frame, kQuarter / 2);            // an eighth at 120
     EXPECT_EQ(offs[1].frame, kQuarter + 2 * kQuarter); // a quarter at 60
     EXPECT_EQ(offs[1].Channel(), 1);
     EXPECT_EQ(offs[1].data1, 62);
@@ -113,19 +114,26 @@ TEST(Sequencer, OutputDoesNotDependOnHowDispatchIsCut) {
 
 TEST(Sequencer, LoopPassesRepeatsAndNotificationsInOrder) {
     // Loop of bars 2 (768..1536) in a 3-quarter segment, repeated twice.
-    auto seq = SequenceBuilder().note(0, 0, 60, 100, 100).note(768, 0, 64, 100, 100).note(1536, 0, 67, 100, 100)
-                   .length(2304).loop(2, 768, 1536).build();
+    auto seq = SequenceBuilder()
+                   .note(0, 0, 60, 100, 100)
+                   .note(768, 0, 64, 100, 100)
+                   .note(1536, 0, 67, 100, 100)
+                   .length(2304)
+                   .loop(2, 768, 1536)
+                   .build();
     Recorder r;
     r.events = RunAll(seq);
     std::vector<Kind> notices;
     std::vector<int64_t> frames;
     for (const OutputEvent& e : r.events) {
-        if (e.kind == Kind::SegmentStart || e.kind == Kind::SegmentLoop || e.kind == Kind::SegmentEnd) {
+        if (e.kind == Kind::SegmentStart || e.kind == Kind::SegmentLoop ||
+            e.kind == Kind::SegmentEnd) {
             notices.push_back(e.kind);
             frames.push_back(e.frame);
         }
     }
-    EXPECT_EQ(notices, (std::vector<Kind>{Kind::SegmentStart, Kind::SegmentLoop, Kind::SegmentLoop, Kind::SegmentEnd}));
+    EXPECT_EQ(notices, (std::vector<Kind>{Kind::SegmentStart, Kind::SegmentLoop, Kind::SegmentLoop,
+                                          Kind::SegmentEnd}));
     EXPECT_EQ(frames, (std::vector<int64_t>{0, 2 * kQuarter, 3 * kQuarter, 5 * kQuarter}));
     const auto loops = r.Of(Kind::SegmentLoop);
     EXPECT_EQ(loops[0].loopsDone, 1u);
@@ -142,7 +150,12 @@ TEST(Sequencer, LoopPassesRepeatsAndNotificationsInOrder) {
 }
 
 TEST(Sequencer, LoopEndZeroLoopsTheWholeSegment) {
-    auto seq = SequenceBuilder().note(0, 0, 60, 100, 100).note(768, 0, 64, 100, 100).length(1536).loop(1, 768, 0).build();
+    auto seq = SequenceBuilder()
+                   .note(0, 0, 60, 100, 100)
+                   .note(768, 0, 64, 100, 100)
+                   .length(1536)
+                   .loop(1, 768, 0)
+                   .build();
     Recorder r;
     r.events = RunAll(seq);
     std::vector<int> keys;
@@ -154,7 +167,8 @@ TEST(Sequencer, LoopEndZeroLoopsTheWholeSegment) {
 }
 
 TEST(Sequencer, EndlessRepeatsNeverEnd) {
-    auto seq = SequenceBuilder().note(0, 0, 60, 100, 100).length(768).loop(kRepeatEndless, 0, 768).build();
+    auto seq =
+        SequenceBuilder().note(0, 0, 60, 100, 100).length(768).loop(kRepeatEndless, 0, 768).build();
     Sequencer s(seq, {});
     Recorder r;
     s.DispatchUntil(kQuarter * 50 + 1, r);
@@ -169,7 +183,11 @@ TEST(Sequencer, EndlessRepeatsNeverEnd) {
 
 TEST(Sequencer, LoopsThatCannotLoopPlayOnce) {
     for (auto [start, end] : {std::pair{900, 800}, std::pair{800, 800}, std::pair{5000, 6000}}) {
-        auto seq = SequenceBuilder().note(0, 0, 60, 100, 100).length(1536).loop(kRepeatEndless, start, end).build();
+        auto seq = SequenceBuilder()
+                       .note(0, 0, 60, 100, 100)
+                       .length(1536)
+                       .loop(kRepeatEndless, start, end)
+                       .build();
         Recorder r;
         r.events = RunAll(seq);
         EXPECT_TRUE(r.Of(Kind::SegmentLoop).empty()) << start << ".." << end;
@@ -218,8 +236,10 @@ TEST(Sequencer, StartPointChasesStateButNotNotes) {
         EXPECT_EQ(r.events[i].frame, 0);
         chased.push_back({r.events[i].status, r.events[i].data1});
     }
-    EXPECT_EQ(chased, (std::vector<std::pair<int, int>>{
-                          {0xB0, 0}, {0xB0, 32}, {0xC0, 5}, {0xB0, 7}, {0xB0, 7}, {0xE0, 0x00}, {0xC1, 9}}));
+    EXPECT_EQ(
+        chased,
+        (std::vector<std::pair<int, int>>{
+            {0xB0, 0}, {0xB0, 32}, {0xC0, 5}, {0xB0, 7}, {0xB0, 7}, {0xE0, 0x00}, {0xC1, 9}}));
     EXPECT_EQ(r.events[i].kind, Kind::SegmentStart);
     EXPECT_EQ(r.events[i].musicTime, 768);
     const auto ons = r.Of(Kind::NoteOn);
@@ -245,7 +265,8 @@ TEST(Sequencer, StartPointsOutsideTheSegment) {
     Recorder q;
     q.events = RunAll(seq, late);
     EXPECT_TRUE(q.Of(Kind::SegmentLoop).empty());
-    EXPECT_EQ(q.Of(Kind::SegmentEnd)[0].frame, static_cast<int64_t>(std::llround(268.0 / 768.0 * kQuarter)));
+    EXPECT_EQ(q.Of(Kind::SegmentEnd)[0].frame,
+              static_cast<int64_t>(std::llround(268.0 / 768.0 * kQuarter)));
 }
 
 TEST(Sequencer, BandsDispatchEveryInstrument) {
@@ -271,7 +292,8 @@ TEST(Sequencer, BandsDispatchEveryInstrument) {
 }
 
 TEST(Sequencer, RepeatOverrideReplacesTheSegmentsOwnCount) {
-    auto seq = SequenceBuilder().note(0, 0, 60, 100, 10).length(768).loop(kRepeatEndless, 0, 768).build();
+    auto seq =
+        SequenceBuilder().note(0, 0, 60, 100, 10).length(768).loop(kRepeatEndless, 0, 768).build();
     SequencerSettings settings;
     settings.repeats = 1;
     Recorder r;

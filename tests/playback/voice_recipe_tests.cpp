@@ -18,7 +18,9 @@ using playtest::TestRegion;
 using playtest::TestSampleInfo;
 using playtest::TestWave;
 
-double Cents(double seconds) { return 1200.0 * std::log2(seconds); }
+double Cents(double seconds) {
+    return 1200.0 * std::log2(seconds);
+}
 
 struct Built {
     std::shared_ptr<const DlsCollection> collection;
@@ -50,16 +52,17 @@ TEST(VoiceRecipe, OurRegionArticulationInSynthesizerUnits) {
     r.sample->fineTune = -50;
     r.sample->attenuation = -59 * 65536; // tone volume 64
     r.articulation = playtest::ConverterArticulation(-500 * 65536, 0.014, 0.08, 805, 1.376);
-    const VoiceRecipe v = Build({r}, {{0, 0, dls::kDstFilterCutoff, 0, dls::kFilterCutoffOff}}).Recipe();
+    const VoiceRecipe v =
+        Build({r}, {{0, 0, dls::kDstFilterCutoff, 0, dls::kFilterCutoffOff}}).Recipe();
 
     EXPECT_EQ(v.unityNote, 57);
     EXPECT_DOUBLE_EQ(v.fineTune, -50.0);   // cents
     EXPECT_DOUBLE_EQ(v.attenuation, 59.0); // cB: 5.9 dB below full level
     EXPECT_DOUBLE_EQ(v.pan, -500.0);       // pan byte 0: all the way left
     // Times: the stored 1/65536 time cents are the synthesizer's time cents.
-    EXPECT_NEAR(v.volAttack, Cents(0.014), 0.001);  // -7390.6
-    EXPECT_NEAR(v.volRelease, Cents(0.08), 0.001);  // -4372.6
-    EXPECT_NEAR(v.volDecay, Cents(1.376), 0.001);   // +552.5
+    EXPECT_NEAR(v.volAttack, Cents(0.014), 0.001); // -7390.6
+    EXPECT_NEAR(v.volRelease, Cents(0.08), 0.001); // -4372.6
+    EXPECT_NEAR(v.volDecay, Cents(1.376), 0.001);  // +552.5
     // Sustain 80.5 % of a 96 dB range: 18.72 dB below the peak.
     EXPECT_NEAR(v.volSustain, 187.2, 1e-9);
     // EG2 sustain 0 % is the modulation envelope's full drop; it drives nothing here.
@@ -81,7 +84,8 @@ TEST(VoiceRecipe, ConverterEdgeValues) {
         double expectSustain;
     };
     // Pan bytes 64 and 127, sustain 100 % and 0 %, the 40 s attack and 4 ms attack.
-    for (const Case& c : {Case{0, 1000, 40.0, 0.0, 0.0}, Case{492 * 65536, 0, 0.004, 492.0, 960.0}}) {
+    for (const Case& c :
+         {Case{0, 1000, 40.0, 0.0, 0.0}, Case{492 * 65536, 0, 0.004, 492.0, 960.0}}) {
         TestRegion r;
         r.articulation = playtest::ConverterArticulation(c.pan, c.attack, 0.05, c.sustain, 0.01);
         const VoiceRecipe v = Build({r}).Recipe();
@@ -106,7 +110,7 @@ TEST(VoiceRecipe, DefaultsWhenNothingIsSaid) {
     EXPECT_DOUBLE_EQ(v.filterCutoff, kFilterOpen);
     EXPECT_DOUBLE_EQ(v.scaleTuning, 100.0);
     EXPECT_NEAR(v.modLfoFrequency, 1200.0 * std::log2(5.0 / 8.176), 0.5); // 5 Hz
-    EXPECT_NEAR(v.modLfoDelay, Cents(0.01), 1.0);                          // 10 ms
+    EXPECT_NEAR(v.modLfoDelay, Cents(0.01), 1.0);                         // 10 ms
     // An explicit zero time is the shortest time too.
     TestRegion zero;
     zero.articulation = {{0, 0, dls::kDstEg1Attack, 0, dls::kTimeZero}};
@@ -126,8 +130,8 @@ TEST(VoiceRecipe, LoopTypesAndBounds) {
         {TestLoop{dls::kLoopForward, 100, 400}, 1, 100, 500}, // loops through the release
         {TestLoop{dls::kLoopRelease, 0, 1000}, 3, 0, 1000},   // loops until the key is released
         {std::nullopt, 0, 0, 0},
-        {TestLoop{dls::kLoopForward, 900, 101}, 0, 0, 0},     // ends one frame past the wave
-        {TestLoop{dls::kLoopForward, 10, 0}, 0, 0, 0},        // empty loop
+        {TestLoop{dls::kLoopForward, 900, 101}, 0, 0, 0}, // ends one frame past the wave
+        {TestLoop{dls::kLoopForward, 10, 0}, 0, 0, 0},    // empty loop
     };
     for (const Case& c : cases) {
         TestRegion r;
@@ -169,10 +173,10 @@ TEST(VoiceRecipe, RegionBlocksReplaceInstrumentBlocksOfTheSameTarget) {
                                       {0, 0, dls::kDstEg1Attack, 0, playtest::StoredTime(0.25)},
                                       {0, 0, dls::kDstPitch, 0, 25 * 65536}})
                               .Recipe();
-    EXPECT_NEAR(v.volRelease, Cents(2.0), 0.001);  // the region's
-    EXPECT_NEAR(v.volAttack, Cents(0.25), 0.001);  // the instrument's, not replaced
-    EXPECT_DOUBLE_EQ(v.fineTune, 25.0);            // pitch block adds to the tuning
-    EXPECT_DOUBLE_EQ(v.attenuation, 30.0);         // a gain of -3 dB
+    EXPECT_NEAR(v.volRelease, Cents(2.0), 0.001); // the region's
+    EXPECT_NEAR(v.volAttack, Cents(0.25), 0.001); // the instrument's, not replaced
+    EXPECT_DOUBLE_EQ(v.fineTune, 25.0);           // pitch block adds to the tuning
+    EXPECT_DOUBLE_EQ(v.attenuation, 30.0);        // a gain of -3 dB
 }
 
 TEST(VoiceRecipe, KeyNumberScalesTimesFromKeySixty) {

@@ -33,12 +33,13 @@ TEST(InstrumentTable, TakesEachTrailerByInstrumentNumberPastTheRegionArticulatio
     DlsInstrument many = Instrument(9, {90, 10, 3, 12, 2});
     many.regions = 3;          // each region has its own "lar2" with six blocks
     many.instrumentBlocks = 2; // the trailer follows however many blocks there are
-    const Bytes dls = DlsBuilder()
-                          .instrument(Instrument(5, {100, 64, 1, 2, 12}))
-                          .instrument(many)
-                          .instrument(Instrument(127, {1, 2, 3, 4, 5}))
-                          .instrument(Instrument(5, {77, 33, 0, 7, 7}, 2)) // same number, other bank: wins
-                          .build();
+    const Bytes dls =
+        DlsBuilder()
+            .instrument(Instrument(5, {100, 64, 1, 2, 12}))
+            .instrument(many)
+            .instrument(Instrument(127, {1, 2, 3, 4, 5}))
+            .instrument(Instrument(5, {77, 33, 0, 7, 7}, 2)) // same number, other bank: wins
+            .build();
     InstrumentTable table;
     std::string failure;
     ASSERT_TRUE(ReadTable(dls, table, failure)) << failure;
@@ -88,7 +89,8 @@ TEST(InstrumentTable, StructuresItCannotFollowFail) {
     longHeader.children[3].children[0].children[0].data.resize(16, 0);
     const Bytes cases[] = {
         longHeader.Encode(),
-        DlsBuilder().instrument(Instrument(1, {})).declaredCount(2).build(), // more counted than present
+        DlsBuilder().instrument(Instrument(1, {})).declaredCount(2).build(), // more counted than
+                                                                             // present
         DlsBuilder().instrument(Instrument(1, {})).declaredCount(0).build(),
         DlsBuilder().instrument(Instrument(128, {})).build(),
         DlsBuilder().instrument(noArticulation).build(),
@@ -130,7 +132,7 @@ TEST(BendScales, CentreExtremesAndScaledValues) {
     const BendScales none{0.0, 0.0}; // no program change yet: flat
     EXPECT_EQ(ScaleBend(0x7F, 0x7F, none), 8192);
     EXPECT_EQ(ScaleBend(0x00, 0x00, none), 8191);
-    const BendScales sixth{1.0, 1.0 / 6.0}; // ranges 2 down, 12 up
+    const BendScales sixth{1.0, 1.0 / 6.0};               // ranges 2 down, 12 up
     EXPECT_EQ(ScaleBend(0x00, 0x00, sixth), 8191 - 1364); // -8192/6 + 0.5 = -1364.83
     EXPECT_EQ(ScaleBend(0x7F, 0x7F, sixth), 0x3FFF);
 }

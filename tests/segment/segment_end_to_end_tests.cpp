@@ -64,7 +64,8 @@ TEST(SegmentEndToEnd, GameImageToSmfAndDlsToSegmentAndBack) {
     RecordingFeedback feedback;
     const SeqConversion seq = ConvertSeq(seqOffset, game, folder / "ゲーム_SEQ00", feedback);
     ASSERT_EQ(seq.result, ConvertResult::Done) << seq.diagnostic;
-    ASSERT_EQ(ConvertVabToDls(vhOffset, vbOffset, game, game, folder / "ゲーム_VAB00.dls", "ゲーム", feedback),
+    ASSERT_EQ(ConvertVabToDls(vhOffset, vbOffset, game, game, folder / "ゲーム_VAB00.dls", "ゲーム",
+                              feedback),
               ConvertResult::Done);
 
     SegmentJob job;
@@ -72,12 +73,14 @@ TEST(SegmentEndToEnd, GameImageToSmfAndDlsToSegmentAndBack) {
     job.smfName = "ゲーム_SEQ00.mid";
     job.dlsName = "ゲーム_VAB00.dls";
     SegmentReport report;
-    ASSERT_EQ(ConvertSmfToSegment(job, feedback, {}, &report), SegmentResult::Done) << report.failure;
+    ASSERT_EQ(ConvertSmfToSegment(job, feedback, {}, &report), SegmentResult::Done)
+        << report.failure;
     EXPECT_TRUE(feedback.Messages().empty());
 
     SegmentFile s;
     std::string failure;
-    ASSERT_EQ(ReadSegmentFile(folder / "ゲーム_SEQ00.sgt", s, failure), SegmentReadResult::Ok) << failure;
+    ASSERT_EQ(ReadSegmentFile(folder / "ゲーム_SEQ00.sgt", s, failure), SegmentReadResult::Ok)
+        << failure;
     // Division 480: 1.6 music ticks per tick, each delta rounded by itself. The writer's
     // preamble puts the tempo at tick 4 (music 6) and the converted events from tick 12
     // (music 6 + 13 = 19); deltas of 240 and 480 ticks become 384 and 768.

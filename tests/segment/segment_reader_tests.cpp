@@ -25,7 +25,8 @@ ExpectedSegment Sample() {
     e.loopEnd = 2304;
     e.tempos = {{0, 120.0}, {1536, 90.5}};
     e.items = {{0, 768, 0, 0x90, 60, 100}, {10, 1, 1, 0xB0, 7, 127}, {20, 1, 2, 0xE0, 0x7F, 0x3F}};
-    e.bands = {{0, u"Band1", {{5, 0, 64, 100, 12}, {9, 3, 20, 80, 7}}}, {1536, u"Band2", {{9, 0, 20, 80, 7}}}};
+    e.bands = {{0, u"Band1", {{5, 0, 64, 100, 12}, {9, 3, 20, 80, 7}}},
+               {1536, u"Band2", {{9, 0, 20, 80, 7}}}};
     e.timeSignatureTime = 12;
     e.beatsPerMeasure = 3;
     e.beat = 8;
@@ -83,14 +84,16 @@ TEST(SegmentReader, BrokenFilesAreRefusedWithALocation) {
     for (size_t n = 0; n < good.size(); n += (n < 64 ? 1 : 7)) {
         SegmentFile s;
         std::string failure;
-        EXPECT_EQ(ReadSegmentBytes(Bytes(good.begin(), good.begin() + static_cast<long>(n)), s, failure),
-                  SegmentReadResult::Malformed)
+        EXPECT_EQ(
+            ReadSegmentBytes(Bytes(good.begin(), good.begin() + static_cast<long>(n)), s, failure),
+            SegmentReadResult::Malformed)
             << n;
     }
     auto patched = [&](const char* id, size_t skip, uint32_t value) {
         Bytes b = good;
         for (size_t i = 0; i + 8 <= b.size(); ++i) {
-            if (i + std::strlen(id) <= b.size() && std::equal(id, id + std::strlen(id), b.begin() + static_cast<long>(i))) {
+            if (i + std::strlen(id) <= b.size() &&
+                std::equal(id, id + std::strlen(id), b.begin() + static_cast<long>(i))) {
                 for (int k = 0; k < 4; ++k) {
                     b[i + skip + static_cast<size_t>(k)] = static_cast<uint8_t>(value >> (8 * k));
                 }
@@ -103,18 +106,19 @@ TEST(SegmentReader, BrokenFilesAreRefusedWithALocation) {
     notSegment[8] = 'X';
     const Bytes cases[] = {
         notSegment,
-        patched("segh", 4, 12),         // header too short
-        patched("evtl", 8, 0),          // item size 0
-        patched("evtl", 8, 19),         // item size below a sequence item
-        patched("evtl", 8, 40),         // three items of 20 bytes are not whole items of 40
+        patched("segh", 4, 12),             // header too short
+        patched("evtl", 8, 0),              // item size 0
+        patched("evtl", 8, 19),             // item size below a sequence item
+        patched("evtl", 8, 40),             // three items of 20 bytes are not whole items of 40
         patched("tetr\x24", 4, 0x7FFFFFF0), // runs past its parent
-        patched("bins", 4, 40),         // instrument record too short
-        patched("syex\x15", 16, 200),   // message longer than its chunk
+        patched("bins", 4, 40),             // instrument record too short
+        patched("syex\x15", 16, 200),       // message longer than its chunk
     };
     for (size_t i = 0; i < std::size(cases); ++i) {
         SegmentFile s;
         std::string failure;
-        EXPECT_EQ(ReadSegmentBytes(cases[i], s, failure), SegmentReadResult::Malformed) << "case " << i;
+        EXPECT_EQ(ReadSegmentBytes(cases[i], s, failure), SegmentReadResult::Malformed)
+            << "case " << i;
         EXPECT_NE(failure.find(" at 0x"), std::string::npos) << "case " << i << ": " << failure;
     }
     SegmentFile s;
@@ -146,7 +150,8 @@ TEST(SegmentReader, AConvertedSegmentReadsBackToItsSmf) {
                               .build());
     NullFeedback feedback;
     SegmentReport report;
-    ASSERT_EQ(ConvertSmfToSegment(std::string("/w/tune.mid"), std::string("/w/bank.dls"), feedback, {}, &report),
+    ASSERT_EQ(ConvertSmfToSegment(std::string("/w/tune.mid"), std::string("/w/bank.dls"), feedback,
+                                  {}, &report),
               SegmentResult::Done)
         << report.failure;
     SegmentFile s;
@@ -154,7 +159,7 @@ TEST(SegmentReader, AConvertedSegmentReadsBackToItsSmf) {
     ASSERT_EQ(ReadSegmentFile("/w/tune.sgt", s, failure), SegmentReadResult::Ok) << failure;
     EXPECT_EQ(s.name, "tune");
     EXPECT_EQ(s.header.repeats, 2u);
-    EXPECT_EQ(s.header.loopStart, 96);    // tick 12 at 8 music ticks per tick
+    EXPECT_EQ(s.header.loopStart, 96); // tick 12 at 8 music ticks per tick
     EXPECT_EQ(s.header.loopEnd, 96 + 960);
     EXPECT_EQ(s.header.length, 96 + 960);
     ASSERT_EQ(s.tempos.size(), 1u);

@@ -10,13 +10,18 @@ namespace {
 Bytes TrackHeader(const char* classText, std::string_view chunkId, std::string_view formType) {
     ByteBuilder b;
     b.append(GuidBytes(classText)).u32le(0).u32le(1);
-    b.u32le(chunkId.empty() ? 0 : testkit::Id(chunkId)).u32le(formType.empty() ? 0 : testkit::Id(formType));
+    b.u32le(chunkId.empty() ? 0 : testkit::Id(chunkId))
+        .u32le(formType.empty() ? 0 : testkit::Id(formType));
     return b.take();
 }
 
 Bytes Bins(const ExpectedInstrument& i) {
     ByteBuilder b;
-    b.u32le(i.program + 0x100u).u32le(i.program + 0x100u).fill(16).u32le(i.channel).u32le(0x0000246B);
+    b.u32le(i.program + 0x100u)
+        .u32le(i.program + 0x100u)
+        .fill(16)
+        .u32le(i.channel)
+        .u32le(0x0000246B);
     b.u8(i.pan).u8(i.volume).u16le(0).u32le(0).u16le(static_cast<uint16_t>(i.bendRange)).u16le(0);
     return b.take();
 }
@@ -38,7 +43,9 @@ Bytes ExpectedSegment::Build() const {
     ByteBuilder evtl;
     evtl.u32le(20);
     for (const ExpectedItem& i : items) {
-        evtl.u32le(static_cast<uint32_t>(i.time)).u32le(static_cast<uint32_t>(i.duration)).u32le(i.channel);
+        evtl.u32le(static_cast<uint32_t>(i.time))
+            .u32le(static_cast<uint32_t>(i.duration))
+            .u32le(i.channel);
         evtl.u16le(0).u8(i.status).u8(i.data1).u8(i.data2).fill(3);
     }
     ByteBuilder seqt;
@@ -61,39 +68,67 @@ Bytes ExpectedSegment::Build() const {
         ByteBuilder bd2h;
         bd2h.u32le(static_cast<uint32_t>(band.time)).u32le(static_cast<uint32_t>(band.time));
         lbdl.push_back(RiffNode::List(
-            "lbnd", {RiffNode::Chunk("bd2h", bd2h.take()),
-                     RiffNode::Riff("DMBD", {RiffNode::Chunk("guid", GuidBytes(TestGuid(guid++))),
-                                             RiffNode::List("UNFO", {RiffNode::Chunk("UNAM", Utf16z(band.name))}),
-                                             RiffNode::List("lbil", lbil)})}));
+            "lbnd",
+            {RiffNode::Chunk("bd2h", bd2h.take()),
+             RiffNode::Riff("DMBD",
+                            {RiffNode::Chunk("guid", GuidBytes(TestGuid(guid++))),
+                             RiffNode::List("UNFO", {RiffNode::Chunk("UNAM", Utf16z(band.name))}),
+                             RiffNode::List("lbil", lbil)})}));
     }
 
     ByteBuilder tims;
-    tims.u32le(8).u32le(static_cast<uint32_t>(timeSignatureTime)).u8(beatsPerMeasure).u8(beat).u16le(1);
+    tims.u32le(8)
+        .u32le(static_cast<uint32_t>(timeSignatureTime))
+        .u8(beatsPerMeasure)
+        .u8(beat)
+        .u16le(1);
     ByteBuilder syex;
-    syex.u32le(0).u32le(0).u32le(9).u8(0xF0).u8(0x43).u8(0x10).u8(0x4C).u8(0).u8(0).u8(0x7E).u8(0).u8(0xF7);
+    syex.u32le(0)
+        .u32le(0)
+        .u32le(9)
+        .u8(0xF0)
+        .u8(0x43)
+        .u8(0x10)
+        .u8(0x4C)
+        .u8(0)
+        .u8(0)
+        .u8(0x7E)
+        .u8(0)
+        .u8(0xF7);
 
     RiffNode file = RiffNode::Riff(
         "DMSG",
         {RiffNode::Chunk("segh", segh.take()), RiffNode::Chunk("guid", GuidBytes(TestGuid(0))),
-         RiffNode::List("UNFO", {RiffNode::Chunk("UNAM", Utf16z(name)), RiffNode::Chunk("UART", Utf16z(u"Sonvex")),
+         RiffNode::List("UNFO", {RiffNode::Chunk("UNAM", Utf16z(name)),
+                                 RiffNode::Chunk("UART", Utf16z(u"Sonvex")),
                                  RiffNode::Chunk("UCOP", Utf16z(u"PS GAME'S MAKER"))}),
          RiffNode::List(
              "trkl",
-             {RiffNode::Riff("DMTK", {RiffNode::Chunk("trkh", TrackHeader("{D2AC2885-B39B-11D1-8704-00600893B1BD}",
-                                                                          "tetr", "")),
-                                      RiffNode::Chunk("tetr", tetr.take())}),
-              RiffNode::Riff("DMTK", {RiffNode::Chunk("trkh", TrackHeader("{D2AC2886-B39B-11D1-8704-00600893B1BD}",
-                                                                          "seqt", "")),
-                                      RiffNode::Chunk("seqt", seqt.take())}),
-              RiffNode::Riff("DMTK",
-                             {RiffNode::Chunk("trkh", TrackHeader("{D2AC2894-B39B-11D1-8704-00600893B1BD}", "", "DMBT")),
-                              RiffNode::Riff("DMBT", {RiffNode::List("lbdl", lbdl)})}),
-              RiffNode::Riff("DMTK",
-                             {RiffNode::Chunk("trkh", TrackHeader("{D2AC2888-B39B-11D1-8704-00600893B1BD}", "", "TIMS")),
-                              RiffNode::List("TIMS", {RiffNode::Chunk("tims", tims.take())})}),
-              RiffNode::Riff("DMTK", {RiffNode::Chunk("trkh", TrackHeader("{D2AC2887-B39B-11D1-8704-00600893B1BD}",
-                                                                          "syex", "")),
-                                      RiffNode::Chunk("syex", syex.take())})})});
+             {RiffNode::Riff(
+                  "DMTK",
+                  {RiffNode::Chunk(
+                       "trkh", TrackHeader("{D2AC2885-B39B-11D1-8704-00600893B1BD}", "tetr", "")),
+                   RiffNode::Chunk("tetr", tetr.take())}),
+              RiffNode::Riff(
+                  "DMTK",
+                  {RiffNode::Chunk(
+                       "trkh", TrackHeader("{D2AC2886-B39B-11D1-8704-00600893B1BD}", "seqt", "")),
+                   RiffNode::Chunk("seqt", seqt.take())}),
+              RiffNode::Riff(
+                  "DMTK",
+                  {RiffNode::Chunk(
+                       "trkh", TrackHeader("{D2AC2894-B39B-11D1-8704-00600893B1BD}", "", "DMBT")),
+                   RiffNode::Riff("DMBT", {RiffNode::List("lbdl", lbdl)})}),
+              RiffNode::Riff(
+                  "DMTK",
+                  {RiffNode::Chunk(
+                       "trkh", TrackHeader("{D2AC2888-B39B-11D1-8704-00600893B1BD}", "", "TIMS")),
+                   RiffNode::List("TIMS", {RiffNode::Chunk("tims", tims.take())})}),
+              RiffNode::Riff(
+                  "DMTK",
+                  {RiffNode::Chunk(
+                       "trkh", TrackHeader("{D2AC2887-B39B-11D1-8704-00600893B1BD}", "syex", "")),
+                   RiffNode::Chunk("syex", syex.take())})})});
     return file.Encode();
 }
 
@@ -106,8 +141,8 @@ std::string ByteDifference(const Bytes& actual, const Bytes& expected) {
         return {};
     }
     char head[96];
-    std::snprintf(head, sizeof head, "first difference at 0x%zX (actual %zu bytes, expected %zu)\n", i,
-                  actual.size(), expected.size());
+    std::snprintf(head, sizeof head, "first difference at 0x%zX (actual %zu bytes, expected %zu)\n",
+                  i, actual.size(), expected.size());
     std::string out = head;
     for (const auto* side : {&actual, &expected}) {
         out += side == &actual ? "actual:  " : "expected:";

@@ -32,8 +32,8 @@ inline Guid TestGuid(int k) {
 // Little-endian bytes of a GUID given in registry text form.
 inline Bytes GuidBytes(const char* text) {
     unsigned d1 = 0, d2 = 0, d3 = 0, b[8] = {};
-    std::sscanf(text, "{%8x-%4x-%4x-%2x%2x-%2x%2x%2x%2x%2x%2x}", &d1, &d2, &d3, &b[0], &b[1], &b[2], &b[3], &b[4],
-                &b[5], &b[6], &b[7]);
+    std::sscanf(text, "{%8x-%4x-%4x-%2x%2x-%2x%2x%2x%2x%2x%2x}", &d1, &d2, &d3, &b[0], &b[1], &b[2],
+                &b[3], &b[4], &b[5], &b[6], &b[7]);
     ByteBuilder out;
     out.u32le(d1).u16le(d2).u16le(d3);
     for (unsigned v : b) {
@@ -104,10 +104,10 @@ struct ExpectedSegment {
 // Empty when equal; else the first differing offset and a few bytes of each side.
 std::string ByteDifference(const Bytes& actual, const Bytes& expected);
 
-#define EXPECT_SAME_BYTES(actual, expected)                                                                            \
-    do {                                                                                                               \
-        const std::string difference_ = ::sonvex::segtest::ByteDifference((actual), (expected));                      \
-        EXPECT_TRUE(difference_.empty()) << difference_;                                                               \
+#define EXPECT_SAME_BYTES(actual, expected)                                                        \
+    do {                                                                                           \
+        const std::string difference_ = ::sonvex::segtest::ByteDifference((actual), (expected));   \
+        EXPECT_TRUE(difference_.empty()) << difference_;                                           \
     } while (0)
 
 } // namespace sonvex::segtest

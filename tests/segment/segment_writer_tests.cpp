@@ -29,11 +29,14 @@ DlsInstrument Instrument(uint32_t number, std::array<uint8_t, 5> trailer) {
 
 // Programs 5 (volume 100, pan 64, bend 2 down, 12 up) and 9 (80, 20, 7, 7).
 Bytes StandardDls() {
-    return DlsBuilder().instrument(Instrument(5, {100, 64, 0, 2, 12})).instrument(Instrument(9, {80, 20, 0, 7, 7})).build();
+    return DlsBuilder()
+        .instrument(Instrument(5, {100, 64, 0, 2, 12}))
+        .instrument(Instrument(9, {80, 20, 0, 7, 7}))
+        .build();
 }
 
 class SegmentConversion : public ::testing::Test {
-protected:
+  protected:
     SegmentResult Convert(const Bytes& smf, const Bytes& dls = StandardDls()) {
         fs.Put("/w/song.mid", smf);
         fs.Put("/w/bank.dls", dls);
@@ -50,7 +53,8 @@ protected:
         return job;
     }
     Bytes Output() { return fs.Exists("/w/song.sgt") ? fs.Contents("/w/song.sgt") : Bytes{}; }
-    void ExpectSegment(const Bytes& smf, const ExpectedSegment& expected, const Bytes& dls = StandardDls()) {
+    void ExpectSegment(const Bytes& smf, const ExpectedSegment& expected,
+                       const Bytes& dls = StandardDls()) {
         ASSERT_EQ(Convert(smf, dls), SegmentResult::Done) << report.failure;
         EXPECT_SAME_BYTES(Output(), expected.Build());
     }
@@ -67,7 +71,7 @@ TEST_F(SegmentConversion, GoldenFileFromAWriterStyleSmf) {
     const Bytes smf = SmfBuilder(480)
                           .writerPreamble(500000, 3, 3)
                           .program(0, 0, 5)
-                          .control(0, 0, 0, 0)  // bank select writes nothing
+                          .control(0, 0, 0, 0) // bank select writes nothing
                           .control(0, 0, 32, 1)
                           .control(0, 0, 7, 90)
                           .text(0, "003")
@@ -89,7 +93,8 @@ TEST_F(SegmentConversion, GoldenFileFromAWriterStyleSmf) {
     e.loopEnd = t0 + 384 + 384 + 768;
     e.length = e.loopEnd;
     e.tempos = {{6, 120.0}, {t0 + 768, 150.0}};
-    e.items = {{t0, 1, 0, 0xB0, 7, 90}, {t0, 768, 0, 0x90, 60, 100}, {t0 + 384, 1, 0, 0xE0, 0x7F, 0x7F}};
+    e.items = {
+        {t0, 1, 0, 0xB0, 7, 90}, {t0, 768, 0, 0x90, 60, 100}, {t0 + 384, 1, 0, 0xE0, 0x7F, 0x7F}};
     e.bands = {{0, u"Band1", {{5, 0, 64, 100, 12}}}};
     e.timeSignatureTime = t0;
     e.beatsPerMeasure = 3;
@@ -104,17 +109,20 @@ TEST_F(SegmentConversion, GoldenFileFromAWriterStyleSmf) {
 
 TEST_F(SegmentConversion, NoteDurationsArePatchedWhenTheNoteEnds) {
     SmfBuilder smf(768);
-    smf.noteOn(0, 0, 60, 100)   // ended by a velocity-0 note on
-        .noteOn(0, 0, 64, 90)   // two note-ons of 64: both end with one note off
+    smf.noteOn(0, 0, 60, 100) // ended by a velocity-0 note on
+        .noteOn(0, 0, 64, 90) // two note-ons of 64: both end with one note off
         .noteOn(10, 0, 64, 80)
-        .noteOn(0, 1, 60, 70)   // same note, other channel: never ended
-        .noteOff(0, 2, 60)      // matches nothing
+        .noteOn(0, 1, 60, 70) // same note, other channel: never ended
+        .noteOff(0, 2, 60)    // matches nothing
         .noteOn(5, 0, 60, 0)
         .noteOff(20, 0, 64)
         .endOfTrack(1);
     ExpectedSegment e;
     e.length = 36;
-    e.items = {{0, 15, 0, 0x90, 60, 100}, {0, 35, 0, 0x90, 64, 90}, {10, 25, 0, 0x90, 64, 80}, {10, 0, 1, 0x90, 60, 70}};
+    e.items = {{0, 15, 0, 0x90, 60, 100},
+               {0, 35, 0, 0x90, 64, 90},
+               {10, 25, 0, 0x90, 64, 80},
+               {10, 0, 1, 0x90, 60, 70}};
     ExpectSegment(smf.build(), e);
 }
 
@@ -128,7 +136,7 @@ TEST_F(SegmentConversion, ANoteStartingWhileThirtyTwoAreOpenIsDropped) {
         }
     }
     smf.noteOff(1, 0, 32).noteOff(0, 0, 0).noteOn(0, 0, 32, 50).noteOff(4, 0, 32).endOfTrack(0);
-    e.items[0].duration = 34 - 1;             // note 0 ends at 34, which frees slot 0
+    e.items[0].duration = 34 - 1;                // note 0 ends at 34, which frees slot 0
     e.items.push_back({34, 4, 0, 0x90, 32, 50}); // the dropped note 32 can start again
     e.length = 38;
     ExpectSegment(smf.build(), e);
@@ -136,12 +144,12 @@ TEST_F(SegmentConversion, ANoteStartingWhileThirtyTwoAreOpenIsDropped) {
 
 TEST_F(SegmentConversion, BendsAreScaledByTheChannelsProgram) {
     SmfBuilder smf(768);
-    smf.bend(0, 2, 0x3FFF)   // channel 2 has no program: flattened up
-        .bend(0, 2, 0x0000)  // ... and down
-        .program(0, 0, 5)    // 2 down, 12 up
+    smf.bend(0, 2, 0x3FFF)  // channel 2 has no program: flattened up
+        .bend(0, 2, 0x0000) // ... and down
+        .program(0, 0, 5)   // 2 down, 12 up
         .bend(1, 0, 0x0000)
         .bend(0, 0, 0x2000)
-        .program(0, 1, 9)    // 7 and 7: passes unchanged
+        .program(0, 1, 9) // 7 and 7: passes unchanged
         .bend(1, 1, 0x0000)
         .bend(0, 1, 0x3FFF)
         .endOfTrack(0);
@@ -162,9 +170,9 @@ TEST_F(SegmentConversion, ProgramChangesMakeBandsInTimeOrder) {
     SmfBuilder smf(768);
     smf.program(0, 0, 5)
         .program(100, 0, 9)
-        .program(0, 0, 9)   // the channel's current program: no band
+        .program(0, 0, 9) // the channel's current program: no band
         .program(50, 0, 5)
-        .program(0, 3, 40)  // first program of channel 3, late and with no DLS instrument
+        .program(0, 3, 40) // first program of channel 3, late and with no DLS instrument
         .noteOn(0, 4, 60, 1)
         .endOfTrack(10);
     ExpectedSegment e;
@@ -186,8 +194,8 @@ TEST_F(SegmentConversion, AnSmfWithoutTempoOrProgramsGivesAnEmptyTempoChunkAndBa
 TEST_F(SegmentConversion, NamesAreUtf16AndTheDlsIsReferencedByItsNameOnly) {
     fs.Put("/w/曲 été.MID", SmfBuilder(768).program(0, 0, 5).endOfTrack(0).build());
     fs.Put("/banks/音源.dls", StandardDls());
-    ASSERT_EQ(ConvertSmfToSegment(std::string("/w/曲 été.MID"), std::string("/banks/音源.dls"), feedback, callbacks,
-                                  &report),
+    ASSERT_EQ(ConvertSmfToSegment(std::string("/w/曲 été.MID"), std::string("/banks/音源.dls"),
+                                  feedback, callbacks, &report),
               SegmentResult::Done)
         << report.failure;
     EXPECT_EQ(report.outputPath, "/w/曲 été.sgt");
@@ -201,8 +209,10 @@ TEST_F(SegmentConversion, NamesAreUtf16AndTheDlsIsReferencedByItsNameOnly) {
     // The GUIDs here are new ones: blank them (the segment's and the band's) before comparing.
     for (Bytes* b : {&expected, &actual}) {
         for (size_t i = 0; i + 4 <= b->size(); ++i) {
-            if ((*b)[i] == 'g' && (*b)[i + 1] == 'u' && (*b)[i + 2] == 'i' && (*b)[i + 3] == 'd' && i + 24 <= b->size()) {
-                std::fill(b->begin() + static_cast<long>(i) + 8, b->begin() + static_cast<long>(i) + 24, 0);
+            if ((*b)[i] == 'g' && (*b)[i + 1] == 'u' && (*b)[i + 2] == 'i' && (*b)[i + 3] == 'd' &&
+                i + 24 <= b->size()) {
+                std::fill(b->begin() + static_cast<long>(i) + 8,
+                          b->begin() + static_cast<long>(i) + 24, 0);
             }
         }
     }
@@ -213,7 +223,8 @@ TEST_F(SegmentConversion, SuccessStopsPlaybackFirstThenUpdatesTheRowStatusAndCac
     std::vector<std::string> calls;
     callbacks.stopPlayback = [&] { calls.push_back("stop"); };
     callbacks.updateRow = [&](const SegmentRowUpdate& row) {
-        calls.push_back("row " + std::to_string(row.selectedSmfRow) + " " + row.outputName + " " + row.sizeText);
+        calls.push_back("row " + std::to_string(row.selectedSmfRow) + " " + row.outputName + " " +
+                        row.sizeText);
         EXPECT_EQ(row.sizeBytes, fs.Contents("/w/song.sgt").size());
     };
     callbacks.clearLoaderCache = [&] { calls.push_back("cache"); };
@@ -236,8 +247,10 @@ TEST_F(SegmentConversion, EachCheckShowsItsNumberedMessageAndWritesNothing) {
     fs.Put("/w/song.smf", SmfBuilder().endOfTrack(0).build());
     fs.Put("/w/bank.dls", StandardDls());
     const Case cases[] = {
-        {"", "bank.dls", SegmentResult::NoSmfName},     {"song.mid", "", SegmentResult::NoDlsName},
-        {"song.smf", "bank.dls", SegmentResult::NotSmf}, {"song", "bank.dls", SegmentResult::NotSmf},
+        {"", "bank.dls", SegmentResult::NoSmfName},
+        {"song.mid", "", SegmentResult::NoDlsName},
+        {"song.smf", "bank.dls", SegmentResult::NotSmf},
+        {"song", "bank.dls", SegmentResult::NotSmf},
         {"gone.mid", "bank.dls", SegmentResult::SmfOpenFailed},
         {"song.mid", "gone.dls", SegmentResult::DlsOpenFailed},
     };
@@ -245,7 +258,9 @@ TEST_F(SegmentConversion, EachCheckShowsItsNumberedMessageAndWritesNothing) {
         feedback.events.clear();
         int stops = 0;
         callbacks.stopPlayback = [&] { ++stops; };
-        callbacks.updateRow = [](const SegmentRowUpdate&) { ADD_FAILURE() << "row update after a failure"; };
+        callbacks.updateRow = [](const SegmentRowUpdate&) {
+            ADD_FAILURE() << "row update after a failure";
+        };
         SegmentJob job = Job();
         job.smfName = c.smf;
         job.dlsName = c.dls;
@@ -265,7 +280,8 @@ TEST_F(SegmentConversion, FailuresKeepAnOlderSegmentAndLeaveNoPartialFile) {
     bool cacheCleared = false;
     callbacks.clearLoaderCache = [&] { cacheCleared = true; };
     const Bytes good = SmfBuilder(480).noteOn(0, 0, 60, 1).endOfTrack(10).build();
-    const Bytes broken = SmfBuilder(480).noteOn(0, 0, 60, 1).event(0, 0xA0, {1, 2}).endOfTrack(0).build();
+    const Bytes broken =
+        SmfBuilder(480).noteOn(0, 0, 60, 1).event(0, 0xA0, {1, 2}).endOfTrack(0).build();
     struct Case {
         const char* what;
         Bytes smf;
@@ -275,11 +291,15 @@ TEST_F(SegmentConversion, FailuresKeepAnOlderSegmentAndLeaveNoPartialFile) {
     };
     const Case cases[] = {
         {"event outside the subset", broken, StandardDls(), [] {}, SegmentResult::ConversionFailed},
-        {"DLS with too few instruments", good, DlsBuilder().instrument(Instrument(5, {})).declaredCount(3).build(),
-         [] {}, SegmentResult::ConversionFailed},
-        {"cannot create", good, StandardDls(), [&] { faults.FailCreate(true); }, SegmentResult::OutputOpenFailed},
-        {"write fails", good, StandardDls(), [&] { faults.FailWritesAfter(100); }, SegmentResult::ConversionFailed},
-        {"rename fails", good, StandardDls(), [&] { faults.FailRename(true); }, SegmentResult::ConversionFailed},
+        {"DLS with too few instruments", good,
+         DlsBuilder().instrument(Instrument(5, {})).declaredCount(3).build(), [] {},
+         SegmentResult::ConversionFailed},
+        {"cannot create", good, StandardDls(), [&] { faults.FailCreate(true); },
+         SegmentResult::OutputOpenFailed},
+        {"write fails", good, StandardDls(), [&] { faults.FailWritesAfter(100); },
+         SegmentResult::ConversionFailed},
+        {"rename fails", good, StandardDls(), [&] { faults.FailRename(true); },
+         SegmentResult::ConversionFailed},
     };
     for (const Case& c : cases) {
         fs.Put("/w/song.sgt", older);

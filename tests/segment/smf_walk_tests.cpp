@@ -14,7 +14,7 @@ using testkit::SmfBuilder;
 struct Walked {
     bool header = false;
     bool ok = false;
-    std::vector<int32_t> times;    // of every event handed to the action
+    std::vector<int32_t> times; // of every event handed to the action
     std::vector<uint8_t> statuses;
     int32_t end = 0;
     std::string failure;
@@ -69,7 +69,8 @@ TEST(SmfWalk, DivisionScalesEachDeltaAndRoundsItAlone) {
 
 TEST(SmfWalk, SegmentLengthIsTheTimeAfterEndOfTrack) {
     // Division 480: every event at delta 0 and the end of track 960 ticks later.
-    const Walked w = WalkSmf(SmfBuilder(480).program(0, 0, 1).noteOn(0, 0, 60, 1).endOfTrack(960).build());
+    const Walked w =
+        WalkSmf(SmfBuilder(480).program(0, 0, 1).noteOn(0, 0, 60, 1).endOfTrack(960).build());
     ASSERT_TRUE(w.ok) << w.failure;
     EXPECT_EQ(w.end, 1536);
 }
@@ -101,21 +102,29 @@ TEST(SmfWalk, EventsOutsideTheSubsetFailTheWalk) {
         SmfBuilder().control(0, 0, 6, 1).endOfTrack(0).build(),      // data entry
         SmfBuilder().control(0, 0, 100, 0).endOfTrack(0).build(),
         SmfBuilder().control(0, 0, 101, 0).endOfTrack(0).build(),
-        SmfBuilder().meta(0, 0x59, {0, 0}).endOfTrack(0).build(), // key signature
+        SmfBuilder().meta(0, 0x59, {0, 0}).endOfTrack(0).build(),     // key signature
         SmfBuilder().meta(0, 0x05, {'l', 'a'}).endOfTrack(0).build(), // lyric
         SmfBuilder().event(0, 0xF2, {0, 0}).endOfTrack(0).build(),
         SmfBuilder().event(0, 0xF7, {0}).endOfTrack(0).build(),
         SmfBuilder().tempo(0, 500000).build(), // no end of track: the file runs out
-        SmfBuilder().raw({0xFF, 0xFF, 0xFF, 0xFF, 0x7F, 0x90, 60, 1}).endOfTrack(0).build(), // delta overflow
-        SmfBuilder().raw({0x90, 0x80, 0x80, 0x80, 0x00, 0x90, 60, 1}).endOfTrack(0).build(), // 2^32: no wrap to 0
-        SmfBuilder().meta(0, 0x51, {0x07, 0xA1}).endOfTrack(0).build(), // tempo of two bytes
-        SmfBuilder(1).noteOn(0x0FFFFFFF, 0, 60, 1).endOfTrack(0).build(), // beyond 32-bit music time
+        SmfBuilder()
+            .raw({0xFF, 0xFF, 0xFF, 0xFF, 0x7F, 0x90, 60, 1})
+            .endOfTrack(0)
+            .build(), // delta overflow
+        SmfBuilder()
+            .raw({0x90, 0x80, 0x80, 0x80, 0x00, 0x90, 60, 1})
+            .endOfTrack(0)
+            .build(),                                                     // 2^32: no wrap to 0
+        SmfBuilder().meta(0, 0x51, {0x07, 0xA1}).endOfTrack(0).build(),   // tempo of two bytes
+        SmfBuilder(1).noteOn(0x0FFFFFFF, 0, 60, 1).endOfTrack(0).build(), // beyond 32-bit music
+                                                                          // time
     };
     for (size_t i = 0; i < std::size(rejected); ++i) {
         const Walked w = WalkSmf(rejected[i]);
         EXPECT_TRUE(w.header) << "case " << i;
         EXPECT_FALSE(w.ok) << "case " << i;
-        EXPECT_NE(w.failure.find("0x000000"), std::string::npos) << "case " << i << ": " << w.failure;
+        EXPECT_NE(w.failure.find("0x000000"), std::string::npos)
+            << "case " << i << ": " << w.failure;
     }
 }
 
@@ -133,7 +142,8 @@ TEST(SmfWalk, AcceptedEventsAllReachTheActionInOrder) {
                           .build();
     const Walked w = WalkSmf(smf);
     ASSERT_TRUE(w.ok) << w.failure;
-    EXPECT_EQ(w.statuses, (std::vector<uint8_t>{0xFF, 0xFF, 0xF0, 0xFF, 0xFF, 0xB1, 0xB1, 0xC1, 0xFF, 0x91, 0x81, 0xE1}));
+    EXPECT_EQ(w.statuses, (std::vector<uint8_t>{0xFF, 0xFF, 0xF0, 0xFF, 0xFF, 0xB1, 0xB1, 0xC1,
+                                                0xFF, 0x91, 0x81, 0xE1}));
     EXPECT_EQ(w.times, (std::vector<int32_t>{0, 0, 0, 4, 12, 12, 12, 12, 12, 13, 14, 15}));
     EXPECT_EQ(w.end, 18);
 }
@@ -142,8 +152,12 @@ TEST(SmfWalk, SystemExclusiveIsSkippedByItsLengthAndNeverBackwards) {
     Bytes body(200, 0x11);
     body.back() = 0xF7;
     // 200 does not fit one byte: it is read as a variable-length quantity (81 48).
-    const Walked w =
-        WalkSmf(SmfBuilder(768).sysex(2, {0x7E, 0xF7}).sysex(3, body).noteOn(5, 0, 60, 1).endOfTrack(0).build());
+    const Walked w = WalkSmf(SmfBuilder(768)
+                                 .sysex(2, {0x7E, 0xF7})
+                                 .sysex(3, body)
+                                 .noteOn(5, 0, 60, 1)
+                                 .endOfTrack(0)
+                                 .build());
     ASSERT_TRUE(w.ok) << w.failure;
     EXPECT_EQ(w.times, (std::vector<int32_t>{2, 5, 10}));
     EXPECT_EQ(w.statuses.back(), 0x90);
@@ -152,7 +166,11 @@ TEST(SmfWalk, SystemExclusiveIsSkippedByItsLengthAndNeverBackwards) {
 }
 
 TEST(SmfWalk, TempoWithMoreThanThreeBytesKeepsTheWalkInStep) {
-    const Walked w = WalkSmf(SmfBuilder(768).meta(0, 0x51, {0x07, 0xA1, 0x20, 0x55}).noteOn(7, 0, 60, 1).endOfTrack(0).build());
+    const Walked w = WalkSmf(SmfBuilder(768)
+                                 .meta(0, 0x51, {0x07, 0xA1, 0x20, 0x55})
+                                 .noteOn(7, 0, 60, 1)
+                                 .endOfTrack(0)
+                                 .build());
     ASSERT_TRUE(w.ok) << w.failure;
     EXPECT_EQ(w.times, (std::vector<int32_t>{0, 7}));
     EXPECT_DOUBLE_EQ(TempoFromMicroseconds(500000), 120.0);
@@ -194,7 +212,7 @@ TEST(SmfWalk, LoopMarkersIgnoreCaseAndTheLastOneWins) {
     const Walked w = WalkSmf(SmfBuilder(768)
                                  .marker(10, "LOOP_START")
                                  .marker(10, "loop_end")
-                                 .marker(10, "Loop_Start ")  // trailing blank: not a loop marker
+                                 .marker(10, "Loop_Start ") // trailing blank: not a loop marker
                                  .marker(10, "Loop_End")
                                  .marker(0, "Loop_En")
                                  .endOfTrack(0)
@@ -211,7 +229,12 @@ TEST(SmfWalk, TimeSignatureTakesTheLastEventOrDefaultsToFourFour) {
     EXPECT_FALSE(w.values.timeSignatureSeen);
     EXPECT_EQ(w.values.timeSignature, (TimeSignatureItem{0, 4, 4, 1}));
 
-    w = WalkSmf(SmfBuilder(768).timeSignature(0, 4, 2).timeSignature(96, 3, 3).meta(4, 0x58, {7}).endOfTrack(0).build());
+    w = WalkSmf(SmfBuilder(768)
+                    .timeSignature(0, 4, 2)
+                    .timeSignature(96, 3, 3)
+                    .meta(4, 0x58, {7})
+                    .endOfTrack(0)
+                    .build());
     ASSERT_TRUE(w.ok) << w.failure;
     EXPECT_EQ(w.values.timeSignature, (TimeSignatureItem{96, 3, 8, 1}));
 

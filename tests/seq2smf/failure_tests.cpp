@@ -31,11 +31,16 @@ SeqTrack SmallTrack() {
 }
 
 SeqTrack SmallSsqTrack() {
-    return SeqTrack().pitchBend1(0, 1, 0x20).tempoBpm(1, 90).noteOn(2, 1, 60, 100).running(3, {60, 0}).endOfTrack(5);
+    return SeqTrack()
+        .pitchBend1(0, 1, 0x20)
+        .tempoBpm(1, 90)
+        .noteOn(2, 1, 60, 100)
+        .running(3, {60, 0})
+        .endOfTrack(5);
 }
 
 class FailureTest : public testkit::InMemoryConversion {
-protected:
+  protected:
     FaultInjectingFileSystem faulty{fs};
     ScopedFileSystem faultyGuard{faulty};
 
@@ -128,8 +133,9 @@ TEST_F(FailureTest, WriteFailureIsNeverSuccessAndLeavesNoPartialFile) {
 }
 
 TEST_F(FailureTest, WriteFailureInsideANumberedSetKeepsTheFilesBeforeIt) {
-    const std::vector<NumberedSeq> set = {
-        {0, SeqTiming{}, SmallTrack()}, {1, SeqTiming{}, SmallTrack()}, {2, SeqTiming{}, SmallTrack()}};
+    const std::vector<NumberedSeq> set = {{0, SeqTiming{}, SmallTrack()},
+                                          {1, SeqTiming{}, SmallTrack()},
+                                          {2, SeqTiming{}, SmallTrack()}};
     fs.Put(kGame, testkit::BuildSeqSet(set).bytes);
     // Measure one file, then allow one and a half of them.
     ASSERT_EQ(ConvertSeq(0, kGame, kStem, feedback).result, ConvertResult::Done);
@@ -155,7 +161,8 @@ TEST_F(FailureTest, SingleSequenceCutAtEveryByte) {
         fs.Put(kGame, Bytes(item.begin(), item.begin() + static_cast<std::ptrdiff_t>(size)));
         const SeqConversion c = ConvertSeq(0, kGame, kStem, feedback);
         const bool whole = size == item.size();
-        EXPECT_EQ(c.result, whole ? ConvertResult::Done : ConvertResult::InputEnded) << "cut at " << size;
+        EXPECT_EQ(c.result, whole ? ConvertResult::Done : ConvertResult::InputEnded)
+            << "cut at " << size;
         EXPECT_EQ(c.smfFilesMade, whole ? 1 : 0) << "cut at " << size;
         EXPECT_EQ(CompleteOutputs(), whole ? 1 : 0) << "cut at " << size;
         fs.Remove(Named(".mid"));
@@ -164,11 +171,13 @@ TEST_F(FailureTest, SingleSequenceCutAtEveryByte) {
 }
 
 TEST_F(FailureTest, NumberedSetCutAtEveryByte) {
-    const std::vector<NumberedSeq> set = {{0, SeqTiming{}, SmallTrack()}, {1, SeqTiming{96, 1, 2, 3}, SmallTrack()}};
+    const std::vector<NumberedSeq> set = {{0, SeqTiming{}, SmallTrack()},
+                                          {1, SeqTiming{96, 1, 2, 3}, SmallTrack()}};
     const testkit::SeqSetImage image = testkit::BuildSeqSet(set);
     const size_t firstEnd = image.trackEnds[0];
     for (size_t size = 0; size <= image.bytes.size(); ++size) {
-        fs.Put(kGame, Bytes(image.bytes.begin(), image.bytes.begin() + static_cast<std::ptrdiff_t>(size)));
+        fs.Put(kGame,
+               Bytes(image.bytes.begin(), image.bytes.begin() + static_cast<std::ptrdiff_t>(size)));
         const SeqConversion c = ConvertSeq(0, kGame, kStem, feedback);
         // Before the first end of track nothing is complete. Right behind it, one byte is
         // not yet a next id (the set is whole); two bytes 00 01 begin sequence 1, which is
@@ -198,7 +207,8 @@ TEST_F(FailureTest, SsqItemCutAtEveryByte) {
         fs.Put(kGame, Bytes(item.begin(), item.begin() + static_cast<std::ptrdiff_t>(size)));
         const SeqConversion c = ConvertSsq(testkit::kSsqMagicOffset, kGame, kStem, feedback);
         const bool whole = size == item.size();
-        EXPECT_EQ(c.result, whole ? ConvertResult::Done : ConvertResult::InputEnded) << "cut at " << size;
+        EXPECT_EQ(c.result, whole ? ConvertResult::Done : ConvertResult::InputEnded)
+            << "cut at " << size;
         EXPECT_EQ(CompleteOutputs(), whole ? 1 : 0) << "cut at " << size;
         fs.Remove(Named(".mid"));
     }
@@ -207,8 +217,9 @@ TEST_F(FailureTest, SsqItemCutAtEveryByte) {
 
 TEST(FailureOnDisk, OutputNameTakenByAFolderStopsTheSetAndKeepsEarlierFiles) {
     testkit::TempFolder folder;
-    const std::vector<NumberedSeq> set = {
-        {0, SeqTiming{}, SmallTrack()}, {1, SeqTiming{}, SmallTrack()}, {2, SeqTiming{}, SmallTrack()}};
+    const std::vector<NumberedSeq> set = {{0, SeqTiming{}, SmallTrack()},
+                                          {1, SeqTiming{}, SmallTrack()},
+                                          {2, SeqTiming{}, SmallTrack()}};
     const std::string game = folder / "ゲーム データ.bin";
     ASSERT_TRUE(testkit::WriteFile(game, testkit::BuildSeqSet(set).bytes));
     ASSERT_TRUE(std::filesystem::create_directory(folder / "Ünïcode_000_02.mid"));
@@ -220,7 +231,8 @@ TEST(FailureOnDisk, OutputNameTakenByAFolderStopsTheSetAndKeepsEarlierFiles) {
     EXPECT_EQ(feedback.Messages()[0], Message(6).text);
     for (const char* name : {"Ünïcode_000_00.mid", "Ünïcode_000_01.mid"}) {
         std::string error;
-        EXPECT_TRUE(testkit::ReadSmf(testkit::ReadFile(folder / name), error).has_value()) << name << ": " << error;
+        EXPECT_TRUE(testkit::ReadSmf(testkit::ReadFile(folder / name), error).has_value())
+            << name << ": " << error;
     }
 }
 

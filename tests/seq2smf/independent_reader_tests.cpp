@@ -94,7 +94,8 @@ TEST(IndependentReader, EveryWrittenFileParsesWithTheSameEvents) {
     }
     testkit::TempFolder folder;
     const std::string script = folder / "dump.py";
-    ASSERT_TRUE(testkit::WriteFile(script, Bytes(kDumpScript, kDumpScript + std::char_traits<char>::length(kDumpScript))));
+    ASSERT_TRUE(testkit::WriteFile(
+        script, Bytes(kDumpScript, kDumpScript + std::char_traits<char>::length(kDumpScript))));
     RecordingFeedback feedback;
     std::vector<std::string> outputs;
 
@@ -107,8 +108,9 @@ TEST(IndependentReader, EveryWrittenFileParsesWithTheSameEvents) {
         const SeqConversion c = ssq ? ConvertSsq(item.offset, stem + ".bin", stem, feedback)
                                     : ConvertSeq(item.offset, stem + ".bin", stem, feedback);
         ASSERT_EQ(c.result, ConvertResult::Done) << item.name << ": " << c.diagnostic;
-        for (const std::string& suffix : {std::string(".mid"), std::string("_00.mid"), std::string("_01.mid"),
-                                          std::string("_02.mid"), std::string("_15.mid")}) {
+        for (const std::string& suffix :
+             {std::string(".mid"), std::string("_00.mid"), std::string("_01.mid"),
+              std::string("_02.mid"), std::string("_15.mid")}) {
             if (std::filesystem::exists(stem + suffix)) {
                 outputs.push_back(stem + suffix);
             }

@@ -16,7 +16,9 @@ using testkit::SeqTiming;
 using testkit::SeqTrack;
 using testkit::SmfTrackBytes;
 
-SeqTrack NoteTrack(int key) { return SeqTrack().noteOn(1, 0, key, 100).noteOff(2, 0, key).endOfTrack(3); }
+SeqTrack NoteTrack(int key) {
+    return SeqTrack().noteOn(1, 0, key, 100).noteOff(2, 0, key).endOfTrack(3);
+}
 
 SmfTrackBytes NoteTrackSmf(int key) {
     const auto k = static_cast<uint8_t>(key);
@@ -24,7 +26,7 @@ SmfTrackBytes NoteTrackSmf(int key) {
 }
 
 class NumberedSetTest : public testkit::InMemoryConversion {
-protected:
+  protected:
     SeqConversion Convert(const Bytes& game) {
         fs.Put(kGame, game);
         return ConvertSeq(0, kGame, kStem, feedback);
@@ -64,7 +66,8 @@ TEST_F(NumberedSetTest, SeventeenthSequenceWithIdSixteenIsNotConverted) {
 TEST_F(NumberedSetTest, SetThatEndsWithItsFileIsComplete) {
     // Stored alone, nothing or a little padding behind the last end of track: the 16
     // bytes looked at for a next header are not there, yet the set is whole.
-    const std::vector<NumberedSeq> set = {{0, SeqTiming{}, NoteTrack(60)}, {1, SeqTiming{}, NoteTrack(61)}};
+    const std::vector<NumberedSeq> set = {{0, SeqTiming{}, NoteTrack(60)},
+                                          {1, SeqTiming{}, NoteTrack(61)}};
     for (size_t padding = 0; padding < 10; ++padding) {
         Bytes game = testkit::BuildSeqSet(set).bytes;
         game.resize(game.size() + padding, 0);
@@ -92,7 +95,8 @@ TEST_F(NumberedSetTest, NextHeaderCutShortByTheFileEndsTheRunWithCompletedFilesK
 }
 
 TEST_F(NumberedSetTest, DataLengthFieldIsNeverUsed) {
-    const std::vector<NumberedSeq> set = {{0, SeqTiming{}, NoteTrack(60)}, {1, SeqTiming{}, NoteTrack(61)}};
+    const std::vector<NumberedSeq> set = {{0, SeqTiming{}, NoteTrack(60)},
+                                          {1, SeqTiming{}, NoteTrack(61)}};
     testkit::SeqSetImage image = testkit::BuildSeqSet(set);
     // The first sequence's length sits behind its 2-byte id and 7 bytes of timing.
     for (size_t i = 15; i < 19; ++i) {
@@ -104,7 +108,8 @@ TEST_F(NumberedSetTest, DataLengthFieldIsNeverUsed) {
 }
 
 TEST_F(NumberedSetTest, TranslationStateStartsAfreshForEverySequence) {
-    const SeqTrack track = SeqTrack().program(1, 0, 5).control(2, 0, 99, 20).control(3, 0, 98, 2).endOfTrack(0);
+    const SeqTrack track =
+        SeqTrack().program(1, 0, 5).control(2, 0, 99, 20).control(3, 0, 98, 2).endOfTrack(0);
     const SmfTrackBytes expected = SmfTrackBytes()
                                        .ev(1, {0xB0, 0x00, 0x00})
                                        .ev(0, {0xB0, 0x20, 0x01})
@@ -114,8 +119,12 @@ TEST_F(NumberedSetTest, TranslationStateStartsAfreshForEverySequence) {
                                        .end(0);
     // The second sequence starts with a data byte: running status does not carry over
     // from the first, so it is dropped with the two bytes after it.
-    const SeqTrack second = SeqTrack().raw({0x00, 0x40, 0x41, 0x42}).program(1, 0, 5).control(2, 0, 99, 20)
-                                .control(3, 0, 98, 2).endOfTrack(0);
+    const SeqTrack second = SeqTrack()
+                                .raw({0x00, 0x40, 0x41, 0x42})
+                                .program(1, 0, 5)
+                                .control(2, 0, 99, 20)
+                                .control(3, 0, 98, 2)
+                                .endOfTrack(0);
     const std::vector<NumberedSeq> set = {{0, SeqTiming{}, track}, {1, SeqTiming{}, second}};
     const SeqConversion c = Convert(testkit::BuildSeqSet(set).bytes);
     ASSERT_EQ(c.result, ConvertResult::Done) << c.diagnostic;

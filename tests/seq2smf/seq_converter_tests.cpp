@@ -17,7 +17,7 @@ using testkit::SeqTrack;
 using testkit::SmfTrackBytes;
 
 class SeqConvertTest : public testkit::InMemoryConversion {
-protected:
+  protected:
     const SeqTiming timing{0x01E0, 0x07A120, 3, 3};
 
     SeqConversion Convert(const SeqTrack& track, const SeqTiming& t) {
@@ -47,8 +47,8 @@ TEST_F(SeqConvertTest, TimeSignatureDefaultsOnlyWhenBothBytesAreZero) {
         const SeqTiming t{96, 600000, c.numerator, c.exponent};
         const SeqConversion r = Convert(SeqTrack().endOfTrack(7), t);
         ASSERT_EQ(r.result, ConvertResult::Done);
-        EXPECT_SAME_BYTES(Output(".mid"), ExpectedSmf(96, 600000, c.writtenNumerator, c.writtenExponent,
-                                                      SmfTrackBytes().end(7)));
+        EXPECT_SAME_BYTES(Output(".mid"), ExpectedSmf(96, 600000, c.writtenNumerator,
+                                                      c.writtenExponent, SmfTrackBytes().end(7)));
     }
 }
 
@@ -57,14 +57,15 @@ TEST_F(SeqConvertTest, ItemIsFoundAtItsOffsetInsideOtherData) {
     testkit::ByteBuilder noise;
     noise.noise(1234, 77);
     game = noise.take();
-    const Bytes item = testkit::BuildSingleSeq(timing, SeqTrack().noteOn(3, 1, 60, 100).endOfTrack(2));
+    const Bytes item =
+        testkit::BuildSingleSeq(timing, SeqTrack().noteOn(3, 1, 60, 100).endOfTrack(2));
     game.insert(game.end(), item.begin(), item.end());
     game.resize(game.size() + 50, 0xEE);
     fs.Put(kGame, game);
     const SeqConversion c = ConvertSeq(1234, kGame, kStem, feedback);
     ASSERT_EQ(c.result, ConvertResult::Done) << c.diagnostic;
-    EXPECT_SAME_BYTES(Output(".mid"),
-                      ExpectedSmf(0x01E0, 0x07A120, 3, 3, SmfTrackBytes().ev(3, {0x91, 60, 100}).end(2)));
+    EXPECT_SAME_BYTES(Output(".mid"), ExpectedSmf(0x01E0, 0x07A120, 3, 3,
+                                                  SmfTrackBytes().ev(3, {0x91, 60, 100}).end(2)));
 }
 
 TEST_F(SeqConvertTest, NotesAndPitchBendsAreCopiedWithFullStatusEvenUnderRunningStatus) {
@@ -159,10 +160,7 @@ TEST_F(SeqConvertTest, DroppedKindsVanishWholeAndKeepTheirDelta) {
     // An/Dn take no data bytes; a data byte with no running status drops itself and the
     // two bytes after it; F0..FE and meta types other than 2F and 51 leave nothing behind,
     // and the byte after F0 under running status is read again as a delta.
-    ExpectTrack(SeqTrack()
-                    .event(3, {0xD1})
-                    .noteOn(0, 1, 64, 64)
-                    .endOfTrack(0),
+    ExpectTrack(SeqTrack().event(3, {0xD1}).noteOn(0, 1, 64, 64).endOfTrack(0),
                 SmfTrackBytes().ev(3, {0x91, 64, 64}).end(0));
 
     ExpectTrack(SeqTrack().event(4, {0x45, 0x46, 0x47}).noteOn(2, 0, 1, 2).endOfTrack(0),
@@ -230,12 +228,9 @@ TEST_F(SeqConvertTest, LoopCountTextRules) {
 
     // Controller 6 right after controller 99 value 20 (a second one, the marker already
     // written) gives the count; three digits, values above 99 included.
-    ExpectTrack(SeqTrack()
-                    .control(1, 0, 99, 20)
-                    .control(2, 0, 6, 127)
-                    .control(3, 0, 6, 4)
-                    .endOfTrack(0),
-                SmfTrackBytes().marker(1, "Loop_Start").loopCount(2, "127").end(3));
+    ExpectTrack(
+        SeqTrack().control(1, 0, 99, 20).control(2, 0, 6, 127).control(3, 0, 6, 4).endOfTrack(0),
+        SmfTrackBytes().marker(1, "Loop_Start").loopCount(2, "127").end(3));
 
     // Controller 6 needs the last controller 99 to be 20; controller 98 needs an open
     // loop or a written start: without them both are dropped.
@@ -319,7 +314,8 @@ TEST_F(SeqConvertTest, DroppedDeltaThatOverflowsTheSumGoesBeforeADeltaOverMarker
 
 TEST_F(SeqConvertTest, DeltaAboveTheLimitGivesResultOneAndNoFile) {
     // 81 80 80 80 00 reaches 0x10000000 with its fifth byte.
-    fs.Put(kGame, testkit::BuildSingleSeq(timing, SeqTrack().noteOn(0, 0, 60, 1).raw({0x81, 0x80, 0x80, 0x80, 0x00})));
+    fs.Put(kGame, testkit::BuildSingleSeq(
+                      timing, SeqTrack().noteOn(0, 0, 60, 1).raw({0x81, 0x80, 0x80, 0x80, 0x00})));
     const SeqConversion c = ConvertSeq(0, kGame, kStem, feedback);
     EXPECT_EQ(c.result, ConvertResult::CannotConvert);
     EXPECT_EQ(c.smfFilesMade, 0);
@@ -328,8 +324,11 @@ TEST_F(SeqConvertTest, DeltaAboveTheLimitGivesResultOneAndNoFile) {
     EXPECT_NE(c.diagnostic.find("0x00000013"), std::string::npos) << c.diagnostic;
 
     // 90 80 80 80 00 is 2^32: refused, not wrapped round to a delta of 0.
-    fs.Put(kGame, testkit::BuildSingleSeq(timing, SeqTrack().noteOn(0, 0, 60, 1).raw({0x90, 0x80, 0x80, 0x80, 0x00})
-                                                      .noteOn(0, 0, 61, 1).endOfTrack(0)));
+    fs.Put(kGame, testkit::BuildSingleSeq(timing, SeqTrack()
+                                                      .noteOn(0, 0, 60, 1)
+                                                      .raw({0x90, 0x80, 0x80, 0x80, 0x00})
+                                                      .noteOn(0, 0, 61, 1)
+                                                      .endOfTrack(0)));
     EXPECT_EQ(ConvertSeq(0, kGame, kStem, feedback).result, ConvertResult::CannotConvert);
     EXPECT_FALSE(Exists(".mid"));
 

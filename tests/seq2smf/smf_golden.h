@@ -16,11 +16,12 @@
 namespace sonvex::testkit {
 
 // Fails the test with the first differing offset and both sides around it.
-#define EXPECT_SAME_BYTES(actual, expected) EXPECT_EQ(::sonvex::testkit::DescribeByteDifference((actual), (expected)), "")
+#define EXPECT_SAME_BYTES(actual, expected)                                                        \
+    EXPECT_EQ(::sonvex::testkit::DescribeByteDifference((actual), (expected)), "")
 
 // Track events of an expected SMF, written out byte by byte.
 class SmfTrackBytes {
-public:
+  public:
     SmfTrackBytes& ev(uint32_t delta, std::initializer_list<uint8_t> bytes) {
         out_.varLen(delta);
         for (uint8_t b : bytes) {
@@ -40,7 +41,12 @@ public:
         return *this;
     }
     SmfTrackBytes& marker(uint32_t delta, std::string_view text) {
-        out_.varLen(delta).u8(0xFF).u8(0x06).u8(static_cast<uint32_t>(text.size() + 1)).text(text).u8(0);
+        out_.varLen(delta)
+            .u8(0xFF)
+            .u8(0x06)
+            .u8(static_cast<uint32_t>(text.size() + 1))
+            .text(text)
+            .u8(0);
         return *this;
     }
     SmfTrackBytes& loopCount(uint32_t delta, std::string_view digits) {
@@ -50,19 +56,36 @@ public:
     SmfTrackBytes& end(uint32_t delta = 0) { return ev(delta, {0xFF, 0x2F, 0x00}); }
     const Bytes& bytes() const { return out_.bytes(); }
 
-private:
+  private:
     ByteBuilder out_;
 };
 
 // The whole file the writer must produce around `events`.
-inline Bytes ExpectedSmf(uint16_t division, uint32_t tempo, uint8_t numerator, uint8_t denominatorExponent,
-                         const SmfTrackBytes& events) {
+inline Bytes ExpectedSmf(uint16_t division, uint32_t tempo, uint8_t numerator,
+                         uint8_t denominatorExponent, const SmfTrackBytes& events) {
     ByteBuilder track;
     track.u8(0x00).u8(0xFF).u8(0x03).u8(13).text("PS GAME'S SEQ");
     track.u8(0x00).u8(0xFF).u8(0x02).u8(15).text("PS GAME'S MAKER");
-    track.u8(0x00).u8(0xF0).u8(0x08).u8(0x43).u8(0x10).u8(0x4C).u8(0x00).u8(0x00).u8(0x7E).u8(0x00).u8(0xF7);
+    track.u8(0x00)
+        .u8(0xF0)
+        .u8(0x08)
+        .u8(0x43)
+        .u8(0x10)
+        .u8(0x4C)
+        .u8(0x00)
+        .u8(0x00)
+        .u8(0x7E)
+        .u8(0x00)
+        .u8(0xF7);
     track.u8(0x04).u8(0xFF).u8(0x51).u8(0x03).u24be(tempo);
-    track.u8(0x08).u8(0xFF).u8(0x58).u8(0x04).u8(numerator).u8(denominatorExponent).u8(0x18).u8(0x08);
+    track.u8(0x08)
+        .u8(0xFF)
+        .u8(0x58)
+        .u8(0x04)
+        .u8(numerator)
+        .u8(denominatorExponent)
+        .u8(0x18)
+        .u8(0x08);
     track.append(events.bytes());
     ByteBuilder file;
     file.text("MThd").u32be(6).u16be(0).u16be(1).u16be(division);
@@ -75,7 +98,7 @@ inline Bytes ExpectedSmf(uint16_t division, uint32_t tempo, uint8_t numerator, u
 
 // Runs converters against an in-memory file system; the game file is "game".
 class InMemoryConversion : public ::testing::Test {
-protected:
+  protected:
     static constexpr const char* kGame = "game";
     static constexpr const char* kStem = "out/list_000";
 
@@ -83,7 +106,9 @@ protected:
     ScopedFileSystem guard{fs};
     RecordingFeedback feedback;
 
-    std::string Named(std::string_view suffix) const { return std::string(kStem) + std::string(suffix); }
+    std::string Named(std::string_view suffix) const {
+        return std::string(kStem) + std::string(suffix);
+    }
     bool Exists(std::string_view suffix) const { return fs.Exists(Named(suffix)); }
     const Bytes& Output(std::string_view suffix) const { return fs.Contents(Named(suffix)); }
 };

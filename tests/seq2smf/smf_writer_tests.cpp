@@ -13,7 +13,7 @@ using testkit::ExpectedSmf;
 using testkit::SmfTrackBytes;
 
 class SmfWriterTest : public ::testing::Test {
-protected:
+  protected:
     MemoryFileSystem fs;
     ScopedFileSystem guard{fs};
     SmfWriter writer;
@@ -48,7 +48,8 @@ TEST_F(SmfWriterTest, OddTrackGetsOneUncountedPadByte) {
     ASSERT_TRUE(writer.FinishSmf());
 
     const Bytes& file = fs.Contents("odd.mid");
-    EXPECT_SAME_BYTES(file, ExpectedSmf(96, 0x0A0B0C, 4, 2, SmfTrackBytes().ev(0, {0xC0, 0x05}).end()));
+    EXPECT_SAME_BYTES(file,
+                      ExpectedSmf(96, 0x0A0B0C, 4, 2, SmfTrackBytes().ev(0, {0xC0, 0x05}).end()));
     ASSERT_EQ(file.size(), 22u + 69u + 1u);
     EXPECT_EQ(file[21], 69); // the pad byte is not counted
     EXPECT_EQ(file.back(), 0);
@@ -77,7 +78,8 @@ TEST_F(SmfWriterTest, DeltaTimesUseTheShortestVariableLengthForm) {
         ASSERT_TRUE(writer.FinishSmf());
         SmfTrackBytes events;
         events.raw(c.encoded).raw({0xFF, 0x2F, 0x00});
-        EXPECT_SAME_BYTES(fs.Contents("d.mid"), ExpectedSmf(480, 500000, 4, 2, events)) << "delta " << c.value;
+        EXPECT_SAME_BYTES(fs.Contents("d.mid"), ExpectedSmf(480, 500000, 4, 2, events))
+            << "delta " << c.value;
     }
 }
 
@@ -88,9 +90,10 @@ TEST_F(SmfWriterTest, PendingDeltaAddsToTheEventDeltaWhileTheSumFits) {
     writer.WriteDeltaTime(0x0FFFFFFE, 1);
     writer.WriteBytes({0xFF, 0x2F, 0x00});
     ASSERT_TRUE(writer.FinishSmf());
-    EXPECT_SAME_BYTES(fs.Contents("p.mid"),
-                      ExpectedSmf(480, 500000, 4, 2,
-                                  SmfTrackBytes().ev(35, {0x90, 0x3C, 0x40}).ev(0x0FFFFFFF, {0xFF, 0x2F, 0x00})));
+    EXPECT_SAME_BYTES(
+        fs.Contents("p.mid"),
+        ExpectedSmf(480, 500000, 4, 2,
+                    SmfTrackBytes().ev(35, {0x90, 0x3C, 0x40}).ev(0x0FFFFFFF, {0xFF, 0x2F, 0x00})));
 }
 
 TEST_F(SmfWriterTest, SumAboveTheLimitPutsPendingTimeBeforeADeltaOverMarker) {
@@ -106,12 +109,11 @@ TEST_F(SmfWriterTest, SumAboveTheLimitPutsPendingTimeBeforeADeltaOverMarker) {
         writer.WriteBytes({0xFF, 0x2F, 0x00});
         ASSERT_TRUE(writer.FinishSmf());
         // The marker takes the pending time; the event keeps its own delta; no time is lost.
-        EXPECT_SAME_BYTES(fs.Contents("o.mid"),
-                          ExpectedSmf(480, 500000, 4, 2,
-                                      SmfTrackBytes()
-                                          .marker(c.pending, "Delta Over")
-                                          .ev(c.delta, {0x90, 0x3C, 0x40})
-                                          .end()))
+        EXPECT_SAME_BYTES(fs.Contents("o.mid"), ExpectedSmf(480, 500000, 4, 2,
+                                                            SmfTrackBytes()
+                                                                .marker(c.pending, "Delta Over")
+                                                                .ev(c.delta, {0x90, 0x3C, 0x40})
+                                                                .end()))
             << "delta " << c.delta << " pending " << c.pending;
     }
     // The marker itself is 14 bytes: FF 06 0B, ten characters, a zero.
@@ -120,8 +122,8 @@ TEST_F(SmfWriterTest, SumAboveTheLimitPutsPendingTimeBeforeADeltaOverMarker) {
     writer.WriteBytes({0xFF, 0x2F, 0x00});
     ASSERT_TRUE(writer.FinishSmf());
     const Bytes tail = EventsAfterPreamble("m.mid");
-    const Bytes expected = {0x01, 0xFF, 0x06, 0x0B, 'D', 'e', 'l', 't', 'a', ' ', 'O', 'v', 'e', 'r',
-                            0x00, 0xFF, 0xFF, 0xFF, 0x7F, 0xFF, 0x2F, 0x00};
+    const Bytes expected = {0x01, 0xFF, 0x06, 0x0B, 'D',  'e',  'l',  't',  'a',  ' ',  'O',
+                            'v',  'e',  'r',  0x00, 0xFF, 0xFF, 0xFF, 0x7F, 0xFF, 0x2F, 0x00};
     EXPECT_SAME_BYTES(tail, expected);
 }
 

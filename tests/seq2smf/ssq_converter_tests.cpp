@@ -2,8 +2,8 @@
 // tempo from beats per minute, one-byte pitch bend, and items too close to the start.
 #include <gtest/gtest.h>
 
-#include "seq2smf/ssq_converter.h"
 #include "seq2smf/seq_translator.h"
+#include "seq2smf/ssq_converter.h"
 #include "smf_golden.h"
 #include "testkit/seq_builder.h"
 
@@ -16,8 +16,9 @@ using testkit::SeqTrack;
 using testkit::SmfTrackBytes;
 
 class SsqConvertTest : public testkit::InMemoryConversion {
-protected:
-    SeqConversion Convert(uint16_t division, uint32_t bpm, const SeqTrack& track, size_t leading = 0) {
+  protected:
+    SeqConversion Convert(uint16_t division, uint32_t bpm, const SeqTrack& track,
+                          size_t leading = 0) {
         testkit::ByteBuilder game;
         game.noise(leading, 99).append(testkit::BuildSsq(division, bpm, track));
         fs.Put(kGame, game.take());
@@ -31,7 +32,8 @@ TEST_F(SsqConvertTest, DivisionIsByteSwappedAndTempoComesFromBeatsPerMinute) {
     ASSERT_EQ(c.result, ConvertResult::Done) << c.diagnostic;
     EXPECT_EQ(c.smfFilesMade, 1);
     const Bytes& file = Output(".mid");
-    EXPECT_SAME_BYTES(file, ExpectedSmf(0x01E0, 0x07A120, 4, 2, SmfTrackBytes().ev(1, {0x90, 60, 1}).end(0)));
+    EXPECT_SAME_BYTES(
+        file, ExpectedSmf(0x01E0, 0x07A120, 4, 2, SmfTrackBytes().ev(1, {0x90, 60, 1}).end(0)));
     EXPECT_EQ(Bytes(file.begin() + 12, file.begin() + 14), (Bytes{0x01, 0xE0}));
     EXPECT_TRUE(feedback.Messages().empty());
 
@@ -95,8 +97,10 @@ TEST(SsqTempo, MicrosecondsPerQuarterNote) {
 TEST_F(SsqConvertTest, TempoOfZeroInTheHeaderOrAnEventGivesTheSlowestTempo) {
     const SeqConversion c = Convert(480, 0, SeqTrack().tempoBpm(1, 0).endOfTrack(0));
     ASSERT_EQ(c.result, ConvertResult::Done) << c.diagnostic;
-    EXPECT_SAME_BYTES(Output(".mid"), ExpectedSmf(480, 0xFFFFFF, 4, 2,
-                                                  SmfTrackBytes().ev(1, {0xFF, 0x51, 0x03, 0xFF, 0xFF, 0xFF}).end(0)));
+    EXPECT_SAME_BYTES(
+        Output(".mid"),
+        ExpectedSmf(480, 0xFFFFFF, 4, 2,
+                    SmfTrackBytes().ev(1, {0xFF, 0x51, 0x03, 0xFF, 0xFF, 0xFF}).end(0)));
 }
 
 TEST_F(SsqConvertTest, ItemBelowSixteenCannotBeConverted) {

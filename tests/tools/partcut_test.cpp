@@ -52,7 +52,7 @@ std::string Outs(std::initializer_list<const char*> paths) {
 }
 
 class PartcutTest : public ::testing::Test {
-protected:
+  protected:
     TempFolder temp;
 
     ToolRun Run(const std::vector<std::string>& args) {
@@ -175,7 +175,7 @@ TEST_F(PartcutTest, ZeroNegativeAndOverlongSizes) {
 // Number 0 complete (its SEQ given twice: the later wins), 1 unused, 2 without SEQ,
 // 3 only a KCETSeq, -1 a SEQ with a negative number.
 class PartcutAppendTest : public PartcutTest {
-protected:
+  protected:
     GameFileBuilder game{0x2000};
     void SetUp() override {
         game.noise(3);
@@ -248,10 +248,11 @@ TEST_F(PartcutTest, AppendOutputCoversNumbersBeyondTheEntryCount) {
     Put("cut.clg", ConvertListBuilder().entry(kTypeSeq, 3, 0x40, "game.bin").build());
     const ToolRun run = Run({"-a", "-o", "cut.clg"});
     EXPECT_EQ(run.output, PatchLine(0, kBase, kBase) + PatchLine(1, kBase, kBase) +
-                              PatchLine(2, kBase, kBase) + PatchLine(3, kBase + 0xC0, kBase + 0xC0) +
-                              Outs({"cut_0000.bin"}) + SizeLine(0, 0, 0) + Outs({"cut_0001.bin"}) +
-                              SizeLine(0, 0, 0) + Outs({"cut_0002.bin"}) + SizeLine(0, 0, 0) +
-                              Outs({"cut_0003.bin"}) + SizeLine(0xC0, 0, 0));
+                              PatchLine(2, kBase, kBase) +
+                              PatchLine(3, kBase + 0xC0, kBase + 0xC0) + Outs({"cut_0000.bin"}) +
+                              SizeLine(0, 0, 0) + Outs({"cut_0001.bin"}) + SizeLine(0, 0, 0) +
+                              Outs({"cut_0002.bin"}) + SizeLine(0, 0, 0) + Outs({"cut_0003.bin"}) +
+                              SizeLine(0xC0, 0, 0));
     ExpectFile("cut_0002.bin", Words(kBase, kBase));
     ExpectFile("cut_0003.bin", Concat({Words(kBase + 0xC0, kBase + 0xC0), game.slice(0x40, 0xC0)}));
 }

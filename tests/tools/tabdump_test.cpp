@@ -20,7 +20,7 @@ constexpr uint64_t k2G = 0x80000000ull;
 constexpr uint64_t k4G = 0x100000000ull;
 
 class TabdumpTest : public ::testing::Test {
-protected:
+  protected:
     TempFolder temp;
 
     ToolRun Run(const std::vector<std::string>& args) {

@@ -45,7 +45,8 @@ TEST(IniDocument, LooksUpTheFirstSectionAndKeyIgnoringAsciiCaseAndBlanks) {
 }
 
 TEST(IniDocument, IntegersReadLikeTheProfileService) {
-    const IniDocument doc = IniDocument::Parse("[s]\nseven=7\nneg=-3\ntrail=12abc\nword=abc\nhuge=99999999999\n");
+    const IniDocument doc =
+        IniDocument::Parse("[s]\nseven=7\nneg=-3\ntrail=12abc\nword=abc\nhuge=99999999999\n");
     EXPECT_EQ(doc.GetInt("s", "seven", 5), 7);
     EXPECT_EQ(doc.GetInt("s", "neg", 5), -3);
     EXPECT_EQ(doc.GetInt("s", "trail", 5), 12);
@@ -97,7 +98,8 @@ TEST(IniDocument, ValueWithLineBreaksCannotAddLines) {
 }
 
 TEST(IniDocument, DecodesUtf8WithMarkAndCp932) {
-    const std::string utf8 = std::string("[") + kSettingsSection + "]\n" + kKeyInputFile + "=/ゲーム/ﾃﾞｰﾀ.bin\n";
+    const std::string utf8 =
+        std::string("[") + kSettingsSection + "]\n" + kKeyInputFile + "=/ゲーム/ﾃﾞｰﾀ.bin\n";
     EXPECT_EQ(IniDocument::FromBytes("\xEF\xBB\xBF" + utf8).Get(kSettingsSection, kKeyInputFile),
               "/ゲーム/ﾃﾞｰﾀ.bin");
 
@@ -114,7 +116,8 @@ TEST(IniDocument, DecodesUtf8WithMarkAndCp932) {
     ASSERT_TRUE(cp932Key && cp932Value);
     const std::string cp932 = "[" + cp932Section + "]\r\n" + *cp932Key + "=" + *cp932Value + "\r\n";
     ASSERT_FALSE(IsValidUtf8(cp932));
-    EXPECT_EQ(IniDocument::FromBytes(cp932).Get(kSettingsSection, kKeyOutputFolder), "C:\\出力\\ﾃﾞｰﾀ");
+    EXPECT_EQ(IniDocument::FromBytes(cp932).Get(kSettingsSection, kKeyOutputFolder),
+              "C:\\出力\\ﾃﾞｰﾀ");
 }
 
 TEST(Settings, FirstRunReadsDefaultsAndWritingCreatesTheFile) {
@@ -128,8 +131,8 @@ TEST(Settings, FirstRunReadsDefaultsAndWritingCreatesTheFile) {
     EXPECT_EQ(none.fileType, 0);
 
     ASSERT_TRUE(WriteSettings(path, none));
-    const std::string expected = std::string("[") + kSettingsSection + "]\n" + kKeyInputFile + "=\n" +
-                                 kKeyOutputFolder + "=\n" + kKeyFileType + "=0\n";
+    const std::string expected = std::string("[") + kSettingsSection + "]\n" + kKeyInputFile +
+                                 "=\n" + kKeyOutputFolder + "=\n" + kKeyFileType + "=0\n";
     EXPECT_EQ(ReadText(path), expected);
     EXPECT_FALSE(std::filesystem::exists(path + ".new"));
 }
@@ -137,8 +140,8 @@ TEST(Settings, FirstRunReadsDefaultsAndWritingCreatesTheFile) {
 TEST(Settings, RoundTripKeepsFileTypeOtherSectionsAndTheNoFolderText) {
     TempFolder folder;
     const std::string path = folder / "Sonvex.ini";
-    WriteText(path, std::string("[Window]\nx=10\n[") + kSettingsSection + "]\n" + kKeyFileType + "=7\n" +
-                        kKeyInputFile + "=/old.bin\n");
+    WriteText(path, std::string("[Window]\nx=10\n[") + kSettingsSection + "]\n" + kKeyFileType +
+                        "=7\n" + kKeyInputFile + "=/old.bin\n");
     AppSettings settings = ReadSettings(path);
     EXPECT_EQ(settings.fileType, 7);
     EXPECT_EQ(settings.inputFile, "/old.bin");
@@ -146,8 +149,9 @@ TEST(Settings, RoundTripKeepsFileTypeOtherSectionsAndTheNoFolderText) {
     settings.inputFile = "/games/ＦＦ/disc 1.bin";
     settings.outputFolder = kNoFolderChosenText;
     ASSERT_TRUE(WriteSettings(path, settings));
-    EXPECT_EQ(ReadText(path), std::string("[Window]\nx=10\n[") + kSettingsSection + "]\n" + kKeyFileType +
-                                  "=7\n" + kKeyInputFile + "=/games/ＦＦ/disc 1.bin\n" + kKeyOutputFolder + "=" +
+    EXPECT_EQ(ReadText(path), std::string("[Window]\nx=10\n[") + kSettingsSection + "]\n" +
+                                  kKeyFileType + "=7\n" + kKeyInputFile +
+                                  "=/games/ＦＦ/disc 1.bin\n" + kKeyOutputFolder + "=" +
                                   kNoFolderChosenText + "\n");
 
     const AppSettings again = ReadSettings(path);
@@ -159,8 +163,8 @@ TEST(Settings, RoundTripKeepsFileTypeOtherSectionsAndTheNoFolderText) {
 TEST(Settings, Cp932FileIsReadAndWrittenBackAsUtf8WithItsOtherLines) {
     TempFolder folder;
     const std::string path = folder / "Sonvex.ini";
-    const std::string utf8 = std::string("[注記]\r\nメモ=ﾒﾓ\r\n[") + kSettingsSection + "]\r\n" + kKeyInputFile +
-                             "=C:\\ｹﾞｰﾑ\\a.bin\r\n" + kKeyFileType + "=3\r\n";
+    const std::string utf8 = std::string("[注記]\r\nメモ=ﾒﾓ\r\n[") + kSettingsSection + "]\r\n" +
+                             kKeyInputFile + "=C:\\ｹﾞｰﾑ\\a.bin\r\n" + kKeyFileType + "=3\r\n";
     const auto cp932 = Utf8ToCp932(utf8);
     ASSERT_TRUE(cp932);
     WriteText(path, *cp932);
@@ -172,14 +176,16 @@ TEST(Settings, Cp932FileIsReadAndWrittenBackAsUtf8WithItsOtherLines) {
     ASSERT_TRUE(WriteSettings(path, settings));
     const std::string written = ReadText(path);
     EXPECT_TRUE(IsValidUtf8(written));
-    EXPECT_EQ(written, std::string("[注記]\r\nメモ=ﾒﾓ\r\n[") + kSettingsSection + "]\r\n" + kKeyInputFile +
-                           "=C:\\ｹﾞｰﾑ\\a.bin\r\n" + kKeyFileType + "=3\r\n" + kKeyOutputFolder + "=/out\r\n");
+    EXPECT_EQ(written, std::string("[注記]\r\nメモ=ﾒﾓ\r\n[") + kSettingsSection + "]\r\n" +
+                           kKeyInputFile + "=C:\\ｹﾞｰﾑ\\a.bin\r\n" + kKeyFileType + "=3\r\n" +
+                           kKeyOutputFolder + "=/out\r\n");
 }
 
 TEST(Settings, FailedWriteLeavesTheOldFileWhole) {
     TempFolder folder;
     const std::string path = folder / "Sonvex.ini";
-    const std::string original = std::string("[") + kSettingsSection + "]\n" + kKeyFileType + "=7\n";
+    const std::string original =
+        std::string("[") + kSettingsSection + "]\n" + kKeyFileType + "=7\n";
     WriteText(path, original);
     AppSettings settings;
     settings.inputFile = std::string(200, 'x');

@@ -27,21 +27,22 @@ inline testkit::ByteBuilder& ListEntryBytes(testkit::ByteBuilder& b, uint32_t ty
     return b;
 }
 
-inline ::testing::AssertionResult SameBytes(const testkit::Bytes& expected, const testkit::Bytes& actual) {
+inline ::testing::AssertionResult SameBytes(const testkit::Bytes& expected,
+                                            const testkit::Bytes& actual) {
     const size_t common = std::min(expected.size(), actual.size());
     for (size_t i = 0; i < common; ++i) {
         if (expected[i] != actual[i]) {
             std::ostringstream s;
-            s << "first difference at offset 0x" << std::hex << i << ": expected 0x" << int(expected[i])
-              << ", got 0x" << int(actual[i]) << std::dec << " (sizes " << expected.size() << " and "
-              << actual.size() << ")";
+            s << "first difference at offset 0x" << std::hex << i << ": expected 0x"
+              << int(expected[i]) << ", got 0x" << int(actual[i]) << std::dec << " (sizes "
+              << expected.size() << " and " << actual.size() << ")";
             return ::testing::AssertionFailure() << s.str();
         }
     }
     if (expected.size() != actual.size()) {
-        return ::testing::AssertionFailure() << "sizes differ: expected " << expected.size() << ", got "
-                                             << actual.size() << " (equal up to offset 0x" << std::hex << common
-                                             << ")";
+        return ::testing::AssertionFailure()
+               << "sizes differ: expected " << expected.size() << ", got " << actual.size()
+               << " (equal up to offset 0x" << std::hex << common << ")";
     }
     return ::testing::AssertionSuccess();
 }

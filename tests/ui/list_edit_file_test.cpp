@@ -70,14 +70,14 @@ TEST(ListEditFile, LoadOfDamagedOrMissingLists) {
         const char* lastName;
     };
     const Cut cuts[] = {
-        {3, EditorLoadStatus::ShortHeader, 0, nullptr, nullptr},                // in the count
-        {4, EditorLoadStatus::ShortHeader, 0, nullptr, nullptr},                // no length byte
-        {6, EditorLoadStatus::ShortHeader, 0, nullptr, nullptr},                // folder cut
-        {headerEnd + 10, EditorLoadStatus::ShortEntries, 0, nullptr, nullptr},  // fixed bytes cut
-        {headerEnd + 16, EditorLoadStatus::ShortEntries, 1, "VH", ""},          // no name length
-        {headerEnd + 20, EditorLoadStatus::ShortEntries, 1, "VH", ""},          // name cut
-        {firstEntryEnd, EditorLoadStatus::ShortEntries, 1, "VH", "game.bin"},   // first entry whole
-        {firstEntryEnd + 16, EditorLoadStatus::ShortEntries, 2, "SEQ", ""},     // second's name length
+        {3, EditorLoadStatus::ShortHeader, 0, nullptr, nullptr},               // in the count
+        {4, EditorLoadStatus::ShortHeader, 0, nullptr, nullptr},               // no length byte
+        {6, EditorLoadStatus::ShortHeader, 0, nullptr, nullptr},               // folder cut
+        {headerEnd + 10, EditorLoadStatus::ShortEntries, 0, nullptr, nullptr}, // fixed bytes cut
+        {headerEnd + 16, EditorLoadStatus::ShortEntries, 1, "VH", ""},         // no name length
+        {headerEnd + 20, EditorLoadStatus::ShortEntries, 1, "VH", ""},         // name cut
+        {firstEntryEnd, EditorLoadStatus::ShortEntries, 1, "VH", "game.bin"},  // first entry whole
+        {firstEntryEnd + 16, EditorLoadStatus::ShortEntries, 2, "SEQ", ""}, // second's name length
     };
     for (const Cut& cut : cuts) {
         SCOPED_TRACE("cut at " + std::to_string(cut.length));
@@ -198,7 +198,8 @@ TEST(ListEditFile, SaveFailuresKeepTheListUnderItsOwnName) {
     TempFolder folder;
     const std::string path = folder / "list.clg";
     const Bytes old = SampleList("/games");
-    const std::vector<EditorRow> rows = {{"SEQ", "1", "2", std::string(100, 'a')}, {"VB", "0", "9", "b"}};
+    const std::vector<EditorRow> rows = {{"SEQ", "1", "2", std::string(100, 'a')},
+                                         {"VB", "0", "9", "b"}};
     PosixFileSystem disk;
     FaultInjectingFileSystem faults(disk);
 
@@ -268,8 +269,8 @@ TEST(ListEditFile, CellTextsReadBack) {
     EXPECT_EQ(TypeFromCell("0x0000abCD"), 0xABCDu);
     EXPECT_EQ(TypeFromCell("0x12G4"), 0u);
     EXPECT_EQ(TypeFromCell("0x123456789"), 0u);
-    for (uint32_t code : {kTypeSeq, kTypeVh, kTypeVb, kTypeKcetSeq, kTypeSceiMidi, kTypeSceiHead, kTypeGpmSeq,
-                          kTypeGpmHead, 0u, 0xFFFFFFFFu, kUnknownType}) {
+    for (uint32_t code : {kTypeSeq, kTypeVh, kTypeVb, kTypeKcetSeq, kTypeSceiMidi, kTypeSceiHead,
+                          kTypeGpmSeq, kTypeGpmHead, 0u, 0xFFFFFFFFu, kUnknownType}) {
         EXPECT_EQ(TypeFromCell(TypeCellText(code)), code) << TypeCellText(code);
     }
 }

@@ -58,7 +58,7 @@ const std::vector<Entry> kEntries = {
 };
 
 class ListEditorTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { path_ = folder_ / "disc.clg"; }
 
     void Write(const Bytes& bytes) { ASSERT_TRUE(testkit::WriteFile(path_, bytes)); }
@@ -76,12 +76,15 @@ protected:
         QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, rect.center());
     }
     static QToolButton* ButtonOf(ListEditorDialog& d, int command) {
-        return qobject_cast<QToolButton*>(d.ToolBar()->widgetForAction(d.ToolBar()->Button(command)));
+        return qobject_cast<QToolButton*>(
+            d.ToolBar()->widgetForAction(d.ToolBar()->Button(command)));
     }
     static void Press(ListEditorDialog& d, int command) {
         QTest::mouseClick(ButtonOf(d, command), Qt::LeftButton);
     }
-    static bool Enabled(ListEditorDialog& d, int command) { return d.ToolBar()->Button(command)->isEnabled(); }
+    static bool Enabled(ListEditorDialog& d, int command) {
+        return d.ToolBar()->Button(command)->isEnabled();
+    }
     static std::vector<std::string> Column(ListEditorDialog& d, int column) {
         std::vector<std::string> out;
         for (int r = 0; r < d.Table()->rowCount(); ++r) {
@@ -120,7 +123,8 @@ TEST_F(ListEditorTest, OpensWithTitleColumnsFolderAndNoRowChosen) {
         EXPECT_GE(table->columnWidth(c), minimumWidths[c]);
         // Every cell's text fits its column.
         for (int r = 0; r < table->rowCount(); ++r) {
-            EXPECT_LE(table->fontMetrics().horizontalAdvance(table->item(r, c)->text()), table->columnWidth(c))
+            EXPECT_LE(table->fontMetrics().horizontalAdvance(table->item(r, c)->text()),
+                      table->columnWidth(c))
                 << "row " << r << " column " << c;
         }
     }
@@ -297,7 +301,8 @@ TEST_F(ListEditorTest, FolderChangePatchesTheFileAndTheLaterSaveKeepsIt) {
     Press(*d, kCommandChangeFolder);
     ASSERT_EQ(services_.folderRequests.size(), 1u);
     EXPECT_EQ(services_.folderRequests[0].title.toStdString(), kFolderBrowserTitle);
-    EXPECT_EQ(services_.folderRequests[0].prompt.toStdString(), std::string(kSourceFolderPrompt) + kFolder);
+    EXPECT_EQ(services_.folderRequests[0].prompt.toStdString(),
+              std::string(kSourceFolderPrompt) + kFolder);
     EXPECT_EQ(services_.folderRequests[0].current.toStdString(), kFolder);
     EXPECT_EQ(d->FolderLabel()->text().toStdString(), "/g");
     EXPECT_FALSE(d->Modified());
@@ -350,7 +355,8 @@ TEST_F(ListEditorTest, FolderChangeRefusals) {
 TEST_F(ListEditorTest, DamagedListsOpenAsFarAsTheyGo) {
     // Missing file: message 23, empty, everything disabled.
     auto missing = Open();
-    EXPECT_EQ(services_.MessageTexts(), std::vector<std::string>{"ﾘｽﾄﾌｧｲﾙが開けません　Ｅｒｒ：２３"});
+    EXPECT_EQ(services_.MessageTexts(),
+              std::vector<std::string>{"ﾘｽﾄﾌｧｲﾙが開けません　Ｅｒｒ：２３"});
     EXPECT_EQ(missing->Table()->rowCount(), 0);
     EXPECT_FALSE(Enabled(*missing, kCommandChangeFolder));
 
@@ -386,7 +392,8 @@ TEST_F(ListEditorTest, FailedSaveShowsItsMessageAndKeepsTheList) {
     services_.yesNoAnswers = {true};
     d->close();
     EXPECT_FALSE(d->isVisible());
-    EXPECT_EQ(services_.MessageTexts(), std::vector<std::string>{"ﾘｽﾄﾌｧｲﾙが開けません　Ｅｒｒ：２８"});
+    EXPECT_EQ(services_.MessageTexts(),
+              std::vector<std::string>{"ﾘｽﾄﾌｧｲﾙが開けません　Ｅｒｒ：２８"});
     EXPECT_EQ(OnDisk(), original);
     EXPECT_FALSE(std::filesystem::exists(folder_ / "disc.tmp"));
 }

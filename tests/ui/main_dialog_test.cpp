@@ -60,7 +60,7 @@ void WhenModal(std::function<void()> step) {
 }
 
 class MainDialogTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         dialog_ = std::make_unique<MainDialog>(program_.path());
         dialog_->show();
@@ -131,7 +131,8 @@ TEST_F(MainDialogTest, FolderCommandWorksFromTheStoredFolder) {
 
     services_.folderAnswers = {QString::fromStdString(work_.path())};
     Click("folderButton");
-    EXPECT_EQ(services_.folderRequests[1].prompt.toStdString(), std::string(kOutputFolderPrompt) + kNoFolderChosenText);
+    EXPECT_EQ(services_.folderRequests[1].prompt.toStdString(),
+              std::string(kOutputFolderPrompt) + kNoFolderChosenText);
     EXPECT_EQ(Text(Output()), work_.path());
     EXPECT_EQ(dialog_->OutputFolder(), work_.path());
 
@@ -202,7 +203,8 @@ TEST_F(MainDialogTest, AnalyzePickerCancelAndInitialFolder) {
 
 TEST_F(MainDialogTest, AnalyzeThenConvertEndToEnd) {
     testkit::GameImage image(31);
-    image.Noise(1000).Seq(8).Zeros(64).Vh(2, 2, 3).Zeros(32).Vb(3, 5).Noise(500).GpmSeq(6).Zeros(128);
+    image.Noise(1000).Seq(8).Zeros(64).Vh(2, 2, 3).Zeros(32).Vb(3, 5).Noise(500).GpmSeq(6).Zeros(
+        128);
     ASSERT_EQ(image.Verify(), "");
     const std::string game = work_ / "ｹﾞｰﾑ.bin";
     ASSERT_TRUE(testkit::WriteFile(game, image.bytes()));
@@ -238,7 +240,8 @@ TEST_F(MainDialogTest, AnalyzeThenConvertEndToEnd) {
 TEST_F(MainDialogTest, ConvertRefusesTheNoFolderTextAndCancelKeepsTheStatus) {
     Preset("", kNoFolderChosenText);
     Click("convertButton");
-    EXPECT_EQ(services_.MessageTexts(), std::vector<std::string>{"ﾌｫﾙﾀﾞの指定が無効です　Ｅｒｒ：０７"});
+    EXPECT_EQ(services_.MessageTexts(),
+              std::vector<std::string>{"ﾌｫﾙﾀﾞの指定が無効です　Ｅｒｒ：０７"});
     EXPECT_TRUE(services_.listPickerFolders.empty());
 
     Type(Output(), QString::fromStdString(work_ / "new"));
@@ -334,7 +337,8 @@ TEST(WidgetServices, RealBoxesAndPickers) {
         title = picker->windowTitle();
         filters = picker->nameFilters();
         picker->selectFile(QString::fromStdString(list));
-        static_cast<QDialog*>(picker)->accept(); // the picker's own accept, reached through its base
+        static_cast<QDialog*>(picker)
+            ->accept(); // the picker's own accept, reached through its base
     });
     const auto chosen = real.ChooseListFile(nullptr, QString::fromStdString(folder.path()));
     EXPECT_EQ(title.toStdString(), kListPickerTitle);
@@ -351,7 +355,8 @@ TEST(WidgetServices, RealBoxesAndPickers) {
         EXPECT_EQ(browser->SelectedPath().toStdString(), folder.path());
         browser->reject();
     });
-    EXPECT_FALSE(real.ChooseFolder(nullptr, "T", "P", QString::fromStdString(folder.path())).has_value());
+    EXPECT_FALSE(
+        real.ChooseFolder(nullptr, "T", "P", QString::fromStdString(folder.path())).has_value());
     EXPECT_EQ(title.toStdString(), "T");
     EXPECT_EQ(prompt.toStdString(), "P");
 
@@ -361,7 +366,7 @@ TEST(WidgetServices, RealBoxesAndPickers) {
 
 // The application: settings in, the dialog run, settings out only after a close.
 class AppTest : public ::testing::Test {
-protected:
+  protected:
     std::string Settings() const { return program_ / "Sonvex.ini"; }
 
     // Runs the program; `act` gets the dialog once it runs modally.
@@ -386,14 +391,15 @@ TEST_F(AppTest, FirstRunCreatesTheSettingsWithAllThreeKeys) {
         d.close();
     });
     EXPECT_EQ(shown, "");
-    EXPECT_EQ(ReadText(Settings()), std::string("[") + kSettingsSection + "]\n" + kKeyInputFile + "=\n" +
-                                        kKeyOutputFolder + "=\n" + kKeyFileType + "=0\n");
+    EXPECT_EQ(ReadText(Settings()), std::string("[") + kSettingsSection + "]\n" + kKeyInputFile +
+                                        "=\n" + kKeyOutputFolder + "=\n" + kKeyFileType + "=0\n");
 }
 
 TEST_F(AppTest, EscapeWritesWhatTheBoxesShowAndKeepsFileType) {
     ASSERT_TRUE(testkit::WriteFile(Settings(), [] {
-        const std::string t = std::string("[") + kSettingsSection + "]\n" + kKeyFileType + "=7\n" + kKeyInputFile +
-                              "=/a.bin\n" + kKeyOutputFolder + "=" + kNoFolderChosenText + "\n";
+        const std::string t = std::string("[") + kSettingsSection + "]\n" + kKeyFileType + "=7\n" +
+                              kKeyInputFile + "=/a.bin\n" + kKeyOutputFolder + "=" +
+                              kNoFolderChosenText + "\n";
         return testkit::Bytes(t.begin(), t.end());
     }()));
     std::string shownOutput;
@@ -403,13 +409,14 @@ TEST_F(AppTest, EscapeWritesWhatTheBoxesShowAndKeepsFileType) {
         QTest::keyClick(d.findChild<QLineEdit*>("inputEdit"), Qt::Key_Escape);
     });
     EXPECT_EQ(shownOutput, kNoFolderChosenText);
-    EXPECT_EQ(ReadText(Settings()), std::string("[") + kSettingsSection + "]\n" + kKeyFileType + "=7\n" +
-                                        kKeyInputFile + "=/ｹﾞｰﾑ/b.bin\n" + kKeyOutputFolder + "=" +
-                                        kNoFolderChosenText + "\n");
+    EXPECT_EQ(ReadText(Settings()), std::string("[") + kSettingsSection + "]\n" + kKeyFileType +
+                                        "=7\n" + kKeyInputFile + "=/ｹﾞｰﾑ/b.bin\n" +
+                                        kKeyOutputFolder + "=" + kNoFolderChosenText + "\n");
 }
 
 TEST_F(AppTest, EnterEndsTheProgramAndLeavesTheSettingsAlone) {
-    const std::string original = std::string("[") + kSettingsSection + "]\n" + kKeyInputFile + "=/a.bin\n";
+    const std::string original =
+        std::string("[") + kSettingsSection + "]\n" + kKeyInputFile + "=/a.bin\n";
     ASSERT_TRUE(testkit::WriteFile(Settings(), testkit::Bytes(original.begin(), original.end())));
     bool ended = false;
     RunWith([&](MainDialog& d) {

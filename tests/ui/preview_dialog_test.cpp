@@ -61,7 +61,8 @@ constexpr double kTicksPerSecond = 1536.0;
 // A song of one held note: division 768, so its ticks are music time; bank 1, program 0.
 // `repeatText` is the text event that sets a segment's repeat count; with `loop` the
 // whole song is marked as the loop.
-Bytes Song(uint32_t microsecondsPerQuarter, uint32_t ticks, const char* repeatText = nullptr, bool loop = false) {
+Bytes Song(uint32_t microsecondsPerQuarter, uint32_t ticks, const char* repeatText = nullptr,
+           bool loop = false) {
     testkit::SmfBuilder smf(768);
     smf.tempo(0, microsecondsPerQuarter).control(0, 0, 0, 0).control(0, 0, 32, 1).program(0, 0, 0);
     if (repeatText != nullptr) {
@@ -91,8 +92,9 @@ void WriteBank(const std::string& dlsPath) {
     ASSERT_TRUE(testkit::WriteFile(source / "bank.vh", vab.BuildVh()));
     ASSERT_TRUE(testkit::WriteFile(source / "bank.vb", vab.BuildVb()));
     NullFeedback feedback;
-    ASSERT_EQ(ConvertVabToDls(0, 0, source / "bank.vh", source / "bank.vb", dlsPath, "test", feedback),
-              ConvertResult::Done);
+    ASSERT_EQ(
+        ConvertVabToDls(0, 0, source / "bank.vh", source / "bank.vb", dlsPath, "test", feedback),
+        ConvertResult::Done);
 }
 
 PlayerOptions NullOutput() {
@@ -107,13 +109,14 @@ bool WaitFor(const std::function<bool()>& condition, int milliseconds = 5000) {
 }
 
 class PreviewDialogTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         WriteBank(work_ / "bank.dls");
         std::filesystem::copy_file(work_ / "bank.dls", work_ / "other.dls");
-        ASSERT_TRUE(testkit::WriteFile(work_ / "long.mid", Song(500000, 768 * 16)));      // 8 s
-        ASSERT_TRUE(testkit::WriteFile(work_ / "short.mid", Song(250000, 768)));          // 0.25 s
-        ASSERT_TRUE(testkit::WriteFile(work_ / "loop3.mid", Song(250000, 768, "3", true))); // 4 passes
+        ASSERT_TRUE(testkit::WriteFile(work_ / "long.mid", Song(500000, 768 * 16))); // 8 s
+        ASSERT_TRUE(testkit::WriteFile(work_ / "short.mid", Song(250000, 768)));     // 0.25 s
+        ASSERT_TRUE(
+            testkit::WriteFile(work_ / "loop3.mid", Song(250000, 768, "3", true))); // 4 passes
         ASSERT_TRUE(testkit::WriteFile(work_ / "forever.mid", Song(250000, 768, "127", true)));
     }
 
@@ -161,7 +164,9 @@ protected:
         return qobject_cast<QToolButton*>(d.ToolBar()->widgetForAction(d.ToolBar()->Button(id)));
     }
     // Clicks a toolbar button; a disabled one takes no click.
-    static void Click(PreviewDialog& d, int id) { QTest::mouseClick(ButtonOf(d, id), Qt::LeftButton); }
+    static void Click(PreviewDialog& d, int id) {
+        QTest::mouseClick(ButtonOf(d, id), Qt::LeftButton);
+    }
     static bool Enabled(PreviewDialog& d, int id) { return d.ToolBar()->Button(id)->isEnabled(); }
     static std::string Loop(PreviewDialog& d) { return d.LoopPane()->text().toStdString(); }
 
@@ -214,22 +219,29 @@ TEST_F(PreviewDialogTest, ListsTheFolderSortedWithSizesIconsAndTheToolbar) {
     auto d = Open();
 
     EXPECT_EQ(d->windowTitle().toStdString(), kCaption);
-    EXPECT_EQ(Names(d->BankList()), (std::vector<std::string>{"bank.dls", "dls", "folder.dls", "other.dls"}));
-    EXPECT_EQ(Names(d->SequenceList()), (std::vector<std::string>{"endsinmid", "forever.mid", "long.mid", "long.sgt",
-                                                                  "loop3.mid", "short.mid", "Tune.Sgt", "UPPER.MID",
-                                                                  kLongName}));
+    EXPECT_EQ(Names(d->BankList()),
+              (std::vector<std::string>{"bank.dls", "dls", "folder.dls", "other.dls"}));
+    EXPECT_EQ(
+        Names(d->SequenceList()),
+        (std::vector<std::string>{"endsinmid", "forever.mid", "long.mid", "long.sgt", "loop3.mid",
+                                  "short.mid", "Tune.Sgt", "UPPER.MID", kLongName}));
     // Sizes in bytes followed by B, right-aligned; a folder counts nothing.
-    const auto sizeOf = [](QTableWidget* list, int row) { return list->item(row, 1)->text().toStdString(); };
+    const auto sizeOf = [](QTableWidget* list, int row) {
+        return list->item(row, 1)->text().toStdString();
+    };
     const auto fileSize = [&](const char* name) {
         return std::to_string(std::filesystem::file_size(work_ / name)) + "B";
     };
-    EXPECT_EQ(sizeOf(d->SequenceList(), RowOf(d->SequenceList(), "long.sgt")), fileSize("long.sgt"));
+    EXPECT_EQ(sizeOf(d->SequenceList(), RowOf(d->SequenceList(), "long.sgt")),
+              fileSize("long.sgt"));
     EXPECT_EQ(sizeOf(d->SequenceList(), RowOf(d->SequenceList(), "Tune.Sgt")), "5B");
     EXPECT_EQ(sizeOf(d->BankList(), RowOf(d->BankList(), "bank.dls")), fileSize("bank.dls"));
     EXPECT_EQ(sizeOf(d->BankList(), RowOf(d->BankList(), "folder.dls")), "0B");
     EXPECT_TRUE(d->SequenceList()->item(0, 1)->textAlignment() & Qt::AlignRight);
     // Three icons that tell SMF, segment and DLS rows apart.
-    const auto image = [](QTableWidget* list, int row) { return list->item(row, 0)->icon().pixmap(16).toImage(); };
+    const auto image = [](QTableWidget* list, int row) {
+        return list->item(row, 0)->icon().pixmap(16).toImage();
+    };
     const QImage smf = image(d->SequenceList(), RowOf(d->SequenceList(), "long.mid"));
     const QImage segment = image(d->SequenceList(), RowOf(d->SequenceList(), "long.sgt"));
     const QImage dls = image(d->BankList(), 0);
@@ -245,7 +257,8 @@ TEST_F(PreviewDialogTest, ListsTheFolderSortedWithSizesIconsAndTheToolbar) {
     EXPECT_EQ(d->BankList()->columnWidth(0), 126);
     EXPECT_EQ(d->SequenceList()->columnWidth(1), 70);
     // The name column widens for a name that would not fit.
-    const int nameWidth = d->SequenceList()->fontMetrics().horizontalAdvance(QString::fromUtf8(kLongName));
+    const int nameWidth =
+        d->SequenceList()->fontMetrics().horizontalAdvance(QString::fromUtf8(kLongName));
     EXPECT_GT(d->SequenceList()->columnWidth(0), std::max(126, nameWidth + 16));
     EXPECT_LT(d->BankList()->geometry().right(), d->SequenceList()->geometry().left());
 
@@ -369,7 +382,7 @@ TEST_F(PreviewDialogTest, PlayWithoutDlsShowsMessage37AndASegmentPlaysWithoutOne
     ExpectPlaying(*d);
     Click(*d, kCommandStop);
     ExpectIdle(*d);
-    EXPECT_FALSE(Enabled(*d, kCommandConvert)); // a segment file is not converted
+    EXPECT_FALSE(Enabled(*d, kCommandConvert));      // a segment file is not converted
     EXPECT_NE(d->Player().LoadedSegment(), nullptr); // stays loaded after a stop
 }
 
@@ -427,7 +440,8 @@ TEST_F(PreviewDialogTest, BankChangeContinuesFromThePositionReached) {
     Select(d->BankList(), "other.dls");
     ExpectPlaying(*d);
     ASSERT_NE(d->Player().ConnectedCollection(), nullptr);
-    EXPECT_EQ(std::filesystem::path(d->Player().ConnectedCollection()->Path()).filename(), "other.dls");
+    EXPECT_EQ(std::filesystem::path(d->Player().ConnectedCollection()->Path()).filename(),
+              "other.dls");
     const int32_t start = d->Player().CurrentState()->GetStartPoint();
     EXPECT_GE(start, reached);
     EXPECT_LT(start, reached + 0.2 * kTicksPerSecond);
@@ -440,7 +454,8 @@ TEST_F(PreviewDialogTest, BankChangeContinuesFromThePositionReached) {
     Select(d->BankList(), "bank.dls");
     ExpectPlaying(*d);
     EXPECT_EQ(d->Player().CurrentState()->GetStartPoint(), paused);
-    EXPECT_EQ(std::filesystem::path(d->Player().ConnectedCollection()->Path()).filename(), "bank.dls");
+    EXPECT_EQ(std::filesystem::path(d->Player().ConnectedCollection()->Path()).filename(),
+              "bank.dls");
     EXPECT_TRUE(services_.messages.empty());
 }
 
@@ -505,7 +520,8 @@ TEST_F(PreviewDialogTest, LoopPaneCountsDownAndTheEndReturnsToIdle) {
     ASSERT_TRUE(WaitFor([&] {
         int32_t position = 0;
         uint32_t loops = 0;
-        return d->Player().GetPerformance()->GetSegmentPosition(*d->Player().CurrentState(), position, loops) &&
+        return d->Player().GetPerformance()->GetSegmentPosition(*d->Player().CurrentState(),
+                                                                position, loops) &&
                loops >= 2;
     }));
     QTest::qWait(50);
@@ -546,7 +562,8 @@ TEST_F(PreviewDialogTest, ALoadFailureWhilePlayingLeavesThePlayerIdle) {
     Click(*d, kCommandPlay);
     ExpectPlaying(*d);
     Select(d->BankList(), "broken.dls");
-    EXPECT_EQ(services_.MessageTexts(), (std::vector<std::string>{Message(36).text, Message(31).text}));
+    EXPECT_EQ(services_.MessageTexts(),
+              (std::vector<std::string>{Message(36).text, Message(31).text}));
     ExpectIdle(*d);
     // And while paused.
     Select(d->BankList(), "bank.dls");
@@ -575,7 +592,8 @@ TEST_F(PreviewDialogTest, ConvertingTwiceReplacesTheSegmentRow) {
         Click(*d, kCommandConvert);
         EXPECT_TRUE(services_.messages.empty());
         EXPECT_EQ(Names(d->SequenceList()),
-                  (std::vector<std::string>{"forever.mid", "long.mid", "long.sgt", "loop3.mid", "short.mid"}))
+                  (std::vector<std::string>{"forever.mid", "long.mid", "long.sgt", "loop3.mid",
+                                            "short.mid"}))
             << pass;
         const int row = RowOf(d->SequenceList(), "long.sgt");
         EXPECT_EQ(row, RowOf(d->SequenceList(), "long.mid") + 1);
@@ -596,7 +614,8 @@ TEST_F(PreviewDialogTest, ConvertingTwiceReplacesTheSegmentRow) {
 // leaves the list and the status pane as they were.
 TEST_F(PreviewDialogTest, ASegmentRowNotDirectlyBelowStaysAndAFailureChangesNothing) {
     ASSERT_TRUE(testkit::WriteFile(work_ / "long.mid2.mid", Song(500000, 768)));
-    ASSERT_TRUE(testkit::WriteFile(work_ / "bad.mid", Bytes{'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, 1, 0}));
+    ASSERT_TRUE(testkit::WriteFile(work_ / "bad.mid",
+                                   Bytes{'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, 1, 0}));
     auto d = Open();
     Select(d->BankList(), "bank.dls");
     Select(d->SequenceList(), "long.mid");
@@ -628,7 +647,8 @@ TEST_F(PreviewDialogTest, ClosingWhilePlayingSilencesAndEndsTheThread) {
             QTest::keyClick(d->SequenceList(), static_cast<Qt::Key>(way));
         }
         EXPECT_FALSE(d->isVisible()) << way;
-        EXPECT_EQ(d->result(), way == Qt::Key_Return ? QDialog::Accepted : QDialog::Rejected) << way;
+        EXPECT_EQ(d->result(), way == Qt::Key_Return ? QDialog::Accepted : QDialog::Rejected)
+            << way;
         EXPECT_EQ(d->Player().GetPerformance(), nullptr);
         EXPECT_EQ(d->Player().LoadedSegment(), nullptr);
         EXPECT_FALSE(d->Player().NotifierRunning());
@@ -648,13 +668,14 @@ TEST_F(PreviewDialogTest, AnEngineThatCannotStartClosesTheDialogWithoutAMessage)
     std::vector<PlayerOptions> ways{failing};
     // The program's own choice, a sound device, where the machine has none.
     std::string error;
-    if (!OpenAudioOutput(OutputKind::Auto, 44100.0, [](float*, float*, int) {}, &error)) {
+    if (!OpenAudioOutput(
+            OutputKind::Auto, 44100.0, [](float*, float*, int) {}, &error)) {
         ways.push_back(PlayerOptions{});
     }
     for (const PlayerOptions& options : ways) {
         PreviewDialog d(work_.path(), options);
         EXPECT_FALSE(d.PlayerStarted());
-        EXPECT_EQ(d.SequenceList()->rowCount(), 4); // the lists were filled first
+        EXPECT_EQ(d.SequenceList()->rowCount(), 4);         // the lists were filled first
         QTimer::singleShot(3000, &d, [&d] { d.done(42); }); // only if the dialog stayed open
         EXPECT_EQ(d.exec(), QDialog::Rejected);
         EXPECT_FALSE(d.Player().NotifierRunning());

@@ -14,7 +14,7 @@
 namespace sonvex::ui::test {
 
 class ScriptedServices : public DialogServices {
-public:
+  public:
     struct Shown {
         std::string text;
         MessageIcon icon;
@@ -76,7 +76,7 @@ public:
     std::vector<QString> listPickerFolders;
     std::vector<QString> gamePickerFolders;
 
-private:
+  private:
     static std::optional<QString> Next(std::deque<std::optional<QString>>& queue) {
         if (queue.empty()) {
             return std::nullopt;

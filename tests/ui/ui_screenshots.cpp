@@ -71,9 +71,9 @@ int main(int argc, char** argv) {
     editor.Table()->selectRow(3);
     ok &= Save(editor, out + "/list_editor_selected.png");
 
-    sonvex::ui::FolderBrowserDialog browser(nullptr, QString::fromUtf8(sonvex::ui::kFolderBrowserTitle),
-                                            QString::fromUtf8(sonvex::ui::kOutputFolderPrompt) + "/usr/share",
-                                            "/usr/share");
+    sonvex::ui::FolderBrowserDialog browser(
+        nullptr, QString::fromUtf8(sonvex::ui::kFolderBrowserTitle),
+        QString::fromUtf8(sonvex::ui::kOutputFolderPrompt) + "/usr/share", "/usr/share");
     ok &= Save(browser, out + "/folder_browser.png");
     std::printf("selected %s\n", browser.SelectedPath().toUtf8().constData());
 

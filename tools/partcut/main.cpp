@@ -39,7 +39,7 @@ constexpr size_t kCopyBlock = 64 * 1024;
 
 // A small owning wrapper of one stdio stream.
 class CFile {
-public:
+  public:
     // Opens the file; a failure leaves the handle empty and is not reported. A folder
     // counts as a failure, since it has no bytes to give.
     CFile(const std::string& filePath, const char* mode)
