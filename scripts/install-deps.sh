@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  g++ clang cmake ninja-build ccache make pkg-config
+  g++ clang cmake ninja-build ccache make pkg-config clang-format-14
   libgtest-dev libgmock-dev libbenchmark-dev libclang-rt-14-dev
   libcli11-dev libsndfile1-dev libfluidsynth-dev qt6-base-dev
   fonts-ipafont-gothic
