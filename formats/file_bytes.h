@@ -1,0 +1,29 @@
+// Reading a whole file into memory through the active file system, with a limit the
+// caller states: a file that claims more is refused before anything is allocated.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace sonvex {
+
+// The largest file a reader of whole files takes unless it says otherwise.
+constexpr int64_t kLargestWholeFile = int64_t{1} << 30; // 1 GiB
+
+enum class [[nodiscard]] FileReadStatus{
+    Ok,
+    OpenFailed, // the file could not be opened
+    TooLarge,   // larger than the limit (or its size could not be told)
+    ShortRead,  // fewer bytes came than the size promised
+};
+
+struct FileBytes {
+    FileReadStatus status = FileReadStatus::Ok;
+    std::vector<uint8_t> bytes;
+    std::string error; // "PATH: reason" when status is not Ok
+};
+
+FileBytes ReadFileBytes(const std::string& path, int64_t limit = kLargestWholeFile);
+
+} // namespace sonvex
