@@ -19,8 +19,7 @@
 #include "platform/feedback.h"
 #include "testkit/game_image.h"
 #include "testkit/hostile_inputs.h"
-// The oracle scanner is built into this target from its source in the tests.
-#include "tests/analysis/reference_scanner.cpp"
+#include "tests/analysis/reference_scanner.h"
 
 namespace {
 
