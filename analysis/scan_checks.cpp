@@ -301,4 +301,50 @@ CheckResult CheckKcetSeq(ChunkFile& file, std::string* note) {
     return CheckResult::Accept;
 }
 
+const char* ItemName(signatures::ItemKind kind) {
+    using signatures::ItemKind;
+    switch (kind) {
+    case ItemKind::Seq:
+        return "SEQ";
+    case ItemKind::Vh:
+        return "VH";
+    case ItemKind::Vb:
+        return "VB";
+    case ItemKind::KcetSeq:
+        return "KCETSeq";
+    case ItemKind::SceiHead:
+        return "SCEIHead";
+    case ItemKind::SceiMidi:
+        return "SCEIMidi";
+    case ItemKind::GpmHead:
+        return "GPMhead";
+    case ItemKind::GpmSeq:
+        return "GPMseq";
+    }
+    return "?";
+}
+
+CheckResult CheckCandidate(signatures::ItemKind kind, ChunkFile& file, int64_t start,
+                           std::string* note) {
+    using signatures::ItemKind;
+    switch (kind) {
+    case ItemKind::Seq:
+        return CheckSeq(file, note);
+    case ItemKind::Vh:
+        return CheckVabHeader(file, note);
+    case ItemKind::Vb:
+        return CheckVabBody(file, note);
+    case ItemKind::KcetSeq:
+        return CheckKcetSeq(file, note);
+    case ItemKind::SceiHead:
+    case ItemKind::SceiMidi:
+    case ItemKind::GpmHead:
+    case ItemKind::GpmSeq:
+        break;
+    }
+    Note(note, ItemName(kind), start, "taken without a check");
+    file.Seek(start + 1, SeekOrigin::Begin);
+    return CheckResult::Accept;
+}
+
 } // namespace sonvex

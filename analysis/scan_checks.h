@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "formats/signatures.h"
+
 namespace sonvex {
 
 class ChunkFile;
@@ -49,5 +51,15 @@ CheckResult CheckVabBodyBySizes(ChunkFile& file, int64_t length, std::string* no
 // "KCET": the "TSDB", "KDT2" and "KDT1" tags, then a table of u16 block lengths
 // (little-endian, count at p + 48); every block must end in FF FF.
 CheckResult CheckKcetSeq(ChunkFile& file, std::string* note = nullptr);
+
+// The name entries and notes give items of `kind`: "SEQ", "VH", "VB", "KCETSeq",
+// "SCEIHead", "SCEIMidi", "GPMhead", "GPMseq".
+const char* ItemName(signatures::ItemKind kind);
+
+// The check of a candidate of `kind` whose signature is at `start`, where `file` stands.
+// The kinds without a check ("IECS" items, "SShd", "SSsq") are taken as found, with the
+// file one byte past `start` so that the scan looks at the very next window.
+CheckResult CheckCandidate(signatures::ItemKind kind, ChunkFile& file, int64_t start,
+                           std::string* note = nullptr);
 
 } // namespace sonvex

@@ -2,6 +2,11 @@
 // x86-64, and a byte loop everywhere else and for the tails.
 #include "analysis/signature_search.h"
 
+#include <array>
+#include <utility>
+
+#include "formats/signatures.h"
+
 #if defined(__x86_64__) && defined(__GNUC__)
 #define SONVEX_SEARCH_X86 1
 #include <immintrin.h>
@@ -10,6 +15,58 @@
 namespace sonvex {
 
 namespace {
+
+using BytePair = std::array<uint8_t, 2>;
+
+// The distinct leading byte pairs of the signature table, in table order; pair i owns bit
+// i of the byte lanes below.
+struct PairList {
+    std::array<BytePair, 8> pairs{};
+    size_t count = 0;
+};
+
+constexpr PairList SignaturePairs() {
+    PairList list;
+    for (const signatures::Signature& s : signatures::kSignatures) {
+        const BytePair pair = {static_cast<uint8_t>(s.magic[0]), static_cast<uint8_t>(s.magic[1])};
+        bool known = false;
+        for (size_t i = 0; i < list.count; ++i) {
+            known = known || list.pairs[i] == pair;
+        }
+        if (!known) {
+            // More than eight pairs would not fit the bytes of the lanes; the count shows it.
+            if (list.count < list.pairs.size()) {
+                list.pairs[list.count] = pair;
+            }
+            ++list.count;
+        }
+    }
+    return list;
+}
+
+constexpr PairList kPairs = SignaturePairs();
+static_assert(kPairs.count <= 8, "one bit per signature pair in a byte");
+// Pinned to the pairs of today's table: a signature with a new pair changes this and the
+// masks' pins below together.
+static_assert(kPairs.count == 7 && kPairs.pairs[0] == BytePair{0x00, 0x00} &&
+                  kPairs.pairs[1] == BytePair{'p', 'Q'} && kPairs.pairs[2] == BytePair{'p', 'B'} &&
+                  kPairs.pairs[3] == BytePair{'S', 'E'} && kPairs.pairs[4] == BytePair{'S', 'S'} &&
+                  kPairs.pairs[5] == BytePair{'K', 'C'} && kPairs.pairs[6] == BytePair{'I', 'E'},
+              "the pairs the scanner has always pre-filtered on");
+
+// For every byte value, the bits of the pairs that have it as their first (side 0) or
+// second (side 1) byte. A pair (a, b) is a signature pair when the bits of a as a first
+// byte and of b as a second byte share one: each bit stands for one pair, so this is exact.
+constexpr std::array<uint8_t, 256> PairBitsOf(size_t side) {
+    std::array<uint8_t, 256> bits{};
+    for (size_t i = 0; i < kPairs.count; ++i) {
+        bits[kPairs.pairs[i][side]] |= static_cast<uint8_t>(1u << i);
+    }
+    return bits;
+}
+
+constexpr std::array<uint8_t, 256> kFirstBits = PairBitsOf(0);
+constexpr std::array<uint8_t, 256> kSecondBits = PairBitsOf(1);
 
 size_t FindPairBytes(const uint8_t* data, size_t from, size_t to) {
     for (size_t i = from; i < to; ++i) {
@@ -31,11 +88,34 @@ size_t FindNonZeroBytes(const uint8_t* data, size_t from, size_t to) {
 
 #ifdef SONVEX_SEARCH_X86
 
-// Each signature pair owns one bit: 0 "00 00", 1 "pQ", 2 "pB", 3 "SE", 4 "SS", 5 "KC",
-// 6 "IE". A byte's bits as a first byte are kFirstLow[low nibble] & kFirstHigh[high nibble];
-// every bit stands for one byte value, so the lookup is exact. Likewise for second bytes.
-// A pair is one when the first byte's bits and the next byte's bits share one.
-#define SONVEX_NIBBLES(...) _mm256_setr_epi8(__VA_ARGS__, __VA_ARGS__)
+// The same bits looked up by nibble: a byte's bits as a first byte are
+// kFirstLow[low nibble] & kFirstHigh[high nibble]. Every bit stands for one byte value, so
+// the split lookup is as exact as the whole one. Likewise for second bytes.
+constexpr std::array<uint8_t, 16> NibbleBits(size_t side, bool high) {
+    std::array<uint8_t, 16> bits{};
+    for (size_t i = 0; i < kPairs.count; ++i) {
+        const uint8_t value = kPairs.pairs[i][side];
+        bits[high ? value >> 4 : value & 0x0F] |= static_cast<uint8_t>(1u << i);
+    }
+    return bits;
+}
+
+using Nibbles = std::array<uint8_t, 16>;
+alignas(16) constexpr Nibbles kFirstLow = NibbleBits(0, false);
+alignas(16) constexpr Nibbles kFirstHigh = NibbleBits(0, true);
+alignas(16) constexpr Nibbles kSecondLow = NibbleBits(1, false);
+alignas(16) constexpr Nibbles kSecondHigh = NibbleBits(1, true);
+// The masks as they were worked out by hand for bits 0 "00 00", 1 "pQ", 2 "pB", 3 "SE",
+// 4 "SS", 5 "KC", 6 "IE".
+static_assert(kFirstLow == Nibbles{0x07, 0, 0, 0x18, 0, 0, 0, 0, 0, 0x40, 0, 0x20, 0, 0, 0, 0});
+static_assert(kFirstHigh == Nibbles{0x01, 0, 0, 0, 0x60, 0x18, 0, 0x06, 0, 0, 0, 0, 0, 0, 0, 0});
+static_assert(kSecondLow == Nibbles{0x01, 0x02, 0x04, 0x30, 0, 0x48, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+static_assert(kSecondHigh == Nibbles{0x01, 0, 0, 0, 0x6C, 0x12, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+
+__attribute__((target("avx2"))) inline __m256i BothLanes(const Nibbles& bits) {
+    return _mm256_broadcastsi128_si256(
+        _mm_load_si128(reinterpret_cast<const __m128i*>(bits.data())));
+}
 
 __attribute__((target("avx2"), always_inline)) inline __m256i
 PairBits(__m256i v, __m256i low, __m256i high, __m256i nibble) {
@@ -45,16 +125,10 @@ PairBits(__m256i v, __m256i low, __m256i high, __m256i nibble) {
 }
 
 __attribute__((target("avx2"))) size_t FindPairAvx2(const uint8_t* data, size_t from, size_t to) {
-    // 0x00 -> bit 0; 'p' 0x70 -> bits 1, 2; 'S' 0x53 -> bits 3, 4; 'K' 0x4B -> 5; 'I' 0x49 -> 6.
-    const __m256i firstLow =
-        SONVEX_NIBBLES(0x07, 0, 0, 0x18, 0, 0, 0, 0, 0, 0x40, 0, 0x20, 0, 0, 0, 0);
-    const __m256i firstHigh =
-        SONVEX_NIBBLES(0x01, 0, 0, 0, 0x60, 0x18, 0, 0x06, 0, 0, 0, 0, 0, 0, 0, 0);
-    // 0x00 -> 0; 'Q' 0x51 -> 1; 'B' 0x42 -> 2; 'E' 0x45 -> 3, 6; 'S' 0x53 -> 4; 'C' 0x43 -> 5.
-    const __m256i secondLow =
-        SONVEX_NIBBLES(0x01, 0x02, 0x04, 0x30, 0, 0x48, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0);
-    const __m256i secondHigh =
-        SONVEX_NIBBLES(0x01, 0, 0, 0, 0x6C, 0x12, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0);
+    const __m256i firstLow = BothLanes(kFirstLow);
+    const __m256i firstHigh = BothLanes(kFirstHigh);
+    const __m256i secondLow = BothLanes(kSecondLow);
+    const __m256i secondHigh = BothLanes(kSecondHigh);
     const __m256i nibble = _mm256_set1_epi8(0x0F);
     const __m256i zero = _mm256_setzero_si256();
     size_t i = from;
@@ -105,22 +179,26 @@ __attribute__((target("avx2"))) size_t FindNonZeroAvx2(const uint8_t* data, size
     return FindNonZeroBytes(data, i, to);
 }
 
-#undef SONVEX_NIBBLES
+// One compare of each byte and its successor per pair; the compiler folds the repeated
+// byte compares.
+template <size_t... I> __m128i PairHitsSse2(__m128i a, __m128i b, std::index_sequence<I...>) {
+    auto same = [](__m128i v, uint8_t c) {
+        return _mm_cmpeq_epi8(v, _mm_set1_epi8(static_cast<char>(c)));
+    };
+    __m128i hit = _mm_setzero_si128();
+    ((hit = _mm_or_si128(hit,
+                         _mm_and_si128(same(a, kPairs.pairs[I][0]), same(b, kPairs.pairs[I][1])))),
+     ...);
+    return hit;
+}
 
 size_t FindPairSse2(const uint8_t* data, size_t from, size_t to) {
-    auto same = [](__m128i v, char c) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(c)); };
     size_t i = from;
     for (; i + 16 <= to; i += 16) {
         const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
         const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i + 1));
-        const __m128i secondE = same(b, 'E');
-        __m128i hit = _mm_and_si128(same(a, 0), same(b, 0));
-        hit = _mm_or_si128(hit,
-                           _mm_and_si128(same(a, 'p'), _mm_or_si128(same(b, 'Q'), same(b, 'B'))));
-        hit = _mm_or_si128(hit, _mm_and_si128(same(a, 'S'), _mm_or_si128(secondE, same(b, 'S'))));
-        hit = _mm_or_si128(hit, _mm_and_si128(same(a, 'K'), same(b, 'C')));
-        hit = _mm_or_si128(hit, _mm_and_si128(same(a, 'I'), secondE));
-        const int m = _mm_movemask_epi8(hit);
+        const int m =
+            _mm_movemask_epi8(PairHitsSse2(a, b, std::make_index_sequence<kPairs.count>{}));
         if (m != 0) {
             return i + static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(m)));
         }
@@ -151,20 +229,7 @@ bool HasAvx2() {
 } // namespace
 
 bool IsSignaturePair(uint8_t first, uint8_t second) {
-    switch (first) {
-    case 0x00:
-        return second == 0x00;
-    case 'p':
-        return second == 'Q' || second == 'B';
-    case 'S':
-        return second == 'E' || second == 'S';
-    case 'K':
-        return second == 'C';
-    case 'I':
-        return second == 'E';
-    default:
-        return false;
-    }
+    return (kFirstBits[first] & kSecondBits[second]) != 0;
 }
 
 size_t FindSignaturePair(const uint8_t* data, size_t from, size_t to) {

@@ -8,10 +8,10 @@
 
 namespace sonvex {
 
-// The first two bytes of every window the scanner has to look at closely: 00 00 (sixteen
-// zero bytes, and every w0 = 0), "pQ" ("pQES"), "pB" ("pBAV"), "SE" ("SEQp"), "SS" ("SShd",
-// "SSsq"), "KC" ("KCET") and "IE" ("IECS"). A window that does not start with one of them is
-// passed over without a look.
+// The first two bytes of every window the scanner has to look at closely: the leading
+// pair of each signature in the signature table (00 00 for the zero block, and so for every
+// window whose first word is 0; "pQ", "pB", "SE", "SS", "KC" and "IE"). A window that does
+// not start with one of them is passed over without a look.
 bool IsSignaturePair(uint8_t first, uint8_t second);
 
 // The smallest i in [from, to) whose bytes data[i], data[i + 1] are a signature pair, or

@@ -3,8 +3,6 @@
 #include "analysis/source_scanner.h"
 
 #include <algorithm>
-#include <array>
-#include <cstdio>
 #include <filesystem>
 #include <limits>
 #include <memory>
@@ -29,131 +27,11 @@ const char* const kScannedSuffix = " ｱﾅﾗｲｽﾞ終了";
 
 namespace {
 
-constexpr int64_t kWindowSize = 16;
+using signatures::ItemKind;
+
+constexpr int64_t kWindowSize = signatures::kWindowSize;
 // Idle windows between two progress looks on a stretch without signatures.
 constexpr uint16_t kIdleSteps = 1024;
-
-// Window signatures: the window's first (w0) and second (w1) little-endian u32.
-constexpr uint32_t kSeqMagic = 0x53455170;         // "pQES"
-constexpr uint32_t kSeqReversedMagic = 0x70514553; // "SEQp": the same magic stored byte-reversed
-constexpr uint32_t kVabMagic = 0x56414270;         // "pBAV"
-constexpr uint32_t kKcetMagic = 0x5445434B;        // "KCET"
-constexpr uint32_t kSceiMagic = 0x53434549;        // "IECS"
-constexpr uint32_t kSceiHeadSecond = 0x48656164;   // "daeH"
-constexpr uint32_t kSceiMidiSecond = 0x4D696469;   // "idiM"
-constexpr uint32_t kGpmHeadMagic = 0x64685353;     // "SShd"
-constexpr uint32_t kGpmSeqMagic = 0x71735353;      // "SSsq"
-
-enum class Kind { Seq, Vh, Vb, KcetSeq, SceiHead, SceiMidi, GpmHead, GpmSeq };
-
-struct KindInfo {
-    uint32_t type;                    // convert list type code
-    uint32_t GroupCounters::*counter; // its numbering group
-    const char* name;
-};
-
-KindInfo Info(Kind kind) {
-    switch (kind) {
-    case Kind::Seq:
-        return {kTypeSeq, &GroupCounters::sequences, "SEQ"};
-    case Kind::Vh:
-        return {kTypeVh, &GroupCounters::bankHeaders, "VH"};
-    case Kind::Vb:
-        return {kTypeVb, &GroupCounters::bankBodies, "VB"};
-    case Kind::KcetSeq:
-        return {kTypeKcetSeq, &GroupCounters::sequences, "KCETSeq"};
-    case Kind::SceiHead:
-        return {kTypeSceiHead, &GroupCounters::bankHeaders, "SCEIHead"};
-    case Kind::SceiMidi:
-        return {kTypeSceiMidi, &GroupCounters::sequences, "SCEIMidi"};
-    case Kind::GpmHead:
-        return {kTypeGpmHead, &GroupCounters::bankHeaders, "GPMhead"};
-    case Kind::GpmSeq:
-        return {kTypeGpmSeq, &GroupCounters::sequences, "GPMseq"};
-    }
-    return {0, &GroupCounters::sequences, "?"};
-}
-
-// What a window asks of the scan.
-enum class Step {
-    Idle,      // no signature: move on one byte, counting an idle step
-    MoveOn,    // a near miss ("IECS" with another second word, zeros with data behind): move on
-    ZeroBlock, // sixteen zero bytes: a bank body if the next block starts a sample
-    Candidate  // a signature: run the kind's check
-};
-
-struct Classified {
-    Step step;
-    Kind kind;
-};
-
-uint32_t LoadU32le(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-
-Classified Classify(const std::array<uint8_t, kWindowSize>& window, RecognitionRules rules) {
-    const uint32_t w0 = LoadU32le(window.data());
-    switch (w0) {
-    case kSeqMagic:
-        return {Step::Candidate, Kind::Seq};
-    case kSeqReversedMagic:
-        // Some games store the sequence magic reversed; the layout behind it is the same.
-        return {rules == RecognitionRules::Extended ? Step::Candidate : Step::Idle, Kind::Seq};
-    case kVabMagic:
-        return {Step::Candidate, Kind::Vh};
-    case kKcetMagic:
-        return {Step::Candidate, Kind::KcetSeq};
-    case kGpmHeadMagic:
-        return {Step::Candidate, Kind::GpmHead};
-    case kGpmSeqMagic:
-        return {Step::Candidate, Kind::GpmSeq};
-    case kSceiMagic: {
-        const uint32_t w1 = LoadU32le(window.data() + 4);
-        if (w1 == kSceiHeadSecond) {
-            return {Step::Candidate, Kind::SceiHead};
-        }
-        if (w1 == kSceiMidiSecond) {
-            return {Step::Candidate, Kind::SceiMidi};
-        }
-        return {Step::MoveOn, Kind::Seq};
-    }
-    case 0: {
-        const bool rest =
-            std::any_of(window.begin() + 4, window.end(), [](uint8_t v) { return v != 0; });
-        return {rest ? Step::MoveOn : Step::ZeroBlock, Kind::Vb};
-    }
-    default:
-        return {Step::Idle, Kind::Seq};
-    }
-}
-
-CheckResult RunCheck(Kind kind, ChunkFile& source, int64_t start, std::string* note) {
-    switch (kind) {
-    case Kind::Seq:
-        return CheckSeq(source, note);
-    case Kind::Vh:
-        return CheckVabHeader(source, note);
-    case Kind::Vb:
-        return CheckVabBody(source, note);
-    case Kind::KcetSeq:
-        return CheckKcetSeq(source, note);
-    case Kind::SceiHead:
-    case Kind::SceiMidi:
-    case Kind::GpmHead:
-    case Kind::GpmSeq:
-        break;
-    }
-    // Taken as found, with no check; the scan goes on one byte later.
-    if (note) {
-        char text[96];
-        std::snprintf(text, sizeof text, "%s at 0x%08llX: taken without a check", Info(kind).name,
-                      static_cast<unsigned long long>(start));
-        *note = text;
-    }
-    source.Seek(start + 1, SeekOrigin::Begin);
-    return CheckResult::Accept;
-}
 
 // Shows the progress only when its value changes, so that a long file repaints about a
 // hundred times and never once per byte. It keeps the stretch of positions that give the
@@ -340,6 +218,47 @@ std::string FileNameOf(const std::string& path) {
 
 } // namespace
 
+ItemEntry EntryOf(ItemKind kind) {
+    switch (kind) {
+    case ItemKind::Seq:
+        return {kTypeSeq, &GroupCounters::sequences};
+    case ItemKind::Vh:
+        return {kTypeVh, &GroupCounters::bankHeaders};
+    case ItemKind::Vb:
+        return {kTypeVb, &GroupCounters::bankBodies};
+    case ItemKind::KcetSeq:
+        return {kTypeKcetSeq, &GroupCounters::sequences};
+    case ItemKind::SceiHead:
+        return {kTypeSceiHead, &GroupCounters::bankHeaders};
+    case ItemKind::SceiMidi:
+        return {kTypeSceiMidi, &GroupCounters::sequences};
+    case ItemKind::GpmHead:
+        return {kTypeGpmHead, &GroupCounters::bankHeaders};
+    case ItemKind::GpmSeq:
+        return {kTypeGpmSeq, &GroupCounters::sequences};
+    }
+    return {0, &GroupCounters::sequences};
+}
+
+WindowClass ClassifyWindow(const uint8_t* window, RecognitionRules rules) {
+    constexpr auto kWindow = static_cast<size_t>(kWindowSize);
+    bool nearMiss = false;
+    for (const signatures::Signature& s : signatures::kSignatures) {
+        if (s.extendedOnly && rules != RecognitionRules::Extended) {
+            continue;
+        }
+        if (!signatures::StartsWith(window, kWindow, s.magic.substr(0, s.familyLength))) {
+            continue;
+        }
+        if (signatures::StartsWith(window, kWindow, s.magic)) {
+            return {s.needsSampleStartBehind ? WindowStep::ZeroBlock : WindowStep::Candidate,
+                    s.kind};
+        }
+        nearMiss = true;
+    }
+    return {nearMiss ? WindowStep::MoveOn : WindowStep::Idle};
+}
+
 int ScanProgress(int64_t position, int64_t size) {
     if (position <= 0 || size <= 0) {
         return 0;
@@ -383,17 +302,15 @@ ScanOutcome ScanBlocks(ChunkFile& list, ChunkFile& source, RawFile* direct,
             endPosition = position + available;
             break;
         }
-        std::array<uint8_t, kWindowSize> window{};
-        std::copy(bytes, bytes + kWindowSize, window.begin());
         const int64_t bodyBySizes = std::exchange(headerBody, -1);
-        const Classified found = Classify(window, rules);
+        const WindowClass found = ClassifyWindow(bytes, rules);
 
         // Where the file would stand had the window (and the flags byte) been read from it.
         int64_t filePosition = position + kWindowSize;
         // What the classic rules make of the window: no candidate (move on), or a check.
-        bool candidate = found.step == Step::Candidate;
+        bool candidate = found.step == WindowStep::Candidate;
         bool fileEnds = false;
-        if (found.step == Step::ZeroBlock) {
+        if (found.step == WindowStep::ZeroBlock) {
             // The flags byte of the block behind the zeros says whether a sample starts.
             if (available < kWindowSize + 2) {
                 fileEnds = true;
@@ -403,11 +320,11 @@ ScanOutcome ScanBlocks(ChunkFile& list, ChunkFile& source, RawFile* direct,
                 candidate = IsVagStartFlags(bytes[kWindowSize + 1]);
             }
         }
-        Kind kind = found.kind;
+        ItemKind kind = found.kind;
         std::optional<CheckResult> result;
         if (candidate) {
             source.Seek(position, SeekOrigin::Begin);
-            result = RunCheck(kind, source, position, trace ? &note : nullptr);
+            result = CheckCandidate(kind, source, position, trace ? &note : nullptr);
             filePosition = source.Tell();
             if (trace) {
                 trace(note + " -> " + CheckResultName(*result));
@@ -425,7 +342,7 @@ ScanOutcome ScanBlocks(ChunkFile& list, ChunkFile& source, RawFile* direct,
                 trace(note + " -> " + CheckResultName(bySizes));
             }
             if (bySizes == CheckResult::Accept) {
-                kind = Kind::Vb;
+                kind = ItemKind::Vb;
                 result = bySizes;
                 fileEnds = false;
                 filePosition = source.Tell();
@@ -436,7 +353,7 @@ ScanOutcome ScanBlocks(ChunkFile& list, ChunkFile& source, RawFile* direct,
             break;
         }
         if (!result) {
-            if (found.step == Step::Idle) {
+            if (found.step == WindowStep::Idle) {
                 idle.Step(position);
             }
             ++position;
@@ -452,9 +369,9 @@ ScanOutcome ScanBlocks(ChunkFile& list, ChunkFile& source, RawFile* direct,
         }
         const int64_t resume = filePosition;
         endPosition = resume;
-        const KindInfo info = Info(kind);
-        uint32_t& counter = counters.*info.counter;
-        if (!WriteEntry(listFile, info.type, static_cast<int32_t>(counter),
+        const ItemEntry entry = EntryOf(kind);
+        uint32_t& counter = counters.*entry.counter;
+        if (!WriteEntry(listFile, entry.type, static_cast<int32_t>(counter),
                         static_cast<uint64_t>(position), entryName) ||
             list.WriteFailed()) {
             listFailed = true;
@@ -462,9 +379,9 @@ ScanOutcome ScanBlocks(ChunkFile& list, ChunkFile& source, RawFile* direct,
         }
         ++counter;
         ++facts.entries;
-        facts.lastIsHeader = kind == Kind::Vh;
+        facts.lastIsHeader = kind == ItemKind::Vh;
         facts.lastHeaderBodyLength = -1;
-        if (kind == Kind::Vh && rules == RecognitionRules::Extended) {
+        if (kind == ItemKind::Vh && rules == RecognitionRules::Extended) {
             headerBody = BodyLengthBySizeTable(source, position);
             facts.lastHeaderBodyLength = headerBody;
             source.Seek(resume, SeekOrigin::Begin);

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "bank2dls/recognition_rules.h"
+#include "formats/signatures.h"
 #include "platform/feedback.h"
 
 namespace sonvex {
@@ -29,6 +30,30 @@ struct GroupCounters {
 
     uint32_t Total() const { return sequences + bankHeaders + bankBodies; }
 };
+
+// What the entry of an item of one kind records: the list's type code and the numbering
+// group whose counter it takes.
+struct ItemEntry {
+    uint32_t type;
+    uint32_t GroupCounters::*counter;
+};
+ItemEntry EntryOf(signatures::ItemKind kind);
+
+// What the scan does with the 16-byte window at one offset.
+enum class WindowStep {
+    Idle,      // no signature: move on one byte, counting an idle step
+    MoveOn,    // a near miss ("IECS" with another second word, zeros with data behind): move on
+    ZeroBlock, // sixteen zero bytes: a bank body if the block behind them starts a sample
+    Candidate  // a signature: run the kind's check
+};
+
+struct WindowClass {
+    WindowStep step = WindowStep::Idle;
+    signatures::ItemKind kind = signatures::ItemKind::Seq; // for ZeroBlock and Candidate
+};
+
+// The window's class by the signature table: `window` holds kWindowSize bytes.
+WindowClass ClassifyWindow(const uint8_t* window, RecognitionRules rules);
 
 // Progress bar position (0..100) for file position `position` of `size` bytes: 0 when
 // either is 0; below 100 bytes (position / size) × 100 with the division first; else

@@ -2,12 +2,17 @@
 // it writes: it parses, its count matches, offsets rise and every entry's 16-byte window
 // lies inside the file, and each group is numbered 0, 1, 2 ... in file order. The block
 // scanner's list and feedback must equal those of the window-at-every-offset scanner kept
-// with the tests, under both recognition rules.
+// with the tests, under both recognition rules. The dictionary of signatures is made from
+// the signature table at build time and lies beside the program.
 #include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
+#include <string>
+#include <string_view>
+#include <system_error>
 #include <vector>
 
 #include "analysis/source_scanner.h"
@@ -19,8 +24,7 @@
 #include "platform/feedback.h"
 #include "testkit/game_image.h"
 #include "testkit/hostile_inputs.h"
-// The oracle scanner is built into this target from its source in the tests.
-#include "tests/analysis/reference_scanner.cpp"
+#include "tests/analysis/reference_scanner.h"
 
 namespace {
 
@@ -89,9 +93,37 @@ bool SameEvents(const std::vector<sonvex::RecordingFeedback::Event>& a,
     });
 }
 
+// Adds -dict=<folder of the program>/fuzz_scan.dict to the command line when it names no
+// dictionary and the build made one; libFuzzer reads its flags after this returns.
+void UseBuiltDictionary(int* argc, char*** argv) {
+    static std::string flag;
+    static std::vector<char*> args;
+    if (*argc < 1) {
+        return;
+    }
+    for (int i = 1; i < *argc; ++i) {
+        if (std::string_view((*argv)[i]).rfind("-dict=", 0) == 0) {
+            return;
+        }
+    }
+    std::error_code error;
+    const std::filesystem::path dict =
+        std::filesystem::path((*argv)[0]).parent_path() / "fuzz_scan.dict";
+    if (!std::filesystem::is_regular_file(dict, error)) {
+        return;
+    }
+    flag = "-dict=" + dict.string();
+    args.assign(*argv, *argv + *argc);
+    args.push_back(flag.data());
+    args.push_back(nullptr);
+    *argc = static_cast<int>(args.size() - 1);
+    *argv = args.data();
+}
+
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
+    UseBuiltDictionary(argc, argv);
     sonvex::fuzz::WriteSeedsIfAsked("scan", Seeds());
     return 0;
 }

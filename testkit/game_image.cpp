@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <stdexcept>
 
+#include "formats/signatures.h"
 #include "testkit/adpcm_encoder.h"
 #include "testkit/seq_builder.h"
 #include "testkit/vab_builder.h"
@@ -64,17 +65,16 @@ bool AllZero(const Bytes& b, size_t from, size_t count) {
                        [](uint8_t v) { return v == 0; });
 }
 
-// True when a 16-byte window at `x` would make the scanner look at a candidate.
+// True when a 16-byte window at `x` would make the scanner (extended rules) look at a
+// candidate.
 bool WindowIsCandidate(const Bytes& b, size_t x) {
-    for (std::string_view magic : {"pQES", "SEQp", "pBAV", "KCET", "SShd", "SSsq"}) {
-        if (Matches(b, x, magic)) {
+    for (const signatures::Signature& s : signatures::kSignatures) {
+        if (Matches(b, x, s.magic) &&
+            (!s.needsSampleStartBehind || (x + 18 <= b.size() && IsVagStart(b[x + 17])))) {
             return true;
         }
     }
-    if (Matches(b, x, "IECS") && (Matches(b, x + 4, "daeH") || Matches(b, x + 4, "idiM"))) {
-        return true;
-    }
-    return AllZero(b, x, 16) && x + 18 <= b.size() && IsVagStart(b[x + 17]);
+    return false;
 }
 
 uint32_t U16At(const Bytes& b, size_t at) {
@@ -268,21 +268,21 @@ GameImage& GameImage::GpmSeq(int notes) {
 
 GameImage& GameImage::GpmHead(size_t bodySize) {
     const uint64_t p = size();
-    bytes_.text("SShd").append(SafeNoise(bodySize));
+    bytes_.text(signatures::MagicOf(signatures::ItemKind::GpmHead)).append(SafeNoise(bodySize));
     Place(kGpmHead, p, p + 1, p, "GPMhead");
     return *this;
 }
 
 GameImage& GameImage::SceiHead(size_t bodySize) {
     const uint64_t p = size();
-    bytes_.text("IECSdaeH").append(SafeNoise(bodySize));
+    bytes_.text(signatures::MagicOf(signatures::ItemKind::SceiHead)).append(SafeNoise(bodySize));
     Place(kSceiHead, p, p + 1, p, "SCEIHead");
     return *this;
 }
 
 GameImage& GameImage::SceiMidi(size_t bodySize) {
     const uint64_t p = size();
-    bytes_.text("IECSidiM").append(SafeNoise(bodySize));
+    bytes_.text(signatures::MagicOf(signatures::ItemKind::SceiMidi)).append(SafeNoise(bodySize));
     Place(kSceiMidi, p, p + 1, p, "SCEIMidi");
     return *this;
 }
@@ -390,7 +390,10 @@ GameImage& GameImage::Kcet(int blocks) {
         throw std::invalid_argument("negative block count");
     }
     const uint64_t p = size();
-    bytes_.text("KCET").append(SafeNoise(4)).text("TSDB").append(SafeNoise(8));
+    bytes_.text(signatures::MagicOf(signatures::ItemKind::KcetSeq))
+        .append(SafeNoise(4))
+        .text("TSDB")
+        .append(SafeNoise(8));
     bytes_.text("KDT2").append(SafeNoise(12)).text("KDT1").append(SafeNoise(8));
     bytes_.u32le(static_cast<uint32_t>(blocks));
     std::vector<uint32_t> lengths;

@@ -1,17 +1,25 @@
 // The scan of one file: which windows become candidates, where the scan goes on after
 // each result, numbering across files, the progress figures and status texts, and the
 // two messages.
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <string>
+#include <string_view>
 #include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "analysis/scan_checks.h"
 #include "analysis/source_scanner.h"
 #include "analysis_test_support.h"
 #include "chunkfile/chunk_file.h"
 #include "chunkfile/file_system.h"
 #include "convlist/chunk_list_file.h"
 #include "convlist/convert_list.h"
+#include "formats/diagnostics.h"
+#include "formats/signatures.h"
 #include "platform/messages.h"
 #include "testkit/byte_builder.h"
 #include "testkit/game_image.h"
@@ -25,29 +33,51 @@ using testkit::Bytes;
 using testkit::GameImage;
 using testkit::VagEnd;
 using Kind = RecordingFeedback::Kind;
+using signatures::ItemKind;
+using signatures::Signature;
+
+// A signature for failure messages: its bytes, those that are not letters in hex.
+std::string Shown(std::string_view magic) {
+    std::string out;
+    for (const char c : magic) {
+        out += std::isalpha(static_cast<unsigned char>(c)) ? std::string(1, c)
+                                                           : HexByte(static_cast<uint8_t>(c));
+    }
+    return out;
+}
 
 using Entry = std::tuple<uint32_t, int32_t, uint64_t>; // type, number, offset
 
 // Scans `game` from memory into a list whose folder is "/mem"; returns the list bytes.
 Bytes ScanInMemory(const Bytes& game, GroupCounters& counters, Feedback& feedback,
-                   ScanOutcome* outcome = nullptr, const std::string& name = "game.bin") {
+                   const ScanTrace& trace = {},
+                   RecognitionRules rules = RecognitionRules::Extended) {
     MemoryFileSystem files;
     ScopedFileSystem guard(files);
-    files.Put("/mem/" + name, game);
+    files.Put("/mem/game.bin", game);
     ChunkFile list;
     ChunkFile source;
     EXPECT_TRUE(list.Create("/mem/list.clg"));
-    EXPECT_TRUE(source.OpenRead("/mem/" + name));
+    EXPECT_TRUE(source.OpenRead("/mem/game.bin"));
     ChunkListFile listFile(list);
     EXPECT_TRUE(WriteHeader(listFile, 0, "/mem"));
     const uint32_t before = counters.Total();
-    const ScanOutcome result = ScanOpenSource(list, source, name, counters, feedback);
-    if (outcome) {
-        *outcome = result;
-    }
+    EXPECT_EQ(ScanOpenSource(list, source, "game.bin", counters, feedback, trace, rules),
+              ScanOutcome::Scanned);
     EXPECT_TRUE(PatchCount(listFile, counters.Total() - before));
     EXPECT_TRUE(list.Close());
     return files.Contents("/mem/list.clg");
+}
+
+// The trace lines of a scan of `game`: one per candidate checked.
+std::vector<std::string> TraceOf(const Bytes& game,
+                                 RecognitionRules rules = RecognitionRules::Extended) {
+    std::vector<std::string> lines;
+    GroupCounters counters;
+    NullFeedback feedback;
+    (void)ScanInMemory(
+        game, counters, feedback, [&](std::string_view line) { lines.emplace_back(line); }, rules);
+    return lines;
 }
 
 std::vector<Entry> EntriesOf(const Bytes& game) {
@@ -111,10 +141,101 @@ TEST(ScanSourceTest, UncheckedKindsResumeOneByteLater) {
     ByteBuilder c;
     c.text("SSShd").fill(16, 0x99);
     EXPECT_EQ(EntriesOf(c.bytes()), (std::vector<Entry>{{kTypeGpmHead, 0, 1}}));
-    // "IECS" with another second word is passed by; "idiM" is a sequence.
-    ByteBuilder d;
-    d.text("IECSdaeX").fill(4, 0x99).text("IECSidiM").fill(12, 0x99);
-    EXPECT_EQ(EntriesOf(d.bytes()), (std::vector<Entry>{{kTypeSceiMidi, 0, 12}}));
+}
+
+// The signatures games use, written down apart from the table the scanner is built from.
+TEST(SignatureTableTest, HoldsEachKnownSignatureOnce) {
+    struct Known {
+        std::string_view magic;
+        ItemKind kind;
+        bool extendedOnly;
+    };
+    const std::vector<Known> known = {
+        {std::string_view("\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0", 16), ItemKind::Vb, false},
+        {"pQES", ItemKind::Seq, false},
+        {"SEQp", ItemKind::Seq, true},
+        {"pBAV", ItemKind::Vh, false},
+        {"KCET", ItemKind::KcetSeq, false},
+        {"SShd", ItemKind::GpmHead, false},
+        {"SSsq", ItemKind::GpmSeq, false},
+        {"IECSdaeH", ItemKind::SceiHead, false},
+        {"IECSidiM", ItemKind::SceiMidi, false}};
+    ASSERT_EQ(signatures::kSignatures.size(), known.size());
+    for (const Known& k : known) {
+        const auto* s = std::find_if(signatures::kSignatures.begin(), signatures::kSignatures.end(),
+                                     [&](const Signature& t) { return t.magic == k.magic; });
+        ASSERT_NE(s, signatures::kSignatures.end()) << k.magic;
+        EXPECT_EQ(s->kind, k.kind) << k.magic;
+        EXPECT_EQ(s->extendedOnly, k.extendedOnly) << k.magic;
+        EXPECT_EQ(s->needsSampleStartBehind, k.kind == ItemKind::Vb) << k.magic;
+    }
+}
+
+std::array<uint8_t, 16> WindowOf(std::string_view head, uint8_t filler = 0x99) {
+    std::array<uint8_t, 16> window{};
+    window.fill(filler);
+    std::copy(head.begin(),
+              head.begin() + static_cast<std::ptrdiff_t>(std::min<size_t>(16, head.size())),
+              window.begin());
+    return window;
+}
+
+// Every signature of the table opens a window of its kind; one changed byte, or the
+// signature one byte into the window, does not. A changed byte behind a signature's family
+// ("IECS", four zeros) leaves a near miss, passed without counting as idle.
+TEST(WindowClassificationTest, EachSignatureAndItsNearMisses) {
+    for (const Signature& s : signatures::kSignatures) {
+        for (const RecognitionRules rules :
+             {RecognitionRules::Classic, RecognitionRules::Extended}) {
+            const bool looked = rules == RecognitionRules::Extended || !s.extendedOnly;
+            const std::string label =
+                Shown(s.magic) + (rules == RecognitionRules::Classic ? " classic" : " extended");
+            const auto window = WindowOf(s.magic);
+            const WindowClass whole = ClassifyWindow(window.data(), rules);
+            if (looked) {
+                EXPECT_EQ(whole.step,
+                          s.needsSampleStartBehind ? WindowStep::ZeroBlock : WindowStep::Candidate)
+                    << label;
+                EXPECT_EQ(whole.kind, s.kind) << label;
+            } else {
+                EXPECT_EQ(whole.step, WindowStep::Idle) << label;
+            }
+            for (size_t i = 0; i < s.magic.size(); ++i) {
+                auto changed = window;
+                changed[i] ^= 0x01;
+                const WindowStep expected =
+                    looked && i >= s.familyLength ? WindowStep::MoveOn : WindowStep::Idle;
+                EXPECT_EQ(ClassifyWindow(changed.data(), rules).step, expected)
+                    << label << ", byte " << i << " changed";
+            }
+            const auto shifted = WindowOf(std::string("\x99") + std::string(s.magic));
+            EXPECT_EQ(ClassifyWindow(shifted.data(), rules).step, WindowStep::Idle) << label;
+        }
+    }
+}
+
+// At the end of a file: a signature is checked when the file holds its whole window (and,
+// for the zero block, the flags byte behind it), and not when the file is one byte shorter.
+TEST(WindowClassificationTest, EachSignatureAtTheEndOfTheFile) {
+    for (const Signature& s : signatures::kSignatures) {
+        Bytes bytes = {0x99, 0x99, 0x99};
+        bytes.insert(bytes.end(), s.magic.begin(), s.magic.end());
+        bytes.resize(3 + 16, 0x99);
+        if (s.needsSampleStartBehind) {
+            bytes.push_back(0x12);
+            bytes.push_back(0x02);
+        }
+        const std::string at = std::string(ItemName(s.kind)) + " at 0x00000003";
+        auto checkedAt3 = [&](const Bytes& game, RecognitionRules rules) {
+            const std::vector<std::string> lines = TraceOf(game, rules);
+            return std::any_of(lines.begin(), lines.end(),
+                               [&](const std::string& line) { return line.rfind(at, 0) == 0; });
+        };
+        EXPECT_TRUE(checkedAt3(bytes, RecognitionRules::Extended)) << Shown(s.magic);
+        EXPECT_EQ(checkedAt3(bytes, RecognitionRules::Classic), !s.extendedOnly) << Shown(s.magic);
+        bytes.pop_back();
+        EXPECT_FALSE(checkedAt3(bytes, RecognitionRules::Extended)) << Shown(s.magic) << " cut";
+    }
 }
 
 TEST(ScanSourceTest, CheckedItemsAreJumpedOverWhole) {
@@ -193,18 +314,7 @@ TEST(ScanSourceTest, TraceNamesEachCandidateWithItsOffsetAndResult) {
     ByteBuilder b;
     b.fill(2, 0x99).text("pQES").u32be(1).u16be(480).u24be(500000).u8(4).u8(2);
     b.u8(0xFF).u8(0xFF).u8(0xFF).u8(0xFF).u8(0x7F).fill(20, 0x99).text("SShd").fill(12, 0x99);
-    MemoryFileSystem files;
-    ScopedFileSystem guard(files);
-    files.Put("/mem/game.bin", b.bytes());
-    ChunkFile list;
-    ChunkFile source;
-    ASSERT_TRUE(list.Create("/mem/list.clg"));
-    ASSERT_TRUE(source.OpenRead("/mem/game.bin"));
-    std::vector<std::string> lines;
-    GroupCounters counters;
-    NullFeedback feedback;
-    (void)ScanOpenSource(list, source, "game.bin", counters, feedback,
-                         [&](std::string_view line) { lines.emplace_back(line); });
+    const std::vector<std::string> lines = TraceOf(b.bytes());
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[0].rfind("SEQ at 0x00000002: delta time above 0x0FFFFFFF", 0), 0u) << lines[0];
     EXPECT_NE(lines[0].find("-> Reject"), std::string::npos) << lines[0];
