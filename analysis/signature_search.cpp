@@ -46,13 +46,6 @@ constexpr PairList SignaturePairs() {
 
 constexpr PairList kPairs = SignaturePairs();
 static_assert(kPairs.count <= 8, "one bit per signature pair in a byte");
-// Pinned to the pairs of today's table: a signature with a new pair changes this and the
-// masks' pins below together.
-static_assert(kPairs.count == 7 && kPairs.pairs[0] == BytePair{0x00, 0x00} &&
-                  kPairs.pairs[1] == BytePair{'p', 'Q'} && kPairs.pairs[2] == BytePair{'p', 'B'} &&
-                  kPairs.pairs[3] == BytePair{'S', 'E'} && kPairs.pairs[4] == BytePair{'S', 'S'} &&
-                  kPairs.pairs[5] == BytePair{'K', 'C'} && kPairs.pairs[6] == BytePair{'I', 'E'},
-              "the pairs the scanner has always pre-filtered on");
 
 // For every byte value, the bits of the pairs that have it as their first (side 0) or
 // second (side 1) byte. A pair (a, b) is a signature pair when the bits of a as a first
@@ -105,12 +98,6 @@ alignas(16) constexpr Nibbles kFirstLow = NibbleBits(0, false);
 alignas(16) constexpr Nibbles kFirstHigh = NibbleBits(0, true);
 alignas(16) constexpr Nibbles kSecondLow = NibbleBits(1, false);
 alignas(16) constexpr Nibbles kSecondHigh = NibbleBits(1, true);
-// The masks as they were worked out by hand for bits 0 "00 00", 1 "pQ", 2 "pB", 3 "SE",
-// 4 "SS", 5 "KC", 6 "IE".
-static_assert(kFirstLow == Nibbles{0x07, 0, 0, 0x18, 0, 0, 0, 0, 0, 0x40, 0, 0x20, 0, 0, 0, 0});
-static_assert(kFirstHigh == Nibbles{0x01, 0, 0, 0, 0x60, 0x18, 0, 0x06, 0, 0, 0, 0, 0, 0, 0, 0});
-static_assert(kSecondLow == Nibbles{0x01, 0x02, 0x04, 0x30, 0, 0x48, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
-static_assert(kSecondHigh == Nibbles{0x01, 0, 0, 0, 0x6C, 0x12, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
 
 __attribute__((target("avx2"))) inline __m256i BothLanes(const Nibbles& bits) {
     return _mm256_broadcastsi128_si256(

@@ -8,11 +8,7 @@
 #include <array>
 #include <cstdint>
 #include <cstdlib>
-#include <filesystem>
 #include <memory>
-#include <string>
-#include <string_view>
-#include <system_error>
 #include <vector>
 
 #include "analysis/source_scanner.h"
@@ -93,37 +89,9 @@ bool SameEvents(const std::vector<sonvex::RecordingFeedback::Event>& a,
     });
 }
 
-// Adds -dict=<folder of the program>/fuzz_scan.dict to the command line when it names no
-// dictionary and the build made one; libFuzzer reads its flags after this returns.
-void UseBuiltDictionary(int* argc, char*** argv) {
-    static std::string flag;
-    static std::vector<char*> args;
-    if (*argc < 1) {
-        return;
-    }
-    for (int i = 1; i < *argc; ++i) {
-        if (std::string_view((*argv)[i]).rfind("-dict=", 0) == 0) {
-            return;
-        }
-    }
-    std::error_code error;
-    const std::filesystem::path dict =
-        std::filesystem::path((*argv)[0]).parent_path() / "fuzz_scan.dict";
-    if (!std::filesystem::is_regular_file(dict, error)) {
-        return;
-    }
-    flag = "-dict=" + dict.string();
-    args.assign(*argv, *argv + *argc);
-    args.push_back(flag.data());
-    args.push_back(nullptr);
-    *argc = static_cast<int>(args.size() - 1);
-    *argv = args.data();
-}
-
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
-    UseBuiltDictionary(argc, argv);
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
     sonvex::fuzz::WriteSeedsIfAsked("scan", Seeds());
     return 0;
 }

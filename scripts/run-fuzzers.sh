@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs every libFuzzer target of a fuzz build for a fixed time each, seeded from the
 # target's own corpus folder (and the seeds the target writes with testkit), with the
-# target's dictionary fuzz/<target>.dict and flags fuzz/<target>.options when there are
+# target's dictionary (BUILD_DIR/fuzz/<target>.dict when the build writes one, else
+# fuzz/<target>.dict) and flags fuzz/<target>.options when there are
 # any. Runs every target, prints the executions and coverage of each, and fails when any
 # of them found a fault.
 #   scripts/run-fuzzers.sh BUILD_DIR SECONDS_PER_TARGET [TARGET...]
@@ -39,7 +40,9 @@ for target in "${targets[@]}"; do
   SONVEX_FUZZ_WRITE_SEEDS="$corpus" "$target" -runs=0 "$corpus" >/dev/null 2>&1 || true
   # Per-target extras: a dictionary, and libFuzzer flags one per line in fuzz/<target>.options.
   extra=()
-  if [ -f "$source_dir/fuzz/$name.dict" ]; then
+  if [ -f "$build/fuzz/$name.dict" ]; then
+    extra+=(-dict="$build/fuzz/$name.dict") # written at build time from the signature table
+  elif [ -f "$source_dir/fuzz/$name.dict" ]; then
     extra+=(-dict="$source_dir/fuzz/$name.dict")
   fi
   if [ -f "$source_dir/fuzz/$name.options" ]; then
