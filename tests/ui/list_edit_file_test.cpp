@@ -7,8 +7,8 @@
 #include "chunkfile/file_system.h"
 #include "convlist/convert_list.h"
 #include "list_bytes.h"
+#include "listedit/list_edit_file.h"
 #include "testkit/byte_builder.h"
-#include "ui/list_edit_file.h"
 
 namespace sonvex::ui {
 namespace {
