@@ -13,9 +13,12 @@ function(sonvex_own_headers target scope)
   file(RELATIVE_PATH folder ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
   set(root ${CMAKE_BINARY_DIR}/include/${target})
   set(link ${root}/${folder})
-  # Only links are ever removed here: removing recursively could reach the sources.
+  # A link is removed as a file: removing it recursively would reach the sources. A real
+  # folder there holds only links to single headers.
   if(IS_SYMLINK ${link})
     file(REMOVE ${link})
+  elseif(IS_DIRECTORY ${link})
+    file(REMOVE_RECURSE ${link})
   endif()
   if(ARG_HEADERS)
     # Only these headers of a folder that holds more than one library.
