@@ -30,7 +30,7 @@ std::shared_ptr<const DlsCollection> MakeCollection() {
     ScopedFileSystem guard(memory);
     testkit::VabBuilder vab;
     for (int p = 0; p < kChannels; ++p) {
-        testkit::VabToneSpec tone = testkit::Tone(static_cast<int16_t>(p % 4 + 1));
+        testkit::VabTone tone = testkit::Tone(static_cast<int16_t>(p % 4 + 1));
         tone.pan = static_cast<uint8_t>(p * 8);
         tone.adsr2 = 12; // 0.16 s release
         vab.program(p, testkit::Program({tone}));

@@ -19,14 +19,12 @@
 
 #include "analysis/source_scanner.h"
 #include "chunkfile/chunk_file.h"
+#include "cli/terminal_feedback.h"
 #include "convlist/chunk_list_file.h"
 #include "convlist/convert_list.h"
 #include "platform/feedback.h"
 #include "testkit/byte_builder.h"
 #include "testkit/game_image.h"
-// The command line's feedback, built into this benchmark from its source, so that what
-// its progress reporting costs is measured on the real thing.
-#include "cli/terminal_feedback.cpp"
 #ifdef SONVEX_BENCH_MAIN_DIALOG
 #include <QApplication>
 

@@ -56,8 +56,8 @@ Bytes Pluck() {
     return MakeVag(pcm);
 }
 
-VabToneSpec Tuned(int16_t vag, uint16_t adsr1, uint16_t adsr2) {
-    VabToneSpec tone = Tone(vag);
+VabTone Tuned(int16_t vag, uint16_t adsr1, uint16_t adsr2) {
+    VabTone tone = Tone(vag);
     tone.centreNote = 61; // C#4, 25 cents sharp: fine 95 → +25 cents
     tone.fineTune = 95;
     tone.adsr1 = adsr1;

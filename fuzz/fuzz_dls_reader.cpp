@@ -32,10 +32,10 @@ std::vector<std::vector<uint8_t>> Seeds() {
     VagShape looped;
     looped.loopStartBlock = 1;
     looped.loopEndBlock = 4;
-    VabToneSpec low = Tone(1, 0, 59);
+    VabTone low = Tone(1, 0, 59);
     low.pan = 0;
     low.adsr2 = 0x4011;
-    VabToneSpec high = Tone(2, 60, 127);
+    VabTone high = Tone(2, 60, 127);
     high.fineTune = 200;
     high.volume = 0;
     VabBuilder vab;

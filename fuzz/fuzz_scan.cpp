@@ -20,7 +20,7 @@
 #include "platform/feedback.h"
 #include "testkit/game_image.h"
 #include "testkit/hostile_inputs.h"
-#include "tests/analysis/reference_scanner.h"
+#include "tests/analysis/oracle/reference_scanner.h"
 
 namespace {
 

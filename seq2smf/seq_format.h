@@ -78,7 +78,6 @@ class SeqEventReader {
 
     void Reset() { runningStatus_ = 0; }
     [[nodiscard]] SeqReadResult Next(SeqEvent& event);
-    uint8_t RunningStatus() const { return runningStatus_; }
     ChunkFile& File() { return file_; }
 
   private:

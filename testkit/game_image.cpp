@@ -152,14 +152,14 @@ BankParts MakeBank(uint32_t seed, int samples, VagStart start, int programs, int
         builder.sample(std::move(vag));
     }
     for (int k = 0; k < programs; ++k) {
-        std::vector<VabToneSpec> toneSpecs;
+        std::vector<VabTone> programTones;
         for (int j = 0; j < tones; ++j) {
             const auto vag = static_cast<int16_t>(1 + (k * tones + j) % samples);
             const auto low = static_cast<uint8_t>(j * 8);
-            toneSpecs.push_back(Tone(vag, low, static_cast<uint8_t>(low + 7)));
+            programTones.push_back(Tone(vag, low, static_cast<uint8_t>(low + 7)));
             bank.vagNumbers.push_back(vag);
         }
-        builder.program(k, Program(std::move(toneSpecs)));
+        builder.program(k, Program(std::move(programTones)));
     }
     bank.vh = builder.BuildVh();
     bank.vb = builder.BuildVb();
@@ -294,13 +294,13 @@ GameImage& GameImage::Vh(int programs, int tones, int vags, int slotStep) {
     }
     VabBuilder bank;
     for (int k = 0; k < programs; ++k) {
-        std::vector<VabToneSpec> toneSpecs;
+        std::vector<VabTone> programTones;
         for (int j = 0; j < tones; ++j) {
             const auto vag = static_cast<int16_t>(vags > 0 ? 1 + (k * tones + j) % vags : 0);
             const auto low = static_cast<uint8_t>(j * 8);
-            toneSpecs.push_back(Tone(vag, low, static_cast<uint8_t>(low + 7)));
+            programTones.push_back(Tone(vag, low, static_cast<uint8_t>(low + 7)));
         }
-        bank.program(k * slotStep, Program(std::move(toneSpecs)));
+        bank.program(k * slotStep, Program(std::move(programTones)));
     }
     bank.vagCount(static_cast<uint16_t>(vags));
     const uint64_t p = size();

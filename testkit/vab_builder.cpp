@@ -3,7 +3,7 @@
 
 namespace sonvex::testkit {
 
-VabBuilder& VabBuilder::program(int slot, VabProgramSpec description) {
+VabBuilder& VabBuilder::program(int slot, VabProgram description) {
     programs_[slot] = std::move(description);
     return *this;
 }
@@ -66,7 +66,7 @@ Bytes VabBuilder::BuildVh() const {
             vh.fill(16, 0);
             continue;
         }
-        const VabProgramSpec& p = it->second;
+        const VabProgram& p = it->second;
         const size_t count = p.toneCountField ? *p.toneCountField : p.tones.size();
         vh.u8(static_cast<uint32_t>(count)).u8(p.volume).u8(p.priority).u8(p.mode).u8(p.pan).u8(0);
         vh.u16le(0).u32le(0xFFFFFFFF).u32le(0xFFFFFFFF);
@@ -81,7 +81,7 @@ Bytes VabBuilder::BuildVh() const {
                 vh.fill(32, 0);
                 continue;
             }
-            const VabToneSpec& t = p.tones[j];
+            const VabTone& t = p.tones[j];
             vh.u8(t.priority).u8(t.mode).u8(t.volume).u8(t.pan).u8(t.centreNote).u8(t.fineTune);
             vh.u8(t.lowKey)
                 .u8(t.highKey)
@@ -119,14 +119,14 @@ Bytes VabBuilder::BuildVb() const {
     return vb.take();
 }
 
-VabProgramSpec Program(std::vector<VabToneSpec> tones) {
-    VabProgramSpec p;
+VabProgram Program(std::vector<VabTone> tones) {
+    VabProgram p;
     p.tones = std::move(tones);
     return p;
 }
 
-VabToneSpec Tone(int16_t vag, uint8_t lowKey, uint8_t highKey) {
-    VabToneSpec t;
+VabTone Tone(int16_t vag, uint8_t lowKey, uint8_t highKey) {
+    VabTone t;
     t.vagNumber = vag;
     t.lowKey = lowKey;
     t.highKey = highKey;

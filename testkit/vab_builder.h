@@ -12,7 +12,7 @@
 namespace sonvex::testkit {
 
 // The 32-byte tone record; every field is written where the VH holds it.
-struct VabToneSpec {
+struct VabTone {
     uint8_t priority = 0;     // +0
     uint8_t mode = 0;         // +1
     uint8_t volume = 127;     // +2
@@ -34,12 +34,12 @@ struct VabToneSpec {
     bool programSet = false;
 };
 
-struct VabProgramSpec {
+struct VabProgram {
     uint8_t volume = 127; // +1
     uint8_t priority = 0; // +2
     uint8_t mode = 0;     // +3
     uint8_t pan = 64;     // +4
-    std::vector<VabToneSpec> tones;
+    std::vector<VabTone> tones;
     // The tone count written at +0 when it should differ from tones.size().
     std::optional<uint8_t> toneCountField;
 };
@@ -47,7 +47,7 @@ struct VabProgramSpec {
 class VabBuilder {
   public:
     // Places a program in a slot (0..127); slots left out are empty.
-    VabBuilder& program(int slot, VabProgramSpec description);
+    VabBuilder& program(int slot, VabProgram description);
     // Appends a sample body (as MakeVag returns) to the VB, followed by `gapAfter` bytes.
     VabBuilder& sample(Bytes vag, size_t gapAfter = 0, uint8_t gapByte = 0);
     // Bytes at the start of the VB before the first sample.
@@ -66,7 +66,7 @@ class VabBuilder {
     Bytes BuildVb() const;
 
   private:
-    std::map<int, VabProgramSpec> programs_;
+    std::map<int, VabProgram> programs_;
     std::vector<Bytes> samples_;
     std::vector<Bytes> gaps_;
     Bytes lead_;
@@ -77,8 +77,8 @@ class VabBuilder {
 };
 
 // A program holding these tones, master volume 127 and pan 64.
-VabProgramSpec Program(std::vector<VabToneSpec> tones);
+VabProgram Program(std::vector<VabTone> tones);
 // A tone that plays sample `vag` (1-based) over keys low..high.
-VabToneSpec Tone(int16_t vag, uint8_t lowKey = 0, uint8_t highKey = 127);
+VabTone Tone(int16_t vag, uint8_t lowKey = 0, uint8_t highKey = 127);
 
 } // namespace sonvex::testkit

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/list_edit_file.h"
+#include "listedit/list_edit_file.h"
 
 class QLabel;
 class QTableWidget;
@@ -25,7 +25,6 @@ class ListEditorDialog : public QDialog {
 
     int Selection() const { return selection_; }
     bool Modified() const { return modified_; }
-    const std::string& SourceFolder() const { return sourceFolder_; }
     // The rows as the table holds them, top to bottom.
     std::vector<EditorRow> Rows() const;
 

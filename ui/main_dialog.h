@@ -31,7 +31,6 @@ class MainDialog : public QDialog, public Feedback {
     // The members behind the two boxes, and the file type carried through.
     void SetSettings(const AppSettings& settings);
     AppSettings Settings() const;
-    const std::string& InputFile() const { return inputFile_; }
     const std::string& OutputFolder() const { return outputFolder_; }
     const std::string& ListFile() const { return listFile_; }
     const std::string& ProgramFolder() const { return programFolder_; }

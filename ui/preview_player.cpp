@@ -137,7 +137,6 @@ PreviewPlayer::Started PreviewPlayer::LoadAndStart(const std::string& name,
     if (!state_) {
         return Started::PlayFailed;
     }
-    segmentStartTime_ = state_->GetStartTime();
     RefreshLoopPane();
     return Started::Yes;
 }
@@ -257,7 +256,6 @@ void PreviewPlayer::PauseResume() {
         ReturnToIdle();
         return;
     }
-    segmentStartTime_ = state_->GetStartTime();
     view_.SetButtonImage(kCommandPause, kImagePause);
     view_.SetButtonPressed(kCommandPause, false);
     isPaused_ = false;

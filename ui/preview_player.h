@@ -86,7 +86,6 @@ class PreviewPlayer {
     bool IsPlaying() const { return isPlaying_; }
     bool IsPaused() const { return isPaused_; }
     int32_t PlayPosition() const { return playPosition_; }
-    int32_t SegmentStartTime() const { return segmentStartTime_; }
     int32_t LoopsLeft() const { return loopsLeft_; }
     Performance* GetPerformance() const { return performance_.get(); }
     const Segment* LoadedSegment() const { return segment_.get(); }
@@ -128,8 +127,7 @@ class PreviewPlayer {
     std::shared_ptr<SegmentState> state_;
     std::shared_ptr<Collection> collection_;
 
-    int32_t segmentStartTime_ = 0; // performance music time at which the state started
-    int32_t playPosition_ = 0;     // music time within the segment of the next resume
+    int32_t playPosition_ = 0; // music time within the segment of the next resume
     bool isPlaying_ = false;
     bool isPaused_ = false;
     int32_t loopsLeft_ = 0; // -1: without end

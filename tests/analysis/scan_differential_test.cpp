@@ -19,9 +19,9 @@
 #include "chunkfile/file_system.h"
 #include "convlist/chunk_list_file.h"
 #include "convlist/convert_list.h"
-#include "reference_scanner.h"
 #include "testkit/byte_builder.h"
 #include "testkit/game_image.h"
+#include "tests/analysis/oracle/reference_scanner.h"
 
 namespace sonvex {
 namespace {

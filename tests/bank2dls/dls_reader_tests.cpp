@@ -51,9 +51,9 @@ TEST(IndependentReader, DlsdumpSeesInstrumentsRegionsWavesAndLoops) {
     if (!HaveTool("/usr/bin/dlsdump")) {
         GTEST_SKIP() << "dlsdump (gigtools) is not installed";
     }
-    testkit::VabToneSpec low = testkit::Tone(1, 0, 59);
-    testkit::VabToneSpec high = testkit::Tone(2, 60, 127);
-    testkit::VabToneSpec drum = testkit::Tone(3, 36, 36);
+    testkit::VabTone low = testkit::Tone(1, 0, 59);
+    testkit::VabTone high = testkit::Tone(2, 60, 127);
+    testkit::VabTone drum = testkit::Tone(3, 36, 36);
     testkit::VabBuilder vab;
     vab.program(0, testkit::Program({low, high}));
     vab.program(9, testkit::Program({drum, testkit::Tone(0)}));
@@ -90,7 +90,7 @@ TEST(IndependentReader, RifftreeAgreesOnEveryChunkAndSize) {
     if (!HaveTool("/usr/bin/rifftree")) {
         GTEST_SKIP() << "rifftree (gigtools) is not installed";
     }
-    testkit::VabToneSpec tone = testkit::Tone(1);
+    testkit::VabTone tone = testkit::Tone(1);
     testkit::VabBuilder vab;
     vab.program(3, testkit::Program({tone, testkit::Tone(2)})).vagCount(3);
     vab.sample(testkit::MakeVag(Sine(28 * 9, 0.2), {1, 4, false, true, std::nullopt}))

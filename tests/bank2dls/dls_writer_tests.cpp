@@ -237,17 +237,17 @@ RegionListRun RunRegionList(const testkit::VabBuilder& vab, int slot, int k, siz
 }
 
 TEST(RegionList, RegionsOnlyForTonesWithSamplesAndTrailerMaxima) {
-    testkit::VabProgramSpec p;
-    testkit::VabToneSpec loud = testkit::Tone(2, 0, 59);
+    testkit::VabProgram p;
+    testkit::VabTone loud = testkit::Tone(2, 0, 59);
     loud.mode = 3;
     loud.bendDown = 7;
     loud.bendUp = 1;
-    testkit::VabToneSpec silent = testkit::Tone(0);
+    testkit::VabTone silent = testkit::Tone(0);
     silent.mode = 200; // no region: its bytes do not count
     silent.bendUp = 200;
-    testkit::VabToneSpec none = testkit::Tone(255);
+    testkit::VabTone none = testkit::Tone(255);
     none.bendDown = 100;
-    testkit::VabToneSpec high = testkit::Tone(1, 60, 127);
+    testkit::VabTone high = testkit::Tone(1, 60, 127);
     high.mode = 1;
     high.bendDown = 200; // compared as an unsigned byte: above loud's 7
     high.bendUp = 5;
@@ -310,13 +310,13 @@ TEST(RegionList, TonesAddressedByNonEmptyOrdinalNotSlot) {
 }
 
 TEST(RegionList, VagNumberAboveRangeAndShortRead) {
-    testkit::VabProgramSpec p;
+    testkit::VabProgram p;
     p.tones = {testkit::Tone(1), testkit::Tone(256)};
     testkit::VabBuilder vab;
     vab.program(0, p);
     EXPECT_EQ(RunRegionList(vab, 0, 0).result, ConvertResult::CannotConvert);
 
-    testkit::VabProgramSpec negative;
+    testkit::VabProgram negative;
     negative.tones = {testkit::Tone(-5)};
     testkit::VabBuilder neg;
     neg.program(0, negative);

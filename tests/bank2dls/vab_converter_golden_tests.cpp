@@ -117,10 +117,10 @@ TEST(VabConverterGolden, WholeCollectionMatchesTheLayoutTables) {
     // Program 0: one tone on sample 1. Slot 1 empty. Program 2: a tone on sample 2 and a
     // tone without a sample. Sample 1 loops over its two data blocks; sample 2 starts at
     // an odd offset after 5 bytes of other data.
-    testkit::VabToneSpec a = testkit::Tone(1, 0, 63);
+    testkit::VabTone a = testkit::Tone(1, 0, 63);
     a.mode = 2;
     a.fineTune = 64;
-    testkit::VabToneSpec b = testkit::Tone(2, 64, 127);
+    testkit::VabTone b = testkit::Tone(2, 64, 127);
     b.centreNote = 48;
     b.fineTune = 0;
     b.volume = 64;
@@ -130,13 +130,13 @@ TEST(VabConverterGolden, WholeCollectionMatchesTheLayoutTables) {
     b.bendUp = 3;
     b.adsr1 = 0x4AF0;
     b.adsr2 = 0x4030;
-    testkit::VabToneSpec c = testkit::Tone(0);
+    testkit::VabTone c = testkit::Tone(0);
     c.mode = 9; // no region: left out of the trailer maxima
     c.bendUp = 24;
-    testkit::VabProgramSpec p0 = testkit::Program({a});
+    testkit::VabProgram p0 = testkit::Program({a});
     p0.volume = 100;
     p0.pan = 30;
-    testkit::VabProgramSpec p2 = testkit::Program({b, c});
+    testkit::VabProgram p2 = testkit::Program({b, c});
     p2.volume = 90;
 
     ByteBuilder vag1;

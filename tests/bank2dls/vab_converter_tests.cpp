@@ -88,7 +88,7 @@ TEST(VabConverterFiles, OpenFailuresShowTheirMessage) {
 TEST(VabConverterFiles, WriteFailureDeletesOutputAndStopsTheRun) {
     // A bank large enough that the 64 KiB buffer is written back during the run.
     VabBuilder vab;
-    std::vector<testkit::VabToneSpec> tones;
+    std::vector<testkit::VabTone> tones;
     for (int16_t i = 1; i <= 4; ++i) {
         tones.push_back(testkit::Tone(i));
     }
@@ -182,7 +182,7 @@ TEST(VabConverterLimits, CountsAtAndPastTheirLimits) {
 }
 
 TEST(VabConverterLimits, FormatErrorsDeleteTheOutput) {
-    testkit::VabProgramSpec seventeen = testkit::Program({testkit::Tone(1)});
+    testkit::VabProgram seventeen = testkit::Program({testkit::Tone(1)});
     seventeen.toneCountField = 17;
     VabBuilder tooManyTones;
     tooManyTones.program(0, seventeen).programCount(1).sample(ShortVag());
@@ -229,7 +229,7 @@ TEST(VabConverterLimits, DiagnosticsNameStructureAndOffset) {
     EXPECT_EQ(ConvertBank(vag256.BuildVh(), vag256.BuildVb()).diagnostic,
               "tone 1 of program 0 at 0x00000840: VAG number 256 above 255");
 
-    testkit::VabProgramSpec seventeen = testkit::Program({testkit::Tone(1)});
+    testkit::VabProgram seventeen = testkit::Program({testkit::Tone(1)});
     seventeen.toneCountField = 17;
     VabBuilder tooMany;
     tooMany.program(2, seventeen).programCount(1);
@@ -413,7 +413,7 @@ TEST(VabConverterLoops, LoopCasesInWaveAndRegions) {
 TEST(VabConverterLoops, LoopReachesEveryRegionOfItsSampleBeyondTheToneCount) {
     // The header claims one tone, the records hold 16 regions for sample 2 across two
     // programs plus one for sample 1: the loop table grows instead of overflowing.
-    std::vector<testkit::VabToneSpec> tones(8, testkit::Tone(2));
+    std::vector<testkit::VabTone> tones(8, testkit::Tone(2));
     VabBuilder vab;
     vab.program(0, testkit::Program(tones)).program(1, testkit::Program({testkit::Tone(1)}));
     vab.program(2, testkit::Program(tones)).toneCount(1);

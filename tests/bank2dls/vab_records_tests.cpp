@@ -13,7 +13,7 @@ using banktest::Bytes;
 using testkit::VabBuilder;
 
 TEST(VabRecords, FieldsAtTheirOffsets) {
-    testkit::VabToneSpec t;
+    testkit::VabTone t;
     t.mode = 0xA1;
     t.volume = 0xA2;
     t.pan = 0xA3;
@@ -26,7 +26,7 @@ TEST(VabRecords, FieldsAtTheirOffsets) {
     t.adsr1 = 0xB1B0;
     t.adsr2 = 0xB3B2;
     t.vagNumber = -2;
-    testkit::VabProgramSpec p = testkit::Program({t});
+    testkit::VabProgram p = testkit::Program({t});
     p.volume = 0x91;
     p.pan = 0x94;
     VabBuilder vab;
@@ -100,7 +100,7 @@ TEST(VabHeaderCheck, RejectsLimitsAndStopsOnShortData) {
     EXPECT_EQ(Validate(VabBuilder(base).programCount(129).BuildVh(), 0), VabCheck::FormatError);
     EXPECT_EQ(Validate(VabBuilder(base).vagCount(255).BuildVh(), 0), VabCheck::FormatError);
 
-    testkit::VabProgramSpec seventeen = testkit::Program({testkit::Tone(1)});
+    testkit::VabProgram seventeen = testkit::Program({testkit::Tone(1)});
     seventeen.toneCountField = 17;
     EXPECT_EQ(Validate(VabBuilder().program(0, seventeen).programCount(1).BuildVh(), 0),
               VabCheck::FormatError);

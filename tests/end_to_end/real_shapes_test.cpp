@@ -25,6 +25,7 @@
 #include "testkit/game_image.h"
 #include "testkit/shell_run.h"
 #include "tests/end_to_end/real_shapes_corpus.h"
+#include "tests/support/program_run.h"
 
 namespace sonvex {
 namespace {
@@ -385,11 +386,6 @@ TEST(RealShapes, DlsdumpSeesEveryWaveAndTheWaveEachRegionPlays) {
 
 // ------------------------------------------------------------- sonvex-cli
 
-std::string Bin(const std::string& relative) {
-    const char* root = std::getenv("SONVEX_TEST_BIN");
-    return std::string(root ? root : ".") + "/" + relative;
-}
-
 // "out" lines for the files of a folder, as SummarizeScenario writes them.
 std::vector<std::string> OutputLines(const std::string& folder) {
     std::set<std::string> names;
@@ -408,7 +404,7 @@ std::vector<std::string> OutputLines(const std::string& folder) {
 }
 
 TEST(RealShapes, CommandLineClassicReproducesTheRecordedClassicFiles) {
-    const std::string cli = Bin("cli/sonvex-cli");
+    const std::string cli = testsupport::BuiltProgram("cli/sonvex-cli");
     if (!fs::exists(cli)) {
         GTEST_SKIP() << "sonvex-cli not built at " << cli;
     }

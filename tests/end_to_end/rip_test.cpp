@@ -15,6 +15,7 @@
 #include "testkit/byte_builder.h"
 #include "testkit/game_image.h"
 #include "testkit/shell_run.h"
+#include "tests/support/program_run.h"
 
 namespace sonvex {
 namespace {
@@ -24,11 +25,6 @@ using testkit::GameImage;
 using testkit::Shell;
 using testkit::ShellRun;
 using testkit::TempFolder;
-
-std::string Bin(const std::string& relative) {
-    const char* root = std::getenv("SONVEX_TEST_BIN");
-    return std::string(root ? root : ".") + "/" + relative;
-}
 
 std::set<std::string> FilesIn(const std::string& folder) {
     std::set<std::string> names;
@@ -109,7 +105,7 @@ TEST(Rip, EveryItemOfTwoImagesBecomesItsFile) {
 }
 
 TEST(Rip, CommandLineExitStatusTellsWhetherEverythingWasDone) {
-    const std::string cli = Bin("cli/sonvex-cli");
+    const std::string cli = testsupport::BuiltProgram("cli/sonvex-cli");
     if (!fs::exists(cli)) {
         GTEST_SKIP() << "sonvex-cli not built at " << cli;
     }

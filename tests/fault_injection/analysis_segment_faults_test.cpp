@@ -11,10 +11,10 @@
 #include <cstdio>
 
 #include "analysis/analysis_run.h"
-#include "fault_plan.h"
 #include "segment/segment_converter.h"
 #include "testkit/game_image.h"
 #include "testkit/hostile_inputs.h"
+#include "tests/support/fault_plan.h"
 
 namespace sonvex::faults {
 namespace {

@@ -13,13 +13,13 @@
 
 #include "bank2dls/vab_converter.h"
 #include "convert/batch_conversion.h"
-#include "fault_plan.h"
 #include "platform/guid.h"
 #include "seq2smf/seq_converter.h"
 #include "seq2smf/ssq_converter.h"
 #include "testkit/convert_list_builder.h"
 #include "testkit/hostile_inputs.h"
 #include "testkit/seq_builder.h"
+#include "tests/support/fault_plan.h"
 
 namespace sonvex::faults {
 namespace {

@@ -11,16 +11,15 @@
 
 #include <cstdio>
 
-#include "fault_plan.h"
+#include "listedit/list_edit_file.h"
 #include "platform/messages.h"
 #include "testkit/convert_list_builder.h"
-#include "ui/list_edit_file.h"
+#include "tests/support/fault_plan.h"
 
 namespace sonvex::faults {
 namespace {
 
 using testkit::ConvertListBuilder;
-using ui::EditorRow;
 
 constexpr const char* kList = "/l/game.clg";
 constexpr const char* kTemporary = "/l/game.tmp";
@@ -69,12 +68,12 @@ std::string ListNotLost(FileSystem& fs, bool saved) {
 }
 
 Outcome SaveAsTheDialogDoes(Feedback& feedback) {
-    const ui::SaveResult r = ui::SaveListRows(kList, EditedRows());
-    if (const int number = ui::MessageNumberOf(r)) {
+    const SaveResult r = SaveListRows(kList, EditedRows());
+    if (const int number = MessageNumberOf(r)) {
         ShowNumberedMessage(feedback, number);
     }
     Outcome o;
-    o.success = r == ui::SaveResult::Saved;
+    o.success = r == SaveResult::Saved;
     o.detail = "save result " + std::to_string(static_cast<int>(r));
     return o;
 }
@@ -148,13 +147,12 @@ TEST(ListEditorFaults, FolderChangeNeverDamagesTheList) {
     change.name = "list editor folder change";
     change.prepare = [](FileSystem& fs) { PutFile(fs, kList, OldList()); };
     change.run = [](Feedback& feedback) {
-        const ui::FolderChangeResult r =
-            ui::ChangeListFolder(kList, "/games/disc one", "/mnt/other");
-        if (const int number = ui::MessageNumberOf(r)) {
+        const FolderChangeResult r = ChangeListFolder(kList, "/games/disc one", "/mnt/other");
+        if (const int number = MessageNumberOf(r)) {
             ShowNumberedMessage(feedback, number);
         }
         Outcome o;
-        o.success = r == ui::FolderChangeResult::Done;
+        o.success = r == FolderChangeResult::Done;
         o.detail = "folder change result " + std::to_string(static_cast<int>(r));
         return o;
     };

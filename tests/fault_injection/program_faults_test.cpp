@@ -13,10 +13,10 @@
 #include <filesystem>
 #include <set>
 
-#include "fault_plan.h"
 #include "testkit/convert_list_builder.h"
 #include "testkit/game_image.h"
 #include "testkit/hostile_inputs.h"
+#include "tests/support/fault_plan.h"
 
 namespace sonvex::faults {
 namespace {

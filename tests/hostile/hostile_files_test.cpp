@@ -9,6 +9,7 @@
 #include "bank2dls/vab_converter.h"
 #include "convert/batch_conversion.h"
 #include "convlist/convert_list.h"
+#include "listedit/list_edit_file.h"
 #include "platform/messages.h"
 #include "segment/segment_converter.h"
 #include "seq2smf/seq_converter.h"
@@ -16,8 +17,7 @@
 #include "testkit/convert_list_builder.h"
 #include "testkit/hostile_inputs.h"
 #include "testkit/seq_builder.h"
-#include "tests/fault_injection/fault_plan.h"
-#include "ui/list_edit_file.h"
+#include "tests/support/fault_plan.h"
 
 namespace sonvex {
 namespace {
@@ -55,7 +55,7 @@ TEST(HostileFiles, EmptyFilesEverywhere) {
     ASSERT_TRUE(testkit::WriteFile(folder / "list.clg", {}));
     EXPECT_FALSE(RunConversion(folder / "list.clg", folder.path(), "list", feedback).ran);
     EXPECT_EQ(feedback.Messages(), std::vector<std::string>{Message(2).text});
-    EXPECT_EQ(ui::LoadListRows(folder / "list.clg").status, ui::EditorLoadStatus::ShortHeader);
+    EXPECT_EQ(LoadListRows(folder / "list.clg").status, EditorLoadStatus::ShortHeader);
 
     RecordingFeedback segmentFeedback;
     ASSERT_TRUE(testkit::WriteFile(folder / "song.mid", {}));

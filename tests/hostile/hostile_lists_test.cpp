@@ -6,11 +6,11 @@
 
 #include "convert/batch_conversion.h"
 #include "convlist/convert_list.h"
+#include "listedit/list_edit_file.h"
 #include "platform/messages.h"
 #include "testkit/convert_list_builder.h"
 #include "testkit/hostile_inputs.h"
-#include "tests/fault_injection/fault_plan.h"
-#include "ui/list_edit_file.h"
+#include "tests/support/fault_plan.h"
 
 namespace sonvex {
 namespace {
@@ -92,11 +92,11 @@ TEST(HostileLists, EditorLoadTakesWholeEntriesOnly) {
     ScopedFileSystem guard(memory);
     for (const HostileInput& input : testkit::HostileConvertLists()) {
         memory.Put("/l/list.clg", input.bytes);
-        const ui::EditorLoad load = ui::LoadListRows("/l/list.clg");
+        const EditorLoad load = LoadListRows("/l/list.clg");
         ConvertList parsed;
         const ListLoad counted = ParseList(input.bytes, parsed);
         if (counted == ListLoad::ShortHeader) {
-            EXPECT_EQ(load.status, ui::EditorLoadStatus::ShortHeader) << input.name;
+            EXPECT_EQ(load.status, EditorLoadStatus::ShortHeader) << input.name;
             EXPECT_TRUE(load.rows.empty()) << input.name;
             continue;
         }
@@ -104,7 +104,7 @@ TEST(HostileLists, EditorLoadTakesWholeEntriesOnly) {
         // the counted read agree.
         EXPECT_GE(load.rows.size(), parsed.entries.size()) << input.name;
         EXPECT_LE(load.rows.size(), parsed.entries.size() + 1) << input.name;
-        EXPECT_EQ(load.status == ui::EditorLoadStatus::Ok, counted == ListLoad::Ok) << input.name;
+        EXPECT_EQ(load.status == EditorLoadStatus::Ok, counted == ListLoad::Ok) << input.name;
         for (size_t i = 0; i < parsed.entries.size(); ++i) {
             EXPECT_EQ(load.rows[i].fileName, parsed.entries[i].fileName) << input.name;
         }

@@ -60,7 +60,7 @@ class ConvertedBank : public ::testing::Test {
         testkit::VabBuilder vab;
         auto tone = [](uint8_t centre, uint8_t fine, uint8_t volume, uint8_t pan,
                        uint16_t release) {
-            testkit::VabToneSpec t = testkit::Tone(1);
+            testkit::VabTone t = testkit::Tone(1);
             t.centreNote = centre;
             t.fineTune = fine;
             t.volume = volume;
@@ -75,7 +75,7 @@ class ConvertedBank : public ::testing::Test {
         vab.program(kLeft, testkit::Program({tone(60, 64, 127, 0, kReleaseShort)}));
         vab.program(kRight, testkit::Program({tone(60, 64, 127, 127, kReleaseShort)}));
         vab.program(kLongRelease, testkit::Program({tone(60, 64, 127, 64, kReleaseLong)}));
-        testkit::VabToneSpec low = tone(60, 64, 127, 64, 0x4000 | kReleaseShort);
+        testkit::VabTone low = tone(60, 64, 127, 64, 0x4000 | kReleaseShort);
         low.adsr1 = 0x0080;
         vab.program(kLowSustain, testkit::Program({low}));
         const std::vector<int16_t> sine = testkit::SineTone(28 * 14, kPeriod, 12000.0);

@@ -21,10 +21,10 @@ using namespace testkit;
 
 TEST(SegmentEndToEnd, GameImageToSmfAndDlsToSegmentAndBack) {
     // Program 0: volume 100, pan 40, bends 2/2. Program 1: bends 2 down, 12 up.
-    VabProgramSpec zero = Program({Tone(1)});
+    VabProgram zero = Program({Tone(1)});
     zero.volume = 100;
     zero.pan = 40;
-    VabToneSpec wide = Tone(1);
+    VabTone wide = Tone(1);
     wide.bendDown = 2;
     wide.bendUp = 12;
     VabBuilder vab;

@@ -1,5 +1,5 @@
-// Runs a console tool of this build as a child process in a chosen folder and gives back
-// its standard output and exit status; helpers for the files it leaves.
+// The console tools of this build run in a chosen folder, by name, with their standard
+// output and exit status; helpers for the files they leave.
 #pragma once
 
 #include <string>
@@ -14,8 +14,7 @@ struct ToolRun {
     std::string output; // everything written to standard output
 };
 
-// The path of tools/<name>/<name> in the build folder ($SONVEX_TEST_BIN, or the folder two
-// levels above this test program).
+// The path of tools/<name>/<name> in the build folder.
 std::string ToolPath(const std::string& name);
 ToolRun RunTool(const std::string& name, const std::vector<std::string>& args,
                 const std::string& folder, const std::string& argv0 = "");

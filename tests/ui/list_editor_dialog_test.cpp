@@ -12,9 +12,9 @@
 
 #include "chunkfile/file_system.h"
 #include "convlist/convert_list.h"
-#include "list_bytes.h"
 #include "scripted_services.h"
 #include "testkit/byte_builder.h"
+#include "tests/support/list_bytes.h"
 #include "ui/list_editor_dialog.h"
 #include "ui/string_table.h"
 #include "ui/tip_tool_bar.h"

@@ -18,11 +18,11 @@
 
 #include "analysis/analysis_run.h"
 #include "convert/batch_conversion.h"
-#include "list_bytes.h"
 #include "platform/program_folder.h"
 #include "scripted_services.h"
 #include "testkit/byte_builder.h"
 #include "testkit/game_image.h"
+#include "tests/support/list_bytes.h"
 #include "ui/app.h"
 #include "ui/folder_browser_dialog.h"
 #include "ui/list_editor_dialog.h"

@@ -11,9 +11,9 @@
 
 #include "ui/dialog_services.h"
 
-namespace sonvex::ui::test {
+namespace sonvex::test {
 
-class ScriptedServices : public DialogServices {
+class ScriptedServices : public ui::DialogServices {
   public:
     struct Shown {
         std::string text;
@@ -87,4 +87,4 @@ class ScriptedServices : public DialogServices {
     }
 };
 
-} // namespace sonvex::ui::test
+} // namespace sonvex::test

@@ -11,8 +11,8 @@
 #include <cstdio>
 
 #include "convlist/convert_list.h"
-#include "list_bytes.h"
 #include "testkit/byte_builder.h"
+#include "tests/support/list_bytes.h"
 #include "ui/folder_browser_dialog.h"
 #include "ui/list_editor_dialog.h"
 #include "ui/main_dialog.h"
@@ -56,7 +56,7 @@ int main(int argc, char** argv) {
     main.Refresh(); // the values wait in members until the work asks for a repaint
     ok &= Save(main, out + "/main_dialog_working.png");
 
-    using namespace sonvex::ui::test;
+    using namespace sonvex::test;
     auto bytes = ListHeader(6, "/home/user/ゲーム");
     ListEntryBytes(bytes, sonvex::kTypeSeq, 0, 0x1200, "ﾃﾞｨｽｸ1.bin");
     ListEntryBytes(bytes, sonvex::kTypeVh, 0, 0x8000, "ﾃﾞｨｽｸ1.bin");

@@ -6,11 +6,11 @@
 
 #include "chunkfile/file_system.h"
 #include "convlist/convert_list.h"
-#include "list_bytes.h"
+#include "listedit/list_edit_file.h"
 #include "testkit/byte_builder.h"
-#include "ui/list_edit_file.h"
+#include "tests/support/list_bytes.h"
 
-namespace sonvex::ui {
+namespace sonvex {
 namespace {
 
 using test::ListEntryBytes;
@@ -276,4 +276,4 @@ TEST(ListEditFile, CellTextsReadBack) {
 }
 
 } // namespace
-} // namespace sonvex::ui
+} // namespace sonvex

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-namespace sonvex::ui {
+namespace sonvex {
 
 // One row of the editor: the cell texts as shown, except the name, which keeps the
 // bytes stored in the list.
@@ -85,4 +85,4 @@ std::string SignedCellText(int32_t value);
 // (0 when there is none); wraps to 32 bits.
 int32_t ParseSignedCell(std::string_view text);
 
-} // namespace sonvex::ui
+} // namespace sonvex

@@ -1,7 +1,7 @@
 // The plain scanner, the oracle of the block scanner's tests: it reads the 16-byte window at
 // every offset through the buffered file, one at a time, and leaves the window's class and
 // the item checks to the code the scanner shares. No block buffer, no pre-filter.
-#include "tests/analysis/reference_scanner.h"
+#include "tests/analysis/oracle/reference_scanner.h"
 
 #include <algorithm>
 #include <array>

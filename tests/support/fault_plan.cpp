@@ -1,12 +1,5 @@
-// Counted faults, disk snapshots and the program runner of the fault-injection matrix.
-#include "fault_plan.h"
-
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
+// Counted faults and disk snapshots of the fault-injection matrix.
+#include "tests/support/fault_plan.h"
 
 #include <gtest/gtest.h>
 
@@ -338,77 +331,6 @@ MatrixTally RunMatrix(FileSystem& base, const Component& component, int64_t dens
     }
     reset();
     return tally;
-}
-
-std::string BuiltProgram(const std::string& relativePath) {
-    const char* bin = std::getenv("SONVEX_TEST_BIN");
-    const std::string root = bin != nullptr && *bin != '\0'
-                                 ? std::string(bin)
-                                 : std::filesystem::canonical("/proc/self/exe")
-                                       .parent_path()
-                                       .parent_path()
-                                       .parent_path()
-                                       .string();
-    return root + "/" + relativePath;
-}
-
-ProcessRun RunProgram(const std::string& program, const std::vector<std::string>& args,
-                      const std::string& folder, std::optional<uint64_t> fileSizeLimit) {
-    ProcessRun run;
-    int outPipe[2];
-    int errPipe[2];
-    if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0) {
-        return run;
-    }
-    const pid_t child = fork();
-    if (child == 0) {
-        dup2(outPipe[1], 1);
-        dup2(errPipe[1], 2);
-        if (chdir(folder.c_str()) != 0) {
-            _exit(126);
-        }
-        if (fileSizeLimit) {
-            // A write past the limit then fails with EFBIG instead of ending the program.
-            signal(SIGXFSZ, SIG_IGN);
-            const rlimit limit{static_cast<rlim_t>(*fileSizeLimit),
-                               static_cast<rlim_t>(*fileSizeLimit)};
-            setrlimit(RLIMIT_FSIZE, &limit);
-        }
-        std::vector<char*> argv;
-        argv.push_back(const_cast<char*>(program.c_str()));
-        for (const std::string& arg : args) {
-            argv.push_back(const_cast<char*>(arg.c_str()));
-        }
-        argv.push_back(nullptr);
-        execv(program.c_str(), argv.data());
-        _exit(127);
-    }
-    close(outPipe[1]);
-    close(errPipe[1]);
-    pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
-    std::string* sinks[2] = {&run.out, &run.err};
-    int open = 2;
-    while (open > 0 && poll(fds, 2, -1) > 0) {
-        for (int i = 0; i < 2; ++i) {
-            if (fds[i].fd < 0 || fds[i].revents == 0) {
-                continue;
-            }
-            char buffer[4096];
-            const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
-            if (n > 0) {
-                sinks[i]->append(buffer, static_cast<size_t>(n));
-            } else {
-                close(fds[i].fd);
-                fds[i].fd = -1;
-                --open;
-            }
-        }
-    }
-    int status = 0;
-    if (child > 0 && waitpid(child, &status, 0) == child) {
-        run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
-    return run;
 }
 
 std::map<std::string, Bytes> FolderFiles(const std::string& folder) {

@@ -10,7 +10,7 @@
 
 #include "testkit/byte_builder.h"
 
-namespace sonvex::ui::test {
+namespace sonvex::test {
 
 // Header: count (u32le), length byte (characters + 1), folder and its NUL.
 inline testkit::ByteBuilder ListHeader(uint32_t count, std::string_view folder) {
@@ -47,4 +47,4 @@ inline ::testing::AssertionResult SameBytes(const testkit::Bytes& expected,
     return ::testing::AssertionSuccess();
 }
 
-} // namespace sonvex::ui::test
+} // namespace sonvex::test

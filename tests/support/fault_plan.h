@@ -1,6 +1,6 @@
 // The fault-injection matrix's tools: a file system that fails the n-th operation of a
-// kind and remembers every path written, snapshots of what lies on disk, and a runner
-// of the console programs with a file-size limit (writes past it fail with EFBIG).
+// kind and remembers every path written, snapshots of what lies on disk, and the runner
+// of the console programs (tests/support/program_run.h).
 #pragma once
 
 #include <cstdint>
@@ -15,6 +15,7 @@
 #include "chunkfile/file_system.h"
 #include "platform/feedback.h"
 #include "testkit/byte_builder.h"
+#include "tests/support/program_run.h"
 
 namespace sonvex::faults {
 
@@ -118,17 +119,10 @@ struct MatrixTally {
 MatrixTally RunMatrix(FileSystem& base, const Component& component, int64_t dense = 600,
                       int64_t stride = 97);
 
-// A console program of this build run in `folder` with its standard output and error
-// captured, optionally with a limit on the size of any file it writes.
-struct ProcessRun {
-    int status = -1; // exit status, or 128 + signal
-    std::string out;
-    std::string err;
-};
-std::string BuiltProgram(const std::string& relativePath); // e.g. "tools/partcut/partcut"
-ProcessRun RunProgram(const std::string& program, const std::vector<std::string>& args,
-                      const std::string& folder,
-                      std::optional<uint64_t> fileSizeLimit = std::nullopt);
+// The console programs' runner, by the names the matrix tests use.
+using testsupport::BuiltProgram;
+using testsupport::ProcessRun;
+using testsupport::RunProgram;
 
 // Every regular file below `folder` with its content, keyed by the path relative to it.
 std::map<std::string, Bytes> FolderFiles(const std::string& folder);

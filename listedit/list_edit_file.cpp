@@ -1,6 +1,6 @@
 // Loading, folder change and rewriting of a convert list for the list editor, all
 // through the chunked file layer.
-#include "ui/list_edit_file.h"
+#include "listedit/list_edit_file.h"
 
 #include <algorithm>
 #include <cctype>
@@ -11,7 +11,7 @@
 #include "convlist/chunk_list_file.h"
 #include "convlist/convert_list.h"
 
-namespace sonvex::ui {
+namespace sonvex {
 namespace {
 
 constexpr int64_t kEntryFixedLength = 16; // type, number, offset
@@ -278,4 +278,4 @@ int MessageNumberOf(SaveResult result) {
     }
 }
 
-} // namespace sonvex::ui
+} // namespace sonvex
