@@ -15,10 +15,6 @@ namespace sonvex {
 
 namespace {
 
-constexpr int kMessageVhOpen = 11;
-constexpr int kMessageVbOpen = 12;
-constexpr int kMessageOutput = 13;
-
 // Offsets beyond what a file position can hold are treated as past the end of the file.
 long long Hex(int64_t position) {
     return static_cast<long long>(position);
@@ -215,14 +211,14 @@ ConvertResult RunConversion(uint64_t vhOffset, uint64_t vbOffset, const std::str
     ChunkFile vh;
     if (!vh.OpenRead(vhPath)) {
         Diagnose(state, "VH file cannot be opened");
-        ShowNumberedMessage(feedback, kMessageVhOpen);
+        ShowNumberedMessage(feedback, MessageId::BankHeaderOpenFailed);
         return ConvertResult::OpenFailed;
     }
     const int64_t vhBase = ToPosition(vhOffset);
     ChunkFile vb;
     if (!vb.OpenRead(vbPath)) {
         Diagnose(state, "VB file cannot be opened");
-        ShowNumberedMessage(feedback, kMessageVbOpen);
+        ShowNumberedMessage(feedback, MessageId::BankBodyOpenFailed);
         return ConvertResult::OpenFailed;
     }
     VabHeader header;
@@ -242,7 +238,7 @@ ConvertResult RunConversion(uint64_t vhOffset, uint64_t vbOffset, const std::str
     ChunkFile out;
     if (!out.Create(dlsPath)) {
         Diagnose(state, "output file cannot be created");
-        ShowNumberedMessage(feedback, kMessageOutput);
+        ShowNumberedMessage(feedback, MessageId::BankOutputOpenFailed);
         return ConvertResult::OpenFailed;
     }
     VabToDlsConversion conversion(vh, vb, out, vhBase, ToPosition(vbOffset), options.rules, state);
@@ -259,7 +255,7 @@ ConvertResult RunConversion(uint64_t vhOffset, uint64_t vbOffset, const std::str
     if (result == ConvertResult::OpenFailed || !wroteAll || !closed) {
         state.diagnostic = "output file: a write failed";
         ChunkFile::Delete(dlsPath);
-        ShowNumberedMessage(feedback, kMessageOutput);
+        ShowNumberedMessage(feedback, MessageId::BankOutputOpenFailed);
         return ConvertResult::OpenFailed;
     }
     if (result == ConvertResult::CannotConvert || result == ConvertResult::InputEnded) {

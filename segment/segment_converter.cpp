@@ -40,7 +40,7 @@ char Lower(char c) {
 }
 
 SegmentResult Fail(Feedback& feedback, SegmentResult result) {
-    ShowNumberedMessage(feedback, ToCode(result));
+    ShowNumberedMessage(feedback, MessageOf(result));
     return result;
 }
 

@@ -15,9 +15,6 @@ namespace sonvex {
 
 namespace {
 
-constexpr int kMessageGameFile = 5;
-constexpr int kMessageOutputFile = 6;
-
 std::string Hex(int64_t value) {
     char text[32];
     std::snprintf(text, sizeof text, "0x%08" PRIX64, static_cast<uint64_t>(value));
@@ -47,7 +44,7 @@ SeqConversion ConvertSeq(uint64_t offset, const std::string& gamePath, const std
 
     ChunkFile game;
     if (!game.OpenRead(gamePath)) {
-        ShowNumberedMessage(feedback, kMessageGameFile);
+        ShowNumberedMessage(feedback, MessageId::SeqInputOpenFailed);
         return fail(ConvertResult::OpenFailed, "cannot open game file " + gamePath);
     }
 
@@ -76,7 +73,7 @@ SeqConversion ConvertSeq(uint64_t offset, const std::string& gamePath, const std
         }
         const std::string path = OutputPath(smfStem, numbered, header.id);
         if (!writer.BeginSmf(path, header.division, header.tempo, numerator, denominator)) {
-            ShowNumberedMessage(feedback, kMessageOutputFile);
+            ShowNumberedMessage(feedback, MessageId::SeqOutputOpenFailed);
             return fail(ConvertResult::OpenFailed, sequence + ": cannot create " + path);
         }
         translator.Reset();
@@ -98,11 +95,11 @@ SeqConversion ConvertSeq(uint64_t offset, const std::string& gamePath, const std
                         sequence + ": event at " + Hex(at) + " cut short by the end of the file");
         case TrackOutcome::WriteFailed:
             writer.AbandonSmf();
-            ShowNumberedMessage(feedback, kMessageOutputFile);
+            ShowNumberedMessage(feedback, MessageId::SeqOutputOpenFailed);
             return fail(ConvertResult::OpenFailed, sequence + ": writing " + path + " failed");
         }
         if (!writer.FinishSmf()) {
-            ShowNumberedMessage(feedback, kMessageOutputFile);
+            ShowNumberedMessage(feedback, MessageId::SeqOutputOpenFailed);
             return fail(ConvertResult::OpenFailed, sequence + ": writing " + path + " failed");
         }
         ++conversion.smfFilesMade;

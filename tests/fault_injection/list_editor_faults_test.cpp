@@ -70,7 +70,7 @@ std::string ListNotLost(FileSystem& fs, bool saved) {
 Outcome SaveAsTheDialogDoes(Feedback& feedback) {
     const SaveResult r = SaveListRows(kList, EditedRows());
     if (const int number = MessageNumberOf(r)) {
-        ShowNumberedMessage(feedback, number);
+        ShowNumberedMessage(feedback, static_cast<MessageId>(number));
     }
     Outcome o;
     o.success = r == SaveResult::Saved;
@@ -149,7 +149,7 @@ TEST(ListEditorFaults, FolderChangeNeverDamagesTheList) {
     change.run = [](Feedback& feedback) {
         const FolderChangeResult r = ChangeListFolder(kList, "/games/disc one", "/mnt/other");
         if (const int number = MessageNumberOf(r)) {
-            ShowNumberedMessage(feedback, number);
+            ShowNumberedMessage(feedback, static_cast<MessageId>(number));
         }
         Outcome o;
         o.success = r == FolderChangeResult::Done;

@@ -45,7 +45,9 @@ class HostileSegment : public ::testing::Test {
                 << name << ": " << failure;
         } else {
             EXPECT_EQ(r, SegmentResult::ConversionFailed) << name;
-            EXPECT_EQ(feedback.Messages(), std::vector<std::string>{Message(44).text}) << name;
+            EXPECT_EQ(feedback.Messages(),
+                      std::vector<std::string>{Message(MessageId::SegmentNotMade).text})
+                << name;
             EXPECT_FALSE(memory.Exists("/w/song.sgt")) << name << ": " << report.failure;
             EXPECT_FALSE(report.failure.empty()) << name;
         }
