@@ -104,7 +104,7 @@ class PreviewPlayer {
     };
 
   private:
-    enum class Started { Yes, LoadFailed, PlayFailed };
+    enum class [[nodiscard]] Started{Yes, LoadFailed, PlayFailed};
 
     void ReleaseCurrentFile();
     Started LoadAndStart(const std::string& name, std::optional<int32_t> startPoint,
