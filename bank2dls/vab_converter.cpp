@@ -207,7 +207,8 @@ class VabToDlsConversion {
 ConvertResult RunConversion(uint64_t vhOffset, uint64_t vbOffset, const std::string& vhPath,
                             const std::string& vbPath, const std::string& dlsPath,
                             std::string_view listTitle, Feedback& feedback,
-                            const VabConvertOptions& options, BankWriterState& state) {
+                            const VabConvertOptions& options, BankWriterState& state,
+                            SampleLocation& location) {
     ChunkFile vh;
     if (!vh.OpenRead(vhPath)) {
         Diagnose(state, "VH file cannot be opened");
@@ -244,16 +245,14 @@ ConvertResult RunConversion(uint64_t vhOffset, uint64_t vbOffset, const std::str
     VabToDlsConversion conversion(vh, vb, out, vhBase, ToPosition(vbOffset), options.rules, state);
     ConvertResult result =
         conversion.Run(header, options.collectionId ? *options.collectionId : NewGuid());
-    if (options.location != nullptr) {
-        *options.location = conversion.location();
-    }
+    location = conversion.location();
 
     // A write that failed anywhere, even one that only shows when the buffer is flushed,
     // leaves no file behind and is never reported as success.
     const bool wroteAll = !out.WriteFailed() && !state.chunkFailed;
     const bool closed = out.Close();
     if (result == ConvertResult::OpenFailed || !wroteAll || !closed) {
-        state.diagnostic = "output file: a write failed";
+        state.diagnostics.failure = "output file: a write failed";
         ChunkFile::Delete(dlsPath);
         ShowNumberedMessage(feedback, MessageId::BankOutputOpenFailed);
         return ConvertResult::OpenFailed;
@@ -266,24 +265,27 @@ ConvertResult RunConversion(uint64_t vhOffset, uint64_t vbOffset, const std::str
 
 } // namespace
 
-ConvertResult ConvertVabToDls(uint64_t vhOffset, uint64_t vbOffset, const std::string& vhPath,
+VabConversion ConvertVabToDls(uint64_t vhOffset, uint64_t vbOffset, const std::string& vhPath,
                               const std::string& vbPath, const std::string& dlsPath,
                               std::string_view listTitle, Feedback& feedback,
                               const VabConvertOptions& options) {
     BankWriterState state;
-    const ConvertResult result = RunConversion(vhOffset, vbOffset, vhPath, vbPath, dlsPath,
-                                               listTitle, feedback, options, state);
-    if (options.diagnostic != nullptr) {
-        *options.diagnostic = result == ConvertResult::Done ? std::string() : state.diagnostic;
+    VabConversion conversion;
+    conversion.result = RunConversion(vhOffset, vbOffset, vhPath, vbPath, dlsPath, listTitle,
+                                      feedback, options, state, conversion.location);
+    // A fault met on the way to a complete collection is not reported.
+    if (conversion.result != ConvertResult::Done) {
+        conversion.diagnostics = std::move(state.diagnostics);
     }
-    return result;
+    return conversion;
 }
 
 ConvertResult ConvertVabToDls(uint64_t vhOffset, uint64_t vbOffset, const std::string& vhPath,
                               const std::string& vbPath, const std::string& dlsPath,
                               std::string_view listTitle, Feedback& feedback) {
     return ConvertVabToDls(vhOffset, vbOffset, vhPath, vbPath, dlsPath, listTitle, feedback,
-                           VabConvertOptions{});
+                           VabConvertOptions{})
+        .result;
 }
 
 } // namespace sonvex

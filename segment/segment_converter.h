@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "formats/diagnostics.h"
 #include "platform/feedback.h"
 #include "platform/messages.h"
 #include "segment/segment_writer.h"
@@ -66,7 +67,7 @@ struct SegmentCallbacks {
 struct SegmentReport {
     std::string outputPath;  // the segment file (written, or that would have been written)
     uint64_t outputSize = 0; // bytes, after success
-    std::string failure;     // why conversion failed, with the structure and offset
+    Diagnostics diagnostics; // failure: why conversion failed, with the structure and offset
 };
 
 // Converts work folder/smfName with dlsName into work folder/<smf base>.sgt. The file

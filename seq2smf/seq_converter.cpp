@@ -38,7 +38,7 @@ SeqConversion ConvertSeq(uint64_t offset, const std::string& gamePath, const std
     const std::string item = "SEQ at " + Hex(static_cast<int64_t>(offset));
     auto fail = [&conversion](ConvertResult result, std::string text) {
         conversion.result = result;
-        conversion.diagnostic = std::move(text);
+        conversion.diagnostics.failure = std::move(text);
         return conversion;
     };
 

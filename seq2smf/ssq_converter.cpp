@@ -30,7 +30,7 @@ SeqConversion ConvertSsq(uint64_t offset, const std::string& gamePath, const std
     const std::string item = "SSsq at " + Hex(offset);
     auto fail = [&conversion](ConvertResult result, std::string text) {
         conversion.result = result;
-        conversion.diagnostic = std::move(text);
+        conversion.diagnostics.failure = std::move(text);
         return conversion;
     };
 

@@ -71,7 +71,7 @@ TEST(SegmentFaults, FailureKeepsTheOlderSegmentAndLeavesNoPartialFile) {
         const SegmentResult r = ConvertSmfToSegment(job, feedback, {}, &report);
         Outcome o;
         o.success = r == SegmentResult::Done;
-        o.detail = "result " + std::to_string(ToCode(r)) + " " + report.failure;
+        o.detail = "result " + std::to_string(ToCode(r)) + " " + report.diagnostics.failure;
         return o;
     };
     segment.shown = {{FaultKind::OpenRead, {41, 42}},

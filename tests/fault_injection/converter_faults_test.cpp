@@ -120,7 +120,8 @@ TEST(ConverterFaults, BankConversion) {
         VabConvertOptions options;
         options.collectionId = FixedGuid();
         return FromBank(ConvertVabToDls(0, 0, "/g/bank.vh", "/g/bank.vb", "/o/bank.dls", "title",
-                                        feedback, options));
+                                        feedback, options)
+                            .result);
     };
     bank.shown = {
         {FaultKind::OpenRead, {11, 12}}, {FaultKind::Create, {13}}, {FaultKind::Write, {13}}};
@@ -136,7 +137,7 @@ Converters FixedConverters() {
                const std::string& dlsPath, std::string_view title, Feedback& feedback) {
         VabConvertOptions options;
         options.collectionId = FixedGuid();
-        return ConvertVabToDls(vh, vb, vhPath, vbPath, dlsPath, title, feedback, options);
+        return ConvertVabToDls(vh, vb, vhPath, vbPath, dlsPath, title, feedback, options).result;
     };
     return c;
 }

@@ -113,10 +113,10 @@ TEST(HostileFiles, SparseFilePast4GiB) {
     RecordingFeedback feedback;
     const std::string big = folder / "big.bin";
     const SeqConversion s = ConvertSeq(seqAt, big, folder / "seq", feedback);
-    EXPECT_EQ(s.result, ConvertResult::Done) << s.diagnostic;
+    EXPECT_EQ(s.result, ConvertResult::Done) << s.diagnostics.failure;
     const SeqConversion q =
         ConvertSsq(ssqAt + testkit::kSsqMagicOffset, big, folder / "ssq", feedback);
-    EXPECT_EQ(q.result, ConvertResult::Done) << q.diagnostic;
+    EXPECT_EQ(q.result, ConvertResult::Done) << q.diagnostics.failure;
     const ConvertResult b =
         ConvertVabToDls(vhAt, vbAt, big, big, folder / "bank.dls", "t", feedback);
     EXPECT_TRUE(b == ConvertResult::Done || b == ConvertResult::PartlyDone);

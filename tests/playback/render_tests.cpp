@@ -505,7 +505,7 @@ class ConvertedSong : public ConvertedBank {
         EXPECT_TRUE(testkit::WriteFile(game, testkit::BuildSingleSeq(timing, t)));
         NullFeedback feedback;
         const SeqConversion c = ConvertSeq(0, game, *folder_ / stem, feedback);
-        EXPECT_EQ(c.result, ConvertResult::Done) << c.diagnostic;
+        EXPECT_EQ(c.result, ConvertResult::Done) << c.diagnostics.failure;
         return *folder_ / (stem + ".mid");
     }
 };
@@ -540,7 +540,7 @@ TEST_F(ConvertedSong, LoopPassesAndEndOfASegmentFileInOrder) {
     SegmentReport report;
     ASSERT_EQ(ConvertSmfToSegment(smf, *folder_ / "bank.dls", feedback, {}, &report),
               SegmentResult::Done)
-        << report.failure;
+        << report.diagnostics.failure;
     MusicLoadOutcome loaded = LoadSegmentFile(report.outputPath);
     ASSERT_EQ(loaded.status, MusicLoadStatus::Ok) << loaded.error;
     const Sequence& s = *loaded.sequence;

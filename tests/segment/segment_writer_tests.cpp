@@ -55,7 +55,7 @@ class SegmentConversion : public ::testing::Test {
     Bytes Output() { return fs.Exists("/w/song.sgt") ? fs.Contents("/w/song.sgt") : Bytes{}; }
     void ExpectSegment(const Bytes& smf, const ExpectedSegment& expected,
                        const Bytes& dls = StandardDls()) {
-        ASSERT_EQ(Convert(smf, dls), SegmentResult::Done) << report.failure;
+        ASSERT_EQ(Convert(smf, dls), SegmentResult::Done) << report.diagnostics.failure;
         EXPECT_SAME_BYTES(Output(), expected.Build());
     }
 
@@ -197,7 +197,7 @@ TEST_F(SegmentConversion, NamesAreUtf16AndTheDlsIsReferencedByItsNameOnly) {
     ASSERT_EQ(ConvertSmfToSegment(std::string("/w/曲 été.MID"), std::string("/banks/音源.dls"),
                                   feedback, callbacks, &report),
               SegmentResult::Done)
-        << report.failure;
+        << report.diagnostics.failure;
     EXPECT_EQ(report.outputPath, "/w/曲 été.sgt");
     ExpectedSegment e;
     e.name = u"曲 été";
