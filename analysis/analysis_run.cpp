@@ -56,7 +56,7 @@ BankPart PartOf(const std::string& path, std::string& stem) {
 AnalysisResult AbandonList(ChunkFile& list, AnalysisResult result, Feedback& feedback) {
     list.Close();
     ChunkFile::Delete(result.listPath);
-    ShowNumberedMessage(feedback, 14);
+    ShowNumberedMessage(feedback, MessageId::AnalysisListNotMade);
     result.status = AnalysisStatus::ListWriteFailed;
     return result;
 }
@@ -148,7 +148,7 @@ AnalysisResult AnalyzeSources(const std::vector<std::string>& gameFiles,
 
     ChunkFile list;
     if (!list.Create(result.listPath)) {
-        ShowNumberedMessage(feedback, 14);
+        ShowNumberedMessage(feedback, MessageId::AnalysisListNotMade);
         result.status = AnalysisStatus::ListNotCreated;
         return result;
     }

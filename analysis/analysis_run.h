@@ -13,7 +13,7 @@ namespace sonvex {
 // Status text at the end of a run.
 extern const char* const kAnalysisDone; // "アナライズ終了"
 
-enum class AnalysisStatus {
+enum class [[nodiscard]] AnalysisStatus{
     NoFiles,        // no game file given: nothing done, nothing shown
     ListNotCreated, // the list file could not be created; message 14 shown, nothing scanned
     NothingFound,   // no item found; the list file was deleted

@@ -12,7 +12,7 @@ namespace sonvex {
 class ChunkFile;
 
 // What a check concluded, and where it leaves the file.
-enum class CheckResult {
+enum class [[nodiscard]] CheckResult{
     Accept,       // an item; the file is just past it (scan on from there)
     Reject,       // not an item; the file is where the scan moves on one byte from
     StopScan,     // the file ended inside the candidate; no entry, and the scan of this file ends

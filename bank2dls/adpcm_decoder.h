@@ -25,7 +25,7 @@ struct AdpcmFilter {
 };
 extern const std::array<AdpcmFilter, kAdpcmFilterCount> kAdpcmFilters;
 
-enum class AdpcmBlockResult {
+enum class [[nodiscard]] AdpcmBlockResult{
     Ok,
     BadFilter // filter index 5..15: the hardware has five filters
 };

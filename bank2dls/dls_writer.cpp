@@ -117,7 +117,7 @@ std::array<ConnectionBlock, 6> RegionConnections(const ToneRecord& tone) {
 }
 
 void Diagnose(BankWriterState& state, const char* format, ...) {
-    if (!state.diagnostic.empty()) {
+    if (state.diagnostics.failed()) {
         return;
     }
     char text[160];
@@ -125,7 +125,7 @@ void Diagnose(BankWriterState& state, const char* format, ...) {
     va_start(args, format);
     std::vsnprintf(text, sizeof text, format, args);
     va_end(args);
-    state.diagnostic = text;
+    state.diagnostics.failure = text;
 }
 
 void CloseChunk(ChunkFile& out, ChunkInfo& chunk, BankWriterState& state) {

@@ -10,6 +10,7 @@
 
 #include "bank2dls/vab_records.h"
 #include "chunkfile/chunk_file.h"
+#include "formats/diagnostics.h"
 #include "platform/result_code.h"
 
 namespace sonvex {
@@ -79,10 +80,10 @@ struct BankWriterState {
     std::vector<RegionLoopEntry> regionLoops; // grows past the header's tone count if it must
     ArticulationTrailer trailer;
     bool chunkFailed = false; // a chunk could not be closed (size out of range)
-    std::string diagnostic;   // why the conversion stopped, with structure and offset
+    Diagnostics diagnostics;  // failure: why the conversion stopped, with structure and offset
 };
 
-// Sets state.diagnostic from a printf-style format (the first fault found is kept).
+// Sets the state's failure from a printf-style format (the first fault found is kept).
 void Diagnose(BankWriterState& state, const char* format, ...)
     __attribute__((format(printf, 2, 3)));
 

@@ -15,10 +15,6 @@ namespace sonvex {
 
 namespace {
 
-constexpr int kMessageVhOpen = 11;
-constexpr int kMessageVbOpen = 12;
-constexpr int kMessageOutput = 13;
-
 // Offsets beyond what a file position can hold are treated as past the end of the file.
 long long Hex(int64_t position) {
     return static_cast<long long>(position);
@@ -211,18 +207,19 @@ class VabToDlsConversion {
 ConvertResult RunConversion(uint64_t vhOffset, uint64_t vbOffset, const std::string& vhPath,
                             const std::string& vbPath, const std::string& dlsPath,
                             std::string_view listTitle, Feedback& feedback,
-                            const VabConvertOptions& options, BankWriterState& state) {
+                            const VabConvertOptions& options, BankWriterState& state,
+                            SampleLocation& location) {
     ChunkFile vh;
     if (!vh.OpenRead(vhPath)) {
         Diagnose(state, "VH file cannot be opened");
-        ShowNumberedMessage(feedback, kMessageVhOpen);
+        ShowNumberedMessage(feedback, MessageId::BankHeaderOpenFailed);
         return ConvertResult::OpenFailed;
     }
     const int64_t vhBase = ToPosition(vhOffset);
     ChunkFile vb;
     if (!vb.OpenRead(vbPath)) {
         Diagnose(state, "VB file cannot be opened");
-        ShowNumberedMessage(feedback, kMessageVbOpen);
+        ShowNumberedMessage(feedback, MessageId::BankBodyOpenFailed);
         return ConvertResult::OpenFailed;
     }
     VabHeader header;
@@ -242,24 +239,22 @@ ConvertResult RunConversion(uint64_t vhOffset, uint64_t vbOffset, const std::str
     ChunkFile out;
     if (!out.Create(dlsPath)) {
         Diagnose(state, "output file cannot be created");
-        ShowNumberedMessage(feedback, kMessageOutput);
+        ShowNumberedMessage(feedback, MessageId::BankOutputOpenFailed);
         return ConvertResult::OpenFailed;
     }
     VabToDlsConversion conversion(vh, vb, out, vhBase, ToPosition(vbOffset), options.rules, state);
     ConvertResult result =
         conversion.Run(header, options.collectionId ? *options.collectionId : NewGuid());
-    if (options.location != nullptr) {
-        *options.location = conversion.location();
-    }
+    location = conversion.location();
 
     // A write that failed anywhere, even one that only shows when the buffer is flushed,
     // leaves no file behind and is never reported as success.
     const bool wroteAll = !out.WriteFailed() && !state.chunkFailed;
     const bool closed = out.Close();
     if (result == ConvertResult::OpenFailed || !wroteAll || !closed) {
-        state.diagnostic = "output file: a write failed";
+        state.diagnostics.failure = "output file: a write failed";
         ChunkFile::Delete(dlsPath);
-        ShowNumberedMessage(feedback, kMessageOutput);
+        ShowNumberedMessage(feedback, MessageId::BankOutputOpenFailed);
         return ConvertResult::OpenFailed;
     }
     if (result == ConvertResult::CannotConvert || result == ConvertResult::InputEnded) {
@@ -270,24 +265,27 @@ ConvertResult RunConversion(uint64_t vhOffset, uint64_t vbOffset, const std::str
 
 } // namespace
 
-ConvertResult ConvertVabToDls(uint64_t vhOffset, uint64_t vbOffset, const std::string& vhPath,
+VabConversion ConvertVabToDls(uint64_t vhOffset, uint64_t vbOffset, const std::string& vhPath,
                               const std::string& vbPath, const std::string& dlsPath,
                               std::string_view listTitle, Feedback& feedback,
                               const VabConvertOptions& options) {
     BankWriterState state;
-    const ConvertResult result = RunConversion(vhOffset, vbOffset, vhPath, vbPath, dlsPath,
-                                               listTitle, feedback, options, state);
-    if (options.diagnostic != nullptr) {
-        *options.diagnostic = result == ConvertResult::Done ? std::string() : state.diagnostic;
+    VabConversion conversion;
+    conversion.result = RunConversion(vhOffset, vbOffset, vhPath, vbPath, dlsPath, listTitle,
+                                      feedback, options, state, conversion.location);
+    // A fault met on the way to a complete collection is not reported.
+    if (conversion.result != ConvertResult::Done) {
+        conversion.diagnostics = std::move(state.diagnostics);
     }
-    return result;
+    return conversion;
 }
 
 ConvertResult ConvertVabToDls(uint64_t vhOffset, uint64_t vbOffset, const std::string& vhPath,
                               const std::string& vbPath, const std::string& dlsPath,
                               std::string_view listTitle, Feedback& feedback) {
     return ConvertVabToDls(vhOffset, vbOffset, vhPath, vbPath, dlsPath, listTitle, feedback,
-                           VabConvertOptions{});
+                           VabConvertOptions{})
+        .result;
 }
 
 } // namespace sonvex

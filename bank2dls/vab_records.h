@@ -110,7 +110,7 @@ constexpr bool IsPlausibleBodyBlock(uint8_t header, uint8_t flags) {
 
 // What a check of VH data found. The converter maps FormatError to result 1 and
 // ShortRead to result 2; the scanner to Reject and StopScan.
-enum class VabCheck { Ok, FormatError, ShortRead };
+enum class [[nodiscard]] VabCheck{Ok, FormatError, ShortRead};
 
 // Tone count above 2048 or program count above 128.
 VabCheck CheckVabCounts(const VabHeader& header);

@@ -10,7 +10,7 @@
 
 namespace sonvex {
 
-enum class VagSearch { Found, Ended };
+enum class [[nodiscard]] VagSearch{Found, Ended};
 
 // Searches byte by byte from the current position for 16 zero bytes followed by a block
 // whose flags byte starts a sample (2, 4, 5 or 6). Found: the file is at the zero block.

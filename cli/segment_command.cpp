@@ -23,8 +23,8 @@ int RunSegment(const SegmentOptions& o) {
         ConvertSmfToSegment(o.smf, o.dls, feedback, SegmentCallbacks{}, &report);
     feedback.Finish();
     if (r != SegmentResult::Done) {
-        if (!report.failure.empty()) {
-            std::fprintf(stderr, "sonvex-cli: %s\n", report.failure.c_str());
+        if (report.diagnostics.failed()) {
+            std::fprintf(stderr, "sonvex-cli: %s\n", report.diagnostics.failure.c_str());
         }
         return 1;
     }

@@ -65,20 +65,20 @@ ConversionRunResult RunConversion(const std::string& listPath, const std::string
     ConversionRunResult outcome;
     ChunkFile file;
     if (!file.OpenRead(listPath)) {
-        ShowNumberedMessage(feedback, 1);
+        ShowNumberedMessage(feedback, MessageId::ListOpenFailed);
         return outcome;
     }
     ChunkListFile list(file);
     ConvertList header;
     switch (ReadHeader(list, header)) {
     case HeaderRead::ShortCount:
-        ShowNumberedMessage(feedback, 2);
+        ShowNumberedMessage(feedback, MessageId::ListCountCut);
         return outcome;
     case HeaderRead::ShortPathLength:
-        ShowNumberedMessage(feedback, 3);
+        ShowNumberedMessage(feedback, MessageId::ListFolderLengthCut);
         return outcome;
     case HeaderRead::ShortFolder:
-        ShowNumberedMessage(feedback, 4);
+        ShowNumberedMessage(feedback, MessageId::ListFolderCut);
         return outcome;
     case HeaderRead::Ok:
         break;
@@ -162,7 +162,7 @@ ConversionRunResult RunConversion(const std::string& listPath, const std::string
 std::optional<std::string> PrepareOutputFolder(std::string& folderText, Feedback& feedback) {
     // An empty box is no folder either (it would otherwise mean the working folder).
     if (folderText == kNoFolderChosenText || folderText.empty()) {
-        ShowNumberedMessage(feedback, 7);
+        ShowNumberedMessage(feedback, MessageId::OutputFolderMissing);
         return std::nullopt;
     }
     std::error_code ec;
@@ -181,7 +181,7 @@ std::optional<std::string> PrepareOutputFolder(std::string& folderText, Feedback
     }
     if (!std::filesystem::is_directory(text, ec)) {
         if (!std::filesystem::create_directory(text, ec) || ec) {
-            ShowNumberedMessage(feedback, 8);
+            ShowNumberedMessage(feedback, MessageId::OutputFolderNotMade);
             return std::nullopt;
         }
     }
@@ -202,7 +202,7 @@ std::optional<ConversionRunResult> StartConversion(std::string& folderText,
     }
     std::error_code ec;
     if (!std::filesystem::is_regular_file(*chosenList, ec)) {
-        ShowNumberedMessage(feedback, 9);
+        ShowNumberedMessage(feedback, MessageId::ChosenListNotAFile);
         return std::nullopt;
     }
     ConversionRunResult r =

@@ -22,7 +22,7 @@ Converters StandardConverters(RecognitionRules rules) {
                     const std::string& dlsPath, std::string_view title, Feedback& feedback) {
         VabConvertOptions options;
         options.rules = rules;
-        return ConvertVabToDls(vh, vb, vhPath, vbPath, dlsPath, title, feedback, options);
+        return ConvertVabToDls(vh, vb, vhPath, vbPath, dlsPath, title, feedback, options).result;
     };
     return c;
 }

@@ -61,7 +61,7 @@ class ListFile {
 };
 
 // Which of the header's three reads came up short.
-enum class HeaderRead { Ok, ShortCount, ShortPathLength, ShortFolder };
+enum class [[nodiscard]] HeaderRead{Ok, ShortCount, ShortPathLength, ShortFolder};
 
 HeaderRead ReadHeader(ListFile& file, ConvertList& header);
 // Reads the 16 fixed bytes, the name length and the name. False when any of the three
@@ -78,7 +78,7 @@ bool WriteEntry(ListFile& file, uint32_t type, int32_t number, uint64_t offset,
 bool PatchCount(ListFile& file, uint32_t count);
 
 // How a counted read of a whole list went.
-enum class ListLoad {
+enum class [[nodiscard]] ListLoad{
     Ok,          // count entries taken
     ShortHeader, // the header does not fit in the bytes
     ShortEntries // count promised more entries than the bytes hold; the whole ones were taken

@@ -122,7 +122,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint8_t id[16] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
     options.collectionId = Guid::FromBytes(id);
     const ConvertResult result =
-        ConvertVabToDls(vhOffset, vbOffset, vhPath, vbPath, "out.dls", "fuzz", feedback, options);
+        ConvertVabToDls(vhOffset, vbOffset, vhPath, vbPath, "out.dls", "fuzz", feedback, options)
+            .result;
 
     switch (result) {
     case ConvertResult::Done:

@@ -62,9 +62,9 @@ const MessageText* FindMessage(int number) {
     return nullptr;
 }
 
-const MessageText& Message(int number) {
+const MessageText& Message(MessageId id) {
     static const MessageText unknown{0, "", MessageIcon::Stop};
-    const MessageText* m = FindMessage(number);
+    const MessageText* m = FindMessage(NumberOf(id));
     return m ? *m : unknown;
 }
 
@@ -72,9 +72,13 @@ std::span<const MessageText> AllMessages() {
     return kMessages;
 }
 
-void ShowNumberedMessage(Feedback& feedback, int number) {
-    const MessageText& m = Message(number);
+void ShowNumberedMessage(Feedback& feedback, MessageId id) {
+    const MessageText& m = Message(id);
     feedback.ShowMessage(m.text, m.icon);
+}
+
+void ShowNumberedMessage(Feedback& feedback, int number) {
+    ShowNumberedMessage(feedback, static_cast<MessageId>(number));
 }
 
 } // namespace sonvex

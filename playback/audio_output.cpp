@@ -73,9 +73,13 @@ class DriverOutput : public AudioOutput {
         fluid_settings_setnum(settings_, "synth.sample-rate", sampleRate);
         fluid_settings_setint(settings_, "audio.period-size", kPeriodFrames);
         fluid_settings_setint(settings_, "audio.periods", 4);
-        driver_ = new_fluid_audio_driver2(settings_, &DriverOutput::Callback, this);
+        SynthErrorText driverErrors;
+        {
+            SynthLogCapture capture(driverErrors);
+            driver_ = new_fluid_audio_driver2(settings_, &DriverOutput::Callback, this);
+        }
         if (driver_ == nullptr) {
-            error = TakeSynthError();
+            error = driverErrors.Take();
             if (error.empty()) {
                 error = "no device";
             }
@@ -172,7 +176,6 @@ std::unique_ptr<AudioOutput> OpenAudioOutput(OutputKind kind, double sampleRate,
         break;
     }
     InstallSynthLogging();
-    TakeSynthError();
     std::string why;
     for (const std::string& name : drivers) {
         auto output = std::make_unique<DriverOutput>(name, callback);

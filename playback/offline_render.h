@@ -49,7 +49,7 @@ RenderSummary RenderSequence(Synth& synth, std::shared_ptr<const Sequence> seque
 // Float samples to 16-bit PCM: clamped to [-1, 1], scaled by 32767, rounded to nearest.
 int16_t ToPcm16(float sample);
 
-enum class RenderStatus {
+enum class [[nodiscard]] RenderStatus{
     Ok,
     BadArguments, // unknown output extension, a missing DLS for an SMF, ...
     InputFailed,  // the input or a DLS file cannot be read or understood

@@ -34,7 +34,7 @@ struct PlayPosition {
     uint32_t repeats = 0; // kRepeatEndless without end
 };
 
-enum class PlayStatus { Ended, Stopped, LoadFailed, OutputFailed };
+enum class [[nodiscard]] PlayStatus{Ended, Stopped, LoadFailed, OutputFailed};
 
 struct PlayOutcome {
     PlayStatus status = PlayStatus::Ended;

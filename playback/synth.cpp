@@ -24,12 +24,13 @@ constexpr int kChannels = 16;
 constexpr int kDrumChannel = 9;
 constexpr size_t kGuardFrames = 64; // zero frames behind each wave, for interpolation
 
-std::mutex gLogMutex;
-std::string gLastError;
+// The sink of the innermost capture on this thread; null: errors are dropped.
+thread_local SynthErrorText* tCapturing = nullptr;
 
 void KeepError(int, const char* message, void*) {
-    std::lock_guard<std::mutex> lock(gLogMutex);
-    gLastError = message != nullptr ? message : "";
+    if (tCapturing != nullptr) {
+        tCapturing->Keep(message != nullptr ? message : "");
+    }
 }
 void Quiet(int, const char*, void*) {}
 
@@ -46,11 +47,24 @@ void InstallSynthLogging() {
     });
 }
 
-std::string TakeSynthError() {
-    std::lock_guard<std::mutex> lock(gLogMutex);
-    std::string e = std::move(gLastError);
-    gLastError.clear();
-    return e;
+void SynthErrorText::Keep(std::string_view message) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    text_ = message;
+}
+
+std::string SynthErrorText::Take() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::string text = std::move(text_);
+    text_.clear();
+    return text;
+}
+
+SynthLogCapture::SynthLogCapture(SynthErrorText& sink) : outer_(tCapturing) {
+    tCapturing = &sink;
+}
+
+SynthLogCapture::~SynthLogCapture() {
+    tCapturing = outer_;
 }
 
 namespace {
@@ -363,8 +377,10 @@ struct Synth::Impl {
         ProgramChoice choice;
     };
     Channel channels[kChannels];
+    SynthErrorText errors; // what FluidSynth logged while working for this synthesizer
 
     ~Impl() {
+        SynthLogCapture capture(errors);
         if (synth != nullptr) {
             delete_fluid_synth(synth); // frees our fonts through FontFree
         }
@@ -466,8 +482,8 @@ Synth::~Synth() = default;
 
 std::unique_ptr<Synth> Synth::Create(const SynthOptions& options, std::string* error) {
     InstallSynthLogging();
-    TakeSynthError();
     auto impl = std::make_unique<Impl>();
+    SynthLogCapture capture(impl->errors);
     impl->options = options;
     impl->settings = new_fluid_settings();
     if (impl->settings == nullptr) {
@@ -487,7 +503,7 @@ std::unique_ptr<Synth> Synth::Create(const SynthOptions& options, std::string* e
     impl->synth = new_fluid_synth(impl->settings);
     if (impl->synth == nullptr) {
         if (error != nullptr) {
-            *error = "the synthesizer cannot be made: " + TakeSynthError();
+            *error = "the synthesizer cannot be made: " + impl->errors.Take();
         }
         return nullptr;
     }
@@ -525,6 +541,7 @@ std::unique_ptr<Synth> Synth::Create(const SynthOptions& options, std::string* e
 
 int Synth::AddCollection(std::shared_ptr<const DlsCollection> collection) {
     Impl& m = *impl_;
+    SynthLogCapture capture(m.errors);
     auto c = std::make_unique<LoadedCollection>();
     c->data = std::move(collection);
     const int slot = static_cast<int>(m.collections.size());
@@ -542,6 +559,7 @@ int Synth::AddCollection(std::shared_ptr<const DlsCollection> collection) {
 }
 
 void Synth::ReleaseCollection(int slot) {
+    SynthLogCapture capture(impl_->errors);
     if (LoadedCollection* c = impl_->Slot(slot)) {
         c->retiring = true;
         impl_->Retire();
@@ -563,6 +581,7 @@ bool Synth::HasGeneralMidi() const {
 
 void Synth::Dispatch(const OutputEvent& e) {
     Impl& m = *impl_;
+    SynthLogCapture capture(m.errors);
     fluid_synth_t* s = m.synth;
     const int ch = e.Channel();
     switch (e.kind) {
@@ -651,6 +670,7 @@ void Synth::Render(float* left, float* right, int frames) {
     if (frames <= 0) {
         return;
     }
+    SynthLogCapture capture(impl_->errors);
     fluid_synth_write_float(impl_->synth, frames, left, 0, 1, right, 0, 1);
     for (const auto& c : impl_->collections) {
         if (c && c->retiring) {
@@ -665,11 +685,13 @@ int Synth::ActiveVoices() const {
 }
 
 void Synth::AllSoundsOff() {
+    SynthLogCapture capture(impl_->errors);
     fluid_synth_all_sounds_off(impl_->synth, -1);
 }
 
 void Synth::ResetChannels() {
     Impl& m = *impl_;
+    SynthLogCapture capture(m.errors);
     for (int ch = 0; ch < kChannels; ++ch) {
         fluid_synth_cc(m.synth, ch, 121, 0); // reset controllers, bend and pressure
         fluid_synth_cc(m.synth, ch, 64, 0);
@@ -695,6 +717,10 @@ ProgramChoice Synth::CurrentProgram(int channel) const {
 
 double Synth::SampleRate() const {
     return impl_->options.sampleRate;
+}
+
+std::string Synth::TakeError() {
+    return impl_->errors.Take();
 }
 
 void* Synth::Handle() const {

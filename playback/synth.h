@@ -5,7 +5,9 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "playback/dls_reader.h"
@@ -38,10 +40,37 @@ struct ProgramChoice {
     bool drumKit = false;
 };
 
-// FluidSynth's messages go to us, not to the terminal; the last error is kept here.
+// FluidSynth's messages go to us, not to the terminal: errors to the capture active on
+// the logging thread, everything else nowhere.
 void InstallSynthLogging();
-// The last error FluidSynth reported since the previous call (empty when none).
-std::string TakeSynthError();
+
+// The last error FluidSynth logged for one owner (a synthesizer, an audio driver). The
+// audio thread may fill it while another thread takes it.
+class SynthErrorText {
+  public:
+    void Keep(std::string_view message);
+    // The text since the previous call; empty when none.
+    std::string Take();
+
+  private:
+    std::mutex mutex_;
+    std::string text_;
+};
+
+// FluidSynth has one log function for the whole process, so an error cannot say whose
+// it is. While a capture lives, errors logged on its thread go to its sink; a call into
+// FluidSynth that can log is wrapped in one, so two synthesizers on two threads never
+// see each other's errors. Captures nest: the innermost one on the thread collects.
+class SynthLogCapture {
+  public:
+    explicit SynthLogCapture(SynthErrorText& sink);
+    ~SynthLogCapture();
+    SynthLogCapture(const SynthLogCapture&) = delete;
+    SynthLogCapture& operator=(const SynthLogCapture&) = delete;
+
+  private:
+    SynthErrorText* outer_;
+};
 
 class Synth : public EventSink {
   public:
@@ -72,6 +101,10 @@ class Synth : public EventSink {
     void ResetChannels();
     ProgramChoice CurrentProgram(int channel) const;
     double SampleRate() const;
+
+    // The last error FluidSynth logged while working for this synthesizer, since the
+    // previous call; empty when none.
+    std::string TakeError();
 
     // For the audio driver: the synthesizer handle (a fluid_synth_t*).
     void* Handle() const;

@@ -40,7 +40,7 @@ char Lower(char c) {
 }
 
 SegmentResult Fail(Feedback& feedback, SegmentResult result) {
-    ShowNumberedMessage(feedback, ToCode(result));
+    ShowNumberedMessage(feedback, MessageOf(result));
     return result;
 }
 
@@ -95,20 +95,20 @@ SegmentResult ConvertSmfToSegment(const SegmentJob& job, Feedback& feedback,
 
     ChunkFile smf;
     if (!smf.OpenRead(smfPath)) {
-        details.failure = "cannot open " + smfPath;
+        details.diagnostics.failure = "cannot open " + smfPath;
         return Fail(feedback, SegmentResult::SmfOpenFailed);
     }
     ChunkFile dls;
     if (!dls.OpenRead(dlsPath)) {
         smf.Close();
-        details.failure = "cannot open " + dlsPath;
+        details.diagnostics.failure = "cannot open " + dlsPath;
         return Fail(feedback, SegmentResult::DlsOpenFailed);
     }
     ChunkFile out;
     if (!out.Create(temporaryPath)) {
         dls.Close();
         smf.Close();
-        details.failure = "cannot create " + temporaryPath;
+        details.diagnostics.failure = "cannot create " + temporaryPath;
         return Fail(feedback, SegmentResult::OutputOpenFailed);
     }
 
@@ -118,17 +118,17 @@ SegmentResult ConvertSmfToSegment(const SegmentJob& job, Feedback& feedback,
     names.dls.file = job.dlsName;
     const GuidSource newGuid = job.newGuid ? job.newGuid : GuidSource(NewGuid);
 
-    bool written = WriteSegment(smf, dls, out, names, newGuid, details.failure);
+    bool written = WriteSegment(smf, dls, out, names, newGuid, details.diagnostics.failure);
     const bool closed = out.Close();
     dls.Close();
     smf.Close();
     if (written && !closed) {
         written = false;
-        details.failure = "writing " + temporaryPath + " failed";
+        details.diagnostics.failure = "writing " + temporaryPath + " failed";
     }
     if (written && !ChunkFile::Rename(temporaryPath, outputPath)) {
         written = false;
-        details.failure = "cannot rename " + temporaryPath + " to " + outputPath;
+        details.diagnostics.failure = "cannot rename " + temporaryPath + " to " + outputPath;
     }
     if (!written) {
         ChunkFile::Delete(temporaryPath);

@@ -8,7 +8,9 @@
 #include <string>
 #include <string_view>
 
+#include "formats/diagnostics.h"
 #include "platform/feedback.h"
+#include "platform/messages.h"
 #include "segment/segment_writer.h"
 
 namespace sonvex {
@@ -16,17 +18,22 @@ namespace sonvex {
 // The outcome; every failure value is the number of the message that was shown.
 enum class [[nodiscard]] SegmentResult : int{
     Done = 0,
-    NoSmfName = 38,        // no SMF selected
-    NoDlsName = 39,        // no DLS selected
-    NotSmf = 40,           // the SMF name does not end in ".mid"
-    SmfOpenFailed = 41,    // the SMF cannot be opened
-    DlsOpenFailed = 42,    // the DLS cannot be opened
-    OutputOpenFailed = 43, // the segment file cannot be created
-    ConversionFailed = 44, // the SMF or DLS cannot be followed, or writing failed
+    NoSmfName = NumberOf(MessageId::SegmentNoSmf),
+    NoDlsName = NumberOf(MessageId::SegmentNoDls),
+    NotSmf = NumberOf(MessageId::SegmentNotSmf), // the SMF name does not end in ".mid"
+    SmfOpenFailed = NumberOf(MessageId::SegmentSmfOpenFailed),
+    DlsOpenFailed = NumberOf(MessageId::SegmentDlsOpenFailed),
+    OutputOpenFailed = NumberOf(MessageId::SegmentOutputOpenFailed),
+    // The SMF or DLS cannot be followed, or writing failed.
+    ConversionFailed = NumberOf(MessageId::SegmentNotMade),
 };
 
 constexpr int ToCode(SegmentResult r) {
     return static_cast<int>(r);
+}
+// The message a failure shows (not meaningful for Done).
+constexpr MessageId MessageOf(SegmentResult r) {
+    return static_cast<MessageId>(r);
 }
 
 struct SegmentJob {
@@ -60,7 +67,7 @@ struct SegmentCallbacks {
 struct SegmentReport {
     std::string outputPath;  // the segment file (written, or that would have been written)
     uint64_t outputSize = 0; // bytes, after success
-    std::string failure;     // why conversion failed, with the structure and offset
+    Diagnostics diagnostics; // failure: why conversion failed, with the structure and offset
 };
 
 // Converts work folder/smfName with dlsName into work folder/<smf base>.sgt. The file

@@ -15,9 +15,6 @@ namespace sonvex {
 
 namespace {
 
-constexpr int kMessageGameFile = 5;
-constexpr int kMessageOutputFile = 6;
-
 std::string Hex(int64_t value) {
     char text[32];
     std::snprintf(text, sizeof text, "0x%08" PRIX64, static_cast<uint64_t>(value));
@@ -41,13 +38,13 @@ SeqConversion ConvertSeq(uint64_t offset, const std::string& gamePath, const std
     const std::string item = "SEQ at " + Hex(static_cast<int64_t>(offset));
     auto fail = [&conversion](ConvertResult result, std::string text) {
         conversion.result = result;
-        conversion.diagnostic = std::move(text);
+        conversion.diagnostics.failure = std::move(text);
         return conversion;
     };
 
     ChunkFile game;
     if (!game.OpenRead(gamePath)) {
-        ShowNumberedMessage(feedback, kMessageGameFile);
+        ShowNumberedMessage(feedback, MessageId::SeqInputOpenFailed);
         return fail(ConvertResult::OpenFailed, "cannot open game file " + gamePath);
     }
 
@@ -76,7 +73,7 @@ SeqConversion ConvertSeq(uint64_t offset, const std::string& gamePath, const std
         }
         const std::string path = OutputPath(smfStem, numbered, header.id);
         if (!writer.BeginSmf(path, header.division, header.tempo, numerator, denominator)) {
-            ShowNumberedMessage(feedback, kMessageOutputFile);
+            ShowNumberedMessage(feedback, MessageId::SeqOutputOpenFailed);
             return fail(ConvertResult::OpenFailed, sequence + ": cannot create " + path);
         }
         translator.Reset();
@@ -98,11 +95,11 @@ SeqConversion ConvertSeq(uint64_t offset, const std::string& gamePath, const std
                         sequence + ": event at " + Hex(at) + " cut short by the end of the file");
         case TrackOutcome::WriteFailed:
             writer.AbandonSmf();
-            ShowNumberedMessage(feedback, kMessageOutputFile);
+            ShowNumberedMessage(feedback, MessageId::SeqOutputOpenFailed);
             return fail(ConvertResult::OpenFailed, sequence + ": writing " + path + " failed");
         }
         if (!writer.FinishSmf()) {
-            ShowNumberedMessage(feedback, kMessageOutputFile);
+            ShowNumberedMessage(feedback, MessageId::SeqOutputOpenFailed);
             return fail(ConvertResult::OpenFailed, sequence + ": writing " + path + " failed");
         }
         ++conversion.smfFilesMade;

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "formats/diagnostics.h"
 #include "platform/feedback.h"
 #include "platform/result_code.h"
 
@@ -13,8 +14,9 @@ namespace sonvex {
 // What one conversion call gives back to the batch driver.
 struct SeqConversion {
     ConvertResult result = ConvertResult::Done;
-    int smfFilesMade = 0;   // complete SMF files left on disk by this call
-    std::string diagnostic; // for a result other than Done: what stopped and where (hex offsets)
+    int smfFilesMade = 0; // complete SMF files left on disk by this call
+    // For a result other than Done, the failure says what stopped and where (hex offsets).
+    Diagnostics diagnostics;
 };
 
 // `offset` is the position of "pQES" in the game file; `smfStem` the output path without
@@ -24,7 +26,7 @@ struct SeqConversion {
 // header or an event, the file being written deleted); OpenFailed (the game file cannot be
 // opened, message 5; an output file cannot be created or written, message 6). Files of
 // earlier sequences of a set stay in every case.
-SeqConversion ConvertSeq(uint64_t offset, const std::string& gamePath, const std::string& smfStem,
-                         Feedback& feedback);
+[[nodiscard]] SeqConversion ConvertSeq(uint64_t offset, const std::string& gamePath,
+                                       const std::string& smfStem, Feedback& feedback);
 
 } // namespace sonvex

@@ -63,7 +63,7 @@ struct SeqEvent {
     int64_t offset = 0; // file offset of the event's delta time
 };
 
-enum class SeqReadResult {
+enum class [[nodiscard]] SeqReadResult{
     Event,         // one event read
     DeltaTooLarge, // the delta time went above 0x0FFFFFFF
     ShortRead      // the file ended inside the event
@@ -89,7 +89,7 @@ class SeqEventReader {
     uint8_t runningStatus_ = 0; // status of the last event that set it; 0 = none yet
 };
 
-enum class SeqWalkResult { EndOfTrack, DeltaTooLarge, ShortRead };
+enum class [[nodiscard]] SeqWalkResult{EndOfTrack, DeltaTooLarge, ShortRead};
 
 // Reads one sequence's events from the current position, running status starting
 // empty, up to and including its end-of-track event; the file is then positioned just
@@ -97,7 +97,7 @@ enum class SeqWalkResult { EndOfTrack, DeltaTooLarge, ShortRead };
 [[nodiscard]] SeqWalkResult WalkSeqTrack(ChunkFile& file, SeqDialect dialect,
                                          int64_t* errorOffset = nullptr);
 
-enum class NextSequence {
+enum class [[nodiscard]] NextSequence{
     Follows,  // the next numbered sequence follows; `next` holds its header fields in the
               // same places as an item header, and the file is at its 4-byte data length
     SetEnds,  // the numbering breaks or reaches 16; the file is back just past the end of track

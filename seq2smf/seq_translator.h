@@ -10,7 +10,7 @@
 
 namespace sonvex {
 
-enum class TrackOutcome {
+enum class [[nodiscard]] TrackOutcome{
     Ended,         // the end-of-track event has been written
     DeltaTooLarge, // a delta time above 0x0FFFFFFF
     InputEnded,    // the game file ended inside an event

@@ -16,9 +16,6 @@ namespace sonvex {
 
 namespace {
 
-constexpr int kMessageGameFile = 17;
-constexpr int kMessageOutputFile = 18;
-
 std::string Hex(uint64_t value) {
     char text[32];
     std::snprintf(text, sizeof text, "0x%08" PRIX64, value);
@@ -33,13 +30,13 @@ SeqConversion ConvertSsq(uint64_t offset, const std::string& gamePath, const std
     const std::string item = "SSsq at " + Hex(offset);
     auto fail = [&conversion](ConvertResult result, std::string text) {
         conversion.result = result;
-        conversion.diagnostic = std::move(text);
+        conversion.diagnostics.failure = std::move(text);
         return conversion;
     };
 
     ChunkFile game;
     if (!game.OpenRead(gamePath)) {
-        ShowNumberedMessage(feedback, kMessageGameFile);
+        ShowNumberedMessage(feedback, MessageId::SsqInputOpenFailed);
         return fail(ConvertResult::OpenFailed, "cannot open game file " + gamePath);
     }
     if (offset < static_cast<uint64_t>(-kSsqBlockStart)) {
@@ -65,7 +62,7 @@ SeqConversion ConvertSsq(uint64_t offset, const std::string& gamePath, const std
     const std::string path = smfStem + ".mid";
     SmfWriter writer;
     if (!writer.BeginSmf(path, division, MicrosecondsPerQuarter(beatsPerMinute), 4, 2)) {
-        ShowNumberedMessage(feedback, kMessageOutputFile);
+        ShowNumberedMessage(feedback, MessageId::SsqOutputOpenFailed);
         return fail(ConvertResult::OpenFailed, item + ": cannot create " + path);
     }
     // Back one byte: the last byte of the block is the first event byte.
@@ -89,11 +86,11 @@ SeqConversion ConvertSsq(uint64_t offset, const std::string& gamePath, const std
                                                    " cut short by the end of the file");
     case TrackOutcome::WriteFailed:
         writer.AbandonSmf();
-        ShowNumberedMessage(feedback, kMessageOutputFile);
+        ShowNumberedMessage(feedback, MessageId::SsqOutputOpenFailed);
         return fail(ConvertResult::OpenFailed, item + ": writing " + path + " failed");
     }
     if (!writer.FinishSmf()) {
-        ShowNumberedMessage(feedback, kMessageOutputFile);
+        ShowNumberedMessage(feedback, MessageId::SsqOutputOpenFailed);
         return fail(ConvertResult::OpenFailed, item + ": writing " + path + " failed");
     }
     conversion.smfFilesMade = 1;

@@ -21,7 +21,7 @@ constexpr int64_t kSsqEventsAt = 259;   // first byte of the event data
 // Results as ConvertSeq, with messages 17 (game file) and 18 (output). An item whose
 // header block would begin before the start of the file (offset below 16) cannot be
 // converted: CannotConvert, no output.
-SeqConversion ConvertSsq(uint64_t offset, const std::string& gamePath, const std::string& smfStem,
-                         Feedback& feedback);
+[[nodiscard]] SeqConversion ConvertSsq(uint64_t offset, const std::string& gamePath,
+                                       const std::string& smfStem, Feedback& feedback);
 
 } // namespace sonvex

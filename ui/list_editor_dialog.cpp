@@ -325,11 +325,12 @@ void ListEditorDialog::SaveOnClose() {
     ShowNumbered(MessageNumberOf(SaveListRows(listPath_, Rows())));
 }
 
+// The list file layer names its messages by number; 0 means none is due.
 void ListEditorDialog::ShowNumbered(int number) {
     if (number == 0) {
         return;
     }
-    const MessageText& message = Message(number);
+    const MessageText& message = Message(static_cast<MessageId>(number));
     ActiveDialogServices().ShowMessage(this, QString::fromUtf8(message.text), message.icon);
 }
 

@@ -259,7 +259,7 @@ void MainDialog::EditList() {
     std::error_code ec;
     const auto status = std::filesystem::status(chosen->toStdString(), ec);
     if (ec || !std::filesystem::exists(status)) {
-        ShowNumberedMessage(*this, 10);
+        ShowNumberedMessage(*this, MessageId::EditedListMissing);
         return;
     }
     ListEditorDialog editor(*chosen, this);

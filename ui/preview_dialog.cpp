@@ -424,8 +424,8 @@ void PreviewDialog::SetLoopText(const std::string& text) {
     loopPane_->setText(FromBytes(text));
 }
 
-void PreviewDialog::ShowNumberedMessage(int number) {
-    sonvex::ShowNumberedMessage(*this, number);
+void PreviewDialog::ShowNumberedMessage(MessageId id) {
+    sonvex::ShowNumberedMessage(*this, id);
 }
 
 void PreviewDialog::ShowMessage(std::string_view text, MessageIcon icon) {

@@ -73,7 +73,7 @@ class PreviewDialog : public QDialog, public Feedback, private PlayerView {
     void SetButtonPressed(int commandId, bool pressed) override;
     void EnableButton(int commandId, bool enable) override;
     void SetLoopText(const std::string& text) override;
-    void ShowNumberedMessage(int number) override;
+    void ShowNumberedMessage(MessageId id) override;
 
     void BuildWidgets();
     QTableWidget* MakeList(const char* objectName, const char* nameHeader);

@@ -23,9 +23,14 @@ constexpr uint32_t kLargestCountShown = 1000;
 
 // Messages of a load for play or a change of sequence, and of a change of bank while
 // playing or while paused: path, SMF, DLS.
-constexpr int kPlayPath = 35, kPlaySmf = 36, kPlayDls = 37;
-constexpr int kBankPath = 29, kBankSmf = 30, kBankDls = 31;
-constexpr int kPausedBankPath = 32, kPausedBankSmf = 33, kPausedBankDls = 34;
+constexpr PreviewPlayer::LoadMessages kPlayMessages{
+    MessageId::PlayPathInvalid, MessageId::PlaySmfInvalid, MessageId::PlayDlsInvalid};
+constexpr PreviewPlayer::LoadMessages kPlayingBankMessages{MessageId::PlayingBankPathInvalid,
+                                                           MessageId::PlayingBankSmfInvalid,
+                                                           MessageId::PlayingBankDlsInvalid};
+constexpr PreviewPlayer::LoadMessages kPausedBankMessages{MessageId::PausedBankPathInvalid,
+                                                          MessageId::PausedBankSmfInvalid,
+                                                          MessageId::PausedBankDlsInvalid};
 
 // A file that needs a collection: its name ends in "mid" or "rmi", in any letter case.
 bool NeedsCollection(std::string_view name) {
@@ -224,8 +229,8 @@ void PreviewPlayer::Play() {
         return;
     }
     ReleaseCurrentFile();
-    if (LoadAndStart(selectedSequence_, std::nullopt, std::nullopt,
-                     {kPlayPath, kPlaySmf, kPlayDls}) != Started::Yes) {
+    if (LoadAndStart(selectedSequence_, std::nullopt, std::nullopt, kPlayMessages) !=
+        Started::Yes) {
         return;
     }
     EnterPlaying();
@@ -275,8 +280,8 @@ void PreviewPlayer::ChangeSequence() {
         isPaused_ = false;
     }
     ReleaseCurrentFile();
-    if (LoadAndStart(selectedSequence_, std::nullopt, std::nullopt,
-                     {kPlayPath, kPlaySmf, kPlayDls}) != Started::Yes) {
+    if (LoadAndStart(selectedSequence_, std::nullopt, std::nullopt, kPlayMessages) !=
+        Started::Yes) {
         // Nothing is loaded any more: the toolbar must not go on saying it plays.
         ReturnToIdle();
         return;
@@ -289,7 +294,7 @@ void PreviewPlayer::ChangeBank() {
         return;
     }
     std::optional<uint32_t> repeatsLeft;
-    LoadMessages messages{kBankPath, kBankSmf, kBankDls};
+    LoadMessages messages = kPlayingBankMessages;
     if (!isPaused_) {
         if (segment_ && !HoldPosition(repeatsLeft)) {
             StopRoutine();
@@ -303,7 +308,7 @@ void PreviewPlayer::ChangeBank() {
         if (loopsLeft_ >= 0) {
             repeatsLeft = static_cast<uint32_t>(loopsLeft_);
         }
-        messages = {kPausedBankPath, kPausedBankSmf, kPausedBankDls};
+        messages = kPausedBankMessages;
     }
     ReleaseCurrentFile();
     switch (LoadAndStart(selectedSequence_, playPosition_, repeatsLeft, messages)) {

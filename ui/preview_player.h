@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/messages.h"
 #include "playback/loader.h"
 #include "playback/performance.h"
 
@@ -27,7 +28,7 @@ class PlayerView {
     virtual void SetButtonPressed(int commandId, bool pressed) = 0;
     virtual void EnableButton(int commandId, bool enable) = 0;
     virtual void SetLoopText(const std::string& text) = 0;
-    virtual void ShowNumberedMessage(int number) = 0;
+    virtual void ShowNumberedMessage(MessageId id) = 0;
 };
 
 // How the player makes its performance.
@@ -95,13 +96,15 @@ class PreviewPlayer {
     // Where the playing segment is now, loops folded back; false when nothing plays.
     bool CurrentPosition(int32_t& position) const;
 
-  private:
+    // The messages one kind of load shows when the folder, the sequence or the bank fails.
     struct LoadMessages {
-        int path;
-        int smf;
-        int dls;
+        MessageId path;
+        MessageId smf;
+        MessageId dls;
     };
-    enum class Started { Yes, LoadFailed, PlayFailed };
+
+  private:
+    enum class [[nodiscard]] Started{Yes, LoadFailed, PlayFailed};
 
     void ReleaseCurrentFile();
     Started LoadAndStart(const std::string& name, std::optional<int32_t> startPoint,

@@ -150,7 +150,7 @@ TEST(AnalysisRunTest, ListThatCannotBeCreatedEndsTheRunBeforeAnyScan) {
     EXPECT_EQ(result.status, AnalysisStatus::ListNotCreated);
     ASSERT_EQ(feedback.events.size(), 1u);
     EXPECT_EQ(feedback.events[0].kind, Kind::Message);
-    EXPECT_EQ(feedback.events[0].text, Message(14).text);
+    EXPECT_EQ(feedback.events[0].text, Message(MessageId::AnalysisListNotMade).text);
     EXPECT_EQ(feedback.events[0].value, static_cast<int>(MessageIcon::Stop));
 }
 
@@ -164,7 +164,8 @@ TEST(AnalysisRunTest, MissingFileIsReportedAndSkipped) {
     const AnalysisResult result =
         AnalyzeSources({games / "a.bin", games / "b.bin", games / "c.bin"}, games.path(), feedback);
     ASSERT_EQ(result.status, AnalysisStatus::ListWritten);
-    EXPECT_EQ(feedback.Messages(), std::vector<std::string>{Message(15).text});
+    EXPECT_EQ(feedback.Messages(),
+              std::vector<std::string>{Message(MessageId::ScannedFileMissing).text});
     EXPECT_TRUE(SameBytes(
         testkit::ReadFile(result.listPath),
         testkit::ExpectedConvertList(games.path(), {{"a.bin", &first}, {"c.bin", &second}})));
@@ -191,7 +192,8 @@ TEST(AnalysisRunTest, ListWriteFailureIsReportedAndLeavesNoList) {
     const AnalysisResult result = AnalyzeSources({games / "many.bin"}, games.path(), feedback);
     EXPECT_EQ(result.status, AnalysisStatus::ListWriteFailed);
     EXPECT_FALSE(std::filesystem::exists(games / "many.clg"));
-    EXPECT_EQ(feedback.Messages(), std::vector<std::string>{Message(14).text});
+    EXPECT_EQ(feedback.Messages(),
+              std::vector<std::string>{Message(MessageId::AnalysisListNotMade).text});
     for (const std::string& status : feedback.StatusTexts()) {
         EXPECT_NE(status, kAnalysisDone);
     }

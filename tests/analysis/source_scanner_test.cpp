@@ -435,7 +435,7 @@ TEST(ScanSourceTest, MissingOrUnreadableFilesShowTheirMessages) {
                   ScanOutcome::InvalidName);
         ASSERT_EQ(feedback.events.size(), 1u);
         EXPECT_EQ(feedback.events[0].kind, Kind::Message);
-        EXPECT_EQ(feedback.events[0].text, Message(15).text);
+        EXPECT_EQ(feedback.events[0].text, Message(MessageId::ScannedFileMissing).text);
         EXPECT_EQ(feedback.events[0].value, static_cast<int>(MessageIcon::Stop));
     }
     {
@@ -449,7 +449,7 @@ TEST(ScanSourceTest, MissingOrUnreadableFilesShowTheirMessages) {
         EXPECT_EQ(ScanSourceFile(list, path, counters, feedback), ScanOutcome::CannotOpen);
         ASSERT_EQ(feedback.events.size(), 2u);
         EXPECT_EQ(feedback.events[0].kind, Kind::GamePath);
-        EXPECT_EQ(feedback.events[1].text, Message(16).text);
+        EXPECT_EQ(feedback.events[1].text, Message(MessageId::ScannedFileOpenFailed).text);
         EXPECT_EQ(feedback.events[1].value, static_cast<int>(MessageIcon::Stop));
     }
     EXPECT_EQ(counters.Total(), 0u);

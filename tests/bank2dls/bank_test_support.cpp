@@ -205,10 +205,11 @@ Converted Run(MemoryFileSystem& fs, const std::string& vhPath, const std::string
     options.collectionId = FixedGuid();
     options.rules = rules;
     Converted c;
-    options.diagnostic = &c.diagnostic;
-    options.location = &c.location;
-    c.result = ConvertVabToDls(vhOffset, vbOffset, vhPath, vbPath, "out.dls", listTitle, feedback,
-                               options);
+    VabConversion conversion = ConvertVabToDls(vhOffset, vbOffset, vhPath, vbPath, "out.dls",
+                                               listTitle, feedback, options);
+    c.result = conversion.result;
+    c.diagnostics = std::move(conversion.diagnostics);
+    c.location = conversion.location;
     c.exists = fs.Exists("out.dls");
     c.dls = fs.Contents("out.dls");
     c.messages = feedback.Messages();

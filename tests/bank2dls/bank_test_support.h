@@ -58,7 +58,7 @@ struct Converted {
     bool exists = false; // the output file is on the (in-memory) disk
     Bytes dls;
     std::vector<std::string> messages;
-    std::string diagnostic;
+    Diagnostics diagnostics;
     SampleLocation location = SampleLocation::Search;
 };
 

@@ -129,12 +129,12 @@ TEST(SampleLocationBySizeTable, BanksTheSearchCannotReadConvertCompletely) {
         const std::string what = "seed " + std::to_string(shape.seed);
 
         const Converted apart = ConvertBank(bank.vh, bank.vb);
-        ASSERT_EQ(apart.result, ConvertResult::Done) << what << ": " << apart.diagnostic;
+        ASSERT_EQ(apart.result, ConvertResult::Done) << what << ": " << apart.diagnostics.failure;
         EXPECT_EQ(apart.location, SampleLocation::SizeTable) << what;
         ExpectWavesOfBank(apart, bank, what + ", separate files");
 
         const Converted joined = ConvertImage(Joined(bank), 0, bank.vh.size());
-        ASSERT_EQ(joined.result, ConvertResult::Done) << what << ": " << joined.diagnostic;
+        ASSERT_EQ(joined.result, ConvertResult::Done) << what << ": " << joined.diagnostics.failure;
         EXPECT_EQ(joined.dls, apart.dls) << what;
 
         // The classic search finds no sample: a read error that stops a batch.
@@ -152,7 +152,7 @@ TEST(SampleLocationBySizeTable, BanksTheSearchReadsConvertAsBefore) {
     for (const Bytes& vb : {bank.vb, led}) {
         const Converted extended = ConvertBank(bank.vh, vb);
         const Converted classic = ConvertBank(bank.vh, vb, "bank", RecognitionRules::Classic);
-        ASSERT_EQ(extended.result, ConvertResult::Done) << extended.diagnostic;
+        ASSERT_EQ(extended.result, ConvertResult::Done) << extended.diagnostics.failure;
         EXPECT_EQ(extended.location, SampleLocation::Search);
         EXPECT_TRUE(SameBytes(classic.dls, extended.dls));
         ExpectWavesOfBank(extended, bank, "classic bank");
@@ -181,7 +181,7 @@ TEST(SampleLocationBySizeTable, SampleEndsAtItsEndFlagOrItsSizeWhicheverComesFir
     vab.program(0, testkit::Program({testkit::Tone(1), testkit::Tone(2), testkit::Tone(3)}));
     vab.sample(endless).sample(early).sample(odd);
     const Converted c = ConvertBank(vab.BuildVh(), vab.BuildVb());
-    ASSERT_EQ(c.result, ConvertResult::Done) << c.diagnostic;
+    ASSERT_EQ(c.result, ConvertResult::Done) << c.diagnostics.failure;
     EXPECT_EQ(c.location, SampleLocation::SizeTable);
     const Node dls = ParseRiff(c.dls);
     const std::vector<const Node*> waves = FindAllLists(dls, FourCC("wave"));
@@ -227,13 +227,10 @@ TEST(SampleLocationBySizeTable, TableIsTrustedOnlyForABodyInsideTheFile) {
         fs.Put("bank.vb", c.vb);
         ScopedFileSystem guard(fs);
         NullFeedback feedback;
-        SampleLocation location = SampleLocation::SizeTable;
-        VabConvertOptions options;
-        options.location = &location;
-        const ConvertResult r =
-            ConvertVabToDls(0, c.vbOffset, "bank.vh", "bank.vb", "out.dls", "t", feedback, options);
-        EXPECT_EQ(r, ConvertResult::InputEnded) << c.what;
-        EXPECT_EQ(location, SampleLocation::Search) << c.what;
+        const VabConversion r = ConvertVabToDls(0, c.vbOffset, "bank.vh", "bank.vb", "out.dls", "t",
+                                                feedback, VabConvertOptions{});
+        EXPECT_EQ(r.result, ConvertResult::InputEnded) << c.what;
+        EXPECT_EQ(r.location, SampleLocation::Search) << c.what;
         EXPECT_FALSE(fs.Exists("out.dls")) << c.what;
     }
     // Exactly the table's length fits.
@@ -253,7 +250,7 @@ TEST(SampleLocationBySizeTable, SearchFindingOnlyALaterBanksSamplesDoesNotDecide
     image.insert(image.end(), later.begin(), later.end());
 
     const Converted extended = ConvertImage(image, 0, first.vh.size());
-    ASSERT_EQ(extended.result, ConvertResult::Done) << extended.diagnostic;
+    ASSERT_EQ(extended.result, ConvertResult::Done) << extended.diagnostics.failure;
     EXPECT_EQ(extended.location, SampleLocation::SizeTable);
     ExpectWavesOfBank(extended, first, "first bank");
     // The classic search takes whatever it meets behind the body for the first bank's waves.
@@ -280,7 +277,8 @@ TEST(SampleLocationBySizeTable, LocatedSamplesKeepTheFormatLimits) {
         const Converted c = ConvertBank(bank.vh, vb);
         EXPECT_EQ(c.result, ConvertResult::CannotConvert);
         EXPECT_FALSE(c.exists);
-        EXPECT_NE(c.diagnostic.find("wave 1, block at 0x"), std::string::npos) << c.diagnostic;
+        EXPECT_NE(c.diagnostics.failure.find("wave 1, block at 0x"), std::string::npos)
+            << c.diagnostics.failure;
     }
 }
 

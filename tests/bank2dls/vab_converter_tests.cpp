@@ -221,27 +221,28 @@ TEST(VabConverterLimits, DiagnosticsNameStructureAndOffset) {
     testkit::SetBlockFlags(flags8, 2, 8);
     VabBuilder badFlags;
     badFlags.program(0, testkit::Program({testkit::Tone(1)})).sample(flags8);
-    EXPECT_EQ(ConvertBank(badFlags.BuildVh(), badFlags.BuildVb()).diagnostic,
+    EXPECT_EQ(ConvertBank(badFlags.BuildVh(), badFlags.BuildVb()).diagnostics.failure,
               "wave 0, block at 0x00000020: flags 8");
 
     VabBuilder vag256;
     vag256.program(0, testkit::Program({testkit::Tone(1), testkit::Tone(256)})).sample(ShortVag());
-    EXPECT_EQ(ConvertBank(vag256.BuildVh(), vag256.BuildVb()).diagnostic,
+    EXPECT_EQ(ConvertBank(vag256.BuildVh(), vag256.BuildVb()).diagnostics.failure,
               "tone 1 of program 0 at 0x00000840: VAG number 256 above 255");
 
     testkit::VabProgram seventeen = testkit::Program({testkit::Tone(1)});
     seventeen.toneCountField = 17;
     VabBuilder tooMany;
     tooMany.program(2, seventeen).programCount(1);
-    EXPECT_EQ(ConvertBank(tooMany.BuildVh(), Bytes{}).diagnostic,
+    EXPECT_EQ(ConvertBank(tooMany.BuildVh(), Bytes{}).diagnostics.failure,
               "program slot 2 at 0x00000040: 17 tones above 16");
 
     VabBuilder missing = OneToneBank();
     missing.sample(ShortVag()).vagCount(3);
     const Converted partial = ConvertBank(missing.BuildVh(), missing.BuildVb());
     EXPECT_EQ(partial.result, ConvertResult::PartlyDone);
-    EXPECT_EQ(partial.diagnostic, "VB at 0x00000000: ended after 2 of 3 samples");
-    EXPECT_EQ(ConvertBank(OneToneBank().BuildVh(), OneToneBank().BuildVb()).diagnostic, "");
+    EXPECT_EQ(partial.diagnostics.failure, "VB at 0x00000000: ended after 2 of 3 samples");
+    EXPECT_EQ(ConvertBank(OneToneBank().BuildVh(), OneToneBank().BuildVb()).diagnostics.failure,
+              "");
 }
 
 TEST(VabConverterLimits, ShortReadsDeleteTheOutput) {

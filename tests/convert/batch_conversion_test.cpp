@@ -191,18 +191,22 @@ TEST_F(BatchConversionTest, HeaderLookAheadAtTheEndOfTheListEndsTheWalk) {
 
 TEST_F(BatchConversionTest, HeaderCutShortGivesItsOwnMessageAndLeavesStatusAlone) {
     const std::vector<uint8_t> full = ListBytes(1, "/games", {});
-    const std::vector<std::pair<size_t, int>> cuts = {{0, 2}, {3, 2}, {4, 3}, {5, 4}, {10, 4}};
-    for (auto [length, number] : cuts) {
+    constexpr MessageId kCount = MessageId::ListCountCut;
+    constexpr MessageId kLength = MessageId::ListFolderLengthCut;
+    constexpr MessageId kFolder = MessageId::ListFolderCut;
+    const std::vector<std::pair<size_t, MessageId>> cuts = {
+        {0, kCount}, {3, kCount}, {4, kLength}, {5, kFolder}, {10, kFolder}};
+    for (auto [length, id] : cuts) {
         fb.events.clear();
         auto r = Run(std::vector<uint8_t>(full.begin(), full.begin() + static_cast<long>(length)));
         EXPECT_FALSE(r.ran) << length;
         ASSERT_EQ(fb.events.size(), 1u) << length;
-        EXPECT_EQ(fb.events[0].text, Message(number).text) << length;
+        EXPECT_EQ(fb.events[0].text, Message(id).text) << length;
     }
     fb.events.clear();
     auto r = RunConversion(dir / "missing.clg", dir.path(), "missing", fb, fakes.Make());
     EXPECT_FALSE(r.ran);
-    EXPECT_EQ(fb.Messages(), std::vector<std::string>{Message(1).text});
+    EXPECT_EQ(fb.Messages(), std::vector<std::string>{Message(MessageId::ListOpenFailed).text});
 }
 
 TEST_F(BatchConversionTest, CountZeroWithEntriesStillConverts) {
@@ -241,18 +245,21 @@ TEST(StartConversion, FolderChecksAndListChoice) {
 
     std::string folder = kNoFolderChosenText;
     EXPECT_FALSE(StartConversion(folder, dir / "x.clg", fb, fakes.Make()).has_value());
-    EXPECT_EQ(fb.Messages(), std::vector<std::string>{Message(7).text});
+    EXPECT_EQ(fb.Messages(),
+              std::vector<std::string>{Message(MessageId::OutputFolderMissing).text});
     fb.events.clear();
     folder = "";
     EXPECT_FALSE(StartConversion(folder, dir / "x.clg", fb, fakes.Make()).has_value());
-    EXPECT_EQ(fb.Messages(), std::vector<std::string>{Message(7).text});
+    EXPECT_EQ(fb.Messages(),
+              std::vector<std::string>{Message(MessageId::OutputFolderMissing).text});
 
     // Two missing levels cannot be made in one step; the box names the folder in full,
     // shown before the message.
     fb.events.clear();
     folder = dir / "a/./b/";
     EXPECT_FALSE(StartConversion(folder, dir / "x.clg", fb, fakes.Make()).has_value());
-    EXPECT_EQ(fb.Messages(), std::vector<std::string>{Message(8).text});
+    EXPECT_EQ(fb.Messages(),
+              std::vector<std::string>{Message(MessageId::OutputFolderNotMade).text});
     EXPECT_EQ(folder, dir / "a/b");
     ASSERT_FALSE(fb.events.empty());
     EXPECT_EQ(fb.events.front().kind, RecordingFeedback::Kind::Refresh);
@@ -271,7 +278,7 @@ TEST(StartConversion, FolderChecksAndListChoice) {
 
     fb.events.clear();
     EXPECT_FALSE(StartConversion(folder, dir / "none.clg", fb, fakes.Make()).has_value());
-    EXPECT_EQ(fb.Messages(), std::vector<std::string>{Message(9).text});
+    EXPECT_EQ(fb.Messages(), std::vector<std::string>{Message(MessageId::ChosenListNotAFile).text});
 
     fb.events.clear();
     testkit::WriteFile(dir / "mine.clg", ListBytes(1, "/g", {{kTypeSeq, 0, 5}}));

@@ -127,7 +127,7 @@ ScenarioSteps StepsFor(RecognitionRules rules) {
                                 1,    2,    3,    4,    5,    6,    7,    8};
         options.collectionId = Guid::FromBytes(id);
         options.rules = rules;
-        return ConvertVabToDls(vh, vb, vhPath, vbPath, out, "bank", feedback, options);
+        return ConvertVabToDls(vh, vb, vhPath, vbPath, out, "bank", feedback, options).result;
     };
     return steps;
 }

@@ -131,7 +131,7 @@ TEST(Rip, CommandLineExitStatusTellsWhetherEverythingWasDone) {
     r = Shell(cli + " rip '" + (dir / "DISC.BIN") + "' '" + (dir / "GONE.BIN") + "' -o '" +
               (dir / "m2") + "'");
     EXPECT_NE(r.status, 0);
-    EXPECT_NE(r.out.find(Message(15).text), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(Message(MessageId::ScannedFileMissing).text), std::string::npos) << r.out;
 
     // Nothing found: no list, non-zero status.
     ASSERT_TRUE(testkit::WriteFile(dir / "EMPTY.BIN", std::vector<uint8_t>(1000, 0x11)));
@@ -142,7 +142,7 @@ TEST(Rip, CommandLineExitStatusTellsWhetherEverythingWasDone) {
     // An output folder two levels deep cannot be made in one step: message 08.
     r = Shell(cli + " convert '" + (dir / "mine.clg") + "' -o '" + (dir / "x/y") + "'");
     EXPECT_NE(r.status, 0);
-    EXPECT_NE(r.out.find(Message(8).text), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(Message(MessageId::OutputFolderNotMade).text), std::string::npos) << r.out;
 
     r = Shell(cli + " --version");
     EXPECT_EQ(r.status, 0);

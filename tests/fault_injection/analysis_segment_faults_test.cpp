@@ -41,8 +41,9 @@ TEST(AnalysisFaults, ListIsWhollyWrittenOrNotThere) {
         o.detail = "status " + std::to_string(static_cast<int>(r.status));
         return o;
     };
-    analysis.shown = {
-        {FaultKind::OpenRead, {16}}, {FaultKind::Create, {14}}, {FaultKind::Write, {14}}};
+    analysis.shown = {{FaultKind::OpenRead, {MessageId::ScannedFileOpenFailed}},
+                      {FaultKind::Create, {MessageId::AnalysisListNotMade}},
+                      {FaultKind::Write, {MessageId::AnalysisListNotMade}}};
     const MatrixTally tally = RunMatrix(disk, analysis, 150, 7);
     EXPECT_EQ(tally.failed.at(FaultKind::Create), 1);
     // The game file is opened twice (checks, and the large blocks the scan reads): both
@@ -71,13 +72,14 @@ TEST(SegmentFaults, FailureKeepsTheOlderSegmentAndLeavesNoPartialFile) {
         const SegmentResult r = ConvertSmfToSegment(job, feedback, {}, &report);
         Outcome o;
         o.success = r == SegmentResult::Done;
-        o.detail = "result " + std::to_string(ToCode(r)) + " " + report.failure;
+        o.detail = "result " + std::to_string(ToCode(r)) + " " + report.diagnostics.failure;
         return o;
     };
-    segment.shown = {{FaultKind::OpenRead, {41, 42}},
-                     {FaultKind::Create, {43}},
-                     {FaultKind::Write, {44}},
-                     {FaultKind::Rename, {44}}};
+    segment.shown = {
+        {FaultKind::OpenRead, {MessageId::SegmentSmfOpenFailed, MessageId::SegmentDlsOpenFailed}},
+        {FaultKind::Create, {MessageId::SegmentOutputOpenFailed}},
+        {FaultKind::Write, {MessageId::SegmentNotMade}},
+        {FaultKind::Rename, {MessageId::SegmentNotMade}}};
     // The third open reads back the finished file's size for the dialog's list row.
     segment.harmless = {{FaultKind::OpenRead, {2}}};
     segment.check = [&](FileSystem& fs, const Outcome& o) -> std::string {
@@ -89,7 +91,9 @@ TEST(SegmentFaults, FailureKeepsTheOlderSegmentAndLeavesNoPartialFile) {
     };
     const MatrixTally tally = RunMatrix(memory, segment);
     EXPECT_EQ(tally.failed.at(FaultKind::Rename), 1);
-    EXPECT_EQ(tally.messages.at(FaultKind::OpenRead), (std::set<int>{41, 42}));
+    EXPECT_EQ(
+        tally.messages.at(FaultKind::OpenRead),
+        (std::set<MessageId>{MessageId::SegmentSmfOpenFailed, MessageId::SegmentDlsOpenFailed}));
     std::printf("%s\n", tally.Summary(segment.name).c_str());
 }
 

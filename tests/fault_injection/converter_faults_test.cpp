@@ -65,7 +65,9 @@ TEST(ConverterFaults, SingleSequence) {
     seq.run = [](Feedback& feedback) {
         return FromSequence(ConvertSeq(0, "/g/game.bin", "/o/out", feedback));
     };
-    seq.shown = {{FaultKind::OpenRead, {5}}, {FaultKind::Create, {6}}, {FaultKind::Write, {6}}};
+    seq.shown = {{FaultKind::OpenRead, {MessageId::SeqInputOpenFailed}},
+                 {FaultKind::Create, {MessageId::SeqOutputOpenFailed}},
+                 {FaultKind::Write, {MessageId::SeqOutputOpenFailed}}};
     const MatrixTally tally = RunMatrix(memory, seq);
     EXPECT_EQ(tally.failed.at(FaultKind::Create), 1);
     EXPECT_EQ(tally.failed.at(FaultKind::OpenRead), 1);
@@ -81,7 +83,9 @@ TEST(ConverterFaults, NumberedSetKeepsTheSequencesCompletedBeforeTheFault) {
     set.run = [](Feedback& feedback) {
         return FromSequence(ConvertSeq(0, "/g/game.bin", "/o/set", feedback));
     };
-    set.shown = {{FaultKind::OpenRead, {5}}, {FaultKind::Create, {6}}, {FaultKind::Write, {6}}};
+    set.shown = {{FaultKind::OpenRead, {MessageId::SeqInputOpenFailed}},
+                 {FaultKind::Create, {MessageId::SeqOutputOpenFailed}},
+                 {FaultKind::Write, {MessageId::SeqOutputOpenFailed}}};
     const MatrixTally tally = RunMatrix(memory, set);
     // One create per sequence, each of them able to fail.
     EXPECT_EQ(tally.faulted.at(FaultKind::Create), 3);
@@ -101,7 +105,9 @@ TEST(ConverterFaults, SsqSequence) {
         return FromSequence(
             ConvertSsq(testkit::kSsqMagicOffset, "/g/game.bin", "/o/out", feedback));
     };
-    ssq.shown = {{FaultKind::OpenRead, {17}}, {FaultKind::Create, {18}}, {FaultKind::Write, {18}}};
+    ssq.shown = {{FaultKind::OpenRead, {MessageId::SsqInputOpenFailed}},
+                 {FaultKind::Create, {MessageId::SsqOutputOpenFailed}},
+                 {FaultKind::Write, {MessageId::SsqOutputOpenFailed}}};
     const MatrixTally tally = RunMatrix(memory, ssq);
     EXPECT_EQ(tally.failed.at(FaultKind::Write), tally.faulted.at(FaultKind::Write));
     std::printf("%s\n", tally.Summary(ssq.name).c_str());
@@ -120,12 +126,17 @@ TEST(ConverterFaults, BankConversion) {
         VabConvertOptions options;
         options.collectionId = FixedGuid();
         return FromBank(ConvertVabToDls(0, 0, "/g/bank.vh", "/g/bank.vb", "/o/bank.dls", "title",
-                                        feedback, options));
+                                        feedback, options)
+                            .result);
     };
     bank.shown = {
-        {FaultKind::OpenRead, {11, 12}}, {FaultKind::Create, {13}}, {FaultKind::Write, {13}}};
+        {FaultKind::OpenRead, {MessageId::BankHeaderOpenFailed, MessageId::BankBodyOpenFailed}},
+        {FaultKind::Create, {MessageId::BankOutputOpenFailed}},
+        {FaultKind::Write, {MessageId::BankOutputOpenFailed}}};
     const MatrixTally tally = RunMatrix(memory, bank, 300, 61);
-    EXPECT_EQ(tally.messages.at(FaultKind::OpenRead), (std::set<int>{11, 12}));
+    EXPECT_EQ(
+        tally.messages.at(FaultKind::OpenRead),
+        (std::set<MessageId>{MessageId::BankHeaderOpenFailed, MessageId::BankBodyOpenFailed}));
     std::printf("%s\n", tally.Summary(bank.name).c_str());
 }
 
@@ -136,7 +147,7 @@ Converters FixedConverters() {
                const std::string& dlsPath, std::string_view title, Feedback& feedback) {
         VabConvertOptions options;
         options.collectionId = FixedGuid();
-        return ConvertVabToDls(vh, vb, vhPath, vbPath, dlsPath, title, feedback, options);
+        return ConvertVabToDls(vh, vb, vhPath, vbPath, dlsPath, title, feedback, options).result;
     };
     return c;
 }
@@ -187,9 +198,16 @@ TEST(ConverterFaults, BatchRunEndsAtTheFaultAndCountsOnlyCompleteFiles) {
         o.detail = std::to_string(r.filesMade) + " files" + (r.endedEarly ? ", ended early" : "");
         return o;
     };
-    batch.shown = {{FaultKind::OpenRead, {1, 5, 11, 12, 17}},
-                   {FaultKind::Create, {6, 13, 18}},
-                   {FaultKind::Write, {6, 13, 18}}};
+    batch.shown = {
+        {FaultKind::OpenRead,
+         {MessageId::ListOpenFailed, MessageId::SeqInputOpenFailed, MessageId::BankHeaderOpenFailed,
+          MessageId::BankBodyOpenFailed, MessageId::SsqInputOpenFailed}},
+        {FaultKind::Create,
+         {MessageId::SeqOutputOpenFailed, MessageId::BankOutputOpenFailed,
+          MessageId::SsqOutputOpenFailed}},
+        {FaultKind::Write,
+         {MessageId::SeqOutputOpenFailed, MessageId::BankOutputOpenFailed,
+          MessageId::SsqOutputOpenFailed}}};
     // A run that started ends with progress 100 and the closing status of the files made.
     batch.check = [&](FileSystem&, const Outcome& o) -> std::string {
         if (last == nullptr || o.filesClaimed < 0 || last->StatusTexts().empty()) {

@@ -70,7 +70,7 @@ std::string ListNotLost(FileSystem& fs, bool saved) {
 Outcome SaveAsTheDialogDoes(Feedback& feedback) {
     const SaveResult r = SaveListRows(kList, EditedRows());
     if (const int number = MessageNumberOf(r)) {
-        ShowNumberedMessage(feedback, number);
+        ShowNumberedMessage(feedback, static_cast<MessageId>(number));
     }
     Outcome o;
     o.success = r == SaveResult::Saved;
@@ -84,10 +84,10 @@ TEST(ListEditorFaults, SaveNeverLosesTheList) {
     save.name = "list editor save";
     save.prepare = [](FileSystem& fs) { PutFile(fs, kList, OldList()); };
     save.run = SaveAsTheDialogDoes;
-    save.shown = {{FaultKind::Rename, {27}},
-                  {FaultKind::OpenRead, {27}},
-                  {FaultKind::Create, {28}},
-                  {FaultKind::Write, {28}}};
+    save.shown = {{FaultKind::Rename, {MessageId::EditorSaveMoveFailed}},
+                  {FaultKind::OpenRead, {MessageId::EditorSaveMoveFailed}},
+                  {FaultKind::Create, {MessageId::EditorSaveWriteFailed}},
+                  {FaultKind::Write, {MessageId::EditorSaveWriteFailed}}};
     save.leftWhenDeleteFails = {kTemporary};
     save.check = [](FileSystem& fs, const Outcome& o) { return ListNotLost(fs, o.success); };
     const MatrixTally tally = RunMatrix(memory, save, 1000);
@@ -149,14 +149,15 @@ TEST(ListEditorFaults, FolderChangeNeverDamagesTheList) {
     change.run = [](Feedback& feedback) {
         const FolderChangeResult r = ChangeListFolder(kList, "/games/disc one", "/mnt/other");
         if (const int number = MessageNumberOf(r)) {
-            ShowNumberedMessage(feedback, number);
+            ShowNumberedMessage(feedback, static_cast<MessageId>(number));
         }
         Outcome o;
         o.success = r == FolderChangeResult::Done;
         o.detail = "folder change result " + std::to_string(static_cast<int>(r));
         return o;
     };
-    change.shown = {{FaultKind::OpenRead, {26}}, {FaultKind::Create, {26}}};
+    change.shown = {{FaultKind::OpenRead, {MessageId::EditorFolderOpenFailed}},
+                    {FaultKind::Create, {MessageId::EditorFolderOpenFailed}}};
     change.check = [](FileSystem& fs, const Outcome& o) -> std::string {
         const Snapshot now = Take(fs, {kList, kTemporary});
         if (now.at(kTemporary)) {

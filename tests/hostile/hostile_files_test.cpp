@@ -54,7 +54,7 @@ TEST(HostileFiles, EmptyFilesEverywhere) {
     // An empty list: the driver's count read comes up short; the editor shows nothing.
     ASSERT_TRUE(testkit::WriteFile(folder / "list.clg", {}));
     EXPECT_FALSE(RunConversion(folder / "list.clg", folder.path(), "list", feedback).ran);
-    EXPECT_EQ(feedback.Messages(), std::vector<std::string>{Message(2).text});
+    EXPECT_EQ(feedback.Messages(), std::vector<std::string>{Message(MessageId::ListCountCut).text});
     EXPECT_EQ(LoadListRows(folder / "list.clg").status, EditorLoadStatus::ShortHeader);
 
     RecordingFeedback segmentFeedback;
@@ -67,7 +67,8 @@ TEST(HostileFiles, EmptyFilesEverywhere) {
     EXPECT_EQ(ConvertSmfToSegment(folder / "song.mid", folder / "bank.dls", segmentFeedback, {}),
               SegmentResult::ConversionFailed);
     EXPECT_EQ(segmentFeedback.Messages(),
-              (std::vector<std::string>{Message(44).text, Message(44).text}));
+              (std::vector<std::string>{Message(MessageId::SegmentNotMade).text,
+                                        Message(MessageId::SegmentNotMade).text}));
 
     EXPECT_EQ(Names(folder.path()),
               (std::vector<std::string>{"bank.dls", "empty", "list.clg", "song.mid"}));
@@ -112,10 +113,10 @@ TEST(HostileFiles, SparseFilePast4GiB) {
     RecordingFeedback feedback;
     const std::string big = folder / "big.bin";
     const SeqConversion s = ConvertSeq(seqAt, big, folder / "seq", feedback);
-    EXPECT_EQ(s.result, ConvertResult::Done) << s.diagnostic;
+    EXPECT_EQ(s.result, ConvertResult::Done) << s.diagnostics.failure;
     const SeqConversion q =
         ConvertSsq(ssqAt + testkit::kSsqMagicOffset, big, folder / "ssq", feedback);
-    EXPECT_EQ(q.result, ConvertResult::Done) << q.diagnostic;
+    EXPECT_EQ(q.result, ConvertResult::Done) << q.diagnostics.failure;
     const ConvertResult b =
         ConvertVabToDls(vhAt, vbAt, big, big, folder / "bank.dls", "t", feedback);
     EXPECT_TRUE(b == ConvertResult::Done || b == ConvertResult::PartlyDone);

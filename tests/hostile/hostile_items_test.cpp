@@ -45,7 +45,7 @@ void ExpectSequenceOutcome(const HostileInput& input, const SeqConversion& c,
     EXPECT_NE(c.result, ConvertResult::OpenFailed) << input.name;
     EXPECT_NE(c.result, ConvertResult::PartlyDone) << input.name;
     if (input.expected != kAnyResult) {
-        EXPECT_EQ(ToCode(c.result), input.expected) << input.name << ": " << c.diagnostic;
+        EXPECT_EQ(ToCode(c.result), input.expected) << input.name << ": " << c.diagnostics.failure;
     }
     int onDisk = 0;
     for (const std::string& name : SmfNames()) {
@@ -94,7 +94,7 @@ TEST(HostileItems, NumberedSetsStopWhereTheirNumberingBreaks) {
         memory.Put("/g/game.bin", item->bytes);
         RecordingFeedback feedback;
         const SeqConversion c = ConvertSeq(0, "/g/game.bin", "/o/out", feedback);
-        EXPECT_EQ(c.result, ConvertResult::Done) << name << ": " << c.diagnostic;
+        EXPECT_EQ(c.result, ConvertResult::Done) << name << ": " << c.diagnostics.failure;
         EXPECT_EQ(c.smfFilesMade, files) << name;
         ExpectSequenceOutcome(*item, c, memory, feedback);
     }
@@ -120,12 +120,11 @@ TEST(HostileItems, BankConverter) {
         memory.Put("/g/bank.vh", bank.vh);
         memory.Put("/g/bank.vb", bank.vb);
         RecordingFeedback feedback;
-        std::string diagnostic;
-        VabConvertOptions options;
-        options.diagnostic = &diagnostic;
-        const ConvertResult r =
+        const VabConversion conversion =
             ConvertVabToDls(bank.vhOffset, bank.vbOffset, "/g/bank.vh", "/g/bank.vb", "/o/bank.dls",
-                            "t", feedback, options);
+                            "t", feedback, VabConvertOptions{});
+        const ConvertResult r = conversion.result;
+        const std::string& diagnostic = conversion.diagnostics.failure;
         EXPECT_TRUE(feedback.Messages().empty()) << bank.name;
         ASSERT_NE(r, ConvertResult::OpenFailed) << bank.name;
         ++results[static_cast<size_t>(ToCode(r))];

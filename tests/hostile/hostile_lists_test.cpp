@@ -65,9 +65,11 @@ TEST(HostileLists, BatchDriverReportsCutHeadersAndWalksTheRest) {
             RunConversion("/l/list.clg", "/o", "list", feedback, recording);
         const bool soundCut = input.name.starts_with("list cut at ");
         if (soundCut && input.bytes.size() < kSoundHeaderEnd) {
-            const int number = input.bytes.size() < 4 ? 2 : input.bytes.size() == 4 ? 3 : 4;
+            const MessageId id = input.bytes.size() < 4    ? MessageId::ListCountCut
+                                 : input.bytes.size() == 4 ? MessageId::ListFolderLengthCut
+                                                           : MessageId::ListFolderCut;
             EXPECT_FALSE(run.ran) << input.name;
-            EXPECT_EQ(feedback.Messages(), std::vector<std::string>{Message(number).text})
+            EXPECT_EQ(feedback.Messages(), std::vector<std::string>{Message(id).text})
                 << input.name;
             EXPECT_TRUE(feedback.StatusTexts().empty()) << input.name;
             continue;

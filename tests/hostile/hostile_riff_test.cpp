@@ -35,7 +35,7 @@ class HostileSegment : public ::testing::Test {
         const SegmentResult r = ConvertSmfToSegment(job, feedback, {}, &report);
         EXPECT_FALSE(memory.Exists("/w/song.sgt.tmp")) << name;
         if (expected != kAnyResult) {
-            EXPECT_EQ(ToCode(r), expected) << name << ": " << report.failure;
+            EXPECT_EQ(ToCode(r), expected) << name << ": " << report.diagnostics.failure;
         }
         if (r == SegmentResult::Done) {
             EXPECT_TRUE(feedback.Messages().empty()) << name;
@@ -45,9 +45,12 @@ class HostileSegment : public ::testing::Test {
                 << name << ": " << failure;
         } else {
             EXPECT_EQ(r, SegmentResult::ConversionFailed) << name;
-            EXPECT_EQ(feedback.Messages(), std::vector<std::string>{Message(44).text}) << name;
-            EXPECT_FALSE(memory.Exists("/w/song.sgt")) << name << ": " << report.failure;
-            EXPECT_FALSE(report.failure.empty()) << name;
+            EXPECT_EQ(feedback.Messages(),
+                      std::vector<std::string>{Message(MessageId::SegmentNotMade).text})
+                << name;
+            EXPECT_FALSE(memory.Exists("/w/song.sgt"))
+                << name << ": " << report.diagnostics.failure;
+            EXPECT_FALSE(report.diagnostics.failure.empty()) << name;
         }
         return r;
     }

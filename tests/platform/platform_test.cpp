@@ -39,15 +39,15 @@ TEST(Messages, EveryNumberEndsWithItsOwnFullWidthNumber) {
     for (int n = 1; n <= 44; ++n) {
         EXPECT_EQ(FindMessage(n) != nullptr, n < 19 || n > 22) << n;
     }
-    EXPECT_STREQ(Message(20).text, "");
+    EXPECT_STREQ(Message(static_cast<MessageId>(20)).text, "");
 }
 
 TEST(Messages, ShownThroughFeedbackWithTheirIcon) {
     RecordingFeedback fb;
-    ShowNumberedMessage(fb, 44);
-    ShowNumberedMessage(fb, 5);
+    ShowNumberedMessage(fb, MessageId::SegmentNotMade);
+    ShowNumberedMessage(fb, MessageId::SeqInputOpenFailed);
     ASSERT_EQ(fb.events.size(), 2u);
-    EXPECT_EQ(fb.events[0].text, Message(44).text);
+    EXPECT_EQ(fb.events[0].text, FindMessage(44)->text);
     EXPECT_EQ(fb.events[0].value, static_cast<int>(MessageIcon::Exclamation));
     EXPECT_EQ(fb.events[1].value, static_cast<int>(MessageIcon::Stop));
 }

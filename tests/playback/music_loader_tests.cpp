@@ -372,7 +372,7 @@ class SegmentLoad : public ::testing::Test {
         SegmentReport report;
         const SegmentResult r =
             ConvertSmfToSegment(smfPath, folder_ / "Bank.dls", feedback, {}, &report);
-        EXPECT_EQ(r, SegmentResult::Done) << report.failure;
+        EXPECT_EQ(r, SegmentResult::Done) << report.diagnostics.failure;
         return report.outputPath;
     }
 

@@ -3,8 +3,10 @@
 // balance, attenuation, release tails, loop seams, start points, repeatability.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <sys/stat.h>
+#include <thread>
 
 #include "bank2dls/vab_converter.h"
 #include "chunkfile/chunk_file.h"
@@ -369,6 +371,52 @@ TEST_F(ConvertedBank, ReleasedCollectionGoesOnceItsVoicesAreDone) {
     EXPECT_EQ(synth->CurrentProgram(0).source, ProgramChoice::Source::None);
 }
 
+// FluidSynth has one log function for the process: a synthesizer that fails to load a
+// sound font on one thread must not hand its error to one rendering on another.
+TEST(SynthErrors, StayWithTheSynthesizerThatCausedThem) {
+    testkit::TempFolder folder;
+    const std::string badFont = folder / "bad.sf2";
+    ASSERT_TRUE(testkit::WriteFile(
+        badFont, testkit::ByteBuilder().text("RIFF").u32le(12).text("WAVEjunkjunk").take()));
+    SynthOptions broken = playtest::DrySynth();
+    broken.useGmSoundFont = true;
+    broken.gmSoundFont = badFont;
+
+    std::string error;
+    std::unique_ptr<Synth> clean = Synth::Create(playtest::DrySynth(), &error);
+    ASSERT_TRUE(clean) << error;
+    std::atomic<bool> rendering = false;
+    std::atomic<bool> failed = false;
+    // The clean synthesizer renders for as long as the other one is being made, so its
+    // capture is active while the other thread's error is logged.
+    std::thread player([&] {
+        std::vector<float> l(4096), r(4096);
+        do {
+            clean->Render(l.data(), r.data(), 4096);
+            rendering = true;
+        } while (!failed);
+    });
+    while (!rendering) {
+        std::this_thread::yield();
+    }
+    // Whether a misrouted error would land in the other synthesizer depends on timing;
+    // several failures make that near certain.
+    std::vector<std::unique_ptr<Synth>> failing;
+    for (int i = 0; i < 8; ++i) {
+        failing.push_back(Synth::Create(broken, &error));
+    }
+    failed = true;
+    player.join();
+
+    for (const std::unique_ptr<Synth>& synth : failing) {
+        ASSERT_TRUE(synth) << error;
+        EXPECT_FALSE(synth->HasGeneralMidi());
+        EXPECT_NE(synth->TakeError(), "");
+        EXPECT_EQ(synth->TakeError(), "") << "taking the error clears it";
+    }
+    EXPECT_EQ(clean->TakeError(), "");
+}
+
 TEST(HostileCollection, ExtremeValuesPlayWithoutFaultOrNonsenseSamples) {
     using namespace playtest;
     TestCollection c;
@@ -457,7 +505,7 @@ class ConvertedSong : public ConvertedBank {
         EXPECT_TRUE(testkit::WriteFile(game, testkit::BuildSingleSeq(timing, t)));
         NullFeedback feedback;
         const SeqConversion c = ConvertSeq(0, game, *folder_ / stem, feedback);
-        EXPECT_EQ(c.result, ConvertResult::Done) << c.diagnostic;
+        EXPECT_EQ(c.result, ConvertResult::Done) << c.diagnostics.failure;
         return *folder_ / (stem + ".mid");
     }
 };
@@ -492,7 +540,7 @@ TEST_F(ConvertedSong, LoopPassesAndEndOfASegmentFileInOrder) {
     SegmentReport report;
     ASSERT_EQ(ConvertSmfToSegment(smf, *folder_ / "bank.dls", feedback, {}, &report),
               SegmentResult::Done)
-        << report.failure;
+        << report.diagnostics.failure;
     MusicLoadOutcome loaded = LoadSegmentFile(report.outputPath);
     ASSERT_EQ(loaded.status, MusicLoadStatus::Ok) << loaded.error;
     const Sequence& s = *loaded.sequence;

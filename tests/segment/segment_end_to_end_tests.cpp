@@ -63,7 +63,7 @@ TEST(SegmentEndToEnd, GameImageToSmfAndDlsToSegmentAndBack) {
     ASSERT_TRUE(WriteFile(game, image.bytes()));
     RecordingFeedback feedback;
     const SeqConversion seq = ConvertSeq(seqOffset, game, folder / "ゲーム_SEQ00", feedback);
-    ASSERT_EQ(seq.result, ConvertResult::Done) << seq.diagnostic;
+    ASSERT_EQ(seq.result, ConvertResult::Done) << seq.diagnostics.failure;
     ASSERT_EQ(ConvertVabToDls(vhOffset, vbOffset, game, game, folder / "ゲーム_VAB00.dls", "ゲーム",
                               feedback),
               ConvertResult::Done);
@@ -74,7 +74,7 @@ TEST(SegmentEndToEnd, GameImageToSmfAndDlsToSegmentAndBack) {
     job.dlsName = "ゲーム_VAB00.dls";
     SegmentReport report;
     ASSERT_EQ(ConvertSmfToSegment(job, feedback, {}, &report), SegmentResult::Done)
-        << report.failure;
+        << report.diagnostics.failure;
     EXPECT_TRUE(feedback.Messages().empty());
 
     SegmentFile s;

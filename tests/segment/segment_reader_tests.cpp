@@ -153,7 +153,7 @@ TEST(SegmentReader, AConvertedSegmentReadsBackToItsSmf) {
     ASSERT_EQ(ConvertSmfToSegment(std::string("/w/tune.mid"), std::string("/w/bank.dls"), feedback,
                                   {}, &report),
               SegmentResult::Done)
-        << report.failure;
+        << report.diagnostics.failure;
     SegmentFile s;
     std::string failure;
     ASSERT_EQ(ReadSegmentFile("/w/tune.sgt", s, failure), SegmentReadResult::Ok) << failure;

@@ -55,7 +55,7 @@ class SegmentConversion : public ::testing::Test {
     Bytes Output() { return fs.Exists("/w/song.sgt") ? fs.Contents("/w/song.sgt") : Bytes{}; }
     void ExpectSegment(const Bytes& smf, const ExpectedSegment& expected,
                        const Bytes& dls = StandardDls()) {
-        ASSERT_EQ(Convert(smf, dls), SegmentResult::Done) << report.failure;
+        ASSERT_EQ(Convert(smf, dls), SegmentResult::Done) << report.diagnostics.failure;
         EXPECT_SAME_BYTES(Output(), expected.Build());
     }
 
@@ -197,7 +197,7 @@ TEST_F(SegmentConversion, NamesAreUtf16AndTheDlsIsReferencedByItsNameOnly) {
     ASSERT_EQ(ConvertSmfToSegment(std::string("/w/曲 été.MID"), std::string("/banks/音源.dls"),
                                   feedback, callbacks, &report),
               SegmentResult::Done)
-        << report.failure;
+        << report.diagnostics.failure;
     EXPECT_EQ(report.outputPath, "/w/曲 été.sgt");
     ExpectedSegment e;
     e.name = u"曲 été";
@@ -266,7 +266,7 @@ TEST_F(SegmentConversion, EachCheckShowsItsNumberedMessageAndWritesNothing) {
         job.dlsName = c.dls;
         EXPECT_EQ(ConvertSmfToSegment(job, feedback, callbacks), c.result) << c.smf << " " << c.dls;
         ASSERT_EQ(feedback.events.size(), 1u);
-        EXPECT_EQ(feedback.events[0].text, Message(ToCode(c.result)).text);
+        EXPECT_EQ(feedback.events[0].text, Message(MessageOf(c.result)).text);
         EXPECT_EQ(feedback.events[0].value, static_cast<int>(MessageIcon::Stop));
         EXPECT_EQ(stops, 1);
         EXPECT_FALSE(fs.Exists("/w/song.sgt"));
@@ -312,10 +312,10 @@ TEST_F(SegmentConversion, FailuresKeepAnOlderSegmentAndLeaveNoPartialFile) {
         EXPECT_EQ(fs.Contents("/w/song.sgt"), older) << c.what;
         EXPECT_FALSE(fs.Exists("/w/song.sgt.tmp")) << c.what;
         ASSERT_EQ(feedback.Messages().size(), 1u) << c.what;
-        EXPECT_EQ(feedback.Messages()[0], Message(ToCode(c.result)).text) << c.what;
+        EXPECT_EQ(feedback.Messages()[0], Message(MessageOf(c.result)).text) << c.what;
         EXPECT_TRUE(feedback.StatusTexts().empty()) << c.what;
     }
-    EXPECT_EQ(Message(44).icon, MessageIcon::Exclamation);
+    EXPECT_EQ(Message(MessageId::SegmentNotMade).icon, MessageIcon::Exclamation);
     EXPECT_EQ(feedback.events[0].value, static_cast<int>(MessageIcon::Exclamation));
     EXPECT_FALSE(cacheCleared);
     // Without a fault the same conversion replaces the older file.

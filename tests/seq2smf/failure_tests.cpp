@@ -44,10 +44,10 @@ class FailureTest : public testkit::InMemoryConversion {
     FaultInjectingFileSystem faulty{fs};
     ScopedFileSystem faultyGuard{faulty};
 
-    void ExpectOneMessage(int number) {
+    void ExpectOneMessage(MessageId id) {
         const std::vector<std::string> messages = feedback.Messages();
         ASSERT_EQ(messages.size(), 1u);
-        EXPECT_EQ(messages[0], Message(number).text);
+        EXPECT_EQ(messages[0], Message(id).text);
         ASSERT_FALSE(feedback.events.empty());
         EXPECT_EQ(feedback.events.back().value, static_cast<int>(MessageIcon::Stop));
     }
@@ -75,13 +75,13 @@ class FailureTest : public testkit::InMemoryConversion {
 TEST_F(FailureTest, GameFileThatCannotBeOpenedShowsTheReadMessage) {
     SeqConversion c = ConvertSeq(0, "missing", kStem, feedback);
     EXPECT_EQ(c.result, ConvertResult::OpenFailed);
-    ExpectOneMessage(5);
+    ExpectOneMessage(MessageId::SeqInputOpenFailed);
     EXPECT_EQ(feedback.Messages()[0], "読み込みファイルが開けません　Ｅｒｒ：０５");
 
     feedback.events.clear();
     c = ConvertSsq(16, "missing", kStem, feedback);
     EXPECT_EQ(c.result, ConvertResult::OpenFailed);
-    ExpectOneMessage(17);
+    ExpectOneMessage(MessageId::SsqInputOpenFailed);
     EXPECT_EQ(feedback.Messages()[0], "読み込みファイルが開けません　Ｅｒｒ：１７");
 
     // A file that exists but cannot be opened is the same case.
@@ -89,7 +89,7 @@ TEST_F(FailureTest, GameFileThatCannotBeOpenedShowsTheReadMessage) {
     faulty.FailOpenRead(true);
     feedback.events.clear();
     EXPECT_EQ(ConvertSeq(0, kGame, kStem, feedback).result, ConvertResult::OpenFailed);
-    ExpectOneMessage(5);
+    ExpectOneMessage(MessageId::SeqInputOpenFailed);
     EXPECT_EQ(CompleteOutputs(), 0);
 }
 
@@ -99,14 +99,14 @@ TEST_F(FailureTest, OutputThatCannotBeCreatedShowsTheWriteMessage) {
     SeqConversion c = ConvertSeq(0, kGame, kStem, feedback);
     EXPECT_EQ(c.result, ConvertResult::OpenFailed);
     EXPECT_EQ(c.smfFilesMade, 0);
-    ExpectOneMessage(6);
+    ExpectOneMessage(MessageId::SeqOutputOpenFailed);
     EXPECT_EQ(feedback.Messages()[0], "書き込みﾌｧｲﾙが開けません　Ｅｒｒ：０６");
 
     fs.Put(kGame, testkit::BuildSsq(480, 120, SmallSsqTrack()));
     feedback.events.clear();
     c = ConvertSsq(16, kGame, kStem, feedback);
     EXPECT_EQ(c.result, ConvertResult::OpenFailed);
-    ExpectOneMessage(18);
+    ExpectOneMessage(MessageId::SsqOutputOpenFailed);
     EXPECT_EQ(feedback.Messages()[0], "書き込みﾌｧｲﾙが開けません　Ｅｒｒ：１８");
     EXPECT_EQ(CompleteOutputs(), 0);
 }
@@ -119,7 +119,7 @@ TEST_F(FailureTest, WriteFailureIsNeverSuccessAndLeavesNoPartialFile) {
         const SeqConversion c = ConvertSeq(0, kGame, kStem, feedback);
         EXPECT_EQ(c.result, ConvertResult::OpenFailed) << "budget " << budget;
         EXPECT_EQ(c.smfFilesMade, 0);
-        ExpectOneMessage(6);
+        ExpectOneMessage(MessageId::SeqOutputOpenFailed);
         EXPECT_FALSE(Exists(".mid")) << "budget " << budget;
     }
 
@@ -128,7 +128,7 @@ TEST_F(FailureTest, WriteFailureIsNeverSuccessAndLeavesNoPartialFile) {
     faulty.FailWritesAfter(50);
     const SeqConversion c = ConvertSsq(16, kGame, kStem, feedback);
     EXPECT_EQ(c.result, ConvertResult::OpenFailed);
-    ExpectOneMessage(18);
+    ExpectOneMessage(MessageId::SsqOutputOpenFailed);
     EXPECT_FALSE(Exists(".mid"));
 }
 
@@ -148,7 +148,7 @@ TEST_F(FailureTest, WriteFailureInsideANumberedSetKeepsTheFilesBeforeIt) {
     const SeqConversion c = ConvertSeq(0, kGame, kStem, feedback);
     EXPECT_EQ(c.result, ConvertResult::OpenFailed);
     EXPECT_EQ(c.smfFilesMade, 1);
-    ExpectOneMessage(6);
+    ExpectOneMessage(MessageId::SeqOutputOpenFailed);
     EXPECT_TRUE(Exists("_00.mid"));
     EXPECT_FALSE(Exists("_01.mid"));
     EXPECT_FALSE(Exists("_02.mid"));
@@ -228,7 +228,7 @@ TEST(FailureOnDisk, OutputNameTakenByAFolderStopsTheSetAndKeepsEarlierFiles) {
     EXPECT_EQ(c.result, ConvertResult::OpenFailed);
     EXPECT_EQ(c.smfFilesMade, 2);
     ASSERT_EQ(feedback.Messages().size(), 1u);
-    EXPECT_EQ(feedback.Messages()[0], Message(6).text);
+    EXPECT_EQ(feedback.Messages()[0], Message(MessageId::SeqOutputOpenFailed).text);
     for (const char* name : {"Ünïcode_000_00.mid", "Ünïcode_000_01.mid"}) {
         std::string error;
         EXPECT_TRUE(testkit::ReadSmf(testkit::ReadFile(folder / name), error).has_value())

@@ -107,7 +107,7 @@ TEST(IndependentReader, EveryWrittenFileParsesWithTheSameEvents) {
         ASSERT_TRUE(testkit::WriteFile(stem + ".bin", item.bytes));
         const SeqConversion c = ssq ? ConvertSsq(item.offset, stem + ".bin", stem, feedback)
                                     : ConvertSeq(item.offset, stem + ".bin", stem, feedback);
-        ASSERT_EQ(c.result, ConvertResult::Done) << item.name << ": " << c.diagnostic;
+        ASSERT_EQ(c.result, ConvertResult::Done) << item.name << ": " << c.diagnostics.failure;
         for (const std::string& suffix :
              {std::string(".mid"), std::string("_00.mid"), std::string("_01.mid"),
               std::string("_02.mid"), std::string("_15.mid")}) {

@@ -41,7 +41,7 @@ TEST_F(NumberedSetTest, IdsZeroOneTwoThenSevenGiveThreeFiles) {
         {7, SeqTiming{480, 500000, 4, 2}, NoteTrack(63)},
     };
     const SeqConversion c = Convert(testkit::BuildSeqSet(set).bytes);
-    EXPECT_EQ(c.result, ConvertResult::Done) << c.diagnostic;
+    EXPECT_EQ(c.result, ConvertResult::Done) << c.diagnostics.failure;
     EXPECT_EQ(c.smfFilesMade, 3);
     EXPECT_SAME_BYTES(Output("_00.mid"), ExpectedSmf(480, 500000, 4, 2, NoteTrackSmf(60)));
     EXPECT_SAME_BYTES(Output("_01.mid"), ExpectedSmf(96, 600000, 3, 3, NoteTrackSmf(61)));
@@ -57,7 +57,7 @@ TEST_F(NumberedSetTest, SeventeenthSequenceWithIdSixteenIsNotConverted) {
         set.push_back({id, SeqTiming{}, NoteTrack(40 + id)});
     }
     const SeqConversion c = Convert(testkit::BuildSeqSet(set).bytes);
-    EXPECT_EQ(c.result, ConvertResult::Done) << c.diagnostic;
+    EXPECT_EQ(c.result, ConvertResult::Done) << c.diagnostics.failure;
     EXPECT_EQ(c.smfFilesMade, 16);
     EXPECT_SAME_BYTES(Output("_15.mid"), ExpectedSmf(480, 500000, 4, 2, NoteTrackSmf(55)));
     EXPECT_FALSE(Exists("_16.mid"));
@@ -72,7 +72,8 @@ TEST_F(NumberedSetTest, SetThatEndsWithItsFileIsComplete) {
         Bytes game = testkit::BuildSeqSet(set).bytes;
         game.resize(game.size() + padding, 0);
         const SeqConversion c = Convert(game);
-        EXPECT_EQ(c.result, ConvertResult::Done) << "padding " << padding << ": " << c.diagnostic;
+        EXPECT_EQ(c.result, ConvertResult::Done)
+            << "padding " << padding << ": " << c.diagnostics.failure;
         EXPECT_EQ(c.smfFilesMade, 2);
         EXPECT_SAME_BYTES(Output("_01.mid"), ExpectedSmf(480, 500000, 4, 2, NoteTrackSmf(61)));
     }
@@ -127,7 +128,7 @@ TEST_F(NumberedSetTest, TranslationStateStartsAfreshForEverySequence) {
                                 .endOfTrack(0);
     const std::vector<NumberedSeq> set = {{0, SeqTiming{}, track}, {1, SeqTiming{}, second}};
     const SeqConversion c = Convert(testkit::BuildSeqSet(set).bytes);
-    ASSERT_EQ(c.result, ConvertResult::Done) << c.diagnostic;
+    ASSERT_EQ(c.result, ConvertResult::Done) << c.diagnostics.failure;
     EXPECT_SAME_BYTES(Output("_00.mid"), ExpectedSmf(480, 500000, 4, 2, expected));
     EXPECT_SAME_BYTES(Output("_01.mid"), ExpectedSmf(480, 500000, 4, 2, expected));
 }

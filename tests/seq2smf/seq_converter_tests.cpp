@@ -27,7 +27,7 @@ class SeqConvertTest : public testkit::InMemoryConversion {
     // Converts `track` and compares the .mid with the preamble plus `expected`.
     void ExpectTrack(const SeqTrack& track, const SmfTrackBytes& expected) {
         const SeqConversion c = Convert(track, timing);
-        ASSERT_EQ(c.result, ConvertResult::Done) << c.diagnostic;
+        ASSERT_EQ(c.result, ConvertResult::Done) << c.diagnostics.failure;
         EXPECT_EQ(c.smfFilesMade, 1);
         EXPECT_SAME_BYTES(Output(".mid"), ExpectedSmf(0x01E0, 0x07A120, 3, 3, expected));
         EXPECT_TRUE(feedback.Messages().empty());
@@ -63,7 +63,7 @@ TEST_F(SeqConvertTest, ItemIsFoundAtItsOffsetInsideOtherData) {
     game.resize(game.size() + 50, 0xEE);
     fs.Put(kGame, game);
     const SeqConversion c = ConvertSeq(1234, kGame, kStem, feedback);
-    ASSERT_EQ(c.result, ConvertResult::Done) << c.diagnostic;
+    ASSERT_EQ(c.result, ConvertResult::Done) << c.diagnostics.failure;
     EXPECT_SAME_BYTES(Output(".mid"), ExpectedSmf(0x01E0, 0x07A120, 3, 3,
                                                   SmfTrackBytes().ev(3, {0x91, 60, 100}).end(2)));
 }
@@ -321,7 +321,7 @@ TEST_F(SeqConvertTest, DeltaAboveTheLimitGivesResultOneAndNoFile) {
     EXPECT_EQ(c.smfFilesMade, 0);
     EXPECT_FALSE(Exists(".mid"));
     EXPECT_TRUE(feedback.Messages().empty());
-    EXPECT_NE(c.diagnostic.find("0x00000013"), std::string::npos) << c.diagnostic;
+    EXPECT_NE(c.diagnostics.failure.find("0x00000013"), std::string::npos) << c.diagnostics.failure;
 
     // 90 80 80 80 00 is 2^32: refused, not wrapped round to a delta of 0.
     fs.Put(kGame, testkit::BuildSingleSeq(timing, SeqTrack()

@@ -29,7 +29,7 @@ class SsqConvertTest : public testkit::InMemoryConversion {
 TEST_F(SsqConvertTest, DivisionIsByteSwappedAndTempoComesFromBeatsPerMinute) {
     // E0 01 at P - 10 is 480 ticks; 120 beats per minute is 500 000 microseconds.
     const SeqConversion c = Convert(480, 120, SeqTrack().noteOn(1, 0, 60, 1).endOfTrack(0), 3000);
-    ASSERT_EQ(c.result, ConvertResult::Done) << c.diagnostic;
+    ASSERT_EQ(c.result, ConvertResult::Done) << c.diagnostics.failure;
     EXPECT_EQ(c.smfFilesMade, 1);
     const Bytes& file = Output(".mid");
     EXPECT_SAME_BYTES(
@@ -50,7 +50,7 @@ TEST_F(SsqConvertTest, PitchBendHasOneDataByteAndTempoEventsAreInBeatsPerMinute)
                                         .tempoBpm(4, 100)
                                         .noteOn(5, 2, 60, 1)
                                         .endOfTrack(0));
-    ASSERT_EQ(c.result, ConvertResult::Done) << c.diagnostic;
+    ASSERT_EQ(c.result, ConvertResult::Done) << c.diagnostics.failure;
     EXPECT_SAME_BYTES(Output(".mid"), ExpectedSmf(480, 500000, 4, 2,
                                                   SmfTrackBytes()
                                                       .ev(1, {0xE2, 0x40, 0x00})
@@ -70,7 +70,7 @@ TEST_F(SsqConvertTest, SharesTheControllerAndLoopTranslation) {
                                         .control(4, 9, 33, 1)
                                         .control(5, 9, 7, 99)
                                         .endOfTrack(0));
-    ASSERT_EQ(c.result, ConvertResult::Done) << c.diagnostic;
+    ASSERT_EQ(c.result, ConvertResult::Done) << c.diagnostics.failure;
     EXPECT_SAME_BYTES(Output(".mid"), ExpectedSmf(480, 500000, 4, 2,
                                                   SmfTrackBytes()
                                                       .ev(1, {0xB9, 0x00, 0x00})
@@ -96,7 +96,7 @@ TEST(SsqTempo, MicrosecondsPerQuarterNote) {
 
 TEST_F(SsqConvertTest, TempoOfZeroInTheHeaderOrAnEventGivesTheSlowestTempo) {
     const SeqConversion c = Convert(480, 0, SeqTrack().tempoBpm(1, 0).endOfTrack(0));
-    ASSERT_EQ(c.result, ConvertResult::Done) << c.diagnostic;
+    ASSERT_EQ(c.result, ConvertResult::Done) << c.diagnostics.failure;
     EXPECT_SAME_BYTES(
         Output(".mid"),
         ExpectedSmf(480, 0xFFFFFF, 4, 2,

@@ -170,8 +170,8 @@ std::string MatrixTally::Summary(const std::string& name) const {
         const auto seen = messages.find(kind);
         if (seen != messages.end() && !seen->second.empty()) {
             out << ", messages";
-            for (int number : seen->second) {
-                out << " " << number;
+            for (MessageId id : seen->second) {
+                out << " " << NumberOf(id);
             }
         }
     }
@@ -180,13 +180,14 @@ std::string MatrixTally::Summary(const std::string& name) const {
 
 namespace {
 
-int MessageNumberOfText(const std::string& text) {
+// The message with this text; 0, which names none, for a text not in the table.
+MessageId MessageOfText(const std::string& text) {
     for (const MessageText& message : AllMessages()) {
         if (text == message.text) {
-            return message.number;
+            return static_cast<MessageId>(message.number);
         }
     }
-    return 0;
+    return static_cast<MessageId>(0);
 }
 
 Operation OperationOf(FaultKind kind) {
@@ -277,9 +278,9 @@ MatrixTally RunMatrix(FileSystem& base, const Component& component, int64_t dens
 
         ++tally.runs;
         ++tally.faulted[kind];
-        std::vector<int> shown;
+        std::vector<MessageId> shown;
         for (const std::string& text : feedback.Messages()) {
-            shown.push_back(MessageNumberOfText(text));
+            shown.push_back(MessageOfText(text));
         }
         const auto harmless = component.harmless.find(kind);
         if (kind != FaultKind::Remove &&
@@ -297,9 +298,9 @@ MatrixTally RunMatrix(FileSystem& base, const Component& component, int64_t dens
                 EXPECT_TRUE(shown.empty()) << label << ": expected no message";
             } else {
                 EXPECT_EQ(shown.size(), 1u) << label;
-                for (int number : shown) {
-                    EXPECT_TRUE(allowed->second.count(number) != 0)
-                        << label << ": message " << number;
+                for (MessageId id : shown) {
+                    EXPECT_TRUE(allowed->second.count(id) != 0)
+                        << label << ": message " << NumberOf(id);
                 }
             }
             EXPECT_EQ(CheckNothingPartial(priorFiles, clean, after), "") << label;

@@ -14,6 +14,7 @@
 
 #include "chunkfile/file_system.h"
 #include "platform/feedback.h"
+#include "platform/messages.h"
 #include "testkit/byte_builder.h"
 #include "tests/support/program_run.h"
 
@@ -87,9 +88,9 @@ struct Component {
     std::string name;
     std::function<void(FileSystem&)> prepare;
     std::function<Outcome(Feedback&)> run;
-    // For each kind of fault: the message numbers of which exactly one must be shown when
-    // the fault makes the run fail; a kind left out must fail without a message.
-    std::map<FaultKind, std::set<int>> shown;
+    // For each kind of fault: the messages of which exactly one must be shown when the
+    // fault makes the run fail; a kind left out must fail without a message.
+    std::map<FaultKind, std::set<MessageId>> shown;
     // Operations (by kind and number in the clean run) that the component may do without;
     // a run with such a fault may succeed, and must then leave what a clean run leaves.
     std::map<FaultKind, std::set<int64_t>> harmless;
@@ -105,7 +106,7 @@ struct MatrixTally {
     int runs = 0;
     std::map<FaultKind, int> faulted; // runs with a fault of this kind
     std::map<FaultKind, int> failed;  // of those, the runs the component reported as failed
-    std::map<FaultKind, std::set<int>> messages; // message numbers seen
+    std::map<FaultKind, std::set<MessageId>> messages; // messages seen
     std::string Summary(const std::string& name) const;
 };
 

@@ -361,7 +361,8 @@ TEST_F(PreviewDialogTest, PlayWithoutDlsShowsMessage37AndASegmentPlaysWithoutOne
     Select(d->SequenceList(), "long.mid");
     ASSERT_TRUE(Enabled(*d, kCommandPlay));
     Click(*d, kCommandPlay);
-    EXPECT_EQ(services_.MessageTexts(), std::vector<std::string>{Message(37).text});
+    EXPECT_EQ(services_.MessageTexts(),
+              std::vector<std::string>{Message(MessageId::PlayDlsInvalid).text});
     EXPECT_EQ(services_.messages.front().icon, MessageIcon::Stop);
     EXPECT_EQ(d->Player().LoadedSegment(), nullptr);
     ExpectIdle(*d);
@@ -554,7 +555,8 @@ TEST_F(PreviewDialogTest, ALoadFailureWhilePlayingLeavesThePlayerIdle) {
     ExpectPlaying(*d);
     // Another sequence that cannot be read: its message, and the toolbar says idle.
     Select(d->SequenceList(), "broken.mid");
-    EXPECT_EQ(services_.MessageTexts(), std::vector<std::string>{Message(36).text});
+    EXPECT_EQ(services_.MessageTexts(),
+              std::vector<std::string>{Message(MessageId::PlaySmfInvalid).text});
     EXPECT_EQ(d->Player().LoadedSegment(), nullptr);
     ExpectIdle(*d);
     // A bank that cannot be read while an SMF plays: the same.
@@ -563,14 +565,15 @@ TEST_F(PreviewDialogTest, ALoadFailureWhilePlayingLeavesThePlayerIdle) {
     ExpectPlaying(*d);
     Select(d->BankList(), "broken.dls");
     EXPECT_EQ(services_.MessageTexts(),
-              (std::vector<std::string>{Message(36).text, Message(31).text}));
+              (std::vector<std::string>{Message(MessageId::PlaySmfInvalid).text,
+                                        Message(MessageId::PlayingBankDlsInvalid).text}));
     ExpectIdle(*d);
     // And while paused.
     Select(d->BankList(), "bank.dls");
     Click(*d, kCommandPlay);
     Click(*d, kCommandPause);
     Select(d->BankList(), "broken.dls");
-    EXPECT_EQ(services_.MessageTexts().back(), Message(34).text);
+    EXPECT_EQ(services_.MessageTexts().back(), Message(MessageId::PausedBankDlsInvalid).text);
     ExpectIdle(*d);
     // The work folder gone: the path message.
     Select(d->BankList(), "bank.dls");
@@ -578,7 +581,7 @@ TEST_F(PreviewDialogTest, ALoadFailureWhilePlayingLeavesThePlayerIdle) {
     std::filesystem::rename(work_.path(), moved);
     Click(*d, kCommandPlay);
     std::filesystem::rename(moved, work_.path());
-    EXPECT_EQ(services_.MessageTexts().back(), Message(35).text);
+    EXPECT_EQ(services_.MessageTexts().back(), Message(MessageId::PlayPathInvalid).text);
     EXPECT_EQ(services_.messages.size(), 4u);
     ExpectIdle(*d);
 }
@@ -626,7 +629,8 @@ TEST_F(PreviewDialogTest, ASegmentRowNotDirectlyBelowStaysAndAFailureChangesNoth
     EXPECT_EQ(Names(d->SequenceList()), rows);
     Select(d->SequenceList(), "bad.mid");
     Click(*d, kCommandConvert);
-    EXPECT_EQ(services_.MessageTexts(), std::vector<std::string>{Message(44).text});
+    EXPECT_EQ(services_.MessageTexts(),
+              std::vector<std::string>{Message(MessageId::SegmentNotMade).text});
     EXPECT_EQ(Names(d->SequenceList()), rows);
     EXPECT_EQ(d->StatusPane()->text().toStdString(), std::string("long.sgt") + kMadeSuffix);
     EXPECT_FALSE(std::filesystem::exists(work_ / "bad.sgt"));

@@ -51,7 +51,7 @@ const char* CsvTypeName(uint32_t type) {
     }
 }
 
-enum class ReadResult { Ok, CannotOpen, NoMemory };
+enum class [[nodiscard]] ReadResult{Ok, CannotOpen, NoMemory};
 
 // The whole list file in memory. A folder, a stream without a length, or a read that
 // delivers less than the length counts as a list that cannot be opened.
