@@ -433,13 +433,13 @@ ScanOutcome ScanSourceFile(ChunkFile& list, const std::string& path, GroupCounte
                            ScanSummary* summary) {
     std::error_code error;
     if (!std::filesystem::exists(std::filesystem::path(path), error)) {
-        ShowNumberedMessage(feedback, 15);
+        ShowNumberedMessage(feedback, MessageId::ScannedFileMissing);
         return ScanOutcome::InvalidName;
     }
     feedback.SetGamePath(path);
     ChunkFile source;
     if (!source.OpenRead(path)) {
-        ShowNumberedMessage(feedback, 16);
+        ShowNumberedMessage(feedback, MessageId::ScannedFileOpenFailed);
         return ScanOutcome::CannotOpen;
     }
     // The second handle from which the scan reads its blocks: a file that gives one handle
@@ -447,7 +447,7 @@ ScanOutcome ScanSourceFile(ChunkFile& list, const std::string& path, GroupCounte
     const std::unique_ptr<RawFile> blocks = ActiveFileSystem().Open(path, OpenMode::Read);
     if (!blocks) {
         source.Close();
-        ShowNumberedMessage(feedback, 16);
+        ShowNumberedMessage(feedback, MessageId::ScannedFileOpenFailed);
         return ScanOutcome::CannotOpen;
     }
     const ScanOutcome outcome = ScanOpenSource(list, source, *blocks, FileNameOf(path), counters,

@@ -61,10 +61,10 @@ WindowClass ClassifyWindow(const uint8_t* window, RecognitionRules rules);
 // than the file holds) show as 100.
 int ScanProgress(int64_t position, int64_t size);
 
-enum class ScanOutcome {
+enum class [[nodiscard]] ScanOutcome{
     Scanned,        // the file was scanned (entries, if any, are in the list)
-    InvalidName,    // the path names no existing file; message 15 shown
-    CannotOpen,     // the file could not be opened for reading; message 16 shown
+    InvalidName,    // the path names no existing file; ScannedFileMissing shown
+    CannotOpen,     // the file could not be opened for reading; ScannedFileOpenFailed shown
     ListWriteFailed // an entry could not be written to the list; the scan stopped
 };
 

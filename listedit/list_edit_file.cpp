@@ -248,33 +248,36 @@ SaveResult SaveListRows(const std::string& listPath, const std::vector<EditorRow
     return SaveResult::Saved;
 }
 
-int MessageNumberOf(EditorLoadStatus status) {
-    return status == EditorLoadStatus::OpenFailed ? 23 : 0;
+std::optional<MessageId> MessageOf(EditorLoadStatus status) {
+    if (status == EditorLoadStatus::OpenFailed) {
+        return MessageId::EditorListOpenFailed;
+    }
+    return std::nullopt;
 }
 
-int MessageNumberOf(FolderChangeResult result) {
+std::optional<MessageId> MessageOf(FolderChangeResult result) {
     switch (result) {
     case FolderChangeResult::NoSourceFolder:
-        return 24;
+        return MessageId::EditorNoSourceFolder;
     case FolderChangeResult::PathTooLong:
-        return 25;
+        return MessageId::EditorFolderTooLong;
     case FolderChangeResult::OpenFailed:
-        return 26;
+        return MessageId::EditorFolderOpenFailed;
     default:
-        return 0;
+        return std::nullopt;
     }
 }
 
-int MessageNumberOf(SaveResult result) {
+std::optional<MessageId> MessageOf(SaveResult result) {
     switch (result) {
     case SaveResult::RenameFailed:
     case SaveResult::OpenTempFailed:
-        return 27;
+        return MessageId::EditorSaveMoveFailed;
     case SaveResult::CreateFailed:
     case SaveResult::WriteFailed:
-        return 28;
+        return MessageId::EditorSaveWriteFailed;
     default:
-        return 0;
+        return std::nullopt;
     }
 }
 

@@ -3,9 +3,12 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "platform/messages.h"
 
 namespace sonvex {
 
@@ -18,12 +21,11 @@ struct EditorRow {
     std::string fileName; // stored bytes up to the first NUL
 };
 
-enum class EditorLoadStatus {
+enum class [[nodiscard]] EditorLoadStatus{
     OpenFailed,   // the list cannot be opened (message 23)
     ShortHeader,  // count, length byte or folder cut short: no rows
     ShortEntries, // an entry cut short: the rows read so far
-    Ok
-};
+    Ok};
 
 struct EditorLoad {
     EditorLoadStatus status = EditorLoadStatus::OpenFailed;
@@ -35,7 +37,7 @@ struct EditorLoad {
 // short still gives a row, with an empty name.
 EditorLoad LoadListRows(const std::string& listPath);
 
-enum class FolderChangeResult {
+enum class [[nodiscard]] FolderChangeResult{
     Done,
     NoSourceFolder, // message 24
     PathTooLong,    // more than 128 bytes: message 25
@@ -54,7 +56,7 @@ inline constexpr size_t kMaxFolderBytes = 128;
 FolderChangeResult ChangeListFolder(const std::string& listPath, std::string_view currentFolder,
                                     std::string_view newFolder);
 
-enum class SaveResult {
+enum class [[nodiscard]] SaveResult{
     Saved,
     RenameFailed,   // the list cannot be moved aside: message 27, list untouched
     OpenTempFailed, // message 27, list renamed back
@@ -71,10 +73,10 @@ std::string TemporaryPathOf(const std::string& listPath);
 // the old file, one entry per row (offsets in the low 32 bits, the high half zero).
 SaveResult SaveListRows(const std::string& listPath, const std::vector<EditorRow>& rows);
 
-// The message number of an outcome, or 0 for none.
-int MessageNumberOf(EditorLoadStatus status);
-int MessageNumberOf(FolderChangeResult result);
-int MessageNumberOf(SaveResult result);
+// The message an outcome shows, if any.
+std::optional<MessageId> MessageOf(EditorLoadStatus status);
+std::optional<MessageId> MessageOf(FolderChangeResult result);
+std::optional<MessageId> MessageOf(SaveResult result);
 
 // Cell texts and their way back.
 std::string TypeCellText(uint32_t type);

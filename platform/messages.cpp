@@ -77,8 +77,4 @@ void ShowNumberedMessage(Feedback& feedback, MessageId id) {
     feedback.ShowMessage(m.text, m.icon);
 }
 
-void ShowNumberedMessage(Feedback& feedback, int number) {
-    ShowNumberedMessage(feedback, static_cast<MessageId>(number));
-}
-
 } // namespace sonvex

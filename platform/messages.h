@@ -76,7 +76,5 @@ const MessageText& Message(MessageId id);
 std::span<const MessageText> AllMessages();
 // Shows the message with its own icon.
 void ShowNumberedMessage(Feedback& feedback, MessageId id);
-// The scanner still hands over a bare number; this form goes once it names its messages.
-void ShowNumberedMessage(Feedback& feedback, int number);
 
 } // namespace sonvex

@@ -167,7 +167,7 @@ void ListEditorDialog::Load() {
 
     const EditorLoad load = LoadListRows(listPath_);
     if (load.status == EditorLoadStatus::OpenFailed) {
-        ShowNumbered(MessageNumberOf(load.status));
+        ShowMessageOf(MessageOf(load.status));
         return;
     }
     if (load.status == EditorLoadStatus::ShortHeader) {
@@ -295,7 +295,7 @@ void ListEditorDialog::DeleteSelected() {
 
 void ListEditorDialog::ChangeFolder() {
     if (sourceFolder_.empty()) {
-        ShowNumbered(MessageNumberOf(FolderChangeResult::NoSourceFolder));
+        ShowMessageOf(MessageOf(FolderChangeResult::NoSourceFolder));
         return;
     }
     const QString current = DisplayTextOf(sourceFolder_);
@@ -308,7 +308,7 @@ void ListEditorDialog::ChangeFolder() {
     const std::string folder = chosen->toStdString();
     const FolderChangeResult result = ChangeListFolder(listPath_, sourceFolder_, folder);
     if (result != FolderChangeResult::Done) {
-        ShowNumbered(MessageNumberOf(result));
+        ShowMessageOf(MessageOf(result));
         return;
     }
     sourceFolder_ = folder;
@@ -322,15 +322,15 @@ void ListEditorDialog::SaveOnClose() {
     if (!ActiveDialogServices().AskYesNo(this, QString::fromUtf8(kSaveQuestion))) {
         return;
     }
-    ShowNumbered(MessageNumberOf(SaveListRows(listPath_, Rows())));
+    ShowMessageOf(MessageOf(SaveListRows(listPath_, Rows())));
 }
 
 // The list file layer names its messages by number; 0 means none is due.
-void ListEditorDialog::ShowNumbered(int number) {
-    if (number == 0) {
+void ListEditorDialog::ShowMessageOf(std::optional<MessageId> id) {
+    if (!id) {
         return;
     }
-    const MessageText& message = Message(static_cast<MessageId>(number));
+    const MessageText& message = Message(*id);
     ActiveDialogServices().ShowMessage(this, QString::fromUtf8(message.text), message.icon);
 }
 

@@ -5,6 +5,7 @@
 
 #include <QDialog>
 #include <QString>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -52,7 +53,7 @@ class ListEditorDialog : public QDialog {
     void SwapRows(int a, int b);
     void SelectRow(int row);
     void SaveOnClose();
-    void ShowNumbered(int number);
+    void ShowMessageOf(std::optional<MessageId> id);
 
     std::string listPath_;
     std::string sourceFolder_; // stored bytes, as read or as last changed

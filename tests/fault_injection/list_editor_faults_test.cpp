@@ -69,8 +69,8 @@ std::string ListNotLost(FileSystem& fs, bool saved) {
 
 Outcome SaveAsTheDialogDoes(Feedback& feedback) {
     const SaveResult r = SaveListRows(kList, EditedRows());
-    if (const int number = MessageNumberOf(r)) {
-        ShowNumberedMessage(feedback, static_cast<MessageId>(number));
+    if (const auto message = MessageOf(r)) {
+        ShowNumberedMessage(feedback, *message);
     }
     Outcome o;
     o.success = r == SaveResult::Saved;
@@ -148,8 +148,8 @@ TEST(ListEditorFaults, FolderChangeNeverDamagesTheList) {
     change.prepare = [](FileSystem& fs) { PutFile(fs, kList, OldList()); };
     change.run = [](Feedback& feedback) {
         const FolderChangeResult r = ChangeListFolder(kList, "/games/disc one", "/mnt/other");
-        if (const int number = MessageNumberOf(r)) {
-            ShowNumberedMessage(feedback, static_cast<MessageId>(number));
+        if (const auto message = MessageOf(r)) {
+            ShowNumberedMessage(feedback, *message);
         }
         Outcome o;
         o.success = r == FolderChangeResult::Done;

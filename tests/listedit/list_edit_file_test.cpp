@@ -13,6 +13,12 @@
 namespace sonvex {
 namespace {
 
+// The number the user sees for an outcome's message, 0 for none.
+template <class Outcome> int MessageNumber(Outcome outcome) {
+    const std::optional<MessageId> id = MessageOf(outcome);
+    return id ? static_cast<int>(*id) : 0;
+}
+
 using test::ListEntryBytes;
 using test::ListHeader;
 using test::SameBytes;
@@ -57,7 +63,7 @@ TEST(ListEditFile, LoadShowsNamesNumbersAndLowOffsetsAsSigned) {
 TEST(ListEditFile, LoadOfDamagedOrMissingLists) {
     TempFolder folder;
     EXPECT_EQ(LoadListRows(folder / "missing.clg").status, EditorLoadStatus::OpenFailed);
-    EXPECT_EQ(MessageNumberOf(EditorLoadStatus::OpenFailed), 23);
+    EXPECT_EQ(MessageNumber(EditorLoadStatus::OpenFailed), 23);
 
     const Bytes whole = SampleList("/g");
     const size_t headerEnd = 4 + 1 + 3;
@@ -137,7 +143,7 @@ TEST(ListEditFile, FolderChangeOfAHeaderRunningPastTheEndChangesNothing) {
     const Bytes shortBytes(old.begin(), old.begin() + 6);
     ASSERT_TRUE(testkit::WriteFile(cut, shortBytes));
     EXPECT_EQ(ChangeListFolder(cut, "/g", "/new"), FolderChangeResult::ShortRead);
-    EXPECT_EQ(MessageNumberOf(FolderChangeResult::ShortRead), 0);
+    EXPECT_EQ(MessageNumber(FolderChangeResult::ShortRead), 0);
     EXPECT_EQ(testkit::ReadFile(cut), shortBytes);
 }
 
@@ -225,7 +231,7 @@ TEST(ListEditFile, SaveFailuresKeepTheListUnderItsOwnName) {
             EXPECT_EQ(SaveListRows(path, rows), c.result);
             faults.Clear();
         }
-        EXPECT_EQ(MessageNumberOf(c.result), c.message);
+        EXPECT_EQ(MessageNumber(c.result), c.message);
         EXPECT_EQ(testkit::ReadFile(path), old);
         EXPECT_FALSE(FileExists(folder / "list.tmp"));
     }
@@ -234,7 +240,7 @@ TEST(ListEditFile, SaveFailuresKeepTheListUnderItsOwnName) {
     const Bytes cut(old.begin(), old.begin() + 7);
     ASSERT_TRUE(testkit::WriteFile(path, cut));
     EXPECT_EQ(SaveListRows(path, rows), SaveResult::ShortHeader);
-    EXPECT_EQ(MessageNumberOf(SaveResult::ShortHeader), 0);
+    EXPECT_EQ(MessageNumber(SaveResult::ShortHeader), 0);
     EXPECT_EQ(testkit::ReadFile(path), cut);
     EXPECT_FALSE(FileExists(folder / "list.tmp"));
 }
