@@ -4,6 +4,8 @@
 
 #include <sys/stat.h>
 
+#include "formats/file_bytes.h"
+
 namespace sonvex {
 
 namespace {
@@ -67,11 +69,13 @@ std::shared_ptr<Segment> Loader::LoadSegment(const std::string& name, LoadResult
     LoadResult& r = result != nullptr ? *result : local;
     r = LoadResult{};
     const std::string path = PathOf(name);
-    std::vector<uint8_t> bytes;
-    if (!ReadWholeFile(path, bytes, r.error)) {
+    const FileBytes read = ReadFileBytes(path);
+    if (read.status != FileReadStatus::Ok) {
         r.status = LoadStatus::OpenFailed;
+        r.error = read.error;
         return nullptr;
     }
+    const std::vector<uint8_t>& bytes = read.bytes;
     const bool segmentFile = StartsWith(bytes, "RIFF") && StartsWith(bytes, "DMSG", 8);
     MusicLoadOutcome loaded = segmentFile ? sonvex::LoadSegment(bytes) : LoadSmf(bytes, options);
     r.diagnostics = std::move(loaded.diagnostics);
@@ -103,21 +107,21 @@ std::shared_ptr<Collection> Loader::LoadCollection(const std::string& name, Load
         return cached->second;
     }
     DlsReadOutcome read = ReadDlsFile(path);
-    r.diagnostics = read.collection.diagnostics;
+    r.diagnostics = read.diagnostics.notes;
     switch (read.status) {
     case DlsReadStatus::Ok:
         break;
     case DlsReadStatus::OpenFailed:
         r.status = LoadStatus::OpenFailed;
-        r.error = read.error;
+        r.error = read.diagnostics.failure;
         return nullptr;
     case DlsReadStatus::NotDls:
         r.status = LoadStatus::NotRecognised;
-        r.error = path + ": " + read.error;
+        r.error = path + ": " + read.diagnostics.failure;
         return nullptr;
     case DlsReadStatus::Malformed:
         r.status = LoadStatus::Malformed;
-        r.error = path + ": " + read.error;
+        r.error = path + ": " + read.diagnostics.failure;
         return nullptr;
     }
     auto collection = std::make_shared<Collection>(

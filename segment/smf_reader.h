@@ -7,27 +7,16 @@
 #include <functional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "chunkfile/chunk_file.h"
+#include "formats/smf.h"
 #include "segment/segment_format.h"
 
 namespace sonvex {
 
 // Music time counts 768 ticks per quarter note.
 constexpr int32_t kMusicTicksPerQuarter = 768;
-// The first event follows the 14-byte header chunk and the 8-byte track chunk header.
-constexpr int64_t kFirstEventOffset = 22;
-
-// The first 16 bytes of the file, read in one go; all fields big-endian.
-struct SmfHeaderCheck {
-    uint8_t id[4]{};           // +0, 4 bytes: "MThd"
-    uint32_t headerLength = 0; // +4, u32: 6
-    uint16_t format = 0;       // +8, u16: 0
-    uint16_t trackCount = 0;   // +10, u16: 1
-    uint16_t division = 0;     // +12, u16: ticks per quarter note (SMPTE not recognised)
-    uint8_t trackIdStart[2]{}; // +14, 2 bytes: start of "MTrk", not tested
-};
-constexpr size_t kSmfHeaderCheckSize = 16;
 
 // One accepted event as a walk's action receives it.
 struct SmfEvent {
@@ -53,6 +42,10 @@ constexpr uint8_t kMetaEndOfTrack = 0x2F;
 constexpr uint8_t kMetaTempo = 0x51;
 constexpr uint8_t kMetaTimeSignature = 0x58;
 
+// The segment builder's walk over an SMF read in the classic dialect (formats/smf.h),
+// with the acceptance rules of the segment on top: format 0 with one track and a
+// division, the listed controllers and meta events, tempo events of three bytes, and
+// music time within 32 bits.
 class SmfReader {
   public:
     // Returns false to end the walk as a failure (the action sets its own reason).
@@ -60,12 +53,10 @@ class SmfReader {
 
     explicit SmfReader(ChunkFile& file) : file_(file) {}
 
-    // Reads the 16 header bytes from offset 0 and checks them; also refuses a
-    // division of 0, which has no music-time ratio.
+    // Reads the file and checks its header; also refuses a division of 0, which has no
+    // music-time ratio.
     bool CheckHeader();
     uint16_t Division() const { return division_; }
-    // 768 divided by the division.
-    double MusicTimeRatio() const { return ratio_; }
 
     // Walks from the first event to the end of track, calling `action` for every
     // accepted event. False on any failure; Failure() then tells what and where.
@@ -79,15 +70,14 @@ class SmfReader {
 
   private:
     bool Fail(int64_t offset, const std::string& what);
-    bool ReadByte(uint8_t& b);
-    bool ReadDelta(uint32_t& delta);
 
     ChunkFile& file_;
+    std::vector<uint8_t> bytes_;
+    SmfRead read_; // its events point into bytes_
     uint16_t division_ = 0;
     double ratio_ = 0.0;
     int32_t endTime_ = 0;
     std::string failure_;
-    uint8_t data_[256]{}; // meta data: the length byte allows up to 255
 };
 
 // The number at the start of a text event, as atol reads it on a platform whose long

@@ -145,7 +145,7 @@ std::shared_ptr<const DlsCollection> ReadBuilt(const TestCollection& collection)
     const Bytes bytes = BuildDls(collection);
     DlsReadOutcome read = ReadDls(bytes);
     if (read.status != DlsReadStatus::Ok) {
-        throw std::runtime_error("test collection does not read back: " + read.error);
+        throw std::runtime_error("test collection does not read back: " + read.diagnostics.failure);
     }
     return std::make_shared<const DlsCollection>(std::move(read.collection));
 }

@@ -1,63 +1,41 @@
 // DLS collection reader: walks the RIFF tree with bounds-checked cursors, keeps what a
 // player needs, and names the chunk and offset of every problem it meets.
-#include "playback/dls_reader.h"
+#include "formats/dls.h"
 
 #include <bit>
-#include <cinttypes>
-#include <cstdio>
 #include <map>
 
-#include "chunkfile/chunk_file.h"
-#include "platform/byte_cursor.h"
+#include "formats/file_bytes.h"
+#include "formats/riff.h"
 
 namespace sonvex {
 
 namespace {
 
 constexpr uint32_t kDlsForm = FourCC("DLS ");
-constexpr int64_t kLargestFile = int64_t{1} << 30; // refuse to read more than 1 GiB
 
-// One chunk met by the walker: its header, and a cursor over its data (after the
-// list type for LIST and RIFF chunks).
-struct Chunk {
-    uint32_t id = 0;
-    uint32_t listType = 0; // for LIST chunks
-    int64_t offset = 0;    // file offset of the 8-byte header
-    ByteCursor data;
-};
-
-std::string Hex(int64_t offset) {
-    char text[24];
-    std::snprintf(text, sizeof text, "0x%08" PRIX64, static_cast<uint64_t>(offset));
-    return text;
-}
-
-std::string IdText(uint32_t id) {
-    std::string s;
-    for (int i = 0; i < 4; ++i) {
-        const char c = static_cast<char>((id >> (8 * i)) & 0xFF);
-        s += (c >= 0x20 && c < 0x7F) ? c : '?';
-    }
-    return s;
-}
+using Chunk = RiffChunk;
 
 class Reader {
   public:
-    explicit Reader(std::span<const uint8_t> bytes) : origin_(bytes.data()), bytes_(bytes) {}
+    explicit Reader(std::span<const uint8_t> bytes)
+        : bytes_(bytes), walker_(bytes, out_.diagnostics) {}
 
     DlsReadOutcome Run();
 
   private:
-    int64_t OffsetOf(const ByteCursor& c) const { return c.data() - origin_; }
-    int64_t PositionOf(const ByteCursor& c) const {
-        return OffsetOf(c) + static_cast<int64_t>(c.position());
+    int64_t OffsetOf(const ByteCursor& c) const {
+        return walker_.OffsetOf(c) - static_cast<int64_t>(c.position());
     }
-
-    // Takes the next chunk of `parent`; false at the end of the parent or on a fault
-    // (then failed_ is set).
-    bool Next(ByteCursor& parent, Chunk& chunk);
-    bool Fail(int64_t offset, const std::string& structure, const std::string& what);
-    void Note(int64_t offset, const std::string& structure, const std::string& what);
+    bool Next(ByteCursor& parent, Chunk& chunk) { return walker_.Next(parent, chunk); }
+    bool Fail(int64_t offset, const std::string& structure, const std::string& what) {
+        out_.diagnostics.Fail(offset, structure, what);
+        return false;
+    }
+    void Note(int64_t offset, const std::string& structure, const std::string& what) {
+        out_.diagnostics.Note(offset, structure, what);
+    }
+    bool failed() const { return out_.diagnostics.failed(); }
 
     bool ReadInstrumentList(ByteCursor data);
     bool ReadInstrument(const Chunk& list, DlsInstrument& instrument);
@@ -67,71 +45,21 @@ class Reader {
     bool ReadConnections(const Chunk& chunk, bool level2, std::vector<DlsConnection>& out);
     bool ReadSampleInfo(const Chunk& chunk, DlsSampleInfo& info);
     bool ReadPoolTable(const Chunk& chunk);
-    bool ReadWavePool(const Chunk& list);
     bool ReadWave(const Chunk& list, DlsWave& wave);
     void DecodePcm(ByteCursor data, DlsWave& wave, int64_t offset);
     std::string ReadName(ByteCursor info);
     void LinkPoolTable(const std::map<int64_t, int>& waveAt, bool sawPoolTable);
 
-    const uint8_t* origin_;
     std::span<const uint8_t> bytes_;
     DlsReadOutcome out_;
-    bool failed_ = false;
+    RiffWalker walker_;
 };
-
-bool Reader::Fail(int64_t offset, const std::string& structure, const std::string& what) {
-    if (!failed_) {
-        failed_ = true;
-        out_.status = DlsReadStatus::Malformed;
-        out_.error = structure + " at " + Hex(offset) + ": " + what;
-    }
-    return false;
-}
-
-void Reader::Note(int64_t offset, const std::string& structure, const std::string& what) {
-    out_.collection.diagnostics.push_back(structure + " at " + Hex(offset) + ": " + what);
-}
-
-bool Reader::Next(ByteCursor& parent, Chunk& chunk) {
-    if (failed_ || parent.remaining() == 0) {
-        return false;
-    }
-    const int64_t at = PositionOf(parent);
-    if (parent.remaining() < 8) {
-        // A few stray bytes at the end of a list carry no chunk.
-        Note(at, "chunk", "trailing " + std::to_string(parent.remaining()) + " byte(s) ignored");
-        parent.skip(parent.remaining());
-        return false;
-    }
-    chunk.id = parent.u32le();
-    const uint32_t size = parent.u32le();
-    chunk.offset = at;
-    chunk.listType = 0;
-    if (size > parent.remaining()) {
-        return Fail(at, "chunk \"" + IdText(chunk.id) + "\"",
-                    "size " + std::to_string(size) + " runs past its parent (" +
-                        std::to_string(parent.remaining()) + " bytes left)");
-    }
-    chunk.data = parent.sub(size);
-    if ((size & 1) != 0 && parent.remaining() > 0) {
-        parent.skip(1); // the pad byte after odd data
-    }
-    if (chunk.id == kListId || chunk.id == kRiffId) {
-        if (size < 4) {
-            return Fail(at, "list", "size " + std::to_string(size) + " has no list type");
-        }
-        chunk.listType = chunk.data.u32le();
-        chunk.data = chunk.data.sub(chunk.data.remaining());
-    }
-    return true;
-}
 
 DlsReadOutcome Reader::Run() {
     ByteCursor file(bytes_);
     if (file.remaining() < 12) {
         out_.status = DlsReadStatus::NotDls;
-        out_.error = "file at 0x00000000: " + std::to_string(file.remaining()) +
-                     " bytes, too short for a RIFF form";
+        Fail(0, "file", std::to_string(file.remaining()) + " bytes, too short for a RIFF form");
         return std::move(out_);
     }
     const uint32_t id = file.u32le();
@@ -139,7 +67,7 @@ DlsReadOutcome Reader::Run() {
     const uint32_t form = file.u32le();
     if (id != kRiffId || form != kDlsForm) {
         out_.status = DlsReadStatus::NotDls;
-        out_.error = "file at 0x00000000: not a RIFF form \"DLS \"";
+        Fail(0, "file", "not a RIFF form \"DLS \"");
         return std::move(out_);
     }
     if (size < 4 || size - 4 > file.remaining()) {
@@ -194,7 +122,7 @@ DlsReadOutcome Reader::Run() {
             col.name = ReadName(chunk.data);
         }
     }
-    if (failed_) {
+    if (failed()) {
         return std::move(out_);
     }
     if (!sawHeader) {
@@ -221,7 +149,7 @@ bool Reader::ReadInstrumentList(ByteCursor data) {
         }
         out_.collection.instruments.push_back(std::move(instrument));
     }
-    return !failed_;
+    return !failed();
 }
 
 bool Reader::ReadInstrument(const Chunk& list, DlsInstrument& instrument) {
@@ -251,7 +179,7 @@ bool Reader::ReadInstrument(const Chunk& list, DlsInstrument& instrument) {
             instrument.name = ReadName(chunk.data);
         }
     }
-    if (failed_) {
+    if (failed()) {
         return false;
     }
     if (!sawHeader) {
@@ -279,7 +207,7 @@ bool Reader::ReadRegionList(ByteCursor data, DlsInstrument& instrument) {
         }
         instrument.regions.push_back(std::move(region));
     }
-    return !failed_;
+    return !failed();
 }
 
 bool Reader::ReadRegion(const Chunk& list, DlsRegion& region) {
@@ -328,7 +256,7 @@ bool Reader::ReadRegion(const Chunk& list, DlsRegion& region) {
             }
         }
     }
-    if (failed_) {
+    if (failed()) {
         return false;
     }
     if (!sawHeader) {
@@ -350,7 +278,7 @@ bool Reader::ReadArticulationList(const Chunk& list, std::vector<DlsConnection>&
             }
         }
     }
-    return !failed_;
+    return !failed();
 }
 
 bool Reader::ReadConnections(const Chunk& chunk, bool level2, std::vector<DlsConnection>& out) {
@@ -477,7 +405,7 @@ bool Reader::ReadWave(const Chunk& list, DlsWave& wave) {
             wave.name = ReadName(chunk.data);
         }
     }
-    if (failed_) {
+    if (failed()) {
         return false;
     }
     if (!sawFormat) {
@@ -598,31 +526,22 @@ const DlsWave* DlsCollection::WaveOf(const DlsRegion& region) const {
 
 DlsReadOutcome ReadDls(std::span<const uint8_t> bytes) {
     Reader reader(bytes);
-    return reader.Run();
+    DlsReadOutcome out = reader.Run();
+    if (out.status == DlsReadStatus::Ok && out.diagnostics.failed()) {
+        out.status = DlsReadStatus::Malformed;
+    }
+    return out;
 }
 
 DlsReadOutcome ReadDlsFile(const std::string& path) {
-    DlsReadOutcome outcome;
-    ChunkFile file;
-    if (!file.OpenRead(path)) {
-        outcome.status = DlsReadStatus::OpenFailed;
-        outcome.error = path + ": cannot be opened";
-        return outcome;
+    FileBytes file = ReadFileBytes(path);
+    if (file.status != FileReadStatus::Ok) {
+        DlsReadOutcome out;
+        out.status = DlsReadStatus::OpenFailed;
+        out.diagnostics.failure = file.error;
+        return out;
     }
-    const int64_t size = file.Size();
-    if (size < 0 || size > kLargestFile) {
-        outcome.status = DlsReadStatus::OpenFailed;
-        outcome.error = path + ": size " + std::to_string(size) + " cannot be read";
-        return outcome;
-    }
-    std::vector<uint8_t> bytes(static_cast<size_t>(size));
-    if (file.Read(bytes.data(), size) != size) {
-        outcome.status = DlsReadStatus::OpenFailed;
-        outcome.error = path + ": short read";
-        return outcome;
-    }
-    file.Close();
-    return ReadDls(bytes);
+    return ReadDls(file.bytes);
 }
 
 } // namespace sonvex
