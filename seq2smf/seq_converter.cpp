@@ -19,6 +19,11 @@ namespace {
 constexpr int kMessageGameFile = 5;
 constexpr int kMessageOutputFile = 6;
 
+// Offsets print the way every diagnostic prints them.
+std::string Hex(int64_t value) {
+    return HexOffset(value);
+}
+
 std::string OutputPath(const std::string& stem, bool numbered, uint16_t id) {
     if (!numbered) {
         return stem + ".mid";
@@ -33,7 +38,7 @@ std::string OutputPath(const std::string& stem, bool numbered, uint16_t id) {
 SeqConversion ConvertSeq(uint64_t offset, const std::string& gamePath, const std::string& smfStem,
                          Feedback& feedback) {
     SeqConversion conversion;
-    const std::string item = "SEQ at " + HexOffset(static_cast<int64_t>(offset));
+    const std::string item = "SEQ at " + Hex(static_cast<int64_t>(offset));
     auto fail = [&conversion](ConvertResult result, std::string text) {
         conversion.result = result;
         conversion.diagnostic = std::move(text);
@@ -86,11 +91,11 @@ SeqConversion ConvertSeq(uint64_t offset, const std::string& gamePath, const std
         case TrackOutcome::DeltaTooLarge:
             writer.AbandonSmf();
             return fail(ConvertResult::CannotConvert,
-                        sequence + ": event at " + HexOffset(at) + ": delta time above 0x0FFFFFFF");
+                        sequence + ": event at " + Hex(at) + ": delta time above 0x0FFFFFFF");
         case TrackOutcome::InputEnded:
             writer.AbandonSmf();
-            return fail(ConvertResult::InputEnded, sequence + ": event at " + HexOffset(at) +
-                                                       " cut short by the end of the file");
+            return fail(ConvertResult::InputEnded,
+                        sequence + ": event at " + Hex(at) + " cut short by the end of the file");
         case TrackOutcome::WriteFailed:
             writer.AbandonSmf();
             ShowNumberedMessage(feedback, kMessageOutputFile);
@@ -111,7 +116,7 @@ SeqConversion ConvertSeq(uint64_t offset, const std::string& gamePath, const std
         if (step == NextSequence::Truncated) {
             return fail(ConvertResult::InputEnded, sequence +
                                                        ": the header of the next sequence at " +
-                                                       HexOffset(end) + " is cut short");
+                                                       Hex(end) + " is cut short");
         }
         if (step != NextSequence::Follows) {
             // A break in the numbering, id 16, or the end of the file: the set is complete.

@@ -20,12 +20,17 @@ namespace {
 constexpr int kMessageGameFile = 17;
 constexpr int kMessageOutputFile = 18;
 
+// Offsets print the way every diagnostic prints them.
+std::string Hex(uint64_t value) {
+    return HexOffset(value);
+}
+
 } // namespace
 
 SeqConversion ConvertSsq(uint64_t offset, const std::string& gamePath, const std::string& smfStem,
                          Feedback& feedback) {
     SeqConversion conversion;
-    const std::string item = "SSsq at " + HexOffset(offset);
+    const std::string item = "SSsq at " + Hex(offset);
     auto fail = [&conversion](ConvertResult result, std::string text) {
         conversion.result = result;
         conversion.diagnostic = std::move(text);
@@ -75,12 +80,12 @@ SeqConversion ConvertSsq(uint64_t offset, const std::string& gamePath, const std
     case TrackOutcome::DeltaTooLarge:
         writer.AbandonSmf();
         return fail(ConvertResult::CannotConvert, item + ": event at " +
-                                                      HexOffset(static_cast<uint64_t>(at)) +
+                                                      Hex(static_cast<uint64_t>(at)) +
                                                       ": delta time above 0x0FFFFFFF");
     case TrackOutcome::InputEnded:
         writer.AbandonSmf();
         return fail(ConvertResult::InputEnded, item + ": event at " +
-                                                   HexOffset(static_cast<uint64_t>(at)) +
+                                                   Hex(static_cast<uint64_t>(at)) +
                                                    " cut short by the end of the file");
     case TrackOutcome::WriteFailed:
         writer.AbandonSmf();
