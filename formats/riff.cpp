@@ -32,17 +32,22 @@ bool RiffWalker::Next(ByteCursor& parent, RiffChunk& chunk) {
     chunk.id = parent.u32le();
     chunk.size = parent.u32le();
     if (chunk.size > parent.remaining()) {
-        diagnostics_.Fail(at, "chunk \"" + FourCCText(chunk.id) + "\"",
-                          "size " + std::to_string(chunk.size) + " runs past its parent (" +
-                              std::to_string(parent.remaining()) + " bytes left)");
-        return false;
+        const std::string structure = "chunk \"" + FourCCText(chunk.id) + "\"";
+        const std::string problem = "size " + std::to_string(chunk.size) +
+                                    " runs past its parent (" + std::to_string(parent.remaining()) +
+                                    " bytes left)";
+        if (overrun_ == Overrun::Fail) {
+            diagnostics_.Fail(at, structure, problem);
+            return false;
+        }
+        diagnostics_.Note(at, structure, problem + "; cut to what is there");
     }
-    chunk.data = parent.sub(chunk.size);
+    chunk.data = parent.sub(chunk.size <= parent.remaining() ? chunk.size : parent.remaining());
     if ((chunk.size & 1) != 0 && parent.remaining() > 0) {
         parent.skip(1);
     }
     if (chunk.id == kListId || chunk.id == kRiffId) {
-        if (chunk.size < 4) {
+        if (chunk.data.size() < 4) {
             diagnostics_.Fail(at, "list",
                               "size " + std::to_string(chunk.size) + " has no list type");
             return false;

@@ -31,10 +31,14 @@ class RiffWalker {
   public:
     // What a parent's last few bytes, too few for a chunk header, amount to.
     enum class Tail { Note, Fail };
+    // What a chunk whose size runs past its parent amounts to: a failure, or a chunk cut
+    // to the bytes its parent has left (noted).
+    enum class Overrun { Fail, Clamp };
 
     // `file` is the whole image that offsets count from; faults and notes go to `diagnostics`.
-    RiffWalker(std::span<const uint8_t> file, Diagnostics& diagnostics, Tail tail = Tail::Note)
-        : file_(file), diagnostics_(diagnostics), tail_(tail) {}
+    RiffWalker(std::span<const uint8_t> file, Diagnostics& diagnostics, Tail tail = Tail::Note,
+               Overrun overrun = Overrun::Fail)
+        : file_(file), diagnostics_(diagnostics), tail_(tail), overrun_(overrun) {}
 
     ByteCursor File() const { return ByteCursor(file_); }
     // File offset of the cursor's position (the cursor must lie inside the file).
@@ -44,13 +48,14 @@ class RiffWalker {
 
     // Takes the next chunk of `parent`, skipping the pad byte after odd data. False at
     // the end of the parent, after a failure, or on a chunk that does not fit (which
-    // then becomes the failure).
+    // then becomes the failure unless it is clamped).
     bool Next(ByteCursor& parent, RiffChunk& chunk);
 
   private:
     std::span<const uint8_t> file_;
     Diagnostics& diagnostics_;
     Tail tail_;
+    Overrun overrun_;
 };
 
 } // namespace sonvex

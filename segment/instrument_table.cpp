@@ -1,119 +1,151 @@
-// Reads the instrument trailers of a DLS file by descending through its chunk tree,
-// and turns program changes into band instrument records and bend scales.
+// Reads the instrument trailers of a DLS file by walking its chunk tree, and turns
+// program changes into band instrument records and bend scales.
 #include "segment/instrument_table.h"
 
 #include <algorithm>
-#include <cinttypes>
-#include <cstdio>
+
+#include "formats/file_bytes.h"
+#include "formats/riff.h"
 
 namespace sonvex {
 
 namespace {
 
-std::string Where(const char* what, int64_t offset) {
-    char text[96];
-    std::snprintf(text, sizeof text, "DLS %s at 0x%08" PRIX64, what, static_cast<uint64_t>(offset));
-    return text;
+std::string Where(const std::string& what, int64_t offset) {
+    return "DLS " + what + " at " + HexOffset(offset);
 }
 
-uint32_t Le32(const uint8_t* b) {
-    return static_cast<uint32_t>(b[0]) | (static_cast<uint32_t>(b[1]) << 8) |
-           (static_cast<uint32_t>(b[2]) << 16) | (static_cast<uint32_t>(b[3]) << 24);
+// File offset of a chunk's data (of the list type, for a LIST or RIFF).
+int64_t DataOffset(const RiffChunk& chunk) {
+    return chunk.offset + 8;
+}
+
+// A little-endian u32 at a file offset, wherever it lies; false past the end of the file.
+bool Le32At(std::span<const uint8_t> file, int64_t offset, uint32_t& value) {
+    ByteCursor c(file);
+    if (offset < 0 || !c.seek(static_cast<size_t>(offset))) {
+        return false;
+    }
+    value = c.u32le();
+    return c.ok();
+}
+
+// The first chunk of `parent` from its current position on that `match` accepts.
+template <typename Match>
+bool Find(RiffWalker& walker, ByteCursor& parent, RiffChunk& chunk, Match match) {
+    while (walker.Next(parent, chunk)) {
+        if (match(chunk)) {
+            return true;
+        }
+    }
+    return false;
 }
 
 } // namespace
 
+// This walk is deliberately narrower and odder than the DLS reader's: the segment's
+// band bytes depend on where it looks. Chunks that run past their parent are cut rather
+// than refused; fixed fields ("colh", "insh", the "art2" header) are read at their data
+// offset whatever the chunk's size says; the instrument's "lar2" is looked for right
+// behind the 12 "insh" bytes read; the "art2" header size is taken to be 8, and the five
+// trailer bytes are read behind the connection blocks even when they lie outside the chunk.
 bool ReadInstrumentTable(ChunkFile& dls, InstrumentTable& table, std::string& failure) {
     table = InstrumentTable{};
-    if (dls.Seek(0, SeekOrigin::Begin) != 0) {
-        failure = Where("file cannot be rewound", 0);
+    const FileBytes read = ReadFileBytes(dls);
+    if (read.status != FileReadStatus::Ok) {
+        failure = Where("file cannot be read (" + read.error + ")", 0);
         return false;
     }
-    ChunkInfo riff;
-    if (!dls.Descend(riff, nullptr, DescendMode::FindRiff, FourCC("DLS "))) {
+    const std::span<const uint8_t> file = read.bytes;
+    Diagnostics walk; // the walk's own notes and faults: a fault ends the search it is in
+    RiffWalker walker(file, walk, RiffWalker::Tail::Note, RiffWalker::Overrun::Clamp);
+    auto list = [](uint32_t type) { return [type](const RiffChunk& c) { return c.IsList(type); }; };
+    auto plain = [](uint32_t id) { return [id](const RiffChunk& c) { return c.id == id; }; };
+
+    ByteCursor top = walker.File();
+    RiffChunk riff;
+    if (!Find(walker, top, riff, [](const RiffChunk& c) { return c.IsForm(FourCC("DLS ")); })) {
         failure = Where("RIFF form \"DLS \" not found from", 0);
         return false;
     }
-    ChunkInfo colh;
-    if (!dls.Descend(colh, &riff, DescendMode::FindChunk, FourCC("colh"))) {
-        failure = Where("chunk \"colh\" not found in the form", riff.dataOffset);
+    RiffChunk colh;
+    if (!Find(walker, riff.data, colh, plain(FourCC("colh")))) {
+        failure = Where("chunk \"colh\" not found in the form", DataOffset(riff));
         return false;
     }
-    uint8_t raw[12];
-    if (dls.Read(raw, 4) != 4) {
-        failure = Where("chunk \"colh\" ends early", colh.dataOffset);
+    uint32_t count = 0;
+    if (!Le32At(file, DataOffset(colh), count)) {
+        failure = Where("chunk \"colh\" ends early", DataOffset(colh));
         return false;
     }
-    const uint32_t count = Le32(raw);
     if (count == 0) {
-        failure = Where("chunk \"colh\" counts no instrument", colh.dataOffset);
+        failure = Where("chunk \"colh\" counts no instrument", DataOffset(colh));
         return false;
     }
-    dls.Ascend(colh);
-    ChunkInfo lins;
-    if (!dls.Descend(lins, &riff, DescendMode::FindList, FourCC("lins"))) {
-        failure = Where("list \"lins\" not found after", colh.dataOffset);
+    RiffChunk lins;
+    if (!Find(walker, riff.data, lins, list(FourCC("lins")))) {
+        failure = Where("list \"lins\" not found after", DataOffset(colh));
         return false;
     }
     for (uint32_t i = 0; i < count; ++i) {
-        const int64_t searchFrom = dls.Tell();
-        ChunkInfo ins;
-        if (!dls.Descend(ins, &lins, DescendMode::FindList, FourCC("ins "))) {
-            failure = Where(("instrument " + std::to_string(i) + " of " + std::to_string(count) +
-                             ": list \"ins \" not found from")
-                                .c_str(),
+        const int64_t searchFrom = walker.OffsetOf(lins.data);
+        RiffChunk ins;
+        if (!Find(walker, lins.data, ins, list(FourCC("ins ")))) {
+            failure = Where("instrument " + std::to_string(i) + " of " + std::to_string(count) +
+                                ": list \"ins \" not found from",
                             searchFrom);
             return false;
         }
-        ChunkInfo insh;
-        if (!dls.Descend(insh, &ins, DescendMode::FindChunk, FourCC("insh"))) {
-            failure = Where("list \"ins \" without \"insh\"", ins.dataOffset);
+        ByteCursor children = ins.data;
+        RiffChunk insh;
+        if (!Find(walker, children, insh, plain(FourCC("insh")))) {
+            failure = Where("list \"ins \" without \"insh\"", DataOffset(ins));
             return false;
         }
-        if (dls.Read(raw, 12) != 12) {
-            failure = Where("chunk \"insh\" ends early", insh.dataOffset);
+        uint32_t number = 0;
+        if (!Le32At(file, DataOffset(insh) + 8, number)) {
+            failure = Where("chunk \"insh\" ends early", DataOffset(insh));
             return false;
         }
-        const uint32_t number = Le32(raw + 8);
         if (number > 127) {
-            failure = Where(
-                ("instrument number " + std::to_string(number) + " above 127 in \"insh\"").c_str(),
-                insh.dataOffset);
+            failure =
+                Where("instrument number " + std::to_string(number) + " above 127 in \"insh\"",
+                      DataOffset(insh));
             return false;
         }
-        // The search goes on from the end of the 12 bytes read, not from the end of
-        // "insh". The instrument's own "lar2" is a direct child of "ins "; the
-        // region-level ones inside "lrgn" are skipped with that list.
-        ChunkInfo lar2;
-        if (!dls.Descend(lar2, &ins, DescendMode::FindList, FourCC("lar2"))) {
-            failure = Where("list \"ins \" without an instrument \"lar2\"", ins.dataOffset);
+        // The instrument's own "lar2" is a direct child of "ins "; the region-level ones
+        // inside "lrgn" are skipped with that list.
+        RiffChunk lar2;
+        const int64_t behindHeader = DataOffset(insh) + 12 - walker.OffsetOf(ins.data) +
+                                     static_cast<int64_t>(ins.data.position());
+        if (!ins.data.seek(static_cast<size_t>(behindHeader)) ||
+            !Find(walker, ins.data, lar2, list(FourCC("lar2")))) {
+            failure = Where("list \"ins \" without an instrument \"lar2\"", DataOffset(ins));
             return false;
         }
-        ChunkInfo art2;
-        if (!dls.Descend(art2, &lar2, DescendMode::FindChunk, FourCC("art2"))) {
-            failure = Where("list \"lar2\" without \"art2\"", lar2.dataOffset);
+        RiffChunk art2;
+        if (!Find(walker, lar2.data, art2, plain(FourCC("art2")))) {
+            failure = Where("list \"lar2\" without \"art2\"", DataOffset(lar2));
             return false;
         }
-        if (dls.Read(raw, 8) != 8) {
-            failure = Where("chunk \"art2\" ends early", art2.dataOffset);
+        uint32_t blocks = 0;
+        if (!Le32At(file, DataOffset(art2) + 4, blocks)) {
+            failure = Where("chunk \"art2\" ends early", DataOffset(art2));
             return false;
         }
-        // The header size is taken to be 8; the trailer follows the connection blocks,
-        // and a file without it yields whatever five bytes lie there.
-        const int64_t blocks = static_cast<int64_t>(Le32(raw + 4));
-        dls.Seek(blocks * 12, SeekOrigin::Current);
-        const int64_t trailerOffset = dls.Tell();
-        uint8_t trailer[kArticulationTrailerSize];
-        if (dls.Read(trailer, kArticulationTrailerSize) !=
-            static_cast<int64_t>(kArticulationTrailerSize)) {
+        const int64_t trailerOffset = DataOffset(art2) + 8 + int64_t{blocks} * 12;
+        ByteCursor trailer(file);
+        if (!trailer.seek(static_cast<size_t>(trailerOffset)) ||
+            !trailer.canRead(kArticulationTrailerSize)) {
             failure = Where("file ends before the trailer of \"art2\"", trailerOffset);
             return false;
         }
-        table[number] =
-            ArticulationTrailer{trailer[0], trailer[1], trailer[2], trailer[3], trailer[4]};
-        dls.Ascend(art2);
-        dls.Ascend(lar2);
-        dls.Ascend(ins);
+        ArticulationTrailer& entry = table[number];
+        entry.volume = trailer.u8();
+        entry.pan = trailer.u8();
+        entry.toneMode = trailer.u8();
+        entry.bendDown = trailer.u8();
+        entry.bendUp = trailer.u8();
     }
     return true;
 }
