@@ -40,9 +40,14 @@ bool RiffWalker::Next(ByteCursor& parent, RiffChunk& chunk) {
             diagnostics_.Fail(at, structure, problem);
             return false;
         }
-        diagnostics_.Note(at, structure, problem + "; cut to what is there");
+        diagnostics_.Note(at, structure, problem + "; taken as far as the file goes");
+        const size_t from = static_cast<size_t>(at) + 8;
+        const size_t left = file_.size() - from;
+        chunk.data = ByteCursor(file_.data() + from, chunk.size <= left ? chunk.size : left);
+        parent.skip(parent.remaining());
+    } else {
+        chunk.data = parent.sub(chunk.size);
     }
-    chunk.data = parent.sub(chunk.size <= parent.remaining() ? chunk.size : parent.remaining());
     if ((chunk.size & 1) != 0 && parent.remaining() > 0) {
         parent.skip(1);
     }

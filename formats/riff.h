@@ -31,9 +31,10 @@ class RiffWalker {
   public:
     // What a parent's last few bytes, too few for a chunk header, amount to.
     enum class Tail { Note, Fail };
-    // What a chunk whose size runs past its parent amounts to: a failure, or a chunk cut
-    // to the bytes its parent has left (noted).
-    enum class Overrun { Fail, Clamp };
+    // What a chunk whose size runs past its parent amounts to: a failure, or (noted) a
+    // chunk that keeps its size up to the end of the file and ends its parent, as a
+    // descent that trusts every size would see it.
+    enum class Overrun { Fail, Trust };
 
     // `file` is the whole image that offsets count from; faults and notes go to `diagnostics`.
     RiffWalker(std::span<const uint8_t> file, Diagnostics& diagnostics, Tail tail = Tail::Note,
@@ -48,7 +49,7 @@ class RiffWalker {
 
     // Takes the next chunk of `parent`, skipping the pad byte after odd data. False at
     // the end of the parent, after a failure, or on a chunk that does not fit (which
-    // then becomes the failure unless it is clamped).
+    // then becomes the failure unless sizes are trusted).
     bool Next(ByteCursor& parent, RiffChunk& chunk);
 
   private:

@@ -32,6 +32,7 @@ class TrackDecoder {
     void Run(size_t begin, size_t end);
 
   private:
+    void Events();
     bool Event();
     bool Channel(SmfTrackEvent& e);
     bool SystemExclusive(SmfTrackEvent& e);
@@ -111,6 +112,11 @@ bool TrackDecoder::ReadDelta(uint32_t& value, int64_t start, const char* classic
 void TrackDecoder::Run(size_t begin, size_t end) {
     pos_ = begin;
     end_ = end;
+    Events();
+    track_.stop = Here();
+}
+
+void TrackDecoder::Events() {
     while (dialect_ == SmfDialect::Classic || pos_ < end_) {
         if (track_.ended && dialect_ == SmfDialect::Strict) {
             Fault(Here(), "event after the end of track");
@@ -260,7 +266,7 @@ bool TrackDecoder::SystemExclusive(SmfTrackEvent& e) {
         if (dialect_ == SmfDialect::Strict) {
             return Fault(e.offset, "event length runs past the end of the track");
         }
-        return Fault(ok ? Here() : static_cast<int64_t>(end_), "system-exclusive data cut short",
+        return Fault(Here(), "system-exclusive data cut short",
                      ok ? SmfTrackEvent::Cut::InData : SmfTrackEvent::Cut::InHeader, &e);
     }
     e.data = bytes_.subspan(pos_, length);
@@ -467,6 +473,10 @@ void FileReader::Player() {
     }
     if (smf.division == 0) {
         return Refuse(SmfReadStatus::Malformed, headerAt + 12, "division 0");
+    }
+    // SMPTE timing: the high byte is minus the frames per second, the low one ticks per frame.
+    if ((smf.division & 0x8000) != 0 && (smf.division & 0xFF) == 0) {
+        return Refuse(SmfReadStatus::Malformed, headerAt + 12, "SMPTE division without ticks");
     }
     size_t pos = at + 8 + smf.headerLength;
     while (end - pos >= 8) {

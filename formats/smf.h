@@ -60,6 +60,7 @@ struct SmfTrack {
     uint32_t length = 0; // as stored
     bool ended = false;  // an end-of-track event was read (it is the last event)
     std::string fault;   // what stopped the track before its end, as a diagnostic
+    int64_t stop = 0;    // file offset where decoding stopped
     // In file order. After a fault the last one may be incomplete (its Cut says how).
     std::vector<SmfTrackEvent> events;
 };

@@ -27,12 +27,6 @@ class SmfParser {
     MusicLoadOutcome Run(MusicLoadOutcome out);
 
   private:
-    MusicLoadOutcome Fail(int64_t offset, const std::string& what) {
-        out_.status = MusicLoadStatus::Malformed;
-        out_.error = DiagnosticText("SMF", offset, what);
-        out_.sequence.reset();
-        return std::move(out_);
-    }
     // Music time of an absolute tick count; nullopt past the range of music time.
     std::optional<int32_t> MusicTimeOf(uint64_t tick) const;
     // Music time of the track's end (or of its last event read).
@@ -87,9 +81,17 @@ int64_t SmfParser::ReadTrack(const SmfTrack& track, size_t index) {
         it->second.erase(it->second.begin());
     };
     bool ended = false;
+    int64_t stop = track.stop;
     for (const SmfTrackEvent& event : track.events) {
         const std::optional<int32_t> time = MusicTimeOf(event.tick);
         if (!time) {
+            stop = event.statusOffset;
+            // The track ends before the reader's own fault, which then goes unsaid.
+            const auto fault =
+                std::find(out_.diagnostics.begin(), out_.diagnostics.end(), track.fault);
+            if (!track.fault.empty() && fault != out_.diagnostics.end()) {
+                out_.diagnostics.erase(fault);
+            }
             out_.diagnostics.push_back(
                 DiagnosticText("track " + std::to_string(index), event.statusOffset,
                                "event beyond the range of music time; the track ends here"));
@@ -152,8 +154,8 @@ int64_t SmfParser::ReadTrack(const SmfTrack& track, size_t index) {
         }
     }
     if (!ended) {
-        out_.diagnostics.push_back(DiagnosticText("track " + std::to_string(index), track.offset,
-                                                  "no end-of-track event"));
+        out_.diagnostics.push_back(
+            DiagnosticText("track " + std::to_string(index), stop, "no end-of-track event"));
     }
     // Notes never switched off sound to the end of their track.
     for (auto& [key, indexes] : open) {
@@ -166,16 +168,11 @@ int64_t SmfParser::ReadTrack(const SmfTrack& track, size_t index) {
 
 MusicLoadOutcome SmfParser::Run(MusicLoadOutcome out) {
     out_ = std::move(out);
-    const int64_t headerAt = smf_.headerOffset;
     if ((smf_.division & 0x8000) != 0) {
+        // The reader saw to it that there are ticks per frame.
         smpte_ = true;
         const int frames = 256 - (smf_.division >> 8);
-        const int perFrame = smf_.division & 0xFF;
-        const double fps = frames == 29 ? 29.97 : frames;
-        ticksPerSecond_ = fps * perFrame;
-        if (perFrame == 0 || frames <= 0) {
-            return Fail(headerAt + 12, "SMPTE division without ticks");
-        }
+        ticksPerSecond_ = (frames == 29 ? 29.97 : frames) * (smf_.division & 0xFF);
     }
 
     out_.sequence = std::make_shared<Sequence>();

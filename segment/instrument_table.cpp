@@ -44,8 +44,8 @@ bool Find(RiffWalker& walker, ByteCursor& parent, RiffChunk& chunk, Match match)
 } // namespace
 
 // This walk is deliberately narrower and odder than the DLS reader's: the segment's
-// band bytes depend on where it looks. Chunks that run past their parent are cut rather
-// than refused; fixed fields ("colh", "insh", the "art2" header) are read at their data
+// band bytes depend on where it looks. A chunk may run past its parent (up to the end of
+// the file); fixed fields ("colh", "insh", the "art2" header) are read at their data
 // offset whatever the chunk's size says; the instrument's "lar2" is looked for right
 // behind the 12 "insh" bytes read; the "art2" header size is taken to be 8, and the five
 // trailer bytes are read behind the connection blocks even when they lie outside the chunk.
@@ -58,7 +58,7 @@ bool ReadInstrumentTable(ChunkFile& dls, InstrumentTable& table, std::string& fa
     }
     const std::span<const uint8_t> file = read.bytes;
     Diagnostics walk; // the walk's own notes and faults: a fault ends the search it is in
-    RiffWalker walker(file, walk, RiffWalker::Tail::Note, RiffWalker::Overrun::Clamp);
+    RiffWalker walker(file, walk, RiffWalker::Tail::Note, RiffWalker::Overrun::Trust);
     auto list = [](uint32_t type) { return [type](const RiffChunk& c) { return c.IsList(type); }; };
     auto plain = [](uint32_t id) { return [id](const RiffChunk& c) { return c.id == id; }; };
 
@@ -87,8 +87,9 @@ bool ReadInstrumentTable(ChunkFile& dls, InstrumentTable& table, std::string& fa
         failure = Where("list \"lins\" not found after", DataOffset(colh));
         return false;
     }
+    // Each search starts where the previous instrument's list ends by its size.
+    int64_t searchFrom = walker.OffsetOf(lins.data);
     for (uint32_t i = 0; i < count; ++i) {
-        const int64_t searchFrom = walker.OffsetOf(lins.data);
         RiffChunk ins;
         if (!Find(walker, lins.data, ins, list(FourCC("ins ")))) {
             failure = Where("instrument " + std::to_string(i) + " of " + std::to_string(count) +
@@ -146,6 +147,7 @@ bool ReadInstrumentTable(ChunkFile& dls, InstrumentTable& table, std::string& fa
         entry.toneMode = trailer.u8();
         entry.bendDown = trailer.u8();
         entry.bendUp = trailer.u8();
+        searchFrom = DataOffset(ins) + ins.size + (ins.size & 1);
     }
     return true;
 }
