@@ -56,14 +56,13 @@ int InfoConvertList(const std::string& path) {
 }
 
 int InfoSegment(const std::string& path) {
-    SegmentFile segment;
-    std::string failure;
-    if (ReadSegmentFile(path, segment, failure) != SegmentReadResult::Ok) {
+    const SegmentRead read = ReadSegmentFile(path);
+    if (read.status != SegmentReadResult::Ok) {
         std::fprintf(stderr, "sonvex-cli: %s: not a segment file we can read: %s\n", path.c_str(),
-                     failure.c_str());
+                     read.diagnostics.failure.c_str());
         return 1;
     }
-    std::printf("segment file %s\n%s", path.c_str(), DescribeSegment(segment).c_str());
+    std::printf("segment file %s\n%s", path.c_str(), DescribeSegment(read.segment).c_str());
     return 0;
 }
 

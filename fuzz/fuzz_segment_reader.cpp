@@ -89,10 +89,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                   overrun);
         WalkTree(walker, walker.File(), {data, size});
     }
-    sonvex::SegmentFile segment;
-    std::string failure;
-    if (sonvex::ReadSegmentBytes({data, size}, segment, failure) == sonvex::SegmentReadResult::Ok) {
-        volatile size_t length = sonvex::DescribeSegment(segment).size();
+    const sonvex::SegmentRead read = sonvex::ReadSegmentBytes({data, size});
+    if (read.status == sonvex::SegmentReadResult::Ok) {
+        volatile size_t length = sonvex::DescribeSegment(read.segment).size();
         (void)length;
     }
     return 0;

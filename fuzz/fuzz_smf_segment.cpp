@@ -140,10 +140,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const SegmentResult result = ConvertSmfToSegment(job, feedback, {}, &report);
     Require(!memory.Exists("/w/song.sgt.tmp"));
     if (result == SegmentResult::Done) {
-        SegmentFile segment;
-        std::string failure;
-        Require(ReadSegmentFile("/w/song.sgt", segment, failure) == SegmentReadResult::Ok);
-        Require(segment.tracks.size() == 5 && segment.sysex.size() == 1);
+        const SegmentRead read = ReadSegmentFile("/w/song.sgt");
+        Require(read.status == SegmentReadResult::Ok);
+        Require(read.segment.tracks.size() == 5 && read.segment.sysex.size() == 1);
     } else {
         Require(result == SegmentResult::ConversionFailed);
         Require(!memory.Exists("/w/song.sgt"));

@@ -344,18 +344,17 @@ MusicLoadOutcome LoadSmfFile(const std::string& path, const SmfLoadOptions& opti
 }
 
 MusicLoadOutcome LoadSegment(std::span<const uint8_t> bytes) {
-    SegmentFile file;
-    std::string failure;
+    const SegmentRead read = ReadSegmentBytes(bytes);
     MusicLoadOutcome out;
-    if (ReadSegmentBytes(bytes, file, failure) != SegmentReadResult::Ok) {
+    if (read.status != SegmentReadResult::Ok) {
         const bool isRiff = bytes.size() >= 12 && bytes[0] == 'R' && bytes[1] == 'I' &&
                             bytes[2] == 'F' && bytes[3] == 'F' && bytes[8] == 'D' &&
                             bytes[9] == 'M' && bytes[10] == 'S' && bytes[11] == 'G';
         out.status = isRiff ? MusicLoadStatus::Malformed : MusicLoadStatus::NotRecognised;
-        out.error = "segment: " + failure;
+        out.error = "segment: " + read.diagnostics.failure;
         return out;
     }
-    return FromSegment(file);
+    return FromSegment(read.segment);
 }
 
 MusicLoadOutcome LoadSegmentFile(const std::string& path) {

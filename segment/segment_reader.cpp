@@ -15,11 +15,11 @@ namespace {
 
 class SegmentParser {
   public:
-    explicit SegmentParser(std::span<const uint8_t> bytes, SegmentFile& segment)
-        : segment_(segment), walker_(bytes, diagnostics_, RiffWalker::Tail::Fail) {}
+    SegmentParser(std::span<const uint8_t> bytes, SegmentFile& segment, Diagnostics& diagnostics)
+        : segment_(segment), diagnostics_(diagnostics),
+          walker_(bytes, diagnostics, RiffWalker::Tail::Fail) {}
 
     bool Parse();
-    const std::string& Failure() const { return diagnostics_.failure; }
 
   private:
     bool Next(ByteCursor& parent, RiffChunk& chunk) { return walker_.Next(parent, chunk); }
@@ -43,7 +43,7 @@ class SegmentParser {
     bool ParseSysex(const RiffChunk& chunk);
 
     SegmentFile& segment_;
-    Diagnostics diagnostics_;
+    Diagnostics& diagnostics_;
     RiffWalker walker_;
 };
 
@@ -333,22 +333,24 @@ bool SegmentParser::ParseSysex(const RiffChunk& chunk) {
 
 } // namespace
 
-SegmentReadResult ReadSegmentBytes(std::span<const uint8_t> bytes, SegmentFile& segment,
-                                   std::string& failure) {
-    SegmentParser parser(bytes, segment);
-    const bool ok = parser.Parse();
-    failure = parser.Failure();
-    return ok ? SegmentReadResult::Ok : SegmentReadResult::Malformed;
+SegmentRead ReadSegmentBytes(std::span<const uint8_t> bytes) {
+    SegmentRead read;
+    SegmentParser parser(bytes, read.segment, read.diagnostics);
+    if (!parser.Parse()) {
+        read.status = SegmentReadResult::Malformed;
+    }
+    return read;
 }
 
-SegmentReadResult ReadSegmentFile(const std::string& path, SegmentFile& segment,
-                                  std::string& failure) {
+SegmentRead ReadSegmentFile(const std::string& path) {
     const FileBytes file = ReadFileBytes(path);
     if (file.status != FileReadStatus::Ok) {
-        failure = file.error;
-        return SegmentReadResult::OpenFailed;
+        SegmentRead read;
+        read.status = SegmentReadResult::OpenFailed;
+        read.diagnostics.failure = file.error;
+        return read;
     }
-    return ReadSegmentBytes(file.bytes, segment, failure);
+    return ReadSegmentBytes(file.bytes);
 }
 
 std::string DescribeSegment(const SegmentFile& s) {
