@@ -1,6 +1,8 @@
 // SMF reading: the file layout of each dialect, and one decoder for the events of a track.
 #include "formats/smf.h"
 
+#include <algorithm>
+
 #include "formats/riff.h"
 #include "platform/byte_cursor.h"
 
@@ -20,6 +22,8 @@ uint16_t Be16(std::span<const uint8_t> b, size_t at) {
     return static_cast<uint16_t>((b[at] << 8) | b[at + 1]);
 }
 
+using Cut = SmfTrackEvent::Cut;
+
 // Decodes the events of one track from `begin` up to `end` (Classic: to the end of the
 // bytes and on to its end of track).
 class TrackDecoder {
@@ -29,20 +33,27 @@ class TrackDecoder {
         : bytes_(bytes), dialect_(dialect), trackIndex_(trackIndex), diagnostics_(diagnostics),
           track_(track) {}
 
-    void Run(size_t begin, size_t end);
+    void Run(size_t begin, size_t end) {
+        pos_ = begin;
+        end_ = end;
+        Events();
+        track_.stop = Here();
+    }
 
   private:
+    bool Is(SmfDialect dialect) const { return dialect_ == dialect; }
+    int64_t Here() const { return static_cast<int64_t>(pos_); }
     void Events();
     bool Event();
     bool Channel(SmfTrackEvent& e);
-    bool SystemExclusive(SmfTrackEvent& e);
-    bool Meta(SmfTrackEvent& e);
+    bool Data(SmfTrackEvent& e);
+    bool ClassicData(SmfTrackEvent& e);
+    // A variable-length quantity of at most four bytes inside the track.
+    bool VarLen(uint32_t& value);
     bool ReadDelta(uint32_t& value, int64_t start, const char* classicSuffix);
-    // Records the fault that ends the track (and what was read of the event it cut).
-    bool Fault(int64_t offset, const std::string& problem,
-               SmfTrackEvent::Cut cut = SmfTrackEvent::Cut::None,
+    // Records the fault that ends the track, and what was read of the event it cut.
+    bool Fault(int64_t offset, const std::string& problem, Cut cut = Cut::None,
                const SmfTrackEvent* partial = nullptr);
-    int64_t Here() const { return static_cast<int64_t>(pos_); }
 
     std::span<const uint8_t> bytes_;
     SmfDialect dialect_;
@@ -55,16 +66,15 @@ class TrackDecoder {
     uint8_t running_ = 0;
 };
 
-bool TrackDecoder::Fault(int64_t offset, const std::string& problem, SmfTrackEvent::Cut cut,
+bool TrackDecoder::Fault(int64_t offset, const std::string& problem, Cut cut,
                          const SmfTrackEvent* partial) {
     if (partial != nullptr) {
-        SmfTrackEvent e = *partial;
-        e.cut = cut;
-        track_.events.push_back(e);
+        track_.events.push_back(*partial);
+        track_.events.back().cut = cut;
     }
-    if (dialect_ == SmfDialect::Player) {
-        const std::string structure = "track " + std::to_string(trackIndex_);
-        diagnostics_.Note(offset, structure, problem + "; the track ends here");
+    if (Is(SmfDialect::Player)) {
+        diagnostics_.Note(offset, "track " + std::to_string(trackIndex_),
+                          problem + "; the track ends here");
         track_.fault = diagnostics_.notes.back();
     } else {
         diagnostics_.Fail(offset, "SMF", problem);
@@ -73,63 +83,59 @@ bool TrackDecoder::Fault(int64_t offset, const std::string& problem, SmfTrackEve
     return false;
 }
 
-bool TrackDecoder::ReadDelta(uint32_t& value, int64_t start, const char* classicSuffix) {
+bool TrackDecoder::VarLen(uint32_t& value) {
     value = 0;
-    if (dialect_ == SmfDialect::Classic) {
-        // Any number of bytes; only the value is limited. A wide sum cannot wrap below it.
-        uint64_t sum = 0;
-        while (true) {
-            if (pos_ >= bytes_.size()) {
-                return Fault(start, std::string("file ends inside a delta time") + classicSuffix);
-            }
-            const uint8_t b = bytes_[pos_++];
-            sum = sum * 128 + (b & 0x7Fu);
-            if (sum > 0x0FFFFFFFu) {
-                return Fault(start, std::string("delta time above 0x0FFFFFFF") + classicSuffix);
-            }
-            if (!(b & 0x80)) {
-                value = static_cast<uint32_t>(sum);
-                return true;
-            }
-        }
-    }
-    for (int i = 0; i < 4; ++i) {
-        if (pos_ >= end_) {
-            break;
-        }
+    for (int i = 0; i < 4 && pos_ < end_; ++i) {
         const uint8_t b = bytes_[pos_++];
         value = (value << 7) | (b & 0x7F);
         if (!(b & 0x80)) {
             return true;
         }
     }
-    if (dialect_ == SmfDialect::Strict) {
-        return Fault(start, "delta time longer than 4 bytes or cut short");
-    }
-    return Fault(Here(), "delta time cut short or longer than four bytes");
+    return false;
 }
 
-void TrackDecoder::Run(size_t begin, size_t end) {
-    pos_ = begin;
-    end_ = end;
-    Events();
-    track_.stop = Here();
+bool TrackDecoder::ReadDelta(uint32_t& value, int64_t start, const char* classicSuffix) {
+    if (!Is(SmfDialect::Classic)) {
+        if (VarLen(value)) {
+            return true;
+        }
+        return Is(SmfDialect::Strict)
+                   ? Fault(start, "delta time longer than 4 bytes or cut short")
+                   : Fault(Here(), "delta time cut short or longer than four bytes");
+    }
+    // Any number of bytes; only the value is limited. A wide sum cannot wrap below it.
+    uint64_t sum = 0;
+    while (true) {
+        if (pos_ >= bytes_.size()) {
+            return Fault(start, std::string("file ends inside a delta time") + classicSuffix);
+        }
+        const uint8_t b = bytes_[pos_++];
+        sum = sum * 128 + (b & 0x7Fu);
+        if (sum > 0x0FFFFFFFu) {
+            return Fault(start, std::string("delta time above 0x0FFFFFFF") + classicSuffix);
+        }
+        if (!(b & 0x80)) {
+            value = static_cast<uint32_t>(sum);
+            return true;
+        }
+    }
 }
 
 void TrackDecoder::Events() {
-    while (dialect_ == SmfDialect::Classic || pos_ < end_) {
-        if (track_.ended && dialect_ == SmfDialect::Strict) {
+    while (Is(SmfDialect::Classic) || pos_ < end_) {
+        if (track_.ended && Is(SmfDialect::Strict)) {
             Fault(Here(), "event after the end of track");
             return;
         }
         if (!Event()) {
             return;
         }
-        if (track_.ended && dialect_ != SmfDialect::Strict) {
+        if (track_.ended && !Is(SmfDialect::Strict)) {
             return; // whatever follows the end of track is not read
         }
     }
-    if (!track_.ended && dialect_ == SmfDialect::Strict) {
+    if (!track_.ended && Is(SmfDialect::Strict)) {
         Fault(static_cast<int64_t>(end_), "track without end-of-track event");
     }
 }
@@ -143,54 +149,50 @@ bool TrackDecoder::Event() {
     tick_ += e.delta;
     e.tick = tick_;
     e.statusOffset = Here();
-    const size_t limit = dialect_ == SmfDialect::Classic ? bytes_.size() : end_;
-    if (pos_ >= limit) {
+    if (pos_ >= (Is(SmfDialect::Classic) ? bytes_.size() : end_)) {
         switch (dialect_) {
         case SmfDialect::Player:
             // The delta still counts towards the length of the track.
-            return Fault(Here(), "delta time without an event", SmfTrackEvent::Cut::InHeader, &e);
+            return Fault(Here(), "delta time without an event", Cut::InHeader, &e);
         case SmfDialect::Strict:
             return Fault(Here(), "event cut short by the end of the track");
         case SmfDialect::Classic:
             return Fault(Here(), "file ends before a status byte");
         }
     }
-    const uint8_t b = bytes_[pos_];
-    if (b < 0x80) {
-        e.status = b;
-        if (dialect_ == SmfDialect::Strict) {
+    e.status = bytes_[pos_];
+    if (e.status < 0x80) {
+        if (Is(SmfDialect::Strict)) {
             return Fault(Here(), "data byte where a status byte is due (running status)");
         }
-        if (dialect_ == SmfDialect::Classic) {
-            return Fault(
-                Here(), "data byte " + HexByte(b) + " where a status byte belongs (running status)",
-                SmfTrackEvent::Cut::InHeader, &e);
+        if (Is(SmfDialect::Classic)) {
+            return Fault(Here(),
+                         "data byte " + HexByte(e.status) +
+                             " where a status byte belongs (running status)",
+                         Cut::InHeader, &e);
         }
         if (running_ == 0) {
-            return Fault(Here(), "data byte without a running status", SmfTrackEvent::Cut::InHeader,
-                         &e);
+            return Fault(Here(), "data byte without a running status", Cut::InHeader, &e);
         }
         e.status = running_; // this byte is the first data byte
         e.runningStatus = true;
     } else {
-        e.status = b;
         ++pos_;
     }
     bool ok = false;
     if (e.status < 0xF0) {
         ok = Channel(e);
-    } else if (e.status == 0xF0 || (e.status == 0xF7 && dialect_ != SmfDialect::Classic)) {
-        ok = SystemExclusive(e);
-    } else if (e.status == 0xFF) {
-        ok = Meta(e);
-    } else if (dialect_ == SmfDialect::Player) {
+    } else if (e.status == 0xFF || e.status == 0xF0 ||
+               (e.status == 0xF7 && !Is(SmfDialect::Classic))) {
+        ok = Is(SmfDialect::Classic) ? ClassicData(e) : Data(e);
+    } else if (Is(SmfDialect::Player)) {
         ok = Fault(Here(), "status byte " + HexByte(e.status).substr(2) + " has no place in a file",
-                   SmfTrackEvent::Cut::InHeader, &e);
-    } else if (dialect_ == SmfDialect::Strict) {
+                   Cut::InHeader, &e);
+    } else if (Is(SmfDialect::Strict)) {
         ok = Fault(e.statusOffset, "system event F1..FE in a file");
     } else {
         ok = Fault(e.statusOffset, "status " + HexByte(e.status) + " is not accepted",
-                   SmfTrackEvent::Cut::InHeader, &e);
+                   Cut::InHeader, &e);
     }
     if (ok) {
         track_.events.push_back(e);
@@ -201,30 +203,28 @@ bool TrackDecoder::Event() {
 bool TrackDecoder::Channel(SmfTrackEvent& e) {
     const uint8_t kind = e.Kind();
     const size_t count = kind == 0xC0 || kind == 0xD0 ? 1 : 2;
-    if (dialect_ == SmfDialect::Classic) {
+    if (Is(SmfDialect::Classic)) {
         if (kind == 0xA0 || kind == 0xD0) {
             return Fault(e.statusOffset, "status " + HexByte(e.status) + " is not accepted",
-                         SmfTrackEvent::Cut::InHeader, &e);
+                         Cut::InHeader, &e);
         }
         if (bytes_.size() - pos_ < count) {
             return Fault(e.statusOffset,
                          kind == 0xC0 ? "file ends inside a program change"
                                       : "file ends inside a channel event",
-                         SmfTrackEvent::Cut::InHeader, &e);
+                         Cut::InHeader, &e);
         }
     }
-    if (dialect_ == SmfDialect::Player) {
+    if (Is(SmfDialect::Player)) {
         running_ = e.status;
     }
     uint8_t data[2] = {0, 0};
     for (size_t i = 0; i < count; ++i) {
-        if (pos_ >= (dialect_ == SmfDialect::Classic ? bytes_.size() : end_)) {
-            // The player reads on to the end of the track before it gives up.
-            pos_ = end_;
-            return Fault(Here(), "channel event cut short", SmfTrackEvent::Cut::InHeader, &e);
+        if (pos_ >= end_) {
+            return Fault(Here(), "channel event cut short", Cut::InHeader, &e);
         }
         data[i] = bytes_[pos_++];
-        if (dialect_ == SmfDialect::Strict && (data[i] & 0x80)) {
+        if (Is(SmfDialect::Strict) && (data[i] & 0x80)) {
             return Fault(Here() - 1, "data byte with bit 7 set");
         }
     }
@@ -233,102 +233,65 @@ bool TrackDecoder::Channel(SmfTrackEvent& e) {
     return true;
 }
 
-bool TrackDecoder::SystemExclusive(SmfTrackEvent& e) {
-    const int64_t lengthAt = Here();
-    if (dialect_ == SmfDialect::Classic) {
-        // Skipped by its length, which may lead past the end: the next delta time then fails.
-        if (!ReadDelta(e.length, lengthAt, " (system-exclusive length)")) {
-            e.cut = SmfTrackEvent::Cut::InHeader;
-            track_.events.push_back(e);
-            return false;
-        }
-        const size_t available = pos_ < bytes_.size() ? bytes_.size() - pos_ : 0;
-        e.data = bytes_.subspan(pos_ < bytes_.size() ? pos_ : bytes_.size(),
-                                e.length < available ? e.length : available);
-        pos_ += e.length;
-        return true;
+// Meta and system-exclusive events of the player and strict dialects: the type byte of
+// a meta event, the length as a variable-length quantity, the data.
+bool TrackDecoder::Data(SmfTrackEvent& e) {
+    const bool meta = e.status == 0xFF;
+    const bool strict = Is(SmfDialect::Strict);
+    if (meta && pos_ >= end_) {
+        return Fault(Here(), strict ? "meta event without type" : "meta event cut short",
+                     Cut::InHeader, &e);
     }
-    uint32_t length = 0;
-    bool ok = true;
-    for (int i = 0;; ++i) {
-        if (i == 4 || pos_ >= end_) {
-            ok = false;
-            break;
-        }
-        const uint8_t b = bytes_[pos_++];
-        length = (length << 7) | (b & 0x7F);
-        if (!(b & 0x80)) {
-            break;
-        }
+    if (meta) {
+        e.metaType = bytes_[pos_++];
     }
-    e.length = length;
-    if (!ok || length > end_ - pos_) {
-        if (dialect_ == SmfDialect::Strict) {
+    const bool sized = VarLen(e.length);
+    if (!sized || e.length > end_ - pos_) {
+        if (strict) {
             return Fault(e.offset, "event length runs past the end of the track");
         }
-        return Fault(Here(), "system-exclusive data cut short",
-                     ok ? SmfTrackEvent::Cut::InData : SmfTrackEvent::Cut::InHeader, &e);
-    }
-    e.data = bytes_.subspan(pos_, length);
-    pos_ += length;
-    return true;
-}
-
-bool TrackDecoder::Meta(SmfTrackEvent& e) {
-    if (dialect_ == SmfDialect::Classic) {
-        if (bytes_.size() - pos_ < 2) {
-            return Fault(e.statusOffset, "file ends inside a meta event header",
-                         SmfTrackEvent::Cut::InHeader, &e);
-        }
-        e.metaType = bytes_[pos_];
-        e.length = bytes_[pos_ + 1]; // one byte, never a variable-length quantity
-        pos_ += 2;
-        if (e.metaType == 0x2F) {
-            track_.ended = true; // the walk stops here; the length is not looked at
-            return true;
-        }
-        if (e.length > bytes_.size() - pos_) {
-            return Fault(e.statusOffset, "file ends inside a meta event",
-                         SmfTrackEvent::Cut::InData, &e);
-        }
-    } else {
-        if (pos_ >= end_) {
-            return Fault(Here(),
-                         dialect_ == SmfDialect::Strict ? "meta event without type"
-                                                        : "meta event cut short",
-                         SmfTrackEvent::Cut::InHeader, &e);
-        }
-        e.metaType = bytes_[pos_++];
-        bool ok = true;
-        uint32_t length = 0;
-        for (int i = 0;; ++i) {
-            if (i == 4 || pos_ >= end_) {
-                ok = false;
-                break;
-            }
-            const uint8_t b = bytes_[pos_++];
-            length = (length << 7) | (b & 0x7F);
-            if (!(b & 0x80)) {
-                break;
-            }
-        }
-        e.length = length;
-        if (!ok || length > end_ - pos_) {
-            if (dialect_ == SmfDialect::Strict) {
-                return Fault(e.offset, "event length runs past the end of the track");
-            }
-            return Fault(Here(), "meta event cut short",
-                         ok ? SmfTrackEvent::Cut::InData : SmfTrackEvent::Cut::InHeader, &e);
-        }
+        return Fault(Here(), meta ? "meta event cut short" : "system-exclusive data cut short",
+                     sized ? Cut::InData : Cut::InHeader, &e);
     }
     e.data = bytes_.subspan(pos_, e.length);
     pos_ += e.length;
-    if (e.metaType == 0x2F) {
-        if (dialect_ == SmfDialect::Strict && e.length != 0) {
+    if (e.IsMeta(0x2F)) {
+        if (strict && e.length != 0) {
             return Fault(e.offset, "end of track with data");
         }
         track_.ended = true;
     }
+    return true;
+}
+
+// The classic walk's system exclusive (F0 only) and meta events.
+bool TrackDecoder::ClassicData(SmfTrackEvent& e) {
+    if (e.status == 0xF0) {
+        if (!ReadDelta(e.length, Here(), " (system-exclusive length)")) {
+            track_.events.push_back(e);
+            track_.events.back().cut = Cut::InHeader;
+            return false;
+        }
+        // Skipped by its length, which may lead past the end: the next delta time then fails.
+        e.data = bytes_.subspan(pos_, std::min<size_t>(e.length, bytes_.size() - pos_));
+        pos_ += e.length;
+        return true;
+    }
+    if (bytes_.size() - pos_ < 2) {
+        return Fault(e.statusOffset, "file ends inside a meta event header", Cut::InHeader, &e);
+    }
+    e.metaType = bytes_[pos_];
+    e.length = bytes_[pos_ + 1]; // one byte, never a variable-length quantity
+    pos_ += 2;
+    if (e.metaType == 0x2F) {
+        track_.ended = true; // the walk stops here; the length is not looked at
+        return true;
+    }
+    if (e.length > bytes_.size() - pos_) {
+        return Fault(e.statusOffset, "file ends inside a meta event", Cut::InData, &e);
+    }
+    e.data = bytes_.subspan(pos_, e.length);
+    pos_ += e.length;
     return true;
 }
 

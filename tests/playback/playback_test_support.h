@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "playback/dls_reader.h"
+#include "formats/dls.h"
 #include "playback/offline_render.h"
 #include "playback/sequence.h"
 #include "playback/synth.h"
