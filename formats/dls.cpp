@@ -37,9 +37,24 @@ class Reader {
     }
     bool failed() const { return out_.diagnostics.failed(); }
 
-    bool ReadInstrumentList(ByteCursor data);
+    // Reads every LIST of type `a` or `b` in `data`, in order, into `out`; false on the
+    // first that cannot be read.
+    template <typename T, typename Read>
+    bool ReadLists(ByteCursor data, uint32_t a, uint32_t b, std::vector<T>& out, Read read) {
+        Chunk chunk;
+        while (Next(data, chunk)) {
+            if (chunk.IsList(a) || chunk.IsList(b)) {
+                T item;
+                item.offset = chunk.offset;
+                if (!(this->*read)(chunk, item)) {
+                    return false;
+                }
+                out.push_back(std::move(item));
+            }
+        }
+        return !failed();
+    }
     bool ReadInstrument(const Chunk& list, DlsInstrument& instrument);
-    bool ReadRegionList(ByteCursor data, DlsInstrument& instrument);
     bool ReadRegion(const Chunk& list, DlsRegion& region);
     bool ReadArticulationList(const Chunk& list, std::vector<DlsConnection>& out);
     bool ReadConnections(const Chunk& chunk, bool level2, std::vector<DlsConnection>& out);
@@ -96,27 +111,17 @@ DlsReadOutcome Reader::Run() {
                 col.versionLs = chunk.data.u32le();
                 col.hasVersion = true;
             }
-        } else if (chunk.id == kListId && chunk.listType == FourCC("lins")) {
-            ReadInstrumentList(chunk.data);
+        } else if (chunk.IsList(FourCC("lins"))) {
+            ReadLists(chunk.data, FourCC("ins "), FourCC("ins "), col.instruments,
+                      &Reader::ReadInstrument);
         } else if (chunk.id == FourCC("ptbl")) {
             ReadPoolTable(chunk);
             sawPoolTable = true;
-        } else if (chunk.id == kListId && chunk.listType == FourCC("wvpl")) {
-            const int64_t poolData = OffsetOf(chunk.data);
-            ByteCursor pool = chunk.data;
-            Chunk wave;
-            while (Next(pool, wave)) {
-                if (wave.id != kListId ||
-                    (wave.listType != FourCC("wave") && wave.listType != FourCC("wav "))) {
-                    continue;
-                }
-                DlsWave w;
-                w.offset = wave.offset;
-                if (!ReadWave(wave, w)) {
-                    break;
-                }
-                waveAt[wave.offset - poolData] = static_cast<int>(col.waves.size());
-                col.waves.push_back(std::move(w));
+        } else if (chunk.IsList(FourCC("wvpl"))) {
+            const size_t first = col.waves.size();
+            ReadLists(chunk.data, FourCC("wave"), FourCC("wav "), col.waves, &Reader::ReadWave);
+            for (size_t i = first; i < col.waves.size(); ++i) {
+                waveAt[col.waves[i].offset - OffsetOf(chunk.data)] = static_cast<int>(i);
             }
         } else if (chunk.id == kListId && chunk.listType == FourCC("INFO")) {
             col.name = ReadName(chunk.data);
@@ -136,22 +141,6 @@ DlsReadOutcome Reader::Run() {
     return std::move(out_);
 }
 
-bool Reader::ReadInstrumentList(ByteCursor data) {
-    Chunk chunk;
-    while (Next(data, chunk)) {
-        if (chunk.id != kListId || chunk.listType != FourCC("ins ")) {
-            continue;
-        }
-        DlsInstrument instrument;
-        instrument.offset = chunk.offset;
-        if (!ReadInstrument(chunk, instrument)) {
-            return false;
-        }
-        out_.collection.instruments.push_back(std::move(instrument));
-    }
-    return !failed();
-}
-
 bool Reader::ReadInstrument(const Chunk& list, DlsInstrument& instrument) {
     const std::string where = "instrument " + std::to_string(out_.collection.instruments.size());
     ByteCursor data = list.data;
@@ -166,8 +155,9 @@ bool Reader::ReadInstrument(const Chunk& list, DlsInstrument& instrument) {
             instrument.bank = chunk.data.u32le();
             instrument.program = chunk.data.u32le();
             sawHeader = true;
-        } else if (chunk.id == kListId && chunk.listType == FourCC("lrgn")) {
-            if (!ReadRegionList(chunk.data, instrument)) {
+        } else if (chunk.IsList(FourCC("lrgn"))) {
+            if (!ReadLists(chunk.data, FourCC("rgn "), FourCC("rgn2"), instrument.regions,
+                           &Reader::ReadRegion)) {
                 return false;
             }
         } else if (chunk.id == kListId &&
@@ -191,23 +181,6 @@ bool Reader::ReadInstrument(const Chunk& list, DlsInstrument& instrument) {
                  " region(s), the list holds " + std::to_string(instrument.regions.size()));
     }
     return true;
-}
-
-bool Reader::ReadRegionList(ByteCursor data, DlsInstrument& instrument) {
-    Chunk chunk;
-    while (Next(data, chunk)) {
-        if (chunk.id != kListId ||
-            (chunk.listType != FourCC("rgn ") && chunk.listType != FourCC("rgn2"))) {
-            continue;
-        }
-        DlsRegion region;
-        region.offset = chunk.offset;
-        if (!ReadRegion(chunk, region)) {
-            return false;
-        }
-        instrument.regions.push_back(std::move(region));
-    }
-    return !failed();
 }
 
 bool Reader::ReadRegion(const Chunk& list, DlsRegion& region) {

@@ -107,27 +107,21 @@ int64_t SmfParser::ReadTrack(const SmfTrack& track, size_t index) {
             const uint8_t d1 = static_cast<uint8_t>(event.data1 & 0x7F);
             const uint8_t d2 = static_cast<uint8_t>(event.data2 & 0x7F);
             const uint8_t channel = status & 0x0F;
-            if (kind == 0x90 && d2 > 0) {
-                MusicEvent e;
-                e.time = now;
-                e.kind = MusicEventKind::Note;
-                e.status = status;
-                e.data1 = d1;
-                e.data2 = d2;
+            if (kind == 0x80 || (kind == 0x90 && d2 == 0)) {
+                closeNote(channel, d1);
+                continue;
+            }
+            MusicEvent e;
+            e.time = now;
+            e.kind = kind == 0x90 ? MusicEventKind::Note : MusicEventKind::Channel;
+            e.status = status;
+            e.data1 = d1;
+            e.data2 = d2;
+            if (kind == 0x90) {
                 e.duration = -1; // until its note-off
                 open[static_cast<uint16_t>(channel << 8 | d1)].push_back(seq_->events.size());
-                seq_->events.push_back(e);
-            } else if (kind == 0x80 || kind == 0x90) {
-                closeNote(channel, d1);
-            } else {
-                MusicEvent e;
-                e.time = now;
-                e.kind = MusicEventKind::Channel;
-                e.status = status;
-                e.data1 = d1;
-                e.data2 = d2;
-                seq_->events.push_back(e);
             }
+            seq_->events.push_back(e);
         } else if (status == 0xFF) {
             // System exclusive is not sent: the synthesizer's state is ours to keep.
             const uint8_t type = event.metaType;
@@ -312,6 +306,18 @@ MusicLoadOutcome FromSegment(const SegmentFile& file) {
     return out;
 }
 
+// Reads the whole file and loads it with `load`.
+template <typename Load> MusicLoadOutcome LoadFile(const std::string& path, Load load) {
+    const FileBytes file = ReadFileBytes(path);
+    if (file.status != FileReadStatus::Ok) {
+        MusicLoadOutcome out;
+        out.status = MusicLoadStatus::OpenFailed;
+        out.error = file.error;
+        return out;
+    }
+    return load(file.bytes);
+}
+
 } // namespace
 
 MusicLoadOutcome LoadSmf(std::span<const uint8_t> bytes, const SmfLoadOptions& options) {
@@ -333,14 +339,7 @@ MusicLoadOutcome LoadSmf(std::span<const uint8_t> bytes, const SmfLoadOptions& o
 }
 
 MusicLoadOutcome LoadSmfFile(const std::string& path, const SmfLoadOptions& options) {
-    const FileBytes file = ReadFileBytes(path);
-    if (file.status != FileReadStatus::Ok) {
-        MusicLoadOutcome out;
-        out.status = MusicLoadStatus::OpenFailed;
-        out.error = file.error;
-        return out;
-    }
-    return LoadSmf(file.bytes, options);
+    return LoadFile(path, [&](std::span<const uint8_t> bytes) { return LoadSmf(bytes, options); });
 }
 
 MusicLoadOutcome LoadSegment(std::span<const uint8_t> bytes) {
@@ -358,14 +357,7 @@ MusicLoadOutcome LoadSegment(std::span<const uint8_t> bytes) {
 }
 
 MusicLoadOutcome LoadSegmentFile(const std::string& path) {
-    const FileBytes file = ReadFileBytes(path);
-    if (file.status != FileReadStatus::Ok) {
-        MusicLoadOutcome out;
-        out.status = MusicLoadStatus::OpenFailed;
-        out.error = file.error;
-        return out;
-    }
-    return LoadSegment(file.bytes);
+    return LoadFile(path, [](std::span<const uint8_t> bytes) { return LoadSegment(bytes); });
 }
 
 } // namespace sonvex

@@ -3,6 +3,7 @@
 #include "segment/instrument_table.h"
 
 #include <algorithm>
+#include <optional>
 
 #include "formats/file_bytes.h"
 #include "formats/riff.h"
@@ -11,30 +12,17 @@ namespace sonvex {
 
 namespace {
 
-std::string Where(const std::string& what, int64_t offset) {
-    return "DLS " + what + " at " + HexOffset(offset);
-}
-
 // File offset of a chunk's data (of the list type, for a LIST or RIFF).
 int64_t DataOffset(const RiffChunk& chunk) {
     return chunk.offset + 8;
 }
 
-// A little-endian u32 at a file offset, wherever it lies; false past the end of the file.
-bool Le32At(std::span<const uint8_t> file, int64_t offset, uint32_t& value) {
-    ByteCursor c(file);
-    if (offset < 0 || !c.seek(static_cast<size_t>(offset))) {
-        return false;
-    }
-    value = c.u32le();
-    return c.ok();
-}
-
-// The first chunk of `parent` from its current position on that `match` accepts.
-template <typename Match>
-bool Find(RiffWalker& walker, ByteCursor& parent, RiffChunk& chunk, Match match) {
+// The first chunk of `parent` from its current position on with this id (and, for a
+// LIST or RIFF, this type).
+bool Find(RiffWalker& walker, ByteCursor& parent, RiffChunk& chunk, uint32_t id,
+          uint32_t type = 0) {
     while (walker.Next(parent, chunk)) {
-        if (match(chunk)) {
+        if (chunk.id == id && (type == 0 || chunk.listType == type)) {
             return true;
         }
     }
@@ -51,68 +39,70 @@ bool Find(RiffWalker& walker, ByteCursor& parent, RiffChunk& chunk, Match match)
 // trailer bytes are read behind the connection blocks even when they lie outside the chunk.
 bool ReadInstrumentTable(ChunkFile& dls, InstrumentTable& table, std::string& failure) {
     table = InstrumentTable{};
+    auto fail = [&failure](const std::string& what, int64_t offset) {
+        failure = "DLS " + what + " at " + HexOffset(offset);
+        return false;
+    };
     const FileBytes read = ReadFileBytes(dls);
     if (read.status != FileReadStatus::Ok) {
-        failure = Where("file cannot be read (" + read.error + ")", 0);
-        return false;
+        return fail("file cannot be read (" + read.error + ")", 0);
     }
     const std::span<const uint8_t> file = read.bytes;
+    // Bytes at a file offset, wherever it lies; nullopt past the end of the file.
+    auto at = [file](int64_t offset, size_t size) -> std::optional<ByteCursor> {
+        ByteCursor c(file);
+        if (offset < 0 || !c.seek(static_cast<size_t>(offset)) || !c.canRead(size)) {
+            return std::nullopt;
+        }
+        return c;
+    };
     Diagnostics walk; // the walk's own notes and faults: a fault ends the search it is in
     RiffWalker walker(file, walk, RiffWalker::Tail::Note, RiffWalker::Overrun::Trust);
-    auto list = [](uint32_t type) { return [type](const RiffChunk& c) { return c.IsList(type); }; };
-    auto plain = [](uint32_t id) { return [id](const RiffChunk& c) { return c.id == id; }; };
 
     ByteCursor top = walker.File();
     RiffChunk riff;
-    if (!Find(walker, top, riff, [](const RiffChunk& c) { return c.IsForm(FourCC("DLS ")); })) {
-        failure = Where("RIFF form \"DLS \" not found from", 0);
-        return false;
+    if (!Find(walker, top, riff, kRiffId, FourCC("DLS "))) {
+        return fail("RIFF form \"DLS \" not found from", 0);
     }
     RiffChunk colh;
-    if (!Find(walker, riff.data, colh, plain(FourCC("colh")))) {
-        failure = Where("chunk \"colh\" not found in the form", DataOffset(riff));
-        return false;
+    if (!Find(walker, riff.data, colh, FourCC("colh"))) {
+        return fail("chunk \"colh\" not found in the form", DataOffset(riff));
     }
-    uint32_t count = 0;
-    if (!Le32At(file, DataOffset(colh), count)) {
-        failure = Where("chunk \"colh\" ends early", DataOffset(colh));
-        return false;
+    const std::optional<ByteCursor> countBytes = at(DataOffset(colh), 4);
+    if (!countBytes) {
+        return fail("chunk \"colh\" ends early", DataOffset(colh));
     }
+    const uint32_t count = ByteCursor(*countBytes).u32le();
     if (count == 0) {
-        failure = Where("chunk \"colh\" counts no instrument", DataOffset(colh));
-        return false;
+        return fail("chunk \"colh\" counts no instrument", DataOffset(colh));
     }
     RiffChunk lins;
-    if (!Find(walker, riff.data, lins, list(FourCC("lins")))) {
-        failure = Where("list \"lins\" not found after", DataOffset(colh));
-        return false;
+    if (!Find(walker, riff.data, lins, kListId, FourCC("lins"))) {
+        return fail("list \"lins\" not found after", DataOffset(colh));
     }
     // Each search starts where the previous instrument's list ends by its size.
     int64_t searchFrom = walker.OffsetOf(lins.data);
     for (uint32_t i = 0; i < count; ++i) {
         RiffChunk ins;
-        if (!Find(walker, lins.data, ins, list(FourCC("ins ")))) {
-            failure = Where("instrument " + std::to_string(i) + " of " + std::to_string(count) +
-                                ": list \"ins \" not found from",
-                            searchFrom);
-            return false;
+        if (!Find(walker, lins.data, ins, kListId, FourCC("ins "))) {
+            return fail("instrument " + std::to_string(i) + " of " + std::to_string(count) +
+                            ": list \"ins \" not found from",
+                        searchFrom);
         }
         ByteCursor children = ins.data;
         RiffChunk insh;
-        if (!Find(walker, children, insh, plain(FourCC("insh")))) {
-            failure = Where("list \"ins \" without \"insh\"", DataOffset(ins));
-            return false;
+        if (!Find(walker, children, insh, FourCC("insh"))) {
+            return fail("list \"ins \" without \"insh\"", DataOffset(ins));
         }
-        uint32_t number = 0;
-        if (!Le32At(file, DataOffset(insh) + 8, number)) {
-            failure = Where("chunk \"insh\" ends early", DataOffset(insh));
-            return false;
+        std::optional<ByteCursor> header = at(DataOffset(insh), 12);
+        if (!header) {
+            return fail("chunk \"insh\" ends early", DataOffset(insh));
         }
+        header->skip(8);
+        const uint32_t number = header->u32le();
         if (number > 127) {
-            failure =
-                Where("instrument number " + std::to_string(number) + " above 127 in \"insh\"",
-                      DataOffset(insh));
-            return false;
+            return fail("instrument number " + std::to_string(number) + " above 127 in \"insh\"",
+                        DataOffset(insh));
         }
         // The instrument's own "lar2" is a direct child of "ins "; the region-level ones
         // inside "lrgn" are skipped with that list.
@@ -120,33 +110,25 @@ bool ReadInstrumentTable(ChunkFile& dls, InstrumentTable& table, std::string& fa
         const int64_t behindHeader = DataOffset(insh) + 12 - walker.OffsetOf(ins.data) +
                                      static_cast<int64_t>(ins.data.position());
         if (!ins.data.seek(static_cast<size_t>(behindHeader)) ||
-            !Find(walker, ins.data, lar2, list(FourCC("lar2")))) {
-            failure = Where("list \"ins \" without an instrument \"lar2\"", DataOffset(ins));
-            return false;
+            !Find(walker, ins.data, lar2, kListId, FourCC("lar2"))) {
+            return fail("list \"ins \" without an instrument \"lar2\"", DataOffset(ins));
         }
         RiffChunk art2;
-        if (!Find(walker, lar2.data, art2, plain(FourCC("art2")))) {
-            failure = Where("list \"lar2\" without \"art2\"", DataOffset(lar2));
-            return false;
+        if (!Find(walker, lar2.data, art2, FourCC("art2"))) {
+            return fail("list \"lar2\" without \"art2\"", DataOffset(lar2));
         }
-        uint32_t blocks = 0;
-        if (!Le32At(file, DataOffset(art2) + 4, blocks)) {
-            failure = Where("chunk \"art2\" ends early", DataOffset(art2));
-            return false;
+        std::optional<ByteCursor> art2Header = at(DataOffset(art2), 8);
+        if (!art2Header) {
+            return fail("chunk \"art2\" ends early", DataOffset(art2));
         }
-        const int64_t trailerOffset = DataOffset(art2) + 8 + int64_t{blocks} * 12;
-        ByteCursor trailer(file);
-        if (!trailer.seek(static_cast<size_t>(trailerOffset)) ||
-            !trailer.canRead(kArticulationTrailerSize)) {
-            failure = Where("file ends before the trailer of \"art2\"", trailerOffset);
-            return false;
+        art2Header->skip(4);
+        const int64_t trailerOffset = DataOffset(art2) + 8 + int64_t{art2Header->u32le()} * 12;
+        std::optional<ByteCursor> trailer = at(trailerOffset, kArticulationTrailerSize);
+        if (!trailer) {
+            return fail("file ends before the trailer of \"art2\"", trailerOffset);
         }
-        ArticulationTrailer& entry = table[number];
-        entry.volume = trailer.u8();
-        entry.pan = trailer.u8();
-        entry.toneMode = trailer.u8();
-        entry.bendDown = trailer.u8();
-        entry.bendUp = trailer.u8();
+        table[number] = ArticulationTrailer{trailer->u8(), trailer->u8(), trailer->u8(),
+                                            trailer->u8(), trailer->u8()};
         searchFrom = DataOffset(ins) + ins.size + (ins.size & 1);
     }
     return true;

@@ -3,6 +3,8 @@
 // time-signature events.
 #include "segment/smf_reader.h"
 
+#include <algorithm>
+#include <iterator>
 #include <limits>
 
 #include "formats/file_bytes.h"
@@ -12,37 +14,15 @@ namespace sonvex {
 namespace {
 
 bool IsAcceptedController(uint8_t controller) {
-    switch (controller) {
-    case 0:
-    case 1:
-    case 7:
-    case 10:
-    case 11:
-    case 12:
-    case 32:
-    case 64:
-    case 91:
-    case 123:
-        return true;
-    default:
-        return false;
-    }
+    constexpr uint8_t kAccepted[] = {0, 1, 7, 10, 11, 12, 32, 64, 91, 123};
+    return std::find(std::begin(kAccepted), std::end(kAccepted), controller) != std::end(kAccepted);
 }
 
 bool IsAcceptedMeta(uint8_t type) {
-    switch (type) {
-    case kMetaText:
-    case kMetaCopyright:
-    case kMetaTrackName:
-    case kMetaMarker:
-    case kMetaCuePoint:
-    case kMetaEndOfTrack:
-    case kMetaTempo:
-    case kMetaTimeSignature:
-        return true;
-    default:
-        return false;
-    }
+    constexpr uint8_t kAccepted[] = {kMetaText,   kMetaCopyright,    kMetaTrackName,
+                                     kMetaMarker, kMetaCuePoint,     kMetaEndOfTrack,
+                                     kMetaTempo,  kMetaTimeSignature};
+    return std::find(std::begin(kAccepted), std::end(kAccepted), type) != std::end(kAccepted);
 }
 
 char Lower(uint8_t c) {
@@ -140,14 +120,10 @@ bool SmfReader::Walk(const Action& action) {
             break;
         }
         SmfEvent event;
+        static_cast<SmfTrackEvent&>(event) = e;
         event.time = static_cast<int32_t>(now);
-        event.offset = e.statusOffset;
-        event.status = e.status;
-        event.metaType = e.metaType;
-        event.data1 = e.data1;
-        event.data2 = e.data2;
-        if (e.status == 0xFF) {
-            event.data = e.data;
+        if (e.status == 0xF0) {
+            event.data = {};
         }
         if (!action(event)) {
             if (failure_.empty()) {

@@ -18,19 +18,10 @@ namespace sonvex {
 // Music time counts 768 ticks per quarter note.
 constexpr int32_t kMusicTicksPerQuarter = 768;
 
-// One accepted event as a walk's action receives it.
-struct SmfEvent {
-    int32_t time = 0;              // music time, this event's own delta included
-    int64_t offset = 0;            // file offset of the status byte
-    uint8_t status = 0;            // status byte as read: 0x80..0xEF, 0xF0 or 0xFF
-    uint8_t metaType = 0;          // meta events: the type byte
-    uint8_t data1 = 0;             // channel events: first data byte (program for 0xCn)
-    uint8_t data2 = 0;             // channel events: second data byte
-    std::span<const uint8_t> data; // meta events: the data bytes read
-
-    uint8_t Kind() const { return static_cast<uint8_t>(status & 0xF0); }
-    uint8_t Channel() const { return static_cast<uint8_t>(status & 0x0F); }
-    bool IsMeta(uint8_t type) const { return status == 0xFF && metaType == type; }
+// One accepted event as a walk's action receives it: the event as read (system
+// exclusive without its data), stamped with its music time, its own delta included.
+struct SmfEvent : SmfTrackEvent {
+    int32_t time = 0;
 };
 
 constexpr uint8_t kMetaText = 0x01;
