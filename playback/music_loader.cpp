@@ -40,13 +40,8 @@ class SmfParser {
     double ticksPerSecond_ = 0.0;
     bool timeSignatureSeen_ = false;
     std::vector<TempoPoint> tempos_;
-    // Meta events that decide the loop, in music time, for loopsFromMarkers.
-    struct LoopText {
-        int32_t time;
-        uint8_t type;
-        std::vector<uint8_t> data;
-    };
-    std::vector<LoopText> loopTexts_;
+    // Text and marker events in music time, which decide the loop for loopsFromMarkers.
+    std::vector<SmfEvent> loopTexts_;
 };
 
 std::optional<int32_t> SmfParser::MusicTimeOf(uint64_t tick) const {
@@ -143,7 +138,9 @@ int64_t SmfParser::ReadTrack(const SmfTrack& track, size_t index) {
                     timeSignatureSeen_ = true;
                 }
             } else if (type == 0x01 || type == 0x06) {
-                loopTexts_.push_back({now, type, std::vector<uint8_t>(data.begin(), data.end())});
+                SmfEvent& text = loopTexts_.emplace_back();
+                static_cast<SmfTrackEvent&>(text) = event;
+                text.time = now;
             }
         }
     }
@@ -185,26 +182,17 @@ MusicLoadOutcome SmfParser::Run(MusicLoadOutcome out) {
     seq_->length = static_cast<int32_t>(length);
 
     if (options_.loopsFromMarkers) {
+        // Taken the way the segment builder takes them, in time order over all tracks.
         std::stable_sort(loopTexts_.begin(), loopTexts_.end(),
-                         [](const LoopText& a, const LoopText& b) { return a.time < b.time; });
-        for (const LoopText& t : loopTexts_) {
-            if (t.type == 0x01) {
-                seq_->repeats = UpdateRepeatCount(seq_->repeats, t.data);
-            } else {
-                switch (ClassifyMarker(t.data)) {
-                case LoopMarker::Start:
-                    seq_->loopStart = t.time;
-                    seq_->loopMarked = true;
-                    break;
-                case LoopMarker::End:
-                    seq_->loopEnd = t.time;
-                    seq_->loopMarked = true;
-                    break;
-                case LoopMarker::None:
-                    break;
-                }
-            }
+                         [](const SmfEvent& a, const SmfEvent& b) { return a.time < b.time; });
+        SequenceValues values;
+        for (const SmfEvent& text : loopTexts_) {
+            values.Take(text);
         }
+        seq_->repeats = values.repeats;
+        seq_->loopStart = values.loopStart;
+        seq_->loopEnd = values.loopEnd;
+        seq_->loopMarked = values.loopMarked;
     }
     return std::move(out_);
 }

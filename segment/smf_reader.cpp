@@ -25,20 +25,11 @@ bool IsAcceptedMeta(uint8_t type) {
     return std::find(std::begin(kAccepted), std::end(kAccepted), type) != std::end(kAccepted);
 }
 
-char Lower(uint8_t c) {
-    return static_cast<char>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c);
-}
-
 bool EqualsIgnoringCase(std::span<const uint8_t> text, std::string_view word) {
-    if (text.size() != word.size()) {
-        return false;
-    }
-    for (size_t i = 0; i < word.size(); ++i) {
-        if (Lower(text[i]) != Lower(static_cast<uint8_t>(word[i]))) {
-            return false;
-        }
-    }
-    return true;
+    auto lower = [](uint8_t c) { return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c; };
+    return std::equal(text.begin(), text.end(), word.begin(), word.end(), [&](uint8_t a, char b) {
+        return lower(a) == lower(static_cast<uint8_t>(b));
+    });
 }
 
 } // namespace
@@ -178,11 +169,7 @@ uint32_t UpdateRepeatCount(uint32_t count, std::span<const uint8_t> text) {
 }
 
 LoopMarker ClassifyMarker(std::span<const uint8_t> text) {
-    size_t length = 0;
-    while (length < text.size() && text[length] != 0) {
-        ++length;
-    }
-    const std::span<const uint8_t> name = text.first(length);
+    const std::span<const uint8_t> name(text.begin(), std::find(text.begin(), text.end(), 0));
     if (EqualsIgnoringCase(name, "Loop_Start")) {
         return LoopMarker::Start;
     }
@@ -209,9 +196,11 @@ void SequenceValues::Take(const SmfEvent& event) {
         switch (ClassifyMarker(event.data)) {
         case LoopMarker::Start:
             loopStart = event.time;
+            loopMarked = true;
             break;
         case LoopMarker::End:
             loopEnd = event.time;
+            loopMarked = true;
             break;
         case LoopMarker::None:
             break;

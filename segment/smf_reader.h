@@ -91,6 +91,7 @@ struct SequenceValues {
     uint32_t repeats = 0;
     int32_t loopStart = 0;
     int32_t loopEnd = 0;
+    bool loopMarked = false; // a "Loop_Start" or "Loop_End" marker was met
     // Without any time-signature event the segment says 4/4 at time 0, one grid per beat.
     TimeSignatureItem timeSignature{0, 4, 4, 1};
     bool timeSignatureSeen = false;
