@@ -157,8 +157,7 @@ int RunInfo(const std::string& path) {
     const int64_t got = file.Read(head, sizeof head);
     file.Close();
     const std::string magic(reinterpret_cast<const char*>(head), got >= 4 ? 4 : 0);
-    if (got >= 12 && magic == "RIFF" &&
-        std::string(reinterpret_cast<const char*>(head + 8), 4) == "DMSG") {
+    if (IsSegmentForm(std::span<const uint8_t>(head, static_cast<size_t>(got)))) {
         return InfoSegment(path);
     }
     const std::string form =

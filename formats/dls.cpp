@@ -2,6 +2,7 @@
 // player needs, and names the chunk and offset of every problem it meets.
 #include "formats/dls.h"
 
+#include <algorithm>
 #include <bit>
 #include <map>
 
@@ -18,15 +19,11 @@ using Chunk = RiffChunk;
 
 class Reader {
   public:
-    explicit Reader(std::span<const uint8_t> bytes)
-        : bytes_(bytes), walker_(bytes, out_.diagnostics) {}
+    explicit Reader(std::span<const uint8_t> bytes) : walker_(bytes, out_.diagnostics) {}
 
     DlsReadOutcome Run();
 
   private:
-    int64_t OffsetOf(const ByteCursor& c) const {
-        return walker_.OffsetOf(c) - static_cast<int64_t>(c.position());
-    }
     bool Next(ByteCursor& parent, Chunk& chunk) { return walker_.Next(parent, chunk); }
     bool Fail(int64_t offset, const std::string& structure, const std::string& what) {
         out_.diagnostics.Fail(offset, structure, what);
@@ -65,13 +62,12 @@ class Reader {
     std::string ReadName(ByteCursor info);
     void LinkPoolTable(const std::map<int64_t, int>& waveAt, bool sawPoolTable);
 
-    std::span<const uint8_t> bytes_;
     DlsReadOutcome out_;
     RiffWalker walker_;
 };
 
 DlsReadOutcome Reader::Run() {
-    ByteCursor file(bytes_);
+    ByteCursor file = walker_.File();
     if (file.remaining() < 12) {
         out_.status = DlsReadStatus::NotDls;
         Fail(0, "file", std::to_string(file.remaining()) + " bytes, too short for a RIFF form");
@@ -121,7 +117,7 @@ DlsReadOutcome Reader::Run() {
             const size_t first = col.waves.size();
             ReadLists(chunk.data, FourCC("wave"), FourCC("wav "), col.waves, &Reader::ReadWave);
             for (size_t i = first; i < col.waves.size(); ++i) {
-                waveAt[col.waves[i].offset - OffsetOf(chunk.data)] = static_cast<int>(i);
+                waveAt[col.waves[i].offset - walker_.OffsetOf(chunk.data)] = static_cast<int>(i);
             }
         } else if (chunk.id == kListId && chunk.listType == FourCC("INFO")) {
             col.name = ReadName(chunk.data);
@@ -452,13 +448,8 @@ std::string Reader::ReadName(ByteCursor info) {
     std::string name;
     while (Next(info, chunk)) {
         if (chunk.id == FourCC("INAM")) {
-            while (chunk.data.remaining() > 0) {
-                const char c = static_cast<char>(chunk.data.u8());
-                if (c == '\0') {
-                    break;
-                }
-                name += c;
-            }
+            const uint8_t* text = chunk.data.data();
+            name.append(text, std::find(text, text + chunk.data.size(), 0));
         }
     }
     return name;

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include "formats/file_bytes.h"
+#include "segment/segment_reader.h"
 
 namespace sonvex {
 
@@ -16,26 +17,10 @@ bool IsFolder(const std::string& path) {
 }
 
 LoadStatus FromMusicStatus(MusicLoadStatus s) {
-    switch (s) {
-    case MusicLoadStatus::Ok:
-        return LoadStatus::Ok;
-    case MusicLoadStatus::OpenFailed:
-        return LoadStatus::OpenFailed;
-    case MusicLoadStatus::NotRecognised:
-        return LoadStatus::NotRecognised;
-    case MusicLoadStatus::Malformed:
-        return LoadStatus::Malformed;
-    }
-    return LoadStatus::Malformed;
-}
-
-bool StartsWith(const std::vector<uint8_t>& b, const char* magic, size_t at = 0) {
-    for (size_t i = 0; magic[i] != '\0'; ++i) {
-        if (at + i >= b.size() || b[at + i] != static_cast<uint8_t>(magic[i])) {
-            return false;
-        }
-    }
-    return true;
+    return s == MusicLoadStatus::Ok              ? LoadStatus::Ok
+           : s == MusicLoadStatus::OpenFailed    ? LoadStatus::OpenFailed
+           : s == MusicLoadStatus::NotRecognised ? LoadStatus::NotRecognised
+                                                 : LoadStatus::Malformed;
 }
 
 } // namespace
@@ -76,7 +61,7 @@ std::shared_ptr<Segment> Loader::LoadSegment(const std::string& name, LoadResult
         return nullptr;
     }
     const std::vector<uint8_t>& bytes = read.bytes;
-    const bool segmentFile = StartsWith(bytes, "RIFF") && StartsWith(bytes, "DMSG", 8);
+    const bool segmentFile = IsSegmentForm(bytes);
     MusicLoadOutcome loaded = segmentFile ? sonvex::LoadSegment(bytes) : LoadSmf(bytes, options);
     r.diagnostics = std::move(loaded.diagnostics);
     if (loaded.status != MusicLoadStatus::Ok) {
@@ -108,20 +93,12 @@ std::shared_ptr<Collection> Loader::LoadCollection(const std::string& name, Load
     }
     DlsReadOutcome read = ReadDlsFile(path);
     r.diagnostics = read.diagnostics.notes;
-    switch (read.status) {
-    case DlsReadStatus::Ok:
-        break;
-    case DlsReadStatus::OpenFailed:
-        r.status = LoadStatus::OpenFailed;
-        r.error = read.diagnostics.failure;
-        return nullptr;
-    case DlsReadStatus::NotDls:
-        r.status = LoadStatus::NotRecognised;
-        r.error = path + ": " + read.diagnostics.failure;
-        return nullptr;
-    case DlsReadStatus::Malformed:
-        r.status = LoadStatus::Malformed;
-        r.error = path + ": " + read.diagnostics.failure;
+    if (read.status != DlsReadStatus::Ok) {
+        const bool unread = read.status == DlsReadStatus::OpenFailed; // names its path already
+        r.status = unread                                 ? LoadStatus::OpenFailed
+                   : read.status == DlsReadStatus::NotDls ? LoadStatus::NotRecognised
+                                                          : LoadStatus::Malformed;
+        r.error = (unread ? "" : path + ": ") + read.diagnostics.failure;
         return nullptr;
     }
     auto collection = std::make_shared<Collection>(

@@ -312,16 +312,11 @@ MusicLoadOutcome LoadSmf(std::span<const uint8_t> bytes, const SmfLoadOptions& o
     const SmfRead read = ReadSmf(bytes, SmfDialect::Player);
     MusicLoadOutcome out;
     out.diagnostics = read.diagnostics.notes;
-    switch (read.status) {
-    case SmfReadStatus::Ok:
+    if (read.status == SmfReadStatus::Ok) {
         return SmfParser(read.smf, options).Run(std::move(out));
-    case SmfReadStatus::NotSmf:
-        out.status = MusicLoadStatus::NotRecognised;
-        break;
-    case SmfReadStatus::Malformed:
-        out.status = MusicLoadStatus::Malformed;
-        break;
     }
+    out.status = read.status == SmfReadStatus::NotSmf ? MusicLoadStatus::NotRecognised
+                                                      : MusicLoadStatus::Malformed;
     out.error = read.diagnostics.failure;
     return out;
 }
@@ -334,10 +329,8 @@ MusicLoadOutcome LoadSegment(std::span<const uint8_t> bytes) {
     const SegmentRead read = ReadSegmentBytes(bytes);
     MusicLoadOutcome out;
     if (read.status != SegmentReadResult::Ok) {
-        const bool isRiff = bytes.size() >= 12 && bytes[0] == 'R' && bytes[1] == 'I' &&
-                            bytes[2] == 'F' && bytes[3] == 'F' && bytes[8] == 'D' &&
-                            bytes[9] == 'M' && bytes[10] == 'S' && bytes[11] == 'G';
-        out.status = isRiff ? MusicLoadStatus::Malformed : MusicLoadStatus::NotRecognised;
+        out.status =
+            IsSegmentForm(bytes) ? MusicLoadStatus::Malformed : MusicLoadStatus::NotRecognised;
         out.error = "segment: " + read.diagnostics.failure;
         return out;
     }

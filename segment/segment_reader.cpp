@@ -31,7 +31,9 @@ class SegmentParser {
     // The data of a chunk that must hold at least `size` bytes.
     bool Need(const RiffChunk& chunk, size_t size, const char* what);
 
-    void ParseUnfo(ByteCursor body);
+    // The texts of a "UNFO" list: "UNAM", "UART" and "UCOP" (null: not kept).
+    void ParseUnfo(ByteCursor body, std::string* name, std::string* author = nullptr,
+                   std::string* copyright = nullptr);
     bool ParseTrackList(ByteCursor body);
     bool ParseTrack(const RiffChunk& track);
     bool ParseItems(const RiffChunk& chunk, size_t minimumSize, const char* what,
@@ -80,7 +82,7 @@ bool SegmentParser::Parse() {
             }
             segment_.guid = DecodeGuid(chunk.data);
         } else if (chunk.IsList(FourCC("UNFO"))) {
-            ParseUnfo(chunk.data);
+            ParseUnfo(chunk.data, &segment_.name, &segment_.author, &segment_.copyright);
         } else if (chunk.IsList(FourCC("trkl"))) {
             ParseTrackList(chunk.data);
         }
@@ -94,15 +96,16 @@ bool SegmentParser::Parse() {
     return true;
 }
 
-void SegmentParser::ParseUnfo(ByteCursor body) {
+void SegmentParser::ParseUnfo(ByteCursor body, std::string* name, std::string* author,
+                              std::string* copyright) {
     RiffChunk chunk;
     while (Next(body, chunk)) {
-        if (chunk.id == FourCC("UNAM")) {
-            segment_.name = DecodeText(chunk.data);
-        } else if (chunk.id == FourCC("UART")) {
-            segment_.author = DecodeText(chunk.data);
-        } else if (chunk.id == FourCC("UCOP")) {
-            segment_.copyright = DecodeText(chunk.data);
+        std::string* text = chunk.id == FourCC("UNAM")   ? name
+                            : chunk.id == FourCC("UART") ? author
+                            : chunk.id == FourCC("UCOP") ? copyright
+                                                         : nullptr;
+        if (text != nullptr) {
+            *text = DecodeText(chunk.data);
         }
     }
 }
@@ -241,12 +244,7 @@ bool SegmentParser::ParseBand(ByteCursor body, int64_t offset) {
                     }
                     band.guid = DecodeGuid(part.data);
                 } else if (part.IsList(FourCC("UNFO"))) {
-                    RiffChunk text;
-                    while (Next(part.data, text)) {
-                        if (text.id == FourCC("UNAM")) {
-                            band.name = DecodeText(text.data);
-                        }
-                    }
+                    ParseUnfo(part.data, &band.name);
                 } else if (part.IsList(FourCC("lbil"))) {
                     RiffChunk lbin;
                     while (Next(part.data, lbin)) {
@@ -351,6 +349,13 @@ SegmentRead ReadSegmentFile(const std::string& path) {
         return read;
     }
     return ReadSegmentBytes(file.bytes);
+}
+
+bool IsSegmentForm(std::span<const uint8_t> bytes) {
+    ByteCursor c(bytes);
+    const uint32_t id = c.u32le();
+    c.skip(4);
+    return id == kRiffId && c.u32le() == FourCC("DMSG") && c.ok();
 }
 
 std::string DescribeSegment(const SegmentFile& s) {

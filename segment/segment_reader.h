@@ -72,6 +72,9 @@ SegmentRead ReadSegmentFile(const std::string& path);
 // Reads a segment held in memory.
 SegmentRead ReadSegmentBytes(std::span<const uint8_t> bytes);
 
+// True when the bytes start like a segment file: a RIFF form "DMSG".
+bool IsSegmentForm(std::span<const uint8_t> bytes);
+
 // A readable account of the segment: header values, tracks, tempos, item counts, bands
 // with their instruments and DLS references, time signatures.
 std::string DescribeSegment(const SegmentFile& segment);

@@ -32,6 +32,12 @@ bool EqualsIgnoringCase(std::span<const uint8_t> text, std::string_view word) {
     });
 }
 
+// Music delta of one delta in ticks: rounded by itself, never from the absolute time.
+int64_t MusicDelta(uint32_t ticks, double ratio) {
+    // At most 0x0FFFFFFF ticks times 768: well inside 64 bits.
+    return static_cast<int64_t>(static_cast<double>(ticks) * ratio + 0.5);
+}
+
 } // namespace
 
 bool SmfReader::Fail(int64_t offset, const std::string& what) {
@@ -68,11 +74,6 @@ bool SmfReader::CheckHeader() {
     division_ = h.division;
     ratio_ = static_cast<double>(kMusicTicksPerQuarter) / static_cast<double>(division_);
     return true;
-}
-
-int64_t SmfReader::MusicDelta(uint32_t ticks, double ratio) {
-    // At most 0x0FFFFFFF ticks times 768: well inside 64 bits.
-    return static_cast<int64_t>(static_cast<double>(ticks) * ratio + 0.5);
 }
 
 bool SmfReader::Walk(const Action& action) {

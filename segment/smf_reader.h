@@ -47,7 +47,6 @@ class SmfReader {
     // Reads the file and checks its header; also refuses a division of 0, which has no
     // music-time ratio.
     bool CheckHeader();
-    uint16_t Division() const { return division_; }
 
     // Walks from the first event to the end of track, calling `action` for every
     // accepted event. False on any failure; Failure() then tells what and where.
@@ -55,9 +54,6 @@ class SmfReader {
     // Music time after the end-of-track event of the last complete walk.
     int32_t EndTime() const { return endTime_; }
     const std::string& Failure() const { return failure_; }
-
-    // Music delta of one delta in ticks: rounded by itself, never from the absolute time.
-    static int64_t MusicDelta(uint32_t ticks, double ratio);
 
   private:
     bool Fail(int64_t offset, const std::string& what);
