@@ -7,7 +7,7 @@
 #include "formats/dls.h"
 #include "testkit/byte_builder.h"
 #include "testkit/dls_builder.h"
-#include "tests/playback/playback_test_support.h"
+#include "tests/support/dls_description.h"
 
 namespace sonvex {
 namespace {
