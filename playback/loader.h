@@ -72,7 +72,7 @@ class Segment {
     std::vector<std::shared_ptr<Collection>> bandCollections_;
 };
 
-enum class [[nodiscard]] LoadStatus { Ok, BadSearchFolder, OpenFailed, NotRecognised, Malformed };
+enum class [[nodiscard]] LoadStatus{Ok, BadSearchFolder, OpenFailed, NotRecognised, Malformed};
 
 struct LoadResult {
     LoadStatus status = LoadStatus::Ok;
