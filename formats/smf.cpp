@@ -150,15 +150,11 @@ bool TrackDecoder::Event() {
     e.tick = tick_;
     e.statusOffset = Here();
     if (pos_ >= (Is(SmfDialect::Classic) ? bytes_.size() : end_)) {
-        switch (dialect_) {
-        case SmfDialect::Player:
-            // The delta still counts towards the length of the track.
-            return Fault(Here(), "delta time without an event", Cut::InHeader, &e);
-        case SmfDialect::Strict:
-            return Fault(Here(), "event cut short by the end of the track");
-        case SmfDialect::Classic:
-            return Fault(Here(), "file ends before a status byte");
-        }
+        // For the player the delta still counts towards the length of the track.
+        return Is(SmfDialect::Player)
+                   ? Fault(Here(), "delta time without an event", Cut::InHeader, &e)
+               : Is(SmfDialect::Strict) ? Fault(Here(), "event cut short by the end of the track")
+                                        : Fault(Here(), "file ends before a status byte");
     }
     e.status = bytes_[pos_];
     if (e.status < 0x80) {
