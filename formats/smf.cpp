@@ -403,8 +403,9 @@ void FileReader::Player() {
         if (file.u32le() != FourCC("RMID")) {
             return Refuse(SmfReadStatus::NotSmf, 0, "RIFF form is not \"RMID\"");
         }
+        // A "data" chunk whose size runs past the file is read to the file's end.
         Diagnostics wrapper;
-        RiffWalker walker(bytes_, wrapper);
+        RiffWalker walker(bytes_, wrapper, RiffWalker::Tail::Note, RiffWalker::Overrun::Trust);
         RiffChunk chunk;
         bool found = false;
         while (!found && walker.Next(file, chunk)) {

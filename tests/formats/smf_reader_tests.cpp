@@ -22,7 +22,10 @@ TEST(SmfReader, PlayerTakesRunningStatusAlsoInsideAnRmidWrapper) {
     const Bytes smf =
         SmfBuilder(96).noteOn(0, 0, 60, 100).raw({0x10, 62, 90}).endOfTrack(0).build();
     const Bytes rmid = RiffNode::Riff("RMID", {RiffNode::Chunk("data", smf)}).Encode();
-    for (const auto& [bytes, shift] : {std::pair{smf, 0}, std::pair{rmid, 20}}) {
+    Bytes overrun = rmid;
+    overrun[17] = 0x10; // the "data" chunk claims 4 KiB more than the file holds
+    for (const auto& [bytes, shift] :
+         {std::pair{smf, 0}, std::pair{rmid, 20}, std::pair{overrun, 20}}) {
         const SmfRead read = ReadSmf(bytes);
         ASSERT_EQ(read.status, SmfReadStatus::Ok) << read.diagnostics.failure;
         EXPECT_EQ(read.smf.headerOffset, shift);
