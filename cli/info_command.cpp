@@ -8,6 +8,9 @@
 #include "chunkfile/chunk_file.h"
 #include "cli/commands.h"
 #include "convlist/convert_list.h"
+#include "formats/dls.h"
+#include "formats/file_bytes.h"
+#include "formats/smf.h"
 #include "segment/segment_reader.h"
 #include "seq2smf/seq_format.h"
 
@@ -53,14 +56,13 @@ int InfoConvertList(const std::string& path) {
 }
 
 int InfoSegment(const std::string& path) {
-    SegmentFile segment;
-    std::string failure;
-    if (ReadSegmentFile(path, segment, failure) != SegmentReadResult::Ok) {
+    const SegmentRead read = ReadSegmentFile(path);
+    if (read.status != SegmentReadResult::Ok) {
         std::fprintf(stderr, "sonvex-cli: %s: not a segment file we can read: %s\n", path.c_str(),
-                     failure.c_str());
+                     read.diagnostics.failure.c_str());
         return 1;
     }
-    std::printf("segment file %s\n%s", path.c_str(), DescribeSegment(segment).c_str());
+    std::printf("segment file %s\n%s", path.c_str(), DescribeSegment(read.segment).c_str());
     return 0;
 }
 
@@ -93,6 +95,54 @@ int InfoBankHeader(const std::string& path) {
     return check == VabCheck::Ok ? 0 : 1;
 }
 
+int InfoSmf(const std::string& path) {
+    const FileBytes file = ReadFileBytes(path);
+    const SmfRead read = ReadSmf(file.bytes, SmfDialect::Player);
+    if (file.status != FileReadStatus::Ok || read.status != SmfReadStatus::Ok) {
+        std::fprintf(stderr, "sonvex-cli: %s: not a standard MIDI file we can read: %s\n",
+                     path.c_str(),
+                     (file.error.empty() ? read.diagnostics.failure : file.error).c_str());
+        return 1;
+    }
+    const SmfFile& smf = read.smf;
+    std::printf("standard MIDI file %s\n  format %u, %u track(s) declared, division %u%s\n",
+                path.c_str(), smf.format, smf.trackCount, smf.division & 0x7FFFu,
+                (smf.division & 0x8000u) != 0 ? " (SMPTE)" : " ticks per quarter note");
+    for (size_t i = 0; i < smf.tracks.size(); ++i) {
+        const SmfTrack& track = smf.tracks[i];
+        const uint64_t last = track.events.empty() ? 0 : track.events.back().tick;
+        std::printf("  track %zu at %s: %zu event(s), last at tick %" PRIu64 "%s\n", i,
+                    HexOffset(track.offset).c_str(), track.events.size(), last,
+                    track.ended ? "" : ", no end of track");
+    }
+    for (const std::string& note : read.diagnostics.notes) {
+        std::printf("  note: %s\n", note.c_str());
+    }
+    return 0;
+}
+
+int InfoDls(const std::string& path) {
+    const DlsReadOutcome read = ReadDlsFile(path);
+    if (read.status != DlsReadStatus::Ok) {
+        std::fprintf(stderr, "sonvex-cli: %s: not a DLS collection we can read: %s\n", path.c_str(),
+                     read.diagnostics.failure.c_str());
+        return 1;
+    }
+    const DlsCollection& c = read.collection;
+    std::printf("DLS collection %s \"%s\"\n  %zu instrument(s), %zu wave(s), %zu pool cue(s)\n",
+                path.c_str(), c.name.c_str(), c.instruments.size(), c.waves.size(),
+                c.poolTable.size());
+    for (const DlsInstrument& in : c.instruments) {
+        std::printf("  %s bank %u/%u program %u: %zu region(s) \"%s\"\n",
+                    in.IsDrumKit() ? "drum kit" : "instrument", in.BankMsb(), in.BankLsb(),
+                    in.Program(), in.regions.size(), in.name.c_str());
+    }
+    for (const std::string& note : read.diagnostics.notes) {
+        std::printf("  note: %s\n", note.c_str());
+    }
+    return 0;
+}
+
 int RunInfo(const std::string& path) {
     const std::string ext = std::filesystem::path(path).extension().string();
     if (ext == ".clg") {
@@ -107,9 +157,16 @@ int RunInfo(const std::string& path) {
     const int64_t got = file.Read(head, sizeof head);
     file.Close();
     const std::string magic(reinterpret_cast<const char*>(head), got >= 4 ? 4 : 0);
-    if (got >= 12 && magic == "RIFF" &&
-        std::string(reinterpret_cast<const char*>(head + 8), 4) == "DMSG") {
+    if (IsSegmentForm(std::span<const uint8_t>(head, static_cast<size_t>(got)))) {
         return InfoSegment(path);
+    }
+    const std::string form =
+        got >= 12 ? std::string(reinterpret_cast<const char*>(head + 8), 4) : "";
+    if (magic == "MThd" || (magic == "RIFF" && form == "RMID")) {
+        return InfoSmf(path);
+    }
+    if (magic == "RIFF" && form == "DLS ") {
+        return InfoDls(path);
     }
     if (magic == "pQES" || magic == "SEQp") {
         return InfoSequence(path, std::span<const uint8_t>(head, static_cast<size_t>(got)));
@@ -119,7 +176,7 @@ int RunInfo(const std::string& path) {
     }
     std::fprintf(stderr,
                  "sonvex-cli: %s: not a file kind that info knows (convert list, segment, "
-                 "sequence, bank header)\n",
+                 "sequence, bank header, SMF, DLS)\n",
                  path.c_str());
     return 1;
 }

@@ -8,6 +8,8 @@
 
 namespace sonvex {
 
+class ChunkFile;
+
 // The largest file a reader of whole files takes unless it says otherwise.
 constexpr int64_t kLargestWholeFile = int64_t{1} << 30; // 1 GiB
 
@@ -25,5 +27,7 @@ struct FileBytes {
 };
 
 FileBytes ReadFileBytes(const std::string& path, int64_t limit = kLargestWholeFile);
+// The same for a file the caller has open already, read from its start.
+FileBytes ReadFileBytes(ChunkFile& file, int64_t limit = kLargestWholeFile);
 
 } // namespace sonvex

@@ -7,9 +7,9 @@
 
 #include "bank2dls/vab_converter.h"
 #include "chunkfile/file_system.h"
+#include "formats/dls.h"
 #include "fuzz/seed_corpus.h"
 #include "platform/feedback.h"
-#include "playback/dls_reader.h"
 #include "playback/voice_recipe.h"
 #include "testkit/adpcm_encoder.h"
 #include "testkit/dls_builder.h"

@@ -1,10 +1,13 @@
 // Feeds the segment reader whole segment files from memory; what it accepts is also
-// described, so every value read is touched once.
+// described, so every value read is touched once. The same bytes go through the RIFF
+// walker in both overrun modes: no chunk's data lies outside the bytes.
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "chunkfile/file_system.h"
+#include "formats/riff.h"
 #include "fuzz/seed_corpus.h"
 #include "platform/feedback.h"
 #include "segment/segment_converter.h"
@@ -56,6 +59,21 @@ std::vector<std::vector<uint8_t>> Seeds() {
     return seeds;
 }
 
+// Walks the whole tree; depth is bounded by the bytes, each level taking 12 of them.
+void WalkTree(sonvex::RiffWalker& walker, sonvex::ByteCursor parent,
+              std::span<const uint8_t> bytes) {
+    sonvex::RiffChunk chunk;
+    while (walker.Next(parent, chunk)) {
+        const uint8_t* data = chunk.data.data();
+        if (data < bytes.data() || data + chunk.data.size() > bytes.data() + bytes.size()) {
+            __builtin_trap();
+        }
+        if (chunk.id == sonvex::kListId || chunk.id == sonvex::kRiffId) {
+            WalkTree(walker, chunk.data, bytes);
+        }
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -64,10 +82,16 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    sonvex::SegmentFile segment;
-    std::string failure;
-    if (sonvex::ReadSegmentBytes({data, size}, segment, failure) == sonvex::SegmentReadResult::Ok) {
-        volatile size_t length = sonvex::DescribeSegment(segment).size();
+    for (const auto overrun :
+         {sonvex::RiffWalker::Overrun::Fail, sonvex::RiffWalker::Overrun::Trust}) {
+        sonvex::Diagnostics diagnostics;
+        sonvex::RiffWalker walker({data, size}, diagnostics, sonvex::RiffWalker::Tail::Note,
+                                  overrun);
+        WalkTree(walker, walker.File(), {data, size});
+    }
+    const sonvex::SegmentRead read = sonvex::ReadSegmentBytes({data, size});
+    if (read.status == sonvex::SegmentReadResult::Ok) {
+        volatile size_t length = sonvex::DescribeSegment(read.segment).size();
         (void)length;
     }
     return 0;

@@ -1,13 +1,17 @@
 // Feeds the segment builder an SMF and a DLS split from one input (a little-endian u16
 // SMF length, the SMF bytes, then the DLS bytes): the SMF walks, the DLS instrument
 // table and the segment writer run in memory. A conversion that succeeds must leave a
-// segment the segment reader accepts; any other outcome must leave no file behind.
+// segment the segment reader accepts; any other outcome must leave no file behind. The
+// SMF part is also read in every dialect: no event's data lies outside the bytes, and
+// what the strict dialect accepts the player reads event for event.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <span>
 #include <vector>
 
 #include "chunkfile/file_system.h"
+#include "formats/smf.h"
 #include "fuzz/seed_corpus.h"
 #include "platform/feedback.h"
 #include "segment/segment_converter.h"
@@ -73,6 +77,39 @@ std::vector<std::vector<uint8_t>> Seeds() {
     return seeds;
 }
 
+// No event of a dialect goes back in time or points outside the bytes.
+void CheckEvents(std::span<const uint8_t> smf, const sonvex::SmfRead& read) {
+    for (const sonvex::SmfTrack& track : read.smf.tracks) {
+        uint64_t tick = 0;
+        for (const sonvex::SmfTrackEvent& e : track.events) {
+            Require(e.tick >= tick && e.data.size() <= e.length);
+            Require(e.data.empty() || (e.data.data() >= smf.data() &&
+                                       e.data.data() + e.data.size() <= smf.data() + smf.size()));
+            tick = e.tick;
+        }
+    }
+}
+
+void CheckDialects(std::span<const uint8_t> smf) {
+    using namespace sonvex;
+    const SmfRead strict = ReadSmf(smf, SmfDialect::Strict);
+    const SmfRead player = ReadSmf(smf, SmfDialect::Player);
+    CheckEvents(smf, strict);
+    CheckEvents(smf, player);
+    CheckEvents(smf, ReadSmf(smf, SmfDialect::Classic));
+    if (strict.status != SmfReadStatus::Ok || player.status != SmfReadStatus::Ok) {
+        return;
+    }
+    Require(player.smf.tracks.size() == 1);
+    const std::vector<SmfTrackEvent>& a = strict.smf.tracks[0].events;
+    const std::vector<SmfTrackEvent>& b = player.smf.tracks[0].events;
+    Require(a.size() == b.size());
+    for (size_t i = 0; i < a.size(); ++i) {
+        Require(a[i].tick == b[i].tick && a[i].status == b[i].status && a[i].data1 == b[i].data1 &&
+                a[i].data2 == b[i].data2 && a[i].data.size() == b[i].data.size());
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -91,6 +128,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     memory.Put("/w/song.mid", std::vector<uint8_t>(data + 2, data + 2 + smfSize));
     memory.Put("/w/bank.dls", std::vector<uint8_t>(data + 2 + smfSize, data + size));
     ScopedFileSystem guard(memory);
+    CheckDialects({data + 2, smfSize});
 
     SegmentJob job;
     job.workFolder = "/w";
@@ -102,10 +140,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const SegmentResult result = ConvertSmfToSegment(job, feedback, {}, &report);
     Require(!memory.Exists("/w/song.sgt.tmp"));
     if (result == SegmentResult::Done) {
-        SegmentFile segment;
-        std::string failure;
-        Require(ReadSegmentFile("/w/song.sgt", segment, failure) == SegmentReadResult::Ok);
-        Require(segment.tracks.size() == 5 && segment.sysex.size() == 1);
+        const SegmentRead read = ReadSegmentFile("/w/song.sgt");
+        Require(read.status == SegmentReadResult::Ok);
+        Require(read.segment.tracks.size() == 5 && read.segment.sysex.size() == 1);
     } else {
         Require(result == SegmentResult::ConversionFailed);
         Require(!memory.Exists("/w/song.sgt"));

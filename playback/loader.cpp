@@ -4,6 +4,9 @@
 
 #include <sys/stat.h>
 
+#include "formats/file_bytes.h"
+#include "segment/segment_reader.h"
+
 namespace sonvex {
 
 namespace {
@@ -14,26 +17,10 @@ bool IsFolder(const std::string& path) {
 }
 
 LoadStatus FromMusicStatus(MusicLoadStatus s) {
-    switch (s) {
-    case MusicLoadStatus::Ok:
-        return LoadStatus::Ok;
-    case MusicLoadStatus::OpenFailed:
-        return LoadStatus::OpenFailed;
-    case MusicLoadStatus::NotRecognised:
-        return LoadStatus::NotRecognised;
-    case MusicLoadStatus::Malformed:
-        return LoadStatus::Malformed;
-    }
-    return LoadStatus::Malformed;
-}
-
-bool StartsWith(const std::vector<uint8_t>& b, const char* magic, size_t at = 0) {
-    for (size_t i = 0; magic[i] != '\0'; ++i) {
-        if (at + i >= b.size() || b[at + i] != static_cast<uint8_t>(magic[i])) {
-            return false;
-        }
-    }
-    return true;
+    return s == MusicLoadStatus::Ok              ? LoadStatus::Ok
+           : s == MusicLoadStatus::OpenFailed    ? LoadStatus::OpenFailed
+           : s == MusicLoadStatus::NotRecognised ? LoadStatus::NotRecognised
+                                                 : LoadStatus::Malformed;
 }
 
 } // namespace
@@ -67,12 +54,14 @@ std::shared_ptr<Segment> Loader::LoadSegment(const std::string& name, LoadResult
     LoadResult& r = result != nullptr ? *result : local;
     r = LoadResult{};
     const std::string path = PathOf(name);
-    std::vector<uint8_t> bytes;
-    if (!ReadWholeFile(path, bytes, r.error)) {
+    const FileBytes read = ReadFileBytes(path);
+    if (read.status != FileReadStatus::Ok) {
         r.status = LoadStatus::OpenFailed;
+        r.error = read.error;
         return nullptr;
     }
-    const bool segmentFile = StartsWith(bytes, "RIFF") && StartsWith(bytes, "DMSG", 8);
+    const std::vector<uint8_t>& bytes = read.bytes;
+    const bool segmentFile = IsSegmentForm(bytes);
     MusicLoadOutcome loaded = segmentFile ? sonvex::LoadSegment(bytes) : LoadSmf(bytes, options);
     r.diagnostics = std::move(loaded.diagnostics);
     if (loaded.status != MusicLoadStatus::Ok) {
@@ -103,21 +92,13 @@ std::shared_ptr<Collection> Loader::LoadCollection(const std::string& name, Load
         return cached->second;
     }
     DlsReadOutcome read = ReadDlsFile(path);
-    r.diagnostics = read.collection.diagnostics;
-    switch (read.status) {
-    case DlsReadStatus::Ok:
-        break;
-    case DlsReadStatus::OpenFailed:
-        r.status = LoadStatus::OpenFailed;
-        r.error = read.error;
-        return nullptr;
-    case DlsReadStatus::NotDls:
-        r.status = LoadStatus::NotRecognised;
-        r.error = path + ": " + read.error;
-        return nullptr;
-    case DlsReadStatus::Malformed:
-        r.status = LoadStatus::Malformed;
-        r.error = path + ": " + read.error;
+    r.diagnostics = read.diagnostics.notes;
+    if (read.status != DlsReadStatus::Ok) {
+        const bool unread = read.status == DlsReadStatus::OpenFailed; // names its path already
+        r.status = unread                                 ? LoadStatus::OpenFailed
+                   : read.status == DlsReadStatus::NotDls ? LoadStatus::NotRecognised
+                                                          : LoadStatus::Malformed;
+        r.error = (unread ? "" : path + ": ") + read.diagnostics.failure;
         return nullptr;
     }
     auto collection = std::make_shared<Collection>(

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "playback/dls_reader.h"
+#include "formats/dls.h"
 #include "playback/music_loader.h"
 #include "playback/sequence.h"
 
@@ -72,7 +72,7 @@ class Segment {
     std::vector<std::shared_ptr<Collection>> bandCollections_;
 };
 
-enum class LoadStatus { Ok, BadSearchFolder, OpenFailed, NotRecognised, Malformed };
+enum class [[nodiscard]] LoadStatus{Ok, BadSearchFolder, OpenFailed, NotRecognised, Malformed};
 
 struct LoadResult {
     LoadStatus status = LoadStatus::Ok;
@@ -84,7 +84,6 @@ class Loader {
   public:
     // Names without a folder are looked up here; false when it is not a folder.
     bool SetSearchDirectory(const std::string& folder);
-    const std::string& SearchDirectory() const { return folder_; }
 
     // An SMF (".mid", ".rmi", any file that starts like one) or a segment file; a
     // segment's band collections are loaded from the search folder as well.
@@ -100,7 +99,6 @@ class Loader {
     // Drops cache entries that nothing else holds.
     void CollectGarbage();
     void ClearCache();
-    size_t CachedCollections() const { return collections_.size(); }
 
     // The path a name stands for: as given when it holds a '/', else in the search folder.
     std::string PathOf(const std::string& name) const;

@@ -2,13 +2,11 @@
 #include "playback/music_loader.h"
 
 #include <algorithm>
-#include <cinttypes>
-#include <cstdio>
 #include <map>
 #include <optional>
 
-#include "chunkfile/chunk_file.h"
-#include "platform/byte_cursor.h"
+#include "formats/file_bytes.h"
+#include "formats/smf.h"
 #include "segment/segment_reader.h"
 #include "segment/smf_reader.h"
 
@@ -16,65 +14,34 @@ namespace sonvex {
 
 namespace {
 
-constexpr int64_t kLargestFile = int64_t{1} << 30;
 constexpr int64_t kLastMusicTime = 0x7FFFFFFF;
 // Music time per second for files timed in SMPTE frames: they ignore tempo events and
 // are laid out at the default tempo.
 constexpr double kSmpteMusicPerSecond = kDefaultTempo / 60.0 * kTicksPerQuarter;
 
-std::string Hex(int64_t offset) {
-    char text[24];
-    std::snprintf(text, sizeof text, "0x%08" PRIX64, static_cast<uint64_t>(offset));
-    return text;
-}
-
-struct TrackInfo {
-    int64_t endTime = 0; // music time of the end of track (or of the last event)
-};
-
+// Turns the events of an SMF read in the player dialect into a Sequence in music time.
 class SmfParser {
   public:
-    SmfParser(std::span<const uint8_t> bytes, const SmfLoadOptions& options)
-        : origin_(bytes.data()), bytes_(bytes), options_(options) {}
+    SmfParser(const SmfFile& smf, const SmfLoadOptions& options) : smf_(smf), options_(options) {}
 
-    MusicLoadOutcome Run();
+    MusicLoadOutcome Run(MusicLoadOutcome out);
 
   private:
-    int64_t At(const ByteCursor& c) const {
-        return (c.data() - origin_) + static_cast<int64_t>(c.position());
-    }
-    void Note(const ByteCursor& c, const std::string& what) {
-        out_.diagnostics.push_back("track " + std::to_string(track_) + " at " + Hex(At(c)) + ": " +
-                                   what);
-    }
-    MusicLoadOutcome Fail(MusicLoadStatus status, int64_t offset, const std::string& what) {
-        out_.status = status;
-        out_.error = "SMF at " + Hex(offset) + ": " + what;
-        out_.sequence.reset();
-        return std::move(out_);
-    }
     // Music time of an absolute tick count; nullopt past the range of music time.
     std::optional<int32_t> MusicTimeOf(uint64_t tick) const;
-    TrackInfo ReadTrack(ByteCursor c);
+    // Music time of the track's end (or of its last event read).
+    int64_t ReadTrack(const SmfTrack& track, size_t index);
 
-    const uint8_t* origin_;
-    std::span<const uint8_t> bytes_;
+    const SmfFile& smf_;
     SmfLoadOptions options_;
     MusicLoadOutcome out_;
     Sequence* seq_ = nullptr;
-    uint16_t division_ = 0;
     bool smpte_ = false;
     double ticksPerSecond_ = 0.0;
-    int track_ = 0;
     bool timeSignatureSeen_ = false;
     std::vector<TempoPoint> tempos_;
-    // Meta events that decide the loop, in music time, for loopsFromMarkers.
-    struct LoopText {
-        int32_t time;
-        uint8_t type;
-        std::vector<uint8_t> data;
-    };
-    std::vector<LoopText> loopTexts_;
+    // Text and marker events in music time, which decide the loop for loopsFromMarkers.
+    std::vector<SmfEvent> loopTexts_;
 };
 
 std::optional<int32_t> SmfParser::MusicTimeOf(uint64_t tick) const {
@@ -88,17 +55,14 @@ std::optional<int32_t> SmfParser::MusicTimeOf(uint64_t tick) const {
     if (tick > (uint64_t{1} << 40)) {
         return std::nullopt;
     }
-    const uint64_t t = (tick * kTicksPerQuarter + division_ / 2) / division_;
+    const uint64_t t = (tick * kTicksPerQuarter + smf_.division / 2) / smf_.division;
     if (t > static_cast<uint64_t>(kLastMusicTime)) {
         return std::nullopt;
     }
     return static_cast<int32_t>(t);
 }
 
-TrackInfo SmfParser::ReadTrack(ByteCursor c) {
-    TrackInfo info;
-    uint64_t tick = 0;
-    uint8_t running = 0;
+int64_t SmfParser::ReadTrack(const SmfTrack& track, size_t index) {
     int32_t now = 0;
     // Open notes of this track by channel and key, oldest first: index into events.
     std::map<uint16_t, std::vector<size_t>> open;
@@ -112,241 +76,123 @@ TrackInfo SmfParser::ReadTrack(ByteCursor c) {
         it->second.erase(it->second.begin());
     };
     bool ended = false;
-    while (c.remaining() > 0) {
-        const uint32_t delta = c.varLen();
-        if (!c.ok()) {
-            Note(c, "delta time cut short or longer than four bytes; the track ends here");
-            break;
-        }
-        tick += delta;
-        const std::optional<int32_t> time = MusicTimeOf(tick);
+    int64_t stop = track.stop;
+    for (const SmfTrackEvent& event : track.events) {
+        const std::optional<int32_t> time = MusicTimeOf(event.tick);
         if (!time) {
-            Note(c, "event beyond the range of music time; the track ends here");
+            stop = event.statusOffset;
+            // The track ends before the reader's own fault, which then goes unsaid.
+            const auto fault =
+                std::find(out_.diagnostics.begin(), out_.diagnostics.end(), track.fault);
+            if (!track.fault.empty() && fault != out_.diagnostics.end()) {
+                out_.diagnostics.erase(fault);
+            }
+            out_.diagnostics.push_back(
+                DiagnosticText("track " + std::to_string(index), event.statusOffset,
+                               "event beyond the range of music time; the track ends here"));
             break;
         }
         now = *time;
-        if (c.remaining() == 0) {
-            Note(c, "delta time without an event; the track ends here");
+        if (!event.Complete()) {
             break;
         }
-        uint8_t status = c.data()[c.position()];
-        if (status < 0x80) {
-            if (running == 0) {
-                Note(c, "data byte without a running status; the track ends here");
-                break;
-            }
-            status = running; // running status: this byte is the first data byte
-        } else {
-            c.skip(1);
-        }
+        const uint8_t status = event.status;
         if (status < 0xF0) {
-            running = status;
             const uint8_t kind = status & 0xF0;
-            const bool oneByte = kind == 0xC0 || kind == 0xD0;
-            const uint8_t d1 = static_cast<uint8_t>(c.u8() & 0x7F);
-            const uint8_t d2 = oneByte ? 0 : static_cast<uint8_t>(c.u8() & 0x7F);
-            if (!c.ok()) {
-                Note(c, "channel event cut short; the track ends here");
-                break;
-            }
+            const uint8_t d1 = static_cast<uint8_t>(event.data1 & 0x7F);
+            const uint8_t d2 = static_cast<uint8_t>(event.data2 & 0x7F);
             const uint8_t channel = status & 0x0F;
-            if (kind == 0x90 && d2 > 0) {
-                MusicEvent e;
-                e.time = now;
-                e.kind = MusicEventKind::Note;
-                e.status = status;
-                e.data1 = d1;
-                e.data2 = d2;
+            if (kind == 0x80 || (kind == 0x90 && d2 == 0)) {
+                closeNote(channel, d1);
+                continue;
+            }
+            MusicEvent e;
+            e.time = now;
+            e.kind = kind == 0x90 ? MusicEventKind::Note : MusicEventKind::Channel;
+            e.status = status;
+            e.data1 = d1;
+            e.data2 = d2;
+            if (kind == 0x90) {
                 e.duration = -1; // until its note-off
                 open[static_cast<uint16_t>(channel << 8 | d1)].push_back(seq_->events.size());
-                seq_->events.push_back(e);
-            } else if (kind == 0x80 || kind == 0x90) {
-                closeNote(channel, d1);
-            } else {
-                MusicEvent e;
-                e.time = now;
-                e.kind = MusicEventKind::Channel;
-                e.status = status;
-                e.data1 = d1;
-                e.data2 = d2;
-                seq_->events.push_back(e);
             }
-            continue;
-        }
-        if (status == 0xF0 || status == 0xF7) {
-            const uint32_t length = c.varLen();
-            if (!c.ok() || !c.skip(length)) {
-                Note(c, "system-exclusive data cut short; the track ends here");
-                break;
-            }
-            continue; // the synthesizer's state is ours to keep: system exclusive is not sent
-        }
-        if (status == 0xFF) {
-            const uint8_t type = c.u8();
-            const uint32_t length = c.varLen();
-            if (!c.ok() || length > c.remaining()) {
-                Note(c, "meta event cut short; the track ends here");
-                break;
-            }
-            ByteCursor data = c.sub(length);
+            seq_->events.push_back(e);
+        } else if (status == 0xFF) {
+            // System exclusive is not sent: the synthesizer's state is ours to keep.
+            const uint8_t type = event.metaType;
+            const std::span<const uint8_t> data = event.data;
             if (type == 0x2F) {
                 ended = true;
                 break;
             }
-            if (type == 0x51 && length >= 3 && !smpte_) {
-                const uint32_t micros = data.u24be();
+            if (type == 0x51 && data.size() >= 3 && !smpte_) {
+                const uint32_t micros = (static_cast<uint32_t>(data[0]) << 16) |
+                                        (static_cast<uint32_t>(data[1]) << 8) | data[2];
                 if (micros > 0) {
                     tempos_.push_back({now, 60000000.0 / micros});
                 }
-            } else if (type == 0x58 && length >= 2 && !timeSignatureSeen_) {
-                const uint8_t numerator = data.u8();
-                const uint8_t power = data.u8();
-                if (numerator > 0 && power <= 6) {
-                    seq_->beatsPerBar = numerator;
-                    seq_->beatUnit = 1 << power;
+            } else if (type == 0x58 && data.size() >= 2 && !timeSignatureSeen_) {
+                if (data[0] > 0 && data[1] <= 6) {
+                    seq_->beatsPerBar = data[0];
+                    seq_->beatUnit = 1 << data[1];
                     timeSignatureSeen_ = true;
                 }
             } else if (type == 0x01 || type == 0x06) {
-                LoopText text{now, type, std::vector<uint8_t>(data.data(), data.data() + length)};
-                loopTexts_.push_back(std::move(text));
+                SmfEvent& text = loopTexts_.emplace_back();
+                static_cast<SmfTrackEvent&>(text) = event;
+                text.time = now;
             }
-            continue;
         }
-        Note(c, "status byte " + Hex(status).substr(8) +
-                    " has no place in a file; the track ends here");
-        break;
     }
     if (!ended) {
-        Note(c, "no end-of-track event");
+        out_.diagnostics.push_back(
+            DiagnosticText("track " + std::to_string(index), stop, "no end-of-track event"));
     }
-    info.endTime = now;
     // Notes never switched off sound to the end of their track.
     for (auto& [key, indexes] : open) {
         for (size_t i : indexes) {
             seq_->events[i].duration = now - seq_->events[i].time;
         }
     }
-    return info;
+    return now;
 }
 
-MusicLoadOutcome SmfParser::Run() {
-    ByteCursor file(bytes_);
-    // An RMID file carries the SMF in its "data" chunk.
-    if (file.remaining() >= 12 && file.u32le() == kRiffId) {
-        file.u32le();
-        if (file.u32le() != FourCC("RMID")) {
-            return Fail(MusicLoadStatus::NotRecognised, 0, "RIFF form is not \"RMID\"");
-        }
-        bool found = false;
-        while (file.remaining() >= 8) {
-            const uint32_t id = file.u32le();
-            const uint32_t size = file.u32le();
-            if (id == FourCC("data")) {
-                file = file.sub(size);
-                found = true;
-                break;
-            }
-            if (!file.skip(size + (size & 1))) {
-                break;
-            }
-        }
-        if (!found) {
-            return Fail(MusicLoadStatus::Malformed, 12, "RMID without a \"data\" chunk");
-        }
-    } else {
-        file = ByteCursor(bytes_);
-    }
-    const int64_t headerAt = At(file);
-    if (file.remaining() < 14 || file.u32be() != 0x4D546864) { // "MThd"
-        return Fail(MusicLoadStatus::NotRecognised, headerAt, "no \"MThd\" header");
-    }
-    const uint32_t headerLength = file.u32be();
-    if (headerLength < 6 || headerLength > file.remaining()) {
-        return Fail(MusicLoadStatus::Malformed, headerAt,
-                    "header length " + std::to_string(headerLength));
-    }
-    ByteCursor header = file.sub(headerLength);
-    const uint16_t format = header.u16be();
-    const uint16_t trackCount = header.u16be();
-    division_ = header.u16be();
-    if (format > 2) {
-        return Fail(MusicLoadStatus::Malformed, headerAt + 8, "format " + std::to_string(format));
-    }
-    if (division_ == 0) {
-        return Fail(MusicLoadStatus::Malformed, headerAt + 12, "division 0");
-    }
-    if ((division_ & 0x8000) != 0) {
+MusicLoadOutcome SmfParser::Run(MusicLoadOutcome out) {
+    out_ = std::move(out);
+    if ((smf_.division & 0x8000) != 0) {
+        // The reader saw to it that there are ticks per frame.
         smpte_ = true;
-        const int frames = 256 - (division_ >> 8);
-        const int perFrame = division_ & 0xFF;
-        const double fps = frames == 29 ? 29.97 : frames;
-        ticksPerSecond_ = fps * perFrame;
-        if (perFrame == 0 || frames <= 0) {
-            return Fail(MusicLoadStatus::Malformed, headerAt + 12, "SMPTE division without ticks");
-        }
+        const int frames = 256 - (smf_.division >> 8);
+        ticksPerSecond_ = (frames == 29 ? 29.97 : frames) * (smf_.division & 0xFF);
     }
 
     out_.sequence = std::make_shared<Sequence>();
     seq_ = out_.sequence.get();
     int64_t length = 0;
-    int tracksRead = 0;
-    while (file.remaining() >= 8) {
-        const int64_t chunkAt = At(file);
-        const uint32_t id = file.u32be();
-        uint32_t size = file.u32be();
-        if (size > file.remaining()) {
-            out_.diagnostics.push_back("chunk at " + Hex(chunkAt) + ": size " +
-                                       std::to_string(size) +
-                                       " runs past the file; read to its end");
-            size = static_cast<uint32_t>(file.remaining());
-        }
-        ByteCursor body = file.sub(size);
-        if (id != 0x4D54726B) { // "MTrk"
-            continue;
-        }
-        if (format == 2 && tracksRead > 0) {
-            out_.diagnostics.push_back("chunk at " + Hex(chunkAt) +
-                                       ": a format 2 file plays its first track only");
+    for (size_t i = 0; i < smf_.tracks.size(); ++i) {
+        if (smf_.format == 2 && i > 0) {
+            out_.diagnostics.push_back(DiagnosticText(
+                "chunk", smf_.tracks[i].offset, "a format 2 file plays its first track only"));
             break;
         }
-        track_ = tracksRead;
-        const TrackInfo info = ReadTrack(body);
-        length = std::max(length, info.endTime);
-        ++tracksRead;
-    }
-    if (tracksRead == 0) {
-        return Fail(MusicLoadStatus::Malformed, headerAt, "no \"MTrk\" chunk");
-    }
-    if (tracksRead != trackCount && format != 2) {
-        out_.diagnostics.push_back("header at " + Hex(headerAt) + ": says " +
-                                   std::to_string(trackCount) + " track(s), the file holds " +
-                                   std::to_string(tracksRead));
+        length = std::max(length, ReadTrack(smf_.tracks[i], i));
     }
     seq_->SortEvents();
     seq_->tempo = TempoMap(std::move(tempos_));
     seq_->length = static_cast<int32_t>(length);
 
     if (options_.loopsFromMarkers) {
+        // Taken the way the segment builder takes them, in time order over all tracks.
         std::stable_sort(loopTexts_.begin(), loopTexts_.end(),
-                         [](const LoopText& a, const LoopText& b) { return a.time < b.time; });
-        for (const LoopText& t : loopTexts_) {
-            if (t.type == 0x01) {
-                seq_->repeats = UpdateRepeatCount(seq_->repeats, t.data);
-            } else {
-                switch (ClassifyMarker(t.data)) {
-                case LoopMarker::Start:
-                    seq_->loopStart = t.time;
-                    seq_->loopMarked = true;
-                    break;
-                case LoopMarker::End:
-                    seq_->loopEnd = t.time;
-                    seq_->loopMarked = true;
-                    break;
-                case LoopMarker::None:
-                    break;
-                }
-            }
+                         [](const SmfEvent& a, const SmfEvent& b) { return a.time < b.time; });
+        SequenceValues values;
+        for (const SmfEvent& text : loopTexts_) {
+            values.Take(text);
         }
+        seq_->repeats = values.repeats;
+        seq_->loopStart = values.loopStart;
+        seq_->loopEnd = values.loopEnd;
+        seq_->loopMarked = values.loopMarked;
     }
     return std::move(out_);
 }
@@ -448,66 +294,51 @@ MusicLoadOutcome FromSegment(const SegmentFile& file) {
     return out;
 }
 
-} // namespace
-
-bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& bytes, std::string& error) {
-    ChunkFile file;
-    if (!file.OpenRead(path)) {
-        error = path + ": cannot be opened";
-        return false;
+// Reads the whole file and loads it with `load`.
+template <typename Load> MusicLoadOutcome LoadFile(const std::string& path, Load load) {
+    const FileBytes file = ReadFileBytes(path);
+    if (file.status != FileReadStatus::Ok) {
+        MusicLoadOutcome out;
+        out.status = MusicLoadStatus::OpenFailed;
+        out.error = file.error;
+        return out;
     }
-    const int64_t size = file.Size();
-    if (size < 0 || size > kLargestFile) {
-        error = path + ": size " + std::to_string(size) + " cannot be read";
-        return false;
-    }
-    bytes.resize(static_cast<size_t>(size));
-    if (file.Read(bytes.data(), size) != size) {
-        error = path + ": short read";
-        return false;
-    }
-    file.Close();
-    return true;
+    return load(file.bytes);
 }
 
+} // namespace
+
 MusicLoadOutcome LoadSmf(std::span<const uint8_t> bytes, const SmfLoadOptions& options) {
-    SmfParser parser(bytes, options);
-    return parser.Run();
+    const SmfRead read = ReadSmf(bytes, SmfDialect::Player);
+    MusicLoadOutcome out;
+    out.diagnostics = read.diagnostics.notes;
+    if (read.status == SmfReadStatus::Ok) {
+        return SmfParser(read.smf, options).Run(std::move(out));
+    }
+    out.status = read.status == SmfReadStatus::NotSmf ? MusicLoadStatus::NotRecognised
+                                                      : MusicLoadStatus::Malformed;
+    out.error = read.diagnostics.failure;
+    return out;
 }
 
 MusicLoadOutcome LoadSmfFile(const std::string& path, const SmfLoadOptions& options) {
-    std::vector<uint8_t> bytes;
-    MusicLoadOutcome out;
-    if (!ReadWholeFile(path, bytes, out.error)) {
-        out.status = MusicLoadStatus::OpenFailed;
-        return out;
-    }
-    return LoadSmf(bytes, options);
+    return LoadFile(path, [&](std::span<const uint8_t> bytes) { return LoadSmf(bytes, options); });
 }
 
 MusicLoadOutcome LoadSegment(std::span<const uint8_t> bytes) {
-    SegmentFile file;
-    std::string failure;
+    const SegmentRead read = ReadSegmentBytes(bytes);
     MusicLoadOutcome out;
-    if (ReadSegmentBytes(bytes, file, failure) != SegmentReadResult::Ok) {
-        const bool isRiff = bytes.size() >= 12 && bytes[0] == 'R' && bytes[1] == 'I' &&
-                            bytes[2] == 'F' && bytes[3] == 'F' && bytes[8] == 'D' &&
-                            bytes[9] == 'M' && bytes[10] == 'S' && bytes[11] == 'G';
-        out.status = isRiff ? MusicLoadStatus::Malformed : MusicLoadStatus::NotRecognised;
-        out.error = "segment: " + failure;
+    if (read.status != SegmentReadResult::Ok) {
+        out.status =
+            IsSegmentForm(bytes) ? MusicLoadStatus::Malformed : MusicLoadStatus::NotRecognised;
+        out.error = "segment: " + read.diagnostics.failure;
         return out;
     }
-    return FromSegment(file);
+    return FromSegment(read.segment);
 }
 
 MusicLoadOutcome LoadSegmentFile(const std::string& path) {
-    std::vector<uint8_t> bytes;
-    MusicLoadOutcome out;
-    if (!ReadWholeFile(path, bytes, out.error)) {
-        out.status = MusicLoadStatus::OpenFailed;
-        return out;
-    }
-    return LoadSegment(bytes);
+    return LoadFile(path, [](std::span<const uint8_t> bytes) { return LoadSegment(bytes); });
 }
 
 } // namespace sonvex

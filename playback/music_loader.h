@@ -19,7 +19,7 @@ struct SmfLoadOptions {
     bool loopsFromMarkers = false;
 };
 
-enum class MusicLoadStatus {
+enum class [[nodiscard]] MusicLoadStatus{
     Ok,
     OpenFailed,    // the file could not be opened or read
     NotRecognised, // not an SMF (or segment file) at all
@@ -40,8 +40,5 @@ MusicLoadOutcome LoadSmfFile(const std::string& path, const SmfLoadOptions& opti
 // times (with the DLS file names they refer to), length, repeats and loop points.
 MusicLoadOutcome LoadSegment(std::span<const uint8_t> bytes);
 MusicLoadOutcome LoadSegmentFile(const std::string& path);
-
-// Reads a whole file through the chunked file layer; false when it cannot be read.
-bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& bytes, std::string& error);
 
 } // namespace sonvex

@@ -61,7 +61,6 @@ class SegmentState {
     // Performance music time at which it started.
     int32_t GetStartTime() const { return startTime_; }
     int32_t GetStartPoint() const { return startPoint_; }
-    const std::shared_ptr<Segment>& GetSegment() const { return segment_; }
 
   private:
     friend class Performance;

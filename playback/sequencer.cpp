@@ -219,11 +219,4 @@ double Sequencer::TempoAt(int64_t frame) const {
     return sequence_->tempo.TempoAt(PositionAt(frame));
 }
 
-double Sequencer::FrameOf(double musicTime) const {
-    if (spans_.empty()) {
-        return 0.0;
-    }
-    return SpanFrame(spans_.back(), musicTime);
-}
-
 } // namespace sonvex

@@ -33,14 +33,11 @@ class Sequencer {
     // Ended, and every scheduled note-off has been dispatched.
     bool Finished() const { return ended_ && noteOffs_.empty(); }
     uint32_t LoopsDone() const { return loopsDone_; }
-    uint32_t Repeats() const { return repeats_; }
     // Position within the segment at an output frame at or before the last one
     // dispatched (loops folded back), and music time played since the start.
     double PositionAt(int64_t frame) const;
     double MusicTimePlayedAt(int64_t frame) const;
     double TempoAt(int64_t frame) const;
-    // The exact frame at which a music time of the current pass falls.
-    double FrameOf(double musicTime) const;
     const Sequence& GetSequence() const { return *sequence_; }
 
   private:

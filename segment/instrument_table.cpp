@@ -1,119 +1,135 @@
-// Reads the instrument trailers of a DLS file by descending through its chunk tree,
-// and turns program changes into band instrument records and bend scales.
+// Reads the instrument trailers of a DLS file by walking its chunk tree, and turns
+// program changes into band instrument records and bend scales.
 #include "segment/instrument_table.h"
 
 #include <algorithm>
-#include <cinttypes>
-#include <cstdio>
+#include <optional>
+
+#include "formats/file_bytes.h"
+#include "formats/riff.h"
 
 namespace sonvex {
 
 namespace {
 
-std::string Where(const char* what, int64_t offset) {
-    char text[96];
-    std::snprintf(text, sizeof text, "DLS %s at 0x%08" PRIX64, what, static_cast<uint64_t>(offset));
-    return text;
+// File offset of a chunk's data (of the list type, for a LIST or RIFF).
+int64_t DataOffset(const RiffChunk& chunk) {
+    return chunk.offset + 8;
 }
 
-uint32_t Le32(const uint8_t* b) {
-    return static_cast<uint32_t>(b[0]) | (static_cast<uint32_t>(b[1]) << 8) |
-           (static_cast<uint32_t>(b[2]) << 16) | (static_cast<uint32_t>(b[3]) << 24);
+// The first chunk of `parent` from its current position on with this id (and, for a
+// LIST or RIFF, this type).
+bool Find(RiffWalker& walker, ByteCursor& parent, RiffChunk& chunk, uint32_t id,
+          uint32_t type = 0) {
+    while (walker.Next(parent, chunk)) {
+        if (chunk.id == id && (type == 0 || chunk.listType == type)) {
+            return true;
+        }
+    }
+    return false;
 }
 
 } // namespace
 
+// This walk is deliberately narrower and odder than the DLS reader's: the segment's
+// band bytes depend on where it looks. A chunk may run past its parent (up to the end of
+// the file); fixed fields ("colh", "insh", the "art2" header) are read at their data
+// offset whatever the chunk's size says; the instrument's "lar2" is looked for right
+// behind the 12 "insh" bytes read; the "art2" header size is taken to be 8, and the five
+// trailer bytes are read behind the connection blocks even when they lie outside the chunk.
 bool ReadInstrumentTable(ChunkFile& dls, InstrumentTable& table, std::string& failure) {
     table = InstrumentTable{};
-    if (dls.Seek(0, SeekOrigin::Begin) != 0) {
-        failure = Where("file cannot be rewound", 0);
+    auto fail = [&failure](const std::string& what, int64_t offset) {
+        failure = "DLS " + what + " at " + HexOffset(offset);
         return false;
+    };
+    const FileBytes read = ReadFileBytes(dls);
+    if (read.status != FileReadStatus::Ok) {
+        return fail("file cannot be read (" + read.error + ")", 0);
     }
-    ChunkInfo riff;
-    if (!dls.Descend(riff, nullptr, DescendMode::FindRiff, FourCC("DLS "))) {
-        failure = Where("RIFF form \"DLS \" not found from", 0);
-        return false;
+    const std::span<const uint8_t> file = read.bytes;
+    // Bytes at a file offset, wherever it lies; nullopt past the end of the file.
+    auto at = [file](int64_t offset, size_t size) -> std::optional<ByteCursor> {
+        ByteCursor c(file);
+        if (offset < 0 || !c.seek(static_cast<size_t>(offset)) || !c.canRead(size)) {
+            return std::nullopt;
+        }
+        return c;
+    };
+    Diagnostics walk; // the walk's own notes and faults: a fault ends the search it is in
+    RiffWalker walker(file, walk, RiffWalker::Tail::Note, RiffWalker::Overrun::Trust);
+
+    ByteCursor top = walker.File();
+    RiffChunk riff;
+    if (!Find(walker, top, riff, kRiffId, FourCC("DLS "))) {
+        return fail("RIFF form \"DLS \" not found from", 0);
     }
-    ChunkInfo colh;
-    if (!dls.Descend(colh, &riff, DescendMode::FindChunk, FourCC("colh"))) {
-        failure = Where("chunk \"colh\" not found in the form", riff.dataOffset);
-        return false;
+    RiffChunk colh;
+    if (!Find(walker, riff.data, colh, FourCC("colh"))) {
+        return fail("chunk \"colh\" not found in the form", DataOffset(riff));
     }
-    uint8_t raw[12];
-    if (dls.Read(raw, 4) != 4) {
-        failure = Where("chunk \"colh\" ends early", colh.dataOffset);
-        return false;
+    const std::optional<ByteCursor> countBytes = at(DataOffset(colh), 4);
+    if (!countBytes) {
+        return fail("chunk \"colh\" ends early", DataOffset(colh));
     }
-    const uint32_t count = Le32(raw);
+    const uint32_t count = ByteCursor(*countBytes).u32le();
     if (count == 0) {
-        failure = Where("chunk \"colh\" counts no instrument", colh.dataOffset);
-        return false;
+        return fail("chunk \"colh\" counts no instrument", DataOffset(colh));
     }
-    dls.Ascend(colh);
-    ChunkInfo lins;
-    if (!dls.Descend(lins, &riff, DescendMode::FindList, FourCC("lins"))) {
-        failure = Where("list \"lins\" not found after", colh.dataOffset);
-        return false;
+    RiffChunk lins;
+    if (!Find(walker, riff.data, lins, kListId, FourCC("lins"))) {
+        return fail("list \"lins\" not found after", DataOffset(colh));
     }
+    // Each search starts where the previous instrument's list ends by its size.
+    int64_t searchFrom = walker.OffsetOf(lins.data);
     for (uint32_t i = 0; i < count; ++i) {
-        const int64_t searchFrom = dls.Tell();
-        ChunkInfo ins;
-        if (!dls.Descend(ins, &lins, DescendMode::FindList, FourCC("ins "))) {
-            failure = Where(("instrument " + std::to_string(i) + " of " + std::to_string(count) +
-                             ": list \"ins \" not found from")
-                                .c_str(),
-                            searchFrom);
-            return false;
+        RiffChunk ins;
+        if (!Find(walker, lins.data, ins, kListId, FourCC("ins "))) {
+            return fail("instrument " + std::to_string(i) + " of " + std::to_string(count) +
+                            ": list \"ins \" not found from",
+                        searchFrom);
         }
-        ChunkInfo insh;
-        if (!dls.Descend(insh, &ins, DescendMode::FindChunk, FourCC("insh"))) {
-            failure = Where("list \"ins \" without \"insh\"", ins.dataOffset);
-            return false;
+        ByteCursor children = ins.data;
+        RiffChunk insh;
+        if (!Find(walker, children, insh, FourCC("insh"))) {
+            return fail("list \"ins \" without \"insh\"", DataOffset(ins));
         }
-        if (dls.Read(raw, 12) != 12) {
-            failure = Where("chunk \"insh\" ends early", insh.dataOffset);
-            return false;
+        std::optional<ByteCursor> header = at(DataOffset(insh), 12);
+        if (!header) {
+            return fail("chunk \"insh\" ends early", DataOffset(insh));
         }
-        const uint32_t number = Le32(raw + 8);
+        header->skip(8);
+        const uint32_t number = header->u32le();
         if (number > 127) {
-            failure = Where(
-                ("instrument number " + std::to_string(number) + " above 127 in \"insh\"").c_str(),
-                insh.dataOffset);
-            return false;
+            return fail("instrument number " + std::to_string(number) + " above 127 in \"insh\"",
+                        DataOffset(insh));
         }
-        // The search goes on from the end of the 12 bytes read, not from the end of
-        // "insh". The instrument's own "lar2" is a direct child of "ins "; the
-        // region-level ones inside "lrgn" are skipped with that list.
-        ChunkInfo lar2;
-        if (!dls.Descend(lar2, &ins, DescendMode::FindList, FourCC("lar2"))) {
-            failure = Where("list \"ins \" without an instrument \"lar2\"", ins.dataOffset);
-            return false;
+        // The instrument's own "lar2" is a direct child of "ins "; the region-level ones
+        // inside "lrgn" are skipped with that list.
+        RiffChunk lar2;
+        const int64_t behindHeader = DataOffset(insh) + 12 - walker.OffsetOf(ins.data) +
+                                     static_cast<int64_t>(ins.data.position());
+        if (!ins.data.seek(static_cast<size_t>(behindHeader)) ||
+            !Find(walker, ins.data, lar2, kListId, FourCC("lar2"))) {
+            return fail("list \"ins \" without an instrument \"lar2\"", DataOffset(ins));
         }
-        ChunkInfo art2;
-        if (!dls.Descend(art2, &lar2, DescendMode::FindChunk, FourCC("art2"))) {
-            failure = Where("list \"lar2\" without \"art2\"", lar2.dataOffset);
-            return false;
+        RiffChunk art2;
+        if (!Find(walker, lar2.data, art2, FourCC("art2"))) {
+            return fail("list \"lar2\" without \"art2\"", DataOffset(lar2));
         }
-        if (dls.Read(raw, 8) != 8) {
-            failure = Where("chunk \"art2\" ends early", art2.dataOffset);
-            return false;
+        std::optional<ByteCursor> art2Header = at(DataOffset(art2), 8);
+        if (!art2Header) {
+            return fail("chunk \"art2\" ends early", DataOffset(art2));
         }
-        // The header size is taken to be 8; the trailer follows the connection blocks,
-        // and a file without it yields whatever five bytes lie there.
-        const int64_t blocks = static_cast<int64_t>(Le32(raw + 4));
-        dls.Seek(blocks * 12, SeekOrigin::Current);
-        const int64_t trailerOffset = dls.Tell();
-        uint8_t trailer[kArticulationTrailerSize];
-        if (dls.Read(trailer, kArticulationTrailerSize) !=
-            static_cast<int64_t>(kArticulationTrailerSize)) {
-            failure = Where("file ends before the trailer of \"art2\"", trailerOffset);
-            return false;
+        art2Header->skip(4);
+        const int64_t trailerOffset = DataOffset(art2) + 8 + int64_t{art2Header->u32le()} * 12;
+        std::optional<ByteCursor> trailer = at(trailerOffset, kArticulationTrailerSize);
+        if (!trailer) {
+            return fail("file ends before the trailer of \"art2\"", trailerOffset);
         }
-        table[number] =
-            ArticulationTrailer{trailer[0], trailer[1], trailer[2], trailer[3], trailer[4]};
-        dls.Ascend(art2);
-        dls.Ascend(lar2);
-        dls.Ascend(ins);
+        table[number] = ArticulationTrailer{trailer->u8(), trailer->u8(), trailer->u8(),
+                                            trailer->u8(), trailer->u8()};
+        searchFrom = DataOffset(ins) + ins.size + (ins.size & 1);
     }
     return true;
 }

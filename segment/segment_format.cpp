@@ -173,13 +173,4 @@ std::string DecodeText(ByteCursor c) {
     return Utf16ToUtf8(units);
 }
 
-std::string FourCCText(uint32_t id) {
-    std::string s;
-    for (int i = 0; i < 4; ++i) {
-        const char c = static_cast<char>((id >> (8 * i)) & 0xFF);
-        s.push_back(c >= 0x20 && c < 0x7F ? c : '?');
-    }
-    return s;
-}
-
 } // namespace sonvex

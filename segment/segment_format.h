@@ -203,7 +203,4 @@ std::vector<uint8_t> EncodeText(std::string_view utf8);
 // The text of such a chunk, up to its first NUL, back in UTF-8.
 std::string DecodeText(ByteCursor c);
 
-// The four characters of a RIFF id, for diagnostics.
-std::string FourCCText(uint32_t id);
-
 } // namespace sonvex

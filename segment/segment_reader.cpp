@@ -6,259 +6,183 @@
 #include <cstdio>
 #include <functional>
 
-#include "chunkfile/chunk_file.h"
+#include "formats/file_bytes.h"
+#include "formats/riff.h"
 
 namespace sonvex {
 
 namespace {
 
-struct RawChunk {
-    uint32_t id = 0;
-    uint32_t formType = 0; // LIST and RIFF only
-    size_t offset = 0;     // file offset of the chunk header
-    ByteCursor body;       // the data, after the form type for LIST and RIFF
-};
-
 class SegmentParser {
   public:
-    SegmentParser(std::span<const uint8_t> bytes, SegmentFile& segment, std::string& failure)
-        : base_(bytes.data()), size_(bytes.size()), segment_(segment), failure_(failure) {}
+    SegmentParser(std::span<const uint8_t> bytes, SegmentFile& segment, Diagnostics& diagnostics)
+        : segment_(segment), diagnostics_(diagnostics),
+          walker_(bytes, diagnostics, RiffWalker::Tail::Fail) {}
 
     bool Parse();
 
   private:
-    size_t OffsetOf(const ByteCursor& c) const {
-        return static_cast<size_t>(c.data() - base_) + c.position();
-    }
-    bool Fail(size_t offset, const std::string& what) {
-        char where[32];
-        std::snprintf(where, sizeof where, " at 0x%08zX", offset);
-        failure_ = what + where;
+    bool Next(ByteCursor& parent, RiffChunk& chunk) { return walker_.Next(parent, chunk); }
+    bool Fail(int64_t offset, const std::string& structure, const std::string& what) {
+        diagnostics_.Fail(offset, structure, what);
         return false;
     }
-    // Takes the next chunk of `parent` into `chunk`; false at the end (more = false) or
-    // on a chunk that does not fit (failure set).
-    bool Next(ByteCursor& parent, RawChunk& chunk, bool& more);
-    // The body of a chunk that must hold at least `size` bytes.
-    bool Need(const RawChunk& chunk, size_t size, const char* what);
+    bool failed() const { return diagnostics_.failed(); }
+    // The data of a chunk that must hold at least `size` bytes.
+    bool Need(const RiffChunk& chunk, size_t size, const char* what);
 
-    bool ParseUnfo(ByteCursor body);
+    // The texts of a "UNFO" list: "UNAM", "UART" and "UCOP" (null: not kept).
+    void ParseUnfo(ByteCursor body, std::string* name, std::string* author = nullptr,
+                   std::string* copyright = nullptr);
     bool ParseTrackList(ByteCursor body);
-    bool ParseTrack(const RawChunk& track);
-    bool ParseItems(const RawChunk& chunk, size_t minimumSize, const char* what,
+    bool ParseTrack(const RiffChunk& track);
+    bool ParseItems(const RiffChunk& chunk, size_t minimumSize, const char* what,
                     const std::function<void(ByteCursor&)>& take);
     bool ParseSequence(ByteCursor body);
     bool ParseBandForm(ByteCursor body);
-    bool ParseBand(ByteCursor body, size_t offset);
-    bool ParseBandInstrument(ByteCursor body, size_t offset, SegmentBandInstrument& instrument);
-    bool ParseSysex(const RawChunk& chunk);
+    bool ParseBand(ByteCursor body, int64_t offset);
+    bool ParseBandInstrument(ByteCursor body, int64_t offset, SegmentBandInstrument& instrument);
+    bool ParseSysex(const RiffChunk& chunk);
 
-    const uint8_t* base_;
-    size_t size_;
     SegmentFile& segment_;
-    std::string& failure_;
+    Diagnostics& diagnostics_;
+    RiffWalker walker_;
 };
 
-bool SegmentParser::Next(ByteCursor& parent, RawChunk& chunk, bool& more) {
-    more = false;
-    if (parent.remaining() == 0) {
-        return true;
-    }
-    chunk = RawChunk{};
-    chunk.offset = OffsetOf(parent);
-    if (!parent.canRead(8)) {
-        return Fail(chunk.offset, "chunk header cut short");
-    }
-    chunk.id = parent.u32le();
-    const uint32_t size = parent.u32le();
-    if (size > parent.remaining()) {
-        return Fail(chunk.offset, "chunk \"" + FourCCText(chunk.id) + "\" of " +
-                                      std::to_string(size) + " bytes runs past its parent");
-    }
-    chunk.body = parent.sub(size);
-    if ((size & 1) && parent.remaining() > 0) {
-        parent.skip(1); // pad byte
-    }
-    if (chunk.id == kRiffId || chunk.id == kListId) {
-        if (!chunk.body.canRead(4)) {
-            return Fail(chunk.offset, "list without its type");
-        }
-        chunk.formType = chunk.body.u32le();
-    }
-    more = true;
-    return true;
-}
-
-bool SegmentParser::Need(const RawChunk& chunk, size_t size, const char* what) {
-    if (chunk.body.size() < size) {
-        return Fail(chunk.offset, std::string(what) + " chunk \"" + FourCCText(chunk.id) +
-                                      "\" shorter than " + std::to_string(size) + " bytes");
+bool SegmentParser::Need(const RiffChunk& chunk, size_t size, const char* what) {
+    if (chunk.data.size() < size) {
+        return Fail(chunk.offset, std::string(what) + " chunk \"" + FourCCText(chunk.id) + "\"",
+                    "shorter than " + std::to_string(size) + " bytes");
     }
     return true;
 }
 
 bool SegmentParser::Parse() {
     segment_ = SegmentFile{};
-    ByteCursor file(base_, size_);
-    RawChunk form;
-    bool more = false;
-    if (!Next(file, form, more)) {
-        return false;
+    ByteCursor file = walker_.File();
+    RiffChunk form;
+    if (!Next(file, form)) {
+        return failed() ? false : Fail(0, "file", "not a RIFF form \"DMSG\"");
     }
-    if (!more || form.id != kRiffId || form.formType != FourCC("DMSG")) {
-        return Fail(0, "not a RIFF form \"DMSG\"");
+    if (!form.IsForm(FourCC("DMSG"))) {
+        return Fail(0, "file", "not a RIFF form \"DMSG\"");
     }
     bool sawHeader = false;
-    ByteCursor body = form.body;
-    while (true) {
-        RawChunk chunk;
-        if (!Next(body, chunk, more)) {
-            return false;
-        }
-        if (!more) {
-            break;
-        }
+    RiffChunk chunk;
+    while (Next(form.data, chunk)) {
         if (chunk.id == FourCC("segh")) {
             if (!Need(chunk, kSegmentHeaderSize, "segment header")) {
                 return false;
             }
-            segment_.header = DecodeSegmentHeader(chunk.body);
+            segment_.header = DecodeSegmentHeader(chunk.data);
             sawHeader = true;
         } else if (chunk.id == FourCC("guid")) {
             if (!Need(chunk, 16, "identity")) {
                 return false;
             }
-            segment_.guid = DecodeGuid(chunk.body);
-        } else if (chunk.id == kListId && chunk.formType == FourCC("UNFO")) {
-            if (!ParseUnfo(chunk.body)) {
-                return false;
-            }
-        } else if (chunk.id == kListId && chunk.formType == FourCC("trkl")) {
-            if (!ParseTrackList(chunk.body)) {
-                return false;
-            }
+            segment_.guid = DecodeGuid(chunk.data);
+        } else if (chunk.IsList(FourCC("UNFO"))) {
+            ParseUnfo(chunk.data, &segment_.name, &segment_.author, &segment_.copyright);
+        } else if (chunk.IsList(FourCC("trkl"))) {
+            ParseTrackList(chunk.data);
         }
     }
+    if (failed()) {
+        return false;
+    }
     if (!sawHeader) {
-        return Fail(form.offset, "form \"DMSG\" without \"segh\"");
+        return Fail(form.offset, "form \"DMSG\"", "no \"segh\"");
     }
     return true;
 }
 
-bool SegmentParser::ParseUnfo(ByteCursor body) {
-    RawChunk chunk;
-    bool more = false;
-    while (Next(body, chunk, more) && more) {
-        if (chunk.id == FourCC("UNAM")) {
-            segment_.name = DecodeText(chunk.body);
-        } else if (chunk.id == FourCC("UART")) {
-            segment_.author = DecodeText(chunk.body);
-        } else if (chunk.id == FourCC("UCOP")) {
-            segment_.copyright = DecodeText(chunk.body);
+void SegmentParser::ParseUnfo(ByteCursor body, std::string* name, std::string* author,
+                              std::string* copyright) {
+    RiffChunk chunk;
+    while (Next(body, chunk)) {
+        std::string* text = chunk.id == FourCC("UNAM")   ? name
+                            : chunk.id == FourCC("UART") ? author
+                            : chunk.id == FourCC("UCOP") ? copyright
+                                                         : nullptr;
+        if (text != nullptr) {
+            *text = DecodeText(chunk.data);
         }
     }
-    return failure_.empty();
 }
 
 bool SegmentParser::ParseTrackList(ByteCursor body) {
-    RawChunk chunk;
-    bool more = false;
-    while (true) {
-        if (!Next(body, chunk, more)) {
+    RiffChunk chunk;
+    while (Next(body, chunk)) {
+        if (chunk.IsForm(FourCC("DMTK")) && !ParseTrack(chunk)) {
             return false;
         }
-        if (!more) {
-            return true;
-        }
-        if (chunk.id == kRiffId && chunk.formType == FourCC("DMTK")) {
-            if (!ParseTrack(chunk)) {
-                return false;
-            }
-        }
     }
+    return !failed();
 }
 
-bool SegmentParser::ParseTrack(const RawChunk& track) {
-    ByteCursor body = track.body;
-    RawChunk trkh;
-    bool more = false;
-    if (!Next(body, trkh, more)) {
-        return false;
+bool SegmentParser::ParseTrack(const RiffChunk& track) {
+    ByteCursor body = track.data;
+    RiffChunk trkh;
+    if (!Next(body, trkh)) {
+        return failed() ? false : Fail(track.offset, "track", "no \"trkh\"");
     }
-    if (!more || trkh.id != FourCC("trkh")) {
-        return Fail(track.offset, "track without \"trkh\"");
+    if (trkh.id != FourCC("trkh")) {
+        return Fail(track.offset, "track", "no \"trkh\"");
     }
     if (!Need(trkh, kTrackHeaderSize, "track header")) {
         return false;
     }
     SegmentTrackInfo info;
-    info.header = DecodeTrackHeader(trkh.body);
-    info.offset = static_cast<int64_t>(track.offset);
+    info.header = DecodeTrackHeader(trkh.data);
+    info.offset = track.offset;
     segment_.tracks.push_back(info);
     const Guid& kind = info.header.classId;
 
-    while (true) {
-        RawChunk chunk;
-        if (!Next(body, chunk, more)) {
-            return false;
-        }
-        if (!more) {
-            return true;
-        }
+    RiffChunk chunk;
+    while (Next(body, chunk)) {
+        bool ok = true;
         if (kind == kTempoTrackClass && chunk.id == FourCC("tetr")) {
-            if (!ParseItems(chunk, kTempoItemSize, "tempo", [&](ByteCursor& c) {
-                    segment_.tempos.push_back(DecodeTempoItem(c));
-                })) {
-                return false;
-            }
+            ok = ParseItems(chunk, kTempoItemSize, "tempo",
+                            [&](ByteCursor& c) { segment_.tempos.push_back(DecodeTempoItem(c)); });
         } else if (kind == kSequenceTrackClass && chunk.id == FourCC("seqt")) {
-            if (!ParseSequence(chunk.body)) {
-                return false;
-            }
-        } else if (kind == kBandTrackClass && chunk.id == kRiffId &&
-                   chunk.formType == FourCC("DMBT")) {
-            if (!ParseBandForm(chunk.body)) {
-                return false;
-            }
-        } else if (kind == kTimeSignatureTrackClass && chunk.id == kListId &&
-                   chunk.formType == FourCC("TIMS")) {
-            ByteCursor list = chunk.body;
-            RawChunk tims;
-            while (true) {
-                if (!Next(list, tims, more)) {
-                    return false;
-                }
-                if (!more) {
-                    break;
-                }
-                if (tims.id == FourCC("tims") &&
-                    !ParseItems(tims, kTimeSignatureItemSize, "time-signature", [&](ByteCursor& c) {
-                        segment_.timeSignatures.push_back(DecodeTimeSignatureItem(c));
-                    })) {
-                    return false;
+            ok = ParseSequence(chunk.data);
+        } else if (kind == kBandTrackClass && chunk.IsForm(FourCC("DMBT"))) {
+            ok = ParseBandForm(chunk.data);
+        } else if (kind == kTimeSignatureTrackClass && chunk.IsList(FourCC("TIMS"))) {
+            RiffChunk tims;
+            while (ok && Next(chunk.data, tims)) {
+                if (tims.id == FourCC("tims")) {
+                    ok = ParseItems(
+                        tims, kTimeSignatureItemSize, "time-signature", [&](ByteCursor& c) {
+                            segment_.timeSignatures.push_back(DecodeTimeSignatureItem(c));
+                        });
                 }
             }
         } else if (kind == kSysexTrackClass && chunk.id == FourCC("syex")) {
-            if (!ParseSysex(chunk)) {
-                return false;
-            }
+            ok = ParseSysex(chunk);
+        }
+        if (!ok) {
+            return false;
         }
     }
+    return !failed();
 }
 
-bool SegmentParser::ParseItems(const RawChunk& chunk, size_t minimumSize, const char* what,
+bool SegmentParser::ParseItems(const RiffChunk& chunk, size_t minimumSize, const char* what,
                                const std::function<void(ByteCursor&)>& take) {
-    ByteCursor body = chunk.body;
+    ByteCursor body = chunk.data;
+    const std::string structure = std::string(what) + " items";
     if (!body.canRead(4)) {
-        return Fail(chunk.offset, std::string(what) + " items without their item size");
+        return Fail(chunk.offset, structure, "no item size");
     }
     const uint32_t itemSize = body.u32le();
     if (itemSize < minimumSize) {
-        return Fail(chunk.offset, std::string(what) + " item size " + std::to_string(itemSize) +
-                                      " below " + std::to_string(minimumSize));
+        return Fail(chunk.offset, structure,
+                    "item size " + std::to_string(itemSize) + " below " +
+                        std::to_string(minimumSize));
     }
     if (body.remaining() % itemSize != 0) {
-        return Fail(chunk.offset, std::string(what) + " items do not fill the chunk");
+        return Fail(chunk.offset, structure, "do not fill the chunk");
     }
     while (body.remaining() > 0) {
         ByteCursor item = body.sub(itemSize);
@@ -268,121 +192,65 @@ bool SegmentParser::ParseItems(const RawChunk& chunk, size_t minimumSize, const 
 }
 
 bool SegmentParser::ParseSequence(ByteCursor body) {
-    RawChunk chunk;
-    bool more = false;
-    while (true) {
-        if (!Next(body, chunk, more)) {
-            return false;
-        }
-        if (!more) {
-            return true;
-        }
+    RiffChunk chunk;
+    bool ok = true;
+    while (ok && Next(body, chunk)) {
         if (chunk.id == FourCC("evtl")) {
-            if (!ParseItems(chunk, kSequenceItemSize, "sequence", [&](ByteCursor& c) {
-                    segment_.sequenceItems.push_back(DecodeSequenceItem(c));
-                })) {
-                return false;
-            }
+            ok = ParseItems(chunk, kSequenceItemSize, "sequence", [&](ByteCursor& c) {
+                segment_.sequenceItems.push_back(DecodeSequenceItem(c));
+            });
         } else if (chunk.id == FourCC("curl")) {
-            if (!ParseItems(chunk, kCurveItemSize, "curve",
-                            [&](ByteCursor&) { ++segment_.curveCount; })) {
-                return false;
-            }
+            ok = ParseItems(chunk, kCurveItemSize, "curve",
+                            [&](ByteCursor&) { ++segment_.curveCount; });
         }
     }
+    return ok && !failed();
 }
 
 bool SegmentParser::ParseBandForm(ByteCursor body) {
-    RawChunk chunk;
-    bool more = false;
-    while (true) {
-        if (!Next(body, chunk, more)) {
-            return false;
-        }
-        if (!more) {
-            return true;
-        }
-        if (chunk.id != kListId || chunk.formType != FourCC("lbdl")) {
+    RiffChunk chunk;
+    while (Next(body, chunk)) {
+        if (!chunk.IsList(FourCC("lbdl"))) {
             continue;
         }
-        ByteCursor list = chunk.body;
-        RawChunk lbnd;
-        while (true) {
-            if (!Next(list, lbnd, more)) {
-                return false;
-            }
-            if (!more) {
-                break;
-            }
-            if (lbnd.id == kListId && lbnd.formType == FourCC("lbnd") &&
-                !ParseBand(lbnd.body, lbnd.offset)) {
+        RiffChunk lbnd;
+        while (Next(chunk.data, lbnd)) {
+            if (lbnd.IsList(FourCC("lbnd")) && !ParseBand(lbnd.data, lbnd.offset)) {
                 return false;
             }
         }
     }
+    return !failed();
 }
 
-bool SegmentParser::ParseBand(ByteCursor body, size_t offset) {
+bool SegmentParser::ParseBand(ByteCursor body, int64_t offset) {
     SegmentBand band;
     bool sawTimes = false;
-    RawChunk chunk;
-    bool more = false;
-    while (true) {
-        if (!Next(body, chunk, more)) {
-            return false;
-        }
-        if (!more) {
-            break;
-        }
+    RiffChunk chunk;
+    while (Next(body, chunk)) {
         if (chunk.id == FourCC("bd2h")) {
             if (!Need(chunk, kBandHeaderSize, "band header")) {
                 return false;
             }
-            band.logicalTime = chunk.body.s32le();
-            band.physicalTime = chunk.body.s32le();
+            band.logicalTime = chunk.data.s32le();
+            band.physicalTime = chunk.data.s32le();
             sawTimes = true;
-        } else if (chunk.id == kRiffId && chunk.formType == FourCC("DMBD")) {
-            ByteCursor form = chunk.body;
-            RawChunk part;
-            while (true) {
-                if (!Next(form, part, more)) {
-                    return false;
-                }
-                if (!more) {
-                    break;
-                }
+        } else if (chunk.IsForm(FourCC("DMBD"))) {
+            RiffChunk part;
+            while (Next(chunk.data, part)) {
                 if (part.id == FourCC("guid")) {
                     if (!Need(part, 16, "band identity")) {
                         return false;
                     }
-                    band.guid = DecodeGuid(part.body);
-                } else if (part.id == kListId && part.formType == FourCC("UNFO")) {
-                    ByteCursor unfo = part.body;
-                    RawChunk text;
-                    while (true) {
-                        if (!Next(unfo, text, more)) {
-                            return false;
-                        }
-                        if (!more) {
-                            break;
-                        }
-                        if (text.id == FourCC("UNAM")) {
-                            band.name = DecodeText(text.body);
-                        }
-                    }
-                } else if (part.id == kListId && part.formType == FourCC("lbil")) {
-                    ByteCursor lbil = part.body;
-                    RawChunk lbin;
-                    while (true) {
-                        if (!Next(lbil, lbin, more)) {
-                            return false;
-                        }
-                        if (!more) {
-                            break;
-                        }
-                        if (lbin.id == kListId && lbin.formType == FourCC("lbin")) {
+                    band.guid = DecodeGuid(part.data);
+                } else if (part.IsList(FourCC("UNFO"))) {
+                    ParseUnfo(part.data, &band.name);
+                } else if (part.IsList(FourCC("lbil"))) {
+                    RiffChunk lbin;
+                    while (Next(part.data, lbin)) {
+                        if (lbin.IsList(FourCC("lbin"))) {
                             SegmentBandInstrument instrument;
-                            if (!ParseBandInstrument(lbin.body, lbin.offset, instrument)) {
+                            if (!ParseBandInstrument(lbin.data, lbin.offset, instrument)) {
                                 return false;
                             }
                             band.instruments.push_back(std::move(instrument));
@@ -392,75 +260,67 @@ bool SegmentParser::ParseBand(ByteCursor body, size_t offset) {
             }
         }
     }
+    if (failed()) {
+        return false;
+    }
     if (!sawTimes) {
-        return Fail(offset, "band without \"bd2h\"");
+        return Fail(offset, "band", "no \"bd2h\"");
     }
     segment_.bands.push_back(std::move(band));
     return true;
 }
 
-bool SegmentParser::ParseBandInstrument(ByteCursor body, size_t offset,
+bool SegmentParser::ParseBandInstrument(ByteCursor body, int64_t offset,
                                         SegmentBandInstrument& instrument) {
     bool sawRecord = false;
-    RawChunk chunk;
-    bool more = false;
-    while (true) {
-        if (!Next(body, chunk, more)) {
-            return false;
-        }
-        if (!more) {
-            break;
-        }
+    RiffChunk chunk;
+    while (Next(body, chunk)) {
         if (chunk.id == FourCC("bins")) {
             if (!Need(chunk, kInstrumentRecordSize, "band instrument")) {
                 return false;
             }
-            instrument.record = DecodeInstrumentRecord(chunk.body);
+            instrument.record = DecodeInstrumentRecord(chunk.data);
             sawRecord = true;
-        } else if (chunk.id == kListId && chunk.formType == FourCC("DMRF")) {
-            ByteCursor reference = chunk.body;
-            RawChunk part;
-            while (true) {
-                if (!Next(reference, part, more)) {
-                    return false;
-                }
-                if (!more) {
-                    break;
-                }
+        } else if (chunk.IsList(FourCC("DMRF"))) {
+            RiffChunk part;
+            while (Next(chunk.data, part)) {
                 if (part.id == FourCC("refh")) {
                     if (!Need(part, kReferenceHeaderSize, "reference header")) {
                         return false;
                     }
-                    instrument.referenceClass = DecodeGuid(part.body);
-                    instrument.referenceValidData = part.body.u32le();
+                    instrument.referenceClass = DecodeGuid(part.data);
+                    instrument.referenceValidData = part.data.u32le();
                 } else if (part.id == FourCC("name")) {
-                    instrument.referenceName = DecodeText(part.body);
+                    instrument.referenceName = DecodeText(part.data);
                 } else if (part.id == FourCC("file")) {
-                    instrument.referenceFile = DecodeText(part.body);
+                    instrument.referenceFile = DecodeText(part.data);
                 }
             }
         }
     }
+    if (failed()) {
+        return false;
+    }
     if (!sawRecord) {
-        return Fail(offset, "band instrument without \"bins\"");
+        return Fail(offset, "band instrument", "no \"bins\"");
     }
     return true;
 }
 
-bool SegmentParser::ParseSysex(const RawChunk& chunk) {
-    ByteCursor body = chunk.body;
+bool SegmentParser::ParseSysex(const RiffChunk& chunk) {
+    ByteCursor body = chunk.data;
     while (body.remaining() > 0) {
-        const size_t at = OffsetOf(body);
+        const int64_t at = walker_.OffsetOf(body);
         if (!body.canRead(kSysexItemHeaderSize)) {
-            return Fail(at, "system-exclusive item header cut short");
+            return Fail(at, "system-exclusive item", "header cut short");
         }
         SegmentSysexItem item;
         item.time = body.s32le();
         item.channel = body.u32le();
         const uint32_t length = body.u32le();
         if (length > body.remaining()) {
-            return Fail(at, "system-exclusive item of " + std::to_string(length) +
-                                " bytes runs past its chunk");
+            return Fail(at, "system-exclusive item",
+                        std::to_string(length) + " bytes run past its chunk");
         }
         item.data.resize(length);
         body.bytes(item.data.data(), length);
@@ -471,29 +331,31 @@ bool SegmentParser::ParseSysex(const RawChunk& chunk) {
 
 } // namespace
 
-SegmentReadResult ReadSegmentBytes(std::span<const uint8_t> bytes, SegmentFile& segment,
-                                   std::string& failure) {
-    failure.clear();
-    SegmentParser parser(bytes, segment, failure);
-    return parser.Parse() ? SegmentReadResult::Ok : SegmentReadResult::Malformed;
+SegmentRead ReadSegmentBytes(std::span<const uint8_t> bytes) {
+    SegmentRead read;
+    SegmentParser parser(bytes, read.segment, read.diagnostics);
+    if (!parser.Parse()) {
+        read.status = SegmentReadResult::Malformed;
+    }
+    return read;
 }
 
-SegmentReadResult ReadSegmentFile(const std::string& path, SegmentFile& segment,
-                                  std::string& failure) {
-    ChunkFile file;
-    if (!file.OpenRead(path)) {
-        failure = "cannot open " + path;
-        return SegmentReadResult::OpenFailed;
+SegmentRead ReadSegmentFile(const std::string& path) {
+    const FileBytes file = ReadFileBytes(path);
+    if (file.status != FileReadStatus::Ok) {
+        SegmentRead read;
+        read.status = SegmentReadResult::OpenFailed;
+        read.diagnostics.failure = file.error;
+        return read;
     }
-    const int64_t size = file.Size();
-    std::vector<uint8_t> bytes(static_cast<size_t>(size > 0 ? size : 0));
-    if (file.Read(bytes.data(), static_cast<int64_t>(bytes.size())) !=
-        static_cast<int64_t>(bytes.size())) {
-        failure = "cannot read " + path;
-        return SegmentReadResult::OpenFailed;
-    }
-    file.Close();
-    return ReadSegmentBytes(bytes, segment, failure);
+    return ReadSegmentBytes(file.bytes);
+}
+
+bool IsSegmentForm(std::span<const uint8_t> bytes) {
+    ByteCursor c(bytes);
+    const uint32_t id = c.u32le();
+    c.skip(4);
+    return id == kRiffId && c.u32le() == FourCC("DMSG") && c.ok();
 }
 
 std::string DescribeSegment(const SegmentFile& s) {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "formats/diagnostics.h"
 #include "segment/segment_format.h"
 
 namespace sonvex {
@@ -60,12 +61,19 @@ enum class [[nodiscard]] SegmentReadResult : int{
     Malformed = 1,   // not a segment, or a chunk that cannot be followed
 };
 
-// Reads through the chunked file layer. `failure` tells the structure and offset.
-SegmentReadResult ReadSegmentFile(const std::string& path, SegmentFile& segment,
-                                  std::string& failure);
+struct SegmentRead {
+    SegmentReadResult status = SegmentReadResult::Ok;
+    SegmentFile segment;
+    Diagnostics diagnostics; // the failure tells the structure and offset
+};
+
+// Reads through the file system seam, at most kLargestWholeFile bytes.
+SegmentRead ReadSegmentFile(const std::string& path);
 // Reads a segment held in memory.
-SegmentReadResult ReadSegmentBytes(std::span<const uint8_t> bytes, SegmentFile& segment,
-                                   std::string& failure);
+SegmentRead ReadSegmentBytes(std::span<const uint8_t> bytes);
+
+// True when the bytes start like a segment file: a RIFF form "DMSG".
+bool IsSegmentForm(std::span<const uint8_t> bytes);
 
 // A readable account of the segment: header values, tracks, tempos, item counts, bands
 // with their instruments and DLS references, time signatures.

@@ -7,41 +7,21 @@
 #include <functional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "chunkfile/chunk_file.h"
+#include "formats/smf.h"
 #include "segment/segment_format.h"
 
 namespace sonvex {
 
 // Music time counts 768 ticks per quarter note.
 constexpr int32_t kMusicTicksPerQuarter = 768;
-// The first event follows the 14-byte header chunk and the 8-byte track chunk header.
-constexpr int64_t kFirstEventOffset = 22;
 
-// The first 16 bytes of the file, read in one go; all fields big-endian.
-struct SmfHeaderCheck {
-    uint8_t id[4]{};           // +0, 4 bytes: "MThd"
-    uint32_t headerLength = 0; // +4, u32: 6
-    uint16_t format = 0;       // +8, u16: 0
-    uint16_t trackCount = 0;   // +10, u16: 1
-    uint16_t division = 0;     // +12, u16: ticks per quarter note (SMPTE not recognised)
-    uint8_t trackIdStart[2]{}; // +14, 2 bytes: start of "MTrk", not tested
-};
-constexpr size_t kSmfHeaderCheckSize = 16;
-
-// One accepted event as a walk's action receives it.
-struct SmfEvent {
-    int32_t time = 0;              // music time, this event's own delta included
-    int64_t offset = 0;            // file offset of the status byte
-    uint8_t status = 0;            // status byte as read: 0x80..0xEF, 0xF0 or 0xFF
-    uint8_t metaType = 0;          // meta events: the type byte
-    uint8_t data1 = 0;             // channel events: first data byte (program for 0xCn)
-    uint8_t data2 = 0;             // channel events: second data byte
-    std::span<const uint8_t> data; // meta events: the data bytes read
-
-    uint8_t Kind() const { return static_cast<uint8_t>(status & 0xF0); }
-    uint8_t Channel() const { return static_cast<uint8_t>(status & 0x0F); }
-    bool IsMeta(uint8_t type) const { return status == 0xFF && metaType == type; }
+// One accepted event as a walk's action receives it: the event as read (system
+// exclusive without its data), stamped with its music time, its own delta included.
+struct SmfEvent : SmfTrackEvent {
+    int32_t time = 0;
 };
 
 constexpr uint8_t kMetaText = 0x01;
@@ -53,6 +33,10 @@ constexpr uint8_t kMetaEndOfTrack = 0x2F;
 constexpr uint8_t kMetaTempo = 0x51;
 constexpr uint8_t kMetaTimeSignature = 0x58;
 
+// The segment builder's walk over an SMF read in the classic dialect (formats/smf.h),
+// with the acceptance rules of the segment on top: format 0 with one track and a
+// division, the listed controllers and meta events, tempo events of three bytes, and
+// music time within 32 bits.
 class SmfReader {
   public:
     // Returns false to end the walk as a failure (the action sets its own reason).
@@ -60,12 +44,9 @@ class SmfReader {
 
     explicit SmfReader(ChunkFile& file) : file_(file) {}
 
-    // Reads the 16 header bytes from offset 0 and checks them; also refuses a
-    // division of 0, which has no music-time ratio.
+    // Reads the file and checks its header; also refuses a division of 0, which has no
+    // music-time ratio.
     bool CheckHeader();
-    uint16_t Division() const { return division_; }
-    // 768 divided by the division.
-    double MusicTimeRatio() const { return ratio_; }
 
     // Walks from the first event to the end of track, calling `action` for every
     // accepted event. False on any failure; Failure() then tells what and where.
@@ -74,20 +55,16 @@ class SmfReader {
     int32_t EndTime() const { return endTime_; }
     const std::string& Failure() const { return failure_; }
 
-    // Music delta of one delta in ticks: rounded by itself, never from the absolute time.
-    static int64_t MusicDelta(uint32_t ticks, double ratio);
-
   private:
     bool Fail(int64_t offset, const std::string& what);
-    bool ReadByte(uint8_t& b);
-    bool ReadDelta(uint32_t& delta);
 
     ChunkFile& file_;
+    std::vector<uint8_t> bytes_;
+    SmfRead read_; // its events point into bytes_
     uint16_t division_ = 0;
     double ratio_ = 0.0;
     int32_t endTime_ = 0;
     std::string failure_;
-    uint8_t data_[256]{}; // meta data: the length byte allows up to 255
 };
 
 // The number at the start of a text event, as atol reads it on a platform whose long
@@ -110,6 +87,7 @@ struct SequenceValues {
     uint32_t repeats = 0;
     int32_t loopStart = 0;
     int32_t loopEnd = 0;
+    bool loopMarked = false; // a "Loop_Start" or "Loop_End" marker was met
     // Without any time-signature event the segment says 4/4 at time 0, one grid per beat.
     TimeSignatureItem timeSignature{0, 4, 4, 1};
     bool timeSignatureSeen = false;

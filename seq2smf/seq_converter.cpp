@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "chunkfile/chunk_file.h"
+#include "formats/diagnostics.h"
 #include "platform/messages.h"
 #include "seq2smf/seq_format.h"
 #include "seq2smf/seq_translator.h"
@@ -14,12 +15,6 @@
 namespace sonvex {
 
 namespace {
-
-std::string Hex(int64_t value) {
-    char text[32];
-    std::snprintf(text, sizeof text, "0x%08" PRIX64, static_cast<uint64_t>(value));
-    return text;
-}
 
 std::string OutputPath(const std::string& stem, bool numbered, uint16_t id) {
     if (!numbered) {
@@ -35,7 +30,7 @@ std::string OutputPath(const std::string& stem, bool numbered, uint16_t id) {
 SeqConversion ConvertSeq(uint64_t offset, const std::string& gamePath, const std::string& smfStem,
                          Feedback& feedback) {
     SeqConversion conversion;
-    const std::string item = "SEQ at " + Hex(static_cast<int64_t>(offset));
+    const std::string item = "SEQ at " + HexOffset(static_cast<int64_t>(offset));
     auto fail = [&conversion](ConvertResult result, std::string text) {
         conversion.result = result;
         conversion.diagnostics.failure = std::move(text);
@@ -88,11 +83,11 @@ SeqConversion ConvertSeq(uint64_t offset, const std::string& gamePath, const std
         case TrackOutcome::DeltaTooLarge:
             writer.AbandonSmf();
             return fail(ConvertResult::CannotConvert,
-                        sequence + ": event at " + Hex(at) + ": delta time above 0x0FFFFFFF");
+                        sequence + ": event at " + HexOffset(at) + ": delta time above 0x0FFFFFFF");
         case TrackOutcome::InputEnded:
             writer.AbandonSmf();
-            return fail(ConvertResult::InputEnded,
-                        sequence + ": event at " + Hex(at) + " cut short by the end of the file");
+            return fail(ConvertResult::InputEnded, sequence + ": event at " + HexOffset(at) +
+                                                       " cut short by the end of the file");
         case TrackOutcome::WriteFailed:
             writer.AbandonSmf();
             ShowNumberedMessage(feedback, MessageId::SeqOutputOpenFailed);
@@ -113,7 +108,7 @@ SeqConversion ConvertSeq(uint64_t offset, const std::string& gamePath, const std
         if (step == NextSequence::Truncated) {
             return fail(ConvertResult::InputEnded, sequence +
                                                        ": the header of the next sequence at " +
-                                                       Hex(end) + " is cut short");
+                                                       HexOffset(end) + " is cut short");
         }
         if (step != NextSequence::Follows) {
             // A break in the numbering, id 16, or the end of the file: the set is complete.

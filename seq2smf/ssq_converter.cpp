@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "chunkfile/chunk_file.h"
+#include "formats/diagnostics.h"
 #include "platform/byte_cursor.h"
 #include "platform/messages.h"
 #include "seq2smf/seq_translator.h"
@@ -14,20 +15,10 @@
 
 namespace sonvex {
 
-namespace {
-
-std::string Hex(uint64_t value) {
-    char text[32];
-    std::snprintf(text, sizeof text, "0x%08" PRIX64, value);
-    return text;
-}
-
-} // namespace
-
 SeqConversion ConvertSsq(uint64_t offset, const std::string& gamePath, const std::string& smfStem,
                          Feedback& feedback) {
     SeqConversion conversion;
-    const std::string item = "SSsq at " + Hex(offset);
+    const std::string item = "SSsq at " + HexOffset(offset);
     auto fail = [&conversion](ConvertResult result, std::string text) {
         conversion.result = result;
         conversion.diagnostics.failure = std::move(text);
@@ -77,12 +68,12 @@ SeqConversion ConvertSsq(uint64_t offset, const std::string& gamePath, const std
     case TrackOutcome::DeltaTooLarge:
         writer.AbandonSmf();
         return fail(ConvertResult::CannotConvert, item + ": event at " +
-                                                      Hex(static_cast<uint64_t>(at)) +
+                                                      HexOffset(static_cast<uint64_t>(at)) +
                                                       ": delta time above 0x0FFFFFFF");
     case TrackOutcome::InputEnded:
         writer.AbandonSmf();
         return fail(ConvertResult::InputEnded, item + ": event at " +
-                                                   Hex(static_cast<uint64_t>(at)) +
+                                                   HexOffset(static_cast<uint64_t>(at)) +
                                                    " cut short by the end of the file");
     case TrackOutcome::WriteFailed:
         writer.AbandonSmf();

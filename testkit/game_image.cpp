@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <stdexcept>
 
+#include "formats/diagnostics.h"
 #include "formats/signatures.h"
 #include "testkit/adpcm_encoder.h"
 #include "testkit/seq_builder.h"
@@ -104,10 +105,9 @@ bool PlausibleBlock(const Bytes& b, size_t at) {
     return (b[at] >> 4) <= 4 && (b[at] & 0x0F) <= 12 && b[at + 1] <= 7;
 }
 
+// Offsets print the way every diagnostic prints them.
 std::string Hex(uint64_t v) {
-    char text[24];
-    std::snprintf(text, sizeof text, "0x%08llX", static_cast<unsigned long long>(v));
-    return text;
+    return HexOffset(v);
 }
 
 } // namespace

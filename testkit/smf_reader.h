@@ -1,6 +1,5 @@
-// A strict reader of the Standard MIDI Files the converters write (format 0, one track,
-// every event with its own status byte, end of track last), for tests and fuzz targets,
-// and a byte comparison that names the first differing offset.
+// The Standard MIDI Files the converters write, as tests look at them (read in the strict
+// dialect of formats/smf.h), and a byte comparison that names the first differing offset.
 #pragma once
 
 #include <cstdint>
@@ -28,9 +27,7 @@ struct SmfImage {
 };
 
 // Parses the whole file. Fails, with `error` saying what and at which offset, unless the
-// file is exactly: header chunk of length 6, format 0, one track, a track chunk whose
-// length matches the file (plus one zero pad byte when odd), events with explicit status
-// bytes and 7-bit data, and a final FF 2F 00 that ends the track.
+// file is exactly what SmfDialect::Strict accepts.
 std::optional<SmfImage> ReadSmf(const Bytes& file, std::string& error);
 
 // Empty when equal; otherwise the first differing offset, both lengths, and both sides

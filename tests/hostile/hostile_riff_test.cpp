@@ -39,10 +39,9 @@ class HostileSegment : public ::testing::Test {
         }
         if (r == SegmentResult::Done) {
             EXPECT_TRUE(feedback.Messages().empty()) << name;
-            SegmentFile segment;
-            std::string failure;
-            EXPECT_EQ(ReadSegmentFile("/w/song.sgt", segment, failure), SegmentReadResult::Ok)
-                << name << ": " << failure;
+            const SegmentRead read = ReadSegmentFile("/w/song.sgt");
+            EXPECT_EQ(read.status, SegmentReadResult::Ok)
+                << name << ": " << read.diagnostics.failure;
         } else {
             EXPECT_EQ(r, SegmentResult::ConversionFailed) << name;
             EXPECT_EQ(feedback.Messages(),
@@ -89,18 +88,18 @@ TEST_F(HostileSegment, EveryDamagedCollectionWithASoundSmf) {
 TEST_F(HostileSegment, ReaderOfDamagedSegments) {
     ASSERT_EQ(Build("sound", testkit::SoundSmf(), testkit::SoundDls(), 0), SegmentResult::Done);
     const Bytes sound = memory.Contents("/w/song.sgt");
-    SegmentFile whole;
-    std::string failure;
-    ASSERT_EQ(ReadSegmentBytes(sound, whole, failure), SegmentReadResult::Ok) << failure;
+    const SegmentRead whole = ReadSegmentBytes(sound);
+    ASSERT_EQ(whole.status, SegmentReadResult::Ok) << whole.diagnostics.failure;
     int refused = 0;
     const std::vector<HostileInput> damaged = testkit::RiffDamage("segment", sound);
     for (const HostileInput& input : damaged) {
-        SegmentFile segment;
-        failure.clear();
-        const SegmentReadResult r = ReadSegmentBytes(input.bytes, segment, failure);
+        const SegmentRead read = ReadSegmentBytes(input.bytes);
+        const SegmentReadResult r = read.status;
+        const SegmentFile& segment = read.segment;
+        const std::string& failure = read.diagnostics.failure;
         if (r == SegmentReadResult::Ok) {
             EXPECT_FALSE(DescribeSegment(segment).empty()) << input.name;
-            EXPECT_LE(segment.tracks.size(), whole.tracks.size()) << input.name;
+            EXPECT_LE(segment.tracks.size(), whole.segment.tracks.size()) << input.name;
         } else {
             EXPECT_EQ(r, SegmentReadResult::Malformed) << input.name;
             EXPECT_FALSE(failure.empty()) << input.name;

@@ -11,9 +11,9 @@
 #include "bank2dls/vab_converter.h"
 #include "chunkfile/chunk_file.h"
 #include "chunkfile/file_system.h"
+#include "formats/dls.h"
 #include "platform/feedback.h"
 #include "playback/audio_file.h"
-#include "playback/dls_reader.h"
 #include "playback/music_loader.h"
 #include "playback/offline_render.h"
 #include "playback/render_core.h"
@@ -92,8 +92,8 @@ class ConvertedBank : public ::testing::Test {
                                                 *folder_ / "bank.dls", "render", feedback);
         ASSERT_EQ(r, ConvertResult::Done);
         DlsReadOutcome read = ReadDlsFile(*folder_ / "bank.dls");
-        ASSERT_EQ(read.status, DlsReadStatus::Ok) << read.error;
-        EXPECT_TRUE(read.collection.diagnostics.empty()) << read.collection.diagnostics.front();
+        ASSERT_EQ(read.status, DlsReadStatus::Ok) << read.diagnostics.failure;
+        EXPECT_TRUE(read.diagnostics.notes.empty()) << read.diagnostics.notes.front();
         collection_ = new std::shared_ptr<const DlsCollection>(
             std::make_shared<const DlsCollection>(std::move(read.collection)));
     }

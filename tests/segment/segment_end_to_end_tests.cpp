@@ -77,10 +77,9 @@ TEST(SegmentEndToEnd, GameImageToSmfAndDlsToSegmentAndBack) {
         << report.diagnostics.failure;
     EXPECT_TRUE(feedback.Messages().empty());
 
-    SegmentFile s;
-    std::string failure;
-    ASSERT_EQ(ReadSegmentFile(folder / "ゲーム_SEQ00.sgt", s, failure), SegmentReadResult::Ok)
-        << failure;
+    const SegmentRead read = ReadSegmentFile(folder / "ゲーム_SEQ00.sgt");
+    ASSERT_EQ(read.status, SegmentReadResult::Ok) << read.diagnostics.failure;
+    const SegmentFile& s = read.segment;
     // Division 480: 1.6 music ticks per tick, each delta rounded by itself. The writer's
     // preamble puts the tempo at tick 4 (music 6) and the converted events from tick 12
     // (music 6 + 13 = 19); deltas of 240 and 480 ticks become 384 and 768.

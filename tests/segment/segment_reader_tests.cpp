@@ -34,9 +34,9 @@ ExpectedSegment Sample() {
 }
 
 TEST(SegmentReader, ReadsEveryValueOfATableBuiltFile) {
-    SegmentFile s;
-    std::string failure;
-    ASSERT_EQ(ReadSegmentBytes(Sample().Build(), s, failure), SegmentReadResult::Ok) << failure;
+    const SegmentRead read = ReadSegmentBytes(Sample().Build());
+    ASSERT_EQ(read.status, SegmentReadResult::Ok) << read.diagnostics.failure;
+    const SegmentFile& s = read.segment;
     EXPECT_EQ(s.name, "曲");
     EXPECT_EQ(s.author, "Sonvex");
     EXPECT_EQ(s.copyright, "PS GAME'S MAKER");
@@ -82,11 +82,8 @@ TEST(SegmentReader, BrokenFilesAreRefusedWithALocation) {
     const Bytes good = Sample().Build();
     // Every cut-off file, whatever the cut.
     for (size_t n = 0; n < good.size(); n += (n < 64 ? 1 : 7)) {
-        SegmentFile s;
-        std::string failure;
-        EXPECT_EQ(
-            ReadSegmentBytes(Bytes(good.begin(), good.begin() + static_cast<long>(n)), s, failure),
-            SegmentReadResult::Malformed)
+        EXPECT_EQ(ReadSegmentBytes(Bytes(good.begin(), good.begin() + static_cast<long>(n))).status,
+                  SegmentReadResult::Malformed)
             << n;
     }
     auto patched = [&](const char* id, size_t skip, uint32_t value) {
@@ -115,17 +112,14 @@ TEST(SegmentReader, BrokenFilesAreRefusedWithALocation) {
         patched("syex\x15", 16, 200),       // message longer than its chunk
     };
     for (size_t i = 0; i < std::size(cases); ++i) {
-        SegmentFile s;
-        std::string failure;
-        EXPECT_EQ(ReadSegmentBytes(cases[i], s, failure), SegmentReadResult::Malformed)
-            << "case " << i;
+        const SegmentRead read = ReadSegmentBytes(cases[i]);
+        const std::string& failure = read.diagnostics.failure;
+        EXPECT_EQ(read.status, SegmentReadResult::Malformed) << "case " << i;
         EXPECT_NE(failure.find(" at 0x"), std::string::npos) << "case " << i << ": " << failure;
     }
-    SegmentFile s;
-    std::string failure;
     MemoryFileSystem fs;
     ScopedFileSystem guard(fs);
-    EXPECT_EQ(ReadSegmentFile("/none.sgt", s, failure), SegmentReadResult::OpenFailed);
+    EXPECT_EQ(ReadSegmentFile("/none.sgt").status, SegmentReadResult::OpenFailed);
 }
 
 TEST(SegmentReader, AConvertedSegmentReadsBackToItsSmf) {
@@ -154,9 +148,9 @@ TEST(SegmentReader, AConvertedSegmentReadsBackToItsSmf) {
                                   {}, &report),
               SegmentResult::Done)
         << report.diagnostics.failure;
-    SegmentFile s;
-    std::string failure;
-    ASSERT_EQ(ReadSegmentFile("/w/tune.sgt", s, failure), SegmentReadResult::Ok) << failure;
+    const SegmentRead read = ReadSegmentFile("/w/tune.sgt");
+    ASSERT_EQ(read.status, SegmentReadResult::Ok) << read.diagnostics.failure;
+    const SegmentFile& s = read.segment;
     EXPECT_EQ(s.name, "tune");
     EXPECT_EQ(s.header.repeats, 2u);
     EXPECT_EQ(s.header.loopStart, 96); // tick 12 at 8 music ticks per tick

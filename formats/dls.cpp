@@ -1,137 +1,76 @@
 // DLS collection reader: walks the RIFF tree with bounds-checked cursors, keeps what a
 // player needs, and names the chunk and offset of every problem it meets.
-#include "playback/dls_reader.h"
+#include "formats/dls.h"
 
+#include <algorithm>
 #include <bit>
-#include <cinttypes>
-#include <cstdio>
 #include <map>
 
-#include "chunkfile/chunk_file.h"
-#include "platform/byte_cursor.h"
+#include "formats/file_bytes.h"
+#include "formats/riff.h"
 
 namespace sonvex {
 
 namespace {
 
 constexpr uint32_t kDlsForm = FourCC("DLS ");
-constexpr int64_t kLargestFile = int64_t{1} << 30; // refuse to read more than 1 GiB
 
-// One chunk met by the walker: its header, and a cursor over its data (after the
-// list type for LIST and RIFF chunks).
-struct Chunk {
-    uint32_t id = 0;
-    uint32_t listType = 0; // for LIST chunks
-    int64_t offset = 0;    // file offset of the 8-byte header
-    ByteCursor data;
-};
-
-std::string Hex(int64_t offset) {
-    char text[24];
-    std::snprintf(text, sizeof text, "0x%08" PRIX64, static_cast<uint64_t>(offset));
-    return text;
-}
-
-std::string IdText(uint32_t id) {
-    std::string s;
-    for (int i = 0; i < 4; ++i) {
-        const char c = static_cast<char>((id >> (8 * i)) & 0xFF);
-        s += (c >= 0x20 && c < 0x7F) ? c : '?';
-    }
-    return s;
-}
+using Chunk = RiffChunk;
 
 class Reader {
   public:
-    explicit Reader(std::span<const uint8_t> bytes) : origin_(bytes.data()), bytes_(bytes) {}
+    explicit Reader(std::span<const uint8_t> bytes) : walker_(bytes, out_.diagnostics) {}
 
     DlsReadOutcome Run();
 
   private:
-    int64_t OffsetOf(const ByteCursor& c) const { return c.data() - origin_; }
-    int64_t PositionOf(const ByteCursor& c) const {
-        return OffsetOf(c) + static_cast<int64_t>(c.position());
+    bool Next(ByteCursor& parent, Chunk& chunk) { return walker_.Next(parent, chunk); }
+    bool Fail(int64_t offset, const std::string& structure, const std::string& what) {
+        out_.diagnostics.Fail(offset, structure, what);
+        return false;
     }
+    void Note(int64_t offset, const std::string& structure, const std::string& what) {
+        out_.diagnostics.Note(offset, structure, what);
+    }
+    bool failed() const { return out_.diagnostics.failed(); }
 
-    // Takes the next chunk of `parent`; false at the end of the parent or on a fault
-    // (then failed_ is set).
-    bool Next(ByteCursor& parent, Chunk& chunk);
-    bool Fail(int64_t offset, const std::string& structure, const std::string& what);
-    void Note(int64_t offset, const std::string& structure, const std::string& what);
-
-    bool ReadInstrumentList(ByteCursor data);
+    // Reads every LIST of type `a` or `b` in `data`, in order, into `out`; false on the
+    // first that cannot be read.
+    template <typename T, typename Read>
+    bool ReadLists(ByteCursor data, uint32_t a, uint32_t b, std::vector<T>& out, Read read) {
+        Chunk chunk;
+        while (Next(data, chunk)) {
+            if (chunk.IsList(a) || chunk.IsList(b)) {
+                T item;
+                item.offset = chunk.offset;
+                if (!(this->*read)(chunk, item)) {
+                    return false;
+                }
+                out.push_back(std::move(item));
+            }
+        }
+        return !failed();
+    }
     bool ReadInstrument(const Chunk& list, DlsInstrument& instrument);
-    bool ReadRegionList(ByteCursor data, DlsInstrument& instrument);
     bool ReadRegion(const Chunk& list, DlsRegion& region);
     bool ReadArticulationList(const Chunk& list, std::vector<DlsConnection>& out);
     bool ReadConnections(const Chunk& chunk, bool level2, std::vector<DlsConnection>& out);
     bool ReadSampleInfo(const Chunk& chunk, DlsSampleInfo& info);
     bool ReadPoolTable(const Chunk& chunk);
-    bool ReadWavePool(const Chunk& list);
     bool ReadWave(const Chunk& list, DlsWave& wave);
     void DecodePcm(ByteCursor data, DlsWave& wave, int64_t offset);
     std::string ReadName(ByteCursor info);
     void LinkPoolTable(const std::map<int64_t, int>& waveAt, bool sawPoolTable);
 
-    const uint8_t* origin_;
-    std::span<const uint8_t> bytes_;
     DlsReadOutcome out_;
-    bool failed_ = false;
+    RiffWalker walker_;
 };
 
-bool Reader::Fail(int64_t offset, const std::string& structure, const std::string& what) {
-    if (!failed_) {
-        failed_ = true;
-        out_.status = DlsReadStatus::Malformed;
-        out_.error = structure + " at " + Hex(offset) + ": " + what;
-    }
-    return false;
-}
-
-void Reader::Note(int64_t offset, const std::string& structure, const std::string& what) {
-    out_.collection.diagnostics.push_back(structure + " at " + Hex(offset) + ": " + what);
-}
-
-bool Reader::Next(ByteCursor& parent, Chunk& chunk) {
-    if (failed_ || parent.remaining() == 0) {
-        return false;
-    }
-    const int64_t at = PositionOf(parent);
-    if (parent.remaining() < 8) {
-        // A few stray bytes at the end of a list carry no chunk.
-        Note(at, "chunk", "trailing " + std::to_string(parent.remaining()) + " byte(s) ignored");
-        parent.skip(parent.remaining());
-        return false;
-    }
-    chunk.id = parent.u32le();
-    const uint32_t size = parent.u32le();
-    chunk.offset = at;
-    chunk.listType = 0;
-    if (size > parent.remaining()) {
-        return Fail(at, "chunk \"" + IdText(chunk.id) + "\"",
-                    "size " + std::to_string(size) + " runs past its parent (" +
-                        std::to_string(parent.remaining()) + " bytes left)");
-    }
-    chunk.data = parent.sub(size);
-    if ((size & 1) != 0 && parent.remaining() > 0) {
-        parent.skip(1); // the pad byte after odd data
-    }
-    if (chunk.id == kListId || chunk.id == kRiffId) {
-        if (size < 4) {
-            return Fail(at, "list", "size " + std::to_string(size) + " has no list type");
-        }
-        chunk.listType = chunk.data.u32le();
-        chunk.data = chunk.data.sub(chunk.data.remaining());
-    }
-    return true;
-}
-
 DlsReadOutcome Reader::Run() {
-    ByteCursor file(bytes_);
+    ByteCursor file = walker_.File();
     if (file.remaining() < 12) {
         out_.status = DlsReadStatus::NotDls;
-        out_.error = "file at 0x00000000: " + std::to_string(file.remaining()) +
-                     " bytes, too short for a RIFF form";
+        Fail(0, "file", std::to_string(file.remaining()) + " bytes, too short for a RIFF form");
         return std::move(out_);
     }
     const uint32_t id = file.u32le();
@@ -139,7 +78,7 @@ DlsReadOutcome Reader::Run() {
     const uint32_t form = file.u32le();
     if (id != kRiffId || form != kDlsForm) {
         out_.status = DlsReadStatus::NotDls;
-        out_.error = "file at 0x00000000: not a RIFF form \"DLS \"";
+        Fail(0, "file", "not a RIFF form \"DLS \"");
         return std::move(out_);
     }
     if (size < 4 || size - 4 > file.remaining()) {
@@ -168,33 +107,23 @@ DlsReadOutcome Reader::Run() {
                 col.versionLs = chunk.data.u32le();
                 col.hasVersion = true;
             }
-        } else if (chunk.id == kListId && chunk.listType == FourCC("lins")) {
-            ReadInstrumentList(chunk.data);
+        } else if (chunk.IsList(FourCC("lins"))) {
+            ReadLists(chunk.data, FourCC("ins "), FourCC("ins "), col.instruments,
+                      &Reader::ReadInstrument);
         } else if (chunk.id == FourCC("ptbl")) {
             ReadPoolTable(chunk);
             sawPoolTable = true;
-        } else if (chunk.id == kListId && chunk.listType == FourCC("wvpl")) {
-            const int64_t poolData = OffsetOf(chunk.data);
-            ByteCursor pool = chunk.data;
-            Chunk wave;
-            while (Next(pool, wave)) {
-                if (wave.id != kListId ||
-                    (wave.listType != FourCC("wave") && wave.listType != FourCC("wav "))) {
-                    continue;
-                }
-                DlsWave w;
-                w.offset = wave.offset;
-                if (!ReadWave(wave, w)) {
-                    break;
-                }
-                waveAt[wave.offset - poolData] = static_cast<int>(col.waves.size());
-                col.waves.push_back(std::move(w));
+        } else if (chunk.IsList(FourCC("wvpl"))) {
+            const size_t first = col.waves.size();
+            ReadLists(chunk.data, FourCC("wave"), FourCC("wav "), col.waves, &Reader::ReadWave);
+            for (size_t i = first; i < col.waves.size(); ++i) {
+                waveAt[col.waves[i].offset - walker_.OffsetOf(chunk.data)] = static_cast<int>(i);
             }
         } else if (chunk.id == kListId && chunk.listType == FourCC("INFO")) {
             col.name = ReadName(chunk.data);
         }
     }
-    if (failed_) {
+    if (failed()) {
         return std::move(out_);
     }
     if (!sawHeader) {
@@ -206,22 +135,6 @@ DlsReadOutcome Reader::Run() {
     }
     LinkPoolTable(waveAt, sawPoolTable);
     return std::move(out_);
-}
-
-bool Reader::ReadInstrumentList(ByteCursor data) {
-    Chunk chunk;
-    while (Next(data, chunk)) {
-        if (chunk.id != kListId || chunk.listType != FourCC("ins ")) {
-            continue;
-        }
-        DlsInstrument instrument;
-        instrument.offset = chunk.offset;
-        if (!ReadInstrument(chunk, instrument)) {
-            return false;
-        }
-        out_.collection.instruments.push_back(std::move(instrument));
-    }
-    return !failed_;
 }
 
 bool Reader::ReadInstrument(const Chunk& list, DlsInstrument& instrument) {
@@ -238,8 +151,9 @@ bool Reader::ReadInstrument(const Chunk& list, DlsInstrument& instrument) {
             instrument.bank = chunk.data.u32le();
             instrument.program = chunk.data.u32le();
             sawHeader = true;
-        } else if (chunk.id == kListId && chunk.listType == FourCC("lrgn")) {
-            if (!ReadRegionList(chunk.data, instrument)) {
+        } else if (chunk.IsList(FourCC("lrgn"))) {
+            if (!ReadLists(chunk.data, FourCC("rgn "), FourCC("rgn2"), instrument.regions,
+                           &Reader::ReadRegion)) {
                 return false;
             }
         } else if (chunk.id == kListId &&
@@ -251,7 +165,7 @@ bool Reader::ReadInstrument(const Chunk& list, DlsInstrument& instrument) {
             instrument.name = ReadName(chunk.data);
         }
     }
-    if (failed_) {
+    if (failed()) {
         return false;
     }
     if (!sawHeader) {
@@ -263,23 +177,6 @@ bool Reader::ReadInstrument(const Chunk& list, DlsInstrument& instrument) {
                  " region(s), the list holds " + std::to_string(instrument.regions.size()));
     }
     return true;
-}
-
-bool Reader::ReadRegionList(ByteCursor data, DlsInstrument& instrument) {
-    Chunk chunk;
-    while (Next(data, chunk)) {
-        if (chunk.id != kListId ||
-            (chunk.listType != FourCC("rgn ") && chunk.listType != FourCC("rgn2"))) {
-            continue;
-        }
-        DlsRegion region;
-        region.offset = chunk.offset;
-        if (!ReadRegion(chunk, region)) {
-            return false;
-        }
-        instrument.regions.push_back(std::move(region));
-    }
-    return !failed_;
 }
 
 bool Reader::ReadRegion(const Chunk& list, DlsRegion& region) {
@@ -328,7 +225,7 @@ bool Reader::ReadRegion(const Chunk& list, DlsRegion& region) {
             }
         }
     }
-    if (failed_) {
+    if (failed()) {
         return false;
     }
     if (!sawHeader) {
@@ -350,7 +247,7 @@ bool Reader::ReadArticulationList(const Chunk& list, std::vector<DlsConnection>&
             }
         }
     }
-    return !failed_;
+    return !failed();
 }
 
 bool Reader::ReadConnections(const Chunk& chunk, bool level2, std::vector<DlsConnection>& out) {
@@ -477,7 +374,7 @@ bool Reader::ReadWave(const Chunk& list, DlsWave& wave) {
             wave.name = ReadName(chunk.data);
         }
     }
-    if (failed_) {
+    if (failed()) {
         return false;
     }
     if (!sawFormat) {
@@ -551,13 +448,8 @@ std::string Reader::ReadName(ByteCursor info) {
     std::string name;
     while (Next(info, chunk)) {
         if (chunk.id == FourCC("INAM")) {
-            while (chunk.data.remaining() > 0) {
-                const char c = static_cast<char>(chunk.data.u8());
-                if (c == '\0') {
-                    break;
-                }
-                name += c;
-            }
+            const uint8_t* text = chunk.data.data();
+            name.append(text, std::find(text, text + chunk.data.size(), 0));
         }
     }
     return name;
@@ -598,31 +490,22 @@ const DlsWave* DlsCollection::WaveOf(const DlsRegion& region) const {
 
 DlsReadOutcome ReadDls(std::span<const uint8_t> bytes) {
     Reader reader(bytes);
-    return reader.Run();
+    DlsReadOutcome out = reader.Run();
+    if (out.status == DlsReadStatus::Ok && out.diagnostics.failed()) {
+        out.status = DlsReadStatus::Malformed;
+    }
+    return out;
 }
 
 DlsReadOutcome ReadDlsFile(const std::string& path) {
-    DlsReadOutcome outcome;
-    ChunkFile file;
-    if (!file.OpenRead(path)) {
-        outcome.status = DlsReadStatus::OpenFailed;
-        outcome.error = path + ": cannot be opened";
-        return outcome;
+    FileBytes file = ReadFileBytes(path);
+    if (file.status != FileReadStatus::Ok) {
+        DlsReadOutcome out;
+        out.status = DlsReadStatus::OpenFailed;
+        out.diagnostics.failure = file.error;
+        return out;
     }
-    const int64_t size = file.Size();
-    if (size < 0 || size > kLargestFile) {
-        outcome.status = DlsReadStatus::OpenFailed;
-        outcome.error = path + ": size " + std::to_string(size) + " cannot be read";
-        return outcome;
-    }
-    std::vector<uint8_t> bytes(static_cast<size_t>(size));
-    if (file.Read(bytes.data(), size) != size) {
-        outcome.status = DlsReadStatus::OpenFailed;
-        outcome.error = path + ": short read";
-        return outcome;
-    }
-    file.Close();
-    return ReadDls(bytes);
+    return ReadDls(file.bytes);
 }
 
 } // namespace sonvex

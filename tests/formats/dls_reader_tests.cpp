@@ -4,10 +4,10 @@
 
 #include "chunkfile/chunk_file.h"
 #include "chunkfile/file_system.h"
-#include "playback/dls_reader.h"
+#include "formats/dls.h"
 #include "testkit/byte_builder.h"
 #include "testkit/dls_builder.h"
-#include "tests/playback/playback_test_support.h"
+#include "tests/support/dls_description.h"
 
 namespace sonvex {
 namespace {
@@ -60,7 +60,7 @@ TestCollection OurLayout() {
 TEST(DlsReader, ReadsOurLayoutFieldByField) {
     const Bytes bytes = BuildDls(OurLayout());
     DlsReadOutcome read = ReadDls(bytes);
-    ASSERT_EQ(read.status, DlsReadStatus::Ok) << read.error;
+    ASSERT_EQ(read.status, DlsReadStatus::Ok) << read.diagnostics.failure;
     const DlsCollection& col = read.collection;
     EXPECT_EQ(col.declaredInstruments, 1u);
     EXPECT_TRUE(col.hasVersion);
@@ -114,7 +114,7 @@ TEST(DlsReader, ReadsOurLayoutFieldByField) {
     EXPECT_EQ(col.WaveOf(in.regions[1]), &col.waves[0]);
     EXPECT_EQ(col.poolTable.size(), 2u);
     EXPECT_EQ(col.poolTable[0], 0u);
-    EXPECT_TRUE(col.diagnostics.empty()) << col.diagnostics.front();
+    EXPECT_TRUE(read.diagnostics.notes.empty()) << read.diagnostics.notes.front();
 }
 
 TEST(DlsReader, LevelOneFileWithEightBitWavesAndOpenVelocityRange) {
@@ -137,7 +137,7 @@ TEST(DlsReader, LevelOneFileWithEightBitWavesAndOpenVelocityRange) {
     in.regions = {r};
     c.instruments = {in};
     DlsReadOutcome read = ReadDls(BuildDls(c));
-    ASSERT_EQ(read.status, DlsReadStatus::Ok) << read.error;
+    ASSERT_EQ(read.status, DlsReadStatus::Ok) << read.diagnostics.failure;
     const DlsInstrument& got = read.collection.instruments[0];
     EXPECT_TRUE(got.IsDrumKit());
     EXPECT_EQ(got.BankMsb(), 3);
@@ -183,8 +183,8 @@ TEST(DlsReader, WithoutPoolTableCuesFollowWaveOrder) {
     DlsReadOutcome read = ReadDls(BuildDls(c));
     ASSERT_EQ(read.status, DlsReadStatus::Ok);
     EXPECT_EQ(read.collection.cueToWave, (std::vector<int>{0, 1}));
-    ASSERT_FALSE(read.collection.diagnostics.empty());
-    EXPECT_NE(read.collection.diagnostics[0].find("ptbl"), std::string::npos);
+    ASSERT_FALSE(read.diagnostics.notes.empty());
+    EXPECT_NE(read.diagnostics.notes[0].find("ptbl"), std::string::npos);
 }
 
 TEST(DlsReader, ValuesOutOfRangeLeaveRegionsSilentButReadOn) {
@@ -224,8 +224,10 @@ TEST(DlsReader, ChunkRunningPastItsParentIsMalformedWithItsOffset) {
     bytes[29] = 0x03;
     DlsReadOutcome read = ReadDls(bytes);
     EXPECT_EQ(read.status, DlsReadStatus::Malformed);
-    EXPECT_NE(read.error.find("\"vers\""), std::string::npos) << read.error;
-    EXPECT_NE(read.error.find("0x00000018"), std::string::npos) << read.error;
+    EXPECT_NE(read.diagnostics.failure.find("\"vers\""), std::string::npos)
+        << read.diagnostics.failure;
+    EXPECT_NE(read.diagnostics.failure.find("0x00000018"), std::string::npos)
+        << read.diagnostics.failure;
 }
 
 TEST(DlsReader, ShortFixedRecordsAreMalformed) {
@@ -264,7 +266,8 @@ TEST(DlsReader, ShortFixedRecordsAreMalformed) {
     for (const Case& c : cases) {
         DlsReadOutcome read = ReadDls(c.bytes);
         EXPECT_EQ(read.status, DlsReadStatus::Malformed) << c.name;
-        EXPECT_NE(read.error.find(" at 0x"), std::string::npos) << c.name << ": " << read.error;
+        EXPECT_NE(read.diagnostics.failure.find(" at 0x"), std::string::npos)
+            << c.name << ": " << read.diagnostics.failure;
     }
 }
 
@@ -303,14 +306,14 @@ TEST(DlsReader, CountsBeyondTheirChunkAreCutToWhatIsThere) {
               RiffNode::List("lar2", {RiffNode::Chunk("art2", art)})}),
          RiffNode::Chunk("ptbl", ptbl)});
     DlsReadOutcome read = ReadDls(bytes);
-    ASSERT_EQ(read.status, DlsReadStatus::Ok) << read.error;
+    ASSERT_EQ(read.status, DlsReadStatus::Ok) << read.diagnostics.failure;
     const DlsInstrument& in = read.collection.instruments[0];
     ASSERT_EQ(in.articulation.size(), 1u);
     EXPECT_EQ(in.articulation[0].scale, 7);
     ASSERT_EQ(in.regions[0].sample->loops.size(), 1u);
     EXPECT_EQ(in.regions[0].sample->loops[0].type, dls::kLoopRelease);
     EXPECT_EQ(read.collection.poolTable.size(), 2u);
-    EXPECT_GE(read.collection.diagnostics.size(), 3u);
+    EXPECT_GE(read.diagnostics.notes.size(), 3u);
 }
 
 TEST(DlsReader, WavesInFormatsItCannotPlayStaySilent) {
@@ -352,7 +355,7 @@ TEST(DlsReader, NoPrefixOfAFileReadsOutOfBounds) {
         DlsReadOutcome read = ReadDls(prefix);
         if (read.status == DlsReadStatus::Ok) {
             // The outer size is wrong for every prefix, which the reader notes.
-            EXPECT_FALSE(read.collection.diagnostics.empty()) << n;
+            EXPECT_FALSE(read.diagnostics.notes.empty()) << n;
         }
     }
 }
@@ -363,7 +366,7 @@ TEST(DlsReader, FileReadGoesThroughTheChunkedFileLayer) {
     ScopedFileSystem guard(faults);
     memory.Put("/bank.dls", BuildDls(OurLayout()));
     DlsReadOutcome read = ReadDlsFile("/bank.dls");
-    EXPECT_EQ(read.status, DlsReadStatus::Ok) << read.error;
+    EXPECT_EQ(read.status, DlsReadStatus::Ok) << read.diagnostics.failure;
     EXPECT_EQ(ReadDlsFile("/missing.dls").status, DlsReadStatus::OpenFailed);
     faults.FailOpenRead(true);
     EXPECT_EQ(ReadDlsFile("/bank.dls").status, DlsReadStatus::OpenFailed);
