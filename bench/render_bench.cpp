@@ -11,8 +11,8 @@
 
 #include "bank2dls/vab_converter.h"
 #include "chunkfile/file_system.h"
+#include "formats/dls.h"
 #include "platform/feedback.h"
-#include "playback/dls_reader.h"
 #include "playback/offline_render.h"
 #include "playback/synth.h"
 #include "testkit/adpcm_encoder.h"

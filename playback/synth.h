@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "playback/dls_reader.h"
+#include "formats/dls.h"
 #include "playback/sequence.h"
 
 namespace sonvex {

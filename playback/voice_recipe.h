@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "playback/dls_reader.h"
+#include "formats/dls.h"
 
 namespace sonvex {
 

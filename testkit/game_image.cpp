@@ -105,11 +105,6 @@ bool PlausibleBlock(const Bytes& b, size_t at) {
     return (b[at] >> 4) <= 4 && (b[at] & 0x0F) <= 12 && b[at + 1] <= 7;
 }
 
-// Offsets print the way every diagnostic prints them.
-std::string Hex(uint64_t v) {
-    return HexOffset(v);
-}
-
 } // namespace
 
 BankParts MakeBank(uint32_t seed, int samples, VagStart start, int programs, int tones) {
@@ -430,10 +425,12 @@ std::string GameImage::Verify() const {
     std::vector<bool> sizeTableStarts(n, false);
     for (const PlacedItem& item : items_) {
         if (item.offset + 16 > n) {
-            problems += item.label + " at " + Hex(item.offset) + " lies in the last 15 bytes\n";
+            problems +=
+                item.label + " at " + HexOffset(item.offset) + " lies in the last 15 bytes\n";
         }
         if (skipped(item.offset)) {
-            problems += item.label + " at " + Hex(item.offset) + " lies inside another item\n";
+            problems +=
+                item.label + " at " + HexOffset(item.offset) + " lies inside another item\n";
         }
         if (item.bySizeTable && item.offset < n) {
             sizeTableStarts[item.offset] = true;
@@ -443,8 +440,8 @@ std::string GameImage::Verify() const {
                     return other.type == kVh && other.end == item.offset;
                 });
             if (!behindHeader && item.offset != 0) {
-                problems +=
-                    item.label + " at " + Hex(item.offset) + " has no header right before it\n";
+                problems += item.label + " at " + HexOffset(item.offset) +
+                            " has no header right before it\n";
             }
         }
     }
@@ -455,12 +452,12 @@ std::string GameImage::Verify() const {
         const bool candidate = WindowIsCandidate(b, x);
         const bool bySizes = sizeTableStarts[x];
         if (candidate && bySizes) {
-            problems +=
-                "size-table body at " + Hex(x) + " starts like a body the classic rules find\n";
+            problems += "size-table body at " + HexOffset(x) +
+                        " starts like a body the classic rules find\n";
         } else if (candidate && !isStart(x)) {
-            problems += "stray signature at " + Hex(x) + "\n";
+            problems += "stray signature at " + HexOffset(x) + "\n";
         } else if (!candidate && isStart(x) && !bySizes) {
-            problems += "item at " + Hex(x) + " has no signature\n";
+            problems += "item at " + HexOffset(x) + " has no signature\n";
         }
     }
     for (const PlacedItem& item : items_) {
@@ -470,7 +467,7 @@ std::string GameImage::Verify() const {
             // body fits the file is taken for the bank's body.
             const uint64_t total = SizeTableTotal(b, item.offset);
             if (total > 0 && e + total <= n && PlausibleBlock(b, e)) {
-                problems += item.label + " at " + Hex(item.offset) +
+                problems += item.label + " at " + HexOffset(item.offset) +
                             " has bytes behind it taken for its body\n";
             }
         }
@@ -481,19 +478,19 @@ std::string GameImage::Verify() const {
                             [&](const PlacedItem& other) { return other.offset >= e; });
             if (e + 16 > n || (AllZero(b, e, 16) && e + 32 > n)) {
                 if (anyLater) {
-                    problems += item.label + " at " + Hex(item.offset) +
+                    problems += item.label + " at " + HexOffset(item.offset) +
                                 " ends the scan before later items\n";
                 }
             } else if (AllZero(b, e, 16) && IsVagStart(b[e + 17])) {
-                problems +=
-                    item.label + " at " + Hex(item.offset) + " runs on into the sample behind it\n";
+                problems += item.label + " at " + HexOffset(item.offset) +
+                            " runs on into the sample behind it\n";
             }
         }
         if (item.lastSetId >= 0 && e + 10 <= n) {
             const int next = b[e] << 8 | b[e + 1];
             if (next == item.lastSetId + 1 && next < 16) {
-                problems +=
-                    item.label + " at " + Hex(item.offset) + " runs on into the bytes behind it\n";
+                problems += item.label + " at " + HexOffset(item.offset) +
+                            " runs on into the bytes behind it\n";
             }
         }
     }
@@ -503,7 +500,8 @@ std::string GameImage::Verify() const {
 std::string GameImage::Describe() const {
     std::string out;
     for (const PlacedItem& item : items_) {
-        out += Hex(item.offset) + " " + item.label + " (scan goes on at " + Hex(item.end) + ")\n";
+        out += HexOffset(item.offset) + " " + item.label + " (scan goes on at " +
+               HexOffset(item.end) + ")\n";
     }
     return out;
 }
