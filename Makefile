@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The two set-up commands of the README, and a few conveniences.
 BUILD ?= build
 JOBS ?= $(shell nproc)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Analysis run: one convert list for the chosen game files.
 #include "analysis/analysis_run.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The analysis run: scans the chosen game files into one convert list named after the
 // first of them, numbers the items across all files and finishes the list's count.
 #pragma once

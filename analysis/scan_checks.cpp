@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Candidate checks of the source scanner. They read through the buffered chunked file,
 // never past its end (a short read is how the end shows), and agree with the
 // converters on where sequences and bank headers end.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The checks that confirm a candidate the source scanner met and find where the item
 // ends, so that the scan can jump over it whole.
 #pragma once

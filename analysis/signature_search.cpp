@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Signature-pair and zero-run searches: AVX2 where the processor has it, SSE2 otherwise on
 // x86-64, and a byte loop everywhere else and for the tails.
 #include "analysis/signature_search.h"

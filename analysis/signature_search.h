@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Vectorised searches that let the scanner pass over signature-free data and zero padding
 // at memory speed: the next byte pair that can start a signature window, and the end of a
 // run of zero bytes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The byte-by-byte scan of one game file: a 16-byte window at every offset, classified
 // by its signature; candidates go to their check, and confirmed items become entries.
 #include "analysis/source_scanner.h"

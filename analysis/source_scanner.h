@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The source scanner: walks one game file byte by byte, confirms every signature it
 // meets with its check, and appends one convert list entry per item found.
 #pragma once

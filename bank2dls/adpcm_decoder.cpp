@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // PlayStation ADPCM block decoding in double precision.
 #include "bank2dls/adpcm_decoder.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // PlayStation ADPCM: one 16-byte block (shift and filter, flags, 28 four-bit samples)
 // decoded to 28 PCM values against the two previous outputs. Knows nothing of VB or DLS.
 #pragma once

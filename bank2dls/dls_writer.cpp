@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The DLS region, articulation and INFO writers of the bank converter.
 #include "bank2dls/dls_writer.h"
 

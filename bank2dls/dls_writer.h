@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The DLS chunks the bank converter writes: instrument regions, articulation (the
 // envelope tables and the 5-byte trailer read back by the segment builder) and INFO texts.
 #pragma once

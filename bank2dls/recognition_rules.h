@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Which rules recognise sound banks and sequences: the classic ones alone, or the classic
 // ones extended for the layouts real games use. Shared by the scanner, the analysis run,
 // the bank converter and the batch driver.

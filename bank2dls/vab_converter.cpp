@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The order of work of a bank conversion: VH records, the instrument list, the pool
 // table, then one wave per sample found in the VB.
 #include "bank2dls/vab_converter.h"

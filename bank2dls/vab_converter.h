@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One VAB sound bank (VH attributes and VB samples, each at an offset in a game file)
 // into one DLS collection file.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reading and checking the VH records shared by the bank converter and the scanner.
 #include "bank2dls/vab_records.h"
 

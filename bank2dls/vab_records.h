@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The records of a VAB header (VH) as the bank converter and the scanner read them,
 // where each lies relative to the VH base, and the checks that both apply to them.
 #pragma once

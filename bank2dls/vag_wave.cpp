@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Sample search in the VB and the decoding of one sample into a DLS wave.
 #include "bank2dls/vag_wave.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Finding the samples of a VB and writing each as one DLS wave: PCM data, its loop,
 // and the loop copied into every region that plays the sample.
 #pragma once

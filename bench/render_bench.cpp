@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Offline render speed as a multiple of real time: a 16-channel song, one looped sample
 // per program of a collection made by the bank converter, 30 seconds of music rendered
 // through the sequencer and the synthesizer ("real_time_multiple" is seconds of music

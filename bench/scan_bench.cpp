@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Scan throughput on a composed 512 MiB game image (sequences and banks spread across zero
 // padding and random data), beside the plain read speed of the same file from the page
 // cache. The image is composed once into $SONVEX_SCAN_IMAGE (kept for later runs) or into

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Buffered chunked file: one 64 KiB window over the file, written back when the
 // position leaves it, and the RIFF chunk operations on top.
 #include "chunkfile/chunk_file.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Buffered file with RIFF chunk operations: create a chunk, LIST or RIFF, ascend
 // (fixing the size and adding the pad byte), and descend to a named chunk.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Real, in-memory and fault-injecting file systems under the chunked file layer.
 #include "chunkfile/file_system.h"
 

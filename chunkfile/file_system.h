@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The byte-level file services under the chunked file layer: a raw file, a file
 // system that opens, removes and renames files, and the one process-wide choice of
 // file system, which tests replace with an in-memory or fault-injecting one.

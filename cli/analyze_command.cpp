@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // `sonvex-cli analyze GAMEFILE... [-o LIST]` and `sonvex-cli rip GAMEFILE... -o OUTDIR`:
 // scan game files into a convert list, and (rip) convert it at once.
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The subcommands of sonvex-cli; each registers itself on the application and sets
 // the function that runs it.
 #pragma once

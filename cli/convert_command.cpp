@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // `sonvex-cli convert LIST -o OUTDIR`: converts every listed item into OUTDIR.
 #include <filesystem>
 #include <memory>

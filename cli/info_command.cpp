@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // `sonvex-cli info FILE`: says what a file that the suite reads or writes holds.
 #include <cinttypes>
 #include <cstdio>

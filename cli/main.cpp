@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // sonvex-cli: the command-line front end over the same core as the desktop program.
 #include <cstdio>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // `sonvex-cli play INPUT [DLS]`: plays an SMF with its DLS, or a segment file, on the
 // sound device (or the null output), showing bar, beat, time and the loop counter, and
 // stopping cleanly on Ctrl-C.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // `sonvex-cli render INPUT [DLS] -o OUT.wav|OUT.flac`: an SMF with its DLS, or a segment
 // file with the collections its bands name, rendered to an audio file faster than real
 // time: a looping song plays its loop --loops times and fades out over --fade seconds.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // `sonvex-cli segment SMF DLS`: builds the segment file beside the SMF, whose band
 // plays the DLS collection's instruments.
 #include <cstdio>

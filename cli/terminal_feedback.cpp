@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Progress and messages on the terminal.
 #include "cli/terminal_feedback.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The core's feedback on a terminal: messages with their number on stderr, and the
 // status text with a progress bar (redrawn in place on a terminal, plain lines when
 // stderr is a file or a pipe).

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Libraries and programs whose include paths follow their link lines.
 #
 # Headers are spelled "<folder>/<file>.h" (the folder relative to the top of the tree).

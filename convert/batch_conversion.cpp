@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The batch conversion driver: list walk, output names, status texts and progress.
 #include "convert/batch_conversion.h"
 

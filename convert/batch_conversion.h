@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The batch conversion driver: checks the output folder, then walks a convert list
 // from top to bottom and hands each convertible entry to its converter, naming the
 // outputs, reporting status and progress, and counting the files made.

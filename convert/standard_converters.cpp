@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The driver's real converters: the two sequence converters and the bank converter.
 #include "bank2dls/vab_converter.h"
 #include "convert/batch_conversion.h"

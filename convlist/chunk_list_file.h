@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The convert-list byte access over the main program's buffered file layer. Header
 // only, so the convlist library itself stays free of it (the console tools link
 // convlist alone); only code that links chunkfile includes this.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reading and writing convert lists: the streaming reads and writes over a ListFile,
 // the counted read of a whole list from memory, and the stdio-backed ListFile.
 #include "convlist/convert_list.h"

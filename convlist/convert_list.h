@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The convert list (.clg): a header (entry count, source folder) followed by entries
 // (type code, serial number, 64-bit offset, game-file name). Little-endian, no padding,
 // no magic. Shared by the main program and the two console tools, so it uses the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Composes the bundled demo: a synthetic game image holding a song with its own sound
 // bank (lead, bass and pluck instruments, looped), further sequences, a numbered set, an
 // SSsq item and a second bank, all between noise and zero padding as on a disc.

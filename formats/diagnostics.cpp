@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Offsets and bytes printed the one way every diagnostic prints them.
 #include "formats/diagnostics.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How readers and converters say what they made of foreign bytes: each problem names
 // the structure, its file offset in hex and what was wrong ("wave 3 at 0x0001A2F0:
 // flags 9"), so that a user or a test can find it in a hex dump.

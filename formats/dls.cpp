@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // DLS collection reader: walks the RIFF tree with bounds-checked cursors, keeps what a
 // player needs, and names the chunk and offset of every problem it meets.
 #include "formats/dls.h"

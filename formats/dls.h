@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reads any DLS Level 1 or Level 2 collection into plain records: instruments with their
 // regions and connection blocks, the pool table, and the waves as 16-bit mono PCM.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Whole-file reads through the file system seam, so tests can fail them on demand.
 #include "formats/file_bytes.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reading a whole file into memory through the active file system, with a limit the
 // caller states: a file that claims more is refused before anything is allocated.
 #pragma once

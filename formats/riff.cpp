@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // RIFF chunk walking over bounded cursors.
 #include "formats/riff.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The one walk over RIFF chunk trees: each step yields a chunk's id, its list type, its
 // file offset and a cursor bounded to its data, and reports a chunk that does not fit
 // its parent by id and hex offset.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The byte signatures that open the items a game file is scanned for: one table from which
 // the scanner's classification and pre-filter, the test images and the fuzz dictionary are made.
 #pragma once

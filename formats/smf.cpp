@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // SMF reading: the file layout of each dialect, and one decoder for the events of a track.
 #include "formats/smf.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reads Standard MIDI Files into a plain model: header, tracks, and every event with its
 // absolute tick, delta and file offsets. Three dialects share the one decoder: what a
 // player accepts, what our own writers must produce, and the segment builder's classic walk.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The seeds both convert-list targets start from: a sound list and every hostile list
 // that is more than a truncation of another (libFuzzer finds those by itself).
 #pragma once

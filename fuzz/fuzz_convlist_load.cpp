@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Feeds any bytes to the counted read of a whole convert list (ParseList) and checks
 // that what it took agrees with the bytes it was given.
 #include <cstddef>

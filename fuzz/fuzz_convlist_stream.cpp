@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Feeds any bytes, as a list file in memory, to the streaming read: ReadHeader, then
 // ReadEntry until it comes up short, stepping back with UnreadEntry now and then and
 // checking that the entry read again is the same.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Feeds the playback engine's DLS reader whole collection files from memory; what it
 // accepts is turned into voice recipes region by region, so every link, loop and
 // connection block read is also used.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Feeds the source scanner a game file of any bytes (held in memory) and checks the list
 // it writes: it parses, its count matches, offsets rise and every entry's 16-byte window
 // lies inside the file, and each group is numbered 0, 1, 2 ... in file order. The block

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Feeds the segment reader whole segment files from memory; what it accepts is also
 // described, so every value read is touched once. The same bytes go through the RIFF
 // walker in both overrun modes: no chunk's data lies outside the bytes.

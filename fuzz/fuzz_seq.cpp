@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Feeds ConvertSeq a game file of any bytes (held in memory): the first two input bytes
 // are the item offset (little-endian, may point anywhere, past the end included), the
 // rest is the game file. Checks that every SMF left behind is complete and valid, that

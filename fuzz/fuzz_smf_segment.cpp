@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Feeds the segment builder an SMF and a DLS split from one input (a little-endian u16
 // SMF length, the SMF bytes, then the DLS bytes): the SMF walks, the DLS instrument
 // table and the segment writer run in memory. A conversion that succeeds must leave a

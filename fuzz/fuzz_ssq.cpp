@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Feeds ConvertSsq a game file of any bytes (held in memory): the first two input bytes
 // are the position of the "SSsq" magic (little-endian, below 16 and past the end
 // included), the rest is the game file. Checks that a file is left exactly when the

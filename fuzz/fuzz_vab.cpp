@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Feeds the bank converter: the input is split into a VH part and a VB part (or used as
 // one game image with both offsets inside it), converted in memory, and the outcome is
 // checked: no crash, complete files only for results 0 and 3, none for 1 and 2, and the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Writes the scan fuzz target's dictionary: the tokens kept beside it in the source tree,
 // then every signature of the signature table.
 //   scan_dict_gen TOKENS_FILE OUTPUT_FILE

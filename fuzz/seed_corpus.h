@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Seeds for a fuzz target, built with testkit at run time instead of stored as blobs:
 // when SONVEX_FUZZ_WRITE_SEEDS names a folder, the target writes its seeds there
 // (scripts/run-fuzzers.sh asks for them before each run).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the two sequence converters' fuzz targets share: seeds whose first two bytes are
 // the item position, and a failure that names the target.
 #pragma once

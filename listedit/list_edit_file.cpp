@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Loading, folder change and rewriting of a convert list for the list editor, all
 // through the chunked file layer.
 #include "listedit/list_edit_file.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The convert-list file work of the list editor: loading rows, pointing the list at
 // another folder, and rewriting it from the rows through a temporary file.
 #pragma once

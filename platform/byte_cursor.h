@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A fail-soft reader over foreign bytes: every read states its width and byte order,
 // a read past the end yields 0 and clears ok() for good, and nothing is ever read
 // outside the window the cursor was given.

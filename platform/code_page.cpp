@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Code-page conversion through the C library's iconv.
 #include "platform/code_page.h"
 

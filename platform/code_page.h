@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Text conversion between UTF-8 (used everywhere inside the program and in the files
 // it writes), Shift-JIS (CP932, settings files brought over from Windows) and UTF-16LE
 // (names inside segment files).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The seam through which the core reports to whoever runs it: the main dialog's
 // status bar, progress bar and message boxes, a terminal, or a test recorder.
 #pragma once

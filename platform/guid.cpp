@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Version-4 identifiers from the kernel's random source.
 #include "platform/guid.h"
 

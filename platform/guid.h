@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Identifiers for DLS collections, segments and bands: 16 random bytes from the
 // operating system, stamped as a version-4 UUID.
 #pragma once

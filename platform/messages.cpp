@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The numbered error messages the program shows, with their icons. The number at the
 // end of each text tells the user where the failure happened; 19 to 22 are unused.
 #include "platform/messages.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The table of numbered messages (01 to 44) with their exact texts and icons, and the
 // names by which the code picks one.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Where the program keeps its settings file and convert lists: the folder of the
 // executable, or the user's data folder when that one cannot be written.
 #pragma once

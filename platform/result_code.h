@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The result codes by which converters tell the batch driver what to do next.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Audio file read-back through libsndfile.
 #include "playback/audio_file.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reads back a rendered WAV or FLAC file: its format and its 16-bit frames, for tests
 // and for describing files on the command line.
 #pragma once

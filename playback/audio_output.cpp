@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Real-time outputs: FluidSynth's audio drivers with our render callback, and a null
 // output whose thread asks for one period at a time on a steady clock.
 #include "playback/audio_output.h"

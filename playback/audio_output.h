@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Where real-time audio goes: a sound device through FluidSynth's audio drivers
 // (PulseAudio, which PipeWire also serves, then ALSA, then SDL2), or a null output that
 // pulls audio at the pace of real time without any device.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Loading segments and collections by name from the search folder, with a cache of
 // collections so that one DLS file used by several bands is read once.
 #include "playback/loader.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The loader of the playback engine: a search folder, segments loaded from ".mid"/".rmi"
 // or ".sgt" files, collections from ".dls" files, a cache of what was loaded, and the
 // connection of an SMF segment to a collection.

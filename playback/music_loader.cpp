@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // SMF and segment loaders: bounds-checked reads into the Sequence the sequencer plays.
 #include "playback/music_loader.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Loaders of what the preview plays: any Standard MIDI File (format 0, 1 or 2, running
 // status, every event kind, also inside an RMID wrapper) and segment files, each turned
 // into a Sequence in music time.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Offline rendering to memory or to WAV/FLAC files. Files are written by libsndfile
 // through the chunked file layer, so a failed write is noticed and the file removed.
 #include "playback/offline_render.h"

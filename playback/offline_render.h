@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Offline rendering: a sequence through the synthesizer as fast as the machine goes,
 // with a chosen number of loop passes, a fade after the last one, and the release tail
 // of a song that ends; written to WAV or FLAC (16-bit PCM, stereo) by the output's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The performance: the audio thread renders and posts notifications under one lock; the
 // caller's thread loads, starts, stops and asks for the time under the same lock.
 #include "playback/performance.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The performance: plays one segment at a time in real time, from a start point in music
 // time, reports whether it plays, the performance's music time and the segment state's
 // start time and repeats, stops at once, and posts segment notifications (start, loop,

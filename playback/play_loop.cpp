@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Real-time playback loop over a Performance: load, connect, play, report, stop.
 #include "playback/play_loop.h"
 

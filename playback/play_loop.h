@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Real-time playback of one file until it ends or the caller asks it to stop, reporting
 // the position (bar, beat, music time) and the loop counter as it goes: the core of
 // "sonvex-cli play".

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Block-wise rendering with event dispatch ahead of each block.
 #include "playback/render_core.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The audio loop shared by real-time and offline output: the synthesizer renders in
 // blocks of 64 frames, and before each block the sequencer dispatches every event that
 // falls inside it, so the result never depends on how callers cut their buffers.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Tempo map arithmetic and the loop a sequence plays.
 #include "playback/sequence.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What a loaded segment plays: events in music time (768 ticks per quarter note), its
 // tempo map, band changes, length, loop points and repeat count; and the events the
 // sequencer hands to a synthesizer.

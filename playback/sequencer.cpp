@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Sequencer: walks a segment pass by pass (start point to loop end, loop passes, the
 // last pass to the end), turning music time into output frames through the tempo map.
 #include "playback/sequencer.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The timeline of one playing segment: music time through the tempo map to output
 // frames, loop passes and repeat counts, note-offs scheduled by duration, and the
 // channel state chased when playback starts inside the segment.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // FluidSynth as a voice engine: a sound-font loader presents each DLS collection as a
 // font whose presets start one voice per matching region, with generators set from
 // the region's recipe; bank and program selection stay ours.

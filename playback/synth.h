@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The synthesizer behind playback: FluidSynth driven voice by voice from our DLS
 // collections (with every articulation applied the DLS way), an optional General MIDI
 // SoundFont for programs a collection lacks, and our own bank and program selection.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // DLS connection blocks to synthesizer generator values: the unit conversions and the
 // merge of instrument and region articulation.
 #include "playback/voice_recipe.h"

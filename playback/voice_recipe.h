@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What one DLS region makes of a voice: its articulation turned into the synthesizer's
 // generator units (time cents, centibels, tenths of a percent, absolute cents).
 #pragma once

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Fails when a tracked C++ file differs from .clang-format. The formatter is pinned by
 # version (scripts/install-deps.sh installs it), since versions format differently.
 # With --fix, formats the files in place instead.

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Fails when an #include crosses a layer that scripts/layers.txt does not allow, when an
 outside library's header is used outside the folder that wraps it, or when a source file
 (.cpp) is included instead of linked. Usage: scripts/check-includes.py [tree]"""

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The main job on the bundled demo: compose a synthetic game image, rip it into a folder
 # of MIDI and DLS files with sonvex-cli, build a segment of the first song with its own
 # bank, and render that segment to FLAC.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Source coverage of the fuzz corpora: builds the libFuzzer targets once more with Clang's
 # source-based coverage, replays each target's corpus (no fuzzing), and prints the line
 # and branch coverage of the product sources each target reaches, then of all of them.

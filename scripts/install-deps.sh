@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs everything Sonvex needs to build, test, fuzz and run on Debian 12.
 # Idempotent: apt is skipped when every package is already present.
 set -euo pipefail

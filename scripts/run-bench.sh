@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Scan throughput on a composed 512 MiB game image, printed beside the plain read speed of
 # the same file from the page cache (cat to /dev/null and a 128 KiB read loop); medians of
 # several runs. Usage: scripts/run-bench.sh BUILD_DIR   (runs: SONVEX_BENCH_RUNS, default 5)

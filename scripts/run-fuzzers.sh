@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Runs every libFuzzer target of a fuzz build for a fixed time each, seeded from the
 # target's own corpus folder (and the seeds the target writes with testkit), with the
 # target's dictionary (BUILD_DIR/fuzz/<target>.dict when the build writes one, else

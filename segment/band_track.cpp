@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Band track writing: band lists with their instruments and DLS references, and the
 // band walk that adds a band whenever a channel changes to another program.
 #include "segment/band_track.h"

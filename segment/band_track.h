@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The band track: "Band1" at time 0 with every channel's first program, then one
 // band per later program change that switches a channel to another program.
 #pragma once

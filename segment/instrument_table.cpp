@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reads the instrument trailers of a DLS file by walking its chunk tree, and turns
 // program changes into band instrument records and bend scales.
 #include "segment/instrument_table.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The DLS instrument table (each instrument's five trailer bytes behind its own
 // articulation) and the per-channel band state that program changes fill from it.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // ConvertSmfToSegment: the checks with their numbered messages, the three open files,
 // the temporary output renamed into place on success, and the list and status updates.
 #include "segment/segment_converter.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The segment builder's entry point: checks the chosen SMF and DLS, writes the segment
 // file beside the SMF, and tells the caller (preview dialog, command line, test) what
 // to update through optional callbacks.

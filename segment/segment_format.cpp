@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Encodings of the segment file's records, written and read field by field in
 // little-endian order, never by copying structs.
 #include "segment/segment_format.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Records and identifiers of the segment file (RIFF form "DMSG"): chunk ids, track
 // class ids and the fixed-size items, each with its one little-endian encoding.
 #pragma once

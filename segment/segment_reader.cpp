@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The segment reader: a walk over the RIFF tree with byte cursors clamped to each
 // chunk, so no chunk size can lead a read outside its parent.
 #include "segment/segment_reader.h"

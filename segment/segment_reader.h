@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reads a segment file of the kind the segment builder writes back into its header,
 // tempo items, sequence items, bands, time signatures and system-exclusive messages,
 // for the playback engine and for printing how a file was understood.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The segment file in file order: header placeholder, identity and names, then the
 // tempo, sequence, band, time-signature and system-exclusive tracks, and last the
 // header rewritten with the values the sequence walk found.

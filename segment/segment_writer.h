@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Writes a segment file from an open SMF and an open DLS: the "DMSG" form with its
 // header, identity, names and five tracks, items appended while the SMF is walked.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The SMF walk: header check, delta times converted one by one into music time, the
 // accepted event kinds, and the values the sequence walk takes from text, marker and
 // time-signature events.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reads the narrow SMF subset that the segment builder accepts (format 0, one track,
 // every event with its own status byte) by walking its events from the first one to
 // the end of track, each stamped with its time in music time.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The "pQES" converter: one SMF per sequence, numbered sets walked header by header.
 #include "seq2smf/seq_converter.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Converts a "pQES" item of a game file (a single sequence or a numbered set of up to
 // 16) into Standard MIDI Files, one per sequence.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Sequence headers, the event reader and the walk from one numbered sequence to the next.
 #include "seq2smf/seq_format.h"
 

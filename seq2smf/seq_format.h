@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reading of the game's sequence data: the 16-byte "pQES" header, the event stream of
 // "pQES" and "SSsq" sequences, and the step from one numbered sequence to the next.
 // The converters and the source scanner read through these, so they agree on where a

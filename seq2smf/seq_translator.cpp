@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Event translation shared by the "pQES" and "SSsq" converters.
 #include "seq2smf/seq_translator.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Translates one sequence's events into SMF track bytes: copies notes, program changes,
 // pitch bends and a fixed set of controllers, drops the rest while keeping their time,
 // inserts bank selects, and turns the loop controllers into markers and a count text.

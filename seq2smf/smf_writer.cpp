@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The SMF writer: chunk headers, preamble, delta times and the final size patch.
 #include "seq2smf/smf_writer.h"
 

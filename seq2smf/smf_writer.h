@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Writes the Standard MIDI Files of both sequence converters: format 0, one track,
 // a fixed preamble, the converted events, then the header and track sizes patched in.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The "SSsq" converter: header block from 16 bytes before the magic, then the shared
 // event translation with one-byte pitch bends and tempos in beats per minute.
 #include "seq2smf/ssq_converter.h"

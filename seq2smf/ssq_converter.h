@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Converts an "SSsq" item of a game file into one Standard MIDI File. Its header fields
 // lie in the 16 bytes before the magic; its events begin 259 bytes after it.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Exhaustive per-block filter and shift search for PlayStation ADPCM.
 #include "testkit/adpcm_encoder.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A PlayStation ADPCM encoder for tests: picks, per 16-byte block, the filter and shift
 // that give the smallest squared error, and assembles whole samples (VAGs) with their
 // leading zero block and the flags that mark loop start, loop end and end.

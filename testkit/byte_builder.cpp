@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Byte building, file helpers and temporary folders for tests.
 #include "testkit/byte_builder.h"
 

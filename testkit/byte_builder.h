@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Builds byte strings from readable pieces: integers of stated width and byte order,
 // text, fills and random noise. Every testkit builder writes through it.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Convert lists and game files for tests, laid out byte by byte from descriptions.
 #include "testkit/convert_list_builder.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Builds convert lists from readable descriptions, sound or deliberately damaged, and
 // game files with chosen bytes at chosen offsets, so that tests make their own inputs.
 #pragma once

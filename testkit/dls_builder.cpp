@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // RIFF tree encoding and the DLS collection layout: "dlid", "colh", "vers", the
 // instruments with regions and articulation, a pool table and one short wave.
 #include "testkit/dls_builder.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Builds RIFF trees from nodes, and DLS collection files laid out like the program's
 // own (instrument articulation ending in the five trailer bytes) or like foreign ones
 // (no trailer, no instrument-level articulation), for the segment builder's tests.

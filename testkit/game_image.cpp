@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Game-image composer: lays items out between noise and padding, remembers where each
 // lies, and checks that nothing else in the image looks like the start of an item.
 #include "testkit/game_image.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Composes synthetic game images: sequences, numbered sets, banks (VH and VB apart),
 // KCET, SCEI, SSsq and SShd items between signature-free noise and zero padding, and the
 // convert list that an analysis of the images must write.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The hostile input recipes: sound items from the testkit builders, then damaged in
 // every way a reader must survive.
 #include "testkit/hostile_inputs.h"

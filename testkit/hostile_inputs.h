@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Recipes for hostile inputs: every kind of item the program reads, cut short at every
 // byte, with counts and lengths at their maxima, numbering that loops back, records that
 // point past the end, rejected events and RIFF trees that cannot be followed. Built on

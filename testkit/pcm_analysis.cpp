@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Signal measurements for playback tests.
 #include "testkit/pcm_analysis.h"
 

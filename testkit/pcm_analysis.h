@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Signal measurements for playback tests: test tones, frequency by interpolated zero
 // crossings, RMS level in dB, when a tail falls silent, and the largest bend in a
 // waveform (where a loop that does not join shows up).

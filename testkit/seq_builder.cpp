@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Sequence item builders for tests, fuzz seeds and benchmarks.
 #include "testkit/seq_builder.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Builds the game's sequence items from readable event lists: "pQES" single sequences,
 // numbered sets of "pQES" sequences, and "SSsq" items with the header bytes that stand
 // before their magic.

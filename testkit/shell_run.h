@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Runs a command through the shell for tests that check our output with an outside
 // reader or run one of our own programs.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Standard MIDI File builder: events appended with their delta times, the file
 // assembled with big-endian header fields and track length.
 #include "testkit/smf_builder.h"

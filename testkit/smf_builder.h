@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Builds Standard MIDI Files event by event from readable calls, with header fields
 // that can be set wrong on purpose, for the segment builder's tests and fuzz seeds.
 #pragma once

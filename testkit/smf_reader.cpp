@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Strict SMF reading and byte-difference reports for tests.
 #include "testkit/smf_reader.h"
 

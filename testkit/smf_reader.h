@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Standard MIDI Files the converters write, as tests look at them (read in the strict
 // dialect of formats/smf.h), and a byte comparison that names the first differing offset.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // VAB bytes from program, tone and sample descriptions.
 #include "testkit/vab_builder.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Describes a VAB sound bank (VH attributes, VB samples) in readable terms and builds its
 // bytes: programs in any slots, tones with any field values, samples with gaps between.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Start-up and shut-down of the desktop program around its one modal dialog.
 #include "ui/app.h"
 

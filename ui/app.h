@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The application object: reads the settings, runs the main dialog modally and writes
 // the settings back when the dialog was closed (not when it ended with Enter).
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reading and writing the settings file through the chunked file layer.
 #include "ui/app_settings.h"
 

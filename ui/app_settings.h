@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The settings the program keeps between runs: the last game file, the output folder
 // and a file type carried through unchanged, in "Sonvex.ini" beside the program.
 #pragma once

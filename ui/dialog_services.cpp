@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The real message boxes and pickers, and the process-wide choice of services.
 #include "ui/dialog_services.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The modal pieces the dialogs ask for, behind one replaceable seam: message boxes,
 // the yes/no question, the folder browser and the file pickers. The program uses real
 // widgets; tests install scripted answers so that nothing blocks on a modal box.

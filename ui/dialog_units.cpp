@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Dialog font selection and the unit-to-pixel rule.
 #include "ui/dialog_units.h"
 

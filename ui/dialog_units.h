@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Dialog units and the dialog font: layouts are given in units of the dialog font,
 // x in quarters of its average character width, y in eighths of its height.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The folder browser's widgets and its preselection.
 #include "ui/folder_browser_dialog.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The folder browser: a tree of the file system's folders under a prompt, with the
 // current folder preselected.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Images drawn for this program as XPM text and turned into pixmaps with a mask.
 #include "ui/icons.h"
 

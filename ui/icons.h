@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program's own images: the program icon, the list editor's toolbar strip and the
 // preview dialog's toolbar strip and list row icons.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // INI text parsing, lookup and in-place replacement of one key.
 #include "ui/ini_file.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A small INI (private-profile) text: sections in square brackets, key=value lines.
 // Reads UTF-8 and CP932 files, replaces one key in place and leaves everything else.
 #pragma once

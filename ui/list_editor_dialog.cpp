@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The list editor's widgets, selection rules, row moves and deletes, folder change and
 // the save on close.
 #include "ui/list_editor_dialog.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The convert list editor: a table of a list's entries that the user reorders and
 // prunes, with a toolbar to move, delete and point the list at another folder; the list
 // is rewritten when the window is closed and the user agrees.

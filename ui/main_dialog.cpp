@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main dialog's layout in dialog units, its commands and its Feedback.
 #include "ui/main_dialog.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window: the game-file and output-folder boxes, the five command buttons,
 // the vertical progress bar and the status bar, and the Feedback the long operations
 // report through.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The preview dialog's widgets, the listing of the work folder, the selection rules that
 // enable play and convert, the toolbar states the player asks for, and the row that a
 // new segment file gets.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The preview-and-convert dialog: the DLS files and the SMF and segment files of the
 // output folder side by side, the player's toolbar and loop pane, and the command that
 // turns the chosen SMF and DLS into a segment file.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The preview player's commands on the playback engine, the toolbar states they leave
 // behind (idle, playing, paused) and the loop pane.
 #include "ui/preview_player.h"

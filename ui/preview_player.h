@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The preview player: plays the selected sequence with the selected DLS collection (or a
 // segment file alone) on the playback engine, with pause and resume at the position
 // reached, stop, live changes of sequence and bank, the loop counter, and the notifier

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program's string table: entries keyed by command id, each "\n" + the tooltip text.
 #pragma once
 

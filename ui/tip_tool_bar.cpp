@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TipToolBar: buttons by command id, tooltips answered from the string table.
 #include "ui/tip_tool_bar.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A toolbar whose buttons take their tooltips from the string table: the text after the
 // first newline of the entry with the button's command id.
 #pragma once

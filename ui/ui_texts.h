@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The fixed texts of the desktop program (UTF-8): settings keys, captions, labels,
 // picker titles and filters, column headers and the one question it asks.
 #pragma once

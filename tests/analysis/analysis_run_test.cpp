@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Whole analysis runs over composed game images on disk: the list's bytes, its name and
 // folder, numbering across files, the status texts, and the runs that end early.
 #include <filesystem>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Helpers shared by the analysis tests: byte comparison that names the first differing
 // offset, and checks run over bytes held in a memory file system.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The extended recognition rules of the scan and the run: bank bodies behind their
 // header found through the header's size table, "SEQp" sequences, header and body files
 // scanned as a pair; and the classic rules, which the extended ones leave untouched on

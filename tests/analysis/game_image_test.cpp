@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The game-image composer is the oracle of the end-to-end tests, so its own promises are
 // tested: it refuses layouts whose scan it cannot predict, and its expected list has the
 // list file's bytes.

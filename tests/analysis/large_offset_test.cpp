@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Items beyond 4 GiB: a synthetic game file of a little over 4 GiB (its bytes made on
 // demand, nothing stored) whose first item, a KCET sequence, spans the first 4 GiB, so
 // that the scan lands behind it and finds the items placed there.

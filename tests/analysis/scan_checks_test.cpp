@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The candidate checks on hand-built items: where each accepts and ends, and every way
 // each refuses (grouped by defect), including the end of the file inside the item.
 #include <gtest/gtest.h>

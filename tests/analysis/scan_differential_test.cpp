@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The block scanner against the straightforward window-at-every-offset scanner: many
 // composed and random game images through one comparison of lists, feedback (status
 // texts, progress values, repaints, in order), traces, counters and summaries, under the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The scan of one file: which windows become candidates, where the scan goes on after
 // each result, numbering across files, the progress figures and status texts, and the
 // two messages.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // ADPCM block decoding: filter vectors, nibble sign and shift, rounding, saturation,
 // invalid filters, and a round trip through the testkit encoder.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Expected-tree building, RIFF parsing and in-memory conversion for the bank tests.
 #include "tests/bank2dls/bank_test_support.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Test helpers for the bank converter: expected RIFF trees built from readable nodes,
 // a byte comparison that names the first differing offset, a parser of written files,
 // and a conversion run over an in-memory file system.

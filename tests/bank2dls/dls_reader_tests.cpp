@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Collections written by the converter, read back by independent tools from gigtools:
 // dlsdump (the DLS library's own loader) and rifftree (the RIFF tree with chunk sizes).
 #include <gtest/gtest.h>

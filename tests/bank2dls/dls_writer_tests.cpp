@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Region values, envelope tables, articulation chunks, INFO texts and the region list.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Samples located by the header's table of sample sizes: banks whose samples the
 // zero-block search cannot find convert completely under the extended rules, each wave
 // holding its own sample; banks the search reads convert as before; and the table is only

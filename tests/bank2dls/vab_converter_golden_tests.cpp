@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A whole conversion compared byte for byte with a collection built from the DLS layout
 // tables: chunk tree and sizes, region and articulation values, INFO texts, pool table.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Conversion results, limits, files left behind, loops and layout of whole conversions.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The VH record fields at their offsets and the header check shared with the scanner.
 #include <gtest/gtest.h>
 

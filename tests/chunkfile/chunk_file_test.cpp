@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The chunked file: buffered reads and writes across the 64 KiB window, seeks, RIFF
 // chunk creation with size fix-up and pad byte, and descent to named chunks.
 #include "chunkfile/chunk_file.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Failures must reach the caller: the fault-injecting file system, and real files.
 #include "chunkfile/chunk_file.h"
 

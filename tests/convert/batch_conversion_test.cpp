@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The batch driver against recording converters: which converter is asked for what,
 // the output names, the numbering, the status texts, progress and the files counted.
 #include "convert/batch_conversion.h"

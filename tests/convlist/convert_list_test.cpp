@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The convert list: type names, the writers' exact bytes, streaming reads cut short at
 // every position, stepping back, the counted read of damaged lists and derived sizes.
 #include "convlist/convert_list.h"

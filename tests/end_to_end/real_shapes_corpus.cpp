@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Scenario files and the in-memory run that summarises what a set of rules makes of them.
 #include "tests/end_to_end/real_shapes_corpus.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The game files of the real-world shape tests: banks whose samples the classic search
 // cannot find, header and body in files of their own, "SEQp" sequences, and images the
 // classic rules handle completely. Also the run that turns a scenario into a summary of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Real-world shapes of game data from composed images: banks whose samples the classic
 // search cannot find (no zero block, or flags 0 behind it), header and body in files of
 // their own picked body first, and "SEQp" sequences. The extended rules convert every bank

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // From composed game images to MIDI and DLS files: the analysis finds every item, the
 // batch run converts each into its file, independent readers accept every output, and
 // sonvex-cli reports the run with the right exit status.

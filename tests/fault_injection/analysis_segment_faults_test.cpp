@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The analysis run and the segment builder under every file fault.
 // What the user sees:
 //   analysis:        list not created or not written: message 14 and no list; game file

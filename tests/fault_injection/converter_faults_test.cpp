@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The sequence and bank converters and the batch driver under every file fault: each
 // create, open and rename failing in turn, and writes failing after every byte count.
 // What the user sees:

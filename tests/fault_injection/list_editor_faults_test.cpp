@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The list editor's save and folder change under every file fault, alone and combined
 // with a failure of the step that puts the old list back.
 // What the user sees:

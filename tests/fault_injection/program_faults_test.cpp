@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The console programs run as processes with a limit on the size of any file they write
 // (a write past it fails, as on a full disk), and with an output name taken by a folder
 // (its create fails). What the user sees:

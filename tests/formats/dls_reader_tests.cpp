@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The DLS reader on collections laid out like ours, on Level 1 files, on files without a
 // pool table, and on broken files grouped by defect.
 #include <gtest/gtest.h>

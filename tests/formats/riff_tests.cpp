@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The shared RIFF walk and bounded whole-file reads, fault by fault.
 #include "formats/riff.h"
 

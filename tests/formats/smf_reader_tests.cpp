@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The SMF reader's three dialects, each given the bytes on which they part ways.
 #include "formats/smf.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Files of 0 bytes and sparse files past 4 GiB on the real disk, through every component
 // that opens a file the user picked: each reports the end of its input (or converts
 // the items that lie past 4 GiB) and writes nothing it cannot finish.

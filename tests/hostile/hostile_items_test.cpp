@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Hostile game data through the converters and the scanner: sequences and banks cut at
 // every byte, counts and lengths at their maxima, numbering that loops back, records
 // past the end. Each converter gives the result the damage calls for, shows no message

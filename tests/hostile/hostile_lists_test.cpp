@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Hostile convert lists through every reader of the format: the counted read, the batch
 // driver's streaming read, the list editor's load, and the two console tools.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Hostile SMFs and RIFF files through the segment builder and the segment reader: every
 // rejected event, every size field past the end or wrapping back, lists nested thousands
 // deep, files cut at every byte. The builder either writes a segment the reader accepts

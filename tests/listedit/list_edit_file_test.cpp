@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The list editor's file work: loading rows, the folder change and the rewrite on save,
 // with their byte results and their behaviour when files fail.
 #include <filesystem>

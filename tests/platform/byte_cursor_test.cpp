@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The byte cursor never reads outside its window and says so once it has tried.
 #include "platform/byte_cursor.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Platform seams: the message table, identifiers, code pages and the program folder.
 #include <filesystem>
 #include <set>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The bundled demo end to end: the demo's game image is ripped into SMF and DLS files,
 // and a converted song renders to a FLAC file as long as another MIDI reader says the
 // song is, plus whatever tail it still sounds.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The SMF loader on files of any format a user may have, grouped by what they exercise,
 // and the segment loader on segment files made by the segment builder.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The performance in real time on the null output: notifications in order, playing and
 // stopping, music time for pause and resume, the notifier thread, and a sound device
 // that is not there.

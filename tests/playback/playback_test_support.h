@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Test support for playback: sequences built note by note and renders into memory, with
 // the DLS collections described in tests/support.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Rendering measured from the signal, on DLS files made by the bank converter from
 // testkit sound banks (and SMF and segment files made by the other converters): pitch,
 // balance, attenuation, release tails, loop seams, start points, repeatability.

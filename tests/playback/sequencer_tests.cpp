@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The sequencer without a synthesizer: frames of events through the tempo map, loop
 // passes and repeat counts, note-offs by duration, and the state chased at a start point.
 #include <gtest/gtest.h>

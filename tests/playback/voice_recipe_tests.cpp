@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What each articulation value of our collections becomes in the synthesizer's units,
 // and how instrument and region articulation, loops and sample headers combine.
 #include <gtest/gtest.h>

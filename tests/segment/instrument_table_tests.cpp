@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The DLS instrument table read from the program's own DLS files and from foreign
 // ones, the bend scales of a channel, and the band state program changes build.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // From a synthetic game image to a segment file on disk: the sequence and bank
 // converters make the SMF and the DLS, the segment builder joins them, and the segment
 // reader gets back the sequence's notes, times, durations, bands and loop points.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The segment reader: files assembled from the layout tables read back into their
 // values, a converted file read back to its SMF's notes, and broken files refused.
 #include <cstring>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The expected segment file, chunk by chunk from the layout tables, and the byte diff.
 #include "tests/segment/segment_test_support.h"
 

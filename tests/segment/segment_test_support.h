@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Shared by the segment tests: fixed GUIDs, an expected segment file assembled from the
 // format tables with testkit's RIFF nodes, and a byte comparison naming the first
 // differing offset.

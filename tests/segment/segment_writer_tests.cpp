@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Whole segment files compared byte for byte with the file assembled from the layout
 // tables: notes and their durations, controllers, bends, tempos, bands, header values;
 // then the numbered messages, callbacks, and what a failure leaves on disk.

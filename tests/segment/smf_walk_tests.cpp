@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The SMF walk: header checks, music time per delta, the accepted event subset, and
 // the repeat count, loop markers and time signature the sequence walk takes.
 #include <gtest/gtest.h>

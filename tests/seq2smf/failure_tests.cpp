@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the converters return and leave on disk when files cannot be opened, created or
 // written, and when the game file is cut at every byte position of an item.
 #include <gtest/gtest.h>

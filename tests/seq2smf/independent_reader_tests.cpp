@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Files written by both converters, read by an independent MIDI reader (Python's mido,
 // test-only) and by the testkit reader: both must see the same header and the same
 // events at the same ticks.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Numbered sets of "pQES" sequences: one file per sequence, the step from one header to
 // the next, the end at a gap, at id 16 and at the end of the file.
 #include <gtest/gtest.h>

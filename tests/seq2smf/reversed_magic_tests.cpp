@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Items stored with the magic reversed ("SEQp") convert exactly as the same items with
 // "pQES": the converter reads the header fields by position, never the magic.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // "pQES" single sequences through ConvertSeq: header fields, the event table, the
 // controller table, loop markers and loop-count text, bank selects, pending delta, and
 // events that must vanish whole.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Expected SMF bytes built from the file layout of the writer (chunk headers, preamble,
 // events, pad byte), and the fixture that runs a converter over an in-memory game file.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The SMF writer on its own: the minimal file, odd-track padding, delta-time encodings,
 // the "Delta Over" marker, replacing and abandoning files, and files past one buffer.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // "SSsq" items through ConvertSsq: header block before the magic, division byte order,
 // tempo from beats per minute, one-byte pitch bend, and items too close to the start.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // DLS collection bytes from their field-by-field descriptions.
 #include "tests/support/dls_description.h"
 

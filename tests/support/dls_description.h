@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // DLS collections described field by field (Level 1 or 2, our own layout or a foreign
 // one), built into bytes for the DLS reader's tests and the playback tests.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Counted faults and disk snapshots of the fault-injection matrix.
 #include "tests/support/fault_plan.h"
 

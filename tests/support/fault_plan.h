@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The fault-injection matrix's tools: a file system that fails the n-th operation of a
 // kind and remembers every path written, snapshots of what lies on disk, and the runner
 // of the console programs (tests/support/program_run.h).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Convert-list bytes built field by field from the list layout, and a byte comparison
 // that names the first differing offset.
 #pragma once

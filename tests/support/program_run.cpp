@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Child-process runs of the programs of this build for their tests.
 #include "tests/support/program_run.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Runs a program of this build as a child process in a chosen folder, with its standard
 // output and error captured and, when asked, a limit on the size of any file it writes.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // partcut as a process: options and usage, split files with their names and padding,
 // both append layouts, patch lines, and lists that are empty, damaged or point far.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // tabdump as a process: naming of the list and the CSV, every message and exit status,
 // the CSV's exact bytes, and damaged lists.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Child-process running of the console tools for their tests.
 #include "tool_run.h"
 

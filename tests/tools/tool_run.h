@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The console tools of this build run in a chosen folder, by name, with their standard
 // output and exit status; helpers for the files they leave.
 #pragma once

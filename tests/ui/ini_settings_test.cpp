@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The INI text (lookup, in-place replacement, encodings) and the settings file.
 #include <filesystem>
 #include <gtest/gtest.h>

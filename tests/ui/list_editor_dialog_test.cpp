@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The list editor driven through its widgets: row clicks, toolbar buttons, Escape,
 // Enter and the close box, and the bytes of the list afterwards.
 #include <QAction>

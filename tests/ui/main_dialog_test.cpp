@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main dialog and the application driven through their widgets: layout, the folder,
 // list, analyze and convert commands, Enter and Escape, and the settings file.
 #include <QApplication>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The preview-and-convert dialog driven through its widgets on the null audio output:
 // listing, the enabling rules, play, pause and resume, stop, bank changes, the loop pane,
 // the end of playback, conversion to a segment file, closing, and the main dialog's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Dialog services for tests: message boxes and questions are recorded and answered
 // from a script, pickers return prepared choices, so no test waits on a modal box.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Saves a picture of each dialog (main dialog, list editor, folder browser, and the
 // preview dialog on a folder of converted files when one is given) as PNG files into the
 // folder given on the command line, for looking at fonts and clipping.

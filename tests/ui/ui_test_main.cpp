@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Test entry point for the widget tests: one QApplication for all of them.
 #include <QApplication>
 #include <gtest/gtest.h>

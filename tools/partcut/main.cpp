@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // partcut: cuts the items of a convert list out of the game file beside the list, one
 // file per entry, or joins each number's sequence, bank body and bank header into one
 // file laid out as a memory image (plain append layout or the ezpsf layout).

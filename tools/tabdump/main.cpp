@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // tabdump: prints a convert list as a CSV file, one line per entry, with the entry's
 // type name, number, offset, derived size and game-file name.
 #include <sys/stat.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The plain scanner, the oracle of the block scanner's tests: it reads the 16-byte window at
 // every offset through the buffered file, one at a time, and leaves the window's class and
 // the item checks to the code the scanner shares. No block buffer, no pre-filter.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The straightforward window-at-every-offset scanner, kept in the tests as the oracle that
 // the scanner's lists and feedback are compared with.
 #pragma once
