@@ -499,14 +499,9 @@ DlsReadOutcome ReadDls(std::span<const uint8_t> bytes) {
 }
 
 DlsReadOutcome ReadDlsFile(const std::string& path) {
-    FileBytes file = ReadFileBytes(path);
-    if (file.status != FileReadStatus::Ok) {
-        DlsReadOutcome out;
-        out.status = DlsReadStatus::OpenFailed;
-        out.diagnostics.failure = file.error;
-        return out;
-    }
-    return ReadDls(file.bytes);
+    return ParseWholeFile<DlsReadOutcome>(
+        path, DlsReadStatus::OpenFailed,
+        [](std::span<const uint8_t> bytes) { return ReadDls(bytes); });
 }
 
 } // namespace sonvex

@@ -28,6 +28,21 @@ struct FileBytes {
 };
 
 FileBytes ReadFileBytes(const std::string& path, int64_t limit = kLargestWholeFile);
+
+// Reads the whole file at `path` and hands its bytes to `parse`, whose outcome it returns. A
+// file that cannot be read gives an outcome (a reader's status-and-diagnostics shape) whose
+// status is `readFailed` and whose failure names the path and the reason.
+template <class Outcome, class Status, class Parse>
+Outcome ParseWholeFile(const std::string& path, Status readFailed, Parse parse) {
+    const FileBytes file = ReadFileBytes(path);
+    if (file.status != FileReadStatus::Ok) {
+        Outcome out;
+        out.status = readFailed;
+        out.diagnostics.failure = file.error;
+        return out;
+    }
+    return parse(file.bytes);
+}
 // The same for a file the caller has open already, read from its start.
 FileBytes ReadFileBytes(ChunkFile& file, int64_t limit = kLargestWholeFile);
 

@@ -64,10 +64,10 @@ std::shared_ptr<Segment> Loader::LoadSegment(const std::string& name, LoadResult
     const std::vector<uint8_t>& bytes = read.bytes;
     const bool segmentFile = IsSegmentForm(bytes);
     MusicLoadOutcome loaded = segmentFile ? sonvex::LoadSegment(bytes) : LoadSmf(bytes, options);
-    r.diagnostics = std::move(loaded.diagnostics);
+    r.diagnostics = std::move(loaded.diagnostics.notes);
     if (loaded.status != MusicLoadStatus::Ok) {
         r.status = FromMusicStatus(loaded.status);
-        r.error = path + ": " + loaded.error;
+        r.error = path + ": " + loaded.diagnostics.failure;
         return nullptr;
     }
     auto segment = std::make_shared<Segment>(path, std::move(loaded.sequence), !segmentFile);

@@ -83,12 +83,12 @@ int64_t SmfParser::ReadTrack(const SmfTrack& track, size_t index) {
         if (!time) {
             stop = event.statusOffset;
             // The track ends before the reader's own fault, which then goes unsaid.
-            const auto fault =
-                std::find(out_.diagnostics.begin(), out_.diagnostics.end(), track.fault);
-            if (!track.fault.empty() && fault != out_.diagnostics.end()) {
-                out_.diagnostics.erase(fault);
+            const auto fault = std::find(out_.diagnostics.notes.begin(),
+                                         out_.diagnostics.notes.end(), track.fault);
+            if (!track.fault.empty() && fault != out_.diagnostics.notes.end()) {
+                out_.diagnostics.notes.erase(fault);
             }
-            out_.diagnostics.push_back(
+            out_.diagnostics.notes.push_back(
                 DiagnosticText("track " + std::to_string(index), event.statusOffset,
                                "event beyond the range of music time; the track ends here"));
             break;
@@ -146,7 +146,7 @@ int64_t SmfParser::ReadTrack(const SmfTrack& track, size_t index) {
         }
     }
     if (!ended) {
-        out_.diagnostics.push_back(
+        out_.diagnostics.notes.push_back(
             DiagnosticText("track " + std::to_string(index), stop, "no end-of-track event"));
     }
     // Notes never switched off sound to the end of their track.
@@ -172,7 +172,7 @@ MusicLoadOutcome SmfParser::Run(MusicLoadOutcome out) {
     int64_t length = 0;
     for (size_t i = 0; i < smf_.tracks.size(); ++i) {
         if (smf_.format == 2 && i > 0) {
-            out_.diagnostics.push_back(DiagnosticText(
+            out_.diagnostics.notes.push_back(DiagnosticText(
                 "chunk", smf_.tracks[i].offset, "a format 2 file plays its first track only"));
             break;
         }
@@ -216,9 +216,10 @@ MusicLoadOutcome FromSegment(const SegmentFile& file) {
             BandInstrument b;
             b.channel = static_cast<uint8_t>(in.record.channel & 0x0F);
             if (in.record.channel > 15) {
-                out.diagnostics.push_back("band \"" + band.name + "\": performance channel " +
-                                          std::to_string(in.record.channel) + " plays on channel " +
-                                          std::to_string(b.channel + 1));
+                out.diagnostics.notes.push_back("band \"" + band.name + "\": performance channel " +
+                                                std::to_string(in.record.channel) +
+                                                " plays on channel " +
+                                                std::to_string(b.channel + 1));
             }
             b.patch = in.record.patch;
             b.flags = in.record.flags;
@@ -267,8 +268,9 @@ MusicLoadOutcome FromSegment(const SegmentFile& file) {
             e.kind = MusicEventKind::Channel;
             e.status = static_cast<uint8_t>(kind | channel);
         } else {
-            out.diagnostics.push_back("sequence item at " + std::to_string(item.time) +
-                                      ": status " + std::to_string(item.status) + " is not played");
+            out.diagnostics.notes.push_back("sequence item at " + std::to_string(item.time) +
+                                            ": status " + std::to_string(item.status) +
+                                            " is not played");
             continue;
         }
         lastEnd = std::max<int64_t>(lastEnd, static_cast<int64_t>(e.time) + e.duration);
@@ -277,8 +279,9 @@ MusicLoadOutcome FromSegment(const SegmentFile& file) {
     seq.SortEvents();
     seq.length = file.header.length;
     if (seq.length <= 0 && lastEnd > 0) {
-        out.diagnostics.push_back("segment header: length " + std::to_string(file.header.length) +
-                                  "; the items end at " + std::to_string(lastEnd));
+        out.diagnostics.notes.push_back("segment header: length " +
+                                        std::to_string(file.header.length) + "; the items end at " +
+                                        std::to_string(lastEnd));
         seq.length = static_cast<int32_t>(std::min<int64_t>(lastEnd, kLastMusicTime));
     }
     if (!file.timeSignatures.empty()) {
@@ -295,35 +298,25 @@ MusicLoadOutcome FromSegment(const SegmentFile& file) {
     return out;
 }
 
-// Reads the whole file and loads it with `load`.
-template <typename Load> MusicLoadOutcome LoadFile(const std::string& path, Load load) {
-    const FileBytes file = ReadFileBytes(path);
-    if (file.status != FileReadStatus::Ok) {
-        MusicLoadOutcome out;
-        out.status = MusicLoadStatus::OpenFailed;
-        out.error = file.error;
-        return out;
-    }
-    return load(file.bytes);
-}
-
 } // namespace
 
 MusicLoadOutcome LoadSmf(std::span<const uint8_t> bytes, const SmfLoadOptions& options) {
     const SmfRead read = ReadSmf(bytes, SmfDialect::Player);
     MusicLoadOutcome out;
-    out.diagnostics = read.diagnostics.notes;
+    out.diagnostics.notes = read.diagnostics.notes;
     if (read.status == SmfReadStatus::Ok) {
         return SmfParser(read.smf, options).Run(std::move(out));
     }
     out.status = read.status == SmfReadStatus::NotSmf ? MusicLoadStatus::NotRecognised
                                                       : MusicLoadStatus::Malformed;
-    out.error = read.diagnostics.failure;
+    out.diagnostics.failure = read.diagnostics.failure;
     return out;
 }
 
 MusicLoadOutcome LoadSmfFile(const std::string& path, const SmfLoadOptions& options) {
-    return LoadFile(path, [&](std::span<const uint8_t> bytes) { return LoadSmf(bytes, options); });
+    return ParseWholeFile<MusicLoadOutcome>(
+        path, MusicLoadStatus::OpenFailed,
+        [&](std::span<const uint8_t> bytes) { return LoadSmf(bytes, options); });
 }
 
 MusicLoadOutcome LoadSegment(std::span<const uint8_t> bytes) {
@@ -332,14 +325,16 @@ MusicLoadOutcome LoadSegment(std::span<const uint8_t> bytes) {
     if (read.status != SegmentReadResult::Ok) {
         out.status =
             IsSegmentForm(bytes) ? MusicLoadStatus::Malformed : MusicLoadStatus::NotRecognised;
-        out.error = "segment: " + read.diagnostics.failure;
+        out.diagnostics.failure = "segment: " + read.diagnostics.failure;
         return out;
     }
     return FromSegment(read.segment);
 }
 
 MusicLoadOutcome LoadSegmentFile(const std::string& path) {
-    return LoadFile(path, [](std::span<const uint8_t> bytes) { return LoadSegment(bytes); });
+    return ParseWholeFile<MusicLoadOutcome>(
+        path, MusicLoadStatus::OpenFailed,
+        [](std::span<const uint8_t> bytes) { return LoadSegment(bytes); });
 }
 
 } // namespace sonvex

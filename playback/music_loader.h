@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "formats/diagnostics.h"
 #include "playback/sequence.h"
 
 namespace sonvex {
@@ -30,8 +31,7 @@ enum class [[nodiscard]] MusicLoadStatus{
 struct MusicLoadOutcome {
     MusicLoadStatus status = MusicLoadStatus::Ok;
     std::shared_ptr<Sequence> sequence;
-    std::string error;                    // with structure and offset
-    std::vector<std::string> diagnostics; // what was passed over, with offsets
+    Diagnostics diagnostics; // why it failed, and what was passed over, with offsets
 };
 
 MusicLoadOutcome LoadSmf(std::span<const uint8_t> bytes, const SmfLoadOptions& options = {});

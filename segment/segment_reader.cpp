@@ -342,14 +342,9 @@ SegmentRead ReadSegmentBytes(std::span<const uint8_t> bytes) {
 }
 
 SegmentRead ReadSegmentFile(const std::string& path) {
-    const FileBytes file = ReadFileBytes(path);
-    if (file.status != FileReadStatus::Ok) {
-        SegmentRead read;
-        read.status = SegmentReadResult::OpenFailed;
-        read.diagnostics.failure = file.error;
-        return read;
-    }
-    return ReadSegmentBytes(file.bytes);
+    return ParseWholeFile<SegmentRead>(
+        path, SegmentReadResult::OpenFailed,
+        [](std::span<const uint8_t> bytes) { return ReadSegmentBytes(bytes); });
 }
 
 bool IsSegmentForm(std::span<const uint8_t> bytes) {

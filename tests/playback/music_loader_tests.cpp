@@ -65,7 +65,7 @@ TEST(SmfLoader, FormatZeroWithRunningStatusPairsNotesIntoDurations) {
                             .u8(0)
                             .take();
     MusicLoadOutcome out = LoadSmf(Smf(0, 480, {track}));
-    ASSERT_EQ(out.status, MusicLoadStatus::Ok) << out.error;
+    ASSERT_EQ(out.status, MusicLoadStatus::Ok) << out.diagnostics.failure;
     const auto notes = NotesOf(*out.sequence);
     ASSERT_EQ(notes.size(), 2u);
     EXPECT_EQ(notes[0].data1, 60);
@@ -179,7 +179,7 @@ TEST(SmfLoader, FormatOneMergesTracksAndTakesEveryEventKind) {
                             .u8(0)
                             .take();
     MusicLoadOutcome out = LoadSmf(Smf(1, 96, {conductor, music}));
-    ASSERT_EQ(out.status, MusicLoadStatus::Ok) << out.error;
+    ASSERT_EQ(out.status, MusicLoadStatus::Ok) << out.diagnostics.failure;
     const Sequence& s = *out.sequence;
     std::vector<uint8_t> statuses;
     for (const MusicEvent& e : s.events) {
@@ -261,7 +261,7 @@ TEST(SmfLoader, RmidWrapperIsOpened) {
         .text("RMID");
     rmid.text("data").u32le(static_cast<uint32_t>(smf.size())).append(smf);
     MusicLoadOutcome out = LoadSmf(rmid.take());
-    ASSERT_EQ(out.status, MusicLoadStatus::Ok) << out.error;
+    ASSERT_EQ(out.status, MusicLoadStatus::Ok) << out.diagnostics.failure;
     EXPECT_EQ(NotesOf(*out.sequence).size(), 1u);
     EXPECT_EQ(LoadSmf(ByteBuilder().text("RIFF").u32le(4).text("RMID").take()).status,
               MusicLoadStatus::Malformed);
@@ -279,7 +279,8 @@ TEST(SmfLoader, HeadersThatCannotBeFollowedFail) {
     EXPECT_EQ(LoadSmf(Smf(0, 0, {end})).status, MusicLoadStatus::Malformed);
     EXPECT_EQ(LoadSmf(Smf(0, 96, {})).status, MusicLoadStatus::Malformed);
     const MusicLoadOutcome bad = LoadSmf(Smf(0, 0, {end}));
-    EXPECT_NE(bad.error.find("0x0000000C"), std::string::npos) << bad.error;
+    EXPECT_NE(bad.diagnostics.failure.find("0x0000000C"), std::string::npos)
+        << bad.diagnostics.failure;
 }
 
 TEST(SmfLoader, DamagedTracksEndWhereTheDamageIs) {
@@ -312,11 +313,11 @@ TEST(SmfLoader, DamagedTracksEndWhereTheDamageIs) {
     for (const Case& c : cases) {
         // "data byte first" has a running status from the note, so its second event plays.
         MusicLoadOutcome out = LoadSmf(Smf(0, 96, {c.track}));
-        ASSERT_EQ(out.status, MusicLoadStatus::Ok) << c.name << ": " << out.error;
+        ASSERT_EQ(out.status, MusicLoadStatus::Ok) << c.name << ": " << out.diagnostics.failure;
         ASSERT_FALSE(NotesOf(*out.sequence).empty()) << c.name;
         EXPECT_EQ(NotesOf(*out.sequence)[0].data1, 60) << c.name;
         if (std::string(c.name) != "data byte first") {
-            EXPECT_FALSE(out.diagnostics.empty()) << c.name;
+            EXPECT_FALSE(out.diagnostics.notes.empty()) << c.name;
         }
     }
     // A track chunk that claims more bytes than the file holds is read to the end.
@@ -326,7 +327,7 @@ TEST(SmfLoader, DamagedTracksEndWhereTheDamageIs) {
     MusicLoadOutcome out = LoadSmf(cut);
     ASSERT_EQ(out.status, MusicLoadStatus::Ok);
     EXPECT_EQ(NotesOf(*out.sequence).size(), 1u);
-    EXPECT_FALSE(out.diagnostics.empty());
+    EXPECT_FALSE(out.diagnostics.notes.empty());
 }
 
 TEST(SmfLoader, NoPrefixOfAFileReadsOutOfBounds) {
@@ -401,7 +402,7 @@ TEST_F(SegmentLoad, NotesBandsLoopsAndTempoComeBack) {
                           .build();
     const std::string path = Convert(smf);
     MusicLoadOutcome out = LoadSegmentFile(path);
-    ASSERT_EQ(out.status, MusicLoadStatus::Ok) << out.error;
+    ASSERT_EQ(out.status, MusicLoadStatus::Ok) << out.diagnostics.failure;
     const Sequence& s = *out.sequence;
     EXPECT_EQ(s.length, 2304);
     EXPECT_EQ(s.repeats, 5u);

@@ -514,7 +514,7 @@ class ConvertedSong : public ConvertedBank {
 TEST_F(ConvertedSong, StartPointResumesInTheRightBar) {
     const std::string smf = MakeSmf("bars", false);
     MusicLoadOutcome loaded = LoadSmfFile(smf);
-    ASSERT_EQ(loaded.status, MusicLoadStatus::Ok) << loaded.error;
+    ASSERT_EQ(loaded.status, MusicLoadStatus::Ok) << loaded.diagnostics.failure;
     const int32_t bar = loaded.sequence->BarLength();
     ASSERT_EQ(bar, 4 * kTicksPerQuarter);
     for (int startBar : {0, 2, 3}) {
@@ -543,7 +543,7 @@ TEST_F(ConvertedSong, LoopPassesAndEndOfASegmentFileInOrder) {
               SegmentResult::Done)
         << report.diagnostics.failure;
     MusicLoadOutcome loaded = LoadSegmentFile(report.outputPath);
-    ASSERT_EQ(loaded.status, MusicLoadStatus::Ok) << loaded.error;
+    ASSERT_EQ(loaded.status, MusicLoadStatus::Ok) << loaded.diagnostics.failure;
     const Sequence& s = *loaded.sequence;
     ASSERT_EQ(s.repeats, 2u);
     // Render with the segment's own count: no fade, the part after the loop, its tail.
