@@ -287,11 +287,7 @@ TEST_F(EnglishDialogs, ListEditorAndPreviewSpeakEnglish) {
     // The preview, where no sound device opens: its status says so in English.
     ASSERT_TRUE(testkit::WriteFile(work_ / "a.mid", testkit::Bytes{'M', 'T', 'h', 'd'}));
     ASSERT_TRUE(testkit::WriteFile(work_ / "a.dls", testkit::Bytes{'R', 'I', 'F', 'F'}));
-    PlayerOptions failing;
-    failing.createPerformance = [](const PerformanceOptions&, std::string*) {
-        return std::unique_ptr<Performance>();
-    };
-    PreviewDialog preview(work_.path(), failing);
+    PreviewDialog preview(work_.path(), test::WithoutSoundDevice());
     preview.show();
     EXPECT_EQ(preview.windowTitle().toStdString(), "Listen and convert");
     EXPECT_EQ(preview.StatusPane()->text().toStdString(), "No sound device could be opened");
@@ -309,11 +305,7 @@ TEST(Language, NothingClippedInJapanese) {
     MainDialog dialog(program.path());
     dialog.show();
     ExpectNothingClipped(dialog);
-    PlayerOptions failing;
-    failing.createPerformance = [](const PerformanceOptions&, std::string*) {
-        return std::unique_ptr<Performance>();
-    };
-    PreviewDialog preview(program.path(), failing);
+    PreviewDialog preview(program.path(), test::WithoutSoundDevice());
     preview.show();
     ExpectNothingClipped(preview);
 }

@@ -667,12 +667,7 @@ TEST_F(PreviewDialogTest, ClosingWhilePlayingSilencesAndEndsTheThread) {
 
 // Without a sound device the dialog stays: it lists, converts and says why nothing plays.
 TEST_F(PreviewDialogTest, WithoutASoundDeviceTheDialogListsAndConvertsButCannotPlay) {
-    PlayerOptions failing = NullOutput();
-    failing.createPerformance = [](const PerformanceOptions&, std::string* error) {
-        *error = "no sound device";
-        return std::unique_ptr<Performance>();
-    };
-    std::vector<PlayerOptions> ways{failing};
+    std::vector<PlayerOptions> ways{test::WithoutSoundDevice()};
     // The program's own choice, a sound device, where the machine has none.
     std::string error;
     if (!OpenAudioOutput(

@@ -18,6 +18,7 @@
 #include "convert/batch_conversion.h"
 #include "convlist/convert_list.h"
 #include "platform/messages.h"
+#include "scripted_services.h"
 #include "testkit/byte_builder.h"
 #include "tests/support/list_bytes.h"
 #include "ui/dialog_services.h"
@@ -104,12 +105,8 @@ bool SaveAll(const QString& out, const char* workFolder) {
     question.hide();
 
     // The preview where no sound device opens: it lists and converts, and says so.
-    sonvex::ui::PlayerOptions failing;
-    failing.createPerformance = [](const sonvex::PerformanceOptions&, std::string* error) {
-        *error = "no sound device";
-        return std::unique_ptr<sonvex::Performance>();
-    };
-    sonvex::ui::PreviewDialog silent(workFolder != nullptr ? workFolder : temp.path(), failing);
+    sonvex::ui::PreviewDialog silent(workFolder != nullptr ? workFolder : temp.path(),
+                                     sonvex::test::WithoutSoundDevice());
     ok &= Save(silent, out + "/preview_dialog_no_sound_device.png");
     silent.hide();
 
