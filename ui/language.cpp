@@ -19,7 +19,8 @@ namespace {
 // resources.
 constexpr const char* kEnglishCatalogue = ":/i18n/sonvex_en.qm";
 
-// Half-width and full-width forms of the core's composed texts (UTF-8).
+// The status texts the core composes around a name or a count, and the loop pane's text
+// (UTF-8, in the half-width forms the core writes).
 constexpr std::array<ReportedForm, 7> kForms{{
     {"SMF ", "を作製", "SMF %1を作製"},
     {"DLS ", "を作製", "DLS %1を作製"},
@@ -143,6 +144,7 @@ QString TrReported(std::string_view text) {
         }
         const std::string_view between =
             text.substr(prefix.size(), text.size() - prefix.size() - suffix.size());
+        // The file count comes right-aligned in two places; English takes it bare.
         return translated.arg(FromUtf8(between).trimmed());
     }
     return FromUtf8(text);
