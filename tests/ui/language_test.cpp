@@ -283,6 +283,15 @@ TEST_F(EnglishDialogs, ListEditorAndPreviewSpeakEnglish) {
     EXPECT_EQ(editor.Table()->horizontalHeaderItem(3)->text().toStdString(), "File name");
     ExpectNoJapanese(editor);
     ExpectNothingClipped(editor);
+    // Its folder browser and its question on closing a changed list.
+    editor.ChangeFolder(); // cancelled
+    ASSERT_EQ(services_.folderRequests.size(), 1u);
+    EXPECT_EQ(services_.folderRequests[0].prompt.toStdString(),
+              "Current source folder: /home/user/games");
+    editor.Table()->selectRow(0);
+    editor.MoveDown();
+    editor.close(); // answered "No"
+    EXPECT_EQ(services_.questions, std::vector<std::string>{"Save the changes?"});
 
     // The preview, where no sound device opens: its status says so in English.
     ASSERT_TRUE(testkit::WriteFile(work_ / "a.mid", testkit::Bytes{'M', 'T', 'h', 'd'}));
