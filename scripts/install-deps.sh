@@ -8,6 +8,7 @@ packages=(
   g++ clang cmake ninja-build ccache make pkg-config clang-format-14
   libgtest-dev libgmock-dev libbenchmark-dev libclang-rt-14-dev
   libcli11-dev libsndfile1-dev libfluidsynth-dev qt6-base-dev
+  qt6-tools-dev qt6-l10n-tools qt6-translations-l10n
   fonts-ipafont-gothic
   python3 python3-mido gigtools xvfb imagemagick xauth
 )

@@ -3,19 +3,25 @@
 #include "ui/app.h"
 
 #include "ui/app_settings.h"
+#include "ui/language.h"
 #include "ui/main_dialog.h"
 
 namespace sonvex::ui {
 
-App::App(std::filesystem::path programFolder) : programFolder_(std::move(programFolder)) {}
+App::App(std::filesystem::path programFolder, QLocale locale)
+    : programFolder_(std::move(programFolder)), locale_(std::move(locale)) {}
 
 std::filesystem::path App::SettingsFile() const {
     return SettingsPath(programFolder_);
 }
 
 int App::Run(const std::function<void(MainDialog&)>& onOpen) {
-    MainDialog dialog(programFolder_.string());
     const std::string settingsFile = SettingsFile().string();
+    // The language is chosen before any dialog is built: widgets take their texts once.
+    if (!InstallLanguage(ChooseLanguage(ReadLanguageSetting(settingsFile), locale_))) {
+        qWarning("the English texts cannot be loaded; the program speaks Japanese");
+    }
+    MainDialog dialog(programFolder_.string());
     dialog.SetSettings(ReadSettings(settingsFile));
     if (onOpen) {
         onOpen(dialog);

@@ -3,6 +3,7 @@
 // the settings back when the dialog was closed (not when it ended with Enter).
 #pragma once
 
+#include <QLocale>
 #include <filesystem>
 #include <functional>
 
@@ -12,8 +13,9 @@ class MainDialog;
 
 class App {
   public:
-    // `programFolder` holds the settings file and the convert lists.
-    explicit App(std::filesystem::path programFolder);
+    // `programFolder` holds the settings file and the convert lists; `locale` chooses the
+    // language unless the settings file names one.
+    explicit App(std::filesystem::path programFolder, QLocale locale = QLocale::system());
 
     // Runs the main dialog until it ends. `onOpen`, when given, is called with the
     // dialog after it is filled and before it runs (tests drive it from there).
@@ -24,6 +26,7 @@ class App {
 
   private:
     std::filesystem::path programFolder_;
+    QLocale locale_;
 };
 
 } // namespace sonvex::ui

@@ -49,6 +49,14 @@ AppSettings ReadSettings(const std::string& path) {
     return settings;
 }
 
+std::string ReadLanguageSetting(const std::string& path) {
+    const auto bytes = ReadWholeFile(path);
+    if (!bytes) {
+        return {};
+    }
+    return IniDocument::FromBytes(*bytes).Get(kSettingsSection, kKeyLanguage).value_or("");
+}
+
 bool WriteSettings(const std::string& path, const AppSettings& settings) {
     IniDocument doc;
     if (const auto bytes = ReadWholeFile(path)) {

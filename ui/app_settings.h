@@ -21,9 +21,14 @@ std::filesystem::path SettingsPath(const std::filesystem::path& programFolder);
 AppSettings ReadSettings(const std::string& path);
 
 // Writes the three keys, in the order input file, output folder, file type, into the
-// settings file, creating it or its section when needed and keeping every other line.
+// settings file, creating it or its section when needed and keeping every other line
+// (the language among them).
 // The new text goes to a sibling file first and replaces the old one by a rename, so a
 // failed write never leaves a damaged settings file. False when it could not be written.
 bool WriteSettings(const std::string& path, const AppSettings& settings);
+
+// The language key of the settings file ("ja", "en"; set by hand, never written), or an
+// empty text.
+std::string ReadLanguageSetting(const std::string& path);
 
 } // namespace sonvex::ui

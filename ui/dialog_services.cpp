@@ -7,6 +7,7 @@
 #include <QMessageBox>
 
 #include "ui/folder_browser_dialog.h"
+#include "ui/language.h"
 #include "ui/ui_texts.h"
 
 namespace sonvex::ui {
@@ -53,22 +54,22 @@ QStringList NameFiltersFrom(const QString& barSeparated) {
 }
 
 void ConfigureListPicker(QFileDialog& dialog, const QString& startFolder) {
-    dialog.setWindowTitle(QString::fromUtf8(kListPickerTitle));
+    dialog.setWindowTitle(Tr(kListPickerTitle));
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFile);
-    dialog.setNameFilters(NameFiltersFrom(QString::fromUtf8(kListPickerFilter)));
+    dialog.setNameFilters(NameFiltersFrom(Tr(kListPickerFilter)));
     // The default extension is given as "*.clg"; the dialog wants the bare suffix.
     dialog.setDefaultSuffix(QString::fromUtf8(kListPickerDefaultExtension).remove("*."));
     dialog.setDirectory(startFolder);
 }
 
 void ConfigureGamePicker(QFileDialog& dialog, const QString& initialFolder) {
-    dialog.setWindowTitle(QString::fromUtf8(kGamePickerTitle));
+    dialog.setWindowTitle(Tr(kGamePickerTitle));
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     // Several files at once. The toolkit's picker offers several files only when they
     // exist; a missing file would be reported by the scanner anyway.
     dialog.setFileMode(QFileDialog::ExistingFiles);
-    dialog.setNameFilters(NameFiltersFrom(QString::fromUtf8(kGamePickerFilter)));
+    dialog.setNameFilters(NameFiltersFrom(Tr(kGamePickerFilter)));
     if (!initialFolder.isEmpty()) {
         dialog.setDirectory(initialFolder);
     }

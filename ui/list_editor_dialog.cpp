@@ -20,6 +20,7 @@
 #include "ui/dialog_services.h"
 #include "ui/dialog_units.h"
 #include "ui/icons.h"
+#include "ui/language.h"
 #include "ui/string_table.h"
 #include "ui/tip_tool_bar.h"
 #include "ui/ui_texts.h"
@@ -116,8 +117,7 @@ void ListEditorDialog::BuildWidgets() {
     table_ = new QTableWidget(0, kColumnCount, this);
     table_->setObjectName("entryTable");
     table_->setHorizontalHeaderLabels(
-        {QString::fromUtf8(kColumnType), QString::fromUtf8(kColumnNumber),
-         QString::fromUtf8(kColumnOffset), QString::fromUtf8(kColumnFileName)});
+        {Tr(kColumnType), Tr(kColumnNumber), Tr(kColumnOffset), Tr(kColumnFileName)});
     table_->horizontalHeaderItem(kColumnNumberIndex)
         ->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
     table_->horizontalHeaderItem(kColumnOffsetIndex)
@@ -163,7 +163,7 @@ void ListEditorDialog::FitWidth() {
 void ListEditorDialog::Load() {
     sourceFolder_.clear();
     modified_ = false;
-    setWindowTitle(QString::fromUtf8(kListEditorTitlePrefix) +
+    setWindowTitle(Tr(kListEditorTitlePrefix) +
                    QString::fromStdString(listPath_.substr(listPath_.find_last_of('/') + 1)));
 
     const EditorLoad load = LoadListRows(listPath_);
@@ -301,8 +301,7 @@ void ListEditorDialog::ChangeFolder() {
     }
     const QString current = DisplayTextOf(sourceFolder_);
     const auto chosen = ActiveDialogServices().ChooseFolder(
-        this, QString::fromUtf8(kFolderBrowserTitle),
-        QString::fromUtf8(kSourceFolderPrompt) + current, current);
+        this, Tr(kFolderBrowserTitle), Tr(kSourceFolderPrompt) + current, current);
     if (!chosen || chosen->isEmpty()) {
         return;
     }
@@ -320,7 +319,7 @@ void ListEditorDialog::SaveOnClose() {
     if (!modified_) {
         return;
     }
-    if (!ActiveDialogServices().AskYesNo(this, QString::fromUtf8(kSaveQuestion))) {
+    if (!ActiveDialogServices().AskYesNo(this, Tr(kSaveQuestion))) {
         return;
     }
     ShowMessageOf(MessageOf(SaveListRows(listPath_, Rows())));
@@ -332,7 +331,7 @@ void ListEditorDialog::ShowMessageOf(std::optional<MessageId> id) {
         return;
     }
     const MessageText& message = Message(*id);
-    ActiveDialogServices().ShowMessage(this, QString::fromUtf8(message.text), message.icon);
+    ActiveDialogServices().ShowMessage(this, TrReported(message.text), message.icon);
 }
 
 void ListEditorDialog::closeEvent(QCloseEvent* event) {

@@ -21,6 +21,7 @@
 #include "ui/dialog_services.h"
 #include "ui/dialog_units.h"
 #include "ui/icons.h"
+#include "ui/language.h"
 #include "ui/list_editor_dialog.h"
 #include "ui/preview_dialog.h"
 #include "ui/ui_texts.h"
@@ -42,6 +43,28 @@ QString Qs(const std::string& s) {
     return QString::fromStdString(s);
 }
 
+// The texts that stand in a box for "nothing chosen" are kept in their Japanese form in
+// the members and the settings file, and shown in the dialog's language.
+const char* const kPlaceholders[] = {kNoGameFileText, kNoFolderChosenText};
+
+QString BoxText(const std::string& member) {
+    for (const char* placeholder : kPlaceholders) {
+        if (member == placeholder) {
+            return Tr(placeholder);
+        }
+    }
+    return Qs(member);
+}
+
+std::string MemberText(const QString& box) {
+    for (const char* placeholder : kPlaceholders) {
+        if (box == Tr(placeholder)) {
+            return placeholder;
+        }
+    }
+    return box.toStdString();
+}
+
 } // namespace
 
 MainDialog::MainDialog(std::string programFolder, QWidget* parent)
@@ -50,7 +73,7 @@ MainDialog::MainDialog(std::string programFolder, QWidget* parent)
 }
 
 QPushButton* MainDialog::AddButton(const char* text, const char* name, int x) {
-    auto* button = new QPushButton(QString::fromUtf8(text), this);
+    auto* button = new QPushButton(Tr(text), this);
     button->setObjectName(name);
     // Enter in a box is the dialog's own command, never a button's.
     button->setAutoDefault(false);
@@ -73,20 +96,20 @@ void MainDialog::BuildWidgets() {
     int widestButton = 0;
     for (const char* text :
          {kButtonAnalyze, kButtonConvert, kButtonFolder, kButtonListen, kButtonList}) {
-        widestButton = std::max(widestButton, metrics.horizontalAdvance(QString::fromUtf8(text)));
+        widestButton = std::max(widestButton, metrics.horizontalAdvance(Tr(text)));
     }
     int widestLabel = 0;
     for (const char* text : {kLabelInputFile, kKeyOutputFolder}) {
-        widestLabel = std::max(widestLabel, metrics.horizontalAdvance(QString::fromUtf8(text)));
+        widestLabel = std::max(widestLabel, metrics.horizontalAdvance(Tr(text)));
     }
     units_ = DialogUnits::FromFont(font())
                  .WidenedToFit(kButtonWidth, widestButton + kButtonTextMargin)
                  .WidenedToFit(kLabelWidth, widestLabel);
     const DialogUnits& units = units_;
 
-    auto* inputLabel = new QLabel(QString::fromUtf8(kLabelInputFile), this);
+    auto* inputLabel = new QLabel(Tr(kLabelInputFile), this);
     inputLabel->setGeometry(units.Rect(8, 2, kLabelWidth, 8));
-    auto* outputLabel = new QLabel(QString::fromUtf8(kKeyOutputFolder), this);
+    auto* outputLabel = new QLabel(Tr(kKeyOutputFolder), this);
     outputLabel->setGeometry(units.Rect(8, 11, kLabelWidth, 8));
 
     inputEdit_ = new QLineEdit(this);
@@ -123,7 +146,7 @@ void MainDialog::BuildWidgets() {
     statusBar_->setObjectName("statusBar");
     statusBar_->setSizeGripEnabled(false);
     statusBar_->setStyleSheet("QStatusBar::item { border: none; }");
-    statusText_ = QString::fromUtf8(kReadyText);
+    statusText_ = Tr(kReadyText);
     statusPane_ = new QLabel(statusText_, statusBar_);
     statusPane_->setObjectName("statusPane");
     statusPane_->setFont(DialogFontPixels(kStatusFontPixels));
@@ -142,7 +165,7 @@ void MainDialog::showEvent(QShowEvent* event) {
     if (!opened_) {
         opened_ = true;
         Show();
-        statusText_ = QString::fromUtf8(kReadyText);
+        statusText_ = Tr(kReadyText);
         statusPane_->setText(statusText_);
         progress_->setRange(0, 100);
     }
@@ -168,15 +191,15 @@ int MainDialog::Progress() const {
 }
 
 void MainDialog::Store() {
-    inputFile_ = inputEdit_->text().toStdString();
-    outputFolder_ = outputEdit_->text().toStdString();
+    inputFile_ = MemberText(inputEdit_->text());
+    outputFolder_ = MemberText(outputEdit_->text());
 }
 
 void MainDialog::Show() {
     // Like a freshly set edit control, each box shows the start of its text.
-    inputEdit_->setText(Qs(inputFile_));
+    inputEdit_->setText(BoxText(inputFile_));
     inputEdit_->setCursorPosition(0);
-    outputEdit_->setText(Qs(outputFolder_));
+    outputEdit_->setText(BoxText(outputFolder_));
     outputEdit_->setCursorPosition(0);
 }
 
@@ -233,8 +256,7 @@ void MainDialog::ChooseOutputFolder() {
     // Works from the folder as last stored: what is typed in the box is not taken.
     const QString current = Qs(outputFolder_);
     const auto chosen = ActiveDialogServices().ChooseFolder(
-        this, QString::fromUtf8(kFolderBrowserTitle),
-        QString::fromUtf8(kOutputFolderPrompt) + current, current);
+        this, Tr(kFolderBrowserTitle), Tr(kOutputFolderPrompt) + current, current);
     if (chosen) {
         outputFolder_ = chosen->toStdString();
     }
@@ -271,12 +293,11 @@ void MainDialog::EditList() {
 void MainDialog::ShowMessage(std::string_view text, MessageIcon icon) {
     // The box stops the work: what it reports on is on screen behind it.
     ShowWaitingFeedback();
-    ActiveDialogServices().ShowMessage(
-        this, QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())), icon);
+    ActiveDialogServices().ShowMessage(this, TrReported(text), icon);
 }
 
 void MainDialog::SetStatusText(std::string_view text) {
-    QString next = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    QString next = TrReported(text);
     if (next != statusText_) {
         statusText_ = std::move(next);
         textChanged_ = true;

@@ -24,6 +24,7 @@
 #include "ui/dialog_services.h"
 #include "ui/dialog_units.h"
 #include "ui/icons.h"
+#include "ui/language.h"
 #include "ui/string_table.h"
 #include "ui/tip_tool_bar.h"
 #include "ui/ui_texts.h"
@@ -122,7 +123,11 @@ PreviewDialog::PreviewDialog(std::string workFolder, PlayerOptions options, QWid
         QCoreApplication::postEvent(this, new QEvent(kPlaybackNotifyEvent));
     });
     if (!playerStarted_) {
+        // The lists and the segment builder need no sound device: the dialog stays, says
+        // why nothing can play, and keeps the play buttons disabled.
         qWarning("preview: %s", player_.StartUpError().c_str());
+        statusPane_->setText(Tr(kNoSoundDeviceText));
+        statusPane_->setToolTip(QString::fromStdString(player_.StartUpError()));
     }
 }
 
@@ -133,8 +138,7 @@ PreviewDialog::~PreviewDialog() {
 QTableWidget* PreviewDialog::MakeList(const char* objectName, const char* nameHeader) {
     auto* list = new QTableWidget(0, 2, this);
     list->setObjectName(objectName);
-    list->setHorizontalHeaderLabels(
-        {QString::fromUtf8(nameHeader), QString::fromUtf8(kColumnSize)});
+    list->setHorizontalHeaderLabels({Tr(nameHeader), Tr(kColumnSize)});
     list->horizontalHeaderItem(0)->setTextAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     list->horizontalHeaderItem(1)->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
     list->setColumnWidth(0, kNameColumnWidth);
@@ -157,7 +161,7 @@ QTableWidget* PreviewDialog::MakeList(const char* objectName, const char* nameHe
 
 void PreviewDialog::BuildWidgets() {
     setObjectName("previewDialog");
-    setWindowTitle(QString::fromUtf8(kPreviewCaption));
+    setWindowTitle(Tr(kPreviewCaption));
     setWindowIcon(ProgramIcon());
     setFont(DialogFont());
     const DialogUnits units = DialogUnits::FromFont(font());
@@ -219,22 +223,19 @@ void PreviewDialog::BuildWidgets() {
     statusBar_->setSizeGripEnabled(false);
     statusBar_->setStyleSheet("QStatusBar::item { border: none; }");
     const QFont paneFont = DialogFontPixels(kStatusFontPixels);
-    statusPane_ = new QLabel(QString::fromUtf8(kReadyText), statusBar_);
+    statusPane_ = new QLabel(Tr(kReadyText), statusBar_);
     statusPane_->setObjectName("statusPane");
     statusPane_->setFont(paneFont);
     statusBar_->addWidget(statusPane_, 1);
-    const QString loopAtRest =
-        QString::fromUtf8(LoadStringEntry(kStringLoopPane).data(),
-                          static_cast<qsizetype>(LoadStringEntry(kStringLoopPane).size()));
+    const QString loopAtRest = TrReported(LoadStringEntry(kStringLoopPane));
     loopPane_ = new QLabel(loopAtRest, statusBar_);
     loopPane_->setObjectName("loopPane");
     loopPane_->setFont(paneFont);
     loopPane_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     const QFontMetrics paneMetrics(paneFont);
-    loopPane_->setFixedWidth(
-        std::max(paneMetrics.horizontalAdvance(loopAtRest),
-                 paneMetrics.horizontalAdvance(QString::fromUtf8(kLoopEndlessText))) +
-        kPaneMargin);
+    loopPane_->setFixedWidth(std::max(paneMetrics.horizontalAdvance(loopAtRest),
+                                      paneMetrics.horizontalAdvance(TrReported(kLoopEndlessText))) +
+                             kPaneMargin);
     statusBar_->addPermanentWidget(loopPane_);
 
     auto* layout = new QVBoxLayout(this);
@@ -308,6 +309,11 @@ std::string PreviewDialog::NameAt(const QTableWidget* list, int row) {
     return item == nullptr ? std::string() : item->data(kNameBytesRole).toByteArray().toStdString();
 }
 
+void PreviewDialog::EnablePlay(bool enable) {
+    // Without a sound device nothing can play, whatever is selected.
+    EnableButton(kCommandPlay, enable && playerStarted_);
+}
+
 void PreviewDialog::SequenceSelected(int row) {
     selectedSequenceRow_ = row;
     player_.SetSelectedSequence(NameAt(sequenceList_, row));
@@ -317,10 +323,10 @@ void PreviewDialog::SequenceSelected(int row) {
     }
     const std::string& name = player_.SelectedSequence();
     if (IsSegmentName(name)) {
-        EnableButton(kCommandPlay, true);
+        EnablePlay(true);
         EnableButton(kCommandConvert, false);
     } else if (IsSmfName(name) && !player_.SelectedBank().empty()) {
-        EnableButton(kCommandPlay, true);
+        EnablePlay(true);
         EnableButton(kCommandConvert, true);
     }
 }
@@ -335,7 +341,7 @@ void PreviewDialog::BankSelected(int row) {
         return;
     }
     if (smf) {
-        EnableButton(kCommandPlay, true);
+        EnablePlay(true);
         EnableButton(kCommandConvert, true);
     }
 }
@@ -422,7 +428,7 @@ void PreviewDialog::EnableButton(int commandId, bool enable) {
 }
 
 void PreviewDialog::SetLoopText(const std::string& text) {
-    loopPane_->setText(FromBytes(text));
+    loopPane_->setText(TrReported(text));
 }
 
 void PreviewDialog::ShowNumberedMessage(MessageId id) {
@@ -430,12 +436,11 @@ void PreviewDialog::ShowNumberedMessage(MessageId id) {
 }
 
 void PreviewDialog::ShowMessage(std::string_view text, MessageIcon icon) {
-    ActiveDialogServices().ShowMessage(
-        this, QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())), icon);
+    ActiveDialogServices().ShowMessage(this, TrReported(text), icon);
 }
 
 void PreviewDialog::SetStatusText(std::string_view text) {
-    statusPane_->setText(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+    statusPane_->setText(TrReported(text));
 }
 
 void PreviewDialog::SetProgress(int) {}
@@ -457,14 +462,6 @@ bool PreviewDialog::event(QEvent* event) {
         return true;
     }
     return QDialog::event(event);
-}
-
-void PreviewDialog::showEvent(QShowEvent* event) {
-    QDialog::showEvent(event);
-    if (!playerStarted_) {
-        // Without a player the dialog has nothing to offer: it closes at once.
-        QMetaObject::invokeMethod(this, &QDialog::reject, Qt::QueuedConnection);
-    }
 }
 
 void PreviewDialog::keyPressEvent(QKeyEvent* event) {

@@ -27,8 +27,9 @@ inline const QEvent::Type kPlaybackNotifyEvent = static_cast<QEvent::Type>(QEven
 class PreviewDialog : public QDialog, public Feedback, private PlayerView {
     Q_OBJECT
   public:
-    // Lists the files of `workFolder` and starts the player; when the player cannot
-    // start, the dialog ends as soon as it is shown, without a message.
+    // Lists the files of `workFolder` and starts the player. When the player cannot start
+    // (no sound device), the dialog still lists and converts, its play buttons stay
+    // disabled and its status pane says that no sound device could be opened.
     explicit PreviewDialog(std::string workFolder, PlayerOptions options = {},
                            QWidget* parent = nullptr);
     ~PreviewDialog() override;
@@ -65,7 +66,6 @@ class PreviewDialog : public QDialog, public Feedback, private PlayerView {
 
   protected:
     bool event(QEvent* event) override;
-    void showEvent(QShowEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
 
   private:
@@ -81,6 +81,7 @@ class PreviewDialog : public QDialog, public Feedback, private PlayerView {
     void FillLists();
     void FitNameColumn(QTableWidget* list);
     void AddRow(QTableWidget* list, const std::string& name, const std::string& sizeText, int icon);
+    void EnablePlay(bool enable);
     void SequenceSelected(int row);
     void BankSelected(int row);
     void UpdateSegmentRow(const SegmentRowUpdate& update);

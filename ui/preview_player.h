@@ -56,7 +56,7 @@ class PreviewPlayer {
 
     // Makes the loader and the performance, starts the notifier thread (which calls
     // `post` on every wake-up, from its own thread) and asks for segment notifications.
-    // False when the engine cannot be made; the dialog then closes without a message.
+    // False when the engine cannot be made (no sound device): nothing can play then.
     bool StartUp(std::string workFolder, std::function<void()> post);
     // Why the start-up failed.
     const std::string& StartUpError() const { return startUpError_; }

@@ -4,6 +4,8 @@
 
 #include <QAction>
 
+#include "ui/language.h"
+
 namespace sonvex::ui {
 namespace {
 
@@ -44,7 +46,7 @@ TipToolBar::TipToolBar(QWidget* parent, std::function<std::string_view(int)> loo
 QAction* TipToolBar::AddButton(int commandId, const QIcon& icon) {
     QAction* action = addAction(icon, QString());
     action->setData(commandId);
-    action->setToolTip(QString::fromStdString(TipTextOf(lookup_(commandId))));
+    action->setToolTip(Tr(TipTextOf(lookup_(commandId))));
     connect(action, &QAction::triggered, this, [this, commandId] { emit Command(commandId); });
     buttons_[commandId] = action;
     return action;

@@ -11,7 +11,9 @@ inline constexpr const char* kSettingsSection =
 inline constexpr const char* kKeyInputFile = "入力ﾌｧｲﾙ"; // key: content of the input-file box
 inline constexpr const char* kKeyOutputFolder =
     "出力ﾌｫﾙﾀﾞ"; // key: content of the output-folder box; also the box's label
-inline constexpr const char* kKeyFileType = "ﾌｧｲﾙﾀｲﾌﾟ";           // key: carried through unchanged
+inline constexpr const char* kKeyFileType = "ﾌｧｲﾙﾀｲﾌﾟ"; // key: carried through unchanged
+inline constexpr const char* kKeyLanguage =
+    "言語"; // key: "ja" or "en"; the locale decides otherwise
 inline constexpr const char* kDialogFontFace = "ＭＳ Ｐゴシック"; // face asked for by every dialog
 inline constexpr const char* kMainCaption = "Sonvex Ver0.26";     // caption of the main dialog
 inline constexpr const char* kLabelInputFile = "元ﾃﾞｰﾀｰ";         // label of the input-file box
@@ -58,5 +60,7 @@ inline constexpr const char* kLoopCountFormat =
     "ﾙｰﾌﾟ:%03d"; // loop pane with the repeats still to come
 inline constexpr const char* kLoopEndlessText =
     "ﾙｰﾌﾟ: ∞"; // loop pane of a segment that repeats without end
+inline constexpr const char* kNoSoundDeviceText =
+    "ｻｳﾝﾄﾞﾃﾞﾊﾞｲｽが開けません"; // status pane of a preview that cannot play
 
 } // namespace sonvex::ui

@@ -372,7 +372,7 @@ class AppTest : public ::testing::Test {
 
     // Runs the program; `act` gets the dialog once it runs modally.
     void RunWith(const std::function<void(MainDialog&)>& act) {
-        App app(program_.path());
+        App app(program_.path(), QLocale(QLocale::Japanese, QLocale::Japan));
         app.Run([&](MainDialog& dialog) { WhenModal([&dialog, &act] { act(dialog); }); });
     }
     static void TypeInto(MainDialog& d, const char* box, const std::string& text) {

@@ -33,6 +33,7 @@
 #include "ui/preview_dialog.h"
 #include "ui/string_table.h"
 #include "ui/tip_tool_bar.h"
+#include "ui/ui_texts.h"
 
 namespace sonvex::ui {
 namespace {
@@ -664,13 +665,9 @@ TEST_F(PreviewDialogTest, ClosingWhilePlayingSilencesAndEndsTheThread) {
     EXPECT_TRUE(services_.messages.empty());
 }
 
-TEST_F(PreviewDialogTest, AnEngineThatCannotStartClosesTheDialogWithoutAMessage) {
-    PlayerOptions failing = NullOutput();
-    failing.createPerformance = [](const PerformanceOptions&, std::string* error) {
-        *error = "no sound device";
-        return std::unique_ptr<Performance>();
-    };
-    std::vector<PlayerOptions> ways{failing};
+// Without a sound device the dialog stays: it lists, converts and says why nothing plays.
+TEST_F(PreviewDialogTest, WithoutASoundDeviceTheDialogListsAndConvertsButCannotPlay) {
+    std::vector<PlayerOptions> ways{test::WithoutSoundDevice()};
     // The program's own choice, a sound device, where the machine has none.
     std::string error;
     if (!OpenAudioOutput(
@@ -679,11 +676,36 @@ TEST_F(PreviewDialogTest, AnEngineThatCannotStartClosesTheDialogWithoutAMessage)
     }
     for (const PlayerOptions& options : ways) {
         PreviewDialog d(work_.path(), options);
+        d.show();
         EXPECT_FALSE(d.PlayerStarted());
-        EXPECT_EQ(d.SequenceList()->rowCount(), 4);         // the lists were filled first
-        QTimer::singleShot(3000, &d, [&d] { d.done(42); }); // only if the dialog stayed open
-        EXPECT_EQ(d.exec(), QDialog::Rejected);
+        EXPECT_EQ(d.StatusPane()->text().toStdString(), kNoSoundDeviceText);
+        EXPECT_EQ(Names(d.BankList()), (std::vector<std::string>{"bank.dls", "other.dls"}));
+        EXPECT_EQ(Names(d.SequenceList()),
+                  (std::vector<std::string>{"forever.mid", "long.mid", "loop3.mid", "short.mid"}));
+
+        // An SMF with a DLS enables the conversion only; a click on play does nothing.
+        Select(d.BankList(), "bank.dls");
+        Select(d.SequenceList(), "short.mid");
+        EXPECT_TRUE(Enabled(d, kCommandConvert));
+        EXPECT_FALSE(Enabled(d, kCommandPlay));
+        Click(d, kCommandPlay);
+        EXPECT_FALSE(d.Player().IsPlaying());
+
+        Click(d, kCommandConvert);
+        EXPECT_TRUE(std::filesystem::is_regular_file(work_ / "short.sgt"));
+        EXPECT_NE(RowOf(d.SequenceList(), "short.sgt"), -1);
+        EXPECT_EQ(d.StatusPane()->text().toStdString(), std::string("short.sgt") + kMadeSuffix);
+        Select(d.SequenceList(), "short.sgt");
+        EXPECT_FALSE(Enabled(d, kCommandPlay));
+        EXPECT_FALSE(Enabled(d, kCommandConvert));
+        Select(d.BankList(), "other.dls");
+        EXPECT_FALSE(Enabled(d, kCommandPlay));
+
+        // The dialog stays open until it is closed.
+        QTimer::singleShot(200, &d, [&d] { d.done(42); });
+        EXPECT_EQ(d.exec(), 42);
         EXPECT_FALSE(d.Player().NotifierRunning());
+        std::filesystem::remove(work_ / "short.sgt");
     }
     EXPECT_TRUE(services_.messages.empty());
 }

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Dialog services for tests: message boxes and questions are recorded and answered
-// from a script, pickers return prepared choices, so no test waits on a modal box.
+// from a script, pickers return prepared choices, so no test waits on a modal box. And
+// the preview player of a machine without a sound device.
 #pragma once
 
 #include <QString>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "ui/dialog_services.h"
+#include "ui/preview_player.h"
 
 namespace sonvex::test {
 
@@ -87,5 +89,15 @@ class ScriptedServices : public ui::DialogServices {
         return answer;
     }
 };
+
+// Player options whose engine cannot be made, as where no sound device opens.
+inline ui::PlayerOptions WithoutSoundDevice() {
+    ui::PlayerOptions options;
+    options.createPerformance = [](const PerformanceOptions&, std::string* error) {
+        *error = "no sound device";
+        return std::unique_ptr<Performance>();
+    };
+    return options;
+}
 
 } // namespace sonvex::test
