@@ -61,6 +61,9 @@ int RunPlay(const PlayOptions& o) {
     }
     const bool interactive = isatty(fileno(stderr)) != 0;
     job.reportSeconds = interactive ? 0.1 : 1.0;
+    job.warn = [](const std::string& warning) {
+        std::fprintf(stderr, "sonvex-cli: warning: %s\n", warning.c_str());
+    };
 
     gStopRequested.store(false);
     struct sigaction action {};
@@ -83,6 +86,7 @@ int RunPlay(const PlayOptions& o) {
     for (const std::string& note : r.notes) {
         std::fprintf(stderr, "sonvex-cli: note: %s\n", note.c_str());
     }
+
     switch (r.status) {
     case PlayStatus::Ended:
         std::printf("played %s on %s\n", o.input.c_str(), r.outputName.c_str());
