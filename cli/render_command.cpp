@@ -117,7 +117,7 @@ void AddRenderCommand(CLI::App& app, CommandRun& run) {
                     }
                 } catch (const std::exception&) {
                 }
-                return "--loops takes a whole number of 1 or more, not \"" + text + "\"";
+                return "takes a whole number of 1 or more, not \"" + text + "\"";
             },
             "N>=1"));
     cmd->add_option("--fade", options->fade,

@@ -332,9 +332,11 @@ RenderResult RenderToFile(const RenderJob& job) {
             return result;
         }
     }
+    // Written under a temporary name and renamed once complete.
+    const std::string temporary = job.output + ".tmp";
     ChunkFile file;
     errno = 0;
-    if (!file.Create(job.output)) {
+    if (!file.Create(temporary)) {
         const int reason = errno;
         result.status = RenderStatus::OutputFailed;
         result.error = job.output + ": cannot be created" +
@@ -351,7 +353,7 @@ RenderResult RenderToFile(const RenderJob& job) {
         result.status = RenderStatus::OutputFailed;
         result.error = job.output + ": " + sf_strerror(nullptr);
         file.Close();
-        ChunkFile::Delete(job.output);
+        ChunkFile::Delete(temporary);
         return result;
     }
     std::vector<short> interleaved;
@@ -381,9 +383,15 @@ RenderResult RenderToFile(const RenderJob& job) {
     const bool closedSound = sf_close(out) == 0;
     const bool closedFile = file.Close();
     if (writeFailed || !closedSound || !closedFile) {
-        ChunkFile::Delete(job.output);
+        ChunkFile::Delete(temporary);
         result.status = RenderStatus::OutputFailed;
         result.error = job.output + ": writing failed; the file was removed";
+        return result;
+    }
+    if (!ChunkFile::Rename(temporary, job.output)) {
+        ChunkFile::Delete(temporary);
+        result.status = RenderStatus::OutputFailed;
+        result.error = job.output + ": cannot replace it with " + temporary;
         return result;
     }
     result.seconds = static_cast<double>(result.summary.frames) / job.synth.sampleRate;

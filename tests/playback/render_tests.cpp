@@ -683,6 +683,7 @@ TEST_F(ConvertedSong, RenderRefusesWhatItCannotDoAndLeavesNoPartialFile) {
     EXPECT_EQ(written.status, RenderStatus::OutputFailed) << written.error;
     struct stat st {};
     EXPECT_NE(stat(job.output.c_str(), &st), 0) << "a partial output was left behind";
+    EXPECT_NE(stat((job.output + ".tmp").c_str(), &st), 0) << "the temporary file was left";
 }
 
 // Songs that choose programs late or never, made by the sequence converter under both
