@@ -745,6 +745,42 @@ TEST_F(DefaultPrograms, EveryChannelSoundsWithItsDefaultProgramUnderBothRules) {
     }
 }
 
+TEST_F(DefaultPrograms, SegmentChannelsTheBandLeavesEmptyPlayTheirDefaultProgram) {
+    // Built from the classic file, the first band holds channel 2's program only (from
+    // the start: the band gives a channel its first program at once).
+    const std::string smf = Convert("band_classic", SmfRules::Classic);
+    NullFeedback feedback;
+    SegmentReport report;
+    ASSERT_EQ(ConvertSmfToSegment(smf, *folder_ / "bank.dls", feedback, {}, &report),
+              SegmentResult::Done)
+        << report.diagnostics.failure;
+    RenderJob job;
+    job.input = report.outputPath; // the band's own collection, no DLS given
+    job.output = *folder_ / "band_classic.wav";
+    job.plan.tailSeconds = 0.5;
+    job.synth = playtest::DrySynth();
+    const RenderResult r = RenderToFile(job);
+    ASSERT_EQ(r.status, RenderStatus::Ok) << r.error;
+    EXPECT_TRUE(r.warnings.empty()) << r.warnings.front();
+    AudioFileContents wav;
+    std::string error;
+    ASSERT_TRUE(ReadAudioFile(job.output, wav, error)) << error;
+    std::vector<float> left(static_cast<size_t>(wav.frames));
+    for (size_t i = 0; i < left.size(); ++i) {
+        left[i] = static_cast<float>(wav.samples[2 * i]) / 32768.0f;
+    }
+    for (size_t i = 0; i < std::size(kSlots); ++i) {
+        const double from = 12 / 960.0 + 0.5 * static_cast<double>(i) + 0.15;
+        const std::span<const float> window(left.data() + static_cast<size_t>(from * 44100),
+                                            static_cast<size_t>(0.25 * 44100));
+        const int program = i == 2 ? kTuned : kSlots[i].program;
+        const double expected = RegionHz(program, kSlots[i].key);
+        EXPECT_NEAR(1200.0 * std::log2(testkit::MeasureFrequency(window, 44100.0) / expected), 0.0,
+                    2.0)
+            << "slot " << i;
+    }
+}
+
 TEST_F(DefaultPrograms, ChannelsWithoutAnInstrumentAreNamedOrRefused) {
     // Channel 8 never chooses a program and the collection has no program 7: a warning.
     const std::string partial =
