@@ -113,6 +113,9 @@ void AddPlayCommand(CLI::App& app, CommandRun& run) {
     auto options = std::make_shared<PlayOptions>();
     CLI::App* cmd = app.add_subcommand(
         "play", "Play an SMF with a DLS, or a segment file, in real time (Ctrl-C stops)");
+    cmd->footer("Loops: an SMF's loop with a count of 0 to 126 (or none) plays that many passes\n"
+                "in all (at least one), then the song plays on to its end; a count of 127 or\n"
+                "more loops until stopped. A segment file plays its own repeat count.");
     cmd->add_option("input", options->input, "SMF (.mid, .rmi) or segment file (.sgt)")
         ->required()
         ->check(CLI::ExistingFile);
