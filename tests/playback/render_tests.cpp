@@ -119,6 +119,18 @@ class ConvertedBank : public ::testing::Test {
         return RenderWith(*collection_, seq);
     }
 
+    // Converts a "pQES" sequence of `track` (480 ticks, 120 beats per minute) into
+    // folder/stem.mid and returns that path.
+    static std::string ConvertTrack(const std::string& stem, const testkit::SeqTrack& track,
+                                    SmfRules rules = SmfRules::Extended) {
+        const std::string game = *folder_ / (stem + ".bin");
+        EXPECT_TRUE(testkit::WriteFile(game, testkit::BuildSingleSeq({}, track)));
+        NullFeedback feedback;
+        const SeqConversion c = ConvertSeq(0, game, *folder_ / stem, feedback, rules);
+        EXPECT_EQ(c.result, ConvertResult::Done) << c.diagnostics.failure;
+        return *folder_ / (stem + ".mid");
+    }
+
     // The pitch the region of `program` in bank 1 gives `key`, from its own tuning.
     static double RegionHz(int program, int key) {
         for (const DlsInstrument& instrument : (*collection_)->instruments) {
@@ -516,15 +528,7 @@ class ConvertedSong : public ConvertedBank {
             }
         }
         t.noteOff(0, 1, 48).endOfTrack(0);
-        testkit::SeqTiming timing;
-        timing.division = 480;
-        timing.tempo = 500000;
-        const std::string game = *folder_ / (stem + ".bin");
-        EXPECT_TRUE(testkit::WriteFile(game, testkit::BuildSingleSeq(timing, t)));
-        NullFeedback feedback;
-        const SeqConversion c = ConvertSeq(0, game, *folder_ / stem, feedback);
-        EXPECT_EQ(c.result, ConvertResult::Done) << c.diagnostics.failure;
-        return *folder_ / (stem + ".mid");
+        return ConvertTrack(stem, t);
     }
 };
 
@@ -715,12 +719,7 @@ class DefaultPrograms : public ConvertedBank {
                 .noteOff(400, slot.channel, slot.key);
         }
         t.endOfTrack(80);
-        const std::string game = *folder_ / (stem + ".bin");
-        EXPECT_TRUE(testkit::WriteFile(game, testkit::BuildSingleSeq({}, t)));
-        NullFeedback feedback;
-        const SeqConversion c = ConvertSeq(0, game, *folder_ / stem, feedback, rules);
-        EXPECT_EQ(c.result, ConvertResult::Done) << c.diagnostics.failure;
-        return *folder_ / (stem + ".mid");
+        return ConvertTrack(stem, t, rules);
     }
 };
 
@@ -802,11 +801,7 @@ TEST_F(DefaultPrograms, ChannelsWithoutAnInstrumentAreNamedOrRefused) {
     // Every note asks for a program the collection lacks: an error naming them, no file.
     testkit::SeqTrack t;
     t.program(0, 0, 40).noteOn(0, 0, 60, 100).noteOff(100, 0, 60).endOfTrack(0);
-    ASSERT_TRUE(testkit::WriteFile(*folder_ / "none.bin", testkit::BuildSingleSeq({}, t)));
-    NullFeedback feedback;
-    ASSERT_EQ(ConvertSeq(0, *folder_ / "none.bin", *folder_ / "none", feedback).result,
-              ConvertResult::Done);
-    job.input = *folder_ / "none.mid";
+    job.input = ConvertTrack("none", t);
     job.output = *folder_ / "none.wav";
     r = RenderToFile(job);
     EXPECT_EQ(r.status, RenderStatus::InputFailed);
@@ -817,6 +812,7 @@ TEST_F(DefaultPrograms, ChannelsWithoutAnInstrumentAreNamedOrRefused) {
     // A segment whose band's DLS file has gone: an error naming the file.
     ASSERT_TRUE(
         testkit::WriteFile(*folder_ / "gone.dls", testkit::ReadFile(*folder_ / "bank.dls")));
+    NullFeedback feedback;
     SegmentReport report;
     ASSERT_EQ(ConvertSmfToSegment(partial, *folder_ / "gone.dls", feedback, {}, &report),
               SegmentResult::Done)
@@ -883,13 +879,8 @@ class LoopCounts : public ConvertedBank {
         }
         t.noteOn(0, 0, 60, 100).noteOff(400, 0, 60).control(80, 0, 99, 30);
         t.noteOn(0, 0, 72, 100).noteOff(400, 0, 72).endOfTrack(80);
-        const std::string stem = "count" + std::to_string(count);
-        const std::string game = *folder_ / (stem + ".bin");
-        EXPECT_TRUE(testkit::WriteFile(game, testkit::BuildSingleSeq({}, t)));
-        NullFeedback feedback;
-        EXPECT_EQ(ConvertSeq(0, game, *folder_ / stem, feedback).result, ConvertResult::Done);
         Song song;
-        song.smf = *folder_ / (stem + ".mid");
+        song.smf = ConvertTrack("count" + std::to_string(count), t);
         MusicLoadOutcome loaded = LoadSmfFile(song.smf);
         EXPECT_EQ(loaded.status, MusicLoadStatus::Ok) << loaded.diagnostics.failure;
         if (loaded.sequence) {
