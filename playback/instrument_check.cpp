@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include "playback/voice_recipe.h"
+
 namespace sonvex {
 
 namespace {
@@ -34,6 +36,7 @@ struct ChannelState {
     int program = 0;
     bool drumKit = false;
     bool noProgram = false; // no program change, and no default instrument either
+    const DlsCollection* collection = nullptr; // where `instrument` is
     const DlsInstrument* instrument = nullptr; // what answers from a collection
 };
 
@@ -60,11 +63,11 @@ const DlsInstrument* FindInstrument(const DlsCollection& collection, int bank, i
     return drumKit ? nullptr : Find(collection, bank, program, false);
 }
 
-bool PlaysKey(const DlsInstrument& instrument, int key, int velocity) {
+bool PlaysKey(const DlsCollection& collection, const DlsInstrument& instrument, int key,
+              int velocity) {
     return std::any_of(instrument.regions.begin(), instrument.regions.end(),
                        [&](const DlsRegion& r) {
-                           return r.keyLow <= key && key <= r.keyHigh &&
-                                  r.velocityLow <= velocity && velocity <= r.velocityHigh;
+                           return RegionPlays(r, key, velocity) && collection.WaveOf(r) != nullptr;
                        });
 }
 
@@ -111,6 +114,7 @@ InstrumentCheck CheckInstruments(const Sequence& sequence, const InstrumentSourc
         ch.program = program;
         ch.drumKit = drumKit;
         ch.noProgram = false;
+        ch.collection = from;
         ch.instrument = from != nullptr
                             ? FindInstrument(*from, bank, program, drumKit, preferDrumKit)
                             : nullptr;
@@ -136,7 +140,7 @@ InstrumentCheck CheckInstruments(const Sequence& sequence, const InstrumentSourc
         }
         ++check.notes;
         const bool outsideKeys =
-            ch.instrument != nullptr && !PlaysKey(*ch.instrument, key, velocity);
+            ch.instrument != nullptr && !PlaysKey(*ch.collection, *ch.instrument, key, velocity);
         if (ch.sounds && !outsideKeys) {
             return;
         }

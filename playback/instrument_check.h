@@ -32,8 +32,9 @@ std::optional<InstrumentPick> DefaultInstrument(const DlsCollection& collection,
 const DlsInstrument* FindInstrument(const DlsCollection& collection, int bank, int program,
                                     bool drumKit, bool preferDrumKit);
 
-// Whether one of the instrument's regions plays the key at the velocity.
-bool PlaysKey(const DlsInstrument& instrument, int key, int velocity);
+// Whether one of the instrument's regions plays the key at the velocity with a wave.
+bool PlaysKey(const DlsCollection& collection, const DlsInstrument& instrument, int key,
+              int velocity);
 
 // Where a sequence's instruments can come from.
 struct InstrumentSources {
