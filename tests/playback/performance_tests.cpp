@@ -323,6 +323,23 @@ TEST(PlayLoop, PlaysAFileToItsEndAndStopsOnRequest) {
     EXPECT_NE(silent.error.find("channel 1 (bank 1, program 0)"), std::string::npos)
         << silent.error;
     EXPECT_TRUE(warned.empty());
+    // The program is there, but none of its regions plays the song's key 60.
+    ASSERT_TRUE(testkit::WriteFile(folder / "low.dls", playtest::BuildDls([] {
+                                       playtest::TestCollection c;
+                                       c.waves = {playtest::TestWave{
+                                           testkit::SineTone(4400, 100.0, 12000.0)}};
+                                       playtest::TestInstrument in;
+                                       playtest::TestRegion low;
+                                       low.keyHigh = 7;
+                                       in.regions = {low};
+                                       c.instruments = {in};
+                                       return c;
+                                   }())));
+    job.dls = folder / "low.dls";
+    const PlayOutcome outside = PlayFile(job, {}, stop);
+    EXPECT_EQ(outside.status, PlayStatus::LoadFailed);
+    EXPECT_NE(outside.error.find("program 0: no region for its notes"), std::string::npos)
+        << outside.error;
     job.dls = folder / "one.dls";
     job.output = OutputKind::Alsa;
     const PlayOutcome noDevice = PlayFile(job, {}, stop);
