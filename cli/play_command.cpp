@@ -61,6 +61,9 @@ int RunPlay(const PlayOptions& o) {
     }
     const bool interactive = isatty(fileno(stderr)) != 0;
     job.reportSeconds = interactive ? 0.1 : 1.0;
+    job.warn = [](const std::string& warning) {
+        std::fprintf(stderr, "sonvex-cli: warning: %s\n", warning.c_str());
+    };
 
     gStopRequested.store(false);
     struct sigaction action {};
@@ -83,6 +86,7 @@ int RunPlay(const PlayOptions& o) {
     for (const std::string& note : r.notes) {
         std::fprintf(stderr, "sonvex-cli: note: %s\n", note.c_str());
     }
+
     switch (r.status) {
     case PlayStatus::Ended:
         std::printf("played %s on %s\n", o.input.c_str(), r.outputName.c_str());
@@ -109,6 +113,9 @@ void AddPlayCommand(CLI::App& app, CommandRun& run) {
     auto options = std::make_shared<PlayOptions>();
     CLI::App* cmd = app.add_subcommand(
         "play", "Play an SMF with a DLS, or a segment file, in real time (Ctrl-C stops)");
+    cmd->footer("Loops: an SMF's loop with a count of 0 to 126 (or none) plays that many passes\n"
+                "in all (at least one), then the song plays on to its end; a count of 127 or\n"
+                "more loops until stopped. A segment file plays its own repeat count.");
     cmd->add_option("input", options->input, "SMF (.mid, .rmi) or segment file (.sgt)")
         ->required()
         ->check(CLI::ExistingFile);

@@ -1,10 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // `sonvex-cli render INPUT [DLS] -o OUT.wav|OUT.flac`: an SMF with its DLS, or a segment
 // file with the collections its bands name, rendered to an audio file faster than real
-// time: a looping song plays its loop --loops times and fades out over --fade seconds.
+// time: a counted loop plays as counted, an endless one --loops times and then fades out
+// over --fade seconds.
 #include <cstdio>
+#include <exception>
 #include <memory>
 #include <optional>
+#include <string>
 #include <unistd.h>
 
 #include "cli/commands.h"
@@ -13,6 +16,14 @@
 namespace sonvex::cli {
 
 namespace {
+
+constexpr const char* kLoopRule =
+    "Loops: an SMF marks its loop with the markers \"Loop_Start\" and \"Loop_End\" and may\n"
+    "give a count in a text event. A count of 0 to 126, or none, is the number of passes\n"
+    "through the loop in all (0 and 1: once); the song then plays on to its end, with no\n"
+    "fade. A count of 127 or more loops without end: render plays it --loops times, then\n"
+    "fades out over --fade seconds (play and the preview loop it until stopped). A segment\n"
+    "file plays its own repeat count; an endless one is rendered like an endless SMF loop.";
 
 struct RenderOptions {
     std::string input;
@@ -44,8 +55,8 @@ int RunRender(const RenderOptions& o) {
     const bool progress = !o.quiet && isatty(fileno(stderr)) != 0;
     bool drawn = false;
     if (progress) {
-        job.progress = [&drawn](double seconds) {
-            std::fprintf(stderr, "\rrendered %.0f s", seconds);
+        job.progress = [&drawn](double seconds, double planned) {
+            std::fprintf(stderr, "\rrendered %.0f s of %.0f s", seconds, planned);
             drawn = true;
         };
     }
@@ -55,6 +66,9 @@ int RunRender(const RenderOptions& o) {
     }
     for (const std::string& note : r.notes) {
         std::fprintf(stderr, "sonvex-cli: note: %s\n", note.c_str());
+    }
+    for (const std::string& warning : r.warnings) {
+        std::fprintf(stderr, "sonvex-cli: warning: %s\n", warning.c_str());
     }
     if (r.status != RenderStatus::Ok) {
         std::fprintf(stderr, "sonvex-cli: %s\n", r.error.c_str());
@@ -81,6 +95,7 @@ void AddRenderCommand(CLI::App& app, CommandRun& run) {
     auto options = std::make_shared<RenderOptions>();
     CLI::App* cmd = app.add_subcommand(
         "render", "Render an SMF with a DLS, or a segment file, to a WAV or FLAC file");
+    cmd->footer(kLoopRule);
     cmd->add_option("input", options->input, "SMF (.mid, .rmi) or segment file (.sgt)")
         ->required()
         ->check(CLI::ExistingFile);
@@ -91,12 +106,26 @@ void AddRenderCommand(CLI::App& app, CommandRun& run) {
                     "Audio file to write; .wav or .flac decides the format")
         ->required();
     cmd->add_option("--loops", options->loops,
-                    "Times the loop of a looping song is heard (default 2)")
-        ->check(CLI::PositiveNumber);
+                    "Times an endless loop is heard before the fade (default 2)")
+        ->check(CLI::Validator(
+            [](std::string& text) -> std::string {
+                try {
+                    size_t used = 0;
+                    const long n = std::stol(text, &used);
+                    if (used == text.size() && n >= 1 && n <= 1000000) {
+                        return {};
+                    }
+                } catch (const std::exception&) {
+                }
+                return "takes a whole number of 1 or more, not \"" + text + "\"";
+            },
+            "N>=1"));
     cmd->add_option("--fade", options->fade,
-                    "Seconds of fade-out after the last loop; 0 plays the ending instead")
+                    "Seconds of fade-out after the last pass of an endless loop; 0 plays the "
+                    "ending instead")
         ->check(CLI::NonNegativeNumber);
-    cmd->add_option("--start", options->start, "Start point in music time (768 per quarter note)")
+    cmd->add_option("--start", options->start,
+                    "Start point in music time (768 per quarter note), before the song's end")
         ->check(CLI::NonNegativeNumber);
     cmd->add_option("--search", options->searchFolder,
                     "Folder of a segment's DLS files (default: the segment's)");

@@ -9,14 +9,16 @@ namespace sonvex {
 
 Converters StandardConverters(RecognitionRules rules) {
     Converters c;
-    c.seq = [](uint64_t offset, const std::string& game, const std::string& stem,
-               Feedback& feedback) {
-        const SeqConversion r = ConvertSeq(offset, game, stem, feedback);
+    const SmfRules smfRules =
+        rules == RecognitionRules::Classic ? SmfRules::Classic : SmfRules::Extended;
+    c.seq = [smfRules](uint64_t offset, const std::string& game, const std::string& stem,
+                       Feedback& feedback) {
+        const SeqConversion r = ConvertSeq(offset, game, stem, feedback, smfRules);
         return SequenceOutcome{r.result, r.smfFilesMade};
     };
-    c.ssq = [](uint64_t offset, const std::string& game, const std::string& stem,
-               Feedback& feedback) {
-        const SeqConversion r = ConvertSsq(offset, game, stem, feedback);
+    c.ssq = [smfRules](uint64_t offset, const std::string& game, const std::string& stem,
+                       Feedback& feedback) {
+        const SeqConversion r = ConvertSsq(offset, game, stem, feedback, smfRules);
         return SequenceOutcome{r.result, r.smfFilesMade};
     };
     c.vab = [rules](uint64_t vh, uint64_t vb, const std::string& vhPath, const std::string& vbPath,

@@ -190,7 +190,11 @@ MusicLoadOutcome SmfParser::Run(MusicLoadOutcome out) {
         for (const SmfEvent& text : loopTexts_) {
             values.Take(text);
         }
-        seq_->repeats = values.repeats;
+        // The count is the number of passes through the loop in all (none, 0 or 1: one);
+        // the sequence counts the passes back to the loop start.
+        seq_->repeats = values.repeats == kRepeatEndless ? kRepeatEndless
+                        : values.repeats > 1             ? values.repeats - 1
+                                                         : 0;
         seq_->loopStart = values.loopStart;
         seq_->loopEnd = values.loopEnd;
         seq_->loopMarked = values.loopMarked;

@@ -15,10 +15,11 @@
 namespace sonvex {
 
 struct SmfLoadOptions {
-    // Take the repeat count from text events and the loop from "Loop_Start" and
-    // "Loop_End" markers, the way the segment builder reads them. Off, an SMF plays
-    // once, as a music service loads it.
-    bool loopsFromMarkers = false;
+    // Take the loop from "Loop_Start" and "Loop_End" markers and its count from text
+    // events, the way the segment builder reads them, and play it as the console does:
+    // a count of 0..126 (or none) is the number of passes in all, after which the song
+    // goes on to its end; 127 and above loops without end. Off, an SMF plays once.
+    bool loopsFromMarkers = true;
 };
 
 enum class [[nodiscard]] MusicLoadStatus{

@@ -6,10 +6,15 @@
 #include <sndfile.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
 #include <vector>
 
 #include "chunkfile/chunk_file.h"
+#include "playback/instrument_check.h"
 #include "playback/loader.h"
 #include "playback/render_core.h"
 
@@ -77,9 +82,11 @@ RenderSummary RenderSequence(Synth& synth, std::shared_ptr<const Sequence> seque
     RenderSummary summary;
     const double rate = synth.SampleRate();
     const LoopRange loop = EffectiveLoop(*sequence);
-    summary.looping = loop.Valid() && (sequence->repeats > 0 || sequence->loopMarked);
+    // Only an endless loop is cut short by the plan; a counted one plays as counted.
+    const bool endless = loop.Valid() && sequence->repeats == kRepeatEndless;
+    summary.looping = loop.Valid() && sequence->repeats > 0;
     const int loops = std::max(plan.loops.value_or(2), 1);
-    const bool fade = summary.looping && plan.fadeSeconds > 0.0;
+    const bool fade = endless && plan.fadeSeconds > 0.0;
     const int64_t fadeFrames =
         static_cast<int64_t>(std::llround(std::max(plan.fadeSeconds, 0.0) * rate));
     const int64_t tailLimit =
@@ -92,8 +99,10 @@ RenderSummary RenderSequence(Synth& synth, std::shared_ptr<const Sequence> seque
     settings.startPoint = plan.startPoint;
     if (!summary.looping) {
         settings.repeats = 0;
-    } else {
+    } else if (endless) {
         settings.repeats = fade ? kRepeatEndless : static_cast<uint32_t>(loops - 1);
+    } else {
+        settings.repeats = sequence->repeats;
     }
 
     RenderCore core(synth);
@@ -242,7 +251,35 @@ bool PrepareMusic(Synth& synth, const std::string& input, const std::string& dls
     }
     synth.SetBandCollections(std::move(slots));
     prepared.sequence = segment->GetSequence();
+    std::string warning;
+    if (!CheckSegmentInstruments(*segment, given.get(), synth.HasGeneralMidi(), loader, error,
+                                 warning)) {
+        status = RenderStatus::InputFailed;
+        return false;
+    }
+    if (!warning.empty()) {
+        prepared.warnings.push_back(warning);
+    }
     return true;
+}
+
+double PlannedSeconds(const Sequence& sequence, const RenderPlan& plan) {
+    const TempoMap& t = sequence.tempo;
+    const double from = t.SecondsAt(std::clamp(plan.startPoint, 0, sequence.length));
+    const LoopRange loop = EffectiveLoop(sequence);
+    const double body = loop.Valid() ? t.SecondsAt(loop.end) - t.SecondsAt(loop.start) : 0.0;
+    const double whole = t.SecondsAt(sequence.length) - from;
+    if (!loop.Valid() || sequence.repeats == 0) {
+        return whole;
+    }
+    if (sequence.repeats != kRepeatEndless) {
+        return whole + body * sequence.repeats;
+    }
+    const int loops = std::max(plan.loops.value_or(2), 1);
+    if (plan.fadeSeconds > 0.0) {
+        return t.SecondsAt(loop.end) - from + body * (loops - 1) + plan.fadeSeconds;
+    }
+    return whole + body * (loops - 1);
 }
 
 RenderResult RenderToFile(const RenderJob& job) {
@@ -272,11 +309,38 @@ RenderResult RenderToFile(const RenderJob& job) {
         return result;
     }
     result.notes = music.notes;
+    result.warnings = music.warnings;
+    const Sequence& sequence = *music.sequence;
+    if (job.plan.startPoint < 0 ||
+        (job.plan.startPoint > 0 && job.plan.startPoint >= sequence.length)) {
+        result.status = RenderStatus::BadArguments;
+        result.error = "start point " + std::to_string(job.plan.startPoint) +
+                       " lies beyond the end of the song (length " +
+                       std::to_string(sequence.length) + ")";
+        return result;
+    }
+    result.plannedSeconds = PlannedSeconds(sequence, job.plan);
 
+    // A missing output folder is made, as the converters do.
+    const std::filesystem::path folder = std::filesystem::path(job.output).parent_path();
+    std::error_code ec;
+    if (!folder.empty() && !std::filesystem::is_directory(folder, ec)) {
+        std::filesystem::create_directories(folder, ec);
+        if (ec) {
+            result.status = RenderStatus::OutputFailed;
+            result.error = folder.string() + ": the folder cannot be made: " + ec.message();
+            return result;
+        }
+    }
+    // Written under a temporary name and renamed once complete.
+    const std::string temporary = job.output + ".tmp";
     ChunkFile file;
-    if (!file.Create(job.output)) {
+    errno = 0;
+    if (!file.Create(temporary)) {
+        const int reason = errno;
         result.status = RenderStatus::OutputFailed;
-        result.error = job.output + ": cannot be created";
+        result.error = job.output + ": cannot be created" +
+                       (reason != 0 ? std::string(": ") + std::strerror(reason) : std::string());
         return result;
     }
     SF_VIRTUAL_IO io{VioLength, VioSeek, VioRead, VioWrite, VioTell};
@@ -289,7 +353,7 @@ RenderResult RenderToFile(const RenderJob& job) {
         result.status = RenderStatus::OutputFailed;
         result.error = job.output + ": " + sf_strerror(nullptr);
         file.Close();
-        ChunkFile::Delete(job.output);
+        ChunkFile::Delete(temporary);
         return result;
     }
     std::vector<short> interleaved;
@@ -312,16 +376,22 @@ RenderResult RenderToFile(const RenderJob& job) {
             sinceProgress += n;
             if (job.progress && sinceProgress >= progressEvery) {
                 sinceProgress = 0;
-                job.progress(written / job.synth.sampleRate);
+                job.progress(written / job.synth.sampleRate, result.plannedSeconds);
             }
             return true;
         });
     const bool closedSound = sf_close(out) == 0;
     const bool closedFile = file.Close();
     if (writeFailed || !closedSound || !closedFile) {
-        ChunkFile::Delete(job.output);
+        ChunkFile::Delete(temporary);
         result.status = RenderStatus::OutputFailed;
         result.error = job.output + ": writing failed; the file was removed";
+        return result;
+    }
+    if (!ChunkFile::Rename(temporary, job.output)) {
+        ChunkFile::Delete(temporary);
+        result.status = RenderStatus::OutputFailed;
+        result.error = job.output + ": cannot replace it with " + temporary;
         return result;
     }
     result.seconds = static_cast<double>(result.summary.frames) / job.synth.sampleRate;

@@ -66,8 +66,9 @@ struct RenderJob {
                               // input's folder
     RenderPlan plan;
     SynthOptions synth;
-    // Called now and then with the seconds rendered so far.
-    std::function<void(double seconds)> progress;
+    // Called now and then with the seconds rendered so far and the seconds planned in
+    // all (the song with its loops and fade, without the release tail).
+    std::function<void(double seconds, double planned)> progress;
 };
 
 struct RenderResult {
@@ -75,7 +76,9 @@ struct RenderResult {
     std::string error;
     RenderSummary summary;
     double seconds = 0.0;
-    std::vector<std::string> notes; // what was passed over while loading
+    double plannedSeconds = 0.0;       // what the plan asks for, without the release tail
+    std::vector<std::string> notes;    // what was passed over while loading
+    std::vector<std::string> warnings; // notes that will play no instrument
 };
 
 RenderResult RenderToFile(const RenderJob& job);
@@ -85,10 +88,15 @@ RenderResult RenderToFile(const RenderJob& job);
 struct PreparedMusic {
     std::shared_ptr<const Sequence> sequence;
     std::vector<std::string> notes;
+    std::vector<std::string> warnings;
 };
 // Loads `input` (with `dls`) into `synth`; on failure returns false with `status` and `error`.
+// Music whose notes would all play no instrument fails; a partial miss is a warning.
 bool PrepareMusic(Synth& synth, const std::string& input, const std::string& dls,
                   const std::string& searchFolder, PreparedMusic& prepared, RenderStatus& status,
                   std::string& error);
+
+// Seconds the plan renders from `sequence`, without the release tail.
+double PlannedSeconds(const Sequence& sequence, const RenderPlan& plan);
 
 } // namespace sonvex

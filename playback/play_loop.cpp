@@ -5,6 +5,7 @@
 #include <chrono>
 #include <thread>
 
+#include "playback/instrument_check.h"
 #include "playback/loader.h"
 #include "playback/performance.h"
 
@@ -56,6 +57,19 @@ PlayOutcome PlayFile(const PlayJob& job, const std::function<void(const PlayPosi
         }
         segment->ConnectToCollection(collection);
     }
+    std::string warning;
+    if (!CheckSegmentInstruments(*segment, segment->ConnectedCollection().get(),
+                                 GeneralMidiSoundFontFound(job.synth), loader, outcome.error,
+                                 warning)) {
+        outcome.status = PlayStatus::LoadFailed;
+        return outcome;
+    }
+    if (!warning.empty()) {
+        outcome.warnings.push_back(warning);
+        if (job.warn) {
+            job.warn(warning);
+        }
+    }
     if (job.startPoint != 0 && !segment->SetStartPoint(job.startPoint)) {
         outcome.status = PlayStatus::LoadFailed;
         outcome.error = "start point " + std::to_string(job.startPoint) +
@@ -75,9 +89,6 @@ PlayOutcome PlayFile(const PlayJob& job, const std::function<void(const PlayPosi
         return outcome;
     }
     outcome.outputName = performance->OutputName();
-    if (segment->FromSmf() && !segment->ConnectedCollection() && !job.synth.useGmSoundFont) {
-        outcome.notes.push_back("no DLS file given: the SMF plays silent");
-    }
     performance->Download(*segment);
     std::shared_ptr<SegmentState> state = performance->PlaySegmentEx(segment);
     if (!state) {

@@ -23,6 +23,8 @@ struct PlayJob {
     SynthOptions synth;
     int32_t startPoint = 0;     // music time
     double reportSeconds = 0.1; // how often the position is reported
+    // Told at once, before playback starts, about notes that will play no instrument.
+    std::function<void(const std::string&)> warn;
 };
 
 struct PlayPosition {
@@ -42,6 +44,7 @@ struct PlayOutcome {
     std::string error;
     std::string outputName;
     std::vector<std::string> notes;
+    std::vector<std::string> warnings; // notes that play no instrument
 };
 
 // Plays until the segment and its release tails end, or until `stop` becomes true

@@ -10,8 +10,10 @@
 #include <cstdio>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <sys/stat.h>
 
+#include "playback/instrument_check.h"
 #include "playback/voice_recipe.h"
 
 namespace sonvex {
@@ -375,6 +377,7 @@ struct Synth::Impl {
     struct Channel {
         uint8_t bankMsb = 0;
         uint8_t bankLsb = 0;
+        bool programSet = false; // a program change, a band or the first note chose it
         ProgramChoice choice;
     };
     Channel channels[kChannels];
@@ -454,6 +457,38 @@ struct Synth::Impl {
         fluid_synth_unset_program(synth, channel);
     }
 
+    // Before a channel's first note: without a program of its own it plays the
+    // instrument whose program number is the channel's, from the connected collection
+    // (else the first band collection found); without one it keeps what it has.
+    void PrepareNote(int channel) {
+        Channel& ch = channels[channel];
+        if (ch.programSet) {
+            return;
+        }
+        ch.programSet = true;
+        int slot = defaultSlot;
+        for (size_t i = 0; Slot(slot) == nullptr && i < bandSlots.size(); ++i) {
+            slot = bandSlots[i];
+        }
+        LoadedCollection* c = Slot(slot);
+        if (c == nullptr) {
+            return;
+        }
+        const std::optional<InstrumentPick> pick = DefaultInstrument(*c->data, channel);
+        if (!pick) {
+            return;
+        }
+        const int bank = pick->bank + (pick->drumKit ? kDrumBankFlag : 0);
+        if (fluid_synth_program_select(synth, channel, c->fontId, bank, channel) == FLUID_OK) {
+            ch.choice = ProgramChoice{};
+            ch.choice.source = ProgramChoice::Source::Collection;
+            ch.choice.collection = slot;
+            ch.choice.bank = pick->bank;
+            ch.choice.program = channel;
+            ch.choice.drumKit = pick->drumKit;
+        }
+    }
+
     void Retire() {
         for (size_t slot = 0; slot < collections.size(); ++slot) {
             LoadedCollection* c = collections[slot].get();
@@ -480,6 +515,11 @@ struct Synth::Impl {
 
 Synth::Synth(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 Synth::~Synth() = default;
+
+bool GeneralMidiSoundFontFound(const SynthOptions& options) {
+    return options.useGmSoundFont &&
+           FileExists(options.gmSoundFont.empty() ? kDebianGmSoundFont : options.gmSoundFont);
+}
 
 std::unique_ptr<Synth> Synth::Create(const SynthOptions& options, std::string* error) {
     InstallSynthLogging();
@@ -528,12 +568,10 @@ std::unique_ptr<Synth> Synth::Create(const SynthOptions& options, std::string* e
     fluid_sfloader_set_data(loader, impl.get());
     fluid_synth_add_sfloader(impl->synth, loader);
 
-    if (options.useGmSoundFont) {
+    if (GeneralMidiSoundFontFound(options)) {
         const std::string path =
             options.gmSoundFont.empty() ? kDebianGmSoundFont : options.gmSoundFont;
-        if (FileExists(path)) {
-            impl->gmFont = fluid_synth_sfload(impl->synth, path.c_str(), 0);
-        }
+        impl->gmFont = fluid_synth_sfload(impl->synth, path.c_str(), 0);
     }
     std::unique_ptr<Synth> synth(new Synth(std::move(impl)));
     synth->ResetChannels();
@@ -587,6 +625,7 @@ void Synth::Dispatch(const OutputEvent& e) {
     const int ch = e.Channel();
     switch (e.kind) {
     case OutputEvent::Kind::NoteOn:
+        m.PrepareNote(ch);
         fluid_synth_noteon(s, ch, e.data1, e.data2);
         break;
     case OutputEvent::Kind::NoteOff:
@@ -598,6 +637,9 @@ void Synth::Dispatch(const OutputEvent& e) {
             fluid_synth_noteoff(s, ch, e.data1);
             break;
         case 0x90:
+            if (e.data2 > 0) {
+                m.PrepareNote(ch);
+            }
             fluid_synth_noteon(s, ch, e.data1, e.data2);
             break;
         case 0xA0:
@@ -615,6 +657,7 @@ void Synth::Dispatch(const OutputEvent& e) {
         case 0xC0:
             m.Select(ch, m.defaultSlot, m.channels[ch].bankMsb, m.channels[ch].bankLsb, e.data1,
                      false, ch == kDrumChannel);
+            m.channels[ch].programSet = true;
             break;
         case 0xD0:
             fluid_synth_channel_pressure(s, ch, e.data1);
@@ -642,6 +685,7 @@ void Synth::Dispatch(const OutputEvent& e) {
             m.channels[ch].bankLsb = static_cast<uint8_t>(lsb);
             m.Select(ch, slot, msb, lsb, static_cast<int>(b.patch & 0x7F),
                      (b.patch & 0x80000000u) != 0, false);
+            m.channels[ch].programSet = true;
         }
         if ((b.flags & kBandVolumeValid) != 0) {
             fluid_synth_cc(s, ch, 7, b.volume);
@@ -706,6 +750,7 @@ void Synth::ResetChannels() {
         m.channels[ch].bankMsb = 0;
         m.channels[ch].bankLsb = 0;
         m.Select(ch, m.defaultSlot, 0, 0, 0, false, ch == kDrumChannel);
+        m.channels[ch].programSet = false;
     }
 }
 

@@ -31,6 +31,9 @@ struct SynthOptions {
     bool useGmSoundFont = true;
 };
 
+// Whether the options name a General MIDI SoundFont that exists.
+bool GeneralMidiSoundFontFound(const SynthOptions& options);
+
 // How a channel's program was resolved, for tests and for "play" diagnostics.
 struct ProgramChoice {
     enum class Source { None, Collection, GeneralMidi };

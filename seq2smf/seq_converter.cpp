@@ -29,7 +29,7 @@ std::string OutputPath(const std::string& stem, bool numbered, uint16_t id) {
 } // namespace
 
 SeqConversion ConvertSeq(uint64_t offset, const std::string& gamePath, const std::string& smfStem,
-                         Feedback& feedback) {
+                         Feedback& feedback, SmfRules rules) {
     SeqConversion conversion;
     const std::string item = "SEQ at " + HexOffset(static_cast<int64_t>(offset));
     auto fail = [&conversion](ConvertResult result, std::string text) {
@@ -56,7 +56,7 @@ SeqConversion ConvertSeq(uint64_t offset, const std::string& gamePath, const std
     game.Seek(-1, SeekOrigin::Current);
     const bool numbered = header.Numbered();
 
-    SeqTranslator translator(game, SeqDialect::Seq);
+    SeqTranslator translator(game, SeqDialect::Seq, rules);
     SmfWriter writer;
     while (true) {
         const std::string sequence =

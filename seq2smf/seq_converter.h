@@ -9,6 +9,7 @@
 #include "formats/diagnostics.h"
 #include "platform/feedback.h"
 #include "platform/result_code.h"
+#include "seq2smf/smf_rules.h"
 
 namespace sonvex {
 
@@ -28,6 +29,7 @@ struct SeqConversion {
 // opened, message 5; an output file cannot be created or written, message 6). Files of
 // earlier sequences of a set stay in every case.
 [[nodiscard]] SeqConversion ConvertSeq(uint64_t offset, const std::string& gamePath,
-                                       const std::string& smfStem, Feedback& feedback);
+                                       const std::string& smfStem, Feedback& feedback,
+                                       SmfRules rules = SmfRules::Extended);
 
 } // namespace sonvex

@@ -39,6 +39,7 @@ void SeqTranslator::Reset() {
     reader_.Reset();
     pendingDelta_ = 0;
     std::fill(std::begin(bankSent_), std::end(bankSent_), false);
+    std::fill(std::begin(programSet_), std::end(programSet_), false);
     nrpnMsb_ = 0x7F;
     loopStartWritten_ = false;
     loopEndWritten_ = false;
@@ -83,6 +84,15 @@ void SeqTranslator::WriteLoopCount(uint8_t value, SmfWriter& out) {
     loopCountWritten_ = true;
 }
 
+void SeqTranslator::WriteFirstBankSelect(int channel, SmfWriter& out) {
+    if (bankSent_[channel]) {
+        return;
+    }
+    const auto control = static_cast<uint8_t>(0xB0 | channel);
+    out.WriteBytes({control, 0x00, 0x00, 0x00, control, 0x20, 0x01, 0x00});
+    bankSent_[channel] = true;
+}
+
 void SeqTranslator::Translate(const SeqEvent& event, SmfWriter& out) {
     const uint8_t s = event.status;
     switch (event.kind) {
@@ -115,21 +125,28 @@ void SeqTranslator::Translate(const SeqEvent& event, SmfWriter& out) {
 
     switch (s >> 4) {
     case 0x8:
-    case 0x9:
+    case 0x9: {
         WriteDelta(event, out);
+        const int channel = s & 0x0F;
+        const bool sounds = (s >> 4) == 0x9 && DataByte(event.data[1]) != 0;
+        if (rules_ == SmfRules::Extended && sounds && !programSet_[channel]) {
+            // The console plays such a channel with the program of its own number.
+            WriteFirstBankSelect(channel, out);
+            out.WriteBytes(
+                {static_cast<uint8_t>(0xC0 | channel), static_cast<uint8_t>(channel), 0x00});
+            programSet_[channel] = true;
+        }
         out.WriteBytes({s, DataByte(event.data[0]), DataByte(event.data[1])});
         return;
+    }
     case 0xB:
         TranslateControl(event, out);
         return;
     case 0xC: {
         WriteDelta(event, out);
         const int channel = s & 0x0F;
-        if (!bankSent_[channel]) {
-            const auto control = static_cast<uint8_t>(0xB0 | channel);
-            out.WriteBytes({control, 0x00, 0x00, 0x00, control, 0x20, 0x01, 0x00});
-            bankSent_[channel] = true;
-        }
+        WriteFirstBankSelect(channel, out);
+        programSet_[channel] = true;
         out.WriteBytes({s, DataByte(event.data[0])});
         return;
     }
@@ -177,7 +194,9 @@ void SeqTranslator::TranslateControl(const SeqEvent& event, SmfWriter& out) {
         }
         return;
     case 98: // NRPN LSB: the loop count inside an open loop
-        if (loopToggleOpen_ || (loopStartWritten_ && !loopCountWritten_)) {
+        // The console reads no count from it after a loop start; the classic rules did.
+        if (loopToggleOpen_ ||
+            (rules_ == SmfRules::Classic && loopStartWritten_ && !loopCountWritten_)) {
             WriteDelta(event, out);
             WriteLoopCount(v, out);
         } else {

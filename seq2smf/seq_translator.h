@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "seq2smf/seq_format.h"
+#include "seq2smf/smf_rules.h"
 #include "seq2smf/smf_writer.h"
 
 namespace sonvex {
@@ -21,8 +22,8 @@ enum class [[nodiscard]] TrackOutcome{
 class SeqTranslator {
   public:
     // The running status lives in the reader; Reset clears it with the rest.
-    SeqTranslator(ChunkFile& source, SeqDialect dialect)
-        : reader_(source, dialect), dialect_(dialect) {}
+    SeqTranslator(ChunkFile& source, SeqDialect dialect, SmfRules rules = SmfRules::Extended)
+        : reader_(source, dialect), dialect_(dialect), rules_(rules) {}
 
     // Back to the state at the start of a sequence.
     void Reset();
@@ -40,12 +41,17 @@ class SeqTranslator {
     // The event produces nothing; its delta replaces the pending delta.
     void Drop(const SeqEvent& event) { pendingDelta_ = event.delta; }
     void WriteLoopCount(uint8_t value, SmfWriter& out);
+    // Bank select 0 (LSB 1) unless one was written before, each part with delta 0 after
+    // the first.
+    void WriteFirstBankSelect(int channel, SmfWriter& out);
 
     SeqEventReader reader_;
     SeqDialect dialect_;
-    uint32_t pendingDelta_ = 0;     // ticks of the last dropped event
-    bool bankSent_[16] = {};        // bank select written before the channel's first program change
-    uint8_t nrpnMsb_ = 0x7F;        // last value of controller 99
+    SmfRules rules_;
+    uint32_t pendingDelta_ = 0; // ticks of the last dropped event
+    bool bankSent_[16] = {};    // bank select written before the channel's first program change
+    bool programSet_[16] = {};  // extended rules: the channel has a program (its own or default)
+    uint8_t nrpnMsb_ = 0x7F;    // last value of controller 99
     bool loopStartWritten_ = false; // "Loop_Start" written for controller 99 value 20
     bool loopEndWritten_ = false;   // "Loop_End" written for controller 99 value 30
     bool loopCountWritten_ = false; // loop-count text written

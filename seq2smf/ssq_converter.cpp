@@ -17,7 +17,7 @@
 namespace sonvex {
 
 SeqConversion ConvertSsq(uint64_t offset, const std::string& gamePath, const std::string& smfStem,
-                         Feedback& feedback) {
+                         Feedback& feedback, SmfRules rules) {
     SeqConversion conversion;
     const std::string item = "SSsq at " + HexOffset(offset);
     auto fail = [&conversion](ConvertResult result, std::string text) {
@@ -60,7 +60,7 @@ SeqConversion ConvertSsq(uint64_t offset, const std::string& gamePath, const std
     // Back one byte: the last byte of the block is the first event byte.
     game.Seek(-1, SeekOrigin::Current);
 
-    SeqTranslator translator(game, SeqDialect::Ssq);
+    SeqTranslator translator(game, SeqDialect::Ssq, rules);
     translator.Reset();
     int64_t at = 0;
     switch (translator.TranslateTrack(writer, &at)) {

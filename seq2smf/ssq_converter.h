@@ -23,6 +23,7 @@ constexpr int64_t kSsqEventsAt = 259;   // first byte of the event data
 // header block would begin before the start of the file (offset below 16) cannot be
 // converted: CannotConvert, no output.
 [[nodiscard]] SeqConversion ConvertSsq(uint64_t offset, const std::string& gamePath,
-                                       const std::string& smfStem, Feedback& feedback);
+                                       const std::string& smfStem, Feedback& feedback,
+                                       SmfRules rules = SmfRules::Extended);
 
 } // namespace sonvex

@@ -228,7 +228,7 @@ TEST(SmfLoader, SmpteTimedFilesAreLaidOutAtTheDefaultTempo) {
     EXPECT_DOUBLE_EQ(out.sequence->tempo.TempoAt(0), kDefaultTempo);
 }
 
-TEST(SmfLoader, LoopMarkersAndRepeatCountWhenAsked) {
+TEST(SmfLoader, LoopMarkersAndRepeatCountUnlessTurnedOff) {
     const Bytes smf = SmfBuilder(480)
                           .text(0, "003")
                           .noteOn(0, 0, 60, 100)
@@ -238,15 +238,16 @@ TEST(SmfLoader, LoopMarkersAndRepeatCountWhenAsked) {
                           .marker(960, "LOOP_END")
                           .endOfTrack(480)
                           .build();
-    MusicLoadOutcome once = LoadSmf(smf);
+    SmfLoadOptions plain;
+    plain.loopsFromMarkers = false;
+    MusicLoadOutcome once = LoadSmf(smf, plain);
     ASSERT_EQ(once.status, MusicLoadStatus::Ok);
     EXPECT_EQ(once.sequence->repeats, 0u);
     EXPECT_FALSE(once.sequence->loopMarked);
-    SmfLoadOptions options;
-    options.loopsFromMarkers = true;
-    MusicLoadOutcome looped = LoadSmf(smf, options);
+    MusicLoadOutcome looped = LoadSmf(smf);
     ASSERT_EQ(looped.status, MusicLoadStatus::Ok);
-    EXPECT_EQ(looped.sequence->repeats, 3u);
+    // The larger count, 3, is three passes in all: two back to the loop start.
+    EXPECT_EQ(looped.sequence->repeats, 2u);
     EXPECT_EQ(looped.sequence->loopStart, 768);
     EXPECT_EQ(looped.sequence->loopEnd, 2304);
     EXPECT_TRUE(looped.sequence->loopMarked);

@@ -304,6 +304,42 @@ TEST(PlayLoop, PlaysAFileToItsEndAndStopsOnRequest) {
 
     job.dls = folder / "nothing.dls";
     EXPECT_EQ(PlayFile(job, {}, stop).status, PlayStatus::LoadFailed);
+    // A collection without the song's program: refused before anything plays, named.
+    ASSERT_TRUE(testkit::WriteFile(folder / "other.dls", playtest::BuildDls([] {
+                                       playtest::TestCollection c;
+                                       c.waves = {playtest::TestWave{
+                                           testkit::SineTone(4400, 100.0, 12000.0)}};
+                                       playtest::TestInstrument in;
+                                       in.program = 9;
+                                       in.regions = {playtest::TestRegion{}};
+                                       c.instruments = {in};
+                                       return c;
+                                   }())));
+    job.dls = folder / "other.dls";
+    std::vector<std::string> warned;
+    job.warn = [&](const std::string& w) { warned.push_back(w); };
+    const PlayOutcome silent = PlayFile(job, {}, stop);
+    EXPECT_EQ(silent.status, PlayStatus::LoadFailed);
+    EXPECT_NE(silent.error.find("channel 1 (bank 1, program 0)"), std::string::npos)
+        << silent.error;
+    EXPECT_TRUE(warned.empty());
+    // The program is there, but none of its regions plays the song's key 60.
+    ASSERT_TRUE(testkit::WriteFile(folder / "low.dls", playtest::BuildDls([] {
+                                       playtest::TestCollection c;
+                                       c.waves = {playtest::TestWave{
+                                           testkit::SineTone(4400, 100.0, 12000.0)}};
+                                       playtest::TestInstrument in;
+                                       playtest::TestRegion low;
+                                       low.keyHigh = 7;
+                                       in.regions = {low};
+                                       c.instruments = {in};
+                                       return c;
+                                   }())));
+    job.dls = folder / "low.dls";
+    const PlayOutcome outside = PlayFile(job, {}, stop);
+    EXPECT_EQ(outside.status, PlayStatus::LoadFailed);
+    EXPECT_NE(outside.error.find("program 0: no region for its notes"), std::string::npos)
+        << outside.error;
     job.dls = folder / "one.dls";
     job.output = OutputKind::Alsa;
     const PlayOutcome noDevice = PlayFile(job, {}, stop);

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cmath>
+#include <cstdio>
 #include <sys/stat.h>
 #include <thread>
 
@@ -20,6 +21,7 @@
 #include "playback/render_core.h"
 #include "segment/segment_converter.h"
 #include "seq2smf/seq_converter.h"
+#include "seq2smf/smf_rules.h"
 #include "testkit/adpcm_encoder.h"
 #include "testkit/byte_builder.h"
 #include "testkit/pcm_analysis.h"
@@ -115,6 +117,33 @@ class ConvertedBank : public ::testing::Test {
                        .length(held)
                        .build();
         return RenderWith(*collection_, seq);
+    }
+
+    // Converts a "pQES" sequence of `track` (480 ticks, 120 beats per minute) into
+    // folder/stem.mid and returns that path.
+    static std::string ConvertTrack(const std::string& stem, const testkit::SeqTrack& track,
+                                    SmfRules rules = SmfRules::Extended) {
+        const std::string game = *folder_ / (stem + ".bin");
+        EXPECT_TRUE(testkit::WriteFile(game, testkit::BuildSingleSeq({}, track)));
+        NullFeedback feedback;
+        const SeqConversion c = ConvertSeq(0, game, *folder_ / stem, feedback, rules);
+        EXPECT_EQ(c.result, ConvertResult::Done) << c.diagnostics.failure;
+        return *folder_ / (stem + ".mid");
+    }
+
+    // The pitch the region of `program` in bank 1 gives `key`, from its own tuning.
+    static double RegionHz(int program, int key) {
+        for (const DlsInstrument& instrument : (*collection_)->instruments) {
+            if (instrument.Program() == program && instrument.BankLsb() == 1) {
+                const DlsRegion& region = instrument.regions.at(0);
+                EXPECT_TRUE(region.sample.has_value());
+                const DlsSampleInfo info = region.sample.value_or(DlsSampleInfo{});
+                const double cents = (key - info.unityNote) * 100.0 + info.fineTune;
+                return kToneHz * std::pow(2.0, cents / 1200.0);
+            }
+        }
+        ADD_FAILURE() << "no program " << program;
+        return 0.0;
     }
 
     static testkit::TempFolder* folder_;
@@ -499,15 +528,7 @@ class ConvertedSong : public ConvertedBank {
             }
         }
         t.noteOff(0, 1, 48).endOfTrack(0);
-        testkit::SeqTiming timing;
-        timing.division = 480;
-        timing.tempo = 500000;
-        const std::string game = *folder_ / (stem + ".bin");
-        EXPECT_TRUE(testkit::WriteFile(game, testkit::BuildSingleSeq(timing, t)));
-        NullFeedback feedback;
-        const SeqConversion c = ConvertSeq(0, game, *folder_ / stem, feedback);
-        EXPECT_EQ(c.result, ConvertResult::Done) << c.diagnostics.failure;
-        return *folder_ / (stem + ".mid");
+        return ConvertTrack(stem, t);
     }
 };
 
@@ -609,20 +630,24 @@ TEST_F(ConvertedSong, RenderedFilesAreTheSameByteForByteAndOfTheExpectedLength) 
         ASSERT_FALSE(a.empty());
         EXPECT_EQ(a, b) << ext;
 
-        // Two passes through the loop, then 1.5 s of fade while it goes on.
-        MusicLoadOutcome loaded = LoadSmfFile(smf, {true});
+        // A count of 2: two passes through the loop, then the rest of the song and its
+        // tail; the fade is for endless loops only.
+        MusicLoadOutcome loaded = LoadSmfFile(smf);
         ASSERT_EQ(loaded.status, MusicLoadStatus::Ok);
         const Sequence& s = *loaded.sequence;
         const double secondsPerTick = 0.5 / kTicksPerQuarter;
-        const double expected = (s.loopEnd + (s.loopEnd - s.loopStart)) * secondsPerTick + 1.5;
+        const double songEnd = (s.length + (s.loopEnd - s.loopStart)) * secondsPerTick;
+        EXPECT_LT(first.summary.fadeStartFrame, 0);
+        EXPECT_NEAR(static_cast<double>(first.summary.segmentEndFrame) / 44100.0, songEnd, 0.002);
         AudioFileContents contents;
         std::string error;
         ASSERT_TRUE(ReadAudioFile(*folder_ / (std::string("a") + ext), contents, error)) << error;
         EXPECT_EQ(contents.sampleRate, 44100);
         EXPECT_EQ(contents.channels, 2);
         EXPECT_EQ(contents.container, std::string(ext).substr(1));
-        EXPECT_NEAR(static_cast<double>(contents.frames) / 44100.0, expected, 0.002) << ext;
-        // The fade ends in silence.
+        EXPECT_EQ(contents.frames, first.summary.frames);
+        EXPECT_GE(static_cast<double>(contents.frames) / 44100.0, songEnd - 0.002) << ext;
+        // The release tail ends in silence.
         const size_t lastFrames = 441 * 2;
         double tail = 0;
         for (size_t i = contents.samples.size() - lastFrames; i < contents.samples.size(); ++i) {
@@ -662,6 +687,268 @@ TEST_F(ConvertedSong, RenderRefusesWhatItCannotDoAndLeavesNoPartialFile) {
     EXPECT_EQ(written.status, RenderStatus::OutputFailed) << written.error;
     struct stat st {};
     EXPECT_NE(stat(job.output.c_str(), &st), 0) << "a partial output was left behind";
+    EXPECT_NE(stat((job.output + ".tmp").c_str(), &st), 0) << "the temporary file was left";
+}
+
+// Songs that choose programs late or never, made by the sequence converter under both
+// rules: five notes in slots of half a second (120 beats per minute, 480 ticks).
+class DefaultPrograms : public ConvertedBank {
+  protected:
+    struct Slot {
+        int channel;
+        int key;
+        int program; // the program whose region should sound
+    };
+    // Channels 0 and 1 never choose a program; channel 2 plays once before choosing
+    // program 1 and once after; channel 5 never chooses one.
+    static constexpr Slot kSlots[5] = {{0, 60, kPlain},
+                                       {1, 64, kTuned},
+                                       {2, 67, kHalfVolume},
+                                       {2, 67, kTuned},
+                                       {5, 72, kLongRelease}};
+
+    static std::string Convert(const std::string& stem, SmfRules rules,
+                               testkit::SeqTrack extra = {}) {
+        testkit::SeqTrack t = std::move(extra);
+        for (size_t i = 0; i < std::size(kSlots); ++i) {
+            const Slot& slot = kSlots[i];
+            if (i == 3) {
+                t.program(0, 2, kTuned);
+            }
+            t.noteOn(i == 0 ? 0 : 80, slot.channel, slot.key, 127)
+                .noteOff(400, slot.channel, slot.key);
+        }
+        t.endOfTrack(80);
+        return ConvertTrack(stem, t, rules);
+    }
+};
+
+TEST_F(DefaultPrograms, EveryChannelSoundsWithItsDefaultProgramUnderBothRules) {
+    for (SmfRules rules : {SmfRules::Extended, SmfRules::Classic}) {
+        const std::string smf =
+            Convert(rules == SmfRules::Extended ? "defaults_ext" : "defaults_classic", rules);
+        MusicLoadOutcome loaded = LoadSmfFile(smf);
+        ASSERT_EQ(loaded.status, MusicLoadStatus::Ok) << loaded.diagnostics.failure;
+        const Rendered out = RenderWith(*collection_, loaded.sequence);
+        const double preamble = 12 / 960.0; // the converter's preamble events, in seconds
+        for (size_t i = 0; i < std::size(kSlots); ++i) {
+            const double from = preamble + 0.5 * static_cast<double>(i) + 0.15;
+            const double expected = RegionHz(kSlots[i].program, kSlots[i].key);
+            const double measured =
+                testkit::MeasureFrequency(out.Left(from, from + 0.25), out.sampleRate);
+            // Within 2 cents of the region's pitch.
+            EXPECT_NEAR(1200.0 * std::log2(measured / expected), 0.0, 2.0)
+                << "slot " << i << (rules == SmfRules::Classic ? " classic" : " extended");
+            EXPECT_GT(testkit::Rms(out.Left(from, from + 0.25)), 0.005) << "slot " << i;
+        }
+    }
+}
+
+TEST_F(DefaultPrograms, SegmentChannelsTheBandLeavesEmptyPlayTheirDefaultProgram) {
+    // Built from the classic file, the first band holds channel 2's program only (from
+    // the start: the band gives a channel its first program at once).
+    const std::string smf = Convert("band_classic", SmfRules::Classic);
+    NullFeedback feedback;
+    SegmentReport report;
+    ASSERT_EQ(ConvertSmfToSegment(smf, *folder_ / "bank.dls", feedback, {}, &report),
+              SegmentResult::Done)
+        << report.diagnostics.failure;
+    RenderJob job;
+    job.input = report.outputPath; // the band's own collection, no DLS given
+    job.output = *folder_ / "band_classic.wav";
+    job.plan.tailSeconds = 0.5;
+    job.synth = playtest::DrySynth();
+    const RenderResult r = RenderToFile(job);
+    ASSERT_EQ(r.status, RenderStatus::Ok) << r.error;
+    EXPECT_TRUE(r.warnings.empty()) << r.warnings.front();
+    AudioFileContents wav;
+    std::string error;
+    ASSERT_TRUE(ReadAudioFile(job.output, wav, error)) << error;
+    std::vector<float> left(static_cast<size_t>(wav.frames));
+    for (size_t i = 0; i < left.size(); ++i) {
+        left[i] = static_cast<float>(wav.samples[2 * i]) / 32768.0f;
+    }
+    for (size_t i = 0; i < std::size(kSlots); ++i) {
+        const double from = 12 / 960.0 + 0.5 * static_cast<double>(i) + 0.15;
+        const std::span<const float> window(left.data() + static_cast<size_t>(from * 44100),
+                                            static_cast<size_t>(0.25 * 44100));
+        const int program = i == 2 ? kTuned : kSlots[i].program;
+        const double expected = RegionHz(program, kSlots[i].key);
+        EXPECT_NEAR(1200.0 * std::log2(testkit::MeasureFrequency(window, 44100.0) / expected), 0.0,
+                    2.0)
+            << "slot " << i;
+    }
+}
+
+TEST_F(DefaultPrograms, ChannelsWithoutAnInstrumentAreNamedOrRefused) {
+    // Channel 8 never chooses a program and the collection has no program 7: a warning.
+    const std::string partial =
+        Convert("partial", SmfRules::Classic, testkit::SeqTrack().noteOn(0, 7, 60, 100));
+    RenderJob job;
+    job.input = partial;
+    job.dls = *folder_ / "bank.dls";
+    job.output = *folder_ / "partial.wav";
+    job.plan.tailSeconds = 0.5;
+    job.synth = playtest::DrySynth();
+    RenderResult r = RenderToFile(job);
+    ASSERT_EQ(r.status, RenderStatus::Ok) << r.error;
+    ASSERT_EQ(r.warnings.size(), 1u);
+    EXPECT_NE(r.warnings[0].find("1 of 6 notes"), std::string::npos) << r.warnings[0];
+    EXPECT_NE(r.warnings[0].find("channel 8 (no program change; no program 7 in any bank)"),
+              std::string::npos)
+        << r.warnings[0];
+
+    // Every note asks for a program the collection lacks: an error naming them, no file.
+    testkit::SeqTrack t;
+    t.program(0, 0, 40).noteOn(0, 0, 60, 100).noteOff(100, 0, 60).endOfTrack(0);
+    job.input = ConvertTrack("none", t);
+    job.output = *folder_ / "none.wav";
+    r = RenderToFile(job);
+    EXPECT_EQ(r.status, RenderStatus::InputFailed);
+    EXPECT_NE(r.error.find("channel 1 (bank 1, program 40)"), std::string::npos) << r.error;
+    struct stat st {};
+    EXPECT_NE(stat(job.output.c_str(), &st), 0) << "a silent file was written";
+
+    // A segment whose band's DLS file has gone: an error naming the file.
+    ASSERT_TRUE(
+        testkit::WriteFile(*folder_ / "gone.dls", testkit::ReadFile(*folder_ / "bank.dls")));
+    NullFeedback feedback;
+    SegmentReport report;
+    ASSERT_EQ(ConvertSmfToSegment(partial, *folder_ / "gone.dls", feedback, {}, &report),
+              SegmentResult::Done)
+        << report.diagnostics.failure;
+    ASSERT_EQ(std::remove((*folder_ / "gone.dls").c_str()), 0);
+    job.input = report.outputPath;
+    job.dls.clear();
+    job.output = *folder_ / "gone.wav";
+    r = RenderToFile(job);
+    EXPECT_EQ(r.status, RenderStatus::InputFailed);
+    EXPECT_NE(r.error.find("gone.dls"), std::string::npos) << r.error;
+    EXPECT_NE(stat(job.output.c_str(), &st), 0) << "a silent file was written";
+}
+
+TEST_F(DefaultPrograms, StartBeyondTheEndIsRefusedAndMissingFoldersAreMade) {
+    RenderJob job;
+    job.input = Convert("start", SmfRules::Extended);
+    job.dls = *folder_ / "bank.dls";
+    job.output = *folder_ / "made/for/it/start.wav";
+    job.synth = playtest::DrySynth();
+    job.plan.tailSeconds = 0.2;
+    MusicLoadOutcome loaded = LoadSmfFile(job.input);
+    ASSERT_EQ(loaded.status, MusicLoadStatus::Ok);
+    job.plan.startPoint = loaded.sequence->length;
+    RenderResult r = RenderToFile(job);
+    EXPECT_EQ(r.status, RenderStatus::BadArguments);
+    EXPECT_NE(r.error.find("beyond the end"), std::string::npos) << r.error;
+    struct stat st {};
+    EXPECT_NE(stat(job.output.c_str(), &st), 0);
+
+    job.plan.startPoint = loaded.sequence->length - kTicksPerQuarter;
+    r = RenderToFile(job);
+    ASSERT_EQ(r.status, RenderStatus::Ok) << r.error;
+    EXPECT_EQ(stat(job.output.c_str(), &st), 0) << "the folders were not made";
+    EXPECT_NEAR(r.plannedSeconds, 0.5, 0.002);
+
+    // A folder that cannot be made says why.
+    ASSERT_TRUE(testkit::WriteFile(*folder_ / "plain", {1}));
+    job.output = *folder_ / "plain/x.wav";
+    r = RenderToFile(job);
+    EXPECT_EQ(r.status, RenderStatus::OutputFailed);
+    EXPECT_NE(r.error.find("plain"), std::string::npos) << r.error;
+    EXPECT_GT(r.error.find_last_of(':'), r.error.find("plain")) << "no reason given: " << r.error;
+}
+
+// One bar of lead-in, a one-beat loop of key 60, then key 72 to the end; the loop count
+// from data entry after the loop start (none when `count` is negative).
+class LoopCounts : public ConvertedBank {
+  protected:
+    struct Song {
+        std::string smf;
+        Sequence sequence;
+        double secondsPerTick = 0.5 / kTicksPerQuarter;
+        double Seconds(int32_t musicTime) const { return musicTime * secondsPerTick; }
+        double Body() const { return Seconds(sequence.loopEnd - sequence.loopStart); }
+    };
+
+    static Song Make(int count) {
+        testkit::SeqTrack t;
+        t.program(0, 0, kPlain).noteOn(0, 0, 55, 100).noteOff(400, 0, 55);
+        t.control(80, 0, 99, 20);
+        if (count >= 0) {
+            t.control(0, 0, 6, count);
+        }
+        t.noteOn(0, 0, 60, 100).noteOff(400, 0, 60).control(80, 0, 99, 30);
+        t.noteOn(0, 0, 72, 100).noteOff(400, 0, 72).endOfTrack(80);
+        Song song;
+        song.smf = ConvertTrack("count" + std::to_string(count), t);
+        MusicLoadOutcome loaded = LoadSmfFile(song.smf);
+        EXPECT_EQ(loaded.status, MusicLoadStatus::Ok) << loaded.diagnostics.failure;
+        if (loaded.sequence) {
+            song.sequence = *loaded.sequence;
+        }
+        return song;
+    }
+};
+
+TEST_F(LoopCounts, FiniteCountsPlayThatManyPassesThenTheEndWithoutFade) {
+    double lastNoteDb = 0.0;
+    for (int count : {-1, 0, 1, 2, 126}) {
+        const Song song = Make(count);
+        const Sequence& s = song.sequence;
+        ASSERT_GT(s.loopEnd, s.loopStart);
+        RenderPlan plan; // the defaults: 2 loops and a fade, which only endless loops use
+        plan.tailSeconds = 0.5;
+        const Rendered out = RenderWith(*collection_, std::make_shared<Sequence>(s), plan);
+        const int passes = std::max(count, 1);
+        EXPECT_FALSE(out.summary.fadeStartFrame >= 0) << "count " << count;
+        EXPECT_EQ(out.summary.loopsPlayed, static_cast<uint32_t>(passes - 1)) << "count " << count;
+        // Full length: the song plus the loop body for every pass after the first.
+        const double length = song.Seconds(s.length) + song.Body() * (passes - 1);
+        EXPECT_NEAR(static_cast<double>(out.summary.segmentEndFrame) / out.sampleRate, length,
+                    0.002)
+            << "count " << count;
+        // The last note sounds where the full length puts it, at full strength and pitch.
+        const double lastNote = length - song.Seconds(s.length - s.loopEnd);
+        const auto window = out.Left(lastNote + 0.05, lastNote + 0.35);
+        const double hz72 = RegionHz(kPlain, 72);
+        EXPECT_NEAR(testkit::MeasureFrequency(window, out.sampleRate), hz72, hz72 * 0.002)
+            << "count " << count;
+        const double db = testkit::RmsDb(window);
+        if (count == -1) {
+            lastNoteDb = db;
+        } else {
+            EXPECT_NEAR(db, lastNoteDb, 0.5) << "count " << count << ": faded";
+        }
+        // The render ends with the release tail after the song, not later.
+        EXPECT_LT(static_cast<double>(out.left.size()) / out.sampleRate, length + 0.5)
+            << "count " << count;
+    }
+}
+
+TEST_F(LoopCounts, EndlessLoopPlaysTheAskedPassesThenFades) {
+    const Song song = Make(127);
+    const Sequence& s = song.sequence;
+    EXPECT_EQ(s.repeats, kRepeatEndless);
+    for (int loops : {1, 3}) {
+        RenderPlan plan;
+        plan.loops = loops;
+        plan.fadeSeconds = 1.0;
+        const Rendered out = RenderWith(*collection_, std::make_shared<Sequence>(s), plan);
+        const double fadeFrom = song.Seconds(s.loopEnd) + song.Body() * (loops - 1);
+        ASSERT_GE(out.summary.fadeStartFrame, 0) << loops << " loops";
+        EXPECT_NEAR(static_cast<double>(out.summary.fadeStartFrame) / out.sampleRate, fadeFrom,
+                    0.002);
+        EXPECT_NEAR(static_cast<double>(out.left.size()) / out.sampleRate, fadeFrom + 1.0, 0.002);
+        EXPECT_EQ(out.summary.segmentEndFrame, -1);
+        // The loop goes on under the fade: key 60 at the loop's pitch, ever quieter.
+        const double early = testkit::RmsDb(out.Left(fadeFrom + 0.05, fadeFrom + 0.3));
+        const double late = testkit::RmsDb(out.Left(fadeFrom + 0.55, fadeFrom + 0.8));
+        EXPECT_NEAR(
+            testkit::MeasureFrequency(out.Left(fadeFrom + 0.05, fadeFrom + 0.3), out.sampleRate),
+            RegionHz(kPlain, 60), kToneHz * 0.002);
+        EXPECT_LT(late, early - 4.0) << loops << " loops";
+        EXPECT_NEAR(PlannedSeconds(s, plan), fadeFrom + 1.0, 0.002);
+    }
 }
 
 } // namespace

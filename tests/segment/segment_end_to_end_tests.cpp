@@ -38,7 +38,7 @@ TEST(SegmentEndToEnd, GameImageToSmfAndDlsToSegmentAndBack) {
     SeqTrack track;
     track.program(0, 0, 0)
         .control(0, 0, 99, 20) // "Loop_Start" marker
-        .control(0, 0, 98, 2)  // loop count text "002"
+        .control(0, 0, 6, 2)   // loop count text "002" (data entry after the loop start)
         .noteOn(0, 0, 60, 100)
         .pitchBend(240, 0, 0x00, 0x60)
         .noteOff(240, 0, 60)

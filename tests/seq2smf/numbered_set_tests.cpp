@@ -30,7 +30,7 @@ class NumberedSetTest : public testkit::InMemoryConversion {
   protected:
     SeqConversion Convert(const Bytes& game) {
         fs.Put(kGame, game);
-        return ConvertSeq(0, kGame, kStem, feedback);
+        return ConvertSeq(0, kGame, kStem, feedback, SmfRules::Classic);
     }
 };
 

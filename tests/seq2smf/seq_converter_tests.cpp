@@ -23,7 +23,7 @@ class SeqConvertTest : public testkit::InMemoryConversion {
 
     SeqConversion Convert(const SeqTrack& track, const SeqTiming& t) {
         fs.Put(kGame, testkit::BuildSingleSeq(t, track));
-        return ConvertSeq(0, kGame, kStem, feedback);
+        return ConvertSeq(0, kGame, kStem, feedback, SmfRules::Classic);
     }
     // Converts `track` and compares the .mid with the preamble plus `expected`.
     void ExpectTrack(const SeqTrack& track, const SmfTrackBytes& expected) {
@@ -63,7 +63,7 @@ TEST_F(SeqConvertTest, ItemIsFoundAtItsOffsetInsideOtherData) {
     game.insert(game.end(), item.begin(), item.end());
     game.resize(game.size() + 50, 0xEE);
     fs.Put(kGame, game);
-    const SeqConversion c = ConvertSeq(1234, kGame, kStem, feedback);
+    const SeqConversion c = ConvertSeq(1234, kGame, kStem, feedback, SmfRules::Classic);
     ASSERT_EQ(c.result, ConvertResult::Done) << c.diagnostics.failure;
     EXPECT_SAME_BYTES(Output(".mid"), ExpectedSmf(0x01E0, 0x07A120, 3, 3,
                                                   SmfTrackBytes().ev(3, {0x91, 60, 100}).end(2)));

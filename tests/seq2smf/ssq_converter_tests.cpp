@@ -23,7 +23,8 @@ class SsqConvertTest : public testkit::InMemoryConversion {
         testkit::ByteBuilder game;
         game.noise(leading, 99).append(testkit::BuildSsq(division, bpm, track));
         fs.Put(kGame, game.take());
-        return ConvertSsq(leading + testkit::kSsqMagicOffset, kGame, kStem, feedback);
+        return ConvertSsq(leading + testkit::kSsqMagicOffset, kGame, kStem, feedback,
+                          SmfRules::Classic);
     }
 };
 
