@@ -435,6 +435,13 @@ void PreviewDialog::ShowNumberedMessage(MessageId id) {
     sonvex::ShowNumberedMessage(*this, id);
 }
 
+void PreviewDialog::ShowPlayerStatus(const std::string& text) {
+    // The player's own words name programs and files; they are shown as they are, in full
+    // in the tooltip where the pane is too narrow.
+    statusPane_->setText(QString::fromStdString(text));
+    statusPane_->setToolTip(QString::fromStdString(text));
+}
+
 void PreviewDialog::ShowMessage(std::string_view text, MessageIcon icon) {
     ActiveDialogServices().ShowMessage(this, TrReported(text), icon);
 }

@@ -75,6 +75,7 @@ class PreviewDialog : public QDialog, public Feedback, private PlayerView {
     void EnableButton(int commandId, bool enable) override;
     void SetLoopText(const std::string& text) override;
     void ShowNumberedMessage(MessageId id) override;
+    void ShowPlayerStatus(const std::string& text) override;
 
     void BuildWidgets();
     QTableWidget* MakeList(const char* objectName, const char* nameHeader);

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "playback/instrument_check.h"
+#include "playback/synth.h"
 #include "segment/segment_converter.h"
 #include "ui/string_table.h"
 #include "ui/ui_texts.h"
@@ -131,6 +133,20 @@ PreviewPlayer::Started PreviewPlayer::LoadAndStart(const std::string& name,
             return Started::LoadFailed;
         }
         segment_->ConnectToCollection(collection_);
+    }
+    // Music whose notes would find no instrument at all is refused with the reason, not
+    // played as silence; a partial miss plays and names the channels left silent.
+    std::string error;
+    std::string warning;
+    if (!CheckSegmentInstruments(*segment_, segment_->ConnectedCollection().get(),
+                                 GeneralMidiSoundFontFound(options_.performance.synth), *loader_,
+                                 error, warning)) {
+        view_.ShowPlayerStatus(error);
+        ReleaseCurrentFile();
+        return Started::LoadFailed;
+    }
+    if (!warning.empty()) {
+        view_.ShowPlayerStatus(warning);
     }
     performance_->Download(*segment_);
     if (startPoint) {

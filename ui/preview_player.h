@@ -18,8 +18,8 @@
 
 namespace sonvex::ui {
 
-// What the player changes in its dialog: toolbar buttons by command id, the loop pane
-// and numbered message boxes.
+// What the player changes in its dialog: toolbar buttons by command id, the loop pane,
+// numbered message boxes and the status text.
 class PlayerView {
   public:
     virtual ~PlayerView() = default;
@@ -30,6 +30,8 @@ class PlayerView {
     virtual void EnableButton(int commandId, bool enable) = 0;
     virtual void SetLoopText(const std::string& text) = 0;
     virtual void ShowNumberedMessage(MessageId id) = 0;
+    // Why the music cannot sound, or which channels stay silent.
+    virtual void ShowPlayerStatus(const std::string& text) = 0;
 };
 
 // How the player makes its performance.

@@ -389,6 +389,28 @@ TEST_F(PreviewDialogTest, PlayWithoutDlsShowsMessage37AndASegmentPlaysWithoutOne
     EXPECT_NE(d->Player().LoadedSegment(), nullptr); // stays loaded after a stop
 }
 
+TEST_F(PreviewDialogTest, MusicNoInstrumentPlaysIsRefusedWithTheReasonInTheStatusBar) {
+    // The song asks for program 5 of bank 1; the collection holds only program 0.
+    testkit::SmfBuilder smf(768);
+    smf.control(0, 2, 0, 0).control(0, 2, 32, 1).program(0, 2, 5);
+    smf.noteOn(0, 2, 60, 100).noteOff(700, 2, 60).endOfTrack(10);
+    ASSERT_TRUE(testkit::WriteFile(work_ / "elsewhere.mid", smf.build()));
+    auto d = Open();
+    Select(d->BankList(), "bank.dls");
+    Select(d->SequenceList(), "elsewhere.mid");
+    Click(*d, kCommandPlay);
+    EXPECT_EQ(d->Player().LoadedSegment(), nullptr);
+    ExpectIdle(*d);
+    const std::string status = d->findChild<QLabel*>("statusPane")->text().toStdString();
+    EXPECT_NE(status.find("channel 3 (bank 1, program 5)"), std::string::npos) << status;
+    EXPECT_TRUE(services_.messages.empty());
+
+    // The same song on program 0 plays.
+    Select(d->SequenceList(), "long.mid");
+    Click(*d, kCommandPlay);
+    ExpectPlaying(*d);
+}
+
 TEST_F(PreviewDialogTest, PauseResumesWherePlaybackWasAndStopThenPlayStartsOver) {
     auto d = Open();
     Select(d->BankList(), "bank.dls");
