@@ -1,0 +1,90 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The game source layer: a file system under every reader of game files that opens a
+// game file path whatever holds its bytes. A plain file opens as itself. A file inside a
+// disc image is named by the image's path, then its path in the image's file system
+// ("GAME.cue/SOUND/BGM.VAB"), and reads as its user data with the sector headers
+// stripped; "GAME.cue/#unfiled" names the user data of the data sectors no file covers.
+// A PSF opens as the memory image its `_lib` set loads. Images and PSF files are told by
+// their content, never by their extension.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "chunkfile/file_system.h"
+
+namespace sonvex {
+
+// The name of the unfiled area inside an image.
+extern const char* const kUnfiledName; // "#unfiled"
+
+// Receives every failure of the layer: "PATH: reason".
+using SourceReport = std::function<void(std::string_view message)>;
+
+enum class SourceKind {
+    Missing,   // nothing can be opened at the path
+    Plain,     // a file read as it is
+    DiscImage, // a cue sheet, or a file of raw or 2048-byte sectors with a file system
+    Psf        // a PSF of the PlayStation
+};
+
+struct Disc;
+
+class GameSourceFileSystem : public FileSystem {
+  public:
+    explicit GameSourceFileSystem(FileSystem& inner, SourceReport report = {})
+        : inner_(inner), report_(std::move(report)) {}
+    ~GameSourceFileSystem() override;
+
+    // Read: as the layer describes; a failure gives nullptr, reported and kept as
+    // LastError(). Writing, removing and renaming go to the inner file system.
+    std::unique_ptr<RawFile> Open(const std::string& path, OpenMode mode) override;
+    bool Remove(const std::string& path) override { return inner_.Remove(path); }
+    bool Rename(const std::string& from, const std::string& to) override {
+        return inner_.Rename(from, to);
+    }
+
+    // What the path names, told by its content (a path inside an image is Plain).
+    SourceKind KindOf(const std::string& path);
+    // The game files of the disc image at `path`, in the file system's order, each as
+    // "path/INNER/NAME", then "path/#unfiled" when data sectors lie outside every file.
+    // False when the image cannot be read (reported).
+    bool ImageMembers(const std::string& path, std::vector<std::string>& members);
+    // The most recent failure ("PATH: reason"), or "".
+    std::string LastError() const;
+
+  private:
+    std::shared_ptr<Disc> LoadDisc(const std::string& path);
+    std::unique_ptr<RawFile> OpenInImage(const std::string& image, const std::string& inner);
+    std::unique_ptr<RawFile> OpenPsf(const std::string& path);
+    void Report(const std::string& message);
+
+    FileSystem& inner_;
+    SourceReport report_;
+    mutable std::mutex mutex_;
+    std::map<std::string, std::shared_ptr<Disc>> discs_;
+    std::string lastError_;
+};
+
+// The game source layer over the active file system for as long as it lives, reporting
+// failures on standard error. Each program installs one at startup.
+class ScopedGameSources {
+  public:
+    ScopedGameSources();
+    explicit ScopedGameSources(SourceReport report);
+    GameSourceFileSystem& files() { return files_; }
+
+  private:
+    GameSourceFileSystem files_;
+    ScopedFileSystem scope_;
+};
+
+// The game source layer in force: the active file system when it is one, else nullptr.
+GameSourceFileSystem* ActiveGameSources();
+
+} // namespace sonvex
