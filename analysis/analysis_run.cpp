@@ -2,13 +2,18 @@
 // Analysis run: one convert list for the chosen game files.
 #include "analysis/analysis_run.h"
 
+#include <algorithm>
 #include <filesystem>
+#include <memory>
+#include <optional>
+#include <set>
 #include <system_error>
 
 #include "bank2dls/vab_records.h"
 #include "chunkfile/chunk_file.h"
 #include "convlist/chunk_list_file.h"
 #include "convlist/convert_list.h"
+#include "gamesource/game_source.h"
 #include "platform/messages.h"
 #include "platform/program_folder.h"
 
@@ -60,6 +65,127 @@ AnalysisResult AbandonList(ChunkFile& list, AnalysisResult result, Feedback& fee
     ShowNumberedMessage(feedback, MessageId::AnalysisListNotMade);
     result.status = AnalysisStatus::ListWriteFailed;
     return result;
+}
+
+// One game file of a run after disc images and PSF sets are expanded.
+struct GameFile {
+    std::string path;
+    bool inImage = false; // a file inside a disc image: the scanner cannot ask the OS for it
+    int64_t weight = 0;   // its share of the image's progress (sectors), 0 outside images
+    size_t image = 0;     // which picked image it belongs to
+};
+
+// Failures of the game source layer go to the run's feedback while the run lasts.
+class ReportToFeedback {
+  public:
+    ReportToFeedback(GameSourceFileSystem& sources, Feedback& feedback)
+        : sources_(sources),
+          previous_(sources.SetReport([&feedback](std::string_view message) {
+              feedback.ShowMessage(message, MessageIcon::Stop);
+          })) {}
+    ~ReportToFeedback() { sources_.SetReport(previous_); }
+    ReportToFeedback(const ReportToFeedback&) = delete;
+    ReportToFeedback& operator=(const ReportToFeedback&) = delete;
+
+  private:
+    GameSourceFileSystem& sources_;
+    SourceReport previous_;
+};
+
+// Disc images become the files of their file system and their unfiled area; PSF files
+// bring the libraries they name, each library once. Images that cannot be read are
+// reported by the layer and left out.
+std::vector<GameFile> ExpandGameFiles(const std::vector<std::string>& paths,
+                                      GameSourceFileSystem& sources) {
+    std::vector<GameFile> files;
+    std::set<std::string> taken;
+    auto add = [&files, &taken](GameFile file) {
+        if (taken.insert(file.path).second) {
+            files.push_back(std::move(file));
+        }
+    };
+    size_t images = 0;
+    for (const std::string& path : paths) {
+        switch (sources.KindOf(path)) {
+        case SourceKind::DiscImage: {
+            std::vector<GameSourceFileSystem::Member> members;
+            if (sources.ImageMembers(path, members)) {
+                ++images;
+                for (const auto& member : members) {
+                    add({member.path, true, member.sectors, images});
+                }
+            }
+            break;
+        }
+        case SourceKind::Psf:
+            for (const std::string& library : sources.PsfLibraries(path)) {
+                add({std::filesystem::path(library).lexically_normal().string()});
+            }
+            add({path});
+            break;
+        default:
+            add({path});
+            break;
+        }
+    }
+    return files;
+}
+
+// Progress of the files of one image shown as progress through the whole image.
+class ImageProgress : public Feedback {
+  public:
+    explicit ImageProgress(Feedback& inner) : inner_(inner) {}
+    void Span(int64_t before, int64_t share, int64_t total) {
+        before_ = before;
+        share_ = share;
+        total_ = total;
+    }
+    void ShowMessage(std::string_view text, MessageIcon icon) override {
+        inner_.ShowMessage(text, icon);
+    }
+    void SetStatusText(std::string_view text) override { inner_.SetStatusText(text); }
+    void SetProgress(int position) override {
+        if (total_ <= 0) {
+            inner_.SetProgress(position);
+            return;
+        }
+        inner_.SetProgress(static_cast<int>((before_ * 100 + share_ * position) / total_));
+    }
+    void SetGamePath(std::string_view path) override { inner_.SetGamePath(path); }
+    void Refresh() override { inner_.Refresh(); }
+
+  private:
+    Feedback& inner_;
+    int64_t before_ = 0;
+    int64_t share_ = 0;
+    int64_t total_ = 0;
+};
+
+// The name a list records for a file inside an image: its path from the list's source
+// folder ("GAME.cue/SOUND/BGM.VAB").
+std::string EntryNameInImage(const std::string& path, const std::string& sourceFolder) {
+    const std::filesystem::path relative =
+        std::filesystem::path(path).lexically_relative(sourceFolder);
+    return relative.empty() ? path : relative.string();
+}
+
+// The scan of a file inside an image, opened through the game source layer.
+ScanOutcome ScanImageFile(ChunkFile& list, const std::string& path, const std::string& entryName,
+                          GroupCounters& counters, Feedback& feedback, const ScanTrace& trace,
+                          RecognitionRules rules, ScanSummary* summary) {
+    feedback.SetGamePath(path);
+    ChunkFile source;
+    const std::unique_ptr<RawFile> blocks =
+        source.OpenRead(path) ? ActiveFileSystem().Open(path, OpenMode::Read) : nullptr;
+    if (!blocks) {
+        source.Close();
+        return ScanOutcome::CannotOpen; // the layer has reported why
+    }
+    const ScanOutcome outcome = ScanOpenSource(list, source, *blocks, entryName, counters,
+                                               feedback, trace, rules, summary);
+    blocks->Close();
+    source.Close();
+    return outcome;
 }
 
 } // namespace
@@ -146,6 +272,20 @@ AnalysisResult AnalyzeSources(const std::vector<std::string>& gameFiles,
         paths.push_back(Absolute(file));
     }
     result.listPath = ListPathFor(listFolder, paths.front());
+    // Game files are opened through the game source layer; a caller that has not installed
+    // one gets one for the run.
+    std::optional<ScopedGameSources> ownSources;
+    if (ActiveGameSources() == nullptr) {
+        ownSources.emplace(SourceReport{});
+    }
+    GameSourceFileSystem& sources = *ActiveGameSources();
+    const ReportToFeedback reportToFeedback(sources, feedback);
+    const std::vector<GameFile> gameFilesFound = ExpandGameFiles(paths, sources);
+    std::vector<std::string> expanded;
+    for (const GameFile& file : gameFilesFound) {
+        expanded.push_back(file.path);
+    }
+    const std::string sourceFolder = SourceFolderOf(paths.front());
 
     ChunkFile list;
     if (!list.Create(result.listPath)) {
@@ -155,14 +295,32 @@ AnalysisResult AnalyzeSources(const std::vector<std::string>& gameFiles,
     }
     ChunkListFile listFile(list);
     // The count is provisional until every file has been scanned.
-    if (!WriteHeader(listFile, 0, SourceFolderOf(paths.front()))) {
+    if (!WriteHeader(listFile, 0, sourceFolder)) {
         return AbandonList(list, result, feedback);
     }
+    ImageProgress progress(feedback);
     ScanSummary previous;
-    for (const PlannedScan& scan : PlanScans(paths, rules)) {
+    for (const PlannedScan& scan : PlanScans(expanded, rules)) {
+        const auto file = std::find_if(gameFilesFound.begin(), gameFilesFound.end(),
+                                       [&scan](const GameFile& f) { return f.path == scan.path; });
+        int64_t before = 0;
+        int64_t total = 0;
+        for (const GameFile& other : gameFilesFound) {
+            if (other.inImage && other.image == file->image) {
+                before += &other < &*file ? other.weight : 0;
+                total += other.weight;
+            }
+        }
+        progress.Span(before, file->weight, file->inImage ? total : 0);
+        const std::string entryName = file->inImage
+                                          ? EntryNameInImage(scan.path, sourceFolder)
+                                          : scan.path.substr(scan.path.rfind('/') + 1);
         ScanSummary summary;
         const ScanOutcome outcome =
-            ScanSourceFile(list, scan.path, result.counters, feedback, trace, rules, &summary);
+            file->inImage ? ScanImageFile(list, scan.path, entryName, result.counters, progress,
+                                          trace, rules, &summary)
+                          : ScanSourceFile(list, scan.path, result.counters, progress, trace,
+                                           rules, &summary);
         if (outcome == ScanOutcome::ListWriteFailed) {
             return AbandonList(list, result, feedback);
         }
@@ -170,7 +328,7 @@ AnalysisResult AnalyzeSources(const std::vector<std::string>& gameFiles,
         if (scan.bodyOfPreviousHeader && outcome == ScanOutcome::Scanned && summary.entries == 0 &&
             previous.lastIsHeader && previous.lastHeaderBodyLength >= kMinBodyBySizeTable &&
             summary.size == previous.lastHeaderBodyLength) {
-            const std::string name = scan.path.substr(scan.path.rfind('/') + 1);
+            const std::string& name = entryName;
             if (!WriteWholeFileBody(list, name, result.counters)) {
                 return AbandonList(list, result, feedback);
             }

@@ -139,12 +139,14 @@ std::vector<SectorRun> UnfiledRuns(const DiscSectors& sectors, const IsoFileSyst
 GameSourceFileSystem::~GameSourceFileSystem() = default;
 
 void GameSourceFileSystem::Report(const std::string& message) {
+    SourceReport report;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         lastError_ = message;
+        report = report_;
     }
-    if (report_) {
-        report_(message);
+    if (report) {
+        report(message);
     }
 }
 
@@ -346,19 +348,32 @@ SourceKind GameSourceFileSystem::KindOf(const std::string& path) {
     return kind;
 }
 
-bool GameSourceFileSystem::ImageMembers(const std::string& path,
-                                        std::vector<std::string>& members) {
+bool GameSourceFileSystem::ImageMembers(const std::string& path, std::vector<Member>& members) {
     const std::shared_ptr<Disc> disc = LoadDisc(path);
     if (!disc) {
         return false;
     }
     for (const IsoFile& file : disc->files.files) {
-        members.push_back(path + "/" + file.path);
+        members.push_back({path + "/" + file.path, file.SectorCount()});
     }
-    if (!disc->unfiled.empty()) {
-        members.push_back(path + "/" + kUnfiledName);
+    int64_t unfiled = 0;
+    for (const SectorRun& run : disc->unfiled) {
+        unfiled += run.count;
+    }
+    if (unfiled > 0) {
+        members.push_back({path + "/" + kUnfiledName, unfiled});
     }
     return true;
+}
+
+std::vector<std::string> GameSourceFileSystem::PsfLibraries(const std::string& path) {
+    return PsfLibraryPaths(inner_, path);
+}
+
+SourceReport GameSourceFileSystem::SetReport(SourceReport report) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::swap(report, report_);
+    return report;
 }
 
 std::unique_ptr<RawFile> GameSourceFileSystem::Open(const std::string& path, OpenMode mode) {

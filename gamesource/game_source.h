@@ -8,6 +8,7 @@
 // their content, never by their extension.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
@@ -54,7 +55,15 @@ class GameSourceFileSystem : public FileSystem {
     // The game files of the disc image at `path`, in the file system's order, each as
     // "path/INNER/NAME", then "path/#unfiled" when data sectors lie outside every file.
     // False when the image cannot be read (reported).
-    bool ImageMembers(const std::string& path, std::vector<std::string>& members);
+    struct Member {
+        std::string path;
+        int64_t sectors = 0; // sectors it spans: its share of the image
+    };
+    bool ImageMembers(const std::string& path, std::vector<Member>& members);
+    // The libraries the PSF at `path` names directly, in load order.
+    std::vector<std::string> PsfLibraries(const std::string& path);
+    // Sends failures to `report` from now on; returns the receiver it replaces.
+    SourceReport SetReport(SourceReport report);
     // The most recent failure ("PATH: reason"), or "".
     std::string LastError() const;
 
