@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <set>
@@ -71,6 +72,7 @@ AnalysisResult AbandonList(ChunkFile& list, AnalysisResult result, Feedback& fee
 struct GameFile {
     std::string path;
     bool inImage = false; // a file inside a disc image: the scanner cannot ask the OS for it
+    bool psfWithLibraries = false; // scanned without the bytes of its libraries
     int64_t weight = 0;   // its share of the image's progress (sectors), 0 outside images
     size_t image = 0;     // which picked image it belongs to
 };
@@ -117,12 +119,16 @@ std::vector<GameFile> ExpandGameFiles(const std::vector<std::string>& paths,
             }
             break;
         }
-        case SourceKind::Psf:
-            for (const std::string& library : sources.PsfLibraries(path)) {
+        case SourceKind::Psf: {
+            const std::vector<std::string> libraries = sources.PsfLibraries(path);
+            for (const std::string& library : libraries) {
                 add({std::filesystem::path(library).lexically_normal().string()});
             }
-            add({path});
+            GameFile file{path};
+            file.psfWithLibraries = !libraries.empty();
+            add(std::move(file));
             break;
+        }
         default:
             add({path});
             break;
@@ -161,6 +167,27 @@ class ImageProgress : public Feedback {
     int64_t total_ = 0;
 };
 
+// Serves one path from a given opener while it lives; everything else from the file system
+// it replaces.
+class OneFileOverride : public FileSystem {
+  public:
+    OneFileOverride(std::string path, std::function<std::unique_ptr<RawFile>()> open)
+        : inner_(ActiveFileSystem()), path_(std::move(path)), open_(std::move(open)), scope_(*this) {}
+    std::unique_ptr<RawFile> Open(const std::string& path, OpenMode mode) override {
+        return path == path_ && mode == OpenMode::Read ? open_() : inner_.Open(path, mode);
+    }
+    bool Remove(const std::string& path) override { return inner_.Remove(path); }
+    bool Rename(const std::string& from, const std::string& to) override {
+        return inner_.Rename(from, to);
+    }
+
+  private:
+    FileSystem& inner_;
+    std::string path_;
+    std::function<std::unique_ptr<RawFile>()> open_;
+    ScopedFileSystem scope_;
+};
+
 // The name a list records for a file inside an image: its path from the list's source
 // folder ("GAME.cue/SOUND/BGM.VAB").
 std::string EntryNameInImage(const std::string& path, const std::string& sourceFolder) {
@@ -186,6 +213,18 @@ ScanOutcome ScanImageFile(ChunkFile& list, const std::string& path, const std::s
     blocks->Close();
     source.Close();
     return outcome;
+}
+
+// A file outside images; a PSF with libraries without their bytes.
+ScanOutcome ScanPlainOrPsf(ChunkFile& list, const GameFile& file, GameSourceFileSystem& sources,
+                           GroupCounters& counters, Feedback& feedback, const ScanTrace& trace,
+                           RecognitionRules rules, ScanSummary* summary) {
+    if (!file.psfWithLibraries) {
+        return ScanSourceFile(list, file.path, counters, feedback, trace, rules, summary);
+    }
+    const OneFileOverride ownPart(file.path,
+                                  [&sources, &file] { return sources.OpenPsfOwnPart(file.path); });
+    return ScanSourceFile(list, file.path, counters, feedback, trace, rules, summary);
 }
 
 } // namespace
@@ -319,7 +358,7 @@ AnalysisResult AnalyzeSources(const std::vector<std::string>& gameFiles,
         const ScanOutcome outcome =
             file->inImage ? ScanImageFile(list, scan.path, entryName, result.counters, progress,
                                           trace, rules, &summary)
-                          : ScanSourceFile(list, scan.path, result.counters, progress, trace,
+                          : ScanPlainOrPsf(list, *file, sources, result.counters, progress, trace,
                                            rules, &summary);
         if (outcome == ScanOutcome::ListWriteFailed) {
             return AbandonList(list, result, feedback);

@@ -183,6 +183,10 @@ class SetLoader {
             return Fail(set, path, diagnostics.failure);
         }
         std::copy(text.bytes.begin(), text.bytes.end(), memory_.begin() + text.address);
+        if (depth == 0) {
+            ownStart_ = text.address;
+            ownEnd_ = text.address + static_cast<int64_t>(text.bytes.size());
+        }
         low_ = std::min(low_, text.address);
         high_ = std::max(high_, text.address + static_cast<int64_t>(text.bytes.size()));
         set.files.push_back(path);
@@ -205,6 +209,8 @@ class SetLoader {
         }
         set.address = low_;
         set.image.assign(memory_.begin() + low_, memory_.begin() + high_);
+        set.ownStart = ownStart_ - low_;
+        set.ownEnd = ownEnd_ - low_;
     }
 
   private:
@@ -221,6 +227,8 @@ class SetLoader {
     std::vector<std::string> chain_;
     int64_t low_ = kPsxMemoryBytes;
     int64_t high_ = 0;
+    int64_t ownStart_ = 0;
+    int64_t ownEnd_ = 0;
 };
 
 } // namespace

@@ -76,6 +76,9 @@ struct PsfSet {
     std::vector<uint8_t> image;    // lowest to highest loaded byte; gaps are zero
     std::vector<std::string> files; // every file loaded, in load order
     std::vector<PsfTag> tags;      // the named file's own tags
+    // Where the named file's own program lies in `image` (its libraries' bytes are around it).
+    int64_t ownStart = 0;
+    int64_t ownEnd = 0;
     bool utf8 = false;
     std::string failure; // "PATH: reason" when the set could not be loaded
 };

@@ -312,7 +312,11 @@ std::unique_ptr<RawFile> GameSourceFileSystem::OpenInImage(const std::string& im
                                        [this](const std::string& m) { Report(m); });
 }
 
-std::unique_ptr<RawFile> GameSourceFileSystem::OpenPsf(const std::string& path) {
+std::unique_ptr<RawFile> GameSourceFileSystem::OpenPsfOwnPart(const std::string& path) {
+    return OpenPsf(path, true);
+}
+
+std::unique_ptr<RawFile> GameSourceFileSystem::OpenPsf(const std::string& path, bool ownPartOnly) {
     PsfSet set = LoadPsfSet(inner_, path);
     if (set.status != PsfSetStatus::Ok) {
         Report(set.failure);
@@ -321,6 +325,10 @@ std::unique_ptr<RawFile> GameSourceFileSystem::OpenPsf(const std::string& path) 
     if (set.image.empty()) {
         Report(path + ": the PSF set loads no bytes");
         return nullptr;
+    }
+    if (ownPartOnly) {
+        std::fill(set.image.begin(), set.image.begin() + set.ownStart, 0);
+        std::fill(set.image.begin() + set.ownEnd, set.image.end(), 0);
     }
     return std::make_unique<MemoryFile>(
         std::make_shared<const std::vector<uint8_t>>(std::move(set.image)));

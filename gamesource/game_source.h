@@ -60,6 +60,11 @@ class GameSourceFileSystem : public FileSystem {
         int64_t sectors = 0; // sectors it spans: its share of the image
     };
     bool ImageMembers(const std::string& path, std::vector<Member>& members);
+    // The memory image of the PSF at `path` with only the bytes its own program loaded;
+    // the bytes of its libraries read as zeros. A run that scans each library by its own
+    // name scans this, so that items of a library are not listed again for every file
+    // that uses it; their offsets are those of the whole image.
+    std::unique_ptr<RawFile> OpenPsfOwnPart(const std::string& path);
     // The libraries the PSF at `path` names directly, in load order.
     std::vector<std::string> PsfLibraries(const std::string& path);
     // Sends failures to `report` from now on; returns the receiver it replaces.
@@ -70,7 +75,7 @@ class GameSourceFileSystem : public FileSystem {
   private:
     std::shared_ptr<Disc> LoadDisc(const std::string& path);
     std::unique_ptr<RawFile> OpenInImage(const std::string& image, const std::string& inner);
-    std::unique_ptr<RawFile> OpenPsf(const std::string& path);
+    std::unique_ptr<RawFile> OpenPsf(const std::string& path, bool ownPartOnly = false);
     void Report(const std::string& message);
 
     FileSystem& inner_;
