@@ -72,9 +72,9 @@ AnalysisResult AbandonList(ChunkFile& list, AnalysisResult result, Feedback& fee
 struct GameFile {
     std::string path;
     bool inImage = false; // a file inside a disc image: the scanner cannot ask the OS for it
-    bool psfWithLibraries = false; // scanned without the bytes of its libraries
     int64_t weight = 0;   // its share of the image's progress (sectors), 0 outside images
     size_t image = 0;     // which picked image it belongs to
+    bool psfWithLibraries = false; // scanned without the bytes of its libraries
 };
 
 // Failures of the game source layer go to the run's feedback while the run lasts.
@@ -129,6 +129,9 @@ std::vector<GameFile> ExpandGameFiles(const std::vector<std::string>& paths,
             add(std::move(file));
             break;
         }
+        case SourceKind::InImage:
+            add({path, true});
+            break;
         default:
             add({path});
             break;

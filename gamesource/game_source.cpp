@@ -254,21 +254,38 @@ std::shared_ptr<Disc> GameSourceFileSystem::LoadDisc(const std::string& path) {
 }
 
 std::unique_ptr<RawFile> GameSourceFileSystem::OpenInImage(const std::string& image,
-                                                           const std::string& inner) {
-    const std::string name = image + "/" + inner;
-    // Every part of the inner path names a folder or the file: nothing may climb out.
+                                                           const std::string& innerPath) {
+    const std::string name = image + "/" + innerPath;
+    // "." and ".." are resolved inside the image; nothing may climb out of it.
+    std::vector<std::string> parts;
     size_t start = 0;
-    while (start <= inner.size()) {
-        size_t end = inner.find('/', start);
+    while (start <= innerPath.size()) {
+        size_t end = innerPath.find('/', start);
         if (end == std::string::npos) {
-            end = inner.size();
+            end = innerPath.size();
         }
-        const std::string part = inner.substr(start, end - start);
-        if (part.empty() || part == "." || part == "..") {
-            Report(name + ": the path leaves the image or has an empty part");
-            return nullptr;
-        }
+        const std::string part = innerPath.substr(start, end - start);
         start = end + 1;
+        if (part.empty() || part == ".") {
+            continue;
+        }
+        if (part == "..") {
+            if (parts.empty()) {
+                Report(name + ": the path leaves the image");
+                return nullptr;
+            }
+            parts.pop_back();
+            continue;
+        }
+        parts.push_back(part);
+    }
+    std::string inner;
+    for (const std::string& part : parts) {
+        inner += (inner.empty() ? "" : "/") + part;
+    }
+    if (inner.empty()) {
+        Report(name + ": names the image itself, not a file inside it");
+        return nullptr;
     }
     const std::shared_ptr<Disc> disc = LoadDisc(image);
     if (!disc) {
@@ -340,7 +357,7 @@ SourceKind GameSourceFileSystem::KindOf(const std::string& path) {
         std::unique_ptr<RawFile> inside = Open(path, OpenMode::Read);
         if (inside) {
             inside->Close();
-            return SourceKind::Plain;
+            return SourceKind::InImage;
         }
         return SourceKind::Missing;
     }

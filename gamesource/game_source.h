@@ -30,6 +30,7 @@ using SourceReport = std::function<void(std::string_view message)>;
 enum class SourceKind {
     Missing,   // nothing can be opened at the path
     Plain,     // a file read as it is
+    InImage,   // a file inside a disc image, named by the path form
     DiscImage, // a cue sheet, or a file of raw or 2048-byte sectors with a file system
     Psf        // a PSF of the PlayStation
 };
@@ -50,7 +51,7 @@ class GameSourceFileSystem : public FileSystem {
         return inner_.Rename(from, to);
     }
 
-    // What the path names, told by its content (a path inside an image is Plain).
+    // What the path names, told by its content.
     SourceKind KindOf(const std::string& path);
     // The game files of the disc image at `path`, in the file system's order, each as
     // "path/INNER/NAME", then "path/#unfiled" when data sectors lie outside every file.
@@ -74,7 +75,7 @@ class GameSourceFileSystem : public FileSystem {
 
   private:
     std::shared_ptr<Disc> LoadDisc(const std::string& path);
-    std::unique_ptr<RawFile> OpenInImage(const std::string& image, const std::string& inner);
+    std::unique_ptr<RawFile> OpenInImage(const std::string& image, const std::string& innerPath);
     std::unique_ptr<RawFile> OpenPsf(const std::string& path, bool ownPartOnly = false);
     void Report(const std::string& message);
 

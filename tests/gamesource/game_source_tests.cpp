@@ -72,6 +72,7 @@ TEST(GameSource, FilesInsideImagesOfEveryKindReadAsTheirUserData) {
         EXPECT_EQ(layer.files.KindOf(image), SourceKind::DiscImage) << image;
         EXPECT_EQ(ReadThrough(layer.files, image + "/SOUND/BGM.SEQ").bytes, seq) << image;
         EXPECT_EQ(ReadThrough(layer.files, image + "/sound/late.vb").bytes, late) << image;
+        EXPECT_EQ(ReadThrough(layer.files, image + "/SOUND/../SOUND//./BGM.SEQ").bytes, seq) << image;
         // The unfiled area: the system area, the sectors between the files, then the data.
         const Opened rest = ReadThrough(layer.files, image + "/#unfiled");
         ASSERT_TRUE(rest.ok) << image;
@@ -88,6 +89,7 @@ TEST(GameSource, FilesInsideImagesOfEveryKindReadAsTheirUserData) {
     // The image file itself still reads as it is.
     EXPECT_EQ(ReadThrough(layer.files, "raw.img").bytes, all);
     EXPECT_EQ(ReadThrough(layer.files, "d/GAME.bin").bytes.size(), 60u * 2352);
+    EXPECT_EQ(layer.files.KindOf("raw.img/SOUND/BGM.SEQ"), SourceKind::InImage);
     EXPECT_TRUE(layer.reports.empty());
 }
 
@@ -107,8 +109,9 @@ TEST(GameSource, EachFailureIsReportedWithTheFileAndReason) {
         std::string report;
     } cases[] = {
         {"GAME.cue/A.SEQ", "GAME.cue: track file MISSING.bin (MISSING.bin) is missing"},
-        {"GAME.bin/../plain.dat", "GAME.bin/../plain.dat: the path leaves the image or has an empty part"},
-        {"GAME.bin//A.SEQ", "GAME.bin//A.SEQ: the path leaves the image or has an empty part"},
+        {"GAME.bin/../plain.dat", "GAME.bin/../plain.dat: the path leaves the image"},
+        {"GAME.bin/SUB/../../A.SEQ", "GAME.bin/SUB/../../A.SEQ: the path leaves the image"},
+        {"GAME.bin/./", "GAME.bin/./: names the image itself"},
         {"GAME.bin/NOPE.SEQ", "GAME.bin/NOPE.SEQ: the image holds no file NOPE.SEQ"},
         {"cut.bin/A.SEQ", "cut.bin: file A.SEQ at"},
         {"cooked.iso/B.STR", "cooked.iso/B.STR: a Form 2 file, whose data an image of 2048-byte sectors does not hold"},

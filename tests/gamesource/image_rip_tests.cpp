@@ -116,6 +116,14 @@ TEST(ImageRip, CueImageGivesTheFilesOfTheLooseGameFiles) {
     fs::create_directories(dir / "raw");
     ASSERT_TRUE(testkit::WriteFile(dir / "raw/GAME.IMG", testkit::RawImage(sectors)));
     EXPECT_EQ(RipContents({dir / "raw/GAME.IMG"}, dir / "raw"), loose);
+
+    // Files picked inside the image one by one.
+    fs::create_directories(dir / "picked");
+    EXPECT_EQ(RipContents({dir / "raw/GAME.IMG/DATA/MUSIC.DAT", dir / "raw/GAME.IMG/DATA/SOUND/STD0.VH",
+                           dir / "raw/GAME.IMG/DATA/SOUND/STD0.VB", dir / "raw/GAME.IMG/DATA/TRK2.DAT",
+                           dir / "raw/GAME.IMG/#unfiled"},
+                          dir / "picked"),
+              loose);
 }
 
 TEST(ImageRip, ListNamesFilesInsideTheImageByThePathForm) {
