@@ -81,8 +81,7 @@ struct GameFile {
 class ReportToFeedback {
   public:
     ReportToFeedback(GameSourceFileSystem& sources, Feedback& feedback)
-        : sources_(sources),
-          previous_(sources.SetReport([&feedback](std::string_view message) {
+        : sources_(sources), previous_(sources.SetReport([&feedback](std::string_view message) {
               feedback.ShowMessage(message, MessageIcon::Stop);
           })) {}
     ~ReportToFeedback() { sources_.SetReport(previous_); }
@@ -98,7 +97,7 @@ class ReportToFeedback {
 // bring the libraries they name, each library once. Images that cannot be read are
 // reported by the layer and left out.
 std::vector<GameFile> ExpandGameFiles(const std::vector<std::string>& paths,
-                                      GameSourceFileSystem& sources) {
+                                      GameSourceFileSystem& sources, Feedback& feedback) {
     std::vector<GameFile> files;
     std::set<std::string> taken;
     auto add = [&files, &taken](GameFile file) {
@@ -132,6 +131,17 @@ std::vector<GameFile> ExpandGameFiles(const std::vector<std::string>& paths,
         case SourceKind::InImage:
             add({path, true});
             break;
+        case SourceKind::Missing: {
+            // A file that is there but cannot be read is reported here; one that is not
+            // there at all, by the scan.
+            std::error_code error;
+            if (std::filesystem::exists(path, error)) {
+                ShowNumberedMessage(feedback, MessageId::ScannedFileOpenFailed);
+            } else {
+                add({path});
+            }
+            break;
+        }
         default:
             add({path});
             break;
@@ -175,7 +185,8 @@ class ImageProgress : public Feedback {
 class OneFileOverride : public FileSystem {
   public:
     OneFileOverride(std::string path, std::function<std::unique_ptr<RawFile>()> open)
-        : inner_(ActiveFileSystem()), path_(std::move(path)), open_(std::move(open)), scope_(*this) {}
+        : inner_(ActiveFileSystem()), path_(std::move(path)), open_(std::move(open)),
+          scope_(*this) {}
     std::unique_ptr<RawFile> Open(const std::string& path, OpenMode mode) override {
         return path == path_ && mode == OpenMode::Read ? open_() : inner_.Open(path, mode);
     }
@@ -211,8 +222,8 @@ ScanOutcome ScanImageFile(ChunkFile& list, const std::string& path, const std::s
         source.Close();
         return ScanOutcome::CannotOpen; // the layer has reported why
     }
-    const ScanOutcome outcome = ScanOpenSource(list, source, *blocks, entryName, counters,
-                                               feedback, trace, rules, summary);
+    const ScanOutcome outcome =
+        ScanOpenSource(list, source, *blocks, entryName, counters, feedback, trace, rules, summary);
     blocks->Close();
     source.Close();
     return outcome;
@@ -322,7 +333,7 @@ AnalysisResult AnalyzeSources(const std::vector<std::string>& gameFiles,
     }
     GameSourceFileSystem& sources = *ActiveGameSources();
     const ReportToFeedback reportToFeedback(sources, feedback);
-    const std::vector<GameFile> gameFilesFound = ExpandGameFiles(paths, sources);
+    const std::vector<GameFile> gameFilesFound = ExpandGameFiles(paths, sources, feedback);
     std::vector<std::string> expanded;
     for (const GameFile& file : gameFilesFound) {
         expanded.push_back(file.path);
@@ -354,15 +365,14 @@ AnalysisResult AnalyzeSources(const std::vector<std::string>& gameFiles,
             }
         }
         progress.Span(before, file->weight, file->inImage ? total : 0);
-        const std::string entryName = file->inImage
-                                          ? EntryNameInImage(scan.path, sourceFolder)
-                                          : scan.path.substr(scan.path.rfind('/') + 1);
+        const std::string entryName = file->inImage ? EntryNameInImage(scan.path, sourceFolder)
+                                                    : scan.path.substr(scan.path.rfind('/') + 1);
         ScanSummary summary;
-        const ScanOutcome outcome =
-            file->inImage ? ScanImageFile(list, scan.path, entryName, result.counters, progress,
-                                          trace, rules, &summary)
-                          : ScanPlainOrPsf(list, *file, sources, result.counters, progress, trace,
-                                           rules, &summary);
+        const ScanOutcome outcome = file->inImage
+                                        ? ScanImageFile(list, scan.path, entryName, result.counters,
+                                                        progress, trace, rules, &summary)
+                                        : ScanPlainOrPsf(list, *file, sources, result.counters,
+                                                         progress, trace, rules, &summary);
         if (outcome == ScanOutcome::ListWriteFailed) {
             return AbandonList(list, result, feedback);
         }

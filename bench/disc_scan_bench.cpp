@@ -99,8 +99,8 @@ int main() {
     builder.Unfiled(DataFile(rng, unfiled, 4));
     const std::vector<testkit::DiscSector> sectors = builder.Build();
 
-    const std::filesystem::path dir =
-        std::filesystem::temp_directory_path() / ("sonvex-disc-bench-" + std::to_string(::getpid()));
+    const std::filesystem::path dir = std::filesystem::temp_directory_path() /
+                                      ("sonvex-disc-bench-" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
     const std::string cue = testkit::WriteCueImage(dir.string(), "GAME", sectors);
     if (cue.empty()) {

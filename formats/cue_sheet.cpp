@@ -72,7 +72,8 @@ bool ParseTime(const std::string& text, int64_t& frames) {
         return false;
     }
     int64_t m = 0, s = 0, f = 0;
-    if (!ParseNumber(text.substr(0, a), 9999, m) || !ParseNumber(text.substr(a + 1, b - a - 1), 59, s) ||
+    if (!ParseNumber(text.substr(0, a), 9999, m) ||
+        !ParseNumber(text.substr(a + 1, b - a - 1), 59, s) ||
         !ParseNumber(text.substr(b + 1), kFramesPerSecond - 1, f)) {
         return false;
     }
@@ -188,7 +189,8 @@ CueSheet ParseCueSheet(std::string_view text) {
     };
     if (static_cast<int64_t>(text.size()) > kMaxCueBytes) {
         sheet.status = CueStatus::Invalid;
-        sheet.diagnostics.Fail(0, "cue sheet", "longer than " + std::to_string(kMaxCueBytes) + " bytes");
+        sheet.diagnostics.Fail(0, "cue sheet",
+                               "longer than " + std::to_string(kMaxCueBytes) + " bytes");
         return sheet;
     }
     if (text.size() >= 3 && text.substr(0, 3) == "\xEF\xBB\xBF") {

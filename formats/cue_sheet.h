@@ -17,11 +17,11 @@ namespace sonvex {
 constexpr int64_t kFramesPerSecond = 75;
 
 enum class TrackMode {
-    Audio,     // AUDIO: 2352 bytes of sound a sector
-    Mode1Raw,  // MODE1/2352
-    Mode1,     // MODE1/2048: user data only
-    Mode2Raw,  // MODE2/2352: sync, header, subheader, data, error codes
-    Mode2Xa,   // MODE2/2336: subheader, data, error codes
+    Audio,      // AUDIO: 2352 bytes of sound a sector
+    Mode1Raw,   // MODE1/2352
+    Mode1,      // MODE1/2048: user data only
+    Mode2Raw,   // MODE2/2352: sync, header, subheader, data, error codes
+    Mode2Xa,    // MODE2/2336: subheader, data, error codes
     Mode2Cooked // MODE2/2048: Form 1 user data only
 };
 

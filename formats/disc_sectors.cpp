@@ -153,9 +153,9 @@ bool SectorStream::Measure(std::string& error) {
         int64_t done = 0;
         while (done < run.count) {
             const DiscTrack* track = nullptr;
-            const int64_t got = disc_->ReadStored(run.first + done,
-                                                  std::min(kSectorsPerRead, run.count - done),
-                                                  stored, track, error);
+            const int64_t got =
+                disc_->ReadStored(run.first + done, std::min(kSectorsPerRead, run.count - done),
+                                  stored, track, error);
             if (got == 0) {
                 return false;
             }
@@ -192,8 +192,7 @@ int64_t SectorStream::ReadAt(int64_t position, uint8_t* destination, int64_t len
         // A batch of consecutive disc sectors.
         size_t last = index + 1;
         while (last < sectors_.size() && static_cast<int64_t>(last - index) < kSectorsPerRead &&
-               sectors_[last] == sectors_[last - 1] + 1 &&
-               starts_[last] < position + length) {
+               sectors_[last] == sectors_[last - 1] + 1 && starts_[last] < position + length) {
             ++last;
         }
         const DiscTrack* track = nullptr;

@@ -22,10 +22,10 @@ constexpr int64_t kRawSectorBytes = 2352;
 constexpr int64_t kFirstVolumeDescriptor = 16;
 
 enum class ImageKind {
-    None,      // not a disc image
-    CueSheet,  // the text of a cue sheet
-    Raw,       // 2352-byte sectors: a sync pattern starts the file
-    Cooked     // 2048-byte sectors: an ISO 9660 volume descriptor at sector 16
+    None,     // not a disc image
+    CueSheet, // the text of a cue sheet
+    Raw,      // 2352-byte sectors: a sync pattern starts the file
+    Cooked    // 2048-byte sectors: an ISO 9660 volume descriptor at sector 16
 };
 
 // Tells the kind from the file's content (a few small reads).

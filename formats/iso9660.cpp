@@ -66,7 +66,8 @@ struct Walk {
                         "nested deeper than " + std::to_string(kMaxFolderDepth) + " folders");
         }
         if (!seenFolders.insert(folder.extent).second) {
-            return Fail(folder.extent * kForm1Bytes, name, "its sectors belong to another folder too");
+            return Fail(folder.extent * kForm1Bytes, name,
+                        "its sectors belong to another folder too");
         }
         std::vector<uint8_t> bytes;
         if (!ReadFolder(folder, bytes)) {
@@ -84,19 +85,22 @@ struct Walk {
             const int64_t where = folder.extent * kForm1Bytes + static_cast<int64_t>(at);
             if (length < kRecordFixed + 1 || at + length > bytes.size() ||
                 at / kForm1Bytes != (at + length - 1) / kForm1Bytes) {
-                return Fail(where, name, "record of " + std::to_string(length) + " bytes out of place");
+                return Fail(where, name,
+                            "record of " + std::to_string(length) + " bytes out of place");
             }
             const uint8_t* record = bytes.data() + at;
             const size_t nameLength = record[32];
             if (kRecordFixed + nameLength > length || nameLength == 0) {
-                return Fail(where, name, "name of " + std::to_string(nameLength) + " bytes does not fit");
+                return Fail(where, name,
+                            "name of " + std::to_string(nameLength) + " bytes does not fit");
             }
             at += length;
             if (nameLength == 1 && (record[33] == 0 || record[33] == 1)) {
                 continue; // the folder itself and its parent
             }
             if (++entries > kMaxIsoEntries) {
-                return Fail(where, name, "more than " + std::to_string(kMaxIsoEntries) + " entries");
+                return Fail(where, name,
+                            "more than " + std::to_string(kMaxIsoEntries) + " entries");
             }
             std::string entryName(reinterpret_cast<const char*>(record + 33), nameLength);
             const size_t version = entryName.find(';');
@@ -108,7 +112,8 @@ struct Walk {
                 entryName.find('\0') != std::string::npos) {
                 return Fail(where, name, "entry name unusable as a path");
             }
-            const std::string path = folder.path.empty() ? entryName : folder.path + "/" + entryName;
+            const std::string path =
+                folder.path.empty() ? entryName : folder.path + "/" + entryName;
             const int64_t extent = Le32(record + 2);
             const int64_t dataLength = Le32(record + 10);
             if ((record[25] & kFlagDirectory) != 0) {
@@ -126,8 +131,9 @@ struct Walk {
             }
             if (extent + file.SectorCount() > disc.SectorEnd() && dataLength > 0) {
                 return Fail(where, "file " + path,
-                            "extent at sector " + std::to_string(extent) + " runs past the disc's " +
-                                std::to_string(disc.SectorEnd()) + " sectors");
+                            "extent at sector " + std::to_string(extent) +
+                                " runs past the disc's " + std::to_string(disc.SectorEnd()) +
+                                " sectors");
             }
             out.files.push_back(file);
         }

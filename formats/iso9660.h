@@ -20,10 +20,10 @@ constexpr uint16_t kXaAudio = 0x4000;
 constexpr uint16_t kXaDirectory = 0x8000;
 
 struct IsoFile {
-    std::string path;      // "SOUND/BGM.VAB": folders and name, version suffix dropped
-    int64_t extent = 0;    // first sector
-    int64_t length = 0;    // recorded data length in bytes
-    bool hasXa = false;    // a CD-XA record follows the name
+    std::string path;   // "SOUND/BGM.VAB": folders and name, version suffix dropped
+    int64_t extent = 0; // first sector
+    int64_t length = 0; // recorded data length in bytes
+    bool hasXa = false; // a CD-XA record follows the name
     uint16_t xaAttributes = 0;
 
     // Sectors the extent spans: the recorded length in 2048-byte units, rounded up.
@@ -34,8 +34,8 @@ enum class [[nodiscard]] IsoStatus{Ok, NoFileSystem, Invalid};
 
 struct IsoFileSystem {
     IsoStatus status = IsoStatus::Ok;
-    std::vector<IsoFile> files;          // in walk order: a folder's entries, then its folders
-    std::vector<SectorRun> ownSectors;   // descriptors, path tables and folders
+    std::vector<IsoFile> files;        // in walk order: a folder's entries, then its folders
+    std::vector<SectorRun> ownSectors; // descriptors, path tables and folders
     Diagnostics diagnostics;
 };
 

@@ -243,8 +243,9 @@ std::string Psf::Tag(const std::string& name) const {
 }
 
 bool Psf::HasTag(const std::string& name) const {
-    return std::any_of(tags.begin(), tags.end(),
-                       [&name](const PsfTag& tag) { return tag.name == name && !tag.value.empty(); });
+    return std::any_of(tags.begin(), tags.end(), [&name](const PsfTag& tag) {
+        return tag.name == name && !tag.value.empty();
+    });
 }
 
 bool LooksLikePsf(std::span<const uint8_t> bytes) {
@@ -278,7 +279,8 @@ PsfRead ReadPsf(std::span<const uint8_t> bytes) {
         return read;
     }
     const size_t programAt = kPsfHeaderBytes + static_cast<size_t>(reserved);
-    const std::span<const uint8_t> program = bytes.subspan(programAt, static_cast<size_t>(compressed));
+    const std::span<const uint8_t> program =
+        bytes.subspan(programAt, static_cast<size_t>(compressed));
     const auto actual = static_cast<uint32_t>(
         crc32(crc32(0L, Z_NULL, 0), program.data(), static_cast<uInt>(program.size())));
     if (actual != crc) {
@@ -299,8 +301,9 @@ PsfRead ReadPsf(std::span<const uint8_t> bytes) {
     const size_t tagAt = programAt + static_cast<size_t>(compressed);
     if (bytes.size() - tagAt >= kTagMarkerBytes &&
         std::memcmp(bytes.data() + tagAt, kTagMarker, kTagMarkerBytes) == 0) {
-        const std::string_view text(reinterpret_cast<const char*>(bytes.data() + tagAt + kTagMarkerBytes),
-                                    bytes.size() - tagAt - kTagMarkerBytes);
+        const std::string_view text(
+            reinterpret_cast<const char*>(bytes.data() + tagAt + kTagMarkerBytes),
+            bytes.size() - tagAt - kTagMarkerBytes);
         read.psf.tags = ParseTags(text);
         read.psf.utf8 = read.psf.Tag("utf8") == "1";
     }
@@ -323,8 +326,8 @@ bool ReadExeText(std::span<const uint8_t> program, ExeText& text, Diagnostics& d
     }
     if (address + size > kPsxMemoryBytes) {
         diagnostics.Fail(0x18, "PS-X EXE",
-                         "text of " + std::to_string(size) + " bytes at " +
-                             HexOffset(address) + " runs past main memory");
+                         "text of " + std::to_string(size) + " bytes at " + HexOffset(address) +
+                             " runs past main memory");
         return false;
     }
     text.address = address;

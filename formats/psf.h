@@ -72,10 +72,10 @@ enum class [[nodiscard]] PsfSetStatus{Ok, Failed};
 
 struct PsfSet {
     PsfSetStatus status = PsfSetStatus::Ok;
-    int64_t address = 0;           // main-memory offset of image byte 0
-    std::vector<uint8_t> image;    // lowest to highest loaded byte; gaps are zero
+    int64_t address = 0;            // main-memory offset of image byte 0
+    std::vector<uint8_t> image;     // lowest to highest loaded byte; gaps are zero
     std::vector<std::string> files; // every file loaded, in load order
-    std::vector<PsfTag> tags;      // the named file's own tags
+    std::vector<PsfTag> tags;       // the named file's own tags
     // Where the named file's own program lies in `image` (its libraries' bytes are around it).
     int64_t ownStart = 0;
     int64_t ownEnd = 0;

@@ -128,7 +128,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             return 0;
         }
         const size_t cueBytes = std::min<size_t>(body[0] | body[1] << 8, body.size() - 2);
-        memory.Put("GAME.cue", Bytes(body.begin() + 2, body.begin() + 2 + static_cast<long>(cueBytes)));
+        memory.Put("GAME.cue",
+                   Bytes(body.begin() + 2, body.begin() + 2 + static_cast<long>(cueBytes)));
         memory.Put("GAME.bin", Bytes(body.begin() + 2 + static_cast<long>(cueBytes), body.end()));
         memory.Put("GAME2.bin", Bytes(body.begin() + 2 + static_cast<long>(cueBytes), body.end()));
         image = "GAME.cue";

@@ -187,9 +187,9 @@ std::shared_ptr<Disc> GameSourceFileSystem::LoadDisc(const std::string& path) {
         }
         int64_t fileStart = 0;
         for (const CueFile& cueFile : sheet.files) {
-            const std::string trackPath =
-                !cueFile.name.empty() && cueFile.name.front() == '/' ? cueFile.name
-                                                                     : FolderOf(path) + cueFile.name;
+            const std::string trackPath = !cueFile.name.empty() && cueFile.name.front() == '/'
+                                              ? cueFile.name
+                                              : FolderOf(path) + cueFile.name;
             std::shared_ptr<RawFile> trackFile = inner_.Open(trackPath, OpenMode::Read);
             if (!trackFile) {
                 Report(path + ": track file " + cueFile.name + " (" + trackPath + ") is missing");
@@ -211,10 +211,10 @@ std::shared_ptr<Disc> GameSourceFileSystem::LoadDisc(const std::string& path) {
                            " starts past the end of " + trackPath);
                     return nullptr;
                 }
-                const int64_t next = t + 1 < cueFile.tracks.size() &&
-                                             !cueFile.tracks[t + 1].indexes.empty()
-                                         ? cueFile.tracks[t + 1].indexes.front().frame
-                                         : (size - track.fileOffset) / sectorBytes + first;
+                const int64_t next =
+                    t + 1 < cueFile.tracks.size() && !cueFile.tracks[t + 1].indexes.empty()
+                        ? cueFile.tracks[t + 1].indexes.front().frame
+                        : (size - track.fileOffset) / sectorBytes + first;
                 track.firstSector = fileStart + first;
                 track.sectorCount = std::max<int64_t>(0, next - first);
                 fileSectors = std::max(fileSectors, first + track.sectorCount);
@@ -315,7 +315,8 @@ std::unique_ptr<RawFile> GameSourceFileSystem::OpenInImage(const std::string& im
         recorded = found->length;
         lengthIsRecorded = true;
         if (disc->cookedOnly && found->hasXa && (found->xaAttributes & kXaForm2) != 0) {
-            Report(name + ": a Form 2 file, whose data an image of 2048-byte sectors does not hold");
+            Report(name +
+                   ": a Form 2 file, whose data an image of 2048-byte sectors does not hold");
             return nullptr;
         }
     }
@@ -354,7 +355,7 @@ std::unique_ptr<RawFile> GameSourceFileSystem::OpenPsf(const std::string& path, 
 SourceKind GameSourceFileSystem::KindOf(const std::string& path) {
     std::unique_ptr<RawFile> file = inner_.Open(path, OpenMode::Read);
     if (!file) {
-        std::unique_ptr<RawFile> inside = Open(path, OpenMode::Read);
+        std::unique_ptr<RawFile> inside = OpenInsideImage(path);
         if (inside) {
             inside->Close();
             return SourceKind::InImage;
@@ -415,7 +416,11 @@ std::unique_ptr<RawFile> GameSourceFileSystem::Open(const std::string& path, Ope
         }
         return file;
     }
-    // A path inside an image: the longest leading part that is an image file.
+    return OpenInsideImage(path);
+}
+
+std::unique_ptr<RawFile> GameSourceFileSystem::OpenInsideImage(const std::string& path) {
+    // The longest leading part of the path that is an image file.
     for (size_t slash = path.rfind('/'); slash != std::string::npos && slash > 0;
          slash = path.rfind('/', slash - 1)) {
         const std::string image = path.substr(0, slash);

@@ -37,8 +37,7 @@ std::string NameOf(const std::string& path) {
 
 // One directory record. `name` is the identifier as stored (a single 0x00 or 0x01 for the
 // folder itself and its parent).
-Bytes Record(const std::string& name, uint32_t extent, uint32_t length, bool folder,
-             uint16_t xa) {
+Bytes Record(const std::string& name, uint32_t extent, uint32_t length, bool folder, uint16_t xa) {
     ByteBuilder b;
     b.u8(0).u8(0);
     Both32(b, extent);
@@ -95,10 +94,11 @@ std::vector<DiscSector> DiscBuilder::Build() const {
         }
     }
     std::vector<std::string> folders(folderSet.begin(), folderSet.end());
-    std::stable_sort(folders.begin(), folders.end(), [](const std::string& a, const std::string& b) {
-        return std::count(a.begin(), a.end(), '/') + !a.empty() <
-               std::count(b.begin(), b.end(), '/') + !b.empty();
-    });
+    std::stable_sort(folders.begin(), folders.end(),
+                     [](const std::string& a, const std::string& b) {
+                         return std::count(a.begin(), a.end(), '/') + !a.empty() <
+                                std::count(b.begin(), b.end(), '/') + !b.empty();
+                     });
     // Sizes of folders do not depend on extents: measure with zeros, then place.
     auto recordsOf = [&](const std::string& folder, const std::map<std::string, int64_t>& folderAt,
                          const std::map<std::string, int64_t>& folderBytes,
@@ -106,9 +106,9 @@ std::vector<DiscSector> DiscBuilder::Build() const {
         std::map<std::string, Bytes> byName;
         for (const std::string& sub : folders) {
             if (!sub.empty() && ParentOf(sub) == folder) {
-                byName[NameOf(sub)] = Record(NameOf(sub), static_cast<uint32_t>(folderAt.at(sub)),
-                                             static_cast<uint32_t>(folderBytes.at(sub)), true,
-                                             kXaFolder);
+                byName[NameOf(sub)] =
+                    Record(NameOf(sub), static_cast<uint32_t>(folderAt.at(sub)),
+                           static_cast<uint32_t>(folderBytes.at(sub)), true, kXaFolder);
             }
         }
         for (size_t i = 0; i < files_.size(); ++i) {
@@ -119,8 +119,7 @@ std::vector<DiscSector> DiscBuilder::Build() const {
             const bool form2 = file.form == SectorForm::Form2;
             const size_t unit = form2 ? kForm2 : kForm1;
             const size_t sectors = (file.data.size() + unit - 1) / unit;
-            const auto length =
-                static_cast<uint32_t>(form2 ? sectors * kForm1 : file.data.size());
+            const auto length = static_cast<uint32_t>(form2 ? sectors * kForm1 : file.data.size());
             byName[NameOf(file.path) + ";1"] =
                 Record(NameOf(file.path) + ";1", static_cast<uint32_t>(fileAt[i]), length, false,
                        file.xaAttributes.value_or(form2 ? kXaFileForm2 : kXaFileForm1));
@@ -166,12 +165,14 @@ std::vector<DiscSector> DiscBuilder::Build() const {
         const DiscFile& file = files_[i];
         const size_t unit = file.form == SectorForm::Form2 ? kForm2 : kForm1;
         fileAt[i] = file.sector >= 0 ? file.sector : next;
-        next = std::max<int64_t>(next, fileAt[i] + static_cast<int64_t>((file.data.size() + unit - 1) / unit));
+        next = std::max<int64_t>(
+            next, fileAt[i] + static_cast<int64_t>((file.data.size() + unit - 1) / unit));
         put(fileAt[i], file.data, unit, file.form);
     }
     put(next, unfiled_, kForm1, SectorForm::Form1);
-    const int64_t total = std::max<int64_t>(next + static_cast<int64_t>((unfiled_.size() + kForm1 - 1) / kForm1),
-                                            static_cast<int64_t>(sectors.size()));
+    const int64_t total =
+        std::max<int64_t>(next + static_cast<int64_t>((unfiled_.size() + kForm1 - 1) / kForm1),
+                          static_cast<int64_t>(sectors.size()));
     for (const std::string& f : folders) {
         put(folderAt[f], recordsOf(f, folderAt, folderBytes, fileAt), kForm1, SectorForm::Form1);
     }

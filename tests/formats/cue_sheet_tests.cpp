@@ -52,15 +52,18 @@ TEST(CueSheet, EachMalformedSheetNamesItsLineAndReason) {
         const char* failure;
     } cases[] = {
         {"TRACK 01 MODE2/2352\n", "line 1 at 0x00000000: TRACK before any FILE"},
-        {"FILE a BINARY\nTRACK 01 MODE3/2352\n", "line 2 at 0x0000000E: unknown track mode MODE3/2352"},
-        {"FILE \"a.bin BINARY\nTRACK 01 AUDIO\n", "line 1 at 0x00000000: a quoted name is not closed"},
+        {"FILE a BINARY\nTRACK 01 MODE3/2352\n",
+         "line 2 at 0x0000000E: unknown track mode MODE3/2352"},
+        {"FILE \"a.bin BINARY\nTRACK 01 AUDIO\n",
+         "line 1 at 0x00000000: a quoted name is not closed"},
         {"FILE a BINARY\nTRACK 01 AUDIO\nINDEX 01 00:61:00\n",
          "line 3 at 0x0000001D: INDEX needs a number and a time mm:ss:ff"},
         {"FILE a BINARY\nTRACK 01 AUDIO\nINDEX 00 00:02:00\nINDEX 01 00:01:00\n",
          "line 4 at 0x0000002F: INDEX 01 lies before the index above it"},
         {"FILE a BINARY\nINDEX 01 00:00:00\n", "line 2 at 0x0000000E: INDEX outside a TRACK"},
         {"FILE a BINARY\n", "cue sheet at 0x00000000: names no track"},
-        {"FILE a BINARY\nTRACK 00 AUDIO\n", "line 2 at 0x0000000E: TRACK needs a number 1..99 and a mode"},
+        {"FILE a BINARY\nTRACK 00 AUDIO\n",
+         "line 2 at 0x0000000E: TRACK needs a number 1..99 and a mode"},
     };
     for (const auto& c : cases) {
         const CueSheet sheet = ParseCueSheet(c.text);

@@ -13,8 +13,8 @@
 namespace sonvex {
 namespace {
 
-using testkit::Bytes;
 using testkit::ByteBuilder;
+using testkit::Bytes;
 using testkit::DiscBuilder;
 using testkit::DiscFile;
 using testkit::SectorForm;
@@ -41,7 +41,8 @@ Bytes ReadFileOf(const std::shared_ptr<const DiscSectors>& disc, const IsoFileSy
         Bytes out(static_cast<size_t>(stream.Length()));
         for (int64_t at = 0; at < stream.Length(); at += step) {
             const int64_t want = std::min(step, stream.Length() - at);
-            EXPECT_EQ(stream.ReadAt(at, out.data() + at, want, error), want) << path << " " << error;
+            EXPECT_EQ(stream.ReadAt(at, out.data() + at, want, error), want)
+                << path << " " << error;
         }
         return out;
     }
@@ -50,10 +51,10 @@ Bytes ReadFileOf(const std::shared_ptr<const DiscSectors>& disc, const IsoFileSy
 }
 
 struct Sample {
-    Bytes form1 = Noise(3 * 2048 + 77, 1);   // crosses three sector boundaries
-    Bytes form2 = Noise(2 * 2324 + 5, 2);    // Form 2 sectors: 2324 bytes each
-    Bytes lying = Noise(2324 + 100, 3);      // Form 2 sectors recorded as Form 1
-    Bytes exact = Noise(2048, 4);            // exactly one sector
+    Bytes form1 = Noise(3 * 2048 + 77, 1); // crosses three sector boundaries
+    Bytes form2 = Noise(2 * 2324 + 5, 2);  // Form 2 sectors: 2324 bytes each
+    Bytes lying = Noise(2324 + 100, 3);    // Form 2 sectors recorded as Form 1
+    Bytes exact = Noise(2048, 4);          // exactly one sector
     std::vector<testkit::DiscSector> sectors;
     Sample() {
         DiscFile lie{"XA/LIE.STR", lying, SectorForm::Form2, uint16_t{0x0D55}, -1};
@@ -154,8 +155,8 @@ TEST(DiscImage, DamagedFileSystemsStopTheWalkWithTheirReason) {
 
 TEST(DiscImage, ImageWithoutFileSystemSaysSo) {
     MemoryFileSystem fs;
-    DiscSectors disc(TracksOfBareImage(InMemory(fs, "z.bin", Bytes(40 * 2048, 0)), "z.bin",
-                                       ImageKind::Cooked));
+    DiscSectors disc(
+        TracksOfBareImage(InMemory(fs, "z.bin", Bytes(40 * 2048, 0)), "z.bin", ImageKind::Cooked));
     const IsoFileSystem iso = ReadIsoFileSystem(disc);
     EXPECT_EQ(iso.status, IsoStatus::NoFileSystem);
     EXPECT_EQ(iso.diagnostics.failure,

@@ -11,9 +11,9 @@
 namespace sonvex {
 namespace {
 
-using testkit::Bytes;
 using testkit::BuildPsf;
 using testkit::BuildPsxExe;
+using testkit::Bytes;
 using testkit::PsfParts;
 
 Bytes Filled(size_t n, uint8_t value) {
@@ -22,8 +22,10 @@ Bytes Filled(size_t n, uint8_t value) {
 
 TEST(Psf, ReadsProgramAndTags) {
     const Bytes exe = BuildPsxExe(0x80010000, Filled(300, 0xAB));
-    const Bytes file = BuildPsf(PsfParts{
-        exe, {{"title", "Song"}, {"Comment", "one"}, {"comment", "two"}, {"utf8", "1"}}, Bytes(12, 7)});
+    const Bytes file = BuildPsf(
+        PsfParts{exe,
+                 {{"title", "Song"}, {"Comment", "one"}, {"comment", "two"}, {"utf8", "1"}},
+                 Bytes(12, 7)});
     const PsfRead read = ReadPsf(file);
     ASSERT_EQ(read.status, PsfStatus::Ok) << read.diagnostics.failure;
     EXPECT_EQ(read.psf.program, exe);
@@ -83,11 +85,12 @@ TEST(PsfSet, LibrariesLoadInPlayerOrderIntoOneImage) {
            BuildPsf(PsfParts{BuildPsxExe(0x80010000, Filled(0x400, 1)), {}, {}}));
     fs.Put("set/extra.psflib",
            BuildPsf(PsfParts{BuildPsxExe(0x80010180, Filled(0x100, 3)), {}, {}}));
-    fs.Put("set/song.minipsf",
-           BuildPsf(PsfParts{BuildPsxExe(0x80010100, Filled(0x100, 2)),
-                             {{"_lib", "base.psflib"}, {"_lib2", "extra.psflib"},
-                              {"_lib4", "never.psflib"}, {"title", "Tune"}},
-                             {}}));
+    fs.Put("set/song.minipsf", BuildPsf(PsfParts{BuildPsxExe(0x80010100, Filled(0x100, 2)),
+                                                 {{"_lib", "base.psflib"},
+                                                  {"_lib2", "extra.psflib"},
+                                                  {"_lib4", "never.psflib"},
+                                                  {"title", "Tune"}},
+                                                 {}}));
     const PsfSet set = LoadPsfSet(fs, "set/song.minipsf");
     ASSERT_EQ(set.status, PsfSetStatus::Ok) << set.failure;
     EXPECT_EQ(set.address, 0x10000);

@@ -72,7 +72,8 @@ TEST(GameSource, FilesInsideImagesOfEveryKindReadAsTheirUserData) {
         EXPECT_EQ(layer.files.KindOf(image), SourceKind::DiscImage) << image;
         EXPECT_EQ(ReadThrough(layer.files, image + "/SOUND/BGM.SEQ").bytes, seq) << image;
         EXPECT_EQ(ReadThrough(layer.files, image + "/sound/late.vb").bytes, late) << image;
-        EXPECT_EQ(ReadThrough(layer.files, image + "/SOUND/../SOUND//./BGM.SEQ").bytes, seq) << image;
+        EXPECT_EQ(ReadThrough(layer.files, image + "/SOUND/../SOUND//./BGM.SEQ").bytes, seq)
+            << image;
         // The unfiled area: the system area, the sectors between the files, then the data.
         const Opened rest = ReadThrough(layer.files, image + "/#unfiled");
         ASSERT_TRUE(rest.ok) << image;
@@ -95,7 +96,10 @@ TEST(GameSource, FilesInsideImagesOfEveryKindReadAsTheirUserData) {
 
 TEST(GameSource, EachFailureIsReportedWithTheFileAndReason) {
     const std::vector<testkit::DiscSector> sectors =
-        DiscBuilder().File("A.SEQ", Noise(9000, 4)).File("B.STR", Noise(3000, 5), SectorForm::Form2).Build();
+        DiscBuilder()
+            .File("A.SEQ", Noise(9000, 4))
+            .File("B.STR", Noise(3000, 5), SectorForm::Form2)
+            .Build();
     Layer layer;
     layer.memory.Put("GAME.cue", Text(testkit::CueSheetText({"GAME.bin", "MISSING.bin"})));
     layer.memory.Put("GAME.bin", testkit::RawImage(sectors));
@@ -114,7 +118,8 @@ TEST(GameSource, EachFailureIsReportedWithTheFileAndReason) {
         {"GAME.bin/./", "GAME.bin/./: names the image itself"},
         {"GAME.bin/NOPE.SEQ", "GAME.bin/NOPE.SEQ: the image holds no file NOPE.SEQ"},
         {"cut.bin/A.SEQ", "cut.bin: file A.SEQ at"},
-        {"cooked.iso/B.STR", "cooked.iso/B.STR: a Form 2 file, whose data an image of 2048-byte sectors does not hold"},
+        {"cooked.iso/B.STR",
+         "cooked.iso/B.STR: a Form 2 file, whose data an image of 2048-byte sectors does not hold"},
     };
     for (const auto& c : cases) {
         layer.reports.clear();
@@ -137,15 +142,15 @@ TEST(GameSource, PsfOpensAsItsSetsMemoryImage) {
     const Bytes own = Noise(0x100, 8);
     layer.memory.Put("m/lib.psflib",
                      testkit::BuildPsf({testkit::BuildPsxExe(0x80020000, lib), {}, {}}));
-    layer.memory.Put("m/song.minipsf",
-                     testkit::BuildPsf({testkit::BuildPsxExe(0x80020800, own), {{"_lib", "lib.psflib"}}, {}}));
+    layer.memory.Put(
+        "m/song.minipsf",
+        testkit::BuildPsf({testkit::BuildPsxExe(0x80020800, own), {{"_lib", "lib.psflib"}}, {}}));
     Bytes expected = lib;
     std::copy(own.begin(), own.end(), expected.begin() + 0x800);
     EXPECT_EQ(layer.files.KindOf("m/song.minipsf"), SourceKind::Psf);
     EXPECT_EQ(ReadThrough(layer.files, "m/song.minipsf").bytes, expected);
     EXPECT_EQ(ReadThrough(layer.files, "m/lib.psflib").bytes, lib);
-    EXPECT_EQ(layer.files.PsfLibraries("m/song.minipsf"),
-              std::vector<std::string>{"m/lib.psflib"});
+    EXPECT_EQ(layer.files.PsfLibraries("m/song.minipsf"), std::vector<std::string>{"m/lib.psflib"});
 
     Bytes damaged = testkit::BuildPsf({testkit::BuildPsxExe(0x80020000, lib), {}, {}});
     damaged[40] ^= 0xFF;

@@ -41,8 +41,8 @@ Bytes Padded(uint32_t seed, size_t before, const Bytes& item, size_t after) {
 // A DLS file's collection id is new for every file made: it is left out of comparisons.
 Bytes WithoutDlsId(Bytes file) {
     const std::string head(file.begin(), file.begin() + std::min<size_t>(file.size(), 16));
-    if (head.size() == 16 && head.compare(0, 4, "RIFF") == 0 && head.compare(8, 8, "DLS dlid") == 0 &&
-        file.size() >= 36) {
+    if (head.size() == 16 && head.compare(0, 4, "RIFF") == 0 &&
+        head.compare(8, 8, "DLS dlid") == 0 && file.size() >= 36) {
         std::fill(file.begin() + 20, file.begin() + 36, 0);
     }
     return file;
@@ -56,7 +56,8 @@ std::vector<Bytes> RipContents(const std::vector<std::string>& gameFiles, const 
     const AnalysisResult analysis = AnalyzeSources(gameFiles, work, feedback);
     EXPECT_EQ(analysis.status, AnalysisStatus::ListWritten);
     EXPECT_TRUE(feedback.Messages().empty()) << feedback.Messages().front();
-    const ConversionRunResult run = RunConversion(analysis.listPath, work + "/out", "GAME", feedback);
+    const ConversionRunResult run =
+        RunConversion(analysis.listPath, work + "/out", "GAME", feedback);
     EXPECT_TRUE(run.ran);
     EXPECT_FALSE(run.endedEarly);
     std::vector<Bytes> contents;
@@ -75,9 +76,11 @@ struct Music {
 
     std::vector<Bytes> LooseRip(const TempFolder& dir) const {
         fs::create_directories(dir / "loose");
-        const std::vector<std::pair<std::string, const Bytes*>> files = {
-            {"SONG.SEQ", &seq1}, {"STD0.VH", &bank.vh}, {"STD0.VB", &bank.vb},
-            {"TWO.SEQ", &seq2},  {"THREE.SEQ", &seq3}};
+        const std::vector<std::pair<std::string, const Bytes*>> files = {{"SONG.SEQ", &seq1},
+                                                                         {"STD0.VH", &bank.vh},
+                                                                         {"STD0.VB", &bank.vb},
+                                                                         {"TWO.SEQ", &seq2},
+                                                                         {"THREE.SEQ", &seq3}};
         std::vector<std::string> paths;
         for (const auto& [name, bytes] : files) {
             paths.push_back(dir / ("loose/" + name));
@@ -119,11 +122,12 @@ TEST(ImageRip, CueImageGivesTheFilesOfTheLooseGameFiles) {
 
     // Files picked inside the image one by one.
     fs::create_directories(dir / "picked");
-    EXPECT_EQ(RipContents({dir / "raw/GAME.IMG/DATA/MUSIC.DAT", dir / "raw/GAME.IMG/DATA/SOUND/STD0.VH",
-                           dir / "raw/GAME.IMG/DATA/SOUND/STD0.VB", dir / "raw/GAME.IMG/DATA/TRK2.DAT",
-                           dir / "raw/GAME.IMG/#unfiled"},
-                          dir / "picked"),
-              loose);
+    EXPECT_EQ(
+        RipContents({dir / "raw/GAME.IMG/DATA/MUSIC.DAT", dir / "raw/GAME.IMG/DATA/SOUND/STD0.VH",
+                     dir / "raw/GAME.IMG/DATA/SOUND/STD0.VB", dir / "raw/GAME.IMG/DATA/TRK2.DAT",
+                     dir / "raw/GAME.IMG/#unfiled"},
+                    dir / "picked"),
+        loose);
 }
 
 TEST(ImageRip, ListNamesFilesInsideTheImageByThePathForm) {
@@ -163,7 +167,8 @@ TEST(ImageRip, PsfSetGivesTheFilesOfTheLooseGameFiles) {
                       std::vector<std::pair<std::string, std::string>> tags) {
         ASSERT_TRUE(testkit::WriteFile(
             dir / ("psf/" + name),
-            testkit::BuildPsf({testkit::BuildPsxExe(address, Padded(address, 64, text, 64)), tags, {}})));
+            testkit::BuildPsf(
+                {testkit::BuildPsxExe(address, Padded(address, 64, text, 64)), tags, {}})));
     };
     put("bank.psflib", 0x80100000, bank, {});
     put("extra.psflib", 0x80040000, music.seq3, {});
@@ -232,8 +237,10 @@ TEST(ImageRip, CommandLineFailsWithTheReasonAndLeavesNothing) {
          "the compressed program is cut short"},
         {"_lib cycle",
          [&](const TempFolder& d) {
-             testkit::WriteFile(d / "a.minipsf", testkit::BuildPsf({exe, {{"_lib", "b.psflib"}}, {}}));
-             testkit::WriteFile(d / "b.psflib", testkit::BuildPsf({exe, {{"_lib", "a.minipsf"}}, {}}));
+             testkit::WriteFile(d / "a.minipsf",
+                                testkit::BuildPsf({exe, {{"_lib", "b.psflib"}}, {}}));
+             testkit::WriteFile(d / "b.psflib",
+                                testkit::BuildPsf({exe, {{"_lib", "a.minipsf"}}, {}}));
              return d / "a.minipsf";
          },
          "_lib cycle:"},
