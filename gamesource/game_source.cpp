@@ -445,6 +445,42 @@ ScopedGameSources::ScopedGameSources()
 ScopedGameSources::ScopedGameSources(SourceReport report)
     : files_(ActiveFileSystem(), std::move(report)), scope_(files_) {}
 
+std::FILE* OpenGameFileStream(const std::string& path) {
+    GameSourceFileSystem* sources = ActiveGameSources();
+    if (sources == nullptr) {
+        return nullptr;
+    }
+    const SourceKind kind = sources->KindOf(path);
+    if (kind != SourceKind::InImage && kind != SourceKind::Psf) {
+        return nullptr;
+    }
+    const std::unique_ptr<RawFile> file = sources->Open(path, OpenMode::Read);
+    if (!file) {
+        return nullptr;
+    }
+    std::FILE* stream = std::tmpfile();
+    if (stream == nullptr) {
+        file->Close();
+        return nullptr;
+    }
+    std::vector<uint8_t> block(1 << 20);
+    const int64_t size = file->Size();
+    bool whole = size >= 0;
+    for (int64_t at = 0; whole && at < size;) {
+        const int64_t want = std::min<int64_t>(static_cast<int64_t>(block.size()), size - at);
+        const int64_t got = file->ReadAt(at, block.data(), want);
+        whole = got == want && std::fwrite(block.data(), 1, static_cast<size_t>(got), stream) ==
+                                   static_cast<size_t>(got);
+        at += got;
+    }
+    file->Close();
+    if (!whole || std::fflush(stream) != 0 || std::fseek(stream, 0, SEEK_SET) != 0) {
+        std::fclose(stream);
+        return nullptr;
+    }
+    return stream;
+}
+
 GameSourceFileSystem* ActiveGameSources() {
     return dynamic_cast<GameSourceFileSystem*>(&ActiveFileSystem());
 }

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <map>
 #include <memory>
@@ -102,5 +103,10 @@ class ScopedGameSources {
 
 // The game source layer in force: the active file system when it is one, else nullptr.
 GameSourceFileSystem* ActiveGameSources();
+
+// For readers built on stdio: when `path` names a file inside a disc image or a PSF, a
+// stream over the bytes the game source layer in force gives for it (copied into an
+// anonymous temporary file); nullptr for any other path, and when it cannot be opened.
+std::FILE* OpenGameFileStream(const std::string& path);
 
 } // namespace sonvex

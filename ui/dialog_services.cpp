@@ -68,7 +68,9 @@ void ConfigureGamePicker(QFileDialog& dialog, const QString& initialFolder) {
     // Several files at once. The toolkit's picker offers several files only when they
     // exist; a missing file would be reported by the scanner anyway.
     dialog.setFileMode(QFileDialog::ExistingFiles);
-    dialog.setNameFilters(NameFiltersFrom(QString::fromUtf8(kGamePickerFilter)));
+    // Disc images and PSF sets beside all files; images are told by content when scanned.
+    dialog.setNameFilters(NameFiltersFrom(QString::fromUtf8(kGamePickerFilter))
+                          << "Disc images and PSF sets (*.cue *.bin *.iso *.img *.psf *.minipsf)");
     if (!initialFolder.isEmpty()) {
         dialog.setDirectory(initialFolder);
     }

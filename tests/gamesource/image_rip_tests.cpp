@@ -178,6 +178,27 @@ TEST(ImageRip, PsfSetGivesTheFilesOfTheLooseGameFiles) {
     EXPECT_EQ(RipContents({dir / "psf/one.minipsf", dir / "psf/two.minipsf"}, dir / "psf"), loose);
 }
 
+TEST(ImageRip, PartcutCutsItemsOutOfAFileInsideAnImage) {
+    const std::string partcut = testsupport::BuiltProgram("tools/partcut/partcut");
+    if (!fs::exists(partcut)) {
+        GTEST_SKIP() << "partcut not built at " << partcut;
+    }
+    const Music music;
+    TempFolder dir;
+    const std::vector<testkit::DiscSector> sectors =
+        testkit::DiscBuilder().File("SND/A.SEQ", Padded(31, 3000, music.seq1, 0)).Build();
+    const std::string cue = testkit::WriteCueImage(dir.path(), "GAME", sectors);
+    RecordingFeedback feedback;
+    const AnalysisResult analysis = AnalyzeSources({cue}, dir.path(), feedback);
+    ASSERT_EQ(analysis.status, AnalysisStatus::ListWritten);
+    const testsupport::ProcessRun run =
+        testsupport::RunProgram(partcut, {analysis.listPath}, dir.path());
+    EXPECT_EQ(run.status, 0) << run.out << run.err;
+    Bytes expected = music.seq1;
+    expected.resize((expected.size() + 3) / 4 * 4, 0);
+    EXPECT_EQ(testkit::ReadFile(dir / "GAME_0000.seq"), expected) << run.out;
+}
+
 // Runs sonvex-cli rip on `target` in `dir`; the exit status and what it said.
 testsupport::ProcessRun Rip(const TempFolder& dir, const std::string& target) {
     return testsupport::RunProgram(testsupport::BuiltProgram("cli/sonvex-cli"),
