@@ -20,6 +20,10 @@ struct Disc {
     IsoFileSystem files;
     std::vector<SectorRun> unfiled;
     bool cookedOnly = true; // no track keeps subheaders: Form 2 data is not in the image
+    // Files measured already (the forms of their sectors read), by inner path: a file
+    // opened again is not measured again.
+    std::mutex mutex;
+    std::map<std::string, SectorStream> measured;
 };
 
 namespace {
@@ -320,11 +324,23 @@ std::unique_ptr<RawFile> GameSourceFileSystem::OpenInImage(const std::string& im
             return nullptr;
         }
     }
+    {
+        std::lock_guard<std::mutex> lock(disc->mutex);
+        const auto known = disc->measured.find(inner);
+        if (known != disc->measured.end()) {
+            return std::make_unique<ImageFile>(disc, known->second, name,
+                                               [this](const std::string& m) { Report(m); });
+        }
+    }
     SectorStream stream(disc->sectors, std::move(runs), recorded, lengthIsRecorded);
     std::string error;
     if (!stream.Measure(error)) {
         Report(name + ": " + error);
         return nullptr;
+    }
+    {
+        std::lock_guard<std::mutex> lock(disc->mutex);
+        disc->measured.emplace(inner, stream);
     }
     return std::make_unique<ImageFile>(disc, std::move(stream), name,
                                        [this](const std::string& m) { Report(m); });
