@@ -10,7 +10,7 @@ packages=(
   libcli11-dev libsndfile1-dev libfluidsynth-dev qt6-base-dev
   fonts-ipafont-gothic
   python3 python3-mido gigtools xvfb imagemagick xauth
-  zlib1g-dev
+  zlib1g-dev xorriso
 )
 
 missing=()
