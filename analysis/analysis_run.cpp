@@ -2,9 +2,9 @@
 // Analysis run: one convert list for the chosen game files.
 #include "analysis/analysis_run.h"
 
-#include <algorithm>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
@@ -351,20 +351,23 @@ AnalysisResult AnalyzeSources(const std::vector<std::string>& gameFiles,
     if (!WriteHeader(listFile, 0, sourceFolder)) {
         return AbandonList(list, result, feedback);
     }
+    // Progress through each image: its files' shares, all and scanned so far.
+    std::map<std::string, const GameFile*> byPath;
+    std::map<size_t, int64_t> imageTotal;
+    std::map<size_t, int64_t> imageDone;
+    for (const GameFile& file : gameFilesFound) {
+        byPath[file.path] = &file;
+        if (file.inImage) {
+            imageTotal[file.image] += file.weight;
+        }
+    }
     ImageProgress progress(feedback);
     ScanSummary previous;
     for (const PlannedScan& scan : PlanScans(expanded, rules)) {
-        const auto file = std::find_if(gameFilesFound.begin(), gameFilesFound.end(),
-                                       [&scan](const GameFile& f) { return f.path == scan.path; });
-        int64_t before = 0;
-        int64_t total = 0;
-        for (const GameFile& other : gameFilesFound) {
-            if (other.inImage && other.image == file->image) {
-                before += &other < &*file ? other.weight : 0;
-                total += other.weight;
-            }
-        }
-        progress.Span(before, file->weight, file->inImage ? total : 0);
+        const GameFile* file = byPath.at(scan.path);
+        progress.Span(imageDone[file->image], file->weight,
+                      file->inImage ? imageTotal[file->image] : 0);
+        imageDone[file->image] += file->weight;
         const std::string entryName = file->inImage ? EntryNameInImage(scan.path, sourceFolder)
                                                     : scan.path.substr(scan.path.rfind('/') + 1);
         ScanSummary summary;

@@ -17,6 +17,7 @@ const char* const kUnfiledName = "#unfiled";
 // A disc image read once: its sectors, its file system and its unfiled area.
 struct Disc {
     std::shared_ptr<const DiscSectors> sectors;
+    int64_t imageSize = 0; // of the image file (the cue sheet, for a cue image)
     IsoFileSystem files;
     std::vector<SectorRun> unfiled;
     bool cookedOnly = true; // no track keeps subheaders: Form 2 data is not in the image
@@ -159,18 +160,40 @@ std::string GameSourceFileSystem::LastError() const {
     return lastError_;
 }
 
-std::shared_ptr<Disc> GameSourceFileSystem::LoadDisc(const std::string& path) {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        const auto cached = discs_.find(path);
-        if (cached != discs_.end()) {
-            return cached->second;
-        }
+// Whether the files of a disc read before still have the sizes they had.
+bool GameSourceFileSystem::StillSame(const Disc& disc, int64_t imageSize) {
+    if (disc.imageSize != imageSize) {
+        return false;
     }
+    for (const DiscTrack& track : disc.sectors->tracks()) {
+        const std::unique_ptr<RawFile> now = inner_.Open(track.fileName, OpenMode::Read);
+        if (!now || now->Size() != track.file->Size()) {
+            return false;
+        }
+        now->Close();
+    }
+    return true;
+}
+
+std::shared_ptr<Disc> GameSourceFileSystem::LoadDisc(const std::string& path) {
     std::shared_ptr<RawFile> file = inner_.Open(path, OpenMode::Read);
     if (!file) {
         Report(path + ": cannot be opened");
         return nullptr;
+    }
+    {
+        std::shared_ptr<Disc> cached;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            const auto found = discs_.find(path);
+            if (found != discs_.end()) {
+                cached = found->second;
+            }
+        }
+        // An image changed since it was read is read anew.
+        if (cached && StillSame(*cached, file->Size())) {
+            return cached;
+        }
     }
     const ImageKind kind = DetectImageKind(*file);
     std::vector<DiscTrack> tracks;
@@ -191,9 +214,11 @@ std::shared_ptr<Disc> GameSourceFileSystem::LoadDisc(const std::string& path) {
         }
         int64_t fileStart = 0;
         for (const CueFile& cueFile : sheet.files) {
-            const std::string trackPath = !cueFile.name.empty() && cueFile.name.front() == '/'
-                                              ? cueFile.name
-                                              : FolderOf(path) + cueFile.name;
+            // Sheets written on other systems may separate folders with backslashes.
+            std::string name = cueFile.name;
+            std::replace(name.begin(), name.end(), '\\', '/');
+            const std::string trackPath =
+                !name.empty() && name.front() == '/' ? name : FolderOf(path) + name;
             std::shared_ptr<RawFile> trackFile = inner_.Open(trackPath, OpenMode::Read);
             if (!trackFile) {
                 Report(path + ": track file " + cueFile.name + " (" + trackPath + ") is missing");
@@ -235,6 +260,7 @@ std::shared_ptr<Disc> GameSourceFileSystem::LoadDisc(const std::string& path) {
         tracks = TracksOfBareImage(file, path, kind);
     }
     auto disc = std::make_shared<Disc>();
+    disc->imageSize = file->Size();
     for (const DiscTrack& track : tracks) {
         if (track.mode == TrackMode::Mode1Raw || track.mode == TrackMode::Mode2Raw ||
             track.mode == TrackMode::Mode2Xa) {

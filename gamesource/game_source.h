@@ -76,6 +76,7 @@ class GameSourceFileSystem : public FileSystem {
 
   private:
     std::shared_ptr<Disc> LoadDisc(const std::string& path);
+    bool StillSame(const Disc& disc, int64_t imageSize);
     std::unique_ptr<RawFile> OpenInsideImage(const std::string& path);
     std::unique_ptr<RawFile> OpenInImage(const std::string& image, const std::string& innerPath);
     std::unique_ptr<RawFile> OpenPsf(const std::string& path, bool ownPartOnly = false);

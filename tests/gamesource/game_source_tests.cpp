@@ -136,6 +136,20 @@ TEST(GameSource, EachFailureIsReportedWithTheFileAndReason) {
     EXPECT_TRUE(layer.reports.empty());
 }
 
+TEST(GameSource, ImageChangedSinceItWasReadIsReadAnew) {
+    Layer layer;
+    const Bytes first = Noise(3000, 10);
+    const Bytes second = Noise(9000, 11);
+    layer.memory.Put("t/GAME.bin", testkit::RawImage(DiscBuilder().File("A.SEQ", first).Build()));
+    // The cue sheet names its track file with a backslash, as sheets made elsewhere do.
+    layer.memory.Put("GAME.cue", Text("FILE \"t\\GAME.bin\" BINARY\nTRACK 01 MODE2/2352\n"
+                                      "INDEX 01 00:00:00\n"));
+    EXPECT_EQ(ReadThrough(layer.files, "GAME.cue/A.SEQ").bytes, first);
+    layer.memory.Put("t/GAME.bin", testkit::RawImage(DiscBuilder().File("A.SEQ", second).Build()));
+    EXPECT_EQ(ReadThrough(layer.files, "GAME.cue/A.SEQ").bytes, second);
+    EXPECT_TRUE(layer.reports.empty());
+}
+
 TEST(GameSource, PsfOpensAsItsSetsMemoryImage) {
     Layer layer;
     const Bytes lib = Noise(0x900, 7);

@@ -134,8 +134,12 @@ TEST(ImageRip, ListNamesFilesInsideTheImageByThePathForm) {
     const ScopedGameSources sources{SourceReport{}};
     const Music music;
     TempFolder dir;
-    const std::vector<testkit::DiscSector> sectors =
-        testkit::DiscBuilder().File("SND/A.SEQ", music.seq1).Unfiled(music.seq2).Build();
+    const std::vector<testkit::DiscSector> sectors = testkit::DiscBuilder()
+                                                         .File("SND/A.SEQ", music.seq1)
+                                                         .File("SND/STD0.VB", music.bank.vb)
+                                                         .File("SND/STD0.VH", music.bank.vh)
+                                                         .Unfiled(music.seq2)
+                                                         .Build();
     const std::string cue = testkit::WriteCueImage(dir.path(), "GAME", sectors);
     RecordingFeedback feedback;
     const AnalysisResult analysis = AnalyzeSources({cue}, dir.path(), feedback);
@@ -145,7 +149,9 @@ TEST(ImageRip, ListNamesFilesInsideTheImageByThePathForm) {
     EXPECT_NE(text.find("GAME.cue/SND/A.SEQ"), std::string::npos);
     EXPECT_NE(text.find("GAME.cue/#unfiled"), std::string::npos);
     EXPECT_EQ(analysis.counters.sequences, 2u);
-    // Progress runs once over the whole image.
+    EXPECT_EQ(analysis.counters.bankHeaders, 1u);
+    // Progress runs once over the whole image, though the header is scanned before the
+    // body that comes first in the file system.
     const std::vector<int> progress = feedback.ProgressValues();
     ASSERT_FALSE(progress.empty());
     EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
