@@ -3,12 +3,18 @@
 #include "analysis/analysis_run.h"
 
 #include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
 #include <system_error>
 
 #include "bank2dls/vab_records.h"
 #include "chunkfile/chunk_file.h"
 #include "convlist/chunk_list_file.h"
 #include "convlist/convert_list.h"
+#include "gamesource/game_source.h"
 #include "platform/messages.h"
 #include "platform/program_folder.h"
 
@@ -60,6 +66,179 @@ AnalysisResult AbandonList(ChunkFile& list, AnalysisResult result, Feedback& fee
     ShowNumberedMessage(feedback, MessageId::AnalysisListNotMade);
     result.status = AnalysisStatus::ListWriteFailed;
     return result;
+}
+
+// One game file of a run after disc images and PSF sets are expanded.
+struct GameFile {
+    std::string path;
+    bool inImage = false; // a file inside a disc image: the scanner cannot ask the OS for it
+    int64_t weight = 0;   // its share of the image's progress (sectors), 0 outside images
+    size_t image = 0;     // which picked image it belongs to
+    bool psfWithLibraries = false; // scanned without the bytes of its libraries
+};
+
+// Failures of the game source layer go to the run's feedback while the run lasts.
+class ReportToFeedback {
+  public:
+    ReportToFeedback(GameSourceFileSystem& sources, Feedback& feedback)
+        : sources_(sources), previous_(sources.SetReport([&feedback](std::string_view message) {
+              feedback.ShowMessage(message, MessageIcon::Stop);
+          })) {}
+    ~ReportToFeedback() { sources_.SetReport(previous_); }
+    ReportToFeedback(const ReportToFeedback&) = delete;
+    ReportToFeedback& operator=(const ReportToFeedback&) = delete;
+
+  private:
+    GameSourceFileSystem& sources_;
+    SourceReport previous_;
+};
+
+// Disc images become the files of their file system and their unfiled area; PSF files
+// bring the libraries they name, each library once. Images that cannot be read are
+// reported by the layer and left out.
+std::vector<GameFile> ExpandGameFiles(const std::vector<std::string>& paths,
+                                      GameSourceFileSystem& sources, Feedback& feedback) {
+    std::vector<GameFile> files;
+    std::set<std::string> taken;
+    auto add = [&files, &taken](GameFile file) {
+        if (taken.insert(file.path).second) {
+            files.push_back(std::move(file));
+        }
+    };
+    size_t images = 0;
+    for (const std::string& path : paths) {
+        switch (sources.KindOf(path)) {
+        case SourceKind::DiscImage: {
+            std::vector<GameSourceFileSystem::Member> members;
+            if (sources.ImageMembers(path, members)) {
+                ++images;
+                for (const auto& member : members) {
+                    add({member.path, true, member.sectors, images});
+                }
+            }
+            break;
+        }
+        case SourceKind::Psf: {
+            const std::vector<std::string> libraries = sources.PsfLibraries(path);
+            for (const std::string& library : libraries) {
+                add({std::filesystem::path(library).lexically_normal().string()});
+            }
+            GameFile file{path};
+            file.psfWithLibraries = !libraries.empty();
+            add(std::move(file));
+            break;
+        }
+        case SourceKind::InImage:
+            add({path, true});
+            break;
+        case SourceKind::Missing: {
+            // A file that is there but cannot be read is reported here; one that is not
+            // there at all, by the scan.
+            std::error_code error;
+            if (std::filesystem::exists(path, error)) {
+                ShowNumberedMessage(feedback, MessageId::ScannedFileOpenFailed);
+            } else {
+                add({path});
+            }
+            break;
+        }
+        default:
+            add({path});
+            break;
+        }
+    }
+    return files;
+}
+
+// Progress of the files of one image shown as progress through the whole image.
+class ImageProgress : public Feedback {
+  public:
+    explicit ImageProgress(Feedback& inner) : inner_(inner) {}
+    void Span(int64_t before, int64_t share, int64_t total) {
+        before_ = before;
+        share_ = share;
+        total_ = total;
+    }
+    void ShowMessage(std::string_view text, MessageIcon icon) override {
+        inner_.ShowMessage(text, icon);
+    }
+    void SetStatusText(std::string_view text) override { inner_.SetStatusText(text); }
+    void SetProgress(int position) override {
+        if (total_ <= 0) {
+            inner_.SetProgress(position);
+            return;
+        }
+        inner_.SetProgress(static_cast<int>((before_ * 100 + share_ * position) / total_));
+    }
+    void SetGamePath(std::string_view path) override { inner_.SetGamePath(path); }
+    void Refresh() override { inner_.Refresh(); }
+
+  private:
+    Feedback& inner_;
+    int64_t before_ = 0;
+    int64_t share_ = 0;
+    int64_t total_ = 0;
+};
+
+// Serves one path from a given opener while it lives; everything else from the file system
+// it replaces.
+class OneFileOverride : public FileSystem {
+  public:
+    OneFileOverride(std::string path, std::function<std::unique_ptr<RawFile>()> open)
+        : inner_(ActiveFileSystem()), path_(std::move(path)), open_(std::move(open)),
+          scope_(*this) {}
+    std::unique_ptr<RawFile> Open(const std::string& path, OpenMode mode) override {
+        return path == path_ && mode == OpenMode::Read ? open_() : inner_.Open(path, mode);
+    }
+    bool Remove(const std::string& path) override { return inner_.Remove(path); }
+    bool Rename(const std::string& from, const std::string& to) override {
+        return inner_.Rename(from, to);
+    }
+
+  private:
+    FileSystem& inner_;
+    std::string path_;
+    std::function<std::unique_ptr<RawFile>()> open_;
+    ScopedFileSystem scope_;
+};
+
+// The name a list records for a file inside an image: its path from the list's source
+// folder ("GAME.cue/SOUND/BGM.VAB").
+std::string EntryNameInImage(const std::string& path, const std::string& sourceFolder) {
+    const std::filesystem::path relative =
+        std::filesystem::path(path).lexically_relative(sourceFolder);
+    return relative.empty() ? path : relative.string();
+}
+
+// The scan of a file inside an image, opened through the game source layer.
+ScanOutcome ScanImageFile(ChunkFile& list, const std::string& path, const std::string& entryName,
+                          GroupCounters& counters, Feedback& feedback, const ScanTrace& trace,
+                          RecognitionRules rules, ScanSummary* summary) {
+    feedback.SetGamePath(path);
+    ChunkFile source;
+    const std::unique_ptr<RawFile> blocks =
+        source.OpenRead(path) ? ActiveFileSystem().Open(path, OpenMode::Read) : nullptr;
+    if (!blocks) {
+        source.Close();
+        return ScanOutcome::CannotOpen; // the layer has reported why
+    }
+    const ScanOutcome outcome =
+        ScanOpenSource(list, source, *blocks, entryName, counters, feedback, trace, rules, summary);
+    blocks->Close();
+    source.Close();
+    return outcome;
+}
+
+// A file outside images; a PSF with libraries without their bytes.
+ScanOutcome ScanPlainOrPsf(ChunkFile& list, const GameFile& file, GameSourceFileSystem& sources,
+                           GroupCounters& counters, Feedback& feedback, const ScanTrace& trace,
+                           RecognitionRules rules, ScanSummary* summary) {
+    if (!file.psfWithLibraries) {
+        return ScanSourceFile(list, file.path, counters, feedback, trace, rules, summary);
+    }
+    const OneFileOverride ownPart(file.path,
+                                  [&sources, &file] { return sources.OpenPsfOwnPart(file.path); });
+    return ScanSourceFile(list, file.path, counters, feedback, trace, rules, summary);
 }
 
 } // namespace
@@ -146,6 +325,20 @@ AnalysisResult AnalyzeSources(const std::vector<std::string>& gameFiles,
         paths.push_back(Absolute(file));
     }
     result.listPath = ListPathFor(listFolder, paths.front());
+    // Game files are opened through the game source layer; a caller that has not installed
+    // one gets one for the run.
+    std::optional<ScopedGameSources> ownSources;
+    if (ActiveGameSources() == nullptr) {
+        ownSources.emplace(SourceReport{});
+    }
+    GameSourceFileSystem& sources = *ActiveGameSources();
+    const ReportToFeedback reportToFeedback(sources, feedback);
+    const std::vector<GameFile> gameFilesFound = ExpandGameFiles(paths, sources, feedback);
+    std::vector<std::string> expanded;
+    for (const GameFile& file : gameFilesFound) {
+        expanded.push_back(file.path);
+    }
+    const std::string sourceFolder = SourceFolderOf(paths.front());
 
     ChunkFile list;
     if (!list.Create(result.listPath)) {
@@ -155,14 +348,34 @@ AnalysisResult AnalyzeSources(const std::vector<std::string>& gameFiles,
     }
     ChunkListFile listFile(list);
     // The count is provisional until every file has been scanned.
-    if (!WriteHeader(listFile, 0, SourceFolderOf(paths.front()))) {
+    if (!WriteHeader(listFile, 0, sourceFolder)) {
         return AbandonList(list, result, feedback);
     }
+    // Progress through each image: its files' shares, all and scanned so far.
+    std::map<std::string, const GameFile*> byPath;
+    std::map<size_t, int64_t> imageTotal;
+    std::map<size_t, int64_t> imageDone;
+    for (const GameFile& file : gameFilesFound) {
+        byPath[file.path] = &file;
+        if (file.inImage) {
+            imageTotal[file.image] += file.weight;
+        }
+    }
+    ImageProgress progress(feedback);
     ScanSummary previous;
-    for (const PlannedScan& scan : PlanScans(paths, rules)) {
+    for (const PlannedScan& scan : PlanScans(expanded, rules)) {
+        const GameFile* file = byPath.at(scan.path);
+        progress.Span(imageDone[file->image], file->weight,
+                      file->inImage ? imageTotal[file->image] : 0);
+        imageDone[file->image] += file->weight;
+        const std::string entryName = file->inImage ? EntryNameInImage(scan.path, sourceFolder)
+                                                    : scan.path.substr(scan.path.rfind('/') + 1);
         ScanSummary summary;
-        const ScanOutcome outcome =
-            ScanSourceFile(list, scan.path, result.counters, feedback, trace, rules, &summary);
+        const ScanOutcome outcome = file->inImage
+                                        ? ScanImageFile(list, scan.path, entryName, result.counters,
+                                                        progress, trace, rules, &summary)
+                                        : ScanPlainOrPsf(list, *file, sources, result.counters,
+                                                         progress, trace, rules, &summary);
         if (outcome == ScanOutcome::ListWriteFailed) {
             return AbandonList(list, result, feedback);
         }
@@ -170,7 +383,7 @@ AnalysisResult AnalyzeSources(const std::vector<std::string>& gameFiles,
         if (scan.bodyOfPreviousHeader && outcome == ScanOutcome::Scanned && summary.entries == 0 &&
             previous.lastIsHeader && previous.lastHeaderBodyLength >= kMinBodyBySizeTable &&
             summary.size == previous.lastHeaderBodyLength) {
-            const std::string name = scan.path.substr(scan.path.rfind('/') + 1);
+            const std::string& name = entryName;
             if (!WriteWholeFileBody(list, name, result.counters)) {
                 return AbandonList(list, result, feedback);
             }

@@ -3,8 +3,10 @@
 #include <cstdio>
 
 #include "cli/commands.h"
+#include "gamesource/game_source.h"
 
 int main(int argc, char** argv) {
+    const sonvex::ScopedGameSources gameSources; // images and PSF sets open like folders
     CLI::App app{"Sonvex: PlayStation game music to MIDI, DLS and segment files", "sonvex-cli"};
     app.set_version_flag("--version", "sonvex-cli 0.26");
     app.require_subcommand(1);

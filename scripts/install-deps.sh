@@ -11,7 +11,7 @@ packages=(
   qt6-tools-dev qt6-l10n-tools qt6-translations-l10n
   fonts-ipafont-gothic
   python3 python3-mido gigtools xvfb imagemagick xauth
-  sox
+  zlib1g-dev xorriso sox
 )
 
 missing=()

@@ -69,7 +69,9 @@ void ConfigureGamePicker(QFileDialog& dialog, const QString& initialFolder) {
     // Several files at once. The toolkit's picker offers several files only when they
     // exist; a missing file would be reported by the scanner anyway.
     dialog.setFileMode(QFileDialog::ExistingFiles);
-    dialog.setNameFilters(NameFiltersFrom(Tr(kGamePickerFilter)));
+    // Disc images and PSF sets beside all files; images are told by content when scanned.
+    dialog.setNameFilters(NameFiltersFrom(Tr(kGamePickerFilter)) +
+                          NameFiltersFrom(Tr(kDiscPickerFilter)));
     if (!initialFolder.isEmpty()) {
         dialog.setDirectory(initialFolder);
     }

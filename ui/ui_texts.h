@@ -38,6 +38,8 @@ inline constexpr const char* kGamePickerTitle =
     "元ﾃﾞｰﾀﾌｧｲﾙを選んでください"; // game file picker title
 inline constexpr const char* kGamePickerFilter =
     "PSﾌｧｲﾙ|*.*||"; // game file picker filter, in name|pattern|| form
+inline constexpr const char* kDiscPickerFilter =
+    "ﾃﾞｨｽｸｲﾒｰｼﾞとPSF|*.cue *.bin *.iso *.img *.psf *.minipsf||"; // its second filter
 inline constexpr const char* kNoGameFileText =
     "元ﾃﾞｰﾀがありません"; // what the input box holds when no game file is chosen
 inline constexpr const char* kColumnType = "識別子"; // list editor column headers

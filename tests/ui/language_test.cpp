@@ -336,7 +336,10 @@ TEST(Language, QtDialogsFollowTheLanguage) {
         QFileDialog games;
         ConfigureGamePicker(games, QString());
         EXPECT_EQ(games.windowTitle().toStdString(), "Choose game files");
-        EXPECT_EQ(games.nameFilters(), QStringList{"Game files (*)"});
+        EXPECT_EQ(
+            games.nameFilters(),
+            (QStringList{"Game files (*)",
+                         "Disc images and PSF sets (*.cue *.bin *.iso *.img *.psf *.minipsf)"}));
     }
     const QString qtJapanese = QLibraryInfo::path(QLibraryInfo::TranslationsPath) + "/qtbase_ja.qm";
     if (!QFile::exists(qtJapanese)) {

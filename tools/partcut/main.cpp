@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "convlist/convert_list.h"
+#include "gamesource/game_source.h"
 
 namespace {
 
@@ -442,6 +443,7 @@ void PrintUsage(const char* programName) {
 } // namespace
 
 int main(int argc, char** argv) {
+    const sonvex::ScopedGameSources gameSources; // images and PSF sets open like folders
     SplitJob job;
     ParseArguments(job, argc, argv);
     if (job.showHelp || !job.listPath) {
@@ -480,6 +482,10 @@ int main(int argc, char** argv) {
     int64_t gameLength = 0;
     if (!job.list.entries.empty()) {
         game.emplace(job.drive + job.folder + job.list.entries.front().fileName, "rb");
+        if (std::FILE* layered = sonvex::OpenGameFileStream(game->path)) { // in an image, a PSF
+            (void)game->Close();
+            game->handle = layered;
+        }
         gameLength = game->Length();
         if (gameLength < 0) {
             // Nothing can be cut without it: one line, and no file is written.

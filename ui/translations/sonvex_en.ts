@@ -79,6 +79,11 @@
         <translation>Game files|*.*||</translation>
     </message>
     <message>
+        <source>ﾃﾞｨｽｸｲﾒｰｼﾞとPSF|*.cue *.bin *.iso *.img *.psf *.minipsf||</source>
+        <extracomment>file picker filter: name|pattern||</extracomment>
+        <translation>Disc images and PSF sets|*.cue *.bin *.iso *.img *.psf *.minipsf||</translation>
+    </message>
+    <message>
         <source>元ﾃﾞｰﾀがありません</source>
         <extracomment>shown in the game-file box</extracomment>
         <translation>No game file chosen</translation>
