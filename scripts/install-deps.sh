@@ -9,7 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev libclang-rt-14-dev
   libcli11-dev libsndfile1-dev libfluidsynth-dev qt6-base-dev
   fonts-ipafont-gothic
-  python3 python3-mido gigtools xvfb imagemagick xauth
+  python3 python3-mido gigtools sf3convert xvfb imagemagick xauth
 )
 
 missing=()
