@@ -34,6 +34,11 @@ void ChipEnvelope::KeyOff() {
     }
 }
 
+void ChipEnvelope::StartAt(ChipPhase phase, int level) {
+    level_ = std::clamp(level, 0, kChipFullLevel);
+    Enter(phase);
+}
+
 void ChipEnvelope::Enter(ChipPhase phase) {
     phase_ = phase;
     if (phase_ == ChipPhase::Decay && level_ < adsr_.sustainLevel) {
@@ -247,8 +252,7 @@ DlsEnvelopeFit FitDlsEnvelope(uint16_t adsr1, uint16_t adsr2) {
     constexpr size_t kPoints = 201;
     const double stepSeconds = static_cast<double>(kStep) / kChipRate;
     ChipEnvelope held(adsr);
-    RunUntil(held, kLongestFrames,
-             [](const ChipEnvelope& x) { return x.phase() != ChipPhase::Attack; });
+    held.StartAt(ChipPhase::Decay, kChipFullLevel);
     std::vector<double> chipDb(kPoints);
     size_t decayFrames = 0;
     bool decayEnded = held.phase() != ChipPhase::Decay;
@@ -269,8 +273,7 @@ DlsEnvelopeFit FitDlsEnvelope(uint16_t adsr1, uint16_t adsr2) {
 
     // The decay's own slope and the sustain level: exact while the sustain phase holds.
     ChipEnvelope decay(adsr);
-    RunUntil(decay, kLongestFrames,
-             [](const ChipEnvelope& x) { return x.phase() != ChipPhase::Attack; });
+    decay.StartAt(ChipPhase::Decay, kChipFullLevel);
     const size_t tenDb = RunUntil(decay, kLongestFrames, [](const ChipEnvelope& x) {
         return x.phase() != ChipPhase::Decay || x.level() <= kChipFullLevel / 3;
     });
@@ -302,9 +305,7 @@ DlsEnvelopeFit FitDlsEnvelope(uint16_t adsr1, uint16_t adsr2) {
     if (adsr.releaseExponential) {
         // Linear in dB: the time of the first 40 dB from full level gives the slope.
         ChipEnvelope full(adsr);
-        RunUntil(full, kLongestFrames,
-                 [](const ChipEnvelope& x) { return x.phase() != ChipPhase::Attack; });
-        full.KeyOff();
+        full.StartAt(ChipPhase::Release, kChipFullLevel);
         const size_t frames = RunUntil(full, kLongestFrames, [](const ChipEnvelope& x) {
             return x.level() <= kChipFullLevel / 100;
         });

@@ -38,6 +38,8 @@ class ChipEnvelope {
     int level() const { return level_; }
     ChipPhase phase() const { return phase_; }
     void KeyOff();
+    // Jumps to `phase` at `level` (the state the key-on would reach there).
+    void StartAt(ChipPhase phase, int level);
     // Advances one sample.
     void Tick();
 
