@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <sys/stat.h>
+#include <filesystem>
 
 #include "bank2dls/sf2_writer.h"
 #include "bank2dls/vab_converter.h"
@@ -25,11 +25,6 @@
 
 namespace sonvex {
 namespace {
-
-bool Exists(const std::string& path) {
-    struct stat st;
-    return ::stat(path.c_str(), &st) == 0;
-}
 
 // Many programs with gaps between their slots, key splits, shared samples, a looping
 // sine, a one-shot sample and a second loop; tone values at their extremes.
@@ -213,7 +208,7 @@ TEST_F(Sf2FromBank, FluidSynthsLoaderAndAnIndependentReaderTakeIt) {
     for (const std::string& m : loaded.loaderMessages) {
         ADD_FAILURE() << "FluidSynth's loader: " << m;
     }
-    if (!Exists("/usr/bin/sf3convert")) {
+    if (!std::filesystem::exists("/usr/bin/sf3convert")) {
         GTEST_SKIP() << "sf3convert is not installed";
     }
     // sf3convert reads every chunk of the bank and lists its presets: bank-program in hex.
@@ -244,8 +239,8 @@ TEST_F(Sf2FromBank, AFailedWriteLeavesNothingBehind) {
         std::string error;
         EXPECT_FALSE(WriteSf2(dls.collection, out, error)) << "fault " << fault;
         EXPECT_NE(error.find(out), std::string::npos) << error;
-        EXPECT_FALSE(Exists(out)) << "fault " << fault;
-        EXPECT_FALSE(Exists(out + ".tmp")) << "fault " << fault;
+        EXPECT_FALSE(std::filesystem::exists(out)) << "fault " << fault;
+        EXPECT_FALSE(std::filesystem::exists(out + ".tmp")) << "fault " << fault;
     }
 }
 

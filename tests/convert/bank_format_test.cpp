@@ -3,7 +3,7 @@
 // SoundFont 2 bank alone.
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
+#include <filesystem>
 
 #include "convert/batch_conversion.h"
 #include "formats/dls.h"
@@ -16,11 +16,6 @@
 
 namespace sonvex {
 namespace {
-
-bool Exists(const std::string& path) {
-    struct stat st;
-    return ::stat(path.c_str(), &st) == 0;
-}
 
 TEST(BankFormat, DlsSf2OrBoth) {
     testkit::TempFolder dir;
@@ -42,8 +37,8 @@ TEST(BankFormat, DlsSf2OrBoth) {
             StandardConverters(RecognitionRules::Extended, c.banks)
                 .vab(0, 0, dir / "b.vh", dir / "b.vb", stem + ".dls", "t", feedback);
         EXPECT_EQ(r, ConvertResult::Done);
-        EXPECT_EQ(Exists(stem + ".dls"), c.dls) << stem;
-        EXPECT_EQ(Exists(stem + ".sf2"), c.sf2) << stem;
+        EXPECT_EQ(std::filesystem::exists(stem + ".dls"), c.dls) << stem;
+        EXPECT_EQ(std::filesystem::exists(stem + ".sf2"), c.sf2) << stem;
         if (c.sf2) {
             const Sf2ReadOutcome sf2 = ReadSf2File(stem + ".sf2");
             ASSERT_EQ(sf2.status, Sf2ReadStatus::Ok) << sf2.diagnostics.failure;
