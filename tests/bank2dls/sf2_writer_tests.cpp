@@ -50,6 +50,15 @@ testkit::VabBuilder RealShapedBank() {
                                      tone(1, 41, 80, 0, 1, 64, 0x80FF, 0x5FC0),
                                      tone(3, 81, 127, 10, 127, 64, 0xB0E1, 0xCD00)}));
     vab.program(37, testkit::Program({tone(3, 0, 127, 64, 127, 64, 0x00DA, 0x0C00)}));
+    // Thirty more, every third slot, cycling through the samples and the ADSR fields.
+    for (int slot = 40; slot < 128; slot += 3) {
+        const auto k = static_cast<uint16_t>(slot);
+        vab.program(slot,
+                    testkit::Program({tone(
+                        static_cast<int16_t>(1 + k % 3), 0, 127, static_cast<uint8_t>(k),
+                        static_cast<uint8_t>(k % 128), static_cast<uint8_t>(k * 5 % 128),
+                        static_cast<uint16_t>(k * 0x0357), static_cast<uint16_t>(k * 0x1A2B))}));
+    }
     const std::vector<int16_t> sine = testkit::SineTone(28 * 14, 49.0, 12000.0);
     testkit::VagShape looped;
     looped.loopStartBlock = 7;
