@@ -117,6 +117,29 @@ std::array<ConnectionBlock, 6> RegionConnections(const ToneRecord& tone) {
     }};
 }
 
+int16_t ExtendedFineTune(uint8_t fine) {
+    return static_cast<int16_t>(std::lround(fine * 100.0 / 128.0));
+}
+
+int32_t SustainScaleOfDb(double db) {
+    const double tenths = 1000.0 * (1.0 - std::clamp(db, 0.0, 96.0) / 96.0);
+    return static_cast<int32_t>(std::lround(tenths * 65536.0));
+}
+
+std::array<ConnectionBlock, 7> ExtendedRegionConnections(const ToneRecord& tone,
+                                                         const DlsEnvelopeFit& envelope) {
+    return {{
+        {kDestPan, PanScale(tone.pan)},
+        {kDestEg1Attack, StoredTime(envelope.attackSeconds)},
+        {kDestEg1Release, StoredTime(envelope.releaseSeconds)},
+        {kDestEg1Sustain, SustainScaleOfDb(envelope.sustainDb)},
+        {kDestEg1Decay, StoredTime(envelope.decaySeconds)},
+        {kDestEg2Sustain, 0},
+        {kDestEg1Hold, envelope.holdSeconds > 0.0 ? StoredTime(envelope.holdSeconds)
+                                                  : static_cast<int32_t>(0x80000000u)},
+    }};
+}
+
 void Diagnose(BankWriterState& state, const char* format, ...) {
     if (state.diagnostics.failed()) {
         return;
@@ -181,9 +204,11 @@ void WriteRegion(ChunkFile& out, const ProgramRecord& program, const ToneRecord&
     out.WriteU16le(0);   // key group
     CloseChunk(out, rgnh, state);
 
+    const int16_t fineTune = state.rules == RecognitionRules::Extended
+                                 ? ExtendedFineTune(tone.fineTune)
+                                 : RegionFineTune(tone.fineTune);
     const int64_t loopPosition =
-        WriteSampleChunk(out, tone.centreNote, RegionFineTune(tone.fineTune),
-                         RegionAttenuation(tone.volume), 0, state);
+        WriteSampleChunk(out, tone.centreNote, fineTune, RegionAttenuation(tone.volume), 0, state);
     state.regionLoops.push_back({static_cast<uint8_t>(tone.vagNumber & 0xFF), loopPosition});
 
     ChunkInfo wlnk;
@@ -246,7 +271,20 @@ void WriteArticulation(ChunkFile& out, ArticulationLevel level, const ProgramRec
     out.CreateChunk(art2, FourCC("art2"));
     out.WriteU32le(8); // header size
     if (level == ArticulationLevel::Region && tone != nullptr) {
-        const auto blocks = RegionConnections(*tone);
+        std::vector<ConnectionBlock> blocks;
+        if (state.rules == RecognitionRules::Extended) {
+            const uint32_t key = static_cast<uint32_t>(tone->adsr1) << 16 | tone->adsr2;
+            auto fit = state.envelopeFits.find(key);
+            if (fit == state.envelopeFits.end()) {
+                fit =
+                    state.envelopeFits.emplace(key, FitDlsEnvelope(tone->adsr1, tone->adsr2)).first;
+            }
+            const auto extended = ExtendedRegionConnections(*tone, fit->second);
+            blocks.assign(extended.begin(), extended.end());
+        } else {
+            const auto classic = RegionConnections(*tone);
+            blocks.assign(classic.begin(), classic.end());
+        }
         out.WriteU32le(static_cast<uint32_t>(blocks.size()));
         for (const ConnectionBlock& block : blocks) {
             WriteConnection(out, block);

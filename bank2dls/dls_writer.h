@@ -5,10 +5,13 @@
 
 #include <array>
 #include <cstdint>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "bank2dls/chip_envelope.h"
+#include "bank2dls/recognition_rules.h"
 #include "bank2dls/vab_records.h"
 #include "chunkfile/chunk_file.h"
 #include "formats/diagnostics.h"
@@ -34,6 +37,7 @@ constexpr uint16_t kDestEg1Attack = 0x0206;
 constexpr uint16_t kDestEg1Decay = 0x0207;
 constexpr uint16_t kDestEg1Release = 0x0209;
 constexpr uint16_t kDestEg1Sustain = 0x020A;
+constexpr uint16_t kDestEg1Hold = 0x020C;
 constexpr uint16_t kDestEg2Sustain = 0x030E;
 constexpr uint16_t kDestFilterCutoff = 0x0500;
 constexpr int32_t kFilterOff = 0x7FFFFFFF;
@@ -60,6 +64,17 @@ double ReleaseSeconds(uint16_t adsr2);
 // The six region connection blocks in file order.
 std::array<ConnectionBlock, 6> RegionConnections(const ToneRecord& tone);
 
+// Extended rules: the fine-tune byte raises the pitch by fine × 100/128 cents, rounded
+// (0 gives 0, 64 gives +50, 127 gives +99).
+int16_t ExtendedFineTune(uint8_t fine);
+// Extended rules: EG1 sustain level in 1/65536 of a tenth of a percent of the 96 dB
+// envelope range, for a level `db` below the peak.
+int32_t SustainScaleOfDb(double db);
+// Extended rules: the same six blocks, with the envelope fitted to the chip's own, and
+// a seventh for the EG1 hold time.
+std::array<ConnectionBlock, 7> ExtendedRegionConnections(const ToneRecord& tone,
+                                                         const DlsEnvelopeFit& envelope);
+
 // Five bytes behind each instrument's own connection block, in this order.
 struct ArticulationTrailer {
     uint8_t volume = 0;   // +0: program master volume
@@ -81,7 +96,11 @@ struct BankWriterState {
     std::vector<RegionLoopEntry> regionLoops; // grows past the header's tone count if it must
     ArticulationTrailer trailer;
     bool chunkFailed = false; // a chunk could not be closed (size out of range)
-    Diagnostics diagnostics;  // failure: why the conversion stopped, with structure and offset
+    // Classic: the classic tuning and envelope tables; extended: tuning and envelopes
+    // as the console plays them.
+    RecognitionRules rules = RecognitionRules::Classic;
+    std::map<uint32_t, DlsEnvelopeFit> envelopeFits; // by ADSR word 1 << 16 | word 2
+    Diagnostics diagnostics; // failure: why the conversion stopped, with structure and offset
 };
 
 // Sets the state's failure from a printf-style format (the first fault found is kept).

@@ -10,7 +10,8 @@ enum class RecognitionRules {
     // Extended: what the classic rules find is found and converted the same, byte for byte;
     // in addition a bank body is located by its header's table of sample sizes where the
     // zero-block search finds nothing in it, "SEQp" is a sequence magic, and a ".vh" file
-    // is scanned right before the ".vb" file of the same name.
+    // is scanned right before the ".vb" file of the same name. Banks convert with the
+    // tuning and volume envelopes the console gives their tones (only these change bytes).
     Extended,
     // Classic: only the zero-block search, the "pQES" magic and the files in picked order,
     // for lists that must match ones made by these rules.

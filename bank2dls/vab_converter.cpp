@@ -235,6 +235,7 @@ ConvertResult RunConversion(uint64_t vhOffset, uint64_t vbOffset, const std::str
     }
 
     state.listTitle = std::string(listTitle);
+    state.rules = options.rules;
     state.regionLoops.reserve(header.toneCount);
 
     ChunkFile out;

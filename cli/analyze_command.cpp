@@ -23,7 +23,8 @@ struct AnalyzeOptions {
     std::string output; // list path (analyze) or output folder (rip)
     bool quiet = false;
     bool trace = false;
-    bool classic = false; // the classic recognition rules only
+    bool classic = false;   // the classic recognition rules only
+    BankFormatChoice banks; // rip only
 };
 
 RecognitionRules RulesOf(bool classic) {
@@ -118,7 +119,7 @@ int RunRip(const AnalyzeOptions& o) {
     const int scanMessages = feedback.messagesShown();
     ConversionRunResult run =
         RunConversion(analysis.listPath, *folder, ListTitleOf(analysis.listPath), feedback,
-                      StandardConverters(RulesOf(o.classic)));
+                      StandardConverters(RulesOf(o.classic), o.banks.Chosen()));
     feedback.Finish();
     if (!run.ran) {
         return 1;
@@ -158,6 +159,7 @@ void AddRipCommand(CLI::App& app, CommandRun& run) {
     cmd->add_flag("--trace", options->trace,
                   "Print every candidate checked and what the check found");
     cmd->add_flag("--classic", options->classic, kClassicHelp);
+    AddBankFormatOptions(*cmd, options->banks);
     cmd->callback([&run, options] { run = [options] { return RunRip(*options); }; });
 }
 

@@ -4,13 +4,27 @@
 #pragma once
 
 #include <functional>
+#include <string>
 
 #include <CLI/CLI.hpp>
+
+namespace sonvex {
+enum class BankFormat; // convert/batch_conversion.h
+} // namespace sonvex
 
 namespace sonvex::cli {
 
 // The chosen subcommand's work; returns the process exit status.
 using CommandRun = std::function<int()>;
+
+// The bank files `convert` and `rip` write: `--sf2` (a SoundFont 2 bank beside every
+// DLS) or `--bank-format dls|sf2|both`.
+struct BankFormatChoice {
+    bool sf2 = false;
+    std::string format;
+    BankFormat Chosen() const;
+};
+void AddBankFormatOptions(CLI::App& cmd, BankFormatChoice& choice);
 
 void AddAnalyzeCommand(CLI::App& app, CommandRun& run);
 void AddRipCommand(CLI::App& app, CommandRun& run);

@@ -16,6 +16,7 @@ struct ConvertOptions {
     std::string outputFolder;
     bool quiet = false;
     bool classic = false; // the classic sample search only
+    BankFormatChoice banks;
 };
 
 int RunConvert(const ConvertOptions& o) {
@@ -23,7 +24,8 @@ int RunConvert(const ConvertOptions& o) {
     std::string folder = o.outputFolder;
     auto result = StartConversion(
         folder, o.list, feedback,
-        StandardConverters(o.classic ? RecognitionRules::Classic : RecognitionRules::Extended));
+        StandardConverters(o.classic ? RecognitionRules::Classic : RecognitionRules::Extended,
+                           o.banks.Chosen()));
     feedback.Finish();
     if (!result || !result->ran) {
         return 1;
@@ -33,6 +35,26 @@ int RunConvert(const ConvertOptions& o) {
 }
 
 } // namespace
+
+BankFormat BankFormatChoice::Chosen() const {
+    if (format == "sf2") {
+        return BankFormat::Sf2;
+    }
+    if (format == "both" || (format.empty() && sf2)) {
+        return BankFormat::Both;
+    }
+    return BankFormat::Dls;
+}
+
+void AddBankFormatOptions(CLI::App& cmd, BankFormatChoice& choice) {
+    CLI::Option* sf2 =
+        cmd.add_flag("--sf2", choice.sf2, "Write a SoundFont 2 bank (.sf2) beside every DLS");
+    CLI::Option* format =
+        cmd.add_option("--bank-format", choice.format,
+                       "Bank files to write: dls (the default), sf2 (SoundFont 2 only) or both")
+            ->check(CLI::IsMember({"dls", "sf2", "both"}));
+    sf2->excludes(format);
+}
 
 void AddConvertCommand(CLI::App& app, CommandRun& run) {
     auto options = std::make_shared<ConvertOptions>();
@@ -48,6 +70,7 @@ void AddConvertCommand(CLI::App& app, CommandRun& run) {
     cmd->add_flag("--classic", options->classic,
                   "Locate bank samples by the classic zero-block search only, never by the "
                   "header's size table");
+    AddBankFormatOptions(*cmd, options->banks);
     cmd->callback([&run, options] { run = [options] { return RunConvert(*options); }; });
 }
 

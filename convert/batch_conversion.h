@@ -36,9 +36,14 @@ struct Converters {
         vab;
 };
 
+// The bank files a conversion writes: the DLS collection, a SoundFont 2 bank of the same
+// name beside it, or the SoundFont 2 bank alone.
+enum class BankFormat { Dls, Both, Sf2 };
+
 // The real sequence and bank converters; the bank converter locates samples by the
-// given rules (the dialogs always use the extended ones).
-Converters StandardConverters(RecognitionRules rules = RecognitionRules::Extended);
+// given rules (the dialogs always use the extended ones) and writes `banks`.
+Converters StandardConverters(RecognitionRules rules = RecognitionRules::Extended,
+                              BankFormat banks = BankFormat::Dls);
 
 struct ConversionRunResult {
     bool ran = false;        // false when the list could not be opened or its header is cut short

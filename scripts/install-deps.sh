@@ -10,7 +10,7 @@ packages=(
   libcli11-dev libsndfile1-dev libfluidsynth-dev qt6-base-dev
   qt6-tools-dev qt6-l10n-tools qt6-translations-l10n
   fonts-ipafont-gothic
-  python3 python3-mido gigtools xvfb imagemagick xauth
+  python3 python3-mido gigtools sf3convert xvfb imagemagick xauth
   zlib1g-dev xorriso sox
 )
 

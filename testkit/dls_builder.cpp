@@ -133,4 +133,77 @@ RiffNode DlsBuilder::tree() const {
                            RiffNode::List("INFO", {RiffNode::Chunk("INAM", InfoText("bank"))})});
 }
 
+Bytes& Sf2Parts::table(std::string_view id) {
+    for (auto& [name, bytes] : tables) {
+        if (name == id) {
+            return bytes;
+        }
+    }
+    tables.emplace_back(std::string(id), Bytes());
+    return tables.back().second;
+}
+
+RiffNode Sf2Parts::Tree() const {
+    std::vector<RiffNode> pdta;
+    for (const auto& [name, bytes] : tables) {
+        pdta.push_back(RiffNode::Chunk(name, bytes));
+    }
+    return RiffNode::Riff(
+        "sfbk",
+        {RiffNode::List("INFO", {RiffNode::Chunk("ifil", ifil),
+                                 RiffNode::Chunk("isng", {'E', 'M', 'U', '8', '0', '0', '0', 0}),
+                                 RiffNode::Chunk("INAM", {'t', 'e', 's', 't', 0, 0})}),
+         RiffNode::List("sdta", {RiffNode::Chunk("smpl", smpl)}),
+         RiffNode::List("pdta", std::move(pdta))});
+}
+
+Sf2Parts OneSampleSf2(uint16_t program, uint32_t points) {
+    auto name = [](ByteBuilder& b, std::string_view text) { b.text(text).fill(20 - text.size()); };
+    Sf2Parts parts;
+    parts.ifil = ByteBuilder().u16le(2).u16le(1).take();
+    ByteBuilder smpl;
+    for (uint32_t i = 0; i < points; ++i) {
+        smpl.u16le(static_cast<uint16_t>(static_cast<int16_t>((i % 16) * 1000 - 8000)));
+    }
+    smpl.fill(2 * 46);
+    parts.smpl = smpl.take();
+
+    ByteBuilder phdr;
+    name(phdr, "preset");
+    phdr.u16le(program).u16le(0).u16le(0).u32le(0).u32le(0).u32le(0);
+    name(phdr, "EOP");
+    phdr.u16le(0).u16le(0).u16le(1).u32le(0).u32le(0).u32le(0);
+    parts.table("phdr") = phdr.take();
+    parts.table("pbag") = ByteBuilder().u16le(0).u16le(0).u16le(1).u16le(0).take();
+    parts.table("pmod") = Bytes(10, 0);
+    parts.table("pgen") = ByteBuilder().u16le(41).u16le(0).u32le(0).take();
+    ByteBuilder inst;
+    name(inst, "instrument");
+    inst.u16le(0);
+    name(inst, "EOI");
+    inst.u16le(1);
+    parts.table("inst") = inst.take();
+    parts.table("ibag") = ByteBuilder().u16le(0).u16le(0).u16le(4).u16le(0).take();
+    parts.table("imod") = Bytes(10, 0);
+    parts.table("igen") = ByteBuilder()
+                              .u16le(43)
+                              .u16le(0x7F00) // key range 0..127
+                              .u16le(54)
+                              .u16le(1) // loop continuously
+                              .u16le(58)
+                              .u16le(60) // root key
+                              .u16le(53)
+                              .u16le(0) // sample 0
+                              .u32le(0)
+                              .take();
+    ByteBuilder shdr;
+    name(shdr, "sample");
+    shdr.u32le(0).u32le(points).u32le(points / 2).u32le(points).u32le(44100);
+    shdr.u8(60).u8(0).u16le(0).u16le(1);
+    name(shdr, "EOS");
+    shdr.fill(26);
+    parts.table("shdr") = shdr.take();
+    return parts;
+}
+
 } // namespace sonvex::testkit

@@ -6,7 +6,9 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "testkit/byte_builder.h"
@@ -57,5 +59,22 @@ class DlsBuilder {
     std::vector<DlsInstrument> instruments_;
     int64_t declaredCount_ = -1;
 };
+
+// The parts of a SoundFont 2 bank for readers' tests: the version, the sample points and
+// the nine "pdta" tables in file order, each of which a test may change or drop before
+// Tree() puts the bank together.
+struct Sf2Parts {
+    Bytes ifil;
+    Bytes smpl;
+    std::vector<std::pair<std::string, Bytes>> tables; // "phdr" ... "shdr"
+
+    Bytes& table(std::string_view id);
+    RiffNode Tree() const;
+    Bytes build() const { return Tree().Encode(); }
+};
+
+// One preset (bank 0, `program`) of one instrument whose one zone (keys 0..127, root key
+// 60) loops a sample of `points` points over its second half; 46 zero points follow it.
+Sf2Parts OneSampleSf2(uint16_t program = 0, uint32_t points = 64);
 
 } // namespace sonvex::testkit

@@ -147,7 +147,8 @@ TEST(VabConverterGolden, WholeCollectionMatchesTheLayoutTables) {
     testkit::VabBuilder vab;
     vab.program(0, p0).program(2, p2).sample(vag1.take(), 5, 0xAA).sample(vag2.take());
 
-    const Converted out = ConvertBank(vab.BuildVh(), vab.BuildVb(), "ゲーム");
+    const Converted out =
+        ConvertBank(vab.BuildVh(), vab.BuildVb(), "ゲーム", RecognitionRules::Classic);
     ASSERT_EQ(out.result, ConvertResult::Done);
     EXPECT_TRUE(out.messages.empty());
 

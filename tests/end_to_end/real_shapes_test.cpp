@@ -144,6 +144,21 @@ std::vector<std::string> Lines(const std::string& text, const std::string& prefi
     return out;
 }
 
+// A summary with the fingerprints of the DLS files and bank results left out.
+std::string WithoutBankBytes(const std::string& summary) {
+    std::istringstream in(summary);
+    std::string out;
+    std::string line;
+    while (std::getline(in, line)) {
+        const bool dls = line.rfind("out ", 0) == 0 && line.find(".dls ") != std::string::npos;
+        if (dls || line.rfind("bank result ", 0) == 0) {
+            line = line.substr(0, line.rfind(' '));
+        }
+        out += line + "\n";
+    }
+    return out;
+}
+
 TEST(RealShapes, ClassicRulesGiveWhatTheyGaveBeforeTheExtendedRules) {
     const std::vector<Scenario> scenarios = realshapes::RealShapeScenarios();
     ASSERT_EQ(scenarios.size(), kRecordedClassic.size());
@@ -165,8 +180,10 @@ TEST(RealShapes, ExtendedRulesListEveryItemAndConvertEveryBank) {
             realshapes::SummarizeScenario(s, StepsFor(RecognitionRules::Classic));
         const std::string extended =
             realshapes::SummarizeScenario(s, StepsFor(RecognitionRules::Extended));
+        // Where the classic rules handle everything, the extended ones find and name the
+        // same files; their banks differ only in tuning and envelopes.
         if (s.classicHandlesAll) {
-            EXPECT_EQ(extended, classic) << s.name;
+            EXPECT_EQ(WithoutBankBytes(extended), WithoutBankBytes(classic)) << s.name;
         }
         // Every bank converts completely on its own.
         for (const std::string& line : Lines(extended, "bank result")) {

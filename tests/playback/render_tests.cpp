@@ -91,8 +91,12 @@ class ConvertedBank : public ::testing::Test {
         ASSERT_TRUE(testkit::WriteFile(*folder_ / "bank.vh", vab.BuildVh()));
         ASSERT_TRUE(testkit::WriteFile(*folder_ / "bank.vb", vab.BuildVb()));
         NullFeedback feedback;
+        // The classic tuning and envelope tables, whose values the tests below state.
+        VabConvertOptions classic;
+        classic.rules = RecognitionRules::Classic;
         const ConvertResult r = ConvertVabToDls(0, 0, *folder_ / "bank.vh", *folder_ / "bank.vb",
-                                                *folder_ / "bank.dls", "render", feedback);
+                                                *folder_ / "bank.dls", "render", feedback, classic)
+                                    .result;
         ASSERT_EQ(r, ConvertResult::Done);
         DlsReadOutcome read = ReadDlsFile(*folder_ / "bank.dls");
         ASSERT_EQ(read.status, DlsReadStatus::Ok) << read.diagnostics.failure;

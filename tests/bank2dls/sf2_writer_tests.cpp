@@ -1,0 +1,401 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The SoundFont 2 writer on banks shaped like real ones: the same instruments, regions
+// and waves as the DLS, each value mapping stated, files that FluidSynth's loader and an
+// independent reader take, writes that fail leaving nothing, and one song rendered with
+// the DLS (our player) and with the SF2 (FluidSynth's player, default settings).
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+
+#include "bank2dls/sf2_writer.h"
+#include "bank2dls/vab_converter.h"
+#include "chunkfile/file_system.h"
+#include "formats/dls.h"
+#include "formats/sf2.h"
+#include "platform/feedback.h"
+#include "playback/offline_render.h"
+#include "playback/soundfont_render.h"
+#include "testkit/adpcm_encoder.h"
+#include "testkit/pcm_analysis.h"
+#include "testkit/shell_run.h"
+#include "testkit/smf_builder.h"
+#include "testkit/vab_builder.h"
+#include "tests/playback/playback_test_support.h"
+
+namespace sonvex {
+namespace {
+
+// Many programs with gaps between their slots, key splits, shared samples, a looping
+// sine, a one-shot sample and a second loop; tone values at their extremes.
+testkit::VabBuilder RealShapedBank() {
+    testkit::VabBuilder vab;
+    auto tone = [](int16_t vag, uint8_t low, uint8_t high, uint8_t fine, uint8_t volume,
+                   uint8_t pan, uint16_t adsr1, uint16_t adsr2) {
+        testkit::VabTone t = testkit::Tone(vag, low, high);
+        t.centreNote = static_cast<uint8_t>(48 + low % 24);
+        t.fineTune = fine;
+        t.volume = volume;
+        t.pan = pan;
+        t.adsr1 = adsr1;
+        t.adsr2 = adsr2;
+        return t;
+    };
+    vab.program(0, testkit::Program({tone(1, 0, 127, 0, 127, 64, 0x000F, 0x1FE6)}));
+    vab.program(1, testkit::Program({tone(1, 0, 127, 64, 64, 0, 0x00B3, 0x1FE8)}));
+    vab.program(2, testkit::Program({tone(1, 0, 127, 127, 100, 127, 0x2CA7, 0x1FEA)}));
+    vab.program(5, testkit::Program({tone(2, 0, 59, 32, 127, 30, 0x0000, 0x0000),
+                                     tone(3, 60, 127, 96, 90, 100, 0xFFFF, 0xFFFF)}));
+    vab.program(9, testkit::Program({tone(2, 0, 40, 255, 0, 64, 0x7F0F, 0xC000),
+                                     tone(1, 41, 80, 0, 1, 64, 0x80FF, 0x5FC0),
+                                     tone(3, 81, 127, 10, 127, 64, 0xB0E1, 0xCD00)}));
+    vab.program(37, testkit::Program({tone(3, 0, 127, 64, 127, 64, 0x00DA, 0x0C00)}));
+    // Thirty more, every third slot, cycling through the samples and the ADSR fields.
+    for (int slot = 40; slot < 128; slot += 3) {
+        const auto k = static_cast<uint16_t>(slot);
+        vab.program(slot,
+                    testkit::Program({tone(
+                        static_cast<int16_t>(1 + k % 3), 0, 127, static_cast<uint8_t>(k),
+                        static_cast<uint8_t>(k % 128), static_cast<uint8_t>(k * 5 % 128),
+                        static_cast<uint16_t>(k * 0x0357), static_cast<uint16_t>(k * 0x1A2B))}));
+    }
+    const std::vector<int16_t> sine = testkit::SineTone(28 * 14, 49.0, 12000.0);
+    testkit::VagShape looped;
+    looped.loopStartBlock = 7;
+    looped.loopEndBlock = 13;
+    vab.sample(testkit::MakeVag(sine, looped));
+    std::vector<int16_t> oneShot = testkit::SineTone(28 * 40, 35.0, 9000.0);
+    for (size_t i = 0; i < oneShot.size(); ++i) {
+        oneShot[i] = static_cast<int16_t>(
+            oneShot[i] * (1.0 - static_cast<double>(i) / static_cast<double>(oneShot.size())));
+    }
+    vab.sample(testkit::MakeVag(oneShot), 7, 0);
+    testkit::VagShape second;
+    second.loopStartBlock = 2;
+    second.loopEndBlock = 9;
+    vab.sample(testkit::MakeVag(testkit::SineTone(28 * 10, 56.0, 15000.0), second));
+    return vab;
+}
+
+class Sf2FromBank : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        folder_ = new testkit::TempFolder();
+        const testkit::VabBuilder vab = RealShapedBank();
+        ASSERT_TRUE(testkit::WriteFile(*folder_ / "bank.vh", vab.BuildVh()));
+        ASSERT_TRUE(testkit::WriteFile(*folder_ / "bank.vb", vab.BuildVb()));
+        NullFeedback feedback;
+        ASSERT_EQ(ConvertVabToDls(0, 0, *folder_ / "bank.vh", *folder_ / "bank.vb",
+                                  *folder_ / "bank.dls", "sf2", feedback),
+                  ConvertResult::Done);
+        std::string error;
+        ASSERT_TRUE(ConvertDlsToSf2(*folder_ / "bank.dls", *folder_ / "bank.sf2", error)) << error;
+    }
+    static void TearDownTestSuite() {
+        delete folder_;
+        folder_ = nullptr;
+    }
+    static testkit::TempFolder* folder_;
+};
+
+testkit::TempFolder* Sf2FromBank::folder_ = nullptr;
+
+int32_t Constant(const DlsRegion& region, uint16_t destination, int32_t fallback) {
+    for (const DlsConnection& c : region.articulation) {
+        if (c.source == dls::kSrcNone && c.control == dls::kSrcNone &&
+            c.destination == destination) {
+            return c.scale;
+        }
+    }
+    return fallback;
+}
+
+int Gen(const Sf2Zone& zone, uint16_t oper, int fallback) {
+    const auto g = zone.Find(oper);
+    return g ? g->Signed() : fallback;
+}
+
+TEST_F(Sf2FromBank, HoldsTheInstrumentsRegionsAndWavesOfTheDlsWithEachValueMapped) {
+    const DlsReadOutcome dls = ReadDlsFile(*folder_ / "bank.dls");
+    ASSERT_EQ(dls.status, DlsReadStatus::Ok);
+    const Sf2ReadOutcome sf2 = ReadSf2File(*folder_ / "bank.sf2");
+    ASSERT_EQ(sf2.status, Sf2ReadStatus::Ok) << sf2.diagnostics.failure;
+    const Sf2Bank& bank = sf2.bank;
+    EXPECT_EQ(bank.versionMajor, 2);
+    EXPECT_EQ(bank.versionMinor, 1);
+
+    // One instrument per DLS instrument; each program as a preset in bank 0 (the MSB the
+    // converted SMF selects) and again in the percussion bank 128 for channel 10.
+    ASSERT_EQ(bank.instruments.size(), dls.collection.instruments.size());
+    ASSERT_EQ(bank.presets.size(), 2 * dls.collection.instruments.size());
+    for (const DlsInstrument& ins : dls.collection.instruments) {
+        SCOPED_TRACE(::testing::Message() << "program " << int(ins.Program()));
+        for (uint16_t presetBank : {uint16_t{0}, kSf2PercussionBank}) {
+            const auto preset =
+                std::find_if(bank.presets.begin(), bank.presets.end(), [&](const Sf2Preset& p) {
+                    return p.bank == presetBank && p.preset == ins.Program();
+                });
+            ASSERT_NE(preset, bank.presets.end());
+            ASSERT_EQ(preset->zones.size(), 1u);
+            const auto instrumentGen = preset->zones[0].Find(sf2gen::kInstrument);
+            ASSERT_TRUE(instrumentGen.has_value());
+            const Sf2Instrument& instrument = bank.instruments[instrumentGen->amount];
+            ASSERT_EQ(instrument.zones.size(), ins.regions.size());
+            for (size_t r = 0; r < ins.regions.size(); ++r) {
+                const DlsRegion& region = ins.regions[r];
+                const Sf2Zone& zone = instrument.zones[r];
+                const DlsSampleInfo& info = *region.sample;
+                EXPECT_EQ(zone.generators.front().oper, sf2gen::kKeyRange);
+                EXPECT_EQ(zone.Find(sf2gen::kKeyRange)->Low(), region.keyLow);
+                EXPECT_EQ(zone.Find(sf2gen::kKeyRange)->High(), region.keyHigh);
+                EXPECT_EQ(zone.Find(sf2gen::kVelRange)->Low(), 0);
+                EXPECT_EQ(zone.Find(sf2gen::kVelRange)->High(), 127);
+                // Root key = unity note; coarse and fine tune together = the DLS cents.
+                EXPECT_EQ(Gen(zone, sf2gen::kOverridingRootKey, -1), info.unityNote);
+                EXPECT_EQ(100 * Gen(zone, sf2gen::kCoarseTune, 0) + Gen(zone, sf2gen::kFineTune, 0),
+                          info.fineTune);
+                // Attenuation: FluidSynth applies 0.4 of the generator, so cB / 0.4.
+                const double cb = std::clamp(-info.attenuation / 65536.0, 0.0, 576.0);
+                EXPECT_NEAR(Gen(zone, sf2gen::kInitialAttenuation, 0), cb / 0.4, 0.5);
+                // Pan in tenths of a percent, as the DLS pan.
+                EXPECT_EQ(Gen(zone, sf2gen::kPan, 0), Constant(region, dls::kDstPan, 0) / 65536);
+                // Envelope times in time cents as in the DLS; sustain as 1000 - tenths.
+                for (const auto& [gen, dst] : {std::pair{sf2gen::kVolEnvAttack, dls::kDstEg1Attack},
+                                               {sf2gen::kVolEnvDecay, dls::kDstEg1Decay},
+                                               {sf2gen::kVolEnvRelease, dls::kDstEg1Release},
+                                               {sf2gen::kVolEnvHold, dls::kDstEg1Hold}}) {
+                    const int32_t scale = Constant(region, dst, dls::kTimeZero);
+                    const double tc = scale == dls::kTimeZero
+                                          ? -12000.0
+                                          : std::clamp(scale / 65536.0, -12000.0, 8000.0);
+                    EXPECT_NEAR(Gen(zone, gen, 99999), tc, 0.5) << "generator " << gen;
+                }
+                EXPECT_NEAR(Gen(zone, sf2gen::kVolEnvSustain, -1),
+                            1000.0 - Constant(region, dls::kDstEg1Sustain, 0) / 65536.0, 0.5);
+                // Velocity to filter cutoff is switched off, as a DLS region has it.
+                ASSERT_EQ(zone.modulators.size(), 1u);
+                EXPECT_EQ(zone.modulators[0].destination, 8);
+                EXPECT_EQ(zone.modulators[0].amount, 0);
+
+                // The sample: the wave's frames, 46 zero points after them, the loop at
+                // the same frames (with the zone's offsets) and "loop continuously".
+                EXPECT_EQ(zone.generators.back().oper, sf2gen::kSampleId);
+                const Sf2Sample& s = bank.samples[zone.generators.back().amount];
+                const DlsWave& wave = *dls.collection.WaveOf(region);
+                ASSERT_EQ(s.end - s.start, wave.pcm.size());
+                EXPECT_TRUE(std::equal(wave.pcm.begin(), wave.pcm.end(),
+                                       bank.samplePoints.begin() + s.start));
+                ASSERT_LE(s.end + kSf2SampleGuard, bank.samplePoints.size());
+                for (uint32_t g = 0; g < kSf2SampleGuard; ++g) {
+                    EXPECT_EQ(bank.samplePoints[s.end + g], 0);
+                }
+                EXPECT_EQ(s.sampleRate, 44100u);
+                if (info.loops.empty()) {
+                    EXPECT_EQ(Gen(zone, sf2gen::kSampleModes, 0), 0);
+                } else {
+                    EXPECT_EQ(Gen(zone, sf2gen::kSampleModes, 0), 1);
+                    const int64_t start = static_cast<int64_t>(s.loopStart) - s.start +
+                                          Gen(zone, sf2gen::kStartLoopOffset, 0) +
+                                          32768 * Gen(zone, sf2gen::kStartLoopCoarseOffset, 0);
+                    const int64_t end = static_cast<int64_t>(s.loopEnd) - s.start +
+                                        Gen(zone, sf2gen::kEndLoopOffset, 0) +
+                                        32768 * Gen(zone, sf2gen::kEndLoopCoarseOffset, 0);
+                    EXPECT_EQ(start, info.loops[0].start);
+                    EXPECT_EQ(end, info.loops[0].start + info.loops[0].length);
+                }
+            }
+        }
+    }
+    // Every playable wave once.
+    EXPECT_EQ(bank.samples.size(), dls.collection.waves.size());
+}
+
+TEST_F(Sf2FromBank, FluidSynthsLoaderAndAnIndependentReaderTakeIt) {
+    const SoundFontRender loaded =
+        RenderWithSoundFont("", *folder_ / "bank.sf2", playtest::DrySynth(), 0.0);
+    ASSERT_TRUE(loaded.ok) << loaded.error;
+    for (const std::string& m : loaded.loaderMessages) {
+        ADD_FAILURE() << "FluidSynth's loader: " << m;
+    }
+    if (!std::filesystem::exists("/usr/bin/sf3convert")) {
+        GTEST_SKIP() << "sf3convert is not installed";
+    }
+    // sf3convert reads every chunk of the bank and lists its presets: bank-program in hex.
+    const testkit::ShellRun run =
+        testkit::Shell("/usr/bin/sf3convert -d '" + *folder_ / "bank.sf2'");
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_NE(run.out.find("readSection <shdr>"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("0000-25 program 037"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("0080-25 program 037"), std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find("rror"), std::string::npos) << run.out;
+}
+
+TEST_F(Sf2FromBank, AFailedWriteLeavesNothingBehind) {
+    const DlsReadOutcome dls = ReadDlsFile(*folder_ / "bank.dls");
+    ASSERT_EQ(dls.status, DlsReadStatus::Ok);
+    FaultInjectingFileSystem faults(ActiveFileSystem());
+    ScopedFileSystem use(faults);
+    const std::string out = *folder_ / "failed.sf2";
+    for (int fault = 0; fault < 3; ++fault) {
+        faults.Clear();
+        if (fault == 0) {
+            faults.FailCreate(true);
+        } else if (fault == 1) {
+            faults.FailWritesAfter(1000);
+        } else {
+            faults.FailRename(true);
+        }
+        std::string error;
+        EXPECT_FALSE(WriteSf2(dls.collection, out, error)) << "fault " << fault;
+        EXPECT_NE(error.find(out), std::string::npos) << error;
+        EXPECT_FALSE(std::filesystem::exists(out)) << "fault " << fault;
+        EXPECT_FALSE(std::filesystem::exists(out + ".tmp")) << "fault " << fault;
+    }
+}
+
+// The song: three notes one after another at 120 beats per minute (960 ticks a second),
+// each channel selecting its program the way the converted SMF does (CC0 0, CC32 1).
+struct SongNote {
+    uint8_t channel;
+    uint8_t program;
+    uint8_t key;
+    double on;
+    double off;
+};
+constexpr SongNote kSong[] = {
+    {0, 0, 60, 0.0, 0.8}, // centre, full volume, flat envelope
+    {1, 1, 64, 1.0, 1.6}, // left, volume 64, decay to -12 dB
+    {9, 2, 55, 2.0, 3.0}, // channel 10, right, attack 0.1 s, decay, release
+};
+
+testkit::Bytes SongSmf() {
+    testkit::SmfBuilder smf(480);
+    smf.tempo(0, 500000);
+    for (const SongNote& n : kSong) {
+        smf.control(0, n.channel, 0, 0)
+            .control(0, n.channel, 32, 1)
+            .program(0, n.channel, n.program);
+    }
+    uint32_t now = 0;
+    auto at = [&](double seconds) {
+        const auto tick = static_cast<uint32_t>(std::lround(seconds * 960.0));
+        const uint32_t delta = tick - now;
+        now = tick;
+        return delta;
+    };
+    for (const SongNote& n : kSong) {
+        smf.noteOn(at(n.on), n.channel, n.key, 127);
+        smf.noteOff(at(n.off), n.channel, n.key);
+    }
+    smf.endOfTrack(at(4.0));
+    return smf.build();
+}
+
+struct Measured {
+    double hz = 0.0;
+    double leftDb = 0.0;
+    double rightDb = 0.0;
+};
+
+Measured MeasureNote(const std::vector<float>& left, const std::vector<float>& right,
+                     const SongNote& n) {
+    auto span = [](const std::vector<float>& v, double from, double to) {
+        const auto a = std::min(v.size(), static_cast<size_t>(from * 44100.0));
+        const auto b = std::min(v.size(), static_cast<size_t>(to * 44100.0));
+        return std::span<const float>(v).subspan(a, b - a);
+    };
+    Measured m;
+    const bool useRight = testkit::Rms(span(right, n.on + 0.3, n.off - 0.05)) >
+                          testkit::Rms(span(left, n.on + 0.3, n.off - 0.05));
+    m.hz = testkit::MeasureFrequency(span(useRight ? right : left, n.on + 0.15, n.off - 0.05),
+                                     44100.0);
+    m.leftDb = testkit::RmsDb(span(left, n.on + 0.3, n.off - 0.05));
+    m.rightDb = testkit::RmsDb(span(right, n.on + 0.3, n.off - 0.05));
+    return m;
+}
+
+// Seconds from `from` until the 10 ms RMS envelope first lies `dropDb` below `level`.
+double TimeToFall(const std::vector<double>& env, double from, double level, double dropDb) {
+    const size_t w =
+        testkit::FirstWindowBelow(env, static_cast<size_t>(from / 0.01), level, dropDb);
+    return static_cast<double>(w) * 0.01 - from;
+}
+
+struct EnvelopeTimes {
+    double attack = 0.0;  // onset to the loudest window
+    double decay = 0.0;   // the loudest window to 3 dB below it
+    double release = 0.0; // note-off to 20 dB below the level held before it
+};
+
+EnvelopeTimes MeasureEnvelope(const std::vector<float>& channel, const SongNote& n) {
+    const std::vector<double> env = testkit::RmsEnvelope(channel, 441);
+    const auto first = static_cast<size_t>(n.on / 0.01);
+    const auto last = static_cast<size_t>(n.off / 0.01);
+    size_t peak = first;
+    for (size_t w = first; w < last; ++w) {
+        if (env[w] > env[peak]) {
+            peak = w;
+        }
+    }
+    size_t onset = first;
+    while (onset < peak && testkit::LevelDifferenceDb(env[onset], env[peak]) < -40.0) {
+        ++onset;
+    }
+    EnvelopeTimes t;
+    t.attack = static_cast<double>(peak - onset) * 0.01;
+    t.decay = TimeToFall(env, static_cast<double>(peak) * 0.01, env[peak], 3.0);
+    t.release = TimeToFall(env, n.off, env[last - 2], 20.0);
+    return t;
+}
+
+TEST_F(Sf2FromBank, ASongSoundsTheSameWithTheSf2InFluidSynthsPlayerAsWithTheDls) {
+    const std::string smf = *folder_ / "song.mid";
+    ASSERT_TRUE(testkit::WriteFile(smf, SongSmf()));
+
+    std::string error;
+    std::unique_ptr<Synth> synth = Synth::Create(playtest::DrySynth(), &error);
+    ASSERT_NE(synth, nullptr) << error;
+    PreparedMusic prepared;
+    RenderStatus status = RenderStatus::Ok;
+    ASSERT_TRUE(
+        PrepareMusic(*synth, smf, *folder_ / "bank.dls", folder_->path(), prepared, status, error))
+        << error;
+    RenderPlan plan;
+    plan.tailSeconds = 1.0;
+    std::vector<float> dlsLeft;
+    std::vector<float> dlsRight;
+    RenderSequence(*synth, prepared.sequence, plan, [&](const float* l, const float* r, int n) {
+        dlsLeft.insert(dlsLeft.end(), l, l + n);
+        dlsRight.insert(dlsRight.end(), r, r + n);
+        return true;
+    });
+    const SoundFontRender sf2 =
+        RenderWithSoundFont(smf, *folder_ / "bank.sf2", playtest::DrySynth(), 1.0);
+    ASSERT_TRUE(sf2.ok) << sf2.error;
+
+    for (const SongNote& n : kSong) {
+        SCOPED_TRACE(::testing::Message()
+                     << "channel " << int(n.channel) << " program " << int(n.program));
+        const Measured a = MeasureNote(dlsLeft, dlsRight, n);
+        const Measured b = MeasureNote(sf2.left, sf2.right, n);
+        ASSERT_GT(a.hz, 100.0);
+        EXPECT_GT(std::max(b.leftDb, b.rightDb), -40.0) << "silent with the SF2";
+        EXPECT_NEAR(1200.0 * std::log2(b.hz / a.hz), 0.0, 0.5); // cents
+        EXPECT_NEAR(b.leftDb, a.leftDb, 1.0);
+        EXPECT_NEAR(b.rightDb, a.rightDb, 1.0);
+        EXPECT_NEAR(b.leftDb - b.rightDb, a.leftDb - a.rightDb, 1.0); // pan balance
+    }
+    // Attack, decay and release of the enveloped note, within 10 % (and one window).
+    const SongNote& shaped = kSong[2];
+    const EnvelopeTimes a = MeasureEnvelope(dlsRight, shaped);
+    const EnvelopeTimes b = MeasureEnvelope(sf2.right, shaped);
+    EXPECT_GT(a.attack, 0.05);
+    EXPECT_NEAR(b.attack, a.attack, 0.1 * a.attack + 0.01);
+    EXPECT_GT(a.decay, 0.01);
+    EXPECT_NEAR(b.decay, a.decay, 0.1 * a.decay + 0.01);
+    EXPECT_GT(a.release, 0.01);
+    EXPECT_NEAR(b.release, a.release, 0.1 * a.release + 0.01);
+}
+
+} // namespace
+} // namespace sonvex
