@@ -2,7 +2,9 @@
 // Analysis run: one convert list for the chosen game files.
 #include "analysis/analysis_run.h"
 
+#include <algorithm>
 #include <filesystem>
+#include <map>
 #include <system_error>
 
 #include "bank2dls/vab_records.h"
@@ -57,7 +59,8 @@ BankPart PartOf(const std::string& path, std::string& stem) {
 AnalysisResult AbandonList(ChunkFile& list, AnalysisResult result, Feedback& feedback) {
     list.Close();
     ChunkFile::Delete(result.listPath);
-    ShowNumberedMessage(feedback, MessageId::AnalysisListNotMade);
+    ShowNumberedMessage(feedback, MessageId::AnalysisListNotMade,
+                        MessageSubject{result.listPath, -1, "a write failed"});
     result.status = AnalysisStatus::ListWriteFailed;
     return result;
 }
@@ -84,6 +87,47 @@ std::string SourceFolderOf(const std::string& gamePath) {
         return {};
     }
     return slash == 0 ? std::string("/") : gamePath.substr(0, slash);
+}
+
+ListSources ListSourcesOf(const std::vector<std::string>& absolutePaths) {
+    ListSources sources;
+    if (absolutePaths.empty()) {
+        return sources;
+    }
+    const std::string first = SourceFolderOf(absolutePaths.front());
+    bool oneFolder = true;
+    for (const std::string& path : absolutePaths) {
+        oneFolder = oneFolder && SourceFolderOf(path) == first;
+    }
+    if (oneFolder) {
+        sources.sourceFolder = first;
+        for (const std::string& path : absolutePaths) {
+            sources.entryNames.push_back(path.substr(path.rfind('/') + 1));
+        }
+        return sources;
+    }
+    namespace fs = std::filesystem;
+    std::vector<fs::path> normal;
+    for (const std::string& path : absolutePaths) {
+        normal.push_back(fs::path(path).lexically_normal());
+    }
+    // The common leading folders of all the paths (the file names themselves excluded).
+    fs::path common = normal.front().parent_path();
+    for (const fs::path& path : normal) {
+        fs::path shared;
+        auto a = common.begin();
+        const fs::path folder = path.parent_path();
+        for (auto b = folder.begin(); a != common.end() && b != folder.end() && *a == *b;
+             ++a, ++b) {
+            shared /= *a;
+        }
+        common = shared;
+    }
+    sources.sourceFolder = common.string();
+    for (const fs::path& path : normal) {
+        sources.entryNames.push_back(path.lexically_relative(common).string());
+    }
+    return sources;
 }
 
 std::vector<PlannedScan> PlanScans(const std::vector<std::string>& gameFiles,
@@ -147,22 +191,59 @@ AnalysisResult AnalyzeSources(const std::vector<std::string>& gameFiles,
     }
     result.listPath = ListPathFor(listFolder, paths.front());
 
+    const ListSources sources = ListSourcesOf(paths);
+    // A folder or name that the list cannot hold would be cut short in it and name
+    // another file: the run is refused before anything is written.
+    std::string tooLong;
+    if (sources.sourceFolder.size() > kLongestStoredText) {
+        tooLong = "the source folder is longer than " + std::to_string(kLongestStoredText) +
+                  " bytes";
+        result.listPath = sources.sourceFolder;
+    }
+    for (size_t i = 0; i < paths.size() && tooLong.empty(); ++i) {
+        if (sources.entryNames[i].size() > kLongestStoredText) {
+            tooLong = "its name relative to the source folder \"" + sources.sourceFolder +
+                      "\" is longer than " + std::to_string(kLongestStoredText) + " bytes";
+            result.listPath = gameFiles[i];
+        }
+    }
+    if (!tooLong.empty()) {
+        ShowNumberedMessage(feedback, MessageId::AnalysisListNotMade,
+                            MessageSubject{result.listPath, -1, tooLong});
+        result.listPath = ListPathFor(listFolder, paths.front());
+        result.status = AnalysisStatus::PathTooLong;
+        return result;
+    }
+    std::map<std::string, std::string> entryNameOf;
+    for (size_t i = 0; i < paths.size(); ++i) {
+        entryNameOf[paths[i]] = sources.entryNames[i];
+    }
+
     ChunkFile list;
     if (!list.Create(result.listPath)) {
-        ShowNumberedMessage(feedback, MessageId::AnalysisListNotMade);
+        ShowNumberedMessage(
+            feedback, MessageId::AnalysisListNotMade,
+            MessageSubject{result.listPath, -1, CannotCreateReason(result.listPath)});
         result.status = AnalysisStatus::ListNotCreated;
         return result;
     }
     ChunkListFile listFile(list);
     // The count is provisional until every file has been scanned.
-    if (!WriteHeader(listFile, 0, SourceFolderOf(paths.front()))) {
+    if (!WriteHeader(listFile, 0, sources.sourceFolder)) {
         return AbandonList(list, result, feedback);
     }
     ScanSummary previous;
     for (const PlannedScan& scan : PlanScans(paths, rules)) {
         ScanSummary summary;
-        const ScanOutcome outcome =
-            ScanSourceFile(list, scan.path, result.counters, feedback, trace, rules, &summary);
+        const std::string& entryName = entryNameOf[scan.path];
+        // The scanner's messages name the file it was given, as the user gave it.
+        const std::string given = gameFiles[static_cast<size_t>(
+            std::find(paths.begin(), paths.end(), scan.path) - paths.begin())];
+        SubjectFeedback named(feedback, [&given](int) {
+            return MessageSubject{given, -1, CannotReadReason(given)};
+        });
+        const ScanOutcome outcome = ScanSourceFile(list, scan.path, result.counters, named, trace,
+                                                   rules, &summary, entryName);
         if (outcome == ScanOutcome::ListWriteFailed) {
             return AbandonList(list, result, feedback);
         }
@@ -170,12 +251,11 @@ AnalysisResult AnalyzeSources(const std::vector<std::string>& gameFiles,
         if (scan.bodyOfPreviousHeader && outcome == ScanOutcome::Scanned && summary.entries == 0 &&
             previous.lastIsHeader && previous.lastHeaderBodyLength >= kMinBodyBySizeTable &&
             summary.size == previous.lastHeaderBodyLength) {
-            const std::string name = scan.path.substr(scan.path.rfind('/') + 1);
-            if (!WriteWholeFileBody(list, name, result.counters)) {
+            if (!WriteWholeFileBody(list, entryName, result.counters)) {
                 return AbandonList(list, result, feedback);
             }
             if (trace) {
-                trace("VB at 0x00000000 of " + name +
+                trace("VB at 0x00000000 of " + entryName +
                       ": the whole file, as long as its header's size table says -> Accept");
             }
         }

@@ -12,19 +12,22 @@ Converters StandardConverters(RecognitionRules rules) {
     c.seq = [](uint64_t offset, const std::string& game, const std::string& stem,
                Feedback& feedback) {
         const SeqConversion r = ConvertSeq(offset, game, stem, feedback);
-        return SequenceOutcome{r.result, r.smfFilesMade};
+        return SequenceOutcome{r.result, r.smfFilesMade, r.diagnostics.failure};
     };
     c.ssq = [](uint64_t offset, const std::string& game, const std::string& stem,
                Feedback& feedback) {
         const SeqConversion r = ConvertSsq(offset, game, stem, feedback);
-        return SequenceOutcome{r.result, r.smfFilesMade};
+        return SequenceOutcome{r.result, r.smfFilesMade, r.diagnostics.failure};
     };
     c.vab = [rules](uint64_t vh, uint64_t vb, const std::string& vhPath, const std::string& vbPath,
                     const std::string& dlsPath, std::string_view title, Feedback& feedback) {
         VabConvertOptions options;
         options.rules = rules;
-        return ConvertVabToDls(vh, vb, vhPath, vbPath, dlsPath, title, feedback, options).result;
+        const VabConversion r =
+            ConvertVabToDls(vh, vb, vhPath, vbPath, dlsPath, title, feedback, options);
+        return BankOutcome{r.result, r.diagnostics.failure};
     };
+    c.rules = rules;
     return c;
 }
 
