@@ -196,8 +196,8 @@ AnalysisResult AnalyzeSources(const std::vector<std::string>& gameFiles,
     // another file: the run is refused before anything is written.
     std::string tooLong;
     if (sources.sourceFolder.size() > kLongestStoredText) {
-        tooLong = "the source folder is longer than " + std::to_string(kLongestStoredText) +
-                  " bytes";
+        tooLong =
+            "the source folder is longer than " + std::to_string(kLongestStoredText) + " bytes";
         result.listPath = sources.sourceFolder;
     }
     for (size_t i = 0; i < paths.size() && tooLong.empty(); ++i) {

@@ -15,10 +15,10 @@ namespace sonvex {
 extern const char* const kAnalysisDone; // "アナライズ終了"
 
 enum class [[nodiscard]] AnalysisStatus{
-    NoFiles,        // no game file given: nothing done, nothing shown
-    ListNotCreated, // the list file could not be created; message 14 shown, nothing scanned
-    NothingFound,   // no item found; the list file was deleted
-    ListWritten,    // the list holds the entries found
+    NoFiles,         // no game file given: nothing done, nothing shown
+    ListNotCreated,  // the list file could not be created; message 14 shown, nothing scanned
+    NothingFound,    // no item found; the list file was deleted
+    ListWritten,     // the list holds the entries found
     ListWriteFailed, // writing the list failed part way; the unfinished list was deleted and
                      // message 14 shown
     PathTooLong      // the source folder or a game file's name relative to it does not fit in

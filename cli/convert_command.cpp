@@ -18,8 +18,9 @@ bool CheckConvertList(const std::string& path, TerminalFeedback& feedback) {
     std::string problem;
     if (file.status != FileReadStatus::Ok) {
         std::string reason = CannotReadReason(path);
-        feedback.PrintLine("error: " + EnglishMessage(Message(MessageId::ListOpenFailed),
-                                                      {path, -1, reason.empty() ? file.error : reason}));
+        feedback.PrintLine("error: " +
+                           EnglishMessage(Message(MessageId::ListOpenFailed),
+                                          {path, -1, reason.empty() ? file.error : reason}));
         return false;
     }
     problem = ListProblem(file.bytes);
@@ -44,7 +45,7 @@ int ReportConversion(const ConversionRunResult& run, const std::string& folder,
     std::printf("%d file(s) made in %s; items: %d made, %zu failed, %d skipped\n", run.filesMade,
                 folder.c_str(), run.itemsMade, run.failures.size(), run.itemsSkipped);
     return run.endedEarly || !run.failures.empty() || feedback.messagesShown() > 0 ? kExitFailed
-                                                                                    : kExitDone;
+                                                                                   : kExitDone;
 }
 
 namespace {

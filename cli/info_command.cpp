@@ -135,7 +135,8 @@ void DescribeSmfMusic(const SmfFile& smf) {
                 continue;
             }
             if (e.IsMeta(0x51) && e.data.size() == 3) {
-                tempos[e.tick] = static_cast<uint32_t>(e.data[0] << 16 | e.data[1] << 8 | e.data[2]);
+                tempos[e.tick] =
+                    static_cast<uint32_t>(e.data[0] << 16 | e.data[1] << 8 | e.data[2]);
             } else if (e.IsMeta(0x06)) {
                 markers.emplace_back(e.tick, std::string(e.data.begin(), e.data.end()));
             } else if (e.status < 0xF0 && e.Kind() == 0xC0) {
@@ -276,8 +277,8 @@ int InfoDls(const std::string& path) {
         loopedWaves += w.sample && !w.sample->loops.empty() ? 1 : 0;
         frames += w.pcm.size();
     }
-    std::printf("  waves: %zu, %zu with a loop, %zu frame(s) in all\n", c.waves.size(),
-                loopedWaves, frames);
+    std::printf("  waves: %zu, %zu with a loop, %zu frame(s) in all\n", c.waves.size(), loopedWaves,
+                frames);
     for (const std::string& note : read.diagnostics.notes) {
         std::printf("  note: %s\n", note.c_str());
     }

@@ -43,7 +43,8 @@ int RunSegment(const SegmentOptions& o) {
     if (r != SegmentResult::Done) {
         // Open failures are said in full by their message; other failures get the reason.
         const int shown = named.lastNumber();
-        if (report.diagnostics.failed() && (shown == 0 || shown == NumberOf(MessageId::SegmentNotMade))) {
+        if (report.diagnostics.failed() &&
+            (shown == 0 || shown == NumberOf(MessageId::SegmentNotMade))) {
             feedback.PrintLine("error: " + report.diagnostics.failure);
         }
         return kExitFailed;

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The core's feedback on a terminal: messages in English with the file they concern and
-// the desktop's message number on stderr, and the status text in English with a progress bar (redrawn in place on a terminal, plain lines when
-// stderr is a file or a pipe).
+// the desktop's message number on stderr, and the status text in English with a progress bar
+// (redrawn in place on a terminal, plain lines when stderr is a file or a pipe).
 #pragma once
 
 #include <chrono>

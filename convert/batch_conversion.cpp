@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <map>
+#include <set>
 #include <system_error>
 #include <vector>
 
@@ -49,27 +50,36 @@ std::string ReasonOf(ConvertResult result, const SubjectFeedback& named) {
 }
 
 // The name stem of each game file of a list: its file name without extension, or, where
-// two game files of several folders share that, its path relative to the source folder
-// with the folders joined by "_".
+// game files of different folders share that, its path relative to the source folder with
+// the folders joined by "_". Files of one folder that share a stem (a bank's ".vh" and
+// ".vb") share it, and their outputs share one numbering.
 std::map<std::string, std::string> GameFileStems(const std::vector<std::string>& fileNames) {
-    auto stemOf = [](const std::string& path, bool whole) {
-        std::string name = whole ? path : path.substr(path.rfind('/') + 1);
-        const size_t dot = name.rfind('.');
-        const size_t slash = name.rfind('/');
-        if (dot != std::string::npos && dot > 0 && (slash == std::string::npos || dot > slash + 1)) {
-            name.resize(dot);
+    auto withoutExtension = [](std::string path) {
+        const size_t slash = path.rfind('/');
+        const size_t dot = path.rfind('.');
+        if (dot != std::string::npos && (slash == std::string::npos ? dot > 0 : dot > slash + 1)) {
+            path.resize(dot);
         }
-        std::replace(name.begin(), name.end(), '/', '_');
-        return name;
+        return path;
     };
-    std::map<std::string, int> uses;
+    auto folderOf = [](const std::string& path) {
+        const size_t slash = path.rfind('/');
+        return slash == std::string::npos ? std::string() : path.substr(0, slash);
+    };
+    auto plainStem = [&](const std::string& path) {
+        const std::string stem = withoutExtension(path);
+        return stem.substr(stem.rfind('/') + 1);
+    };
+    std::map<std::string, std::set<std::string>> foldersOf;
     for (const std::string& name : fileNames) {
-        ++uses[stemOf(name, false)];
+        foldersOf[plainStem(name)].insert(folderOf(name));
     }
     std::map<std::string, std::string> stems;
     for (const std::string& name : fileNames) {
-        const std::string plain = stemOf(name, false);
-        stems[name] = uses[plain] > 1 ? stemOf(name, true) : plain;
+        const std::string plain = plainStem(name);
+        std::string stem = foldersOf[plain].size() > 1 ? withoutExtension(name) : plain;
+        std::replace(stem.begin(), stem.end(), '/', '_');
+        stems[name] = stem;
     }
     return stems;
 }
@@ -189,8 +199,7 @@ ConversionRunResult RunConversion(const std::string& listPath, const std::string
                 feedback.SetStatusText(std::string(kDlsPrefix) + name + "_" + Numbered(dlsNumber) +
                                        kMakingSuffix);
                 feedback.Refresh();
-                const std::string dlsPath =
-                    outputStem + name + "_" + Numbered(dlsNumber) + ".dls";
+                const std::string dlsPath = outputStem + name + "_" + Numbered(dlsNumber) + ".dls";
                 const std::string vhPath = GameFilePath(header.sourceFolder, entry.fileName);
                 const std::string vbPath = GameFilePath(header.sourceFolder, body.fileName);
                 SubjectFeedback named(feedback, [&](int number) {
@@ -211,8 +220,8 @@ ConversionRunResult RunConversion(const std::string& listPath, const std::string
                     ++outcome.itemsMade;
                     ++handled;
                 } else {
-                    fail(entry, vhPath,
-                         r.failure.empty() ? ReasonOf(r.result, named) : r.failure, named);
+                    fail(entry, vhPath, r.failure.empty() ? ReasonOf(r.result, named) : r.failure,
+                         named);
                 }
                 endRun = EndsRun(r.result);
             } else {
@@ -319,11 +328,11 @@ std::optional<ConversionRunResult> StartConversion(std::string& folderText,
     }
     std::error_code ec;
     if (!std::filesystem::is_regular_file(*chosenList, ec)) {
-        ShowNumberedMessage(
-            feedback, MessageId::ChosenListNotAFile,
-            MessageSubject{*chosenList, -1,
-                           std::filesystem::exists(*chosenList, ec) ? "not a file"
-                                                                    : CannotReadReason(*chosenList)});
+        ShowNumberedMessage(feedback, MessageId::ChosenListNotAFile,
+                            MessageSubject{*chosenList, -1,
+                                           std::filesystem::exists(*chosenList, ec)
+                                               ? "not a file"
+                                               : CannotReadReason(*chosenList)});
         return std::nullopt;
     }
     ConversionRunResult r =

@@ -56,11 +56,11 @@ Converters StandardConverters(RecognitionRules rules = RecognitionRules::Extende
 
 // An item that made no output, and why.
 struct ItemFailure {
-    uint32_t type = 0;    // the entry's type code ("VH" for a bank)
-    int32_t number = 0;   // the entry's number
-    std::string gameFile; // the game file's path (the VH file's for a bank)
-    uint64_t offset = 0;  // the item's offset in it
-    std::string reason;   // the converter's diagnostic, or the message it showed
+    uint32_t type = 0;     // the entry's type code ("VH" for a bank)
+    int32_t number = 0;    // the entry's number
+    std::string gameFile;  // the game file's path (the VH file's for a bank)
+    uint64_t offset = 0;   // the item's offset in it
+    std::string reason;    // the converter's diagnostic, or the message it showed
     int messageNumber = 0; // the numbered message shown for it, 0 when none
 };
 

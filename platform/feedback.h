@@ -72,7 +72,9 @@ class RecordingFeedback : public Feedback {
     void SetStatusText(std::string_view text) override {
         events.push_back({Kind::Status, std::string(text), 0, {}});
     }
-    void SetProgress(int position) override { events.push_back({Kind::Progress, {}, position, {}}); }
+    void SetProgress(int position) override {
+        events.push_back({Kind::Progress, {}, position, {}});
+    }
     void SetGamePath(std::string_view path) override {
         events.push_back({Kind::GamePath, std::string(path), 0, {}});
     }

@@ -232,8 +232,7 @@ TEST(AnalysisRunTest, SourceFolderIsTheDeepestCommonFolderOfTheGameFiles) {
     // Several folders: the deepest one they share, and each path relative to it.
     ListSources three = ListSourcesOf({"/g/a/x.seq", "/g/b/c/y.seq", "/g/b/bank.vh"});
     EXPECT_EQ(three.sourceFolder, "/g");
-    EXPECT_EQ(three.entryNames,
-              (std::vector<std::string>{"a/x.seq", "b/c/y.seq", "b/bank.vh"}));
+    EXPECT_EQ(three.entryNames, (std::vector<std::string>{"a/x.seq", "b/c/y.seq", "b/bank.vh"}));
     ListSources nested = ListSourcesOf({"/g/a/x.seq", "/g/a/b/y.seq", "/g/a/../a/z.seq"});
     EXPECT_EQ(nested.sourceFolder, "/g/a");
     EXPECT_EQ(nested.entryNames, (std::vector<std::string>{"x.seq", "b/y.seq", "z.seq"}));
@@ -253,12 +252,12 @@ TEST(AnalysisRunTest, GameFilesOfSeveralFoldersGetOneListThatResolvesEveryFile) 
     ASSERT_TRUE(testkit::WriteFile(games / "a/deep/one.bin", first.bytes()));
     ASSERT_TRUE(testkit::WriteFile(games / "b/two.bin", second.bytes()));
     RecordingFeedback feedback;
-    const AnalysisResult result = AnalyzeSources(
-        {games / "a/deep/one.bin", games / "b/two.bin"}, games.path(), feedback);
+    const AnalysisResult result =
+        AnalyzeSources({games / "a/deep/one.bin", games / "b/two.bin"}, games.path(), feedback);
     ASSERT_EQ(result.status, AnalysisStatus::ListWritten);
     EXPECT_TRUE(SameBytes(testkit::ReadFile(result.listPath),
-                          testkit::ExpectedConvertList(games.path(), {{"a/deep/one.bin", &first},
-                                                                      {"b/two.bin", &second}})));
+                          testkit::ExpectedConvertList(
+                              games.path(), {{"a/deep/one.bin", &first}, {"b/two.bin", &second}})));
     const auto list = LoadList(result.listPath);
     ASSERT_TRUE(list);
     for (const ListEntry& e : list->entries) {

@@ -111,8 +111,9 @@ TEST_F(BatchConversionTest, SequencesAreNumberedByOutputNotByEntry) {
 }
 
 TEST_F(BatchConversionTest, FailedSequenceKeepsItsNumberAndSetsCountEveryFile) {
-    fakes.seqResults = {
-        {ConvertResult::CannotConvert, 0, {}}, {ConvertResult::Done, 3, {}}, {ConvertResult::Done, 1, {}}};
+    fakes.seqResults = {{ConvertResult::CannotConvert, 0, {}},
+                        {ConvertResult::Done, 3, {}},
+                        {ConvertResult::Done, 1, {}}};
     auto r = Run(ListBytes(3, "/g", {{kTypeSeq, 0, 1}, {kTypeSeq, 1, 2}, {kTypeSeq, 2, 3}}));
     ASSERT_EQ(fakes.calls.size(), 3u);
     EXPECT_NE(fakes.calls[0].find("_000"), std::string::npos);
@@ -228,7 +229,8 @@ TEST_F(BatchConversionTest, AConvertersMessageNamesTheFileItIsAbout) {
     };
     fakes.seqResults = {{ConvertResult::OpenFailed, 0, {}}};
     auto r = Run(ListBytes(1, "/nowhere", {{kTypeSeq, 0, 16, "x.seq"}}));
-    EXPECT_EQ(fb.Messages(), (std::vector<std::string>{Message(MessageId::SeqInputOpenFailed).text}));
+    EXPECT_EQ(fb.Messages(),
+              (std::vector<std::string>{Message(MessageId::SeqInputOpenFailed).text}));
     EXPECT_EQ(fb.MessageSubjects(), (std::vector<std::string>{"/nowhere/x.seq"}));
     ASSERT_EQ(r.failures.size(), 1u);
     EXPECT_EQ(r.failures[0].messageNumber, 5);
@@ -237,12 +239,9 @@ TEST_F(BatchConversionTest, AConvertersMessageNamesTheFileItIsAbout) {
 }
 
 TEST_F(BatchConversionTest, ExtendedRulesNameOutputsAfterTheirOwnGameFiles) {
-    const std::vector<Item> items = {{kTypeSeq, 0, 1, "a/fuga.seq"},
-                                     {kTypeSeq, 1, 2, "b/x.bin"},
-                                     {kTypeSeq, 2, 3, "a/fuga.seq"},
-                                     {kTypeVh, 0, 4, "c/std0.vh"},
-                                     {kTypeVb, 0, 5, "c/std0.vb"},
-                                     {kTypeSeq, 3, 6, "d/x.bin"}};
+    const std::vector<Item> items = {{kTypeSeq, 0, 1, "a/fuga.seq"}, {kTypeSeq, 1, 2, "b/x.bin"},
+                                     {kTypeSeq, 2, 3, "a/fuga.seq"}, {kTypeVh, 0, 4, "c/std0.vh"},
+                                     {kTypeVb, 0, 5, "c/std0.vb"},   {kTypeSeq, 3, 6, "d/x.bin"}};
     const std::string out = dir / "out/";
     fakes.rules = RecognitionRules::Extended;
     Run(ListBytes(6, "/g", items));
@@ -261,7 +260,8 @@ TEST_F(BatchConversionTest, ExtendedRulesNameOutputsAfterTheirOwnGameFiles) {
         if (rules == RecognitionRules::Classic) {
             Run(ListBytes(6, "/g", items));
         } else {
-            Run(ListBytes(2, "/g", {{kTypeSeq, 0, 1, "a/fuga.seq"}, {kTypeSeq, 1, 2, "a/fuga.seq"}}));
+            Run(ListBytes(2, "/g",
+                          {{kTypeSeq, 0, 1, "a/fuga.seq"}, {kTypeSeq, 1, 2, "a/fuga.seq"}}));
         }
         ASSERT_GE(fakes.calls.size(), 2u);
         EXPECT_EQ(fakes.calls[0], "seq 1 /g/a/fuga.seq " + out + "songs_000");

@@ -393,8 +393,9 @@ TEST(ListProblem, RefusesBytesThatAreNoListAndAcceptsEveryWrittenShape) {
     EXPECT_EQ(ListProblem(good.build()), "");
     EXPECT_EQ(ListProblem(ConvertListBuilder().build()), "");
     EXPECT_EQ(ListProblem(ConvertListBuilder().entry(kTypeSeq, 0, 1, "a").count(0).build()), "");
-    EXPECT_EQ(ListProblem(ConvertListBuilder().entry(kTypeSeq, 0, 1, "nonul").nameWithoutNul().build()),
-              "");
+    EXPECT_EQ(
+        ListProblem(ConvertListBuilder().entry(kTypeSeq, 0, 1, "nonul").nameWithoutNul().build()),
+        "");
 
     struct Case {
         const char* what;
@@ -410,8 +411,7 @@ TEST(ListProblem, RefusesBytesThatAreNoListAndAcceptsEveryWrittenShape) {
         {"cut in the folder", good.buildCut(4), "header cut short"},
         {"impossible count", ConvertListBuilder(good).count(1894505217).build(),
          "count 1894505217 is more entries"},
-        {"count beyond the whole entries", good.buildCut(good.entryStart(1) + 3),
-         "count 2 "},
+        {"count beyond the whole entries", good.buildCut(good.entryStart(1) + 3), "count 2 "},
         {"name with control bytes", ConvertListBuilder().entry(kTypeSeq, 0, 1, "a\x01z").build(),
          "entry 0 at offset "},
         {"empty name", ConvertListBuilder().entry(kTypeSeq, 0, 1, "").build(),

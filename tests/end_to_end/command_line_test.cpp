@@ -42,8 +42,8 @@ bool Holds(const std::string& text, const std::string& part) {
 class CommandLine : public ::testing::Test {
   protected:
     void SetUp() override {
-        for (const char* program : {"cli/sonvex-cli", "tools/partcut/partcut",
-                                    "tools/tabdump/tabdump"}) {
+        for (const char* program :
+             {"cli/sonvex-cli", "tools/partcut/partcut", "tools/tabdump/tabdump"}) {
             if (!fs::exists(testsupport::BuiltProgram(program))) {
                 GTEST_SKIP() << program << " is not built";
             }
@@ -53,8 +53,8 @@ class CommandLine : public ::testing::Test {
         return RunProgram(testsupport::BuiltProgram("cli/sonvex-cli"), args, dir.path());
     }
     ProcessRun Tool(const std::string& name, const std::vector<std::string>& args) {
-        return RunProgram(testsupport::BuiltProgram("tools/" + name + "/" + name), args,
-                          dir.path(), std::nullopt, name);
+        return RunProgram(testsupport::BuiltProgram("tools/" + name + "/" + name), args, dir.path(),
+                          std::nullopt, name);
     }
     void Put(const std::string& name, const Bytes& bytes) {
         fs::create_directories(fs::path(dir / name).parent_path());
@@ -126,8 +126,8 @@ TEST_F(CommandLine, GameFilesOfThreeFoldersRipConvertCutAndDump) {
     // --classic keeps the list-titled names.
     r = Cli({"rip", "-q", "--classic", "a/fuga.bin", "b/c/toccata.bin", "d/std0.bin", "-o", "cl"});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(FilesIn(dir / "cl"), (std::set<std::string>{"fuga.clg", "fuga_000.mid",
-                                                          "fuga_001.mid", "fuga_000.dls"}));
+    EXPECT_EQ(FilesIn(dir / "cl"),
+              (std::set<std::string>{"fuga.clg", "fuga_000.mid", "fuga_001.mid", "fuga_000.dls"}));
 }
 
 TEST_F(CommandLine, ListsOfOneFolderKeepTheirBytesAndPartcutItsClassicOutput) {
@@ -247,18 +247,6 @@ TEST_F(CommandLine, EveryFailureEndsNonZeroAndNamesItsFile) {
     r = Cli({});
     EXPECT_EQ(r.status, 2);
     EXPECT_TRUE(r.err.starts_with("error: no command given")) << r.err;
-}
-
-TEST_F(CommandLine, ConsoleToolsPrintTheirUsage) {
-    for (const std::vector<std::string>& args :
-         std::vector<std::vector<std::string>>{{}, {"-h"}, {"--help"}}) {
-        const ProcessRun r = Tool("tabdump", args);
-        EXPECT_EQ(r.status, args.empty() ? 255 : 0);
-        EXPECT_TRUE(Holds(r.out, "Usage : tabdump <clgfile> [<csvfile>]")) << r.out;
-        EXPECT_FALSE(fs::exists(dir / "--help.csv"));
-    }
-    const ProcessRun r = Tool("partcut", {"-h"});
-    EXPECT_TRUE(Holds(r.out, "        -o,-O    print the patch addresses of every number\n"));
 }
 
 } // namespace

@@ -22,9 +22,12 @@ using sonvex::ConvertList;
 using sonvex::ListEntry;
 
 constexpr const char* kUsageLines[] = {
-    "Usage :\n", ">%s [option]... <clgfile>\n", "        -a,-A    output append seq+vb+vh\n",
+    "Usage :\n",
+    ">%s [option]... <clgfile>\n",
+    "        -a,-A    output append seq+vb+vh\n",
     "        -4       output append seq+vb+vh (ezpsf 1.0.4)\n",
-    "        -o,-O    print the patch addresses of every number\n", "        -h,-H    This help\n"};
+    "        -o,-O    print the patch addresses of every number\n",
+    "        -h,-H    This help\n"};
 constexpr const char* kOpenError = "open error [%s]\n";
 constexpr const char* kNotAList = "not a convert list [%s]: %s\n";
 // An output file that cannot be created or fully written; the file is removed.
@@ -438,6 +441,9 @@ std::vector<int32_t> AppendNumbers(const SplitJob& job) {
 void PrintPatches(const SplitJob& job) {
     for (const int32_t n : AppendNumbers(job)) {
         const NumberParts parts = job.PartsOf(n);
+        if (parts.missing) {
+            continue; // its addresses are not known without the missing part
+        }
         const auto seq = static_cast<uint32_t>(parts.seqSize);
         const auto vb = static_cast<uint32_t>(parts.vbSize);
         std::printf(kPatchFirst, static_cast<int>(n), static_cast<unsigned>(kImageBase + seq));
@@ -560,7 +566,8 @@ int main(int argc, char** argv) {
             continue;
         }
         // The last item of its game file runs to that file's end.
-        const bool lastOfItsFile = i + 1 == entries.size() || entries[i + 1].fileName != entries[i].fileName;
+        const bool lastOfItsFile =
+            i + 1 == entries.size() || entries[i + 1].fileName != entries[i].fileName;
         if (lastOfItsFile) {
             entries[i].size = game->length - static_cast<int64_t>(entries[i].offset);
         }
