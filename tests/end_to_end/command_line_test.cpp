@@ -219,7 +219,10 @@ TEST_F(CommandLine, EveryFailureEndsNonZeroAndNamesItsFile) {
                         .build());
     r = Cli({"convert", "-q", "bank.clg", "-o", "banks"});
     EXPECT_EQ(r.status, 1) << r.out;
-    EXPECT_TRUE(Holds(r.err, "failed: VH 0 of \"")) << r.err;
+    EXPECT_TRUE(
+        Holds(r.err, "failed: VH 0 of \"" + (dir / "bank.bin") + "\" at 0x00000040: wave 0, "))
+        << r.err;
+    EXPECT_TRUE(Holds(r.err, ": short read\n")) << r.err;
     EXPECT_TRUE(Holds(r.out, "items: 0 made, 1 failed, 0 skipped")) << r.out;
     EXPECT_TRUE(FilesIn(dir / "banks").empty());
 
@@ -247,6 +250,38 @@ TEST_F(CommandLine, EveryFailureEndsNonZeroAndNamesItsFile) {
     r = Cli({});
     EXPECT_EQ(r.status, 2);
     EXPECT_TRUE(r.err.starts_with("error: no command given")) << r.err;
+}
+
+TEST_F(CommandLine, InfoDescribesSequencesMidiFilesCollectionsAndBankBodies) {
+    Put("one.seq", testkit::SoundSingleSeq());
+    Put("song.mid", testkit::SoundSmf());
+    Put("bank.dls", testkit::SoundDls());
+    Put("bank.vb", testkit::SoundVb());
+    const std::vector<std::pair<std::string, std::vector<std::string>>> expected = {
+        // The version is the 32-bit word behind the magic (1 here), not its high half.
+        {"one.seq", {"single sequence, version 1, 480 ticks per quarter note"}},
+        {"song.mid",
+         {"format 0, 1 track(s) declared, division 480", "tempo: 120.00 bpm",
+          "length: 142 ticks, 0.15 s", "marker at tick 12: \"Loop_Start\"",
+          "marker at tick 122: \"Loop_End\"", "channel 1 programs: 5\n"}},
+        {"bank.dls",
+         {"2 instrument(s), 1 wave(s)",
+          "instrument bank 0/1 program 7: 2 region(s) (0 with a loop), 13 articulation",
+          "waves: 1, 0 with a loop, 56 frame(s)"}},
+        {"bank.vb", {"11 ADPCM block(s), 11 of them plausible", "3 sample end(s), 2 of them"}},
+    };
+    for (const auto& [file, lines] : expected) {
+        const ProcessRun r = Cli({"info", file});
+        EXPECT_EQ(r.status, 0) << file << ": " << r.err;
+        for (const std::string& line : lines) {
+            EXPECT_TRUE(Holds(r.out, line)) << file << ": " << line << "\n" << r.out;
+        }
+    }
+    // A body that is not ADPCM data says where it stops being plausible, and fails.
+    Put("noise.vb", Bytes(64, 0xFF));
+    const ProcessRun r = Cli({"info", "noise.vb"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Holds(r.out, "first implausible block at 0x00000000")) << r.out;
 }
 
 } // namespace
