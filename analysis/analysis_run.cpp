@@ -194,23 +194,20 @@ AnalysisResult AnalyzeSources(const std::vector<std::string>& gameFiles,
     const ListSources sources = ListSourcesOf(paths);
     // A folder or name that the list cannot hold would be cut short in it and name
     // another file: the run is refused before anything is written.
+    const std::string limit = std::to_string(kLongestStoredText) + " bytes a list holds";
     std::string tooLong;
     if (sources.sourceFolder.size() > kLongestStoredText) {
-        tooLong =
-            "the source folder is longer than " + std::to_string(kLongestStoredText) + " bytes";
-        result.listPath = sources.sourceFolder;
+        tooLong = "the source folder \"" + sources.sourceFolder + "\" is longer than the " + limit;
     }
     for (size_t i = 0; i < paths.size() && tooLong.empty(); ++i) {
         if (sources.entryNames[i].size() > kLongestStoredText) {
-            tooLong = "its name relative to the source folder \"" + sources.sourceFolder +
-                      "\" is longer than " + std::to_string(kLongestStoredText) + " bytes";
-            result.listPath = gameFiles[i];
+            tooLong = "the game file \"" + gameFiles[i] + "\" is named \"" + sources.entryNames[i] +
+                      "\" from the source folder, longer than the " + limit;
         }
     }
     if (!tooLong.empty()) {
         ShowNumberedMessage(feedback, MessageId::AnalysisListNotMade,
                             MessageSubject{result.listPath, -1, tooLong});
-        result.listPath = ListPathFor(listFolder, paths.front());
         result.status = AnalysisStatus::PathTooLong;
         return result;
     }

@@ -67,6 +67,34 @@ bool ReportAnalysis(const AnalysisResult& r) {
     return false;
 }
 
+// Passes everything on, naming the list by its final path where a message names the list
+// being made in the working folder.
+class ListNamingFeedback : public Feedback {
+  public:
+    ListNamingFeedback(Feedback& inner, std::string workList, std::string finalList)
+        : inner_(inner), workList_(std::move(workList)), finalList_(std::move(finalList)) {}
+    void ShowMessage(std::string_view text, MessageIcon icon) override {
+        inner_.ShowMessage(text, icon);
+    }
+    void ShowMessageAbout(std::string_view text, MessageIcon icon,
+                          const MessageSubject& subject) override {
+        MessageSubject renamed = subject;
+        if (renamed.file == workList_) {
+            renamed.file = finalList_;
+        }
+        inner_.ShowMessageAbout(text, icon, renamed);
+    }
+    void SetStatusText(std::string_view text) override { inner_.SetStatusText(text); }
+    void SetProgress(int position) override { inner_.SetProgress(position); }
+    void SetGamePath(std::string_view path) override { inner_.SetGamePath(path); }
+    void Refresh() override { inner_.Refresh(); }
+
+  private:
+    Feedback& inner_;
+    std::string workList_;
+    std::string finalList_;
+};
+
 int RunAnalyze(const AnalyzeOptions& o) {
     TerminalFeedback feedback(stderr, o.quiet);
     std::error_code ec;
@@ -85,8 +113,11 @@ int RunAnalyze(const AnalyzeOptions& o) {
         return kExitFailed;
     }
     const fs::path work = pattern;
+    // Messages about the list name the place the user asked for, not the working folder.
+    const std::string workList = ListPathFor(work.string(), o.gameFiles.front());
+    ListNamingFeedback named(feedback, workList, target.string());
     AnalysisResult r =
-        AnalyzeSources(o.gameFiles, work.string(), feedback, TraceTo(o.trace), RulesOf(o.classic));
+        AnalyzeSources(o.gameFiles, work.string(), named, TraceTo(o.trace), RulesOf(o.classic));
     feedback.Finish();
     bool written = r.status == AnalysisStatus::ListWritten;
     if (written) {

@@ -275,7 +275,8 @@ TEST(AnalysisRunTest, GameFilesOfSeveralFoldersGetOneListThatResolvesEveryFile) 
     EXPECT_EQ(tooLong.status, AnalysisStatus::PathTooLong);
     EXPECT_EQ(refused.Messages(),
               std::vector<std::string>{Message(MessageId::AnalysisListNotMade).text});
-    EXPECT_EQ(refused.MessageSubjects(), std::vector<std::string>{deep});
+    EXPECT_EQ(refused.MessageSubjects(), std::vector<std::string>{tooLong.listPath});
+    EXPECT_EQ(tooLong.listPath, games / "two.clg");
     EXPECT_FALSE(std::filesystem::exists(games / "two.clg"));
 }
 

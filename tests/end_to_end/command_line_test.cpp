@@ -242,6 +242,19 @@ TEST_F(CommandLine, EveryFailureEndsNonZeroAndNamesItsFile) {
     EXPECT_TRUE(Holds(r.err, "no sequence or sound bank found")) << r.err;
     EXPECT_FALSE(fs::exists(dir / "nothing"));
 
+    // A game file whose name from the common folder does not fit in a list: refused.
+    const std::string longName = std::string(150, 'd') + "/" + std::string(120, 'n') + ".bin";
+    Put(longName, Bytes(100, 0x22));
+    r = Cli({"analyze", "-q", "quiet.bin", longName, "-o", "long.clg"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Holds(r.err, "error: cannot write convert list \"" + (dir / "long.clg") + "\": "))
+        << r.err;
+    EXPECT_TRUE(Holds(r.err, "\" is named \"" + longName +
+                                 "\" from the source folder, longer than the 254 bytes a list "
+                                 "holds [14]\n"))
+        << r.err;
+    EXPECT_FALSE(fs::exists(dir / "long.clg"));
+
     // Command lines that are wrong get one short plain line and status 2.
     r = Cli({"bogus"});
     EXPECT_EQ(r.status, 2);
