@@ -2,6 +2,7 @@
 // Analysis run: one convert list for the chosen game files.
 #include "analysis/analysis_run.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -63,7 +64,8 @@ BankPart PartOf(const std::string& path, std::string& stem) {
 AnalysisResult AbandonList(ChunkFile& list, AnalysisResult result, Feedback& feedback) {
     list.Close();
     ChunkFile::Delete(result.listPath);
-    ShowNumberedMessage(feedback, MessageId::AnalysisListNotMade);
+    ShowNumberedMessage(feedback, MessageId::AnalysisListNotMade,
+                        MessageSubject{result.listPath, -1, "a write failed"});
     result.status = AnalysisStatus::ListWriteFailed;
     return result;
 }
@@ -162,6 +164,10 @@ class ImageProgress : public Feedback {
     void ShowMessage(std::string_view text, MessageIcon icon) override {
         inner_.ShowMessage(text, icon);
     }
+    void ShowMessageAbout(std::string_view text, MessageIcon icon,
+                          const MessageSubject& subject) override {
+        inner_.ShowMessageAbout(text, icon, subject);
+    }
     void SetStatusText(std::string_view text) override { inner_.SetStatusText(text); }
     void SetProgress(int position) override {
         if (total_ <= 0) {
@@ -202,14 +208,6 @@ class OneFileOverride : public FileSystem {
     ScopedFileSystem scope_;
 };
 
-// The name a list records for a file inside an image: its path from the list's source
-// folder ("GAME.cue/SOUND/BGM.VAB").
-std::string EntryNameInImage(const std::string& path, const std::string& sourceFolder) {
-    const std::filesystem::path relative =
-        std::filesystem::path(path).lexically_relative(sourceFolder);
-    return relative.empty() ? path : relative.string();
-}
-
 // The scan of a file inside an image, opened through the game source layer.
 ScanOutcome ScanImageFile(ChunkFile& list, const std::string& path, const std::string& entryName,
                           GroupCounters& counters, Feedback& feedback, const ScanTrace& trace,
@@ -230,15 +228,17 @@ ScanOutcome ScanImageFile(ChunkFile& list, const std::string& path, const std::s
 }
 
 // A file outside images; a PSF with libraries without their bytes.
-ScanOutcome ScanPlainOrPsf(ChunkFile& list, const GameFile& file, GameSourceFileSystem& sources,
-                           GroupCounters& counters, Feedback& feedback, const ScanTrace& trace,
-                           RecognitionRules rules, ScanSummary* summary) {
+ScanOutcome ScanPlainOrPsf(ChunkFile& list, const GameFile& file, const std::string& entryName,
+                           GameSourceFileSystem& sources, GroupCounters& counters,
+                           Feedback& feedback, const ScanTrace& trace, RecognitionRules rules,
+                           ScanSummary* summary) {
     if (!file.psfWithLibraries) {
-        return ScanSourceFile(list, file.path, counters, feedback, trace, rules, summary);
+        return ScanSourceFile(list, file.path, counters, feedback, trace, rules, summary,
+                              entryName);
     }
     const OneFileOverride ownPart(file.path,
                                   [&sources, &file] { return sources.OpenPsfOwnPart(file.path); });
-    return ScanSourceFile(list, file.path, counters, feedback, trace, rules, summary);
+    return ScanSourceFile(list, file.path, counters, feedback, trace, rules, summary, entryName);
 }
 
 } // namespace
@@ -263,6 +263,47 @@ std::string SourceFolderOf(const std::string& gamePath) {
         return {};
     }
     return slash == 0 ? std::string("/") : gamePath.substr(0, slash);
+}
+
+ListSources ListSourcesOf(const std::vector<std::string>& absolutePaths) {
+    ListSources sources;
+    if (absolutePaths.empty()) {
+        return sources;
+    }
+    const std::string first = SourceFolderOf(absolutePaths.front());
+    bool oneFolder = true;
+    for (const std::string& path : absolutePaths) {
+        oneFolder = oneFolder && SourceFolderOf(path) == first;
+    }
+    if (oneFolder) {
+        sources.sourceFolder = first;
+        for (const std::string& path : absolutePaths) {
+            sources.entryNames.push_back(path.substr(path.rfind('/') + 1));
+        }
+        return sources;
+    }
+    namespace fs = std::filesystem;
+    std::vector<fs::path> normal;
+    for (const std::string& path : absolutePaths) {
+        normal.push_back(fs::path(path).lexically_normal());
+    }
+    // The common leading folders of all the paths (the file names themselves excluded).
+    fs::path common = normal.front().parent_path();
+    for (const fs::path& path : normal) {
+        fs::path shared;
+        auto a = common.begin();
+        const fs::path folder = path.parent_path();
+        for (auto b = folder.begin(); a != common.end() && b != folder.end() && *a == *b;
+             ++a, ++b) {
+            shared /= *a;
+        }
+        common = shared;
+    }
+    sources.sourceFolder = common.string();
+    for (const fs::path& path : normal) {
+        sources.entryNames.push_back(path.lexically_relative(common).string());
+    }
+    return sources;
 }
 
 std::vector<PlannedScan> PlanScans(const std::vector<std::string>& gameFiles,
@@ -338,17 +379,73 @@ AnalysisResult AnalyzeSources(const std::vector<std::string>& gameFiles,
     for (const GameFile& file : gameFilesFound) {
         expanded.push_back(file.path);
     }
-    const std::string sourceFolder = SourceFolderOf(paths.front());
+    // The list names every scanned file from the deepest folder common to the files the
+    // user picked (an image counts as the file it is) and the libraries PSF files pulled in;
+    // a file inside an image is named by its image's name and its path inside it.
+    std::vector<std::string> anchors;
+    std::vector<std::string> anchorOf;
+    for (const GameFile& file : gameFilesFound) {
+        std::string anchor = file.path;
+        for (const std::string& picked : paths) {
+            if (file.path == picked || file.path.rfind(picked + "/", 0) == 0) {
+                anchor = picked;
+                break;
+            }
+        }
+        if (std::find(anchors.begin(), anchors.end(), anchor) == anchors.end()) {
+            anchors.push_back(anchor);
+        }
+        anchorOf.push_back(anchor);
+    }
+    const ListSources listSources = ListSourcesOf(anchors.empty() ? paths : anchors);
+    std::map<std::string, std::string> entryNameOf;
+    for (size_t i = 0; i < anchors.size(); ++i) {
+        entryNameOf[anchors[i]] = listSources.entryNames[i];
+    }
+    std::map<std::string, std::string> givenOf; // as the user named each picked file
+    for (size_t i = 0; i < paths.size(); ++i) {
+        givenOf.emplace(paths[i], gameFiles[i]);
+    }
+    for (size_t i = 0; i < gameFilesFound.size(); ++i) {
+        const std::string& path = gameFilesFound[i].path;
+        entryNameOf[path] = entryNameOf[anchorOf[i]] + path.substr(anchorOf[i].size());
+    }
+    // A folder or name that the list cannot hold would be cut short in it and name
+    // another file: the run is refused before anything is written.
+    const std::string limit = std::to_string(kLongestStoredText) + " bytes a list holds";
+    std::string tooLong;
+    if (listSources.sourceFolder.size() > kLongestStoredText) {
+        tooLong =
+            "the source folder \"" + listSources.sourceFolder + "\" is longer than the " + limit;
+    }
+    for (size_t i = 0; i < gameFilesFound.size() && tooLong.empty(); ++i) {
+        const std::string& path = gameFilesFound[i].path;
+        const std::string& name = entryNameOf[path];
+        if (name.size() > kLongestStoredText) {
+            const auto given = givenOf.find(path);
+            tooLong = "the game file \"" + (given != givenOf.end() ? given->second : path) +
+                      "\" is named \"" + name + "\" from the source folder, longer than the " +
+                      limit;
+        }
+    }
+    if (!tooLong.empty()) {
+        ShowNumberedMessage(feedback, MessageId::AnalysisListNotMade,
+                            MessageSubject{result.listPath, -1, tooLong});
+        result.status = AnalysisStatus::PathTooLong;
+        return result;
+    }
 
     ChunkFile list;
     if (!list.Create(result.listPath)) {
-        ShowNumberedMessage(feedback, MessageId::AnalysisListNotMade);
+        ShowNumberedMessage(
+            feedback, MessageId::AnalysisListNotMade,
+            MessageSubject{result.listPath, -1, CannotCreateReason(result.listPath)});
         result.status = AnalysisStatus::ListNotCreated;
         return result;
     }
     ChunkListFile listFile(list);
     // The count is provisional until every file has been scanned.
-    if (!WriteHeader(listFile, 0, sourceFolder)) {
+    if (!WriteHeader(listFile, 0, listSources.sourceFolder)) {
         return AbandonList(list, result, feedback);
     }
     // Progress through each image: its files' shares, all and scanned so far.
@@ -368,14 +465,19 @@ AnalysisResult AnalyzeSources(const std::vector<std::string>& gameFiles,
         progress.Span(imageDone[file->image], file->weight,
                       file->inImage ? imageTotal[file->image] : 0);
         imageDone[file->image] += file->weight;
-        const std::string entryName = file->inImage ? EntryNameInImage(scan.path, sourceFolder)
-                                                    : scan.path.substr(scan.path.rfind('/') + 1);
+        const std::string& entryName = entryNameOf[scan.path];
+        // The scanner's messages name the file it was given, as the user gave it.
+        const auto givenName = givenOf.find(scan.path);
+        const std::string given = givenName != givenOf.end() ? givenName->second : scan.path;
+        SubjectFeedback named(progress, [&given](int) {
+            return MessageSubject{given, -1, CannotReadReason(given)};
+        });
         ScanSummary summary;
-        const ScanOutcome outcome = file->inImage
-                                        ? ScanImageFile(list, scan.path, entryName, result.counters,
-                                                        progress, trace, rules, &summary)
-                                        : ScanPlainOrPsf(list, *file, sources, result.counters,
-                                                         progress, trace, rules, &summary);
+        const ScanOutcome outcome =
+            file->inImage ? ScanImageFile(list, scan.path, entryName, result.counters, named, trace,
+                                          rules, &summary)
+                          : ScanPlainOrPsf(list, *file, entryName, sources, result.counters, named,
+                                           trace, rules, &summary);
         if (outcome == ScanOutcome::ListWriteFailed) {
             return AbandonList(list, result, feedback);
         }
@@ -383,12 +485,11 @@ AnalysisResult AnalyzeSources(const std::vector<std::string>& gameFiles,
         if (scan.bodyOfPreviousHeader && outcome == ScanOutcome::Scanned && summary.entries == 0 &&
             previous.lastIsHeader && previous.lastHeaderBodyLength >= kMinBodyBySizeTable &&
             summary.size == previous.lastHeaderBodyLength) {
-            const std::string& name = entryName;
-            if (!WriteWholeFileBody(list, name, result.counters)) {
+            if (!WriteWholeFileBody(list, entryName, result.counters)) {
                 return AbandonList(list, result, feedback);
             }
             if (trace) {
-                trace("VB at 0x00000000 of " + name +
+                trace("VB at 0x00000000 of " + entryName +
                       ": the whole file, as long as its header's size table says -> Accept");
             }
         }

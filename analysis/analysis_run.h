@@ -15,12 +15,14 @@ namespace sonvex {
 extern const char* const kAnalysisDone; // "アナライズ終了"
 
 enum class [[nodiscard]] AnalysisStatus{
-    NoFiles,        // no game file given: nothing done, nothing shown
-    ListNotCreated, // the list file could not be created; message 14 shown, nothing scanned
-    NothingFound,   // no item found; the list file was deleted
-    ListWritten,    // the list holds the entries found
-    ListWriteFailed // writing the list failed part way; the unfinished list was deleted and message
-                    // 14 shown
+    NoFiles,         // no game file given: nothing done, nothing shown
+    ListNotCreated,  // the list file could not be created; message 14 shown, nothing scanned
+    NothingFound,    // no item found; the list file was deleted
+    ListWritten,     // the list holds the entries found
+    ListWriteFailed, // writing the list failed part way; the unfinished list was deleted and
+                     // message 14 shown
+    PathTooLong      // the source folder or a game file's name relative to it does not fit in
+                     // a list; message 14 shown naming it, nothing scanned, no list left
 };
 
 struct AnalysisResult {
@@ -35,6 +37,17 @@ std::string ListPathFor(const std::string& listFolder, const std::string& firstG
 // The folder a list records for a game file: its path without the file name and the
 // slash before it; a file in the root gives "/".
 std::string SourceFolderOf(const std::string& gamePath);
+
+// Where a list's game files are: the source folder the list records, and for each file
+// (in the order given) the name its entries record, which resolves to it through
+// GameFilePath. Files of one folder: that folder and their plain names, exactly as the
+// first file's folder is spelt. Files of several folders: their deepest common folder and
+// each path relative to it.
+struct ListSources {
+    std::string sourceFolder;
+    std::vector<std::string> entryNames;
+};
+ListSources ListSourcesOf(const std::vector<std::string>& absolutePaths);
 
 // One file of a run, in scan order.
 struct PlannedScan {
@@ -51,8 +64,8 @@ struct PlannedScan {
 std::vector<PlannedScan> PlanScans(const std::vector<std::string>& gameFiles,
                                    RecognitionRules rules);
 
-// Creates the list in `listFolder` (replacing one of the same name), records the first
-// picked file's folder, scans every file in the order PlanScans gives (relative paths are
+// Creates the list in `listFolder` (replacing one of the same name), records the source
+// folder of ListSourcesOf, scans every file in the order PlanScans gives (relative paths are
 // taken from the working folder), patches the entry count and deletes the list when it
 // stayed empty. Extended rules: a body file paired with its header file, in which the
 // scan recognised nothing, and whose length equals the body length that the size table

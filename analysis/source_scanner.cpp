@@ -431,7 +431,7 @@ bool WriteWholeFileBody(ChunkFile& list, std::string_view entryName, GroupCounte
 
 ScanOutcome ScanSourceFile(ChunkFile& list, const std::string& path, GroupCounters& counters,
                            Feedback& feedback, const ScanTrace& trace, RecognitionRules rules,
-                           ScanSummary* summary) {
+                           ScanSummary* summary, std::string_view entryName) {
     std::error_code error;
     if (!std::filesystem::exists(std::filesystem::path(path), error)) {
         ShowNumberedMessage(feedback, MessageId::ScannedFileMissing);
@@ -451,8 +451,9 @@ ScanOutcome ScanSourceFile(ChunkFile& list, const std::string& path, GroupCounte
         ShowNumberedMessage(feedback, MessageId::ScannedFileOpenFailed);
         return ScanOutcome::CannotOpen;
     }
-    const ScanOutcome outcome = ScanOpenSource(list, source, *blocks, FileNameOf(path), counters,
-                                               feedback, trace, rules, summary);
+    const std::string name = entryName.empty() ? FileNameOf(path) : std::string(entryName);
+    const ScanOutcome outcome =
+        ScanOpenSource(list, source, *blocks, name, counters, feedback, trace, rules, summary);
     blocks->Close();
     source.Close();
     return outcome;

@@ -93,11 +93,11 @@ struct ScanSummary {
 // (the sizes of its VAG count samples, × 8): if L is at least 16, the file holds L bytes
 // from there and the block there is plausible (CheckVabBodyBySizes), a "VB" entry is
 // written there and the scan goes on L bytes later. `summary`, when given, receives what
-// the file added.
+// the file added. The entries record `entryName`, by default the file's name.
 ScanOutcome ScanSourceFile(ChunkFile& list, const std::string& path, GroupCounters& counters,
                            Feedback& feedback, const ScanTrace& trace = {},
                            RecognitionRules rules = RecognitionRules::Extended,
-                           ScanSummary* summary = nullptr);
+                           ScanSummary* summary = nullptr, std::string_view entryName = {});
 
 // The scan of a game file that is already open for reading; `entryName` is the name the
 // entries record (name and extension, no folder) and the status text shows.

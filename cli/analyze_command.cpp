@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // `sonvex-cli analyze GAMEFILE... [-o LIST]` and `sonvex-cli rip GAMEFILE... -o OUTDIR`:
 // scan game files into a convert list, and (rip) convert it at once.
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <system_error>
@@ -53,17 +55,46 @@ bool ReportAnalysis(const AnalysisResult& r) {
                     r.counters.sequences, r.counters.bankHeaders, r.counters.bankBodies);
         return true;
     case AnalysisStatus::NothingFound:
-        std::fprintf(stderr, "sonvex-cli: no sequence or sound bank found; no list written\n");
+        std::fprintf(stderr, "error: no sequence or sound bank found; no list written\n");
         return false;
     case AnalysisStatus::NoFiles:
-        std::fprintf(stderr, "sonvex-cli: no game file given\n");
+        std::fprintf(stderr, "error: no game file given\n");
         return false;
     case AnalysisStatus::ListNotCreated:
     case AnalysisStatus::ListWriteFailed:
+    case AnalysisStatus::PathTooLong:
         return false; // the core has shown its message
     }
     return false;
 }
+
+// Passes everything on, naming the list by its final path where a message names the list
+// being made in the working folder.
+class ListNamingFeedback : public Feedback {
+  public:
+    ListNamingFeedback(Feedback& inner, std::string workList, std::string finalList)
+        : inner_(inner), workList_(std::move(workList)), finalList_(std::move(finalList)) {}
+    void ShowMessage(std::string_view text, MessageIcon icon) override {
+        inner_.ShowMessage(text, icon);
+    }
+    void ShowMessageAbout(std::string_view text, MessageIcon icon,
+                          const MessageSubject& subject) override {
+        MessageSubject renamed = subject;
+        if (renamed.file == workList_) {
+            renamed.file = finalList_;
+        }
+        inner_.ShowMessageAbout(text, icon, renamed);
+    }
+    void SetStatusText(std::string_view text) override { inner_.SetStatusText(text); }
+    void SetProgress(int position) override { inner_.SetProgress(position); }
+    void SetGamePath(std::string_view path) override { inner_.SetGamePath(path); }
+    void Refresh() override { inner_.Refresh(); }
+
+  private:
+    Feedback& inner_;
+    std::string workList_;
+    std::string finalList_;
+};
 
 int RunAnalyze(const AnalyzeOptions& o) {
     TerminalFeedback feedback(stderr, o.quiet);
@@ -78,19 +109,23 @@ int RunAnalyze(const AnalyzeOptions& o) {
     fs::path folder = target.parent_path();
     std::string pattern = (folder / ".sonvex-analyze-XXXXXX").string();
     if (!::mkdtemp(pattern.data())) {
-        std::fprintf(stderr, "sonvex-cli: cannot write in %s\n", folder.c_str());
-        return 1;
+        std::fprintf(stderr, "error: cannot write convert list \"%s\": %s [14]\n", target.c_str(),
+                     std::strerror(errno));
+        return kExitFailed;
     }
     const fs::path work = pattern;
+    // Messages about the list name the place the user asked for, not the working folder.
+    const std::string workList = ListPathFor(work.string(), o.gameFiles.front());
+    ListNamingFeedback named(feedback, workList, target.string());
     AnalysisResult r =
-        AnalyzeSources(o.gameFiles, work.string(), feedback, TraceTo(o.trace), RulesOf(o.classic));
+        AnalyzeSources(o.gameFiles, work.string(), named, TraceTo(o.trace), RulesOf(o.classic));
     feedback.Finish();
     bool written = r.status == AnalysisStatus::ListWritten;
     if (written) {
         fs::rename(r.listPath, target, ec);
         if (ec) {
-            std::fprintf(stderr, "sonvex-cli: cannot store the list as %s: %s\n", target.c_str(),
-                         ec.message().c_str());
+            std::fprintf(stderr, "error: cannot write convert list \"%s\": %s [14]\n",
+                         target.c_str(), ec.message().c_str());
             written = false;
         } else {
             r.listPath = target.string();
@@ -98,23 +133,30 @@ int RunAnalyze(const AnalyzeOptions& o) {
     }
     fs::remove_all(work, ec);
     if (!ReportAnalysis(r) || !written) {
-        return 1;
+        return kExitFailed;
     }
-    return feedback.messagesShown() > 0 ? 1 : 0;
+    return feedback.messagesShown() > 0 ? kExitFailed : kExitDone;
 }
 
 int RunRip(const AnalyzeOptions& o) {
     TerminalFeedback feedback(stderr, o.quiet);
     std::string output = o.output;
+    std::error_code ec;
+    const bool existed = fs::exists(fs::absolute(output, ec), ec);
     auto folder = PrepareOutputFolder(output, feedback);
     if (!folder) {
-        return 1;
+        return kExitFailed;
     }
     AnalysisResult analysis =
         AnalyzeSources(o.gameFiles, *folder, feedback, TraceTo(o.trace), RulesOf(o.classic));
     feedback.Finish();
     if (!ReportAnalysis(analysis)) {
-        return 1;
+        // A folder made for this run and left empty goes again (a folder that holds
+        // anything is never removed).
+        if (!existed) {
+            fs::remove(*folder, ec);
+        }
+        return kExitFailed;
     }
     const int scanMessages = feedback.messagesShown();
     ConversionRunResult run =
@@ -122,10 +164,10 @@ int RunRip(const AnalyzeOptions& o) {
                       StandardConverters(RulesOf(o.classic), o.banks.Chosen()));
     feedback.Finish();
     if (!run.ran) {
-        return 1;
+        return kExitFailed;
     }
-    std::printf("%d file(s) made in %s\n", run.filesMade, folder->c_str());
-    return run.endedEarly || feedback.messagesShown() > 0 || scanMessages > 0 ? 1 : 0;
+    const int status = ReportConversion(run, *folder, feedback);
+    return scanMessages > 0 ? kExitFailed : status;
 }
 
 } // namespace

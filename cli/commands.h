@@ -10,9 +10,25 @@
 
 namespace sonvex {
 enum class BankFormat; // convert/batch_conversion.h
+struct ConversionRunResult;
+class TerminalFeedback;
 } // namespace sonvex
 
 namespace sonvex::cli {
+
+// Exit statuses of every subcommand.
+constexpr int kExitDone = 0;   // everything asked for was done
+constexpr int kExitFailed = 1; // something asked for was not done; the reasons were printed
+constexpr int kExitUsage = 2;  // the command line itself was wrong
+
+// Refuses a file that is not a convert list: prints `error: not a convert list "PATH": WHY`
+// and returns false. Also false when the file cannot be read.
+bool CheckConvertList(const std::string& path, TerminalFeedback& feedback);
+
+// Prints one line per item that made nothing (type, number, game file, offset, reason)
+// and the summary line on stdout; returns the exit status of the run.
+int ReportConversion(const ConversionRunResult& run, const std::string& folder,
+                     TerminalFeedback& feedback);
 
 // The chosen subcommand's work; returns the process exit status.
 using CommandRun = std::function<int()>;

@@ -1,13 +1,52 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // `sonvex-cli convert LIST -o OUTDIR`: converts every listed item into OUTDIR.
+#include <cinttypes>
 #include <filesystem>
 #include <memory>
 
 #include "cli/commands.h"
 #include "cli/terminal_feedback.h"
 #include "convert/batch_conversion.h"
+#include "convlist/convert_list.h"
+#include "formats/file_bytes.h"
+#include "platform/messages.h"
 
 namespace sonvex::cli {
+
+bool CheckConvertList(const std::string& path, TerminalFeedback& feedback) {
+    const FileBytes file = ReadFileBytes(path);
+    std::string problem;
+    if (file.status != FileReadStatus::Ok) {
+        std::string reason = CannotReadReason(path);
+        feedback.PrintLine("error: " +
+                           EnglishMessage(Message(MessageId::ListOpenFailed),
+                                          {path, -1, reason.empty() ? file.error : reason}));
+        return false;
+    }
+    problem = ListProblem(file.bytes);
+    if (!problem.empty()) {
+        feedback.PrintLine("error: not a convert list \"" + path + "\": " + problem);
+        return false;
+    }
+    return true;
+}
+
+int ReportConversion(const ConversionRunResult& run, const std::string& folder,
+                     TerminalFeedback& feedback) {
+    for (const ItemFailure& f : run.failures) {
+        const char* type = TypeName(f.type);
+        char line[96];
+        std::snprintf(line, sizeof line, "failed: %s %" PRId32 " of ", type ? type : "item",
+                      f.number);
+        char at[32];
+        std::snprintf(at, sizeof at, " at 0x%08" PRIX64 ": ", f.offset);
+        feedback.PrintLine(line + ("\"" + f.gameFile + "\"") + at + f.reason);
+    }
+    std::printf("%d file(s) made in %s; items: %d made, %zu failed, %d skipped\n", run.filesMade,
+                folder.c_str(), run.itemsMade, run.failures.size(), run.itemsSkipped);
+    return run.endedEarly || !run.failures.empty() || feedback.messagesShown() > 0 ? kExitFailed
+                                                                                   : kExitDone;
+}
 
 namespace {
 
@@ -21,6 +60,9 @@ struct ConvertOptions {
 
 int RunConvert(const ConvertOptions& o) {
     TerminalFeedback feedback(stderr, o.quiet);
+    if (!CheckConvertList(o.list, feedback)) {
+        return kExitFailed;
+    }
     std::string folder = o.outputFolder;
     auto result = StartConversion(
         folder, o.list, feedback,
@@ -28,10 +70,9 @@ int RunConvert(const ConvertOptions& o) {
                            o.banks.Chosen()));
     feedback.Finish();
     if (!result || !result->ran) {
-        return 1;
+        return kExitFailed;
     }
-    std::printf("%d file(s) made in %s\n", result->filesMade, folder.c_str());
-    return result->endedEarly || feedback.messagesShown() > 0 ? 1 : 0;
+    return ReportConversion(*result, folder, feedback);
 }
 
 } // namespace
@@ -60,9 +101,7 @@ void AddConvertCommand(CLI::App& app, CommandRun& run) {
     auto options = std::make_shared<ConvertOptions>();
     CLI::App* cmd = app.add_subcommand(
         "convert", "Convert the items of a convert list (.clg) to MIDI and DLS files");
-    cmd->add_option("list", options->list, "Convert list to read")
-        ->required()
-        ->check(CLI::ExistingFile);
+    cmd->add_option("list", options->list, "Convert list to read")->required();
     cmd->add_option("-o,--output", options->outputFolder,
                     "Output folder (created if missing, one level)")
         ->required();

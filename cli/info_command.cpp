@@ -1,9 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // `sonvex-cli info FILE`: says what a file that the suite reads or writes holds.
+#include <algorithm>
+#include <cctype>
 #include <cinttypes>
 #include <cstdio>
 #include <filesystem>
+#include <map>
 #include <memory>
+#include <optional>
+#include <set>
+#include <utility>
+#include <vector>
 
 #include "bank2dls/vab_records.h"
 #include "chunkfile/chunk_file.h"
@@ -12,6 +19,7 @@
 #include "formats/dls.h"
 #include "formats/file_bytes.h"
 #include "formats/smf.h"
+#include "platform/messages.h"
 #include "segment/segment_reader.h"
 #include "seq2smf/seq_format.h"
 
@@ -32,10 +40,23 @@ const char* LoadStatusText(ListLoad status) {
 }
 
 int InfoConvertList(const std::string& path) {
+    const FileBytes bytes = ReadFileBytes(path);
+    if (bytes.status != FileReadStatus::Ok) {
+        std::fprintf(stderr, "error: cannot open convert list \"%s\": %s [01]\n", path.c_str(),
+                     bytes.error.c_str());
+        return 1;
+    }
+    const std::string problem = ListProblem(bytes.bytes);
+    if (!problem.empty()) {
+        std::fprintf(stderr, "error: not a convert list \"%s\": %s\n", path.c_str(),
+                     problem.c_str());
+        return 1;
+    }
     ListLoad status = ListLoad::Ok;
     auto list = LoadList(path, &status);
     if (!list) {
-        std::fprintf(stderr, "sonvex-cli: cannot read %s\n", path.c_str());
+        std::fprintf(stderr, "error: cannot read \"%s\": %s\n", path.c_str(),
+                     CannotReadReason(path).c_str());
         return 1;
     }
     std::printf("convert list %s\n", path.c_str());
@@ -59,7 +80,7 @@ int InfoConvertList(const std::string& path) {
 int InfoSegment(const std::string& path) {
     const SegmentRead read = ReadSegmentFile(path);
     if (read.status != SegmentReadResult::Ok) {
-        std::fprintf(stderr, "sonvex-cli: %s: not a segment file we can read: %s\n", path.c_str(),
+        std::fprintf(stderr, "error: \"%s\": not a segment file we can read: %s\n", path.c_str(),
                      read.diagnostics.failure.c_str());
         return 1;
     }
@@ -70,12 +91,16 @@ int InfoSegment(const std::string& path) {
 int InfoSequence(const std::string& path, std::span<const uint8_t> head) {
     SeqHeader h;
     if (!ParseSeqHeader(head, h)) {
-        std::fprintf(stderr, "sonvex-cli: %s: sequence header cut short\n", path.c_str());
+        std::fprintf(stderr, "error: \"%s\": sequence header cut short\n", path.c_str());
         return 1;
     }
+    // A single sequence's version is the 32-bit big-endian word behind the magic; in a
+    // numbered set its low half is the set's id field (zero), so the high half is shown.
+    const uint32_t version =
+        h.Numbered() ? h.version : (static_cast<uint32_t>(h.version) << 16 | h.id);
     std::printf("sequence %s\n  %s, version %u, %u ticks per quarter note, %u us per quarter note "
                 "(%.2f bpm), time signature %u/%u\n",
-                path.c_str(), h.Numbered() ? "numbered set" : "single sequence", h.version,
+                path.c_str(), h.Numbered() ? "numbered set" : "single sequence", version,
                 h.division, h.tempo, h.tempo ? 60000000.0 / h.tempo : 0.0, h.numerator,
                 1u << (h.denominatorExponent & 7));
     return 0;
@@ -84,7 +109,8 @@ int InfoSequence(const std::string& path, std::span<const uint8_t> head) {
 int InfoBankHeader(const std::string& path) {
     ChunkFile file;
     if (!file.OpenRead(path)) {
-        std::fprintf(stderr, "sonvex-cli: cannot read %s\n", path.c_str());
+        std::fprintf(stderr, "error: cannot read \"%s\": %s\n", path.c_str(),
+                     CannotReadReason(path).c_str());
         return 1;
     }
     VabHeader header;
@@ -96,11 +122,110 @@ int InfoBankHeader(const std::string& path) {
     return check == VabCheck::Ok ? 0 : 1;
 }
 
+// Tempo, length, loop markers and the programs each channel uses, over all tracks.
+void DescribeSmfMusic(const SmfFile& smf) {
+    std::map<uint64_t, uint32_t> tempos; // tick -> microseconds per quarter note
+    std::vector<std::pair<uint64_t, std::string>> markers;
+    std::map<int, std::set<int>> programs; // channel (1-16) -> programs
+    uint64_t end = 0;
+    for (const SmfTrack& track : smf.tracks) {
+        for (const SmfTrackEvent& e : track.events) {
+            end = std::max(end, e.tick);
+            if (!e.Complete()) {
+                continue;
+            }
+            if (e.IsMeta(0x51) && e.data.size() == 3) {
+                tempos[e.tick] =
+                    static_cast<uint32_t>(e.data[0] << 16 | e.data[1] << 8 | e.data[2]);
+            } else if (e.IsMeta(0x06)) {
+                markers.emplace_back(e.tick, std::string(e.data.begin(), e.data.end()));
+            } else if (e.status < 0xF0 && e.Kind() == 0xC0) {
+                programs[e.Channel() + 1].insert(e.data1);
+            }
+        }
+    }
+    const bool smpte = (smf.division & 0x8000u) != 0;
+    double seconds = 0;
+    if (!smpte && smf.division != 0) {
+        uint64_t at = 0;
+        uint32_t tempo = 500000; // the SMF default, 120 beats per minute
+        for (const auto& [tick, value] : tempos) {
+            if (tick > end) {
+                break;
+            }
+            seconds += static_cast<double>(tick - at) * tempo / 1e6 / smf.division;
+            at = tick;
+            tempo = value;
+        }
+        seconds += static_cast<double>(end - at) * tempo / 1e6 / smf.division;
+    }
+    if (tempos.empty()) {
+        std::printf("  tempo: none set (120 bpm)\n");
+    } else {
+        const uint32_t first = tempos.begin()->second;
+        std::printf("  tempo: %.2f bpm (%u us per quarter note)%s\n", first ? 6e7 / first : 0.0,
+                    first, tempos.size() > 1 ? ", then changes" : "");
+    }
+    std::printf("  length: %" PRIu64 " ticks", end);
+    if (!smpte && smf.division != 0) {
+        std::printf(", %.2f s", seconds);
+    }
+    std::printf("\n");
+    for (const auto& [tick, text] : markers) {
+        std::printf("  marker at tick %" PRIu64 ": \"%s\"\n", tick, text.c_str());
+    }
+    for (const auto& [channel, used] : programs) {
+        std::string list;
+        for (const int program : used) {
+            list += (list.empty() ? "" : " ") + std::to_string(program);
+        }
+        std::printf("  channel %d programs: %s\n", channel, list.c_str());
+    }
+}
+
+// A bank body has no magic: it is told by its extension and described block by block
+// (16-byte ADPCM blocks; flags bit 0 ends a sample, bit 1 with it loops back).
+int InfoBankBody(const std::string& path) {
+    const FileBytes file = ReadFileBytes(path);
+    if (file.status != FileReadStatus::Ok) {
+        std::fprintf(stderr, "error: cannot read bank body \"%s\": %s\n", path.c_str(),
+                     file.error.c_str());
+        return 1;
+    }
+    const size_t blocks = file.bytes.size() / 16;
+    size_t plausible = 0;
+    size_t ends = 0;
+    size_t loops = 0;
+    size_t firstImplausible = blocks;
+    for (size_t i = 0; i < blocks; ++i) {
+        const uint8_t header = file.bytes[i * 16];
+        const uint8_t flags = file.bytes[i * 16 + 1];
+        if (IsPlausibleBodyBlock(header, flags)) {
+            ++plausible;
+        } else if (firstImplausible == blocks) {
+            firstImplausible = i;
+        }
+        if ((flags & 1) != 0) {
+            ++ends;
+            loops += (flags & 2) != 0 ? 1 : 0;
+        }
+    }
+    std::printf("sound bank body %s\n  %zu byte(s), %zu ADPCM block(s)%s, %zu of them plausible\n"
+                "  %zu sample end(s), %zu of them looping\n",
+                path.c_str(), file.bytes.size(), blocks,
+                file.bytes.size() % 16 != 0 ? " and a partial block" : "", plausible, ends, loops);
+    if (firstImplausible < blocks) {
+        std::printf("  first implausible block at %s\n",
+                    HexOffset(static_cast<uint64_t>(firstImplausible * 16)).c_str());
+    }
+    return plausible == blocks && blocks > 0 ? 0 : 1;
+}
+
 int InfoSmf(const std::string& path) {
     const FileBytes file = ReadFileBytes(path);
     const SmfRead read = ReadSmf(file.bytes, SmfDialect::Player);
     if (file.status != FileReadStatus::Ok || read.status != SmfReadStatus::Ok) {
-        std::fprintf(stderr, "sonvex-cli: %s: not a standard MIDI file we can read: %s\n",
+        std::fprintf(stderr, "error: \"%s\": not a standard MIDI file we can read: %s\n",
                      path.c_str(),
                      (file.error.empty() ? read.diagnostics.failure : file.error).c_str());
         return 1;
@@ -116,6 +241,7 @@ int InfoSmf(const std::string& path) {
                     HexOffset(track.offset).c_str(), track.events.size(), last,
                     track.ended ? "" : ", no end of track");
     }
+    DescribeSmfMusic(smf);
     for (const std::string& note : read.diagnostics.notes) {
         std::printf("  note: %s\n", note.c_str());
     }
@@ -125,7 +251,7 @@ int InfoSmf(const std::string& path) {
 int InfoDls(const std::string& path) {
     const DlsReadOutcome read = ReadDlsFile(path);
     if (read.status != DlsReadStatus::Ok) {
-        std::fprintf(stderr, "sonvex-cli: %s: not a DLS collection we can read: %s\n", path.c_str(),
+        std::fprintf(stderr, "error: \"%s\": not a DLS collection we can read: %s\n", path.c_str(),
                      read.diagnostics.failure.c_str());
         return 1;
     }
@@ -134,10 +260,25 @@ int InfoDls(const std::string& path) {
                 path.c_str(), c.name.c_str(), c.instruments.size(), c.waves.size(),
                 c.poolTable.size());
     for (const DlsInstrument& in : c.instruments) {
-        std::printf("  %s bank %u/%u program %u: %zu region(s) \"%s\"\n",
+        size_t connections = in.articulation.size();
+        size_t looped = 0;
+        for (const DlsRegion& r : in.regions) {
+            connections += r.articulation.size();
+            looped += r.sample && !r.sample->loops.empty() ? 1 : 0;
+        }
+        std::printf("  %s bank %u/%u program %u: %zu region(s) (%zu with a loop), %zu articulation "
+                    "connection(s) \"%s\"\n",
                     in.IsDrumKit() ? "drum kit" : "instrument", in.BankMsb(), in.BankLsb(),
-                    in.Program(), in.regions.size(), in.name.c_str());
+                    in.Program(), in.regions.size(), looped, connections, in.name.c_str());
     }
+    size_t loopedWaves = 0;
+    size_t frames = 0;
+    for (const DlsWave& w : c.waves) {
+        loopedWaves += w.sample && !w.sample->loops.empty() ? 1 : 0;
+        frames += w.pcm.size();
+    }
+    std::printf("  waves: %zu, %zu with a loop, %zu frame(s) in all\n", c.waves.size(), loopedWaves,
+                frames);
     for (const std::string& note : read.diagnostics.notes) {
         std::printf("  note: %s\n", note.c_str());
     }
@@ -152,7 +293,8 @@ int RunInfo(const std::string& path) {
     ChunkFile file;
     uint8_t head[16] = {};
     if (!file.OpenRead(path)) {
-        std::fprintf(stderr, "sonvex-cli: cannot read %s\n", path.c_str());
+        std::fprintf(stderr, "error: cannot read \"%s\": %s\n", path.c_str(),
+                     CannotReadReason(path).c_str());
         return 1;
     }
     const int64_t got = file.Read(head, sizeof head);
@@ -175,9 +317,15 @@ int RunInfo(const std::string& path) {
     if (magic == "pBAV") {
         return InfoBankHeader(path);
     }
+    std::string lower = ext;
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (lower == ".vb") {
+        return InfoBankBody(path);
+    }
     std::fprintf(stderr,
-                 "sonvex-cli: %s: not a file kind that info knows (convert list, segment, "
-                 "sequence, bank header, SMF, DLS)\n",
+                 "error: \"%s\" is not a file kind that info knows (convert list, segment, "
+                 "sequence, bank header, bank body .vb, SMF, DLS)\n",
                  path.c_str());
     return 1;
 }
@@ -188,7 +336,7 @@ void AddInfoCommand(CLI::App& app, CommandRun& run) {
     auto path = std::make_shared<std::string>();
     CLI::App* cmd = app.add_subcommand(
         "info", "Describe what a convert list, sequence, bank, SMF or DLS file holds");
-    cmd->add_option("file", *path, "File to describe")->required()->check(CLI::ExistingFile);
+    cmd->add_option("file", *path, "File to describe")->required();
     cmd->callback([&run, path] { run = [path] { return RunInfo(*path); }; });
 }
 

@@ -4,6 +4,8 @@
 
 #include <unistd.h>
 
+#include "platform/messages.h"
+
 namespace sonvex {
 
 TerminalFeedback::TerminalFeedback(std::FILE* out, bool quiet)
@@ -14,15 +16,25 @@ TerminalFeedback::~TerminalFeedback() {
 }
 
 void TerminalFeedback::ShowMessage(std::string_view text, MessageIcon icon) {
-    Finish();
+    ShowMessageAbout(text, icon, {});
+}
+
+void TerminalFeedback::ShowMessageAbout(std::string_view text, MessageIcon icon,
+                                        const MessageSubject& subject) {
     ++messagesShown_;
-    std::fprintf(out_, "sonvex-cli: %s: %.*s\n", icon == MessageIcon::Stop ? "error" : "warning",
-                 static_cast<int>(text.size()), text.data());
+    const MessageText* m = FindMessageByText(text);
+    const std::string line = m != nullptr ? EnglishMessage(*m, subject) : std::string(text);
+    PrintLine(std::string(icon == MessageIcon::Stop ? "error: " : "warning: ") + line);
+}
+
+void TerminalFeedback::PrintLine(std::string_view line) {
+    Finish();
+    std::fprintf(out_, "%.*s\n", static_cast<int>(line.size()), line.data());
     std::fflush(out_);
 }
 
 void TerminalFeedback::SetStatusText(std::string_view text) {
-    status_ = std::string(text);
+    status_ = EnglishStatusText(text);
     Draw(false);
 }
 

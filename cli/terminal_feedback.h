@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The core's feedback on a terminal: messages with their number on stderr, and the
-// status text with a progress bar (redrawn in place on a terminal, plain lines when
-// stderr is a file or a pipe).
+// The core's feedback on a terminal: messages in English with the file they concern and
+// the desktop's message number on stderr, and the status text in English with a progress bar
+// (redrawn in place on a terminal, plain lines when stderr is a file or a pipe).
 #pragma once
 
 #include <chrono>
@@ -18,6 +18,8 @@ class TerminalFeedback : public Feedback {
     ~TerminalFeedback() override;
 
     void ShowMessage(std::string_view text, MessageIcon icon) override;
+    void ShowMessageAbout(std::string_view text, MessageIcon icon,
+                          const MessageSubject& subject) override;
     void SetStatusText(std::string_view text) override;
     void SetProgress(int position) override;
     void SetGamePath(std::string_view path) override;
@@ -27,6 +29,8 @@ class TerminalFeedback : public Feedback {
     int messagesShown() const { return messagesShown_; }
     // Ends the progress line so that later output starts on a fresh line.
     void Finish();
+    // Prints one line of the command's own ("error: ...", "warning: ..."), on a fresh line.
+    void PrintLine(std::string_view line);
 
   private:
     void Draw(bool force);

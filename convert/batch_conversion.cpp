@@ -2,9 +2,13 @@
 // The batch conversion driver: list walk, output names, status texts and progress.
 #include "convert/batch_conversion.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <map>
+#include <set>
 #include <system_error>
+#include <vector>
 
 #include "chunkfile/chunk_file.h"
 #include "convlist/chunk_list_file.h"
@@ -29,8 +33,69 @@ std::string Numbered(int number) {
     return text;
 }
 
-std::string GamePath(const std::string& sourceFolder, const std::string& fileName) {
-    return sourceFolder + "/" + fileName;
+// What an item that made nothing says when its converter gave no diagnostic.
+std::string ReasonOf(ConvertResult result, const SubjectFeedback& named) {
+    if (named.lastNumber() != 0) {
+        const MessageText* m = FindMessage(named.lastNumber());
+        return m != nullptr ? EnglishMessage(*m, named.lastSubject()) : std::string();
+    }
+    switch (result) {
+    case ConvertResult::InputEnded:
+        return "the game file ends inside the item";
+    case ConvertResult::OpenFailed:
+        return "a file could not be opened or written";
+    default:
+        return "the item cannot be converted";
+    }
+}
+
+// The name stem of each game file of a list: its file name without extension, or, where
+// game files of different folders share that, its path relative to the source folder with
+// the folders joined by "_". Files of one folder that share a stem (a bank's ".vh" and
+// ".vb") share it, and their outputs share one numbering.
+std::map<std::string, std::string> GameFileStems(const std::vector<std::string>& fileNames) {
+    auto withoutExtension = [](std::string path) {
+        const size_t slash = path.rfind('/');
+        const size_t dot = path.rfind('.');
+        if (dot != std::string::npos && (slash == std::string::npos ? dot > 0 : dot > slash + 1)) {
+            path.resize(dot);
+        }
+        return path;
+    };
+    auto folderOf = [](const std::string& path) {
+        const size_t slash = path.rfind('/');
+        return slash == std::string::npos ? std::string() : path.substr(0, slash);
+    };
+    auto plainStem = [&](const std::string& path) {
+        const std::string stem = withoutExtension(path);
+        return stem.substr(stem.rfind('/') + 1);
+    };
+    std::map<std::string, std::set<std::string>> foldersOf;
+    for (const std::string& name : fileNames) {
+        foldersOf[plainStem(name)].insert(folderOf(name));
+    }
+    std::map<std::string, std::string> stems;
+    for (const std::string& name : fileNames) {
+        const std::string plain = plainStem(name);
+        std::string stem = foldersOf[plain].size() > 1 ? withoutExtension(name) : plain;
+        std::replace(stem.begin(), stem.end(), '/', '_');
+        stems[name] = stem;
+    }
+    return stems;
+}
+
+// The distinct game-file names of the entries behind the header, in list order; the
+// read position is back behind the header afterwards.
+std::vector<std::string> ListedGameFiles(ListFile& list, const ConvertList& header) {
+    std::vector<std::string> names;
+    ListEntry entry;
+    while (ReadEntry(list, entry)) {
+        if (std::find(names.begin(), names.end(), entry.fileName) == names.end()) {
+            names.push_back(entry.fileName);
+        }
+    }
+    (void)list.SeekFromStart(5 + static_cast<int64_t>(header.pathLength));
+    return names;
 }
 
 } // namespace
@@ -65,21 +130,23 @@ ConversionRunResult RunConversion(const std::string& listPath, const std::string
                                   const Converters& converters) {
     ConversionRunResult outcome;
     ChunkFile file;
+    const MessageSubject aboutList{listPath, -1, {}};
     if (!file.OpenRead(listPath)) {
-        ShowNumberedMessage(feedback, MessageId::ListOpenFailed);
+        ShowNumberedMessage(feedback, MessageId::ListOpenFailed,
+                            MessageSubject{listPath, -1, CannotReadReason(listPath)});
         return outcome;
     }
     ChunkListFile list(file);
     ConvertList header;
     switch (ReadHeader(list, header)) {
     case HeaderRead::ShortCount:
-        ShowNumberedMessage(feedback, MessageId::ListCountCut);
+        ShowNumberedMessage(feedback, MessageId::ListCountCut, aboutList);
         return outcome;
     case HeaderRead::ShortPathLength:
-        ShowNumberedMessage(feedback, MessageId::ListFolderLengthCut);
+        ShowNumberedMessage(feedback, MessageId::ListFolderLengthCut, aboutList);
         return outcome;
     case HeaderRead::ShortFolder:
-        ShowNumberedMessage(feedback, MessageId::ListFolderCut);
+        ShowNumberedMessage(feedback, MessageId::ListFolderCut, aboutList);
         return outcome;
     case HeaderRead::Ok:
         break;
@@ -91,15 +158,31 @@ ConversionRunResult RunConversion(const std::string& listPath, const std::string
     if (outputStem.empty() || outputStem.back() != '/') {
         outputStem += '/';
     }
-    outputStem += title;
-
-    int smfNumber = 0;
-    int dlsNumber = 0;
+    // Output names: the list's title, or each game file's own stem.
+    std::map<std::string, std::string> stems;
+    if (converters.rules == RecognitionRules::Extended) {
+        const std::vector<std::string> gameFiles = ListedGameFiles(list, header);
+        if (gameFiles.size() > 1) {
+            stems = GameFileStems(gameFiles);
+        }
+    }
+    auto nameOf = [&stems, &title](const std::string& fileName) {
+        const auto found = stems.find(fileName);
+        return found != stems.end() ? found->second : title;
+    };
+    std::map<std::string, int> smfNumbers;
+    std::map<std::string, int> dlsNumbers;
     uint32_t handled = 0;
 
     feedback.SetProgress(0);
     feedback.SetStatusText(kConvertingText);
     feedback.Refresh();
+
+    auto fail = [&outcome](const ListEntry& e, const std::string& path, std::string reason,
+                           const SubjectFeedback& named) {
+        outcome.failures.push_back(
+            {e.type, e.number, path, e.offset, std::move(reason), named.lastNumber()});
+    };
 
     ListEntry entry;
     while (ReadEntry(list, entry)) {
@@ -107,44 +190,85 @@ ConversionRunResult RunConversion(const std::string& listPath, const std::string
         if (entry.type == kTypeVh) {
             ListEntry body;
             if (!ReadEntry(list, body)) {
+                ++outcome.itemsSkipped;
                 break;
             }
             if (body.type == kTypeVb) {
-                feedback.SetStatusText(std::string(kDlsPrefix) + title + "_" + Numbered(dlsNumber) +
+                const std::string name = nameOf(entry.fileName);
+                int& dlsNumber = dlsNumbers[name];
+                feedback.SetStatusText(std::string(kDlsPrefix) + name + "_" + Numbered(dlsNumber) +
                                        kMakingSuffix);
                 feedback.Refresh();
-                const std::string dlsPath = outputStem + "_" + Numbered(dlsNumber) + ".dls";
-                const ConvertResult r = converters.vab(
-                    entry.offset, body.offset, GamePath(header.sourceFolder, entry.fileName),
-                    GamePath(header.sourceFolder, body.fileName), dlsPath, title, feedback);
-                if (r == ConvertResult::Done || r == ConvertResult::PartlyDone) {
+                const std::string dlsPath = outputStem + name + "_" + Numbered(dlsNumber) + ".dls";
+                const std::string vhPath = GameFilePath(header.sourceFolder, entry.fileName);
+                const std::string vbPath = GameFilePath(header.sourceFolder, body.fileName);
+                SubjectFeedback named(feedback, [&](int number) {
+                    switch (number) {
+                    case NumberOf(MessageId::BankHeaderOpenFailed):
+                        return MessageSubject{vhPath, -1, CannotReadReason(vhPath)};
+                    case NumberOf(MessageId::BankBodyOpenFailed):
+                        return MessageSubject{vbPath, -1, CannotReadReason(vbPath)};
+                    default:
+                        return MessageSubject{dlsPath, -1, CannotCreateReason(dlsPath)};
+                    }
+                });
+                const BankOutcome r = converters.vab(entry.offset, body.offset, vhPath, vbPath,
+                                                     dlsPath, title, named);
+                if (r.result == ConvertResult::Done || r.result == ConvertResult::PartlyDone) {
                     ++dlsNumber;
                     ++outcome.filesMade;
+                    ++outcome.itemsMade;
                     ++handled;
+                } else {
+                    fail(entry, vhPath, r.failure.empty() ? ReasonOf(r.result, named) : r.failure,
+                         named);
                 }
-                endRun = EndsRun(r);
+                endRun = EndsRun(r.result);
             } else {
                 // Not a pair: the entry read ahead is handled next in its own right.
                 UnreadEntry(list, body);
+                ++outcome.itemsSkipped;
             }
         } else if (entry.type == kTypeSeq || entry.type == kTypeGpmSeq) {
-            feedback.SetStatusText(std::string(kSmfPrefix) + title + "_" + Numbered(smfNumber) +
+            const std::string name = nameOf(entry.fileName);
+            int& smfNumber = smfNumbers[name];
+            feedback.SetStatusText(std::string(kSmfPrefix) + name + "_" + Numbered(smfNumber) +
                                    kMakingSuffix);
             feedback.Refresh();
-            const std::string stem = outputStem + "_" + Numbered(smfNumber);
-            const auto& convert = entry.type == kTypeSeq ? converters.seq : converters.ssq;
-            const SequenceOutcome r = convert(
-                entry.offset, GamePath(header.sourceFolder, entry.fileName), stem, feedback);
+            const std::string stem = outputStem + name + "_" + Numbered(smfNumber);
+            const std::string gamePath = GameFilePath(header.sourceFolder, entry.fileName);
+            const bool seq = entry.type == kTypeSeq;
+            SubjectFeedback named(feedback, [&](int number) {
+                if (number == NumberOf(MessageId::SeqInputOpenFailed) ||
+                    number == NumberOf(MessageId::SsqInputOpenFailed)) {
+                    return MessageSubject{gamePath, -1, CannotReadReason(gamePath)};
+                }
+                return MessageSubject{stem + ".mid", -1, CannotCreateReason(stem)};
+            });
+            const auto& convert = seq ? converters.seq : converters.ssq;
+            const SequenceOutcome r = convert(entry.offset, gamePath, stem, named);
             outcome.filesMade += r.smfFilesMade;
             // A numbered set that fails part way has still completed files under this
             // number: moving on keeps the next item from writing over them.
             if (r.result == ConvertResult::Done || r.smfFilesMade > 0) {
                 ++smfNumber;
             }
+            if (r.result == ConvertResult::Done) {
+                ++outcome.itemsMade;
+            } else {
+                fail(entry, gamePath, r.failure.empty() ? ReasonOf(r.result, named) : r.failure,
+                     named);
+            }
             endRun = EndsRun(r.result);
+        } else {
+            ++outcome.itemsSkipped;
         }
         if (endRun) {
             outcome.endedEarly = true;
+            // What the run does not reach is not done either.
+            while (ReadEntry(list, entry)) {
+                ++outcome.itemsSkipped;
+            }
             break;
         }
         feedback.Refresh();
@@ -182,7 +306,8 @@ std::optional<std::string> PrepareOutputFolder(std::string& folderText, Feedback
     }
     if (!std::filesystem::is_directory(text, ec)) {
         if (!std::filesystem::create_directory(text, ec) || ec) {
-            ShowNumberedMessage(feedback, MessageId::OutputFolderNotMade);
+            ShowNumberedMessage(feedback, MessageId::OutputFolderNotMade,
+                                MessageSubject{text, -1, ec ? ec.message() : "not a folder"});
             return std::nullopt;
         }
     }
@@ -203,7 +328,11 @@ std::optional<ConversionRunResult> StartConversion(std::string& folderText,
     }
     std::error_code ec;
     if (!std::filesystem::is_regular_file(*chosenList, ec)) {
-        ShowNumberedMessage(feedback, MessageId::ChosenListNotAFile);
+        ShowNumberedMessage(feedback, MessageId::ChosenListNotAFile,
+                            MessageSubject{*chosenList, -1,
+                                           std::filesystem::exists(*chosenList, ec)
+                                               ? "not a file"
+                                               : CannotReadReason(*chosenList)});
         return std::nullopt;
     }
     ConversionRunResult r =

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "bank2dls/recognition_rules.h"
 #include "platform/feedback.h"
@@ -19,10 +20,20 @@ namespace sonvex {
 // What the main dialog shows in the output-folder box when no folder has been chosen.
 extern const char* const kNoFolderChosenText;
 
-// A sequence converter's answer: its result and the SMF files it completed.
+// A sequence converter's answer: its result, the SMF files it completed and, for a
+// result other than Done, why (the converter's own diagnostic).
 struct SequenceOutcome {
     ConvertResult result = ConvertResult::CannotConvert;
     int smfFilesMade = 0;
+    std::string failure;
+};
+
+// The bank converter's answer: its result and, when it made nothing, why.
+struct BankOutcome {
+    BankOutcome(ConvertResult r = ConvertResult::CannotConvert, std::string why = {})
+        : result(r), failure(std::move(why)) {}
+    ConvertResult result;
+    std::string failure;
 };
 
 // The converters the driver calls; tests replace them to see exactly what is asked.
@@ -31,9 +42,12 @@ struct Converters {
     std::function<SequenceOutcome(uint64_t, const std::string&, const std::string&, Feedback&)> seq;
     std::function<SequenceOutcome(uint64_t, const std::string&, const std::string&, Feedback&)> ssq;
     // (VH offset, VB offset, VH game-file path, VB game-file path, DLS path, list title, feedback)
-    std::function<ConvertResult(uint64_t, uint64_t, const std::string&, const std::string&,
-                                const std::string&, std::string_view, Feedback&)>
+    std::function<BankOutcome(uint64_t, uint64_t, const std::string&, const std::string&,
+                              const std::string&, std::string_view, Feedback&)>
         vab;
+    // Extended: a list that holds items of several game files names each output after its
+    // own game file, numbered per game file. Classic: every output after the list.
+    RecognitionRules rules = RecognitionRules::Extended;
 };
 
 // The bank files a conversion writes: the DLS collection, a SoundFont 2 bank of the same
@@ -45,10 +59,25 @@ enum class BankFormat { Dls, Both, Sf2 };
 Converters StandardConverters(RecognitionRules rules = RecognitionRules::Extended,
                               BankFormat banks = BankFormat::Dls);
 
+// An item that made no output, and why.
+struct ItemFailure {
+    uint32_t type = 0;     // the entry's type code ("VH" for a bank)
+    int32_t number = 0;    // the entry's number
+    std::string gameFile;  // the game file's path (the VH file's for a bank)
+    uint64_t offset = 0;   // the item's offset in it
+    std::string reason;    // the converter's diagnostic, or the message it showed
+    int messageNumber = 0; // the numbered message shown for it, 0 when none
+};
+
 struct ConversionRunResult {
     bool ran = false;        // false when the list could not be opened or its header is cut short
     int filesMade = 0;       // SMF and DLS files completed
     bool endedEarly = false; // a converter ended the run
+    int itemsMade = 0;       // items converted (in full or, for banks, in part)
+    // Entries no converter takes (other types, a "VH" without its "VB", a "VB" alone), and
+    // the entries a run that ended early did not reach.
+    int itemsSkipped = 0;
+    std::vector<ItemFailure> failures; // items handed to a converter that made nothing
 };
 
 // Converts the list at `listPath` into `outputFolder` (which must exist). `listTitle` is

@@ -30,23 +30,24 @@ Converters StandardConverters(RecognitionRules rules, BankFormat banks) {
     c.seq = [smfRules](uint64_t offset, const std::string& game, const std::string& stem,
                        Feedback& feedback) {
         const SeqConversion r = ConvertSeq(offset, game, stem, feedback, smfRules);
-        return SequenceOutcome{r.result, r.smfFilesMade};
+        return SequenceOutcome{r.result, r.smfFilesMade, r.diagnostics.failure};
     };
     c.ssq = [smfRules](uint64_t offset, const std::string& game, const std::string& stem,
                        Feedback& feedback) {
         const SeqConversion r = ConvertSsq(offset, game, stem, feedback, smfRules);
-        return SequenceOutcome{r.result, r.smfFilesMade};
+        return SequenceOutcome{r.result, r.smfFilesMade, r.diagnostics.failure};
     };
     c.vab = [rules, banks](uint64_t vh, uint64_t vb, const std::string& vhPath,
                            const std::string& vbPath, const std::string& dlsPath,
                            std::string_view title, Feedback& feedback) {
         VabConvertOptions options;
         options.rules = rules;
-        const ConvertResult r =
-            ConvertVabToDls(vh, vb, vhPath, vbPath, dlsPath, title, feedback, options).result;
+        const VabConversion converted =
+            ConvertVabToDls(vh, vb, vhPath, vbPath, dlsPath, title, feedback, options);
+        const ConvertResult r = converted.result;
         if (banks == BankFormat::Dls ||
             (r != ConvertResult::Done && r != ConvertResult::PartlyDone)) {
-            return r;
+            return BankOutcome{r, converted.diagnostics.failure};
         }
         // The SoundFont is made from the collection just written.
         std::string error;
@@ -55,11 +56,13 @@ Converters StandardConverters(RecognitionRules rules, BankFormat banks) {
             ChunkFile::Delete(dlsPath);
         }
         if (!wrote) {
-            ShowNumberedMessage(feedback, MessageId::BankOutputOpenFailed);
-            return ConvertResult::OpenFailed;
+            ShowNumberedMessage(feedback, MessageId::BankOutputOpenFailed,
+                                MessageSubject{Sf2PathOf(dlsPath), -1, error});
+            return BankOutcome{ConvertResult::OpenFailed, error};
         }
-        return r;
+        return BankOutcome{r, converted.diagnostics.failure};
     };
+    c.rules = rules;
     return c;
 }
 

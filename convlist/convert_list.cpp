@@ -226,6 +226,63 @@ std::optional<ConvertList> LoadList(const std::string& path, ListLoad* status) {
     return list;
 }
 
+std::string GameFilePath(std::string_view sourceFolder, std::string_view fileName) {
+    std::string path(sourceFolder);
+    if (path.empty() || path.back() != '/') {
+        path += '/';
+    }
+    return path.append(fileName);
+}
+
+namespace {
+
+// Text as the lists hold it: bytes up to the first NUL, none of them a control byte.
+// The code page is not checked, so names brought over in another multibyte code page pass.
+bool IsStoredText(std::span<const uint8_t> stored) {
+    for (const uint8_t c : stored) {
+        if (c == 0) {
+            return true;
+        }
+        if (c < 0x20 || c == 0x7F) {
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+std::string ListProblem(std::span<const uint8_t> bytes) {
+    ConvertList list;
+    if (ParseList(bytes, list) == ListLoad::ShortHeader) {
+        return "header cut short (" + std::to_string(bytes.size()) + " bytes)";
+    }
+    const size_t entriesStart = kHeaderFixedLength + list.pathLength;
+    const uint64_t roomFor = (bytes.size() - entriesStart) / (kEntryFixedLength + 1);
+    if (list.count > roomFor) {
+        return "count " + std::to_string(list.count) + " is more entries than its " +
+               std::to_string(bytes.size()) + " bytes can hold";
+    }
+    if (!IsStoredText(bytes.subspan(kHeaderFixedLength, list.pathLength))) {
+        return "source folder is not text";
+    }
+    size_t position = entriesStart;
+    for (size_t i = 0; i < list.entries.size(); ++i) {
+        const ListEntry& entry = list.entries[i];
+        const auto name = bytes.subspan(position + kEntryFixedLength + 1, entry.nameLength);
+        if (entry.fileName.empty() || !IsStoredText(name)) {
+            return "entry " + std::to_string(i) + " at offset " + std::to_string(position) +
+                   ": game-file name is not text";
+        }
+        position += static_cast<size_t>(entry.StoredLength());
+    }
+    if (list.entries.size() < list.count) {
+        return "count " + std::to_string(list.count) + " but only " +
+               std::to_string(list.entries.size()) + " whole entries";
+    }
+    return {};
+}
+
 void FillDerivedSizes(ConvertList& list) {
     auto& entries = list.entries;
     for (size_t i = 0; i < entries.size(); ++i) {

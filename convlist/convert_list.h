@@ -93,6 +93,20 @@ std::optional<ConvertList> LoadList(const std::string& path, ListLoad* status = 
 // Derived sizes in file order: next offset minus own offset (64-bit); the last gets 0.
 void FillDerivedSizes(ConvertList& list);
 
+// The longest name a length byte can describe with its NUL: a source folder or an entry's
+// game-file name longer than this does not fit in a list.
+constexpr size_t kLongestStoredText = 254;
+
+// The path of an entry's game file: the list's source folder joined with the entry's file
+// name, which is a plain name in a list of one folder and a path relative to the source
+// folder in a list over several folders. Every reader of lists resolves names this way.
+std::string GameFilePath(std::string_view sourceFolder, std::string_view fileName);
+
+// Why the bytes are not a convert list: a header cut short, a count that more entries
+// than the bytes could hold would need, a source folder or game-file name that is not text
+// (control bytes, or an empty name). Empty when they read as a list.
+std::string ListProblem(std::span<const uint8_t> bytes);
+
 // ListFile over a stdio stream, for the console tools and tests.
 class StdioListFile : public ListFile {
   public:

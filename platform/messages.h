@@ -3,7 +3,10 @@
 // names by which the code picks one.
 #pragma once
 
+#include <functional>
 #include <span>
+#include <string>
+#include <string_view>
 
 #include "platform/feedback.h"
 
@@ -66,8 +69,9 @@ constexpr int NumberOf(MessageId id) {
 
 struct MessageText {
     int number;
-    const char* text; // UTF-8
+    const char* text; // UTF-8, as the desktop program shows it
     MessageIcon icon;
+    const char* english; // what the command line says, before the file it names
 };
 
 // The message with this number, or nullptr for an unused number.
@@ -75,7 +79,52 @@ const MessageText* FindMessage(int number);
 // The message; an empty text for an unused number.
 const MessageText& Message(MessageId id);
 std::span<const MessageText> AllMessages();
+// The message whose desktop text this is, or nullptr.
+const MessageText* FindMessageByText(std::string_view text);
 // Shows the message with its own icon.
 void ShowNumberedMessage(Feedback& feedback, MessageId id);
+// The same, about one file.
+void ShowNumberedMessage(Feedback& feedback, MessageId id, const MessageSubject& subject);
+
+// The command line's form of a message: its English text, the file in double quotes, the
+// offset, the reason and the number the desktop would show:
+// `cannot open game file "a/x.seq": No such file or directory [05]`.
+std::string EnglishMessage(const MessageText& message, const MessageSubject& subject = {});
+// The command line's form of a status text the core shows ("変換中" is "converting");
+// a text it does not know comes back unchanged.
+std::string EnglishStatusText(std::string_view text);
+
+// Why a file cannot be opened for reading, in the operating system's words; empty when
+// it can be opened now.
+std::string CannotReadReason(const std::string& path);
+// Why a file cannot be created in its folder; empty when nothing stands in the way.
+std::string CannotCreateReason(const std::string& path);
+
+// Passes everything on to another feedback; a numbered message shown without naming its
+// file gets the subject that `subjectOf` gives for its number (an empty file: none). Code
+// that calls a converter uses it to name the files the converter did not.
+class SubjectFeedback : public Feedback {
+  public:
+    SubjectFeedback(Feedback& inner, std::function<MessageSubject(int number)> subjectOf)
+        : inner_(inner), subjectOf_(std::move(subjectOf)) {}
+
+    void ShowMessage(std::string_view text, MessageIcon icon) override;
+    void ShowMessageAbout(std::string_view text, MessageIcon icon,
+                          const MessageSubject& subject) override;
+    void SetStatusText(std::string_view text) override { inner_.SetStatusText(text); }
+    void SetProgress(int position) override { inner_.SetProgress(position); }
+    void SetGamePath(std::string_view path) override { inner_.SetGamePath(path); }
+    void Refresh() override { inner_.Refresh(); }
+
+    // The number of the last numbered message shown through it, 0 when none.
+    int lastNumber() const { return lastNumber_; }
+    const MessageSubject& lastSubject() const { return lastSubject_; }
+
+  private:
+    Feedback& inner_;
+    std::function<MessageSubject(int)> subjectOf_;
+    int lastNumber_ = 0;
+    MessageSubject lastSubject_;
+};
 
 } // namespace sonvex

@@ -224,6 +224,62 @@ TEST(AnalysisRunTest, NamesAndFoldersOfTheList) {
     EXPECT_EQ(SourceFolderOf("game.bin"), "");
 }
 
+TEST(AnalysisRunTest, SourceFolderIsTheDeepestCommonFolderOfTheGameFiles) {
+    // One folder: its spelling as given and plain names, whatever the files.
+    ListSources one = ListSourcesOf({"/g/./a/X.BIN", "/g/./a/Y.BIN"});
+    EXPECT_EQ(one.sourceFolder, "/g/./a");
+    EXPECT_EQ(one.entryNames, (std::vector<std::string>{"X.BIN", "Y.BIN"}));
+    // Several folders: the deepest one they share, and each path relative to it.
+    ListSources three = ListSourcesOf({"/g/a/x.seq", "/g/b/c/y.seq", "/g/b/bank.vh"});
+    EXPECT_EQ(three.sourceFolder, "/g");
+    EXPECT_EQ(three.entryNames, (std::vector<std::string>{"a/x.seq", "b/c/y.seq", "b/bank.vh"}));
+    ListSources nested = ListSourcesOf({"/g/a/x.seq", "/g/a/b/y.seq", "/g/a/../a/z.seq"});
+    EXPECT_EQ(nested.sourceFolder, "/g/a");
+    EXPECT_EQ(nested.entryNames, (std::vector<std::string>{"x.seq", "b/y.seq", "z.seq"}));
+    // Only the root in common.
+    ListSources root = ListSourcesOf({"/a/x", "/b/y"});
+    EXPECT_EQ(root.sourceFolder, "/");
+    EXPECT_EQ(root.entryNames, (std::vector<std::string>{"a/x", "b/y"}));
+    EXPECT_EQ(GameFilePath(root.sourceFolder, root.entryNames[1]), "/b/y");
+}
+
+TEST(AnalysisRunTest, GameFilesOfSeveralFoldersGetOneListThatResolvesEveryFile) {
+    TempFolder games;
+    const GameImage first = FirstGame();
+    const GameImage second = SecondGame();
+    std::filesystem::create_directories(games / "a/deep");
+    std::filesystem::create_directories(games / "b");
+    ASSERT_TRUE(testkit::WriteFile(games / "a/deep/one.bin", first.bytes()));
+    ASSERT_TRUE(testkit::WriteFile(games / "b/two.bin", second.bytes()));
+    RecordingFeedback feedback;
+    const AnalysisResult result =
+        AnalyzeSources({games / "a/deep/one.bin", games / "b/two.bin"}, games.path(), feedback);
+    ASSERT_EQ(result.status, AnalysisStatus::ListWritten);
+    EXPECT_TRUE(SameBytes(testkit::ReadFile(result.listPath),
+                          testkit::ExpectedConvertList(
+                              games.path(), {{"a/deep/one.bin", &first}, {"b/two.bin", &second}})));
+    const auto list = LoadList(result.listPath);
+    ASSERT_TRUE(list);
+    for (const ListEntry& e : list->entries) {
+        EXPECT_TRUE(std::filesystem::exists(GameFilePath(list->sourceFolder, e.fileName)))
+            << e.fileName;
+    }
+
+    // A name the list cannot hold is refused before anything is written, naming the file.
+    const std::string deep = games / (std::string(200, 'd') + "/" + std::string(60, 'n') + ".bin");
+    std::filesystem::create_directories(std::filesystem::path(deep).parent_path());
+    ASSERT_TRUE(testkit::WriteFile(deep, first.bytes()));
+    RecordingFeedback refused;
+    const AnalysisResult tooLong =
+        AnalyzeSources({games / "b/two.bin", deep}, games.path(), refused);
+    EXPECT_EQ(tooLong.status, AnalysisStatus::PathTooLong);
+    EXPECT_EQ(refused.Messages(),
+              std::vector<std::string>{Message(MessageId::AnalysisListNotMade).text});
+    EXPECT_EQ(refused.MessageSubjects(), std::vector<std::string>{tooLong.listPath});
+    EXPECT_EQ(tooLong.listPath, games / "two.clg");
+    EXPECT_FALSE(std::filesystem::exists(games / "two.clg"));
+}
+
 TEST(AnalysisRunTest, NoFilesDoesNothing) {
     RecordingFeedback feedback;
     const AnalysisResult result = AnalyzeSources({}, "/nowhere", feedback);

@@ -35,7 +35,8 @@ TEST(BankFormat, DlsSf2OrBoth) {
         NullFeedback feedback;
         const ConvertResult r =
             StandardConverters(RecognitionRules::Extended, c.banks)
-                .vab(0, 0, dir / "b.vh", dir / "b.vb", stem + ".dls", "t", feedback);
+                .vab(0, 0, dir / "b.vh", dir / "b.vb", stem + ".dls", "t", feedback)
+                .result;
         EXPECT_EQ(r, ConvertResult::Done);
         EXPECT_EQ(std::filesystem::exists(stem + ".dls"), c.dls) << stem;
         EXPECT_EQ(std::filesystem::exists(stem + ".sf2"), c.sf2) << stem;

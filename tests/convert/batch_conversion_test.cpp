@@ -9,6 +9,7 @@
 #include "convlist/convert_list.h"
 #include "platform/messages.h"
 #include "testkit/byte_builder.h"
+#include "tests/support/list_bytes.h"
 
 namespace sonvex {
 namespace {
@@ -24,11 +25,9 @@ struct Item {
 
 std::vector<uint8_t> ListBytes(uint32_t count, const std::string& folder,
                                const std::vector<Item>& items) {
-    ByteBuilder b;
-    b.u32le(count).u8(static_cast<uint32_t>(folder.size() + 1)).text(folder).u8(0);
+    ByteBuilder b = test::ListHeader(count, folder);
     for (const Item& i : items) {
-        b.u32le(i.type).u32le(static_cast<uint32_t>(i.number)).u64le(i.offset);
-        b.u8(static_cast<uint32_t>(i.file.size() + 1)).text(i.file).u8(0);
+        test::ListEntryBytes(b, i.type, i.number, i.offset, i.file);
     }
     return b.take();
 }
@@ -38,16 +37,25 @@ struct FakeConverters {
     std::vector<std::string> calls;
     std::vector<SequenceOutcome> seqResults; // consumed in order, default Done/1
     std::vector<ConvertResult> vabResults;   // consumed in order, default Done
+    // The naming of most cases here is the list-titled one; the per-game-file names of the
+    // extended rules have their own cases.
+    RecognitionRules rules = RecognitionRules::Classic;
+    // Runs inside every sequence conversion, as a converter that shows a message would.
+    std::function<void(Feedback&)> duringSeq;
 
     Converters Make() {
         Converters c;
+        c.rules = rules;
         auto seqLike = [this](const char* kind) {
             return [this, kind](uint64_t offset, const std::string& game, const std::string& stem,
-                                Feedback&) {
+                                Feedback& feedback) {
+                if (duringSeq) {
+                    duringSeq(feedback);
+                }
                 calls.push_back(std::string(kind) + " " + std::to_string(offset) + " " + game +
                                 " " + stem);
                 if (seqResults.empty()) {
-                    return SequenceOutcome{ConvertResult::Done, 1};
+                    return SequenceOutcome{ConvertResult::Done, 1, {}};
                 }
                 SequenceOutcome r = seqResults.front();
                 seqResults.erase(seqResults.begin());
@@ -103,8 +111,9 @@ TEST_F(BatchConversionTest, SequencesAreNumberedByOutputNotByEntry) {
 }
 
 TEST_F(BatchConversionTest, FailedSequenceKeepsItsNumberAndSetsCountEveryFile) {
-    fakes.seqResults = {
-        {ConvertResult::CannotConvert, 0}, {ConvertResult::Done, 3}, {ConvertResult::Done, 1}};
+    fakes.seqResults = {{ConvertResult::CannotConvert, 0, {}},
+                        {ConvertResult::Done, 3, {}},
+                        {ConvertResult::Done, 1, {}}};
     auto r = Run(ListBytes(3, "/g", {{kTypeSeq, 0, 1}, {kTypeSeq, 1, 2}, {kTypeSeq, 2, 3}}));
     ASSERT_EQ(fakes.calls.size(), 3u);
     EXPECT_NE(fakes.calls[0].find("_000"), std::string::npos);
@@ -117,7 +126,7 @@ TEST_F(BatchConversionTest, FailedSequenceKeepsItsNumberAndSetsCountEveryFile) {
 TEST_F(BatchConversionTest, SetThatFailsPartWayKeepsTheFilesItMade) {
     // Two files of a set were completed before the third failed: the next item must not
     // reuse the number and write over them.
-    fakes.seqResults = {{ConvertResult::CannotConvert, 2}, {ConvertResult::Done, 1}};
+    fakes.seqResults = {{ConvertResult::CannotConvert, 2, {}}, {ConvertResult::Done, 1, {}}};
     auto r = Run(ListBytes(2, "/g", {{kTypeSeq, 0, 1}, {kTypeSeq, 1, 2}}));
     ASSERT_EQ(fakes.calls.size(), 2u);
     EXPECT_NE(fakes.calls[0].find("_000"), std::string::npos);
@@ -169,7 +178,7 @@ TEST_F(BatchConversionTest, BankResultsDecideNumbersAndCounts) {
 }
 
 TEST_F(BatchConversionTest, ResultsThatEndTheRunSkipTheirProgressStep) {
-    fakes.seqResults = {{ConvertResult::Done, 1}, {ConvertResult::InputEnded, 0}};
+    fakes.seqResults = {{ConvertResult::Done, 1, {}}, {ConvertResult::InputEnded, 0, {}}};
     auto r = Run(ListBytes(3, "/g", {{kTypeSeq, 0, 1}, {kTypeSeq, 1, 2}, {kTypeSeq, 2, 3}}));
     EXPECT_EQ(fakes.calls.size(), 2u);
     EXPECT_TRUE(r.endedEarly);
@@ -181,6 +190,83 @@ TEST_F(BatchConversionTest, ResultsThatEndTheRunSkipTheirProgressStep) {
     r = Run(ListBytes(3, "/g", {{kTypeVh, 0, 1}, {kTypeVb, 0, 2}, {kTypeSeq, 0, 3}}));
     EXPECT_EQ(fakes.calls.size(), 1u);
     EXPECT_TRUE(r.endedEarly);
+}
+
+TEST_F(BatchConversionTest, ItemsThatMakeNothingAreReportedWithTheirReasonAndCounted) {
+    fakes.seqResults = {{ConvertResult::Done, 1, {}},
+                        {ConvertResult::CannotConvert, 0, "SEQ at 0x00000002: delta too large"}};
+    fakes.vabResults = {ConvertResult::CannotConvert};
+    auto r = Run(ListBytes(6, "/g",
+                           {{kTypeSeq, 0, 1},
+                            {kTypeSeq, 1, 2},
+                            {kTypeVh, 0, 3, "B.VH"},
+                            {kTypeVb, 0, 4},
+                            {kTypeKcetSeq, 0, 5},
+                            {kTypeVb, 1, 6}}));
+    EXPECT_EQ(r.itemsMade, 1);
+    EXPECT_EQ(r.itemsSkipped, 2);
+    ASSERT_EQ(r.failures.size(), 2u);
+    EXPECT_EQ(r.failures[0].type, kTypeSeq);
+    EXPECT_EQ(r.failures[0].number, 1);
+    EXPECT_EQ(r.failures[0].gameFile, "/g/GAME.BIN");
+    EXPECT_EQ(r.failures[0].offset, 2u);
+    EXPECT_EQ(r.failures[0].reason, "SEQ at 0x00000002: delta too large");
+    EXPECT_EQ(r.failures[1].type, kTypeVh);
+    EXPECT_EQ(r.failures[1].gameFile, "/g/B.VH");
+    EXPECT_EQ(r.failures[1].reason, "the item cannot be converted");
+
+    // A run that ends early leaves the entries behind it skipped, not silently done.
+    fakes.seqResults = {{ConvertResult::InputEnded, 0, {}}};
+    r = Run(ListBytes(3, "/g", {{kTypeSeq, 0, 1}, {kTypeSeq, 1, 2}, {kTypeVb, 0, 3}}));
+    EXPECT_TRUE(r.endedEarly);
+    EXPECT_EQ(r.failures.size(), 1u);
+    EXPECT_EQ(r.itemsSkipped, 2);
+}
+
+TEST_F(BatchConversionTest, AConvertersMessageNamesTheFileItIsAbout) {
+    fakes.duringSeq = [](Feedback& feedback) {
+        ShowNumberedMessage(feedback, MessageId::SeqInputOpenFailed);
+    };
+    fakes.seqResults = {{ConvertResult::OpenFailed, 0, {}}};
+    auto r = Run(ListBytes(1, "/nowhere", {{kTypeSeq, 0, 16, "x.seq"}}));
+    EXPECT_EQ(fb.Messages(),
+              (std::vector<std::string>{Message(MessageId::SeqInputOpenFailed).text}));
+    EXPECT_EQ(fb.MessageSubjects(), (std::vector<std::string>{"/nowhere/x.seq"}));
+    ASSERT_EQ(r.failures.size(), 1u);
+    EXPECT_EQ(r.failures[0].messageNumber, 5);
+    EXPECT_EQ(r.failures[0].reason,
+              "cannot open game file \"/nowhere/x.seq\": No such file or directory [05]");
+}
+
+TEST_F(BatchConversionTest, ExtendedRulesNameOutputsAfterTheirOwnGameFiles) {
+    const std::vector<Item> items = {{kTypeSeq, 0, 1, "a/fuga.seq"}, {kTypeSeq, 1, 2, "b/x.bin"},
+                                     {kTypeSeq, 2, 3, "a/fuga.seq"}, {kTypeVh, 0, 4, "c/std0.vh"},
+                                     {kTypeVb, 0, 5, "c/std0.vb"},   {kTypeSeq, 3, 6, "d/x.bin"}};
+    const std::string out = dir / "out/";
+    fakes.rules = RecognitionRules::Extended;
+    Run(ListBytes(6, "/g", items));
+    EXPECT_EQ(fakes.calls,
+              (std::vector<std::string>{
+                  "seq 1 /g/a/fuga.seq " + out + "fuga_000", "seq 2 /g/b/x.bin " + out + "b_x_000",
+                  "seq 3 /g/a/fuga.seq " + out + "fuga_001",
+                  "vab 4 5 /g/c/std0.vh /g/c/std0.vb " + out + "std0_000.dls songs",
+                  "seq 6 /g/d/x.bin " + out + "d_x_000"}));
+    EXPECT_EQ(fb.StatusTexts()[1], "SMF fuga_000を作製");
+
+    // The classic rules, and a list of one game file under either rules, name by the list.
+    for (const RecognitionRules rules : {RecognitionRules::Classic, RecognitionRules::Extended}) {
+        fakes.calls.clear();
+        fakes.rules = rules;
+        if (rules == RecognitionRules::Classic) {
+            Run(ListBytes(6, "/g", items));
+        } else {
+            Run(ListBytes(2, "/g",
+                          {{kTypeSeq, 0, 1, "a/fuga.seq"}, {kTypeSeq, 1, 2, "a/fuga.seq"}}));
+        }
+        ASSERT_GE(fakes.calls.size(), 2u);
+        EXPECT_EQ(fakes.calls[0], "seq 1 /g/a/fuga.seq " + out + "songs_000");
+        EXPECT_NE(fakes.calls[1].find(out + "songs_001"), std::string::npos) << fakes.calls[1];
+    }
 }
 
 TEST_F(BatchConversionTest, HeaderLookAheadAtTheEndOfTheListEndsTheWalk) {

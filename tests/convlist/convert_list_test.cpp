@@ -380,3 +380,58 @@ TEST(CountedRead, DamagedListsStayInsideTheirBytes) {
 
 } // namespace
 } // namespace sonvex
+
+namespace sonvex {
+namespace {
+
+TEST(ListProblem, RefusesBytesThatAreNoListAndAcceptsEveryWrittenShape) {
+    using testkit::ConvertListBuilder;
+    const ConvertListBuilder good = ConvertListBuilder()
+                                        .folder("/g")
+                                        .entry(kTypeSeq, 0, 1, "a/x.seq")
+                                        .entry(kTypeVh, 0, 2, "名前.vh");
+    EXPECT_EQ(ListProblem(good.build()), "");
+    EXPECT_EQ(ListProblem(ConvertListBuilder().build()), "");
+    EXPECT_EQ(ListProblem(ConvertListBuilder().entry(kTypeSeq, 0, 1, "a").count(0).build()), "");
+    EXPECT_EQ(
+        ListProblem(ConvertListBuilder().entry(kTypeSeq, 0, 1, "nonul").nameWithoutNul().build()),
+        "");
+
+    struct Case {
+        const char* what;
+        testkit::Bytes bytes;
+        const char* says;
+    };
+    // Random bytes as a game file might hold them: a huge count and binary "names".
+    testkit::Bytes noise = testkit::ByteBuilder().noise(400, 7).take();
+    noise[0] = 0x41;
+    noise[3] = 0x70;
+    const Case cases[] = {
+        {"empty", {}, "header cut short"},
+        {"cut in the folder", good.buildCut(4), "header cut short"},
+        {"impossible count", ConvertListBuilder(good).count(1894505217).build(),
+         "count 1894505217 is more entries"},
+        {"count beyond the whole entries", good.buildCut(good.entryStart(1) + 3), "count 2 "},
+        {"name with control bytes", ConvertListBuilder().entry(kTypeSeq, 0, 1, "a\x01z").build(),
+         "entry 0 at offset "},
+        {"empty name", ConvertListBuilder().entry(kTypeSeq, 0, 1, "").build(),
+         "game-file name is not text"},
+        {"folder with control bytes", ConvertListBuilder().folder("/g\x7F").build(),
+         "source folder is not text"},
+        {"random bytes", noise, "count"},
+    };
+    for (const Case& c : cases) {
+        const std::string problem = ListProblem(c.bytes);
+        EXPECT_NE(problem.find(c.says), std::string::npos) << c.what << ": " << problem;
+    }
+}
+
+TEST(GameFilePath, JoinsTheSourceFolderAndTheRecordedName) {
+    EXPECT_EQ(GameFilePath("/games/a", "X.SEQ"), "/games/a/X.SEQ");
+    EXPECT_EQ(GameFilePath("/", "a/X.SEQ"), "/a/X.SEQ");
+    EXPECT_EQ(GameFilePath("/games/", "b/c/X.SEQ"), "/games/b/c/X.SEQ");
+    EXPECT_EQ(GameFilePath("", "X.SEQ"), "/X.SEQ");
+}
+
+} // namespace
+} // namespace sonvex

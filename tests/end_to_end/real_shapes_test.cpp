@@ -337,7 +337,12 @@ TEST(RealShapes, EveryBankAndSequenceOfEachShapeConvertsFromDisk) {
         const std::string out = dir / "out";
         fs::create_directory(out);
         const std::string title = ListTitleOf(analysis.listPath);
-        const ConversionRunResult run = RunConversion(analysis.listPath, out, title, feedback);
+        // The extended converters, with every output named after the list so that the
+        // banks are found by their number alone.
+        Converters converters = StandardConverters();
+        converters.rules = RecognitionRules::Classic;
+        const ConversionRunResult run =
+            RunConversion(analysis.listPath, out, title, feedback, converters);
         ASSERT_TRUE(run.ran) << s.name;
         EXPECT_FALSE(run.endedEarly) << s.name;
         EXPECT_TRUE(feedback.Messages().empty()) << s.name;

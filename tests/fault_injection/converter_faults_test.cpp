@@ -189,10 +189,12 @@ TEST(ConverterFaults, BatchRunEndsAtTheFaultAndCountsOnlyCompleteFiles) {
         PutFile(fs, "/l/rip.clg", list);
     };
     RecordingFeedback* last = nullptr;
+    ConversionRunResult lastRun;
     batch.run = [&](Feedback& feedback) {
         last = dynamic_cast<RecordingFeedback*>(&feedback);
         const ConversionRunResult r =
             RunConversion("/l/rip.clg", "/o", "rip", feedback, FixedConverters());
+        lastRun = r;
         Outcome o;
         o.success = r.ran && !r.endedEarly;
         o.filesClaimed = r.ran ? r.filesMade : 0;
@@ -209,9 +211,27 @@ TEST(ConverterFaults, BatchRunEndsAtTheFaultAndCountsOnlyCompleteFiles) {
         {FaultKind::Write,
          {MessageId::SeqOutputOpenFailed, MessageId::BankOutputOpenFailed,
           MessageId::SsqOutputOpenFailed}}};
-    // A run that started ends with progress 100 and the closing status of the files made.
+    // A run that started ends with progress 100 and the closing status of the files made;
+    // every message names the file it is about, and the item the fault stopped is reported
+    // with the message it showed.
     batch.check = [&](FileSystem&, const Outcome& o) -> std::string {
-        if (last == nullptr || o.filesClaimed < 0 || last->StatusTexts().empty()) {
+        if (last == nullptr) {
+            return "";
+        }
+        for (const std::string& subject : last->MessageSubjects()) {
+            if (subject.empty()) {
+                return "a message names no file";
+            }
+        }
+        if (lastRun.endedEarly &&
+            (lastRun.failures.empty() || lastRun.failures.back().reason.empty() ||
+             lastRun.failures.back().messageNumber == 0)) {
+            return "the run ended without the failed item, its reason and its message";
+        }
+        if (!lastRun.endedEarly && !lastRun.failures.empty()) {
+            return "an item failed although the run went through";
+        }
+        if (o.filesClaimed < 0 || last->StatusTexts().empty()) {
             return "";
         }
         char closing[64];

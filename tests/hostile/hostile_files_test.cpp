@@ -78,8 +78,10 @@ TEST(HostileFiles, EmptyFilesEverywhere) {
     const std::string partcut = faults::BuiltProgram("tools/partcut/partcut");
     const std::string tabdump = faults::BuiltProgram("tools/tabdump/tabdump");
     if (std::filesystem::exists(partcut) && std::filesystem::exists(tabdump)) {
-        EXPECT_EQ(faults::RunProgram(tabdump, {"list.clg"}, folder.path()).status, 0);
-        EXPECT_EQ(faults::RunProgram(partcut, {"-a", "list.clg"}, folder.path()).status, 0);
+        // An empty file is no list: refused, nothing written.
+        EXPECT_EQ(faults::RunProgram(tabdump, {"list.clg"}, folder.path()).status, 255);
+        EXPECT_EQ(faults::RunProgram(partcut, {"-a", "list.clg"}, folder.path()).status, 1);
+        EXPECT_FALSE(std::filesystem::exists(folder / "list.csv"));
         ASSERT_TRUE(testkit::WriteFile(
             folder / "cut.clg",
             testkit::ConvertListBuilder().entry(kTypeSeq, 0, 16, "empty").build()));

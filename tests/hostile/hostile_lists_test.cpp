@@ -114,8 +114,8 @@ TEST(HostileLists, EditorLoadTakesWholeEntriesOnly) {
     }
 }
 
-// The console tools never die on a list: tabdump writes a CSV or says why not; partcut
-// cuts what the list names from the game file beside it.
+// The console tools never die on a list: tabdump writes a CSV, or refuses bytes that are
+// no list and writes nothing; partcut cuts what the list names from the game file beside it.
 TEST(HostileLists, ConsoleToolsSurviveEveryList) {
     const std::string tabdump = faults::BuiltProgram("tools/tabdump/tabdump");
     const std::string partcut = faults::BuiltProgram("tools/partcut/partcut");
@@ -135,6 +135,14 @@ TEST(HostileLists, ConsoleToolsSurviveEveryList) {
         }
         ASSERT_TRUE(testkit::WriteFile(folder / "list.clg", input.bytes));
         const faults::ProcessRun csv = faults::RunProgram(tabdump, {"list.clg"}, folder.path());
+        if (!ListProblem(input.bytes).empty()) {
+            EXPECT_EQ(csv.status, 255) << input.name << ": " << csv.out;
+            EXPECT_NE(csv.out.find("not a convert list [list.clg]: "), std::string::npos)
+                << input.name;
+            EXPECT_FALSE(std::filesystem::exists(folder / "list.csv")) << input.name;
+            runs += 1;
+            continue;
+        }
         EXPECT_EQ(csv.status, 0) << input.name << ": " << csv.out;
         ConvertList parsed;
         (void)ParseList(input.bytes, parsed);

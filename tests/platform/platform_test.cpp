@@ -53,6 +53,57 @@ TEST(Messages, ShownThroughFeedbackWithTheirIcon) {
     EXPECT_EQ(fb.events[1].value, static_cast<int>(MessageIcon::Stop));
 }
 
+TEST(Messages, CommandLineFormsAreEnglishAndNameFileOffsetReasonAndNumber) {
+    for (const MessageText& m : AllMessages()) {
+        const std::string english = m.english;
+        EXPECT_FALSE(english.empty()) << m.number;
+        for (const char c : english) {
+            EXPECT_TRUE(c >= 0x20 && c < 0x7F) << m.number << ": " << english;
+        }
+        // The desktop text finds its message again: the command line goes by it.
+        EXPECT_EQ(FindMessageByText(m.text), &m);
+    }
+    EXPECT_EQ(EnglishMessage(Message(MessageId::SeqInputOpenFailed),
+                             {"a/x.seq", -1, "No such file or directory"}),
+              "cannot open game file \"a/x.seq\": No such file or directory [05]");
+    EXPECT_EQ(EnglishMessage(Message(MessageId::SegmentDlsOpenFailed), {"b.dls", 0x1A2F0, ""}),
+              "cannot open DLS file \"b.dls\" at 0x0001A2F0 [42]");
+    EXPECT_EQ(EnglishMessage(Message(MessageId::OutputFolderMissing)),
+              "no output folder given [07]");
+
+    // Status texts of the batch run, the analysis and the segment builder.
+    const std::pair<const char*, const char*> statuses[] = {
+        {"変換中", "converting"},
+        {"SMF songs_003を作製", "making songs_003.mid"},
+        {"DLS std0_000を作製", "making std0_000.dls"},
+        {"終了 作製ﾌｧｲﾙ数  7", "finished, 7 file(s) made"},
+        {"終了 作製ﾌｧｲﾙ数 123", "finished, 123 file(s) made"},
+        {"GAME.BIN ｱﾅﾗｲｽﾞ中", "scanning GAME.BIN"},
+        {"GAME.BIN ｱﾅﾗｲｽﾞ終了", "scanned GAME.BIN"},
+        {"アナライズ終了", "analysis finished"},
+        {"song.sgt作製", "made song.sgt"},
+        {"rendering", "rendering"},
+    };
+    for (const auto& [text, english] : statuses) {
+        EXPECT_EQ(EnglishStatusText(text), english);
+    }
+}
+
+TEST(Messages, SubjectFeedbackNamesTheFileOfAMessageShownWithoutIt) {
+    RecordingFeedback fb;
+    SubjectFeedback named(fb, [](int number) {
+        return MessageSubject{number == 5 ? "game.bin" : "", -1, "gone"};
+    });
+    ShowNumberedMessage(named, MessageId::SeqInputOpenFailed);
+    EXPECT_EQ(named.lastNumber(), 5);
+    ShowNumberedMessage(named, MessageId::SeqOutputOpenFailed);
+    ShowNumberedMessage(named, MessageId::ListOpenFailed, {"my.clg", -1, ""});
+    named.ShowMessage("not a table text", MessageIcon::Stop);
+    EXPECT_EQ(named.lastNumber(), 1);
+    EXPECT_EQ(fb.MessageSubjects(), (std::vector<std::string>{"game.bin", "", "my.clg", ""}));
+    EXPECT_EQ(fb.Messages()[1], Message(MessageId::SeqOutputOpenFailed).text);
+}
+
 TEST(Guids, VersionFourStampAndByteLayout) {
     std::set<std::string> seen;
     for (int i = 0; i < 200; ++i) {

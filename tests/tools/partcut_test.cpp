@@ -14,6 +14,7 @@ namespace {
 const std::string kUsage = std::string("Usage :\n") + ">%s [option]... <clgfile>\n" +
                            "        -a,-A    output append seq+vb+vh\n" +
                            "        -4       output append seq+vb+vh (ezpsf 1.0.4)\n" +
+                           "        -o,-O    print the patch addresses of every number\n" +
                            "        -h,-H    This help\n";
 constexpr const char* kOpenError = "open error [%s]\n";
 constexpr const char* kOut = "Out : %s\n";
@@ -86,10 +87,10 @@ TEST_F(PartcutTest, UsageWhenAskedOrWithoutAListPath) {
     ExpectNames({"game.clg"});
 }
 
-TEST_F(PartcutTest, UnreadableListOrGameFileWritesNothing) {
+TEST_F(PartcutTest, UnreadableListOrGameFileIsReportedAndFails) {
     ToolRun run = Run({"missing.clg"});
     EXPECT_EQ(run.output, Format(kOpenError, "missing.clg"));
-    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.status, 1);
     std::filesystem::create_directory(temp / "folder.clg");
     EXPECT_EQ(Run({"folder.clg"}).output, Format(kOpenError, "folder.clg"));
 
@@ -98,12 +99,19 @@ TEST_F(PartcutTest, UnreadableListOrGameFileWritesNothing) {
                         .entry(kTypeVh, 0, 9, "game.bin")
                         .build());
     Put("game.bin", Bytes(100, 1));
-    for (const auto& args :
-         std::vector<std::vector<std::string>>{{"game.clg"}, {"-a", "-o", "game.clg"}}) {
-        run = Run(args);
-        EXPECT_EQ(run.output, Format(kOpenError, "gone.bin"));
-        EXPECT_EQ(run.status, 0);
-    }
+    // Each item comes from its own game file: the one that opens nowhere (beside the list,
+    // then in the stored folder) is reported and its items are not cut; the others are.
+    const std::string notFound =
+        Format(kOpenError, "gone.bin") + Format(kOpenError, "/games/gone.bin");
+    run = Run({"game.clg"});
+    EXPECT_EQ(run.output, notFound + Outs({"game_0000.vh"}));
+    EXPECT_EQ(run.status, 1);
+    ExpectFile("game_0000.vh", Concat({Bytes(91, 1), Zeros(1)}));
+    // A number with a part whose game file is missing gets no append file and no patch line.
+    std::filesystem::remove(temp / "game_0000.vh");
+    run = Run({"-a", "-o", "game.clg"});
+    EXPECT_EQ(run.output, notFound);
+    EXPECT_EQ(run.status, 1);
     ExpectNames({"folder.clg", "game.bin", "game.clg"});
 }
 
@@ -112,7 +120,8 @@ TEST_F(PartcutTest, SplitsEveryEntryIntoAPaddedFileNamedByNumberAndType) {
     game.noise(11);
     std::filesystem::create_directory(temp / "sub");
     PutGame("sub/game.bin", game);
-    // The folder stored in the list plays no part; the first entry lies at 4096.
+    // The game file beside the list is taken before the stored folder; the first entry
+    // lies at 4096.
     Put("sub/game.clg",
         ConvertListBuilder()
             .folder("/elsewhere")
@@ -125,7 +134,7 @@ TEST_F(PartcutTest, SplitsEveryEntryIntoAPaddedFileNamedByNumberAndType) {
             .entry(kTypeSceiMidi, 3, 0x1C00, "game.bin")
             .entry(kTypeSceiHead, 4, 0x1D00, "game.bin")
             .entry(0x0000FFFF, 5, 0x1E00, "game.bin")
-            .entry(kTypeSeq, 1, 0x2000, "other.bin") // last: to the end of the game file
+            .entry(kTypeSeq, 1, 0x2000, "game.bin") // last: to the end of the game file
             .build());
     const ToolRun run = Run({"sub/game.clg"});
     EXPECT_EQ(run.status, 0);
@@ -155,10 +164,10 @@ TEST_F(PartcutTest, ZeroNegativeAndOverlongSizes) {
         ConvertListBuilder()
             .entry(kTypeSeq, 0, 0x100, "game.bin") // size 0: to the end of the game file
             .entry(kTypeVh, 0, 0x100, "game.bin")
-            .entry(kTypeVb, 0, 0x200, "game.bin")  // reaches past the end: zero filled
-            .entry(kTypeSeq, 1, 0x5000, "two.bin") // beyond the end, negative size
-            .entry(kTypeVh, 1, 0x80, "two.bin")
-            .entry(kTypeSeq, -1, 0x10, "two.bin") // negative number: split only
+            .entry(kTypeVb, 0, 0x200, "game.bin")   // reaches past the end: zero filled
+            .entry(kTypeSeq, 1, 0x5000, "game.bin") // beyond the end, negative size
+            .entry(kTypeVh, 1, 0x80, "game.bin")
+            .entry(kTypeSeq, -1, 0x10, "game.bin") // negative number: split only
             .build());
     const ToolRun run = Run({"-o", "game.clg"});
     EXPECT_EQ(run.status, 0);
@@ -273,7 +282,7 @@ TEST_F(PartcutTest, EzpsfAreasHoldNoMoreThanTheirRoom) {
                                        Zeros(0x7FF0), game.slice(0x38020, 0x7FE0)}));
 }
 
-TEST_F(PartcutTest, EmptyAndDamagedListsNeverFail) {
+TEST_F(PartcutTest, EmptyListsWorkAndDamagedListsAreRefused) {
     Put("empty.clg", ConvertListBuilder().build());
     EXPECT_EQ(Run({"empty.clg"}).output, "");
     ToolRun run = Run({"-a", "-o", "empty.clg"});
@@ -288,23 +297,28 @@ TEST_F(PartcutTest, EmptyAndDamagedListsNeverFail) {
                                        .entry(kTypeSeq, 0, 0x10, "game.bin")
                                        .nameWithoutNul()
                                        .entry(kTypeVh, 0x7FFFFFFF, 0x40, "game.bin");
-    Put("d.clg", ConvertListBuilder(two).count(5000).build());
+    Put("d.clg", two.build());
     run = Run({"d.clg"});
     EXPECT_EQ(run.output, Outs({"d_0000.seq", "d_2147483647.vh"}));
     ExpectFile("d_0000.seq", game.slice(0x10, 0x30));
     ExpectFile("d_2147483647.vh", game.slice(0x40, 0xC0));
 
-    Put("d.clg", two.buildCut(two.entryStart(2) - 1)); // the second entry cut short
-    EXPECT_EQ(Run({"d.clg"}).output, Outs({"d_0000.seq"}));
-    ExpectFile("d_0000.seq", game.slice(0x10, 0xF0));
-
-    Put("d.clg", Bytes{7, 0}); // header cut short: no entries
-    EXPECT_EQ(Run({"d.clg"}).output, "");
-    Put("d.clg",
-        ConvertListBuilder().entry(kTypeSeq, 0, 0x10, "game.bin").nameLength(3).count(3).build());
-    run = Run({"d.clg"});
-    EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.output, Format(kOpenError, "gam"));
+    // A count the bytes cannot hold, an entry cut short, a header cut short: no list, and
+    // nothing is cut from what such bytes would point at.
+    const std::vector<std::pair<Bytes, std::string>> damaged = {
+        {ConvertListBuilder(two).count(5000).build(), "count 5000 is more entries"},
+        {two.buildCut(two.entryStart(2) - 1), "count 2 "},
+        {Bytes{7, 0}, "header cut short"},
+        {ConvertListBuilder().entry(kTypeSeq, 0, 0x10, "game.bin").nameLength(3).count(3).build(),
+         "count 3 "}};
+    for (const auto& [bytes, why] : damaged) {
+        std::filesystem::remove(temp / "d_0000.seq");
+        Put("d.clg", bytes);
+        run = Run({"d.clg"});
+        EXPECT_EQ(run.status, 1) << why;
+        EXPECT_EQ(run.output.rfind("not a convert list [d.clg]: " + why, 0), 0u) << run.output;
+        EXPECT_FALSE(std::filesystem::exists(temp / "d_0000.seq")) << why;
+    }
 }
 
 TEST_F(PartcutTest, OffsetsBeyond2And4GiBAndLongGameFileNames) {

@@ -40,10 +40,15 @@ Bytes OneEntryList() {
     return ConvertListBuilder().entry(kTypeSeq, 0, 16, "g.bin").build();
 }
 
-TEST_F(TabdumpTest, WithoutArgumentsPrintsItsVersionAndFails) {
-    const ToolRun run = Run({});
-    EXPECT_EQ(run.output, kVersion);
-    EXPECT_EQ(run.status, 255);
+TEST_F(TabdumpTest, WithoutArgumentsOrWhenAskedPrintsItsUsage) {
+    for (const std::vector<std::string>& args :
+         std::vector<std::vector<std::string>>{{}, {"-h"}, {"--help", "x.csv"}}) {
+        const ToolRun run = Run(args);
+        EXPECT_TRUE(run.output.starts_with(std::string(kVersion) + "Usage : tabdump <clgfile> "
+                                                                   "[<csvfile>]\n"))
+            << run.output;
+        EXPECT_EQ(run.status, args.empty() ? 255 : 0);
+    }
     EXPECT_TRUE(FolderNames(temp.path()).empty());
 }
 
@@ -131,7 +136,7 @@ TEST_F(TabdumpTest, WritesEveryEntryWithItsNameNumberOffsetAndSize) {
               "");
 }
 
-TEST_F(TabdumpTest, EmptyAndDamagedListsWriteTheWholeEntriesThereAre) {
+TEST_F(TabdumpTest, EmptyListsAreWrittenAndDamagedListsRefused) {
     struct Case {
         const char* what;
         Bytes list;
@@ -143,16 +148,9 @@ TEST_F(TabdumpTest, EmptyAndDamagedListsWriteTheWholeEntriesThereAre) {
         {"count 0", ConvertListBuilder().build(), ""},
         {"count 0 with entries behind it",
          ConvertListBuilder().entry(kTypeSeq, 0, 1, "a").count(0).build(), ""},
-        {"empty file", Bytes{}, ""},
-        {"header cut in the count", Bytes{1, 0, 0}, ""},
-        {"count beyond the entries", ConvertListBuilder(two).count(1000000).build(),
-         "SEQ,0,16,32,a.bin\r\nVH,0,48,0,b.bin\r\n"},
-        {"second entry cut short", two.buildCut(two.entryStart(2) - 3), "SEQ,0,16,0,a.bin\r\n"},
         {"name without NUL",
          ConvertListBuilder().entry(kTypeVb, 7, 9, "nonul").nameWithoutNul().build(),
          "VB,7,9,0,nonul\r\n"},
-        {"length byte past the end", ConvertListBuilder(two).nameLength(250).build(),
-         "SEQ,0,16,0,a.bin\r\n"},
     };
     for (const Case& c : cases) {
         Put("d.clg", c.list);
@@ -160,6 +158,29 @@ TEST_F(TabdumpTest, EmptyAndDamagedListsWriteTheWholeEntriesThereAre) {
         EXPECT_EQ(run.status, 0) << c.what;
         EXPECT_EQ(run.output, Format(kConvert, "d.clg", "d.csv")) << c.what;
         EXPECT_EQ(Text("d.csv"), kHeaderLine + c.lines) << c.what;
+    }
+    // Bytes that are no list would make a CSV of garbage: refused, and no CSV is left.
+    const Case refused[] = {
+        {"empty file", Bytes{}, "header cut short"},
+        {"header cut in the count", Bytes{1, 0, 0}, "header cut short"},
+        {"count beyond the entries", ConvertListBuilder(two).count(1000000).build(),
+         "count 1000000 is more entries"},
+        {"second entry cut short", two.buildCut(two.entryStart(2) - 3), "count 2 "},
+        {"length byte past the end", ConvertListBuilder(two).nameLength(250).build(), "count 2 "},
+        {"binary name", ConvertListBuilder().entry(kTypeSeq, 0, 1, "\x03\x90").build(),
+         "entry 0 at offset 12: game-file name is not text"},
+    };
+    for (const Case& c : refused) {
+        std::filesystem::remove(temp / "d.csv");
+        Put("d.clg", c.list);
+        const ToolRun run = Run({"d"});
+        EXPECT_EQ(run.status, 255) << c.what;
+        EXPECT_EQ(run.output.rfind(Format(kConvert, "d.clg", "d.csv") +
+                                       "not a convert list [d.clg]: " + c.lines,
+                                   0),
+                  0u)
+            << c.what << ": " << run.output;
+        EXPECT_FALSE(std::filesystem::exists(temp / "d.csv")) << c.what;
     }
 }
 

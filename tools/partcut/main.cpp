@@ -1,12 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// partcut: cuts the items of a convert list out of the game file beside the list, one
-// file per entry, or joins each number's sequence, bank body and bank header into one
+// partcut: cuts the items of a convert list out of their game files, one file per entry,
+// or joins each number's sequence, bank body and bank header into one
 // file laid out as a memory image (plain append layout or the ezpsf layout).
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <map>
+#include <memory>
 #include <new>
 #include <optional>
 #include <stdexcept>
@@ -22,9 +23,14 @@ using sonvex::ConvertList;
 using sonvex::ListEntry;
 
 constexpr const char* kUsageLines[] = {
-    "Usage :\n", ">%s [option]... <clgfile>\n", "        -a,-A    output append seq+vb+vh\n",
-    "        -4       output append seq+vb+vh (ezpsf 1.0.4)\n", "        -h,-H    This help\n"};
+    "Usage :\n",
+    ">%s [option]... <clgfile>\n",
+    "        -a,-A    output append seq+vb+vh\n",
+    "        -4       output append seq+vb+vh (ezpsf 1.0.4)\n",
+    "        -o,-O    print the patch addresses of every number\n",
+    "        -h,-H    This help\n"};
 constexpr const char* kOpenError = "open error [%s]\n";
+constexpr const char* kNotAList = "not a convert list [%s]: %s\n";
 // An output file that cannot be created or fully written; the file is removed.
 constexpr const char* kWriteError = "write error [%s]\n";
 constexpr const char* kOutLine = "Out : %s\n";
@@ -106,6 +112,26 @@ class CFile {
     std::string path;            // as given to the constructor
 };
 
+struct SplitJob;
+
+// One game file of the list, open for reading.
+struct GameFile {
+    std::unique_ptr<CFile> file;
+    int64_t length = 0;
+};
+
+// The game files of a list, each opened on first use: beside the list, else in the list's
+// source folder. One that opens nowhere is reported once ("open error") and stays closed.
+class GameFiles {
+  public:
+    explicit GameFiles(const SplitJob& job) : job_(job) {}
+    const GameFile* Of(const std::string& fileName);
+
+  private:
+    const SplitJob& job_;
+    std::map<std::string, std::optional<GameFile>> files_;
+};
+
 // The parts of one serial number. A size of 0 means the part is absent.
 struct NumberParts {
     uint32_t seqIndex = 0; // list index of the "SEQ" entry with this number
@@ -114,6 +140,7 @@ struct NumberParts {
     uint64_t seqSize = 0;  // bytes of that sequence
     uint64_t vbSize = 0;   // bytes of that bank body
     uint64_t vhSize = 0;   // bytes of that bank header
+    bool missing = false;  // a part's game file cannot be opened: no append file
 };
 
 struct SplitJob {
@@ -139,6 +166,38 @@ struct SplitJob {
         return found != parts.end() ? found->second : NumberParts{};
     }
 };
+
+const GameFile* GameFiles::Of(const std::string& fileName) {
+    const auto known = files_.find(fileName);
+    if (known != files_.end()) {
+        return known->second ? &*known->second : nullptr;
+    }
+    std::optional<GameFile>& slot = files_[fileName];
+    const std::string beside = job_.drive + job_.folder + fileName;
+    std::vector<std::string> tried{beside};
+    if (!job_.list.sourceFolder.empty()) {
+        const std::string recorded = sonvex::GameFilePath(job_.list.sourceFolder, fileName);
+        if (recorded != beside) {
+            tried.push_back(recorded);
+        }
+    }
+    for (const std::string& path : tried) {
+        auto file = std::make_unique<CFile>(path, "rb");
+        if (std::FILE* layered = sonvex::OpenGameFileStream(path)) { // in an image, a PSF
+            (void)file->Close();
+            file->handle = layered;
+        }
+        const int64_t length = file->Length();
+        if (length >= 0) {
+            slot = GameFile{std::move(file), length};
+            return &*slot;
+        }
+    }
+    for (const std::string& path : tried) {
+        std::printf(kOpenError, path.c_str());
+    }
+    return nullptr;
+}
 
 void ParseArguments(SplitJob& job, int argc, char** argv) {
     if (argc < 2) {
@@ -297,16 +356,21 @@ bool FinishOutput(CFile& out) {
 }
 
 // False when an output file could not be written.
-bool WriteSplitOutput(const SplitJob& job, std::FILE* game, int64_t gameLength) {
+bool WriteSplitOutput(const SplitJob& job, GameFiles& games) {
     bool allWritten = true;
     for (const ListEntry& entry : job.list.entries) {
+        const GameFile* game = games.Of(entry.fileName);
+        if (game == nullptr) {
+            continue; // reported when the game files were opened
+        }
+        const int64_t gameLength = game->length;
         const std::string path =
             NumberedPath(job, "_%04d.%s", entry.number, SplitExtension(entry.type));
         std::printf(kOutLine, path.c_str());
         CFile out(path, "wb");
         if (out.handle != nullptr) {
             const uint64_t length = ItemLength(entry.size, entry.offset, gameLength);
-            CopyItem(game, gameLength, entry.offset, length, out.handle);
+            CopyItem(game->file->handle, gameLength, entry.offset, length, out.handle);
             WriteZeros((4 - length % 4) % 4, out.handle);
         }
         allWritten = FinishOutput(out) && allWritten;
@@ -314,7 +378,7 @@ bool WriteSplitOutput(const SplitJob& job, std::FILE* game, int64_t gameLength) 
     return allWritten;
 }
 
-void BuildPartsTable(SplitJob& job, int64_t gameLength) {
+void BuildPartsTable(SplitJob& job, GameFiles& games) {
     const auto& entries = job.list.entries;
     for (size_t i = 0; i < entries.size(); ++i) {
         const ListEntry& entry = entries[i];
@@ -326,10 +390,15 @@ void BuildPartsTable(SplitJob& job, int64_t gameLength) {
         if (type != sonvex::kTypeSeq && type != sonvex::kTypeVb && type != sonvex::kTypeVh) {
             continue;
         }
+        const GameFile* game = games.Of(entry.fileName);
+        NumberParts& parts = job.parts[entry.number];
+        if (game == nullptr) {
+            parts.missing = true;
+            continue;
+        }
         // A size of 0 stays 0 (no part); others are read as for the split output.
         const uint64_t size =
-            entry.size == 0 ? 0 : ItemLength(entry.size, entry.offset, gameLength);
-        NumberParts& parts = job.parts[entry.number];
+            entry.size == 0 ? 0 : ItemLength(entry.size, entry.offset, game->length);
         const auto index = static_cast<uint32_t>(i);
         if (type == sonvex::kTypeSeq) {
             parts.seqIndex = index;
@@ -377,6 +446,9 @@ std::vector<int32_t> AppendNumbers(const SplitJob& job) {
 void PrintPatches(const SplitJob& job) {
     for (const int32_t n : AppendNumbers(job)) {
         const NumberParts parts = job.PartsOf(n);
+        if (parts.missing) {
+            continue; // its addresses are not known without the missing part
+        }
         const auto seq = static_cast<uint32_t>(parts.seqSize);
         const auto vb = static_cast<uint32_t>(parts.vbSize);
         std::printf(kPatchFirst, static_cast<int>(n), static_cast<unsigned>(kImageBase + seq));
@@ -386,19 +458,26 @@ void PrintPatches(const SplitJob& job) {
 
 // One part of an append file: the low 32 bits of its size, read from the offset of the
 // entry that its index names.
-void CopyPart(const SplitJob& job, std::FILE* game, int64_t gameLength, uint32_t index,
-              uint32_t size, std::FILE* out) {
+void CopyPart(const SplitJob& job, GameFiles& games, uint32_t index, uint32_t size,
+              std::FILE* out) {
     if (size == 0 || index >= job.list.entries.size()) {
         return;
     }
-    CopyItem(game, gameLength, job.list.entries[index].offset, size, out);
+    const ListEntry& entry = job.list.entries[index];
+    const GameFile* game = games.Of(entry.fileName);
+    if (game != nullptr) {
+        CopyItem(game->file->handle, game->length, entry.offset, size, out);
+    }
 }
 
 // False when an output file could not be written.
-bool WriteAppendOutput(const SplitJob& job, std::FILE* game, int64_t gameLength) {
+bool WriteAppendOutput(const SplitJob& job, GameFiles& games) {
     bool allWritten = true;
     for (const int32_t number : AppendNumbers(job)) {
         const NumberParts parts = job.PartsOf(number);
+        if (parts.missing) {
+            continue; // a part's game file was reported when the game files were opened
+        }
         const auto seq = static_cast<uint32_t>(parts.seqSize);
         const auto vb = static_cast<uint32_t>(parts.vbSize);
         const auto vh = static_cast<uint32_t>(parts.vhSize);
@@ -417,17 +496,17 @@ bool WriteAppendOutput(const SplitJob& job, std::FILE* game, int64_t gameLength)
             const auto seqPlaced = static_cast<uint32_t>(std::min<uint64_t>(seq, kEzpsfBankHeader));
             const auto vhPlaced =
                 static_cast<uint32_t>(std::min<uint64_t>(vh, kEzpsfBankBody - kEzpsfBankHeader));
-            CopyPart(job, game, gameLength, parts.seqIndex, seqPlaced, out.handle);
+            CopyPart(job, games, parts.seqIndex, seqPlaced, out.handle);
             WriteZeros(kEzpsfBankHeader - seqPlaced, out.handle);
-            CopyPart(job, game, gameLength, parts.vhIndex, vhPlaced, out.handle);
+            CopyPart(job, games, parts.vhIndex, vhPlaced, out.handle);
             WriteZeros(kEzpsfBankBody - kEzpsfBankHeader - vhPlaced, out.handle);
-            CopyPart(job, game, gameLength, parts.vbIndex, vb, out.handle);
+            CopyPart(job, games, parts.vbIndex, vb, out.handle);
         } else {
             WriteU32le(kImageBase + seq + vb, out.handle);
             WriteU32le(kImageBase + seq, out.handle);
-            CopyPart(job, game, gameLength, parts.seqIndex, seq, out.handle);
-            CopyPart(job, game, gameLength, parts.vbIndex, vb, out.handle);
-            CopyPart(job, game, gameLength, parts.vhIndex, vh, out.handle);
+            CopyPart(job, games, parts.seqIndex, seq, out.handle);
+            CopyPart(job, games, parts.vbIndex, vb, out.handle);
+            CopyPart(job, games, parts.vhIndex, vh, out.handle);
         }
         allWritten = FinishOutput(out) && allWritten;
     }
@@ -459,15 +538,20 @@ int main(int argc, char** argv) {
     }
     if (!image) {
         std::printf(kOpenError, job.listPath->c_str());
-        return 0;
+        return 1;
     }
-    // The counted read takes only whole entries inside the file's bytes; a header cut
-    // short leaves no entries.
+    // Bytes that do not read as a list (a header cut short, a count the file cannot hold,
+    // names that are not text) would cut garbage: they are refused.
+    const std::string problem = sonvex::ListProblem(*image);
+    if (!problem.empty()) {
+        std::printf(kNotAList, job.listPath->c_str(), problem.c_str());
+        return 1;
+    }
     try {
         (void)sonvex::ParseList(*image, job.list);
     } catch (const std::bad_alloc&) {
         std::printf(kOpenError, job.listPath->c_str());
-        return 0;
+        return 1;
     }
     image.reset();
     job.entryCount = job.list.count;
@@ -475,39 +559,37 @@ int main(int argc, char** argv) {
         job.maxNumber = std::max(job.maxNumber, entry.number);
     }
 
-    // Every item is cut from the game file that the first entry names, beside the list.
-    // A list without entries needs no game file: its append output has no parts.
-    std::optional<CFile> game;
-    std::FILE* gameHandle = nullptr;
-    int64_t gameLength = 0;
-    if (!job.list.entries.empty()) {
-        game.emplace(job.drive + job.folder + job.list.entries.front().fileName, "rb");
-        if (std::FILE* layered = sonvex::OpenGameFileStream(game->path)) { // in an image, a PSF
-            (void)game->Close();
-            game->handle = layered;
+    // Each item is cut from its own entry's game file, looked for beside the list first and
+    // then in the list's source folder; each game file is opened once. An item whose game
+    // file cannot be opened is not cut, and the run ends with status 1.
+    GameFiles games(job);
+    bool allOpened = true;
+    auto& entries = job.list.entries;
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const GameFile* game = games.Of(entries[i].fileName);
+        if (game == nullptr) {
+            allOpened = false;
+            continue;
         }
-        gameLength = game->Length();
-        if (gameLength < 0) {
-            // Nothing can be cut without it: one line, and no file is written.
-            std::printf(kOpenError, game->path.c_str());
-            return 0;
+        // The last item of its game file runs to that file's end.
+        const bool lastOfItsFile =
+            i + 1 == entries.size() || entries[i + 1].fileName != entries[i].fileName;
+        if (lastOfItsFile) {
+            entries[i].size = game->length - static_cast<int64_t>(entries[i].offset);
         }
-        gameHandle = game->handle;
-        ListEntry& last = job.list.entries.back();
-        last.size = gameLength - static_cast<int64_t>(last.offset);
     }
 
     // Every output is attempted; the status tells whether all of them were written.
     bool allWritten = true;
     if (job.splitOutput) {
-        allWritten = WriteSplitOutput(job, gameHandle, gameLength);
+        allWritten = WriteSplitOutput(job, games);
     }
-    BuildPartsTable(job, gameLength);
+    BuildPartsTable(job, games);
     if (job.printPatches) {
         PrintPatches(job);
     }
     if (job.appendOutput) {
-        allWritten = WriteAppendOutput(job, gameHandle, gameLength) && allWritten;
+        allWritten = WriteAppendOutput(job, games) && allWritten;
     }
-    return allWritten ? 0 : 1;
+    return allWritten && allOpened ? 0 : 1;
 }

@@ -26,6 +26,11 @@ constexpr const char* kNoReadMemory = "読み込み用のメモリが確保出�
 constexpr const char* kNoWorkMemory = "作業用のメモリが確保出来ませんでした\n";
 constexpr const char* kCannotCreate = "ファイルが作成出来ません:%s\n";
 constexpr const char* kHeaderLine = "TYPE,NO,OFFSET,SIZE,FINENAME";
+constexpr const char* kUsage = "Usage : tabdump <clgfile> [<csvfile>]\n"
+                               "        writes the convert list <clgfile>[.clg] as CSV to\n"
+                               "        <csvfile>[.csv], by default beside the list\n"
+                               "        -h,--help    This help\n";
+constexpr const char* kNotAList = "not a convert list [%s]: %s\n";
 
 // A name is used unchanged when it is longer than four characters and ends in the
 // extension (exactly, case-sensitive); otherwise the extension is appended. Names of any
@@ -113,7 +118,14 @@ bool WriteCsv(const std::string& path, const ConvertList& list) {
 int main(int argc, char** argv) {
     if (argc < 2) {
         std::fputs(kVersionLine, stdout);
+        std::fputs(kUsage, stdout);
         return kFailure;
+    }
+    const std::string first = argv[1];
+    if (first == "-h" || first == "--help") {
+        std::fputs(kVersionLine, stdout);
+        std::fputs(kUsage, stdout);
+        return 0;
     }
     const std::string listName = WithExtension(argv[1], ".clg");
     const std::string csvName = argc > 2 ? WithExtension(argv[2], ".csv")
@@ -132,9 +144,12 @@ int main(int argc, char** argv) {
         return kFailure;
     }
 
-    // The counted read never leaves the file's bytes: a count that promises more entries
-    // than the file holds, or a header cut short, leaves the whole entries there are
-    // (none for a cut header), and the last of them gets size 0.
+    // Bytes that do not read as a list would give a CSV of garbage: nothing is written.
+    const std::string problem = sonvex::ListProblem(bytes);
+    if (!problem.empty()) {
+        std::printf(kNotAList, listName.c_str(), problem.c_str());
+        return kFailure;
+    }
     ConvertList list;
     try {
         (void)sonvex::ParseList(bytes, list);
