@@ -10,6 +10,7 @@
 #include "analysis/analysis_run.h"
 #include "cli/commands.h"
 #include "cli/terminal_feedback.h"
+#include "cli/unroll_command.h"
 #include "convert/batch_conversion.h"
 
 namespace sonvex::cli {
@@ -23,7 +24,8 @@ struct AnalyzeOptions {
     std::string output; // list path (analyze) or output folder (rip)
     bool quiet = false;
     bool trace = false;
-    bool classic = false; // the classic recognition rules only
+    bool classic = false;  // the classic recognition rules only
+    UnrollAfterRun unroll; // rip only
 };
 
 RecognitionRules RulesOf(bool classic) {
@@ -116,6 +118,8 @@ int RunRip(const AnalyzeOptions& o) {
         return 1;
     }
     const int scanMessages = feedback.messagesShown();
+    UnrollAfterRun unroll = o.unroll;
+    unroll.Before(*folder);
     ConversionRunResult run =
         RunConversion(analysis.listPath, *folder, ListTitleOf(analysis.listPath), feedback,
                       StandardConverters(RulesOf(o.classic)));
@@ -124,7 +128,8 @@ int RunRip(const AnalyzeOptions& o) {
         return 1;
     }
     std::printf("%d file(s) made in %s\n", run.filesMade, folder->c_str());
-    return run.endedEarly || feedback.messagesShown() > 0 || scanMessages > 0 ? 1 : 0;
+    const bool unrolled = unroll.After(*folder);
+    return run.endedEarly || feedback.messagesShown() > 0 || scanMessages > 0 || !unrolled ? 1 : 0;
 }
 
 } // namespace
@@ -158,6 +163,7 @@ void AddRipCommand(CLI::App& app, CommandRun& run) {
     cmd->add_flag("--trace", options->trace,
                   "Print every candidate checked and what the check found");
     cmd->add_flag("--classic", options->classic, kClassicHelp);
+    options->unroll.AddOptions(*cmd);
     cmd->callback([&run, options] { run = [options] { return RunRip(*options); }; });
 }
 

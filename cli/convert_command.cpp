@@ -5,6 +5,7 @@
 
 #include "cli/commands.h"
 #include "cli/terminal_feedback.h"
+#include "cli/unroll_command.h"
 #include "convert/batch_conversion.h"
 
 namespace sonvex::cli {
@@ -16,10 +17,13 @@ struct ConvertOptions {
     std::string outputFolder;
     bool quiet = false;
     bool classic = false; // the classic sample search only
+    UnrollAfterRun unroll;
 };
 
 int RunConvert(const ConvertOptions& o) {
     TerminalFeedback feedback(stderr, o.quiet);
+    UnrollAfterRun unroll = o.unroll;
+    unroll.Before(o.outputFolder);
     std::string folder = o.outputFolder;
     auto result = StartConversion(
         folder, o.list, feedback,
@@ -29,7 +33,8 @@ int RunConvert(const ConvertOptions& o) {
         return 1;
     }
     std::printf("%d file(s) made in %s\n", result->filesMade, folder.c_str());
-    return result->endedEarly || feedback.messagesShown() > 0 ? 1 : 0;
+    const bool unrolled = unroll.After(folder);
+    return result->endedEarly || feedback.messagesShown() > 0 || !unrolled ? 1 : 0;
 }
 
 } // namespace
@@ -48,6 +53,7 @@ void AddConvertCommand(CLI::App& app, CommandRun& run) {
     cmd->add_flag("--classic", options->classic,
                   "Locate bank samples by the classic zero-block search only, never by the "
                   "header's size table");
+    options->unroll.AddOptions(*cmd);
     cmd->callback([&run, options] { run = [options] { return RunConvert(*options); }; });
 }
 
