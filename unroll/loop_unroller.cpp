@@ -277,6 +277,10 @@ class TempoMap {
 
     // The first tick at or after which `seconds` have passed (rounded to the nearest).
     uint64_t TickAt(double seconds) const {
+        // Rounding can take a time a hair before the start.
+        if (!(seconds > 0.0)) {
+            return 0;
+        }
         if (ticksPerSecond_ > 0.0) {
             return static_cast<uint64_t>(std::llround(seconds * ticksPerSecond_));
         }
@@ -574,7 +578,7 @@ uint64_t Unroller::FadeTick(double seconds) const {
     const double startSeconds = tempo_->SecondsAt(summary_.loopStart);
     const double pass = tempo_->SecondsAt(summary_.loopEnd) - startSeconds;
     const auto passes = static_cast<uint64_t>(std::floor(seconds / pass));
-    const double rest = seconds - static_cast<double>(passes) * pass;
+    const double rest = std::max(0.0, seconds - static_cast<double>(passes) * pass);
     const uint64_t into =
         std::clamp(tempo_->TickAt(startSeconds + rest), summary_.loopStart, summary_.loopEnd) -
         summary_.loopStart;

@@ -254,6 +254,28 @@ TEST(LoopUnroller, EndlessLoopWithoutFadePlaysTheEndingAfterItsPasses) {
     EXPECT_EQ(Dump(out.tracks[1]).find("B1 7B"), std::string::npos);
 }
 
+// A loop of the whole song (no loop end) from tick 0, a few ticks long at a fine division:
+// the fade takes thousands of passes and must end one second after it began.
+TEST(LoopUnroller, FadeOverManyShortPassesEndsOnTime) {
+    const Bytes song = SmfBuilder(19567)
+                           .format(1)
+                           .tempo(0, 500000)
+                           .text(0, "127")
+                           .control(0, 0, 121, 0)
+                           .endOfTrack(10)
+                           .build();
+    UnrollOptions options;
+    options.fadeSeconds = 1.0;
+    UnrollSummary summary;
+    const UnrolledSmf out = Unroll(song, options, &summary);
+    EXPECT_EQ(summary.loopStart, 0u);
+    EXPECT_EQ(summary.loopEnd, 10u);
+    EXPECT_EQ(summary.fadeStart, 20u);
+    EXPECT_NEAR(static_cast<double>(summary.fadeEnd - summary.fadeStart), 2 * 19567.0, 1.0);
+    ASSERT_EQ(out.tracks.size(), 1u);
+    EXPECT_EQ(out.tracks[0].back().tick, summary.fadeEnd);
+}
+
 TEST(LoopUnroller, RefusesWhatItCannotUnrollAndSaysWhy) {
     struct Case {
         const char* name;
