@@ -32,8 +32,7 @@ constexpr uint32_t kDefaultMicrosPerQuarter = 500000; // 120 beats per minute
 constexpr uint8_t kExpression = 11;
 constexpr uint8_t kAllNotesOff = 123;
 
-constexpr uint8_t kMetaTempo = 0x51;
-constexpr uint8_t kMetaTimeSignature = 0x58;
+// Besides the meta types segment/smf_reader.h names.
 constexpr uint8_t kMetaKeySignature = 0x59;
 
 struct SourceEvent {
