@@ -12,6 +12,7 @@
 #include "analysis/analysis_run.h"
 #include "cli/commands.h"
 #include "cli/terminal_feedback.h"
+#include "cli/unroll_command.h"
 #include "convert/batch_conversion.h"
 
 namespace sonvex::cli {
@@ -27,6 +28,7 @@ struct AnalyzeOptions {
     bool trace = false;
     bool classic = false;   // the classic recognition rules only
     BankFormatChoice banks; // rip only
+    UnrollAfterRun unroll;  // rip only
 };
 
 RecognitionRules RulesOf(bool classic) {
@@ -159,6 +161,8 @@ int RunRip(const AnalyzeOptions& o) {
         return kExitFailed;
     }
     const int scanMessages = feedback.messagesShown();
+    UnrollAfterRun unroll = o.unroll;
+    unroll.Before(*folder);
     ConversionRunResult run =
         RunConversion(analysis.listPath, *folder, ListTitleOf(analysis.listPath), feedback,
                       StandardConverters(RulesOf(o.classic), o.banks.Chosen()));
@@ -167,7 +171,8 @@ int RunRip(const AnalyzeOptions& o) {
         return kExitFailed;
     }
     const int status = ReportConversion(run, *folder, feedback);
-    return scanMessages > 0 ? kExitFailed : status;
+    const bool unrolled = unroll.After(*folder);
+    return scanMessages > 0 || !unrolled ? kExitFailed : status;
 }
 
 } // namespace
@@ -202,6 +207,7 @@ void AddRipCommand(CLI::App& app, CommandRun& run) {
                   "Print every candidate checked and what the check found");
     cmd->add_flag("--classic", options->classic, kClassicHelp);
     AddBankFormatOptions(*cmd, options->banks);
+    options->unroll.AddOptions(*cmd);
     cmd->callback([&run, options] { run = [options] { return RunRip(*options); }; });
 }
 

@@ -49,5 +49,6 @@ void AddSegmentCommand(CLI::App& app, CommandRun& run);
 void AddRenderCommand(CLI::App& app, CommandRun& run);
 void AddPlayCommand(CLI::App& app, CommandRun& run);
 void AddInfoCommand(CLI::App& app, CommandRun& run);
+void AddUnrollCommand(CLI::App& app, CommandRun& run);
 
 } // namespace sonvex::cli

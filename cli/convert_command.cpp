@@ -6,6 +6,7 @@
 
 #include "cli/commands.h"
 #include "cli/terminal_feedback.h"
+#include "cli/unroll_command.h"
 #include "convert/batch_conversion.h"
 #include "convlist/convert_list.h"
 #include "formats/file_bytes.h"
@@ -56,6 +57,7 @@ struct ConvertOptions {
     bool quiet = false;
     bool classic = false; // the classic sample search only
     BankFormatChoice banks;
+    UnrollAfterRun unroll;
 };
 
 int RunConvert(const ConvertOptions& o) {
@@ -63,6 +65,8 @@ int RunConvert(const ConvertOptions& o) {
     if (!CheckConvertList(o.list, feedback)) {
         return kExitFailed;
     }
+    UnrollAfterRun unroll = o.unroll;
+    unroll.Before(o.outputFolder);
     std::string folder = o.outputFolder;
     auto result = StartConversion(
         folder, o.list, feedback,
@@ -72,7 +76,9 @@ int RunConvert(const ConvertOptions& o) {
     if (!result || !result->ran) {
         return kExitFailed;
     }
-    return ReportConversion(*result, folder, feedback);
+    const int status = ReportConversion(*result, folder, feedback);
+    const bool unrolled = unroll.After(folder);
+    return unrolled ? status : kExitFailed;
 }
 
 } // namespace
@@ -110,6 +116,7 @@ void AddConvertCommand(CLI::App& app, CommandRun& run) {
                   "Locate bank samples by the classic zero-block search only, never by the "
                   "header's size table");
     AddBankFormatOptions(*cmd, options->banks);
+    options->unroll.AddOptions(*cmd);
     cmd->callback([&run, options] { run = [options] { return RunConvert(*options); }; });
 }
 

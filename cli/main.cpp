@@ -32,6 +32,7 @@ int main(int argc, char** argv) {
     sonvex::cli::AddRenderCommand(app, run);
     sonvex::cli::AddPlayCommand(app, run);
     sonvex::cli::AddInfoCommand(app, run);
+    sonvex::cli::AddUnrollCommand(app, run);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {

@@ -58,6 +58,7 @@ bool SmfWriter::BeginSmf(const std::string& path, uint16_t division, uint32_t te
         return false;
     }
     path_ = path;
+    tracksOwnLengths_ = false;
 
     // Header chunk; its length and the track length are placeholders until FinishSmf.
     WriteText(file_, "MThd");
@@ -77,6 +78,44 @@ bool SmfWriter::BeginSmf(const std::string& path, uint16_t division, uint32_t te
                 static_cast<uint8_t>(tempo >> 8), static_cast<uint8_t>(tempo)});
     WriteBytes({0x08, 0xFF, 0x58, 0x04, numerator, denominatorExponent, 0x18, 0x08});
     return true;
+}
+
+bool SmfWriter::BeginFile(const std::string& path, uint16_t format, uint16_t trackCount,
+                          uint16_t division) {
+    if (file_.IsOpen()) {
+        AbandonSmf();
+    }
+    if (!file_.Create(path)) {
+        return false;
+    }
+    path_ = path;
+    tracksOwnLengths_ = true;
+    trackStart_ = -1;
+    WriteText(file_, "MThd");
+    WriteU32be(file_, 6);
+    WriteBytes({static_cast<uint8_t>(format >> 8), static_cast<uint8_t>(format),
+                static_cast<uint8_t>(trackCount >> 8), static_cast<uint8_t>(trackCount),
+                static_cast<uint8_t>(division >> 8), static_cast<uint8_t>(division)});
+    return true;
+}
+
+void SmfWriter::BeginTrack() {
+    EndTrack();
+    trackStart_ = file_.Tell();
+    WriteText(file_, "MTrk");
+    WriteU32be(file_, 0);
+}
+
+void SmfWriter::EndTrack() {
+    if (trackStart_ < 0) {
+        return;
+    }
+    const int64_t end = file_.Tell();
+    const int64_t length = end - trackStart_ - 8;
+    file_.Seek(trackStart_ + 4, SeekOrigin::Begin);
+    WriteU32be(file_, static_cast<uint32_t>(length));
+    file_.Seek(end, SeekOrigin::Begin);
+    trackStart_ = -1;
 }
 
 void SmfWriter::WriteDeltaTime(uint32_t delta, uint32_t pending) {
@@ -105,6 +144,14 @@ void SmfWriter::WriteBytes(std::span<const uint8_t> bytes) {
 bool SmfWriter::FinishSmf() {
     if (!file_.IsOpen()) {
         return false;
+    }
+    if (tracksOwnLengths_) {
+        EndTrack();
+        if (!file_.Close()) {
+            ChunkFile::Delete(path_);
+            return false;
+        }
+        return true;
     }
     const int64_t end = file_.Tell();
     const int64_t trackLength = end - kSmfTrackDataOffset;

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Writes the Standard MIDI Files of both sequence converters: format 0, one track,
 // a fixed preamble, the converted events, then the header and track sizes patched in.
+// Also writes files of any format and track count without a preamble, for tools that
+// rewrite an SMF's own events.
 #pragma once
 
 #include <cstdint>
@@ -46,6 +48,16 @@ class SmfWriter {
     bool BeginSmf(const std::string& path, uint16_t division, uint32_t tempo, uint8_t numerator,
                   uint8_t denominatorExponent);
 
+    // Creates `path` with a header of length 6 and the given fields, and no track yet:
+    // each track is opened by BeginTrack, filled by WriteDeltaTime and WriteBytes (its
+    // end-of-track event included) and closed by EndTrack. FinishSmf then closes the file;
+    // no pad byte is added. False when the file cannot be created.
+    bool BeginFile(const std::string& path, uint16_t format, uint16_t trackCount,
+                   uint16_t division);
+    // Writes "MTrk" and a placeholder length; EndTrack patches in the length.
+    void BeginTrack();
+    void EndTrack();
+
     // Writes the time that precedes the next event: delta + pending as one quantity, or,
     // when the sum does not fit, pending, a "Delta Over" marker event, then delta.
     void WriteDeltaTime(uint32_t delta, uint32_t pending);
@@ -68,6 +80,8 @@ class SmfWriter {
   private:
     ChunkFile file_;
     std::string path_;
+    bool tracksOwnLengths_ = false; // opened by BeginFile
+    int64_t trackStart_ = -1;       // BeginFile: offset of the open track's "MTrk", -1 none
 };
 
 } // namespace sonvex

@@ -84,11 +84,20 @@ SmfBuilder& SmfBuilder::writerPreamble(uint32_t microsecondsPerQuarter, uint8_t 
     return timeSignature(8, numerator, denominatorPower);
 }
 
+SmfBuilder& SmfBuilder::nextTrack() {
+    done_.push_back(track_.bytes());
+    track_ = ByteBuilder();
+    return *this;
+}
+
 Bytes SmfBuilder::build() const {
     ByteBuilder file;
     file.text("MThd").u32be(headerLength_).u16be(format_).u16be(trackCount_).u16be(division_);
+    for (const Bytes& track : done_) {
+        file.text("MTrk").u32be(static_cast<uint32_t>(track.size())).append(track);
+    }
     file.text("MTrk").u32be(static_cast<uint32_t>(track_.size())).append(track_.bytes());
-    if (track_.size() & 1) {
+    if (done_.empty() && (track_.size() & 1)) {
         file.u8(0);
     }
     return file.take();

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string_view>
+#include <vector>
 
 #include "testkit/byte_builder.h"
 
@@ -53,6 +54,10 @@ class SmfBuilder {
     SmfBuilder& timeSignature(uint32_t delta, uint8_t numerator, uint8_t denominatorPower);
     SmfBuilder& endOfTrack(uint32_t delta);
 
+    // Ends the track being built and starts another (for format 1 files; trackCount is
+    // not changed).
+    SmfBuilder& nextTrack();
+
     // Bytes placed into the track as they are (running status, cut-off events).
     SmfBuilder& raw(const Bytes& bytes);
 
@@ -62,7 +67,7 @@ class SmfBuilder {
                                uint8_t denominatorPower);
 
     // The file: header chunk, "MTrk" with the track length, the events, and one zero
-    // byte after an odd track as the program's writer adds it.
+    // byte after an odd track as the program's writer adds it (a single track only).
     Bytes build() const;
 
   private:
@@ -70,6 +75,7 @@ class SmfBuilder {
     uint16_t format_ = 0;
     uint16_t trackCount_ = 1;
     uint16_t division_;
+    std::vector<Bytes> done_; // tracks ended by nextTrack
     ByteBuilder track_;
 };
 
