@@ -86,15 +86,15 @@ struct GameFile {
 class ReportToFeedback {
   public:
     ReportToFeedback(GameSourceFileSystem& sources, Feedback& feedback)
-        : sources_(sources), previous_(sources.SetReport(
-                                 [this, &feedback, run = std::this_thread::get_id()](
-                                     std::string_view message) {
-                                     if (std::this_thread::get_id() == run) {
-                                         feedback.ShowMessage(message, MessageIcon::Stop);
-                                     } else if (previous_) {
-                                         previous_(message);
-                                     }
-                                 })) {}
+        : sources_(sources),
+          previous_(sources.SetReport(
+              [this, &feedback, run = std::this_thread::get_id()](std::string_view message) {
+                  if (std::this_thread::get_id() == run) {
+                      feedback.ShowMessage(message, MessageIcon::Stop);
+                  } else if (previous_) {
+                      previous_(message);
+                  }
+              })) {}
     ~ReportToFeedback() { sources_.SetReport(previous_); }
     ReportToFeedback(const ReportToFeedback&) = delete;
     ReportToFeedback& operator=(const ReportToFeedback&) = delete;

@@ -227,9 +227,9 @@ int RunRip(const AnalyzeOptions& o) {
     const int scanMessages = feedback.messagesShown();
     UnrollAfterRun unroll = o.unroll;
     unroll.Before(*folder);
-    ConversionRunResult run = RunConversion(analysis.listPath, *folder,
-                                            ListTitleOf(analysis.listPath), feedback, converters,
-                                            pipeline.get());
+    ConversionRunResult run =
+        RunConversion(analysis.listPath, *folder, ListTitleOf(analysis.listPath), feedback,
+                      converters, pipeline.get());
     pipeline.reset();
     reports.reset();
     feedback.Finish();

@@ -336,9 +336,9 @@ std::optional<BankOutcome> ConversionPipeline::TakeBank(size_t place, const List
         return std::nullopt;
     }
     // The walk names the collection "STEM.dls"; its SoundFont follows the stem.
-    const std::string stem =
-        dlsPath.size() > 4 && dlsPath.ends_with(".dls") ? dlsPath.substr(0, dlsPath.size() - 4)
-                                                        : dlsPath;
+    const std::string stem = dlsPath.size() > 4 && dlsPath.ends_with(".dls")
+                                 ? dlsPath.substr(0, dlsPath.size() - 4)
+                                 : dlsPath;
     BankOutcome outcome = job->bank;
     if (!Deliver(*job, stem, feedback, outcome.failure)) {
         return std::nullopt;

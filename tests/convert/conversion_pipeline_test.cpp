@@ -6,8 +6,8 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <gtest/gtest.h>
+#include <map>
 
 #include "platform/messages.h"
 #include "testkit/byte_builder.h"
@@ -110,7 +110,7 @@ std::string Neutral(std::string text, const std::string& folder) {
 // Converts `items` into a fresh folder (after `prepare` has had it), with a pipeline of
 // `threads` workers fed one game file at a time, or (threads 0) by the walk alone.
 Outcome Convert(const std::vector<Item>& items, int threads,
-            const std::function<void(const std::string&)>& prepare = {}) {
+                const std::function<void(const std::string&)>& prepare = {}) {
     TempFolder dir;
     testkit::ByteBuilder list = test::ListHeader(static_cast<uint32_t>(items.size()), "/games");
     std::vector<std::vector<ListEntry>> byFile;
@@ -155,9 +155,8 @@ Outcome Convert(const std::vector<Item>& items, int threads,
     }
     run.calls = converters.calls;
     for (const auto& e : feedback.events) {
-        run.events.push_back(std::to_string(static_cast<int>(e.kind)) + " " +
-                             Neutral(e.text, out) + " " + std::to_string(e.value) + " " +
-                             Neutral(e.subject, out));
+        run.events.push_back(std::to_string(static_cast<int>(e.kind)) + " " + Neutral(e.text, out) +
+                             " " + std::to_string(e.value) + " " + Neutral(e.subject, out));
     }
     for (const auto& e : fs::directory_iterator(out)) {
         run.files[e.path().filename().string()] =
@@ -189,11 +188,11 @@ TEST(ConversionPipeline, GivesTheWalksFilesFeedbackAndResultsConvertingEachItemO
     // boundary of two files' entries, a "VH" that a "VH" follows, a "VB" alone, items
     // that make nothing, sets, messages.
     const std::vector<Item> items = {
-        {kTypeSeq, 100, "A.BIN"},   {kTypeSeq, 111, "A.BIN"},    {kTypeGpmSeq, 122, "A.BIN"},
-        {kTypeVh, 134, "A.BIN"},    {kTypeVb, 140, "A.BIN"},     {kTypeKcetSeq, 150, "A.BIN"},
-        {kTypeSeq, 163, "A.BIN"},   {kTypeVh, 170, "A.BIN"},     {kTypeVh, 200, "B.BIN"},
-        {kTypeVb, 210, "B.BIN"},    {kTypeVb, 220, "B.BIN"},     {kTypeSeq, 232, "B.BIN"},
-        {kTypeVh, 300, "BANK.VH"},  {kTypeVb, 0, "BANK.VB"},     {kTypeSeq, 401, "C/A.BIN"},
+        {kTypeSeq, 100, "A.BIN"},   {kTypeSeq, 111, "A.BIN"},     {kTypeGpmSeq, 122, "A.BIN"},
+        {kTypeVh, 134, "A.BIN"},    {kTypeVb, 140, "A.BIN"},      {kTypeKcetSeq, 150, "A.BIN"},
+        {kTypeSeq, 163, "A.BIN"},   {kTypeVh, 170, "A.BIN"},      {kTypeVh, 200, "B.BIN"},
+        {kTypeVb, 210, "B.BIN"},    {kTypeVb, 220, "B.BIN"},      {kTypeSeq, 232, "B.BIN"},
+        {kTypeVh, 300, "BANK.VH"},  {kTypeVb, 0, "BANK.VB"},      {kTypeSeq, 401, "C/A.BIN"},
         {kTypeSeq, 410, "C/A.BIN"}, {kTypeGpmSeq, 423, "C/A.BIN"}};
     const Outcome walk = Convert(items, 0);
     ASSERT_TRUE(walk.result.ran);
