@@ -86,22 +86,26 @@ struct GameFile {
 class ReportToFeedback {
   public:
     ReportToFeedback(GameSourceFileSystem& sources, Feedback& feedback)
-        : sources_(sources),
-          previous_(sources.SetReport(
-              [this, &feedback, run = std::this_thread::get_id()](std::string_view message) {
-                  if (std::this_thread::get_id() == run) {
-                      feedback.ShowMessage(message, MessageIcon::Stop);
-                  } else if (previous_) {
-                      previous_(message);
-                  }
-              })) {}
-    ~ReportToFeedback() { sources_.SetReport(previous_); }
+        : sources_(sources), previous_(std::make_shared<SourceReport>()) {
+        // The receiver holds what it passes on by itself: a copy taken by another thread
+        // may still be called after this object has gone.
+        *previous_ =
+            sources.SetReport([previous = previous_, &feedback,
+                               run = std::this_thread::get_id()](std::string_view message) {
+                if (std::this_thread::get_id() == run) {
+                    feedback.ShowMessage(message, MessageIcon::Stop);
+                } else if (*previous) {
+                    (*previous)(message);
+                }
+            });
+    }
+    ~ReportToFeedback() { sources_.SetReport(*previous_); }
     ReportToFeedback(const ReportToFeedback&) = delete;
     ReportToFeedback& operator=(const ReportToFeedback&) = delete;
 
   private:
     GameSourceFileSystem& sources_;
-    SourceReport previous_;
+    std::shared_ptr<SourceReport> previous_;
 };
 
 // Disc images become the files of their file system and their unfiled area; PSF files
