@@ -114,6 +114,12 @@ int main(int argc, char** argv) {
         return 1;
     }
     const std::string bin = folder / "BENCH.bin";
+    if (const char* keep = std::getenv("SONVEX_RIP_KEEP_IN"); keep != nullptr && *keep != '\0') {
+        // A copy of the image to time by hand.
+        std::error_code ec;
+        fs::copy_file(bin, fs::path(keep) / "BENCH.bin", fs::copy_options::overwrite_existing, ec);
+        fs::copy_file(cue, fs::path(keep) / "BENCH.cue", fs::copy_options::overwrite_existing, ec);
+    }
     const std::string list = folder / "scan.clg";
     const std::string quiet = " >/dev/null 2>&1";
 
