@@ -4,6 +4,7 @@
 #include "convert/conversion_pipeline.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <system_error>
@@ -27,8 +28,8 @@ struct ConversionPipeline::Job {
     enum class Kind { Seq, Ssq, Bank };
     Kind kind = Kind::Seq;
     ListEntry first;
-    ListEntry body; // banks: the "VB" entry
-    std::string folder;
+    ListEntry body;   // banks: the "VB" entry
+    std::string stem; // its outputs' name in the staging folder, without what converters append
     bool done = false;
     bool converted = false; // false: left to the walk (cancelled, or the staging failed)
     bool cancelled = false;
@@ -36,7 +37,37 @@ struct ConversionPipeline::Job {
     BankOutcome bank;
     std::vector<Call> calls;
 
-    std::string StagedStem() const { return folder + "/o"; }
+    // What the converter may have appended to the stem: a sequence's ".mid" or, for a
+    // numbered set, "_NN.mid" per sequence (ids 0 to 15); a bank's ".dls" and ".sf2".
+    std::vector<std::string> Made() const {
+        std::vector<std::string> made;
+        std::error_code ec;
+        auto has = [this, &ec](const std::string& suffix) { return fs::exists(stem + suffix, ec); };
+        if (kind == Kind::Bank) {
+            for (const char* suffix : {".dls", ".sf2"}) {
+                if (has(suffix)) {
+                    made.push_back(suffix);
+                }
+            }
+            return made;
+        }
+        // Files completed are counted; one that was not completed has been removed.
+        if (sequence.smfFilesMade <= 0) {
+            return made;
+        }
+        if (has(".mid")) {
+            made.push_back(".mid");
+            return made;
+        }
+        for (int id = 0; id < 16 && static_cast<int>(made.size()) < sequence.smfFilesMade; ++id) {
+            char suffix[16];
+            std::snprintf(suffix, sizeof suffix, "_%02d.mid", id);
+            if (has(suffix)) {
+                made.push_back(suffix);
+            }
+        }
+        return made;
+    }
 };
 
 namespace {
@@ -159,7 +190,7 @@ void ConversionPipeline::Queue(size_t place, std::unique_ptr<Job> job) {
     if (staging_.empty()) {
         return;
     }
-    job->folder = staging_ + "/" + std::to_string(place);
+    job->stem = staging_ + "/" + std::to_string(place);
     changed_.wait(lock, [this] { return queue_.size() < queueLimit_; });
     queue_.push_back(job.get());
     jobs_[place] = std::move(job);
@@ -196,25 +227,21 @@ void ConversionPipeline::Work() {
 }
 
 void ConversionPipeline::Convert(Job& job) {
-    std::error_code ec;
-    if (!fs::create_directory(job.folder, ec) || ec) {
-        return; // left to the walk
-    }
     KeepingFeedback feedback(job.calls);
     t_calls = &job.calls;
     try {
         const std::string firstPath = GameFilePath(sourceFolder_, job.first.fileName);
         switch (job.kind) {
         case Job::Kind::Seq:
-            job.sequence = converters_.seq(job.first.offset, firstPath, job.StagedStem(), feedback);
+            job.sequence = converters_.seq(job.first.offset, firstPath, job.stem, feedback);
             break;
         case Job::Kind::Ssq:
-            job.sequence = converters_.ssq(job.first.offset, firstPath, job.StagedStem(), feedback);
+            job.sequence = converters_.ssq(job.first.offset, firstPath, job.stem, feedback);
             break;
         case Job::Kind::Bank:
             job.bank = converters_.vab(job.first.offset, job.body.offset, firstPath,
                                        GameFilePath(sourceFolder_, job.body.fileName),
-                                       job.StagedStem() + ".dls", title_, feedback);
+                                       job.stem + ".dls", title_, feedback);
             break;
         }
         job.converted = true;
@@ -252,21 +279,10 @@ ConversionPipeline::Job* ConversionPipeline::Finished(size_t place, const ListEn
 
 bool ConversionPipeline::Deliver(Job& job, const std::string& finalStem, Feedback& feedback,
                                  std::string& failure) {
-    // The outputs are "o" followed by what the converter appended (".mid", "_01.mid",
-    // ".dls", ".sf2"); sorted, so that the moves happen in one order every run.
-    std::vector<std::string> names;
-    std::error_code ec;
-    for (const auto& e : fs::directory_iterator(job.folder, ec)) {
-        names.push_back(e.path().filename().string());
-    }
-    if (ec) {
-        return false;
-    }
-    std::sort(names.begin(), names.end());
     std::vector<std::string> moved;
-    for (const std::string& name : names) {
-        const std::string to = finalStem + name.substr(1);
-        if (name.empty() || name[0] != 'o' || !ChunkFile::Rename(job.folder + "/" + name, to)) {
+    for (const std::string& suffix : job.Made()) {
+        const std::string to = finalStem + suffix;
+        if (!ChunkFile::Rename(job.stem + suffix, to)) {
             // The converter, writing there itself, would have met whatever stands in the
             // way: take back what was moved and leave the item to it.
             for (const std::string& path : moved) {
@@ -276,7 +292,7 @@ bool ConversionPipeline::Deliver(Job& job, const std::string& finalStem, Feedbac
         }
         moved.push_back(to);
     }
-    const std::string staged = job.StagedStem();
+    const std::string staged = job.stem;
     for (const Call& call : job.calls) {
         switch (call.kind) {
         case Call::Kind::Message:
