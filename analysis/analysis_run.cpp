@@ -10,6 +10,7 @@
 #include <optional>
 #include <set>
 #include <system_error>
+#include <thread>
 
 #include "bank2dls/vab_records.h"
 #include "chunkfile/chunk_file.h"
@@ -79,20 +80,32 @@ struct GameFile {
     bool psfWithLibraries = false; // scanned without the bytes of its libraries
 };
 
-// Failures of the game source layer go to the run's feedback while the run lasts.
+// Failures of the game source layer met by the run's own thread go to the run's feedback
+// while the run lasts; those of other threads (conversion beside the scan) go where they
+// went before.
 class ReportToFeedback {
   public:
     ReportToFeedback(GameSourceFileSystem& sources, Feedback& feedback)
-        : sources_(sources), previous_(sources.SetReport([&feedback](std::string_view message) {
-              feedback.ShowMessage(message, MessageIcon::Stop);
-          })) {}
-    ~ReportToFeedback() { sources_.SetReport(previous_); }
+        : sources_(sources), previous_(std::make_shared<SourceReport>()) {
+        // The receiver holds what it passes on by itself: a copy taken by another thread
+        // may still be called after this object has gone.
+        *previous_ =
+            sources.SetReport([previous = previous_, &feedback,
+                               run = std::this_thread::get_id()](std::string_view message) {
+                if (std::this_thread::get_id() == run) {
+                    feedback.ShowMessage(message, MessageIcon::Stop);
+                } else if (*previous) {
+                    (*previous)(message);
+                }
+            });
+    }
+    ~ReportToFeedback() { sources_.SetReport(*previous_); }
     ReportToFeedback(const ReportToFeedback&) = delete;
     ReportToFeedback& operator=(const ReportToFeedback&) = delete;
 
   private:
     GameSourceFileSystem& sources_;
-    SourceReport previous_;
+    std::shared_ptr<SourceReport> previous_;
 };
 
 // Disc images become the files of their file system and their unfiled area; PSF files
@@ -150,6 +163,31 @@ std::vector<GameFile> ExpandGameFiles(const std::vector<std::string>& paths,
         }
     }
     return files;
+}
+
+// Hands the entries written to the list since `from` to the listener, and leaves the list
+// at its end (`from` too). False when the list cannot be positioned there again.
+bool PassNewEntries(ChunkFile& list, ListFile& listFile, int64_t& from, ScanListener* listener) {
+    if (listener == nullptr) {
+        return true;
+    }
+    const int64_t end = list.Tell();
+    if (end == from) {
+        return true;
+    }
+    std::vector<ListEntry> entries;
+    ListEntry entry;
+    if (list.Seek(from, SeekOrigin::Begin) >= 0) {
+        while (list.Tell() < end && ReadEntry(listFile, entry)) {
+            entries.push_back(entry);
+        }
+    }
+    from = end;
+    if (list.Seek(end, SeekOrigin::Begin) != end) {
+        return false;
+    }
+    listener->EntriesAdded(entries);
+    return true;
 }
 
 // Progress of the files of one image shown as progress through the whole image.
@@ -231,10 +269,13 @@ ScanOutcome ScanImageFile(ChunkFile& list, const std::string& path, const std::s
 ScanOutcome ScanPlainOrPsf(ChunkFile& list, const GameFile& file, const std::string& entryName,
                            GameSourceFileSystem& sources, GroupCounters& counters,
                            Feedback& feedback, const ScanTrace& trace, RecognitionRules rules,
-                           ScanSummary* summary) {
+                           ScanSummary* summary, ScanListener* listener) {
     if (!file.psfWithLibraries) {
         return ScanSourceFile(list, file.path, counters, feedback, trace, rules, summary,
                               entryName);
+    }
+    if (listener != nullptr) {
+        listener->Quiesce();
     }
     const OneFileOverride ownPart(file.path,
                                   [&sources, &file] { return sources.OpenPsfOwnPart(file.path); });
@@ -356,7 +397,8 @@ std::vector<PlannedScan> PlanScans(const std::vector<std::string>& gameFiles,
 
 AnalysisResult AnalyzeSources(const std::vector<std::string>& gameFiles,
                               const std::string& listFolder, Feedback& feedback,
-                              const ScanTrace& trace, RecognitionRules rules) {
+                              const ScanTrace& trace, RecognitionRules rules,
+                              ScanListener* listener) {
     AnalysisResult result;
     if (gameFiles.empty()) {
         return result;
@@ -372,6 +414,15 @@ AnalysisResult AnalyzeSources(const std::vector<std::string>& gameFiles,
     if (ActiveGameSources() == nullptr) {
         ownSources.emplace(SourceReport{});
     }
+    // Work beside the scan stops before the layer made for the run goes.
+    struct QuiesceAtEnd {
+        ScanListener* listener;
+        ~QuiesceAtEnd() {
+            if (listener != nullptr) {
+                listener->Quiesce();
+            }
+        }
+    } const quiesceAtEnd{ownSources ? listener : nullptr};
     GameSourceFileSystem& sources = *ActiveGameSources();
     const ReportToFeedback reportToFeedback(sources, feedback);
     const std::vector<GameFile> gameFilesFound = ExpandGameFiles(paths, sources, feedback);
@@ -448,6 +499,10 @@ AnalysisResult AnalyzeSources(const std::vector<std::string>& gameFiles,
     if (!WriteHeader(listFile, 0, listSources.sourceFolder)) {
         return AbandonList(list, result, feedback);
     }
+    int64_t passedUpTo = list.Tell();
+    if (listener != nullptr) {
+        listener->ListStarted(result.listPath, listSources.sourceFolder);
+    }
     // Progress through each image: its files' shares, all and scanned so far.
     std::map<std::string, const GameFile*> byPath;
     std::map<size_t, int64_t> imageTotal;
@@ -477,7 +532,7 @@ AnalysisResult AnalyzeSources(const std::vector<std::string>& gameFiles,
             file->inImage ? ScanImageFile(list, scan.path, entryName, result.counters, named, trace,
                                           rules, &summary)
                           : ScanPlainOrPsf(list, *file, entryName, sources, result.counters, named,
-                                           trace, rules, &summary);
+                                           trace, rules, &summary, listener);
         if (outcome == ScanOutcome::ListWriteFailed) {
             return AbandonList(list, result, feedback);
         }
@@ -494,6 +549,9 @@ AnalysisResult AnalyzeSources(const std::vector<std::string>& gameFiles,
             }
         }
         previous = outcome == ScanOutcome::Scanned ? summary : ScanSummary{};
+        if (!PassNewEntries(list, listFile, passedUpTo, listener)) {
+            return AbandonList(list, result, feedback);
+        }
     }
     const uint32_t count = result.counters.Total();
     if (!PatchCount(listFile, count) || !list.Close()) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "analysis/source_scanner.h"
+#include "convlist/convert_list.h"
 #include "platform/feedback.h"
 
 namespace sonvex {
@@ -64,6 +65,20 @@ struct PlannedScan {
 std::vector<PlannedScan> PlanScans(const std::vector<std::string>& gameFiles,
                                    RecognitionRules rules);
 
+// Told about the list while a run makes it, for work that follows the scan closely (the
+// rip's conversion). Called on the run's thread.
+class ScanListener {
+  public:
+    virtual ~ScanListener() = default;
+    // Before the first scan: the list's path and the folder its file names are relative to.
+    virtual void ListStarted(const std::string& listPath, const std::string& sourceFolder) = 0;
+    // After each game file: the entries it added to the list, in list order.
+    virtual void EntriesAdded(const std::vector<ListEntry>& entries) = 0;
+    // Before the run puts a file system of its own in force for a while: anything that reads
+    // files on other threads must be idle until the next call.
+    virtual void Quiesce() = 0;
+};
+
 // Creates the list in `listFolder` (replacing one of the same name), records the source
 // folder of ListSourcesOf, scans every file in the order PlanScans gives (relative paths are
 // taken from the working folder), patches the entry count and deletes the list when it
@@ -73,7 +88,8 @@ std::vector<PlannedScan> PlanScans(const std::vector<std::string>& gameFiles,
 AnalysisResult AnalyzeSources(const std::vector<std::string>& gameFiles,
                               const std::string& listFolder, Feedback& feedback,
                               const ScanTrace& trace = {},
-                              RecognitionRules rules = RecognitionRules::Extended);
+                              RecognitionRules rules = RecognitionRules::Extended,
+                              ScanListener* listener = nullptr);
 
 // The same, with the list in the program folder.
 AnalysisResult AnalyzeSources(const std::vector<std::string>& gameFiles, Feedback& feedback);

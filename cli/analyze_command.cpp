@@ -14,6 +14,8 @@
 #include "cli/terminal_feedback.h"
 #include "cli/unroll_command.h"
 #include "convert/batch_conversion.h"
+#include "convert/conversion_pipeline.h"
+#include "gamesource/game_source.h"
 
 namespace sonvex::cli {
 
@@ -29,6 +31,7 @@ struct AnalyzeOptions {
     bool classic = false;   // the classic recognition rules only
     BankFormatChoice banks; // rip only
     UnrollAfterRun unroll;  // rip only
+    int jobs = 1;           // rip only: conversion threads beside the scan; 1 converts after it
 };
 
 RecognitionRules RulesOf(bool classic) {
@@ -140,6 +143,52 @@ int RunAnalyze(const AnalyzeOptions& o) {
     return feedback.messagesShown() > 0 ? kExitFailed : kExitDone;
 }
 
+// Feeds what the scan lists to the conversion pipeline, file by file.
+class PipelineFeed : public ScanListener {
+  public:
+    explicit PipelineFeed(ConversionPipeline& pipeline) : pipeline_(pipeline) {}
+    void ListStarted(const std::string& listPath, const std::string& sourceFolder) override {
+        pipeline_.Begin(sourceFolder, ListTitleOf(listPath));
+    }
+    void EntriesAdded(const std::vector<ListEntry>& entries) override { pipeline_.Add(entries); }
+    void Quiesce() override { pipeline_.Drain(); }
+
+  private:
+    ConversionPipeline& pipeline_;
+};
+
+// While it lives, the game source layer's failure reports met while converting an item
+// beside the scan are kept with the item and given out when the list walk reaches it.
+class KeepConversionReports {
+  public:
+    explicit KeepConversionReports(ConversionPipeline& pipeline) : sources_(ActiveGameSources()) {
+        if (sources_ == nullptr) {
+            return;
+        }
+        previous_ = sources_->SetReport([this](std::string_view message) {
+            if (!ConversionPipeline::KeepReport(message) && previous_) {
+                previous_(message);
+            }
+        });
+        pipeline.SetReportReplay([this](std::string_view message) {
+            if (previous_) {
+                previous_(message);
+            }
+        });
+    }
+    ~KeepConversionReports() {
+        if (sources_ != nullptr) {
+            sources_->SetReport(previous_);
+        }
+    }
+    KeepConversionReports(const KeepConversionReports&) = delete;
+    KeepConversionReports& operator=(const KeepConversionReports&) = delete;
+
+  private:
+    GameSourceFileSystem* sources_;
+    SourceReport previous_;
+};
+
 int RunRip(const AnalyzeOptions& o) {
     TerminalFeedback feedback(stderr, o.quiet);
     std::string output = o.output;
@@ -149,10 +198,25 @@ int RunRip(const AnalyzeOptions& o) {
     if (!folder) {
         return kExitFailed;
     }
-    AnalysisResult analysis =
-        AnalyzeSources(o.gameFiles, *folder, feedback, TraceTo(o.trace), RulesOf(o.classic));
+    const Converters converters = StandardConverters(RulesOf(o.classic), o.banks.Chosen());
+    // With more than one job the items of each game file are converted while the next is
+    // scanned; the walk after the scan takes them in list order. Declared in this order so
+    // that the reports are routed back before the workers stop.
+    std::unique_ptr<ConversionPipeline> pipeline;
+    std::unique_ptr<KeepConversionReports> reports;
+    std::unique_ptr<PipelineFeed> feed;
+    if (o.jobs > 1) {
+        pipeline = std::make_unique<ConversionPipeline>(converters, *folder, o.jobs);
+        reports = std::make_unique<KeepConversionReports>(*pipeline);
+        feed = std::make_unique<PipelineFeed>(*pipeline);
+    }
+    AnalysisResult analysis = AnalyzeSources(o.gameFiles, *folder, feedback, TraceTo(o.trace),
+                                             RulesOf(o.classic), feed.get());
     feedback.Finish();
     if (!ReportAnalysis(analysis)) {
+        pipeline.reset(); // its staging folder goes before the folder is looked at
+        reports.reset();
+
         // A folder made for this run and left empty goes again (a folder that holds
         // anything is never removed).
         if (!existed) {
@@ -165,7 +229,9 @@ int RunRip(const AnalyzeOptions& o) {
     unroll.Before(*folder);
     ConversionRunResult run =
         RunConversion(analysis.listPath, *folder, ListTitleOf(analysis.listPath), feedback,
-                      StandardConverters(RulesOf(o.classic), o.banks.Chosen()));
+                      converters, pipeline.get());
+    pipeline.reset();
+    reports.reset();
     feedback.Finish();
     if (!run.ran) {
         return kExitFailed;
@@ -208,6 +274,10 @@ void AddRipCommand(CLI::App& app, CommandRun& run) {
     cmd->add_flag("--classic", options->classic, kClassicHelp);
     AddBankFormatOptions(*cmd, options->banks);
     options->unroll.AddOptions(*cmd);
+    cmd->add_option("-j,--jobs", options->jobs,
+                    "Convert on N threads while the scan goes on (default 1: convert after the "
+                    "scan, one item after the other); outputs and messages are the same")
+        ->check(CLI::Range(1, 64));
     cmd->callback([&run, options] { run = [options] { return RunRip(*options); }; });
 }
 

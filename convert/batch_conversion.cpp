@@ -127,7 +127,7 @@ std::string ListTitleOf(const std::string& listPath) {
 
 ConversionRunResult RunConversion(const std::string& listPath, const std::string& outputFolder,
                                   std::string_view listTitle, Feedback& feedback,
-                                  const Converters& converters) {
+                                  const Converters& converters, ConvertedAhead* ahead) {
     ConversionRunResult outcome;
     ChunkFile file;
     const MessageSubject aboutList{listPath, -1, {}};
@@ -185,7 +185,9 @@ ConversionRunResult RunConversion(const std::string& listPath, const std::string
     };
 
     ListEntry entry;
+    size_t next = 0; // the place in the list of the next entry read
     while (ReadEntry(list, entry)) {
+        const size_t place = next++;
         bool endRun = false;
         if (entry.type == kTypeVh) {
             ListEntry body;
@@ -193,6 +195,7 @@ ConversionRunResult RunConversion(const std::string& listPath, const std::string
                 ++outcome.itemsSkipped;
                 break;
             }
+            ++next;
             if (body.type == kTypeVb) {
                 const std::string name = nameOf(entry.fileName);
                 int& dlsNumber = dlsNumbers[name];
@@ -212,8 +215,13 @@ ConversionRunResult RunConversion(const std::string& listPath, const std::string
                         return MessageSubject{dlsPath, -1, CannotCreateReason(dlsPath)};
                     }
                 });
-                const BankOutcome r = converters.vab(entry.offset, body.offset, vhPath, vbPath,
-                                                     dlsPath, title, named);
+                std::optional<BankOutcome> taken;
+                if (ahead != nullptr) {
+                    taken = ahead->TakeBank(place, entry, body, dlsPath, named);
+                }
+                const BankOutcome r = taken ? *taken
+                                            : converters.vab(entry.offset, body.offset, vhPath,
+                                                             vbPath, dlsPath, title, named);
                 if (r.result == ConvertResult::Done || r.result == ConvertResult::PartlyDone) {
                     ++dlsNumber;
                     ++outcome.filesMade;
@@ -227,6 +235,7 @@ ConversionRunResult RunConversion(const std::string& listPath, const std::string
             } else {
                 // Not a pair: the entry read ahead is handled next in its own right.
                 UnreadEntry(list, body);
+                --next;
                 ++outcome.itemsSkipped;
             }
         } else if (entry.type == kTypeSeq || entry.type == kTypeGpmSeq) {
@@ -246,7 +255,11 @@ ConversionRunResult RunConversion(const std::string& listPath, const std::string
                 return MessageSubject{stem + ".mid", -1, CannotCreateReason(stem)};
             });
             const auto& convert = seq ? converters.seq : converters.ssq;
-            const SequenceOutcome r = convert(entry.offset, gamePath, stem, named);
+            std::optional<SequenceOutcome> taken;
+            if (ahead != nullptr) {
+                taken = ahead->TakeSequence(place, entry, stem, named);
+            }
+            const SequenceOutcome r = taken ? *taken : convert(entry.offset, gamePath, stem, named);
             outcome.filesMade += r.smfFilesMade;
             // A numbered set that fails part way has still completed files under this
             // number: moving on keeps the next item from writing over them.
@@ -264,6 +277,9 @@ ConversionRunResult RunConversion(const std::string& listPath, const std::string
             ++outcome.itemsSkipped;
         }
         if (endRun) {
+            if (ahead != nullptr) {
+                ahead->RunEnded();
+            }
             outcome.endedEarly = true;
             // What the run does not reach is not done either.
             while (ReadEntry(list, entry)) {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "bank2dls/recognition_rules.h"
+#include "convlist/convert_list.h"
 #include "platform/feedback.h"
 #include "platform/result_code.h"
 
@@ -80,12 +81,31 @@ struct ConversionRunResult {
     std::vector<ItemFailure> failures; // items handed to a converter that made nothing
 };
 
+// Items converted before the list walk reaches them (by a pipeline beside the scan). The
+// walk asks for each convertible item in list order, by its place in the list (its first
+// entry, counted from 0) and its entries; the answer is what the converter returned, with
+// its messages replayed into `feedback` and its outputs moved to the names the walk gives.
+// nullopt when the item was not converted ahead: the walk then calls the converter itself.
+class ConvertedAhead {
+  public:
+    virtual ~ConvertedAhead() = default;
+    virtual std::optional<SequenceOutcome> TakeSequence(size_t place, const ListEntry& entry,
+                                                        const std::string& stem,
+                                                        Feedback& feedback) = 0;
+    virtual std::optional<BankOutcome> TakeBank(size_t place, const ListEntry& header,
+                                                const ListEntry& body, const std::string& dlsPath,
+                                                Feedback& feedback) = 0;
+    // The run ended at the item taken last: nothing after it is wanted.
+    virtual void RunEnded() = 0;
+};
+
 // Converts the list at `listPath` into `outputFolder` (which must exist). `listTitle` is
 // the list's file name without folder and extension; it names the outputs and goes into
-// the DLS texts.
+// the DLS texts. Items in `ahead` are taken from there.
 ConversionRunResult RunConversion(const std::string& listPath, const std::string& outputFolder,
                                   std::string_view listTitle, Feedback& feedback,
-                                  const Converters& converters = StandardConverters());
+                                  const Converters& converters = StandardConverters(),
+                                  ConvertedAhead* ahead = nullptr);
 
 // Checks the output folder text before a run: message 07 when no folder was chosen;
 // otherwise `folderText` becomes its full path and is shown (a refresh), and a missing

@@ -4,7 +4,9 @@
 // sonvex-cli reports the run with the right exit status.
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <map>
 #include <set>
 #include <string>
 
@@ -14,6 +16,7 @@
 #include "convert/batch_conversion.h"
 #include "platform/messages.h"
 #include "testkit/byte_builder.h"
+#include "testkit/disc_builder.h"
 #include "testkit/game_image.h"
 #include "testkit/shell_run.h"
 #include "tests/support/program_run.h"
@@ -158,6 +161,89 @@ TEST(Rip, CommandLineExitStatusTellsWhetherEverythingWasDone) {
     EXPECT_NE(r.out.find("0.26"), std::string::npos);
     r = Shell(cli + " frobnicate");
     EXPECT_NE(r.status, 0);
+}
+
+// A file's bytes, with the identifier a DLS collection gets anew on every run zeroed.
+testkit::Bytes WithoutCollectionId(testkit::Bytes bytes) {
+    static const char kId[] = "dlid";
+    for (size_t at = 0; at + 24 <= bytes.size(); ++at) {
+        if (std::memcmp(bytes.data() + at, kId, 4) == 0 && bytes[at + 4] == 16) {
+            std::fill(bytes.begin() + static_cast<long>(at) + 8,
+                      bytes.begin() + static_cast<long>(at) + 24, 0);
+        }
+    }
+    return bytes;
+}
+
+TEST(Rip, ConvertingBesideTheScanGivesTheSameFilesMessagesAndStatus) {
+    const std::string cli = testsupport::BuiltProgram("cli/sonvex-cli");
+    if (!fs::exists(cli)) {
+        GTEST_SKIP() << "sonvex-cli not built at " << cli;
+    }
+    // A disc of many game files with items of every converted kind, a game file that is
+    // missing, and a folder where an output goes, which ends the conversion part way.
+    testkit::DiscBuilder disc;
+    for (int i = 0; i < 14; ++i) {
+        GameImage file(300 + static_cast<uint32_t>(i));
+        file.Noise(300).Seq(6 + i).Zeros(40).Vh(2, 2, 3).Zeros(64).Vb(3, 4).Noise(90);
+        if (i % 3 == 0) {
+            file.SeqSet(2 + i % 4, 4).Zeros(20).GpmSeq(5).Noise(50);
+        }
+        if (i % 4 == 1) {
+            file.Vh(1, 1, 1).Noise(30); // a header whose body is not next to it
+        }
+        ASSERT_EQ(file.Verify(), "") << i;
+        char name[32];
+        std::snprintf(name, sizeof name, "SOUND/T%02d.BIN", i);
+        disc.File(name, file.bytes());
+    }
+    TempFolder dir;
+    const std::string cue = testkit::WriteCueImage(dir.path(), "GAME", disc.Build());
+    ASSERT_FALSE(cue.empty());
+
+    struct Result {
+        int status;
+        std::string out;
+        std::string err;
+        std::map<std::string, testkit::Bytes> files;
+    };
+    auto rip = [&](int jobs) {
+        const fs::path out = dir / "music";
+        fs::remove_all(out);
+        fs::create_directories(out / "T10_000.mid");
+        const ShellRun r = Shell("{ " + cli + " rip -j " + std::to_string(jobs) + " '" + cue +
+                                 "' '" + (dir / "GONE.BIN") + "' -o '" + out.string() + "' >'" +
+                                 (dir / "stdout.txt") + "' 2>'" + (dir / "stderr.txt") + "'; }");
+        auto text = [](const std::string& path) {
+            const testkit::Bytes bytes = testkit::ReadFile(path);
+            return std::string(bytes.begin(), bytes.end());
+        };
+        Result result{r.status, text(dir / "stdout.txt"), text(dir / "stderr.txt"), {}};
+        for (const auto& e : fs::directory_iterator(out)) {
+            result.files[e.path().filename().string()] =
+                e.is_directory() ? testkit::Bytes{}
+                                 : WithoutCollectionId(testkit::ReadFile(e.path().string()));
+        }
+        return result;
+    };
+    const Result one = rip(1);
+    ASSERT_NE(one.status, 0);
+    ASSERT_GT(one.files.size(), 30u);
+    ASSERT_NE(one.err.find("[15]"), std::string::npos) << one.err;
+    ASSERT_NE(one.err.find("[06]"), std::string::npos) << one.err;
+    for (const int jobs : {2, 3}) {
+        const Result more = rip(jobs);
+        EXPECT_EQ(more.status, one.status) << jobs;
+        EXPECT_EQ(more.out, one.out) << jobs;
+        EXPECT_EQ(more.err, one.err) << jobs;
+        std::set<std::string> names;
+        for (const auto& [name, bytes] : more.files) {
+            names.insert(name);
+            const auto same = one.files.find(name);
+            EXPECT_TRUE(same != one.files.end() && same->second == bytes) << jobs << ": " << name;
+        }
+        EXPECT_EQ(names.size(), one.files.size()) << jobs; // nothing missing, no staging left
+    }
 }
 
 } // namespace

@@ -185,6 +185,7 @@ TEST(CommandLineFaults, FailedWritesEndWithAFailureStatusAndOnlyCompleteFiles) {
     const std::vector<Command> commands = {
         {"analyze", {"analyze", "-q", "game.bin", "-o", "game.clg"}},
         {"rip", {"rip", "-q", "game.bin", "-o", "out"}},
+        {"rip -j 2", {"rip", "-q", "-j", "2", "game.bin", "-o", "out"}},
         {"segment", {"segment", "song.mid", "bank.dls"}},
     };
     int failures = 0;
