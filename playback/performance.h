@@ -134,7 +134,7 @@ class Performance {
         int connected = -1;
         std::vector<int> bands;
     };
-    int SlotFor(const std::shared_ptr<const DlsCollection>& data);
+    int SlotFor(const Collection& collection);
     void ReleaseSlot(int slot);
 
     mutable std::mutex mutex_;

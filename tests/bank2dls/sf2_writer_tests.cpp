@@ -14,6 +14,7 @@
 #include "formats/dls.h"
 #include "formats/sf2.h"
 #include "platform/feedback.h"
+#include "playback/audio_file.h"
 #include "playback/offline_render.h"
 #include "playback/soundfont_render.h"
 #include "testkit/adpcm_encoder.h"
@@ -22,6 +23,7 @@
 #include "testkit/smf_builder.h"
 #include "testkit/vab_builder.h"
 #include "tests/playback/playback_test_support.h"
+#include "tests/support/program_run.h"
 
 namespace sonvex {
 namespace {
@@ -395,6 +397,57 @@ TEST_F(Sf2FromBank, ASongSoundsTheSameWithTheSf2InFluidSynthsPlayerAsWithTheDls)
     EXPECT_NEAR(b.decay, a.decay, 0.1 * a.decay + 0.01);
     EXPECT_GT(a.release, 0.01);
     EXPECT_NEAR(b.release, a.release, 0.1 * a.release + 0.01);
+}
+
+// A rendered 16-bit stereo file as two float channels.
+struct StereoFile {
+    std::vector<float> left;
+    std::vector<float> right;
+};
+
+StereoFile ReadStereo(const std::string& path) {
+    AudioFileContents contents;
+    std::string error;
+    StereoFile out;
+    EXPECT_TRUE(ReadAudioFile(path, contents, error)) << error;
+    EXPECT_EQ(contents.channels, 2);
+    for (size_t i = 0; i + 1 < contents.samples.size(); i += 2) {
+        out.left.push_back(static_cast<float>(contents.samples[i]) / 32768.0f);
+        out.right.push_back(static_cast<float>(contents.samples[i + 1]) / 32768.0f);
+    }
+    return out;
+}
+
+TEST_F(Sf2FromBank, TheCommandLineRendersTheSongWithTheSf2AsWithTheDls) {
+    const std::string cli = testsupport::BuiltProgram("cli/sonvex-cli");
+    ASSERT_TRUE(std::filesystem::exists(cli));
+    ASSERT_TRUE(testkit::WriteFile(*folder_ / "cli-song.mid", SongSmf()));
+    for (const char* bank : {"bank.dls", "bank.sf2"}) {
+        const testsupport::ProcessRun r =
+            testsupport::RunProgram(cli,
+                                    {"render", "cli-song.mid", bank, "-o",
+                                     std::string(bank) + ".wav", "--no-reverb", "-q"},
+                                    folder_->path());
+        ASSERT_EQ(r.status, 0) << bank << ": " << r.err;
+        EXPECT_EQ(r.err, "") << bank;
+    }
+    const StereoFile dls = ReadStereo(*folder_ / "bank.dls.wav");
+    const StereoFile sf2 = ReadStereo(*folder_ / "bank.sf2.wav");
+    // The song lasts 4 s; both files end with its release tails, within 50 ms of each other.
+    EXPECT_GE(dls.left.size(), static_cast<size_t>(4.0 * 44100));
+    EXPECT_NEAR(static_cast<double>(sf2.left.size()), static_cast<double>(dls.left.size()),
+                0.05 * 44100);
+    for (const SongNote& n : kSong) {
+        SCOPED_TRACE(::testing::Message()
+                     << "channel " << int(n.channel) << " program " << int(n.program));
+        const Measured a = MeasureNote(dls.left, dls.right, n);
+        const Measured b = MeasureNote(sf2.left, sf2.right, n);
+        ASSERT_GT(a.hz, 100.0);
+        EXPECT_GT(std::max(b.leftDb, b.rightDb), -40.0) << "silent with the SF2";
+        EXPECT_NEAR(1200.0 * std::log2(b.hz / a.hz), 0.0, 0.5); // cents
+        EXPECT_NEAR(b.leftDb, a.leftDb, 1.0);
+        EXPECT_NEAR(b.rightDb, a.rightDb, 1.0);
+    }
 }
 
 } // namespace
