@@ -59,6 +59,10 @@ bool IsSegmentName(std::string_view name) {
     return SameFileName(ExtensionOf(name), ".sgt");
 }
 
+bool IsSoundFontName(std::string_view name) {
+    return SameFileName(ExtensionOf(name), ".sf2");
+}
+
 PreviewPlayer::PreviewPlayer(PlayerView& view, PlayerOptions options)
     : view_(view), options_(std::move(options)) {}
 
