@@ -177,7 +177,7 @@ void Performance::ReleaseSlot(int slot) {
     }
 }
 
-bool Performance::Download(Segment& segment) {
+bool Performance::Download(Segment& segment, std::string* error) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (closed_) {
         return false;
@@ -188,6 +188,15 @@ bool Performance::Download(Segment& segment) {
     DownloadedSlots d;
     if (segment.ConnectedCollection()) {
         d.connected = SlotFor(*segment.ConnectedCollection());
+        if (d.connected < 0) {
+            if (error != nullptr) {
+                const std::string reason = synth_->TakeError();
+                *error = segment.ConnectedCollection()->Path() +
+                         ": the synthesizer cannot load it" +
+                         (reason.empty() ? std::string() : ": " + reason);
+            }
+            return false;
+        }
     }
     for (const std::shared_ptr<Collection>& c : segment.BandCollections()) {
         d.bands.push_back(c ? SlotFor(*c) : -1);

@@ -152,7 +152,11 @@ PreviewPlayer::Started PreviewPlayer::LoadAndStart(const std::string& name,
     if (!warning.empty()) {
         view_.ShowPlayerStatus(warning);
     }
-    performance_->Download(*segment_);
+    if (!performance_->Download(*segment_, &error) && !error.empty()) {
+        view_.ShowPlayerStatus(error);
+        ReleaseCurrentFile();
+        return Started::LoadFailed;
+    }
     if (startPoint) {
         segment_->SetStartPoint(*startPoint);
     }

@@ -19,6 +19,7 @@
 #include "playback/play_loop.h"
 #include "playback/soundfont_render.h"
 #include "testkit/adpcm_encoder.h"
+#include "testkit/dls_builder.h"
 #include "testkit/pcm_analysis.h"
 #include "testkit/shell_run.h"
 #include "testkit/smf_builder.h"
@@ -572,6 +573,37 @@ TEST_F(Sf2FromBank, MissingProgramsFailWithTheSf2AsWithTheDls) {
     EXPECT_EQ(errors[1], *folder_ / "missing.mid" +
                              ": no instrument for any of its notes: the "
                              "collection has no instrument for channel 1 (bank 0, program 3)");
+}
+
+TEST_F(Sf2FromBank, ABankFluidSynthsLoaderRefusesFailsInsteadOfPlayingSilence) {
+    // Our reader takes a version 1 bank; FluidSynth's loader does not.
+    testkit::Sf2Parts parts = testkit::OneSampleSf2(37);
+    parts.ifil = testkit::Bytes{1, 0, 0, 0};
+    const std::string bank = *folder_ / "old.sf2";
+    ASSERT_TRUE(testkit::WriteFile(bank, parts.build()));
+    ASSERT_TRUE(testkit::WriteFile(*folder_ / "old.mid", LoopedSmf(37)));
+    const std::string expected = bank + ": the synthesizer cannot load it";
+
+    RenderJob job;
+    job.input = *folder_ / "old.mid";
+    job.dls = bank;
+    job.output = *folder_ / "old.wav";
+    job.synth = playtest::DrySynth();
+    const RenderResult rendered = RenderToFile(job);
+    EXPECT_EQ(rendered.status, RenderStatus::InputFailed);
+    EXPECT_EQ(rendered.error.rfind(expected, 0), 0u) << rendered.error;
+    EXPECT_FALSE(std::filesystem::exists(job.output));
+
+    PlayJob play;
+    play.input = job.input;
+    play.dls = bank;
+    play.output = OutputKind::Null;
+    play.synth = playtest::DrySynth();
+    const std::atomic<bool> stop{false};
+    const PlayOutcome played = PlayFile(
+        play, [](const PlayPosition&) {}, stop);
+    EXPECT_EQ(played.status, PlayStatus::LoadFailed);
+    EXPECT_EQ(played.error.rfind(expected, 0), 0u) << played.error;
 }
 
 } // namespace
