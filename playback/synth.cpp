@@ -184,26 +184,6 @@ struct LoadedCollection {
     bool retiring = false;
 };
 
-// FluidSynth's default velocity-to-cutoff modulator with amount 0. DLS has no such
-// connection unless a collection says so, so our voices cancel it; voices of SoundFont
-// banks keep it, as FluidSynth plays them.
-fluid_mod_t* NoVelocityToCutoff() {
-    static const std::unique_ptr<fluid_mod_t, decltype(&delete_fluid_mod)> mod = [] {
-        std::unique_ptr<fluid_mod_t, decltype(&delete_fluid_mod)> m(new_fluid_mod(),
-                                                                    delete_fluid_mod);
-        fluid_mod_set_source1(m.get(), FLUID_MOD_VELOCITY,
-                              FLUID_MOD_GC | FLUID_MOD_LINEAR | FLUID_MOD_UNIPOLAR |
-                                  FLUID_MOD_NEGATIVE);
-        fluid_mod_set_source2(m.get(), FLUID_MOD_VELOCITY,
-                              FLUID_MOD_GC | FLUID_MOD_SWITCH | FLUID_MOD_UNIPOLAR |
-                                  FLUID_MOD_POSITIVE);
-        fluid_mod_set_dest(m.get(), GEN_FILTERFC);
-        fluid_mod_set_amount(m.get(), 0.0);
-        return m;
-    }();
-    return mod.get();
-}
-
 // Starts one voice per region that answers the key and velocity.
 int PresetNoteOn(fluid_preset_t* preset, fluid_synth_t* synth, int channel, int key, int velocity) {
     auto* p = static_cast<LoadedPreset*>(fluid_preset_get_data(preset));
@@ -258,7 +238,6 @@ int PresetNoteOn(fluid_preset_t* preset, fluid_synth_t* synth, int channel, int 
         set(GEN_REVERBSEND, r.reverbSend);
         set(GEN_CHORUSSEND, r.chorusSend);
         set(GEN_EXCLUSIVECLASS, r.exclusiveClass);
-        fluid_voice_add_mod(voice, NoVelocityToCutoff(), FLUID_VOICE_OVERWRITE);
         for (fluid_mod_t* m : rv.modulators) {
             fluid_voice_add_mod(voice, m, FLUID_VOICE_OVERWRITE);
         }
@@ -587,6 +566,17 @@ std::unique_ptr<Synth> Synth::Create(const SynthOptions& options, std::string* e
         }
         return nullptr;
     }
+    // DLS has no velocity-to-cutoff connection unless a collection says so.
+    fluid_mod_t* velocityToCutoff = new_fluid_mod();
+    fluid_mod_set_source1(velocityToCutoff, FLUID_MOD_VELOCITY,
+                          FLUID_MOD_GC | FLUID_MOD_LINEAR | FLUID_MOD_UNIPOLAR |
+                              FLUID_MOD_NEGATIVE);
+    fluid_mod_set_source2(velocityToCutoff, FLUID_MOD_VELOCITY,
+                          FLUID_MOD_GC | FLUID_MOD_SWITCH | FLUID_MOD_UNIPOLAR |
+                              FLUID_MOD_POSITIVE);
+    fluid_mod_set_dest(velocityToCutoff, GEN_FILTERFC);
+    fluid_synth_remove_default_mod(impl->synth, velocityToCutoff);
+    delete_fluid_mod(velocityToCutoff);
 
     // Our collections have no drum kits: channel 10 plays melodic programs like the rest.
     for (int ch = 0; ch < kChannels; ++ch) {
