@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cinttypes>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -18,6 +19,7 @@
 #include "convlist/convert_list.h"
 #include "formats/dls.h"
 #include "formats/file_bytes.h"
+#include "formats/sf2.h"
 #include "formats/smf.h"
 #include "platform/messages.h"
 #include "segment/segment_reader.h"
@@ -285,6 +287,103 @@ int InfoDls(const std::string& path) {
     return 0;
 }
 
+// Timecents as seconds; the format's -32768 means no time at all.
+double Sf2Seconds(int timecents) {
+    return timecents <= -32768 ? 0.0 : std::exp2(timecents / 1200.0);
+}
+
+void DescribeSf2Zone(const Sf2Bank& bank, const Sf2Zone& zone, const Sf2Zone* global) {
+    const auto gen = [&](uint16_t oper, int fallback) {
+        const auto g = Sf2Find(zone, global, oper);
+        return g ? static_cast<int>(g->Signed()) : fallback;
+    };
+    const auto range = [&](uint16_t oper) {
+        const auto g = Sf2Find(zone, global, oper);
+        return g ? std::to_string(g->Low()) + "-" + std::to_string(g->High()) : "0-127";
+    };
+    const auto sampleId = zone.Find(sf2op::kSampleId);
+    const Sf2Sample* sample = sampleId && sampleId->amount < bank.samples.size()
+                                  ? &bank.samples[sampleId->amount]
+                                  : nullptr;
+    const int root = gen(sf2op::kOverridingRootKey, -1);
+    const int rootKey = root >= 0 && root <= 127 ? root : sample ? sample->originalPitch : 60;
+    const int cents = gen(sf2op::kCoarseTune, 0) * 100 + gen(sf2op::kFineTune, 0) +
+                      (sample != nullptr ? sample->pitchCorrection : 0);
+    std::printf("    zone keys %s velocities %s: root key %d, tuning %+d cents, attenuation %d cB, "
+                "pan %+.1f %%\n",
+                range(sf2op::kKeyRange).c_str(), range(sf2op::kVelRange).c_str(), rootKey, cents,
+                gen(sf2op::kInitialAttenuation, 0), gen(sf2op::kPan, 0) / 10.0);
+    std::printf(
+        "      envelope: delay %.3f s, attack %.3f s, hold %.3f s, decay %.3f s, sustain "
+        "%.1f dB down, release %.3f s\n",
+        Sf2Seconds(gen(sf2op::kVolEnvDelay, -12000)), Sf2Seconds(gen(sf2op::kVolEnvAttack, -12000)),
+        Sf2Seconds(gen(sf2op::kVolEnvHold, -12000)), Sf2Seconds(gen(sf2op::kVolEnvDecay, -12000)),
+        gen(sf2op::kVolEnvSustain, 0) / 10.0, Sf2Seconds(gen(sf2op::kVolEnvRelease, -12000)));
+    if (sample == nullptr) {
+        std::printf("      no sample\n");
+        return;
+    }
+    const int mode = gen(sf2op::kSampleModes, 0);
+    std::printf("      sample %u \"%s\", %s\n", sampleId->amount, sample->name.c_str(),
+                mode == 1 || mode == 3 ? "looping" : "played once");
+}
+
+int InfoSf2(const std::string& path) {
+    const Sf2ReadOutcome read = ReadSf2File(path);
+    if (read.status != Sf2ReadStatus::Ok) {
+        std::fprintf(stderr, "error: \"%s\": not a SoundFont 2 bank we can read: %s\n",
+                     path.c_str(), read.diagnostics.failure.c_str());
+        return 1;
+    }
+    const Sf2Bank& b = read.bank;
+    std::printf("SoundFont %u.%02u bank %s \"%s\" for \"%s\"\n  %zu preset(s), %zu instrument(s), "
+                "%zu sample(s), %zu sample point(s)\n",
+                b.versionMajor, b.versionMinor, path.c_str(), b.name.c_str(), b.engine.c_str(),
+                b.presets.size(), b.instruments.size(), b.samples.size(), b.samplePoints.size());
+    for (const Sf2Preset& p : b.presets) {
+        std::printf("  preset bank %u program %u \"%s\":", p.bank, p.preset, p.name.c_str());
+        const Sf2Zone* global = Sf2GlobalZone(p.zones, sf2op::kInstrument);
+        for (const Sf2Zone& z : p.zones) {
+            const auto in = z.Find(sf2op::kInstrument);
+            if (&z == global || !in) {
+                continue;
+            }
+            const auto keys = Sf2Find(z, global, sf2op::kKeyRange);
+            std::printf(" instrument %u", in->amount);
+            if (keys) {
+                std::printf(" (keys %u-%u)", keys->Low(), keys->High());
+            }
+        }
+        std::printf("\n");
+    }
+    for (size_t i = 0; i < b.instruments.size(); ++i) {
+        const Sf2Instrument& in = b.instruments[i];
+        const Sf2Zone* global = Sf2GlobalZone(in.zones, sf2op::kSampleId);
+        std::printf("  instrument %zu \"%s\": %zu zone(s)\n", i, in.name.c_str(),
+                    in.zones.size() - (global != nullptr ? 1 : 0));
+        for (const Sf2Zone& z : in.zones) {
+            if (&z != global) {
+                DescribeSf2Zone(b, z, global);
+            }
+        }
+    }
+    for (size_t i = 0; i < b.samples.size(); ++i) {
+        const Sf2Sample& s = b.samples[i];
+        // Loop points counted from the sample's first frame.
+        const auto from = [&](uint32_t point) {
+            return static_cast<int64_t>(point) - static_cast<int64_t>(s.start);
+        };
+        std::printf("  sample %zu \"%s\": %" PRId64 " frame(s) at %u Hz, root key %u, "
+                    "correction %+d cents, loop %" PRId64 "-%" PRId64 "\n",
+                    i, s.name.c_str(), from(s.end), s.sampleRate, s.originalPitch,
+                    s.pitchCorrection, from(s.loopStart), from(s.loopEnd));
+    }
+    for (const std::string& note : read.diagnostics.notes) {
+        std::printf("  note: %s\n", note.c_str());
+    }
+    return 0;
+}
+
 int RunInfo(const std::string& path) {
     const std::string ext = std::filesystem::path(path).extension().string();
     if (ext == ".clg") {
@@ -311,6 +410,9 @@ int RunInfo(const std::string& path) {
     if (magic == "RIFF" && form == "DLS ") {
         return InfoDls(path);
     }
+    if (magic == "RIFF" && form == "sfbk") {
+        return InfoSf2(path);
+    }
     if (magic == "pQES" || magic == "SEQp") {
         return InfoSequence(path, std::span<const uint8_t>(head, static_cast<size_t>(got)));
     }
@@ -325,7 +427,7 @@ int RunInfo(const std::string& path) {
     }
     std::fprintf(stderr,
                  "error: \"%s\" is not a file kind that info knows (convert list, segment, "
-                 "sequence, bank header, bank body .vb, SMF, DLS)\n",
+                 "sequence, bank header, bank body .vb, SMF, DLS, SoundFont 2)\n",
                  path.c_str());
     return 1;
 }
@@ -335,7 +437,7 @@ int RunInfo(const std::string& path) {
 void AddInfoCommand(CLI::App& app, CommandRun& run) {
     auto path = std::make_shared<std::string>();
     CLI::App* cmd = app.add_subcommand(
-        "info", "Describe what a convert list, sequence, bank, SMF or DLS file holds");
+        "info", "Describe what a convert list, sequence, bank, SMF, DLS or SoundFont 2 file holds");
     cmd->add_option("file", *path, "File to describe")->required();
     cmd->callback([&run, path] { run = [path] { return RunInfo(*path); }; });
 }

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// `sonvex-cli play INPUT [DLS]`: plays an SMF with its DLS, or a segment file, on the
-// sound device (or the null output), showing bar, beat, time and the loop counter, and
-// stopping cleanly on Ctrl-C.
+// `sonvex-cli play INPUT [BANK]`: plays an SMF with its DLS or SoundFont 2 bank, or a
+// segment file, on the sound device (or the null output), showing bar, beat, time and the
+// loop counter, and stopping cleanly on Ctrl-C.
 #include <atomic>
 #include <csignal>
 #include <cstdio>
@@ -112,14 +112,17 @@ int RunPlay(const PlayOptions& o) {
 void AddPlayCommand(CLI::App& app, CommandRun& run) {
     auto options = std::make_shared<PlayOptions>();
     CLI::App* cmd = app.add_subcommand(
-        "play", "Play an SMF with a DLS, or a segment file, in real time (Ctrl-C stops)");
+        "play", "Play an SMF with a DLS or SoundFont 2 bank, or a segment file, in real time "
+                "(Ctrl-C stops)");
     cmd->footer("Loops: an SMF's loop with a count of 0 to 126 (or none) plays that many passes\n"
                 "in all (at least one), then the song plays on to its end; a count of 127 or\n"
                 "more loops until stopped. A segment file plays its own repeat count.");
     cmd->add_option("input", options->input, "SMF (.mid, .rmi) or segment file (.sgt)")
         ->required()
         ->check(CLI::ExistingFile);
-    cmd->add_option("dls", options->dls, "DLS collection the SMF plays with")
+    cmd->add_option("bank", options->dls,
+                    "DLS collection or SoundFont 2 bank (.sf2, played by FluidSynth's own "
+                    "SoundFont loader) the SMF plays with")
         ->check(CLI::ExistingFile);
     cmd->add_option("--output", options->output,
                     "auto (PulseAudio, ALSA, SDL2), pulseaudio, alsa, sdl2 or null")

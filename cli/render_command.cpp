@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// `sonvex-cli render INPUT [DLS] -o OUT.wav|OUT.flac`: an SMF with its DLS, or a segment
-// file with the collections its bands name, rendered to an audio file faster than real
-// time: a counted loop plays as counted, an endless one --loops times and then fades out
-// over --fade seconds.
+// `sonvex-cli render INPUT [BANK] -o OUT.wav|OUT.flac`: an SMF with its DLS or SoundFont 2
+// bank, or a segment file with the collections its bands name, rendered to an audio file
+// faster than real time: a counted loop plays as counted, an endless one --loops times and
+// then fades out over --fade seconds.
 #include <cstdio>
 #include <exception>
 #include <memory>
@@ -94,13 +94,16 @@ int RunRender(const RenderOptions& o) {
 void AddRenderCommand(CLI::App& app, CommandRun& run) {
     auto options = std::make_shared<RenderOptions>();
     CLI::App* cmd = app.add_subcommand(
-        "render", "Render an SMF with a DLS, or a segment file, to a WAV or FLAC file");
+        "render",
+        "Render an SMF with a DLS or SoundFont 2 bank, or a segment file, to a WAV or FLAC file");
     cmd->footer(kLoopRule);
     cmd->add_option("input", options->input, "SMF (.mid, .rmi) or segment file (.sgt)")
         ->required()
         ->check(CLI::ExistingFile);
-    cmd->add_option("dls", options->dls,
-                    "DLS collection the SMF plays with (for a segment: where its own is missing)")
+    cmd->add_option("bank", options->dls,
+                    "DLS collection or SoundFont 2 bank (.sf2, played by FluidSynth's own "
+                    "SoundFont loader) the SMF plays with (for a segment: where its own DLS is "
+                    "missing)")
         ->check(CLI::ExistingFile);
     cmd->add_option("-o,--output", options->output,
                     "Audio file to write; .wav or .flac decides the format")

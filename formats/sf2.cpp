@@ -4,6 +4,8 @@
 // against the table it points into.
 #include "formats/sf2.h"
 
+#include <algorithm>
+
 #include "formats/file_bytes.h"
 #include "formats/riff.h"
 
@@ -20,10 +22,6 @@ constexpr size_t kModulator = 10;
 constexpr size_t kGenerator = 4;
 constexpr size_t kInstrumentHeader = 22;
 constexpr size_t kSampleHeader = 46;
-
-// Generators that refer to other tables.
-constexpr uint16_t kGenInstrument = 41;
-constexpr uint16_t kGenSampleId = 53;
 
 std::string Name(ByteCursor& c, size_t width) {
     std::string text;
@@ -304,7 +302,7 @@ bool Reader::CheckReferences() {
     const Sf2Bank& bank = out_.bank;
     for (size_t p = 0; p < bank.presets.size(); ++p) {
         for (const Sf2Zone& z : bank.presets[p].zones) {
-            const auto g = z.Find(kGenInstrument);
+            const auto g = z.Find(sf2op::kInstrument);
             if (g && g->amount >= bank.instruments.size()) {
                 return Fail(tables_[kPgen].offset, "preset " + std::to_string(p),
                             "instrument " + std::to_string(g->amount) + " beyond the " +
@@ -314,7 +312,7 @@ bool Reader::CheckReferences() {
     }
     for (size_t i = 0; i < bank.instruments.size(); ++i) {
         for (const Sf2Zone& z : bank.instruments[i].zones) {
-            const auto g = z.Find(kGenSampleId);
+            const auto g = z.Find(sf2op::kSampleId);
             if (g && g->amount >= bank.samples.size()) {
                 return Fail(tables_[kIgen].offset, "instrument " + std::to_string(i),
                             "sample " + std::to_string(g->amount) + " beyond the " +
@@ -334,6 +332,59 @@ std::optional<Sf2Generator> Sf2Zone::Find(uint16_t oper) const {
         }
     }
     return std::nullopt;
+}
+
+const Sf2Zone* Sf2GlobalZone(const std::vector<Sf2Zone>& zones, uint16_t terminal) {
+    if (zones.empty()) {
+        return nullptr;
+    }
+    const std::vector<Sf2Generator>& g = zones.front().generators;
+    return g.empty() || g.back().oper != terminal ? &zones.front() : nullptr;
+}
+
+std::optional<Sf2Generator> Sf2Find(const Sf2Zone& zone, const Sf2Zone* global, uint16_t oper) {
+    std::optional<Sf2Generator> g = zone.Find(oper);
+    if (!g && global != nullptr) {
+        g = global->Find(oper);
+    }
+    return g;
+}
+
+std::vector<Sf2Region> Sf2PresetRegions(const Sf2Bank& bank, const Sf2Preset& preset) {
+    std::vector<Sf2Region> regions;
+    // A range generator's low and high bytes narrowed into [low, high].
+    const auto narrow = [](const std::optional<Sf2Generator>& g, uint8_t& low, uint8_t& high) {
+        if (g) {
+            low = std::max(low, g->Low());
+            high = std::min(high, g->High());
+        }
+    };
+    const Sf2Zone* presetGlobal = Sf2GlobalZone(preset.zones, sf2op::kInstrument);
+    for (const Sf2Zone& pz : preset.zones) {
+        const auto instrument = pz.Find(sf2op::kInstrument);
+        if (&pz == presetGlobal || !instrument || instrument->amount >= bank.instruments.size()) {
+            continue;
+        }
+        const Sf2Instrument& in = bank.instruments[instrument->amount];
+        const Sf2Zone* global = Sf2GlobalZone(in.zones, sf2op::kSampleId);
+        for (const Sf2Zone& iz : in.zones) {
+            const auto sample = iz.Find(sf2op::kSampleId);
+            if (&iz == global || !sample || sample->amount >= bank.samples.size()) {
+                continue;
+            }
+            Sf2Region r;
+            r.instrument = instrument->amount;
+            r.sample = sample->amount;
+            narrow(Sf2Find(pz, presetGlobal, sf2op::kKeyRange), r.keyLow, r.keyHigh);
+            narrow(Sf2Find(pz, presetGlobal, sf2op::kVelRange), r.velocityLow, r.velocityHigh);
+            narrow(Sf2Find(iz, global, sf2op::kKeyRange), r.keyLow, r.keyHigh);
+            narrow(Sf2Find(iz, global, sf2op::kVelRange), r.velocityLow, r.velocityHigh);
+            if (r.keyLow <= r.keyHigh && r.velocityLow <= r.velocityHigh) {
+                regions.push_back(r);
+            }
+        }
+    }
+    return regions;
 }
 
 Sf2ReadOutcome ReadSf2(std::span<const uint8_t> bytes) {

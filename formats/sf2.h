@@ -13,6 +13,26 @@
 
 namespace sonvex {
 
+// Generator numbers the users of the model look at.
+namespace sf2op {
+constexpr uint16_t kPan = 17;           // 0.1 % right of centre, -500..500
+constexpr uint16_t kVolEnvDelay = 33;   // timecents
+constexpr uint16_t kVolEnvAttack = 34;  // timecents
+constexpr uint16_t kVolEnvHold = 35;    // timecents
+constexpr uint16_t kVolEnvDecay = 36;   // timecents
+constexpr uint16_t kVolEnvSustain = 37; // cB below the peak
+constexpr uint16_t kVolEnvRelease = 38; // timecents
+constexpr uint16_t kInstrument = 41;
+constexpr uint16_t kKeyRange = 43;
+constexpr uint16_t kVelRange = 44;
+constexpr uint16_t kInitialAttenuation = 48; // cB
+constexpr uint16_t kCoarseTune = 51;         // semitones
+constexpr uint16_t kFineTune = 52;           // cents
+constexpr uint16_t kSampleId = 53;
+constexpr uint16_t kSampleModes = 54; // 0 no loop, 1 and 3 loop
+constexpr uint16_t kOverridingRootKey = 58;
+} // namespace sf2op
+
 struct Sf2Generator {
     uint16_t oper = 0;   // +0, u16
     uint16_t amount = 0; // +2, u16, s16, or low byte / high byte of a range
@@ -73,6 +93,27 @@ struct Sf2Bank {
     std::vector<Sf2Instrument> instruments;
     std::vector<Sf2Sample> samples;
 };
+
+// The global zone of a preset's or instrument's zones: the first one, when it does not
+// end with `terminal` (sf2op::kInstrument for presets, sf2op::kSampleId for instruments).
+const Sf2Zone* Sf2GlobalZone(const std::vector<Sf2Zone>& zones, uint16_t terminal);
+// A zone's generator `oper`, else the global zone's (which may be null).
+std::optional<Sf2Generator> Sf2Find(const Sf2Zone& zone, const Sf2Zone* global, uint16_t oper);
+
+// One key and velocity area of a preset as a player finds it: a preset zone over one of
+// its instrument's zones, each range the overlap of the two levels (a zone's own range,
+// else its global zone's).
+struct Sf2Region {
+    uint8_t keyLow = 0;
+    uint8_t keyHigh = 127;
+    uint8_t velocityLow = 0;
+    uint8_t velocityHigh = 127;
+    uint16_t instrument = 0;
+    uint16_t sample = 0;
+};
+
+// The regions of a preset; areas whose ranges do not overlap are left out.
+std::vector<Sf2Region> Sf2PresetRegions(const Sf2Bank& bank, const Sf2Preset& preset);
 
 enum class [[nodiscard]] Sf2ReadStatus{
     Ok,

@@ -182,8 +182,9 @@ InstrumentCheck CheckInstruments(const Sequence& sequence, const InstrumentSourc
                 break;
             case 0xC0:
                 choose(channels[c], sources.connected,
-                       channels[c].bankMsb * 128 + channels[c].bankLsb, e.data1, false,
-                       c == kDrumChannel);
+                       sources.connectedByMsb ? channels[c].bankMsb
+                                              : channels[c].bankMsb * 128 + channels[c].bankLsb,
+                       e.data1, false, c == kDrumChannel);
                 break;
             default:
                 break;
@@ -208,7 +209,8 @@ InstrumentCheck CheckInstruments(const Sequence& sequence, const InstrumentSourc
                 ChannelState& ch = channels[b.channel];
                 ch.bankMsb = msb;
                 ch.bankLsb = lsb;
-                choose(ch, from, msb * 128 + lsb, static_cast<int>(b.patch & 0x7F),
+                const bool byMsb = sources.connectedByMsb && from == sources.connected;
+                choose(ch, from, byMsb ? msb : msb * 128 + lsb, static_cast<int>(b.patch & 0x7F),
                        (b.patch & 0x80000000u) != 0, false);
             }
             break;
@@ -224,6 +226,7 @@ bool CheckSegmentInstruments(const Segment& segment, const Collection* connected
                              const Loader& loader, std::string& error, std::string& warning) {
     InstrumentSources sources;
     sources.connected = connected != nullptr ? connected->Data().get() : nullptr;
+    sources.connectedByMsb = connected != nullptr && connected->IsSoundFont();
     sources.generalMidi = generalMidi;
     std::string missingFiles;
     const Sequence& sequence = *segment.GetSequence();
@@ -241,7 +244,7 @@ bool CheckSegmentInstruments(const Segment& segment, const Collection* connected
         if (!missingFiles.empty()) {
             error += ": its DLS file cannot be read: " + missingFiles;
         } else if (segment.FromSmf() && connected == nullptr) {
-            error += ": no DLS file given";
+            error += ": no DLS or SoundFont file given";
         } else {
             error += ": the collection has no instrument for " + check.Describe();
         }

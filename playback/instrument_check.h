@@ -39,8 +39,11 @@ bool PlaysKey(const DlsCollection& collection, const DlsInstrument& instrument, 
 // Where a sequence's instruments can come from.
 struct InstrumentSources {
     const DlsCollection* connected = nullptr; // what program changes select from
-    std::vector<const DlsCollection*> bands;  // per Sequence::collections entry; null: missing
-    bool generalMidi = false;                 // a General MIDI SoundFont answers the rest
+    // Set when `connected` is a SoundFont's program map: banks are then chosen by the
+    // bank-select MSB alone.
+    bool connectedByMsb = false;
+    std::vector<const DlsCollection*> bands; // per Sequence::collections entry; null: missing
+    bool generalMidi = false;                // a General MIDI SoundFont answers the rest
 };
 
 // The collection a channel without a program of its own plays from: the connected

@@ -5,7 +5,11 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+
 #include "formats/file_bytes.h"
+#include "formats/sf2.h"
+#include "playback/soundfont_bank.h"
 #include "segment/segment_reader.h"
 
 namespace sonvex {
@@ -15,6 +19,13 @@ namespace {
 bool IsFolder(const std::string& path) {
     struct stat st {};
     return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool IsSoundFontForm(const std::vector<uint8_t>& bytes) {
+    static constexpr uint8_t kRiff[4] = {'R', 'I', 'F', 'F'};
+    static constexpr uint8_t kSfbk[4] = {'s', 'f', 'b', 'k'};
+    return bytes.size() >= 12 && std::equal(kRiff, kRiff + 4, bytes.begin()) &&
+           std::equal(kSfbk, kSfbk + 4, bytes.begin() + 8);
 }
 
 LoadStatus FromMusicStatus(MusicLoadStatus s) {
@@ -92,7 +103,28 @@ std::shared_ptr<Collection> Loader::LoadCollection(const std::string& name, Load
     if (cached != collections_.end()) {
         return cached->second;
     }
-    DlsReadOutcome read = ReadDlsFile(path);
+    const FileBytes file = ReadFileBytes(path);
+    if (file.status != FileReadStatus::Ok) {
+        r.status = LoadStatus::OpenFailed;
+        r.error = file.error;
+        return nullptr;
+    }
+    if (IsSoundFontForm(file.bytes)) {
+        Sf2ReadOutcome font = ReadSf2(file.bytes);
+        r.diagnostics = font.diagnostics.notes;
+        if (font.status != Sf2ReadStatus::Ok) {
+            r.status = LoadStatus::Malformed;
+            r.error = path + ": " + font.diagnostics.failure;
+            return nullptr;
+        }
+        auto collection = std::make_shared<Collection>(
+            path,
+            std::make_shared<const DlsCollection>(SoundFontPrograms(font.bank, r.diagnostics)),
+            true);
+        collections_[path] = collection;
+        return collection;
+    }
+    DlsReadOutcome read = ReadDls(file.bytes);
     r.diagnostics = read.diagnostics.notes;
     if (read.status != DlsReadStatus::Ok) {
         const bool unread = read.status == DlsReadStatus::OpenFailed; // names its path already

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The loader of the playback engine: a search folder, segments loaded from ".mid"/".rmi"
-// or ".sgt" files, collections from ".dls" files, a cache of what was loaded, and the
-// connection of an SMF segment to a collection.
+// or ".sgt" files, collections from DLS or SoundFont 2 files, a cache of what was loaded,
+// and the connection of an SMF segment to a collection.
 #pragma once
 
 #include <cstdint>
@@ -17,17 +17,20 @@
 
 namespace sonvex {
 
-// A loaded DLS collection.
+// A loaded DLS collection, or a SoundFont 2 bank: then `Data` is its program map
+// (soundfont_bank.h) and the synthesizer loads the file itself with FluidSynth's loader.
 class Collection {
   public:
-    Collection(std::string path, std::shared_ptr<const DlsCollection> data)
-        : path_(std::move(path)), data_(std::move(data)) {}
+    Collection(std::string path, std::shared_ptr<const DlsCollection> data, bool soundFont = false)
+        : path_(std::move(path)), data_(std::move(data)), soundFont_(soundFont) {}
     const std::string& Path() const { return path_; }
     const std::shared_ptr<const DlsCollection>& Data() const { return data_; }
+    bool IsSoundFont() const { return soundFont_; }
 
   private:
     std::string path_;
     std::shared_ptr<const DlsCollection> data_;
+    bool soundFont_ = false;
 };
 
 // A loaded piece of music and what it plays with.
@@ -90,6 +93,7 @@ class Loader {
     // segment's band collections are loaded from the search folder as well.
     std::shared_ptr<Segment> LoadSegment(const std::string& name, LoadResult* result = nullptr,
                                          const SmfLoadOptions& options = {});
+    // A DLS file or a SoundFont 2 bank, told apart by their RIFF form.
     std::shared_ptr<Collection> LoadCollection(const std::string& name,
                                                LoadResult* result = nullptr);
 

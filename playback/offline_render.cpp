@@ -239,15 +239,27 @@ bool PrepareMusic(Synth& synth, const std::string& input, const std::string& dls
         }
     } else if (segment->FromSmf() && !synth.HasGeneralMidi()) {
         status = RenderStatus::BadArguments;
-        error = "an SMF needs a DLS file to play with (no General MIDI SoundFont is installed)";
+        error = "an SMF needs a DLS or SoundFont file to play with (no General MIDI SoundFont is "
+                "installed)";
         return false;
     }
     if (given) {
-        synth.SetDefaultCollection(synth.AddCollection(given->Data()));
+        const int slot =
+            synth.AddCollection(given->Data(), given->IsSoundFont() ? given->Path() : "");
+        if (slot < 0) {
+            status = RenderStatus::InputFailed;
+            error = given->Path() + ": the synthesizer cannot load it";
+            const std::string reason = synth.TakeError();
+            if (!reason.empty()) {
+                error += ": " + reason;
+            }
+            return false;
+        }
+        synth.SetDefaultCollection(slot);
     }
     std::vector<int> slots;
     for (const std::shared_ptr<Collection>& c : segment->BandCollections()) {
-        slots.push_back(c ? synth.AddCollection(c->Data()) : -1);
+        slots.push_back(c ? synth.AddCollection(c->Data(), c->IsSoundFont() ? c->Path() : "") : -1);
     }
     synth.SetBandCollections(std::move(slots));
     prepared.sequence = segment->GetSequence();

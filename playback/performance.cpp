@@ -150,13 +150,15 @@ bool Performance::GetNotificationPMsg(Notification& notification) {
     return true;
 }
 
-int Performance::SlotFor(const std::shared_ptr<const DlsCollection>& data) {
+int Performance::SlotFor(const Collection& collection) {
+    const std::shared_ptr<const DlsCollection>& data = collection.Data();
     auto it = slots_.find(data.get());
     if (it != slots_.end()) {
         ++it->second.second;
         return it->second.first;
     }
-    const int slot = synth_->AddCollection(data);
+    const int slot =
+        synth_->AddCollection(data, collection.IsSoundFont() ? collection.Path() : std::string());
     if (slot >= 0) {
         slots_[data.get()] = {slot, 1};
     }
@@ -175,7 +177,7 @@ void Performance::ReleaseSlot(int slot) {
     }
 }
 
-bool Performance::Download(Segment& segment) {
+bool Performance::Download(Segment& segment, std::string* error) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (closed_) {
         return false;
@@ -185,10 +187,19 @@ bool Performance::Download(Segment& segment) {
     }
     DownloadedSlots d;
     if (segment.ConnectedCollection()) {
-        d.connected = SlotFor(segment.ConnectedCollection()->Data());
+        d.connected = SlotFor(*segment.ConnectedCollection());
+        if (d.connected < 0) {
+            if (error != nullptr) {
+                const std::string reason = synth_->TakeError();
+                *error = segment.ConnectedCollection()->Path() +
+                         ": the synthesizer cannot load it" +
+                         (reason.empty() ? std::string() : ": " + reason);
+            }
+            return false;
+        }
     }
     for (const std::shared_ptr<Collection>& c : segment.BandCollections()) {
-        d.bands.push_back(c ? SlotFor(c->Data()) : -1);
+        d.bands.push_back(c ? SlotFor(*c) : -1);
     }
     downloads_[&segment] = std::move(d);
     return true;

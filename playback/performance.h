@@ -104,7 +104,10 @@ class Performance {
     bool GetNotificationPMsg(Notification& notification);
 
     // Makes the segment's collections playable (done by PlaySegmentEx when forgotten).
-    bool Download(Segment& segment);
+    // False when the performance is closed, or with `error` naming the file when the
+    // synthesizer cannot load the connected collection (a SoundFont that FluidSynth's
+    // loader refuses).
+    bool Download(Segment& segment, std::string* error = nullptr);
     void Unload(Segment& segment);
 
     // Plays the segment from its start point, replacing what plays; null on failure.
@@ -134,7 +137,7 @@ class Performance {
         int connected = -1;
         std::vector<int> bands;
     };
-    int SlotFor(const std::shared_ptr<const DlsCollection>& data);
+    int SlotFor(const Collection& collection);
     void ReleaseSlot(int slot);
 
     mutable std::mutex mutex_;

@@ -89,7 +89,10 @@ PlayOutcome PlayFile(const PlayJob& job, const std::function<void(const PlayPosi
         return outcome;
     }
     outcome.outputName = performance->OutputName();
-    performance->Download(*segment);
+    if (!performance->Download(*segment, &outcome.error)) {
+        outcome.status = PlayStatus::LoadFailed;
+        return outcome;
+    }
     std::shared_ptr<SegmentState> state = performance->PlaySegmentEx(segment);
     if (!state) {
         outcome.status = PlayStatus::OutputFailed;

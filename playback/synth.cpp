@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // FluidSynth as a voice engine: a sound-font loader presents each DLS collection as a
 // font whose presets start one voice per matching region, with generators set from
-// the region's recipe; bank and program selection stay ours.
+// the region's recipe; SoundFont 2 banks go through FluidSynth's own loader; bank and
+// program selection stay ours.
 #include "playback/synth.h"
 
 #include <fluidsynth.h>
@@ -14,6 +15,7 @@
 #include <sys/stat.h>
 
 #include "playback/instrument_check.h"
+#include "playback/soundfont_bank.h"
 #include "playback/voice_recipe.h"
 
 namespace sonvex {
@@ -170,7 +172,8 @@ struct LoadedPreset {
 };
 
 struct LoadedCollection {
-    std::shared_ptr<const DlsCollection> data;
+    std::shared_ptr<const DlsCollection> data; // a SoundFont's program map when soundFont
+    bool soundFont = false;
     std::string name;
     std::vector<std::vector<short>> waves; // each wave's frames followed by guard frames
     std::vector<std::unique_ptr<LoadedPreset>> presets;
@@ -426,7 +429,21 @@ struct Synth::Impl {
         ch.choice = ProgramChoice{};
         ch.choice.bank = msb * 128 + lsb;
         ch.choice.program = program;
-        if (LoadedCollection* c = Slot(slot)) {
+        LoadedCollection* c = Slot(slot);
+        if (c != nullptr && c->soundFont) {
+            ch.choice.bank = msb;
+            const DlsInstrument* found =
+                FindInstrument(*c->data, msb, program, drumKit, preferDrumKit);
+            const bool kit = found != nullptr && found->IsDrumKit();
+            if (found != nullptr &&
+                fluid_synth_program_select(synth, channel, c->fontId,
+                                           kit ? kSoundFontDrumBank : msb, program) == FLUID_OK) {
+                ch.choice.source = ProgramChoice::Source::Collection;
+                ch.choice.collection = slot;
+                ch.choice.drumKit = kit;
+                return;
+            }
+        } else if (c != nullptr) {
             const int melodic = msb * 128 + lsb;
             const int drum = melodic + kDrumBankFlag;
             int bank = -1;
@@ -478,7 +495,8 @@ struct Synth::Impl {
         if (!pick) {
             return;
         }
-        const int bank = pick->bank + (pick->drumKit ? kDrumBankFlag : 0);
+        const int bank = c->soundFont ? (pick->drumKit ? kSoundFontDrumBank : pick->bank)
+                                      : pick->bank + (pick->drumKit ? kDrumBankFlag : 0);
         if (fluid_synth_program_select(synth, channel, c->fontId, bank, channel) == FLUID_OK) {
             ch.choice = ProgramChoice{};
             ch.choice.source = ProgramChoice::Source::Collection;
@@ -578,15 +596,18 @@ std::unique_ptr<Synth> Synth::Create(const SynthOptions& options, std::string* e
     return synth;
 }
 
-int Synth::AddCollection(std::shared_ptr<const DlsCollection> collection) {
+int Synth::AddCollection(std::shared_ptr<const DlsCollection> collection,
+                         const std::string& soundFontFile) {
     Impl& m = *impl_;
     SynthLogCapture capture(m.errors);
     auto c = std::make_unique<LoadedCollection>();
     c->data = std::move(collection);
+    c->soundFont = !soundFontFile.empty();
     const int slot = static_cast<int>(m.collections.size());
-    c->name = kCollectionPrefix + std::to_string(slot);
+    // Our loader answers only to our prefix, so a file name reaches FluidSynth's own.
+    c->name = c->soundFont ? soundFontFile : kCollectionPrefix + std::to_string(slot);
     m.collections.push_back(std::move(c));
-    m.loadingSlot = slot;
+    m.loadingSlot = m.collections.back()->soundFont ? -1 : slot;
     const int id = fluid_synth_sfload(m.synth, m.collections.back()->name.c_str(), 0);
     m.loadingSlot = -1;
     if (id < 0) {

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The synthesizer behind playback: FluidSynth driven voice by voice from our DLS
-// collections (with every articulation applied the DLS way), an optional General MIDI
-// SoundFont for programs a collection lacks, and our own bank and program selection.
+// collections (with every articulation applied the DLS way), SoundFont 2 banks through
+// FluidSynth's own loader, an optional General MIDI SoundFont for programs a collection
+// lacks, and our own bank and program selection.
 #pragma once
 
 #include <cstdint>
@@ -84,8 +85,12 @@ class Synth : public EventSink {
     Synth(const Synth&) = delete;
     Synth& operator=(const Synth&) = delete;
 
-    // Makes a collection playable; returns its slot.
-    int AddCollection(std::shared_ptr<const DlsCollection> collection);
+    // Makes a collection playable; returns its slot, -1 when it cannot be loaded (see
+    // TakeError). With `soundFontFile`, the collection is that SoundFont 2 bank's program
+    // map (soundfont_bank.h): the file is loaded by FluidSynth's own SoundFont loader and
+    // selected by the bank-select MSB alone, as FluidSynth selects by default.
+    int AddCollection(std::shared_ptr<const DlsCollection> collection,
+                      const std::string& soundFontFile = {});
     // The collection goes once no voice can still use it; channels playing it fall silent.
     void ReleaseCollection(int slot);
     // The collection that program changes of the MIDI stream select from (-1: none).

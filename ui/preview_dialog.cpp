@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The preview dialog's widgets, the listing of the work folder, the selection rules that
-// enable play and convert, the toolbar states the player asks for, and the row that a
-// new segment file gets.
+// The preview dialog's widgets, the listing of the work folder (DLS and SoundFont 2 banks,
+// SMF and segment files), the selection rules that enable play and convert, the toolbar states the
+// player asks for, and the row that a new segment file gets.
 #include "ui/preview_dialog.h"
 
 #include <QAction>
@@ -101,7 +101,8 @@ int IconForName(const std::string& name) {
     if (SameFileName(last, "sgt")) {
         return static_cast<int>(FileIcon::Segment);
     }
-    if (SameFileName(last, "dls")) {
+    // SoundFont 2 banks play like DLS collections and share their list and icon.
+    if (SameFileName(last, "dls") || SameFileName(last, "sf2")) {
         return static_cast<int>(FileIcon::Dls);
     }
     return -1;
@@ -370,6 +371,10 @@ void PreviewDialog::RunCommand(int commandId) {
 }
 
 void PreviewDialog::ConvertToSegment() {
+    if (IsSoundFontName(player_.SelectedBank())) {
+        statusPane_->setText(Tr(kSegmentNeedsDlsText));
+        return;
+    }
     SegmentJob job;
     job.workFolder = workFolder_;
     job.smfName = player_.SelectedSequence();
@@ -424,6 +429,17 @@ void PreviewDialog::SetButtonPressed(int commandId, bool pressed) {
 }
 
 void PreviewDialog::EnableButton(int commandId, bool enable) {
+    // A segment names a DLS file; with a SoundFont selected the convert button stays off
+    // and the status pane says why.
+    if (commandId == kCommandConvert) {
+        const bool soundFont = IsSoundFontName(player_.SelectedBank());
+        if (enable && soundFont) {
+            statusPane_->setText(Tr(kSegmentNeedsDlsText));
+            enable = false;
+        } else if (statusPane_->text() == Tr(kSegmentNeedsDlsText)) {
+            statusPane_->setText(Tr(playerStarted_ ? kReadyText : kNoSoundDeviceText));
+        }
+    }
     toolBar_->EnableButton(commandId, enable);
 }
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The preview-and-convert dialog: the DLS files and the SMF and segment files of the
-// output folder side by side, the player's toolbar and loop pane, and the command that
-// turns the chosen SMF and DLS into a segment file.
+// The preview-and-convert dialog: the DLS and SoundFont 2 files and the SMF and segment
+// files of the output folder side by side, the player's toolbar and loop pane, and the
+// command that turns the chosen SMF and DLS into a segment file.
 #pragma once
 
 #include <QDialog>

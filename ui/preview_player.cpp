@@ -59,6 +59,10 @@ bool IsSegmentName(std::string_view name) {
     return SameFileName(ExtensionOf(name), ".sgt");
 }
 
+bool IsSoundFontName(std::string_view name) {
+    return SameFileName(ExtensionOf(name), ".sf2");
+}
+
 PreviewPlayer::PreviewPlayer(PlayerView& view, PlayerOptions options)
     : view_(view), options_(std::move(options)) {}
 
@@ -148,7 +152,11 @@ PreviewPlayer::Started PreviewPlayer::LoadAndStart(const std::string& name,
     if (!warning.empty()) {
         view_.ShowPlayerStatus(warning);
     }
-    performance_->Download(*segment_);
+    if (!performance_->Download(*segment_, &error) && !error.empty()) {
+        view_.ShowPlayerStatus(error);
+        ReleaseCurrentFile();
+        return Started::LoadFailed;
+    }
     if (startPoint) {
         segment_->SetStartPoint(*startPoint);
     }

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The preview player: plays the selected sequence with the selected DLS collection (or a
-// segment file alone) on the playback engine, with pause and resume at the position
-// reached, stop, live changes of sequence and bank, the loop counter, and the notifier
+// The preview player: plays the selected sequence with the selected DLS collection or
+// SoundFont 2 bank (or a segment file alone) on the playback engine, with pause and resume at the
+// position reached, stop, live changes of sequence and bank, the loop counter, and the notifier
 // thread that wakes the dialog for every segment notification.
 #pragma once
 
@@ -48,6 +48,8 @@ std::string_view ExtensionOf(std::string_view name);
 bool IsSmfName(std::string_view name);
 // The extension is ".sgt", in any letter case.
 bool IsSegmentName(std::string_view name);
+// The extension is ".sf2", in any letter case: a SoundFont 2 bank in the bank list.
+bool IsSoundFontName(std::string_view name);
 
 class PreviewPlayer {
   public:

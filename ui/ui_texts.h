@@ -64,5 +64,7 @@ inline constexpr const char* kLoopEndlessText =
     "ﾙｰﾌﾟ: ∞"; // loop pane of a segment that repeats without end
 inline constexpr const char* kNoSoundDeviceText =
     "ｻｳﾝﾄﾞﾃﾞﾊﾞｲｽが開けません"; // status pane of a preview that cannot play
+inline constexpr const char* kSegmentNeedsDlsText =
+    "SGTへの変換にはDLSﾌｧｲﾙを選んでください"; // status pane while an SF2 is the selected bank
 
 } // namespace sonvex::ui

@@ -14,14 +14,18 @@
 #include "formats/dls.h"
 #include "formats/sf2.h"
 #include "platform/feedback.h"
+#include "playback/audio_file.h"
 #include "playback/offline_render.h"
+#include "playback/play_loop.h"
 #include "playback/soundfont_render.h"
 #include "testkit/adpcm_encoder.h"
+#include "testkit/dls_builder.h"
 #include "testkit/pcm_analysis.h"
 #include "testkit/shell_run.h"
 #include "testkit/smf_builder.h"
 #include "testkit/vab_builder.h"
 #include "tests/playback/playback_test_support.h"
+#include "tests/support/program_run.h"
 
 namespace sonvex {
 namespace {
@@ -395,6 +399,211 @@ TEST_F(Sf2FromBank, ASongSoundsTheSameWithTheSf2InFluidSynthsPlayerAsWithTheDls)
     EXPECT_NEAR(b.decay, a.decay, 0.1 * a.decay + 0.01);
     EXPECT_GT(a.release, 0.01);
     EXPECT_NEAR(b.release, a.release, 0.1 * a.release + 0.01);
+}
+
+// A rendered 16-bit stereo file as two float channels.
+struct StereoFile {
+    std::vector<float> left;
+    std::vector<float> right;
+};
+
+StereoFile ReadStereo(const std::string& path) {
+    AudioFileContents contents;
+    std::string error;
+    StereoFile out;
+    EXPECT_TRUE(ReadAudioFile(path, contents, error)) << error;
+    EXPECT_EQ(contents.channels, 2);
+    for (size_t i = 0; i + 1 < contents.samples.size(); i += 2) {
+        out.left.push_back(static_cast<float>(contents.samples[i]) / 32768.0f);
+        out.right.push_back(static_cast<float>(contents.samples[i + 1]) / 32768.0f);
+    }
+    return out;
+}
+
+TEST_F(Sf2FromBank, TheCommandLineRendersTheSongWithTheSf2AsWithTheDls) {
+    const std::string cli = testsupport::BuiltProgram("cli/sonvex-cli");
+    ASSERT_TRUE(std::filesystem::exists(cli));
+    ASSERT_TRUE(testkit::WriteFile(*folder_ / "cli-song.mid", SongSmf()));
+    for (const char* bank : {"bank.dls", "bank.sf2"}) {
+        const testsupport::ProcessRun r = testsupport::RunProgram(
+            cli,
+            {"render", "cli-song.mid", bank, "-o", std::string(bank) + ".wav", "--no-reverb", "-q"},
+            folder_->path());
+        ASSERT_EQ(r.status, 0) << bank << ": " << r.err;
+        EXPECT_EQ(r.err, "") << bank;
+    }
+    const StereoFile dls = ReadStereo(*folder_ / "bank.dls.wav");
+    const StereoFile sf2 = ReadStereo(*folder_ / "bank.sf2.wav");
+    // The song lasts 4 s; both files end with its release tails, within 50 ms of each other.
+    EXPECT_GE(dls.left.size(), static_cast<size_t>(4.0 * 44100));
+    EXPECT_NEAR(static_cast<double>(sf2.left.size()), static_cast<double>(dls.left.size()),
+                0.05 * 44100);
+    for (const SongNote& n : kSong) {
+        SCOPED_TRACE(::testing::Message()
+                     << "channel " << int(n.channel) << " program " << int(n.program));
+        const Measured a = MeasureNote(dls.left, dls.right, n);
+        const Measured b = MeasureNote(sf2.left, sf2.right, n);
+        ASSERT_GT(a.hz, 100.0);
+        EXPECT_GT(std::max(b.leftDb, b.rightDb), -40.0) << "silent with the SF2";
+        EXPECT_NEAR(1200.0 * std::log2(b.hz / a.hz), 0.0, 0.5); // cents
+        EXPECT_NEAR(b.leftDb, a.leftDb, 1.0);
+        EXPECT_NEAR(b.rightDb, a.rightDb, 1.0);
+    }
+}
+
+TEST_F(Sf2FromBank, InfoDescribesPresetsInstrumentsZonesAndSamples) {
+    const testsupport::ProcessRun r = testsupport::RunProgram(
+        testsupport::BuiltProgram("cli/sonvex-cli"), {"info", "bank.sf2"}, folder_->path());
+    ASSERT_EQ(r.status, 0) << r.err;
+    // Thirty-six programs, each in bank 0 and in the percussion bank; three VAGs.
+    const char* lines[] = {
+        "SoundFont 2.01 bank bank.sf2",
+        "72 preset(s), 36 instrument(s), 3 sample(s)",
+        "preset bank 0 program 5 \"program 005\": instrument 3\n",
+        "preset bank 128 program 5 \"program 005\": instrument 3\n",
+        // Program 5's key split, its root keys from the tones' centre notes.
+        "instrument 3 \"program 005\": 2 zone(s)\n"
+        "    zone keys 0-59 velocities 0-127: root key 48, tuning +25 cents",
+        "    zone keys 60-127 velocities 0-127: root key 60, tuning +75 cents",
+        // Tone pan 0 and 127: hard left, and as far right as the tone goes.
+        "pan -50.0 %",
+        "pan +49.2 %",
+        // Program 2's attack rate of 0x2C: about a tenth of a second.
+        "envelope: delay 0.001 s, attack 0.106 s",
+        "sample 1 \"wave 001\", played once",
+        "sample 2 \"wave 002\", looping",
+        // The looped VAG: blocks 7 to 13 of 28 frames each after the leading block.
+        "sample 0 \"wave 000\": 420 frame(s) at 44100 Hz, root key 60, correction +0 cents, "
+        "loop 223-419",
+    };
+    for (const char* line : lines) {
+        EXPECT_NE(r.out.find(line), std::string::npos) << line << "\n" << r.out;
+    }
+}
+
+// Sixteen notes of program 37 under an endless loop from 0.5 s to 1.5 s.
+testkit::Bytes LoopedSmf(uint8_t program) {
+    testkit::SmfBuilder smf(480);
+    smf.tempo(0, 500000)
+        .text(0, "127")
+        .control(0, 0, 0, 0)
+        .control(0, 0, 32, 1)
+        .program(0, 0, program);
+    smf.noteOn(0, 0, 60, 100).noteOff(240, 0, 60).marker(240, "Loop_Start");
+    for (int i = 0; i < 4; ++i) {
+        smf.noteOn(0, 0, static_cast<uint8_t>(60 + i * 2), 100)
+            .noteOff(240, 0, static_cast<uint8_t>(60 + i * 2));
+    }
+    smf.marker(0, "Loop_End").endOfTrack(480);
+    return smf.build();
+}
+
+TEST_F(Sf2FromBank, TheSf2RendersWithTheSameLoopsFadeAndStartAsTheDls) {
+    ASSERT_TRUE(testkit::WriteFile(*folder_ / "looped.mid", LoopedSmf(37)));
+    const std::string cli = testsupport::BuiltProgram("cli/sonvex-cli");
+    for (const std::vector<std::string>& options :
+         {std::vector<std::string>{"--loops", "3", "--fade", "1"},
+          std::vector<std::string>{"--loops", "2", "--fade", "0"},
+          std::vector<std::string>{"--start", "720", "--fade", "0.5"}}) {
+        std::string summary[2];
+        StereoFile files[2];
+        for (int i = 0; i < 2; ++i) {
+            const std::string bank = i == 0 ? "bank.dls" : "bank.sf2";
+            std::vector<std::string> args = {"render",     "looped.mid",  bank, "-o",
+                                             "looped.wav", "--no-reverb", "-q"};
+            args.insert(args.end(), options.begin(), options.end());
+            const testsupport::ProcessRun r = testsupport::RunProgram(cli, args, folder_->path());
+            ASSERT_EQ(r.status, 0) << bank << ": " << r.err;
+            summary[i] = r.out;
+            files[i] = ReadStereo(*folder_ / "looped.wav");
+        }
+        SCOPED_TRACE(summary[0]);
+        // The same passes, fade and length, to the frame where a fade ends the song.
+        EXPECT_EQ(summary[1], summary[0]);
+        EXPECT_NE(summary[0].find("loop pass"), std::string::npos);
+        // Every pass sounds: the last note of each loop pass, at the pitch of the DLS.
+        for (double at : {1.3, 2.3}) {
+            const auto from = static_cast<size_t>(at * 44100);
+            if (options[0] == "--start") {
+                continue;
+            }
+            const std::span<const float> a(files[0].left.data() + from, 4410);
+            const std::span<const float> b(files[1].left.data() + from, 4410);
+            EXPECT_GT(testkit::RmsDb(b), -40.0) << at;
+            EXPECT_NEAR(testkit::RmsDb(b), testkit::RmsDb(a), 1.0) << at;
+            EXPECT_NEAR(1200.0 * std::log2(testkit::MeasureFrequency(b, 44100.0) /
+                                           testkit::MeasureFrequency(a, 44100.0)),
+                        0.0, 0.5)
+                << at;
+        }
+    }
+}
+
+TEST_F(Sf2FromBank, MissingProgramsFailWithTheSf2AsWithTheDls) {
+    // Program 3 is none of the bank's.
+    ASSERT_TRUE(testkit::WriteFile(*folder_ / "missing.mid", LoopedSmf(3)));
+    std::string errors[2];
+    for (int i = 0; i < 2; ++i) {
+        const std::string bank = *folder_ / (i == 0 ? "bank.dls" : "bank.sf2");
+        RenderJob job;
+        job.input = *folder_ / "missing.mid";
+        job.dls = bank;
+        job.output = *folder_ / "missing.wav";
+        job.synth = playtest::DrySynth();
+        const RenderResult rendered = RenderToFile(job);
+        EXPECT_EQ(rendered.status, RenderStatus::InputFailed) << bank;
+        EXPECT_FALSE(std::filesystem::exists(job.output)) << bank;
+
+        PlayJob play;
+        play.input = job.input;
+        play.dls = bank;
+        play.output = OutputKind::Null;
+        play.synth = playtest::DrySynth();
+        const std::atomic<bool> stop{false};
+        const PlayOutcome played = PlayFile(
+            play, [](const PlayPosition&) {}, stop);
+        EXPECT_EQ(played.status, PlayStatus::LoadFailed) << bank;
+        EXPECT_EQ(played.error, rendered.error);
+        errors[i] = rendered.error;
+    }
+    // The DLS holds its programs at bank MSB 0 and LSB 1; a SoundFont is chosen by the MSB.
+    EXPECT_EQ(errors[0], *folder_ / "missing.mid" +
+                             ": no instrument for any of its notes: the "
+                             "collection has no instrument for channel 1 (bank 1, program 3)");
+    EXPECT_EQ(errors[1], *folder_ / "missing.mid" +
+                             ": no instrument for any of its notes: the "
+                             "collection has no instrument for channel 1 (bank 0, program 3)");
+}
+
+TEST_F(Sf2FromBank, ABankFluidSynthsLoaderRefusesFailsInsteadOfPlayingSilence) {
+    // Our reader takes a version 1 bank; FluidSynth's loader does not.
+    testkit::Sf2Parts parts = testkit::OneSampleSf2(37);
+    parts.ifil = testkit::Bytes{1, 0, 0, 0};
+    const std::string bank = *folder_ / "old.sf2";
+    ASSERT_TRUE(testkit::WriteFile(bank, parts.build()));
+    ASSERT_TRUE(testkit::WriteFile(*folder_ / "old.mid", LoopedSmf(37)));
+    const std::string expected = bank + ": the synthesizer cannot load it";
+
+    RenderJob job;
+    job.input = *folder_ / "old.mid";
+    job.dls = bank;
+    job.output = *folder_ / "old.wav";
+    job.synth = playtest::DrySynth();
+    const RenderResult rendered = RenderToFile(job);
+    EXPECT_EQ(rendered.status, RenderStatus::InputFailed);
+    EXPECT_EQ(rendered.error.rfind(expected, 0), 0u) << rendered.error;
+    EXPECT_FALSE(std::filesystem::exists(job.output));
+
+    PlayJob play;
+    play.input = job.input;
+    play.dls = bank;
+    play.output = OutputKind::Null;
+    play.synth = playtest::DrySynth();
+    const std::atomic<bool> stop{false};
+    const PlayOutcome played = PlayFile(
+        play, [](const PlayPosition&) {}, stop);
+    EXPECT_EQ(played.status, PlayStatus::LoadFailed);
+    EXPECT_EQ(played.error.rfind(expected, 0), 0u) << played.error;
 }
 
 } // namespace

@@ -46,6 +46,78 @@ TEST(Sf2Reader, ReadsPresetsInstrumentsZonesAndSamples) {
     EXPECT_EQ(bank.samples[0].type, 1);
 }
 
+TEST(Sf2Reader, PresetRegionsOverlapBothLevelsWithTheirGlobalZones) {
+    // Preset: a global zone of keys 40..90, then a zone of keys 30..60 on instrument 0.
+    // Instrument: a global zone of velocities 10..100, then keys 0..50, keys 70..127 (off
+    // the preset zone), and keys 55..127 with velocities 0..50 of its own.
+    const auto range = [](uint8_t low, uint8_t high) {
+        return static_cast<uint16_t>(low | high << 8);
+    };
+    testkit::Sf2Parts parts = testkit::OneSampleSf2(3);
+    ByteBuilder phdr;
+    phdr.text("preset").fill(14).u16le(3).u16le(0).u16le(0).u32le(0).u32le(0).u32le(0);
+    phdr.text("EOP").fill(17).u16le(0).u16le(0).u16le(2).u32le(0).u32le(0).u32le(0);
+    parts.table("phdr") = phdr.take();
+    parts.table("pbag") =
+        ByteBuilder().u16le(0).u16le(0).u16le(1).u16le(0).u16le(3).u16le(0).take();
+    parts.table("pgen") = ByteBuilder()
+                              .u16le(43)
+                              .u16le(range(40, 90))
+                              .u16le(43)
+                              .u16le(range(30, 60))
+                              .u16le(41)
+                              .u16le(0)
+                              .u32le(0)
+                              .take();
+    ByteBuilder ibag;
+    for (uint16_t first : {0, 1, 3, 5, 8}) {
+        ibag.u16le(first).u16le(0);
+    }
+    parts.table("ibag") = ibag.take();
+    ByteBuilder inst;
+    inst.text("instrument").fill(10).u16le(0).text("EOI").fill(17).u16le(4);
+    parts.table("inst") = inst.take();
+    parts.table("igen") = ByteBuilder()
+                              .u16le(44)
+                              .u16le(range(10, 100))
+                              .u16le(43)
+                              .u16le(range(0, 50))
+                              .u16le(53)
+                              .u16le(0)
+                              .u16le(43)
+                              .u16le(range(70, 127))
+                              .u16le(53)
+                              .u16le(0)
+                              .u16le(43)
+                              .u16le(range(55, 127))
+                              .u16le(44)
+                              .u16le(range(0, 50))
+                              .u16le(53)
+                              .u16le(0)
+                              .u32le(0)
+                              .take();
+    const Sf2ReadOutcome out = ReadSf2(parts.build());
+    ASSERT_EQ(out.status, Sf2ReadStatus::Ok) << out.diagnostics.failure;
+    ASSERT_EQ(out.bank.presets.size(), 1u);
+    EXPECT_EQ(Sf2GlobalZone(out.bank.presets[0].zones, sf2op::kInstrument),
+              &out.bank.presets[0].zones[0]);
+    EXPECT_EQ(Sf2GlobalZone(out.bank.instruments[0].zones, sf2op::kSampleId),
+              &out.bank.instruments[0].zones[0]);
+
+    const std::vector<Sf2Region> regions = Sf2PresetRegions(out.bank, out.bank.presets[0]);
+    ASSERT_EQ(regions.size(), 2u);
+    const auto expect = [](const Sf2Region& r, int keyLow, int keyHigh, int velLow, int velHigh) {
+        EXPECT_EQ(r.keyLow, keyLow);
+        EXPECT_EQ(r.keyHigh, keyHigh);
+        EXPECT_EQ(r.velocityLow, velLow);
+        EXPECT_EQ(r.velocityHigh, velHigh);
+        EXPECT_EQ(r.instrument, 0);
+        EXPECT_EQ(r.sample, 0);
+    };
+    expect(regions[0], 30, 50, 10, 100);
+    expect(regions[1], 55, 60, 0, 50);
+}
+
 TEST(Sf2Reader, InvalidBanksByDefect) {
     struct Case {
         const char* defect;

@@ -300,6 +300,7 @@ TEST_F(EnglishDialogs, ListEditorAndPreviewSpeakEnglish) {
     preview.show();
     EXPECT_EQ(preview.windowTitle().toStdString(), "Listen and convert");
     EXPECT_EQ(preview.StatusPane()->text().toStdString(), "No sound device could be opened");
+    EXPECT_EQ(Tr(kSegmentNeedsDlsText).toStdString(), "Select a DLS file to convert to a segment");
     EXPECT_EQ(preview.LoopPane()->text().toStdString(), "Loop:000");
     EXPECT_EQ(preview.ToolBar()->Button(kCommandConvert)->toolTip().toStdString(),
               "Convert to SGT");

@@ -19,6 +19,7 @@
 #include <gtest/gtest.h>
 #include <thread>
 
+#include "bank2dls/sf2_writer.h"
 #include "bank2dls/vab_converter.h"
 #include "platform/messages.h"
 #include "scripted_services.h"
@@ -409,6 +410,56 @@ TEST_F(PreviewDialogTest, MusicNoInstrumentPlaysIsRefusedWithTheReasonInTheStatu
     Select(d->SequenceList(), "long.mid");
     Click(*d, kCommandPlay);
     ExpectPlaying(*d);
+}
+
+TEST_F(PreviewDialogTest, ASoundFontIsListedWithTheBanksAndPlaysButConvertsOnlyWithADls) {
+    std::string error;
+    ASSERT_TRUE(ConvertDlsToSf2(work_ / "bank.dls", work_ / "bank.sf2", error)) << error;
+    std::filesystem::copy_file(work_ / "bank.sf2", work_ / "UPPER.SF2");
+    auto d = Open();
+    EXPECT_EQ(Names(d->BankList()),
+              (std::vector<std::string>{"bank.dls", "bank.sf2", "other.dls", "UPPER.SF2"}));
+    const auto icon = [&](const char* name) {
+        return d->BankList()->item(RowOf(d->BankList(), name), 0)->icon().pixmap(16).toImage();
+    };
+    EXPECT_EQ(icon("bank.sf2"), icon("bank.dls"));
+
+    // An SMF with the SoundFont plays; a segment needs a DLS, and the status pane says so.
+    Select(d->SequenceList(), "long.mid");
+    Select(d->BankList(), "bank.sf2");
+    EXPECT_TRUE(Enabled(*d, kCommandPlay));
+    EXPECT_FALSE(Enabled(*d, kCommandConvert));
+    EXPECT_EQ(d->StatusPane()->text().toStdString(), kSegmentNeedsDlsText);
+    d->ConvertToSegment();
+    EXPECT_FALSE(std::filesystem::exists(work_ / "long.sgt"));
+    EXPECT_TRUE(services_.messages.empty());
+
+    Click(*d, kCommandPlay);
+    ExpectPlaying(*d);
+    ASSERT_NE(d->Player().ConnectedCollection(), nullptr);
+    EXPECT_TRUE(d->Player().ConnectedCollection()->IsSoundFont());
+    // The held note sounds from the SoundFont on the null output.
+    EXPECT_TRUE(WaitFor([&] { return d->Player().GetPerformance()->ActiveVoices() > 0; }));
+    QTest::qWait(300);
+    EXPECT_GT(Position(*d), 0.1 * kTicksPerSecond);
+
+    // Changing to the DLS while playing goes on from there; stopped, it converts again.
+    Select(d->BankList(), "bank.dls");
+    ExpectPlaying(*d);
+    EXPECT_FALSE(d->Player().ConnectedCollection()->IsSoundFont());
+    Click(*d, kCommandStop);
+    ExpectIdle(*d);
+    EXPECT_TRUE(Enabled(*d, kCommandConvert));
+    EXPECT_EQ(d->StatusPane()->text().toStdString(), kReady);
+
+    // Back to the SoundFont and stopped after playing: convert stays off.
+    Select(d->BankList(), "UPPER.SF2");
+    Click(*d, kCommandPlay);
+    ExpectPlaying(*d);
+    Click(*d, kCommandStop);
+    EXPECT_FALSE(Enabled(*d, kCommandConvert));
+    EXPECT_EQ(d->StatusPane()->text().toStdString(), kSegmentNeedsDlsText);
+    EXPECT_TRUE(services_.messages.empty());
 }
 
 TEST_F(PreviewDialogTest, PauseResumesWherePlaybackWasAndStopThenPlayStartsOver) {

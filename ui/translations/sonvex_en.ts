@@ -149,6 +149,11 @@
         <translation>No sound device could be opened</translation>
     </message>
     <message>
+        <source>SGTへの変換にはDLSﾌｧｲﾙを選んでください</source>
+        <extracomment>preview status pane while a SoundFont is the selected bank</extracomment>
+        <translation>Select a DLS file to convert to a segment</translation>
+    </message>
+    <message>
         <source>一つ上に</source>
         <extracomment>tooltip</extracomment>
         <translation>Move up</translation>
