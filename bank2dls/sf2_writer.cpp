@@ -184,38 +184,37 @@ std::vector<Sf2Gen> Sf2ZoneGenerators(const DlsCollection& collection,
     std::vector<Sf2Gen> gens;
     const int keyHigh = std::min<int>(region.keyHigh, 127);
     const int velocityHigh = std::min<int>(region.velocityHigh, 127);
-    gens.push_back({sf2gen::kKeyRange,
+    gens.push_back({sf2op::kKeyRange,
                     static_cast<uint16_t>(std::min<int>(region.keyLow, 127) | keyHigh << 8)});
-    gens.push_back(
-        {sf2gen::kVelRange,
-         static_cast<uint16_t>(std::min<int>(region.velocityLow, 127) | velocityHigh << 8)});
+    gens.push_back({sf2op::kVelRange, static_cast<uint16_t>(std::min<int>(region.velocityLow, 127) |
+                                                            velocityHigh << 8)});
 
     // Level: the "wsmp" attenuation and constant gain, in cB below full level.
     double attenuation = info != nullptr ? -info->attenuation / kUnit : 0.0;
     attenuation -= constant(dls::kDstGain, 0) / kUnit;
     const int16_t att = Sf2AttenuationOf(attenuation);
     if (att != 0) {
-        gens.push_back({sf2gen::kInitialAttenuation, static_cast<uint16_t>(att)});
+        gens.push_back({sf2op::kInitialAttenuation, static_cast<uint16_t>(att)});
     }
     const int pan =
         static_cast<int>(std::clamp(std::lround(constant(dls::kDstPan, 0) / kUnit), -500L, 500L));
     if (pan != 0) {
-        gens.push_back({sf2gen::kPan, Signed(pan)});
+        gens.push_back({sf2op::kPan, Signed(pan)});
     }
 
     // The volume envelope: DLS time cents are SoundFont time cents.
     gens.push_back(
-        {sf2gen::kVolEnvDelay, Signed(Sf2TimeOf(constant(dls::kDstEg1Delay, dls::kTimeZero)))});
+        {sf2op::kVolEnvDelay, Signed(Sf2TimeOf(constant(dls::kDstEg1Delay, dls::kTimeZero)))});
     gens.push_back(
-        {sf2gen::kVolEnvAttack, Signed(Sf2TimeOf(constant(dls::kDstEg1Attack, dls::kTimeZero)))});
+        {sf2op::kVolEnvAttack, Signed(Sf2TimeOf(constant(dls::kDstEg1Attack, dls::kTimeZero)))});
     gens.push_back(
-        {sf2gen::kVolEnvHold, Signed(Sf2TimeOf(constant(dls::kDstEg1Hold, dls::kTimeZero)))});
+        {sf2op::kVolEnvHold, Signed(Sf2TimeOf(constant(dls::kDstEg1Hold, dls::kTimeZero)))});
     gens.push_back(
-        {sf2gen::kVolEnvDecay, Signed(Sf2TimeOf(constant(dls::kDstEg1Decay, dls::kTimeZero)))});
-    gens.push_back({sf2gen::kVolEnvSustain,
+        {sf2op::kVolEnvDecay, Signed(Sf2TimeOf(constant(dls::kDstEg1Decay, dls::kTimeZero)))});
+    gens.push_back({sf2op::kVolEnvSustain,
                     Signed(Sf2SustainOf(constant(dls::kDstEg1Sustain, 1000 * 65536) / kUnit))});
     gens.push_back(
-        {sf2gen::kVolEnvRelease, Signed(Sf2TimeOf(constant(dls::kDstEg1Release, dls::kTimeZero)))});
+        {sf2op::kVolEnvRelease, Signed(Sf2TimeOf(constant(dls::kDstEg1Release, dls::kTimeZero)))});
 
     // Pitch: the unity note as root key, the fine tune (and constant pitch) in cents.
     const int unity = info != nullptr ? std::min<int>(info->unityNote, 127) : 60;
@@ -223,28 +222,28 @@ std::vector<Sf2Gen> Sf2ZoneGenerators(const DlsCollection& collection,
         std::lround((info != nullptr ? info->fineTune : 0) + constant(dls::kDstPitch, 0) / kUnit);
     const long coarse = cents / 100;
     if (coarse != 0) {
-        gens.push_back({sf2gen::kCoarseTune, Signed(static_cast<int>(coarse))});
+        gens.push_back({sf2op::kCoarseTune, Signed(static_cast<int>(coarse))});
     }
     if (cents - coarse * 100 != 0) {
-        gens.push_back({sf2gen::kFineTune, Signed(static_cast<int>(cents - coarse * 100))});
+        gens.push_back({sf2op::kFineTune, Signed(static_cast<int>(cents - coarse * 100))});
     }
     if (region.keyGroup != 0) {
-        gens.push_back({sf2gen::kExclusiveClass, region.keyGroup});
+        gens.push_back({sf2op::kExclusiveClass, region.keyGroup});
     }
-    gens.push_back({sf2gen::kOverridingRootKey, static_cast<uint16_t>(unity)});
+    gens.push_back({sf2op::kOverridingRootKey, static_cast<uint16_t>(unity)});
 
     // Loop: the region's own, as offsets from the sample header's loop.
     if (wave != nullptr) {
         if (const auto loop = LoopOf(info, *wave)) {
             const bool release = info->loops.front().type == dls::kLoopRelease;
-            gens.push_back({sf2gen::kSampleModes, static_cast<uint16_t>(release ? 3 : 1)});
-            AddOffset(gens, sf2gen::kStartLoopOffset, sf2gen::kStartLoopCoarseOffset,
+            gens.push_back({sf2op::kSampleModes, static_cast<uint16_t>(release ? 3 : 1)});
+            AddOffset(gens, sf2op::kStartLoopOffset, sf2op::kStartLoopCoarseOffset,
                       static_cast<int64_t>(loop->first) - sampleLoopStart);
-            AddOffset(gens, sf2gen::kEndLoopOffset, sf2gen::kEndLoopCoarseOffset,
+            AddOffset(gens, sf2op::kEndLoopOffset, sf2op::kEndLoopCoarseOffset,
                       static_cast<int64_t>(loop->second) - sampleLoopEnd);
         }
     }
-    gens.push_back({sf2gen::kSampleId, sampleIndex});
+    gens.push_back({sf2op::kSampleId, sampleIndex});
     return gens;
 }
 
@@ -397,7 +396,7 @@ bool WriteSf2(const DlsCollection& collection, const std::string& path, std::str
         phdr.u32(0);
         pbag.u16(bagIndex);
         pbag.u16(0);
-        pgen.u16(sf2gen::kInstrument);
+        pgen.u16(sf2op::kInstrument);
         pgen.u16(static_cast<uint16_t>(p.instrument));
         ++bagIndex;
     }

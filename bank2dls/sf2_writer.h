@@ -9,33 +9,9 @@
 #include <vector>
 
 #include "formats/dls.h"
+#include "formats/sf2.h"
 
 namespace sonvex {
-
-// SoundFont 2 generator numbers the writer uses.
-namespace sf2gen {
-constexpr uint16_t kStartLoopOffset = 2;
-constexpr uint16_t kEndLoopOffset = 3;
-constexpr uint16_t kPan = 17;
-constexpr uint16_t kVolEnvDelay = 33;
-constexpr uint16_t kVolEnvAttack = 34;
-constexpr uint16_t kVolEnvHold = 35;
-constexpr uint16_t kVolEnvDecay = 36;
-constexpr uint16_t kVolEnvSustain = 37;
-constexpr uint16_t kVolEnvRelease = 38;
-constexpr uint16_t kInstrument = 41;
-constexpr uint16_t kKeyRange = 43;
-constexpr uint16_t kVelRange = 44;
-constexpr uint16_t kStartLoopCoarseOffset = 45;
-constexpr uint16_t kInitialAttenuation = 48;
-constexpr uint16_t kEndLoopCoarseOffset = 50;
-constexpr uint16_t kCoarseTune = 51;
-constexpr uint16_t kFineTune = 52;
-constexpr uint16_t kSampleId = 53;
-constexpr uint16_t kSampleModes = 54;
-constexpr uint16_t kExclusiveClass = 57;
-constexpr uint16_t kOverridingRootKey = 58;
-} // namespace sf2gen
 
 // Zero samples after every sample's data, as SoundFont 2 asks.
 constexpr uint32_t kSf2SampleGuard = 46;

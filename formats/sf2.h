@@ -15,21 +15,26 @@ namespace sonvex {
 
 // Generator numbers the users of the model look at.
 namespace sf2op {
-constexpr uint16_t kPan = 17;           // 0.1 % right of centre, -500..500
-constexpr uint16_t kVolEnvDelay = 33;   // timecents
-constexpr uint16_t kVolEnvAttack = 34;  // timecents
-constexpr uint16_t kVolEnvHold = 35;    // timecents
-constexpr uint16_t kVolEnvDecay = 36;   // timecents
-constexpr uint16_t kVolEnvSustain = 37; // cB below the peak
-constexpr uint16_t kVolEnvRelease = 38; // timecents
+constexpr uint16_t kStartLoopOffset = 2; // sample points
+constexpr uint16_t kEndLoopOffset = 3;   // sample points
+constexpr uint16_t kPan = 17;            // 0.1 % right of centre, -500..500
+constexpr uint16_t kVolEnvDelay = 33;    // timecents
+constexpr uint16_t kVolEnvAttack = 34;   // timecents
+constexpr uint16_t kVolEnvHold = 35;     // timecents
+constexpr uint16_t kVolEnvDecay = 36;    // timecents
+constexpr uint16_t kVolEnvSustain = 37;  // cB below the peak
+constexpr uint16_t kVolEnvRelease = 38;  // timecents
 constexpr uint16_t kInstrument = 41;
 constexpr uint16_t kKeyRange = 43;
 constexpr uint16_t kVelRange = 44;
-constexpr uint16_t kInitialAttenuation = 48; // cB
-constexpr uint16_t kCoarseTune = 51;         // semitones
-constexpr uint16_t kFineTune = 52;           // cents
+constexpr uint16_t kStartLoopCoarseOffset = 45; // 32768 sample points
+constexpr uint16_t kInitialAttenuation = 48;    // cB
+constexpr uint16_t kEndLoopCoarseOffset = 50;   // 32768 sample points
+constexpr uint16_t kCoarseTune = 51;            // semitones
+constexpr uint16_t kFineTune = 52;              // cents
 constexpr uint16_t kSampleId = 53;
 constexpr uint16_t kSampleModes = 54; // 0 no loop, 1 and 3 loop
+constexpr uint16_t kExclusiveClass = 57;
 constexpr uint16_t kOverridingRootKey = 58;
 } // namespace sf2op
 

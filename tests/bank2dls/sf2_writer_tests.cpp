@@ -141,7 +141,7 @@ TEST_F(Sf2FromBank, HoldsTheInstrumentsRegionsAndWavesOfTheDlsWithEachValueMappe
                 });
             ASSERT_NE(preset, bank.presets.end());
             ASSERT_EQ(preset->zones.size(), 1u);
-            const auto instrumentGen = preset->zones[0].Find(sf2gen::kInstrument);
+            const auto instrumentGen = preset->zones[0].Find(sf2op::kInstrument);
             ASSERT_TRUE(instrumentGen.has_value());
             const Sf2Instrument& instrument = bank.instruments[instrumentGen->amount];
             ASSERT_EQ(instrument.zones.size(), ins.regions.size());
@@ -149,32 +149,32 @@ TEST_F(Sf2FromBank, HoldsTheInstrumentsRegionsAndWavesOfTheDlsWithEachValueMappe
                 const DlsRegion& region = ins.regions[r];
                 const Sf2Zone& zone = instrument.zones[r];
                 const DlsSampleInfo& info = *region.sample;
-                EXPECT_EQ(zone.generators.front().oper, sf2gen::kKeyRange);
-                EXPECT_EQ(zone.Find(sf2gen::kKeyRange)->Low(), region.keyLow);
-                EXPECT_EQ(zone.Find(sf2gen::kKeyRange)->High(), region.keyHigh);
-                EXPECT_EQ(zone.Find(sf2gen::kVelRange)->Low(), 0);
-                EXPECT_EQ(zone.Find(sf2gen::kVelRange)->High(), 127);
+                EXPECT_EQ(zone.generators.front().oper, sf2op::kKeyRange);
+                EXPECT_EQ(zone.Find(sf2op::kKeyRange)->Low(), region.keyLow);
+                EXPECT_EQ(zone.Find(sf2op::kKeyRange)->High(), region.keyHigh);
+                EXPECT_EQ(zone.Find(sf2op::kVelRange)->Low(), 0);
+                EXPECT_EQ(zone.Find(sf2op::kVelRange)->High(), 127);
                 // Root key = unity note; coarse and fine tune together = the DLS cents.
-                EXPECT_EQ(Gen(zone, sf2gen::kOverridingRootKey, -1), info.unityNote);
-                EXPECT_EQ(100 * Gen(zone, sf2gen::kCoarseTune, 0) + Gen(zone, sf2gen::kFineTune, 0),
+                EXPECT_EQ(Gen(zone, sf2op::kOverridingRootKey, -1), info.unityNote);
+                EXPECT_EQ(100 * Gen(zone, sf2op::kCoarseTune, 0) + Gen(zone, sf2op::kFineTune, 0),
                           info.fineTune);
                 // Attenuation: FluidSynth applies 0.4 of the generator, so cB / 0.4.
                 const double cb = std::clamp(-info.attenuation / 65536.0, 0.0, 576.0);
-                EXPECT_NEAR(Gen(zone, sf2gen::kInitialAttenuation, 0), cb / 0.4, 0.5);
+                EXPECT_NEAR(Gen(zone, sf2op::kInitialAttenuation, 0), cb / 0.4, 0.5);
                 // Pan in tenths of a percent, as the DLS pan.
-                EXPECT_EQ(Gen(zone, sf2gen::kPan, 0), Constant(region, dls::kDstPan, 0) / 65536);
+                EXPECT_EQ(Gen(zone, sf2op::kPan, 0), Constant(region, dls::kDstPan, 0) / 65536);
                 // Envelope times in time cents as in the DLS; sustain as 1000 - tenths.
-                for (const auto& [gen, dst] : {std::pair{sf2gen::kVolEnvAttack, dls::kDstEg1Attack},
-                                               {sf2gen::kVolEnvDecay, dls::kDstEg1Decay},
-                                               {sf2gen::kVolEnvRelease, dls::kDstEg1Release},
-                                               {sf2gen::kVolEnvHold, dls::kDstEg1Hold}}) {
+                for (const auto& [gen, dst] : {std::pair{sf2op::kVolEnvAttack, dls::kDstEg1Attack},
+                                               {sf2op::kVolEnvDecay, dls::kDstEg1Decay},
+                                               {sf2op::kVolEnvRelease, dls::kDstEg1Release},
+                                               {sf2op::kVolEnvHold, dls::kDstEg1Hold}}) {
                     const int32_t scale = Constant(region, dst, dls::kTimeZero);
                     const double tc = scale == dls::kTimeZero
                                           ? -12000.0
                                           : std::clamp(scale / 65536.0, -12000.0, 8000.0);
                     EXPECT_NEAR(Gen(zone, gen, 99999), tc, 0.5) << "generator " << gen;
                 }
-                EXPECT_NEAR(Gen(zone, sf2gen::kVolEnvSustain, -1),
+                EXPECT_NEAR(Gen(zone, sf2op::kVolEnvSustain, -1),
                             1000.0 - Constant(region, dls::kDstEg1Sustain, 0) / 65536.0, 0.5);
                 // Velocity to filter cutoff is switched off, as a DLS region has it.
                 ASSERT_EQ(zone.modulators.size(), 1u);
@@ -183,7 +183,7 @@ TEST_F(Sf2FromBank, HoldsTheInstrumentsRegionsAndWavesOfTheDlsWithEachValueMappe
 
                 // The sample: the wave's frames, 46 zero points after them, the loop at
                 // the same frames (with the zone's offsets) and "loop continuously".
-                EXPECT_EQ(zone.generators.back().oper, sf2gen::kSampleId);
+                EXPECT_EQ(zone.generators.back().oper, sf2op::kSampleId);
                 const Sf2Sample& s = bank.samples[zone.generators.back().amount];
                 const DlsWave& wave = *dls.collection.WaveOf(region);
                 ASSERT_EQ(s.end - s.start, wave.pcm.size());
@@ -195,15 +195,15 @@ TEST_F(Sf2FromBank, HoldsTheInstrumentsRegionsAndWavesOfTheDlsWithEachValueMappe
                 }
                 EXPECT_EQ(s.sampleRate, 44100u);
                 if (info.loops.empty()) {
-                    EXPECT_EQ(Gen(zone, sf2gen::kSampleModes, 0), 0);
+                    EXPECT_EQ(Gen(zone, sf2op::kSampleModes, 0), 0);
                 } else {
-                    EXPECT_EQ(Gen(zone, sf2gen::kSampleModes, 0), 1);
+                    EXPECT_EQ(Gen(zone, sf2op::kSampleModes, 0), 1);
                     const int64_t start = static_cast<int64_t>(s.loopStart) - s.start +
-                                          Gen(zone, sf2gen::kStartLoopOffset, 0) +
-                                          32768 * Gen(zone, sf2gen::kStartLoopCoarseOffset, 0);
+                                          Gen(zone, sf2op::kStartLoopOffset, 0) +
+                                          32768 * Gen(zone, sf2op::kStartLoopCoarseOffset, 0);
                     const int64_t end = static_cast<int64_t>(s.loopEnd) - s.start +
-                                        Gen(zone, sf2gen::kEndLoopOffset, 0) +
-                                        32768 * Gen(zone, sf2gen::kEndLoopCoarseOffset, 0);
+                                        Gen(zone, sf2op::kEndLoopOffset, 0) +
+                                        32768 * Gen(zone, sf2op::kEndLoopCoarseOffset, 0);
                     EXPECT_EQ(start, info.loops[0].start);
                     EXPECT_EQ(end, info.loops[0].start + info.loops[0].length);
                 }
