@@ -142,15 +142,32 @@ int RunAnalyze(const AnalyzeOptions& o) {
 
 int RunRip(const AnalyzeOptions& o) {
     TerminalFeedback feedback(stderr, o.quiet);
-    std::string output = o.output;
+    UnrollAfterRun unroll = o.unroll;
+    const RipOutcome rip =
+        RipToFolder(o.gameFiles, o.output, o.trace, o.classic,
+                    StandardConverters(RulesOf(o.classic), o.banks.Chosen()), feedback,
+                    [&unroll](const std::string& folder) { unroll.Before(folder); });
+    if (!rip.converted) {
+        return kExitFailed;
+    }
+    const bool unrolled = unroll.After(rip.folder);
+    return !unrolled ? kExitFailed : rip.status;
+}
+
+} // namespace
+
+RipOutcome RipToFolder(const std::vector<std::string>& gameFiles, std::string output, bool trace,
+                       bool classic, const Converters& converters, TerminalFeedback& feedback,
+                       const std::function<void(const std::string& folder)>& beforeConversion) {
+    RipOutcome outcome;
     std::error_code ec;
     const bool existed = fs::exists(fs::absolute(output, ec), ec);
     auto folder = PrepareOutputFolder(output, feedback);
     if (!folder) {
-        return kExitFailed;
+        return outcome;
     }
     AnalysisResult analysis =
-        AnalyzeSources(o.gameFiles, *folder, feedback, TraceTo(o.trace), RulesOf(o.classic));
+        AnalyzeSources(gameFiles, *folder, feedback, TraceTo(trace), RulesOf(classic));
     feedback.Finish();
     if (!ReportAnalysis(analysis)) {
         // A folder made for this run and left empty goes again (a folder that holds
@@ -158,24 +175,27 @@ int RunRip(const AnalyzeOptions& o) {
         if (!existed) {
             fs::remove(*folder, ec);
         }
-        return kExitFailed;
+        return outcome;
     }
+    outcome.folder = *folder;
+    outcome.listPath = analysis.listPath;
     const int scanMessages = feedback.messagesShown();
-    UnrollAfterRun unroll = o.unroll;
-    unroll.Before(*folder);
-    ConversionRunResult run =
-        RunConversion(analysis.listPath, *folder, ListTitleOf(analysis.listPath), feedback,
-                      StandardConverters(RulesOf(o.classic), o.banks.Chosen()));
+    if (beforeConversion) {
+        beforeConversion(*folder);
+    }
+    ConversionRunResult run = RunConversion(analysis.listPath, *folder,
+                                            ListTitleOf(analysis.listPath), feedback, converters);
     feedback.Finish();
     if (!run.ran) {
-        return kExitFailed;
+        return outcome;
     }
+    outcome.converted = true;
     const int status = ReportConversion(run, *folder, feedback);
-    const bool unrolled = unroll.After(*folder);
-    return scanMessages > 0 || !unrolled ? kExitFailed : status;
+    outcome.status = scanMessages > 0 ? kExitFailed : status;
+    return outcome;
 }
 
-} // namespace
+namespace {} // namespace
 
 void AddAnalyzeCommand(CLI::App& app, CommandRun& run) {
     auto options = std::make_shared<AnalyzeOptions>();
