@@ -13,18 +13,18 @@
 #include "soundtrack/pairing.h"
 #include "testkit/byte_builder.h"
 #include "testkit/game_image.h"
-#include "tests/soundtrack/soundtrack_items.h"
+#include "testkit/song_bank_items.h"
 
 namespace sonvex {
 namespace {
 
 namespace fs = std::filesystem;
-using soundtracktest::BankOf;
-using soundtracktest::SongOf;
+using testkit::BankOf;
 using testkit::GameImage;
+using testkit::SongOf;
 using testkit::TempFolder;
 
-GameImage& PlaceBank(GameImage& image, const soundtracktest::BankBytes& bank) {
+GameImage& PlaceBank(GameImage& image, const testkit::BankBytes& bank) {
     return image.Raw(bank.vh).Zeros(64).Raw(bank.vb).Noise(200);
 }
 

@@ -11,15 +11,15 @@
 #include "testkit/byte_builder.h"
 #include "testkit/disc_builder.h"
 #include "testkit/game_image.h"
-#include "tests/soundtrack/soundtrack_items.h"
+#include "testkit/song_bank_items.h"
 #include "tests/support/program_run.h"
 
 namespace sonvex {
 namespace {
 
 namespace fs = std::filesystem;
-using soundtracktest::BankOf;
-using soundtracktest::SongOf;
+using testkit::BankOf;
+using testkit::SongOf;
 using testkit::TempFolder;
 
 std::string TextOf(const std::string& path) {

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "tests/soundtrack/soundtrack_items.h"
+#include "testkit/song_bank_items.h"
 
 #include <cmath>
 
@@ -7,7 +7,7 @@
 #include "testkit/seq_builder.h"
 #include "testkit/vab_builder.h"
 
-namespace sonvex::soundtracktest {
+namespace sonvex::testkit {
 
 BankBytes BankOf(uint32_t seed, const std::map<int, std::pair<int, int>>& programs) {
     // One loud looped sine, its period varied by the seed so that banks differ.
@@ -17,21 +17,20 @@ BankBytes BankOf(uint32_t seed, const std::map<int, std::pair<int, int>>& progra
         pcm[t] = static_cast<int16_t>(
             12000.0 * std::sin(6.283185307179586 * static_cast<double>(t) / period));
     }
-    testkit::VagShape shape;
+    VagShape shape;
     shape.loopStartBlock = 1;
     shape.loopEndBlock = 23;
-    testkit::VabBuilder builder;
-    builder.sample(testkit::MakeVag(pcm, shape));
+    VabBuilder builder;
+    builder.sample(MakeVag(pcm, shape));
     for (const auto& [slot, keys] : programs) {
-        testkit::VabTone tone =
-            testkit::Tone(1, static_cast<uint8_t>(keys.first), static_cast<uint8_t>(keys.second));
-        builder.program(slot, testkit::Program({tone}));
+        VabTone tone = Tone(1, static_cast<uint8_t>(keys.first), static_cast<uint8_t>(keys.second));
+        builder.program(slot, Program({tone}));
     }
     return {builder.BuildVh(), builder.BuildVb()};
 }
 
-testkit::Bytes SongOf(const std::vector<Voice>& voices, int beats) {
-    testkit::SeqTrack track;
+Bytes SongOf(const std::vector<Voice>& voices, int beats) {
+    SeqTrack track;
     track.tempo(0, 500000);
     for (const Voice& v : voices) {
         if (v.program >= 0) {
@@ -45,7 +44,7 @@ testkit::Bytes SongOf(const std::vector<Voice>& voices, int beats) {
         first = false;
     }
     track.endOfTrack(0);
-    return testkit::BuildSingleSeq(testkit::SeqTiming{}, track);
+    return BuildSingleSeq(SeqTiming{}, track);
 }
 
-} // namespace sonvex::soundtracktest
+} // namespace sonvex::testkit

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Game files for the soundtrack tests: banks whose programs and key ranges are chosen, and
+// Items for pairing and soundtrack tests: banks whose programs and key ranges are chosen, and
 // songs that play chosen programs and keys.
 #pragma once
 
@@ -9,11 +9,11 @@
 
 #include "testkit/byte_builder.h"
 
-namespace sonvex::soundtracktest {
+namespace sonvex::testkit {
 
 struct BankBytes {
-    testkit::Bytes vh;
-    testkit::Bytes vb;
+    Bytes vh;
+    Bytes vb;
 };
 
 // A bank holding, per program slot, one tone over the key range given.
@@ -26,6 +26,6 @@ struct Voice {
     int program = -1;
     int key = 60;
 };
-testkit::Bytes SongOf(const std::vector<Voice>& voices, int beats = 2);
+Bytes SongOf(const std::vector<Voice>& voices, int beats = 2);
 
-} // namespace sonvex::soundtracktest
+} // namespace sonvex::testkit
