@@ -108,7 +108,7 @@ AudioFileWriter::~AudioFileWriter() {
         (void)s.file.Close();
     }
     if (!s.finished && !s.temporary.empty()) {
-        ChunkFile::Delete(s.temporary);
+        (void)ChunkFile::Delete(s.temporary);
     }
 }
 
@@ -138,6 +138,9 @@ bool AudioFileWriter::Open(const std::string& path, int sampleRate, const AudioT
     s.sound = sf_open_virtual(&io, SFM_WRITE, &info, &s.file);
     if (s.sound == nullptr) {
         error = path + ": " + sf_strerror(nullptr);
+        (void)s.file.Close();
+        (void)ChunkFile::Delete(s.temporary);
+        s.temporary.clear();
         return false;
     }
     // The strings go into the header, so they are set before the first frame.
@@ -176,10 +179,12 @@ bool AudioFileWriter::Finish(std::string& error) {
     s.sound = nullptr;
     const bool closedFile = s.file.Close();
     if (s.failed || !closedSound || !closedFile) {
+        (void)ChunkFile::Delete(s.temporary);
         error = s.path + ": writing failed; the file was removed";
-        return false; // the destructor removes the temporary file
+        return false;
     }
     if (!ChunkFile::Rename(s.temporary, s.path)) {
+        (void)ChunkFile::Delete(s.temporary);
         error = s.path + ": cannot replace it with " + s.temporary;
         return false;
     }
