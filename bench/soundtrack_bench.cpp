@@ -1,11 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // `sonvex-cli soundtrack` on a composed disc image (one bank, eight songs of four voices),
-// with 1 and with 2 jobs: seconds of music rendered per second of wall time, in one run.
+// with 1 and with 2 jobs: seconds of music rendered per second of wall time and per second
+// of CPU time (the rip included), in one run, with the machine's load.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+
+#include <sys/resource.h>
 
 #include "playback/audio_file.h"
 #include "testkit/byte_builder.h"
@@ -38,10 +41,19 @@ int main(int argc, char** argv) {
         const std::string out = dir / ("out" + std::to_string(jobs));
         const std::string command = "'" + cli + "' soundtrack -q '" + cue + "' -o '" + out +
                                     "' -j " + std::to_string(jobs) + " > /dev/null";
+        rusage before{};
+        getrusage(RUSAGE_CHILDREN, &before);
         const auto start = std::chrono::steady_clock::now();
         const int status = std::system(command.c_str());
         const double wall =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        rusage after{};
+        getrusage(RUSAGE_CHILDREN, &after);
+        auto seconds = [](const timeval& t) {
+            return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+        };
+        const double cpu = seconds(after.ru_utime) - seconds(before.ru_utime) +
+                           seconds(after.ru_stime) - seconds(before.ru_stime);
         double music = 0.0;
         for (const auto& e : fs::directory_iterator(out)) {
             AudioFileContents audio;
@@ -50,8 +62,13 @@ int main(int argc, char** argv) {
                 music += static_cast<double>(audio.frames) / audio.sampleRate;
             }
         }
-        std::printf("jobs %d: status %d, %.1f s of music in %.2f s wall: %.1fx real time\n", jobs,
-                    status, music, wall, music / wall);
+        std::printf("jobs %d: status %d, %.1f s of music in %.2f s wall (%.1fx real time), "
+                    "%.2f s of CPU (%.1fx real time per core busy)\n",
+                    jobs, status, music, wall, music / wall, cpu, music / cpu);
+    }
+    double load[3] = {0, 0, 0};
+    if (getloadavg(load, 3) > 0) {
+        std::printf("machine load %.2f\n", load[0]);
     }
     return 0;
 }
