@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 
 #include "chunkfile/chunk_file.h"
 #include "formats/dls.h"
@@ -77,6 +78,7 @@ CandidateScore ScoreCandidate(const PairingSong& song, size_t bankIndex,
             }
         }
     }
+    c.keysHeld = held;
     std::string coverage;
     if (notes > 0 && held == notes) {
         c.score += kFullCoveragePoints;
@@ -295,6 +297,71 @@ void ApplyPairChoices(const std::string& path, const std::vector<PairChoice>& ch
         p.tiedWith.clear();
         p.fromPairsFile = true;
     }
+}
+
+std::map<std::string, std::string> PairFolder(const std::string& folder) {
+    namespace fs = std::filesystem;
+    // Files in name order: the converters number each game file's outputs in list order,
+    // so that order stands in for the list's.
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (fs::directory_iterator it(folder, ec); !ec && it != fs::directory_iterator();
+         it.increment(ec)) {
+        names.push_back(it->path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    std::vector<PairingSong> songs;
+    std::vector<PairingBank> banks;
+    for (size_t i = 0; i < names.size(); ++i) {
+        const std::string path = (fs::path(folder) / names[i]).string();
+        // Each file is a set of its own: where its item lay is not known here.
+        const ItemPlace place{path, path, 0, i, i};
+        const std::string ext = fs::path(names[i]).extension().string();
+        std::string error;
+        if (ext == ".mid" && names[i].find(".unrolled.") == std::string::npos) {
+            PairingSong song{names[i], place, {}};
+            if (ReadSongUse(path, song.use, error)) {
+                songs.push_back(std::move(song));
+            }
+        } else if (ext == ".dls") {
+            PairingBank bank{names[i], place, {}};
+            if (ReadBankContents(path, bank.contents, error)) {
+                banks.push_back(std::move(bank));
+            }
+        }
+    }
+    std::vector<SongPairing> pairings = PairSongs(songs, banks);
+    // `soundtrack` keeps its converted files in DIR/files and the pairing file in DIR.
+    std::vector<fs::path> places = {fs::path(folder)};
+    const fs::path normal = fs::path(folder).lexically_normal();
+    const fs::path last = normal.has_filename() ? normal : normal.parent_path();
+    if (last.filename() == "files") {
+        places.push_back(last.parent_path());
+    }
+    for (const fs::path& where : places) {
+        for (fs::directory_iterator it(where, ec); !ec && it != fs::directory_iterator();
+             it.increment(ec)) {
+            const std::string name = it->path().filename().string();
+            if (name.size() > 10 && name.compare(name.size() - 10, 10, ".pairs.tsv") == 0) {
+                std::vector<PairChoice> choices;
+                std::vector<std::string> problems;
+                std::string error;
+                if (ReadPairsFile(it->path().string(), choices, error)) {
+                    ApplyPairChoices(it->path().string(), choices, songs, banks, pairings,
+                                     problems);
+                }
+            }
+        }
+    }
+    std::map<std::string, std::string> chosen;
+    for (size_t i = 0; i < songs.size(); ++i) {
+        const SongPairing& p = pairings[i];
+        const bool holdsAny = !p.candidates.empty() && p.candidates.front().keysHeld > 0;
+        if (p.bank && (p.fromPairsFile || holdsAny)) {
+            chosen[songs[i].output] = banks[*p.bank].output;
+        }
+    }
+    return chosen;
 }
 
 } // namespace sonvex

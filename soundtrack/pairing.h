@@ -63,6 +63,7 @@ struct CandidateScore {
     size_t bank = 0;
     int score = 0;
     std::string reason;
+    int keysHeld = 0; // of the song's notes (program and key), how many the bank holds
 };
 
 struct SongPairing {
@@ -109,5 +110,13 @@ bool ReadPairsFile(const std::string& path, std::vector<PairChoice>& choices, st
 void ApplyPairChoices(const std::string& path, const std::vector<PairChoice>& choices,
                       const std::vector<PairingSong>& songs, const std::vector<PairingBank>& banks,
                       std::vector<SongPairing>& pairings, std::vector<std::string>& problems);
+
+// The pairing of the SMFs and DLS files of an output folder whose convert list is not at
+// hand: every SMF with the DLS file that holds its programs and keys best, the nearest by
+// name among equals (no placement evidence), when that bank holds any note the SMF plays.
+// A pairing file ("*.pairs.tsv") in the folder, or above a folder named "files" (where
+// `soundtrack` keeps its converted files), overrides it. Keyed by SMF file name; the value
+// is the DLS file name, missing when there is none.
+std::map<std::string, std::string> PairFolder(const std::string& folder);
 
 } // namespace sonvex
