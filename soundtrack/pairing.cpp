@@ -15,16 +15,30 @@ namespace sonvex {
 
 namespace {
 
-// Whether `bank` lies in the song's set before it with no other bank of the set between.
+// Where an item lies as seen from a song's file: the library its set loads first (0), then
+// the song's own file (1), by offset within each; nothing for items of other files, whose
+// offsets cannot be compared with the song's.
+std::optional<std::pair<int, uint64_t>> LoadPosition(const ItemPlace& item, const ItemPlace& song) {
+    if (item.gameFile == song.gameFile) {
+        return std::pair{1, item.offset};
+    }
+    if (item.gameFile == song.set && song.gameFile != song.set) {
+        return std::pair{0, item.offset};
+    }
+    return std::nullopt;
+}
+
+// Whether `bank` is loaded before the song, in its file or its set's library, with no other
+// bank between them.
 bool PlacedBefore(const ItemPlace& song, size_t bankIndex, const std::vector<PairingBank>& banks) {
-    const ItemPlace& bank = banks[bankIndex].place;
-    if (bank.set != song.set || bank.offset >= song.offset) {
+    const auto songAt = LoadPosition(song, song);
+    const auto bankAt = LoadPosition(banks[bankIndex].place, song);
+    if (!bankAt || !(*bankAt < *songAt)) {
         return false;
     }
     for (size_t i = 0; i < banks.size(); ++i) {
-        const ItemPlace& other = banks[i].place;
-        if (i != bankIndex && other.set == song.set && other.offset > bank.offset &&
-            other.offset < song.offset) {
+        const auto otherAt = LoadPosition(banks[i].place, song);
+        if (i != bankIndex && otherAt && *bankAt < *otherAt && *otherAt < *songAt) {
             return false;
         }
     }

@@ -197,7 +197,8 @@ TEST_F(PairingOfRip, PairingFileIsWrittenAndItsEditsOverride) {
     EXPECT_EQ(error, path + ": line 1: a sequence and a bank separated by a tab are expected");
 }
 
-// Placement needs the bank before the song with no other bank between, in the same set.
+// Placement needs the bank loaded before the song, in its file or its set's library, with
+// no other bank between.
 TEST(Pairing, PlacementCountsOnlyTheLastBankBeforeTheSongInItsSet) {
     auto place = [](const char* file, const char* set, uint64_t offset, size_t index) {
         return ItemPlace{file, set, offset, index, index};
@@ -211,10 +212,18 @@ TEST(Pairing, PlacementCountsOnlyTheLastBankBeforeTheSongInItsSet) {
               "bank before the song in its set; song plays no note; 2 list entries away");
     EXPECT_EQ(ScoreCandidate(song, 0, banks).score, 7) << "another bank lies between";
     EXPECT_EQ(ScoreCandidate(song, 2, banks).score, 9) << "another set";
-    // A bank after the song in its set does not count as placed.
-    song.place.offset = 200;
+    // The library loads before the song's own file, whatever their offsets; a bank of the
+    // song's own file after it, or of another file of the set, does not count.
+    song.place.offset = 50;
+    EXPECT_EQ(ScoreCandidate(song, 1, banks).score, kPlacementPoints + 8);
+    banks.push_back({"own-after.dls", place("SONG.minipsf", "LIB", 60, 4), {}});
+    banks.push_back({"sibling.dls", place("TWO.minipsf", "LIB", 10, 5), {}});
+    EXPECT_EQ(ScoreCandidate(song, 3, banks).score, 9);
+    EXPECT_EQ(ScoreCandidate(song, 4, banks).score, 8);
+    // A bank of the song's own file before it stands between the library's and the song.
+    banks.push_back({"own-before.dls", place("SONG.minipsf", "LIB", 40, 6), {}});
     EXPECT_EQ(ScoreCandidate(song, 1, banks).score, 8);
-    EXPECT_EQ(ScoreCandidate(song, 0, banks).score, kPlacementPoints + 7);
+    EXPECT_EQ(ScoreCandidate(song, 5, banks).score, kPlacementPoints + 7);
     // No bank at all: no choice, said so.
     const std::vector<SongPairing> none = PairSongs({song}, {});
     ASSERT_EQ(none.size(), 1u);

@@ -11,6 +11,7 @@
 #include "testkit/byte_builder.h"
 #include "testkit/disc_builder.h"
 #include "testkit/game_image.h"
+#include "testkit/psf_builder.h"
 #include "testkit/song_bank_items.h"
 #include "tests/support/program_run.h"
 
@@ -99,6 +100,51 @@ TEST(SoundtrackCommand, DiscImageBecomesTaggedSongsInAPlaylist) {
         << again.err;
     EXPECT_TRUE(fs::exists(dir / "again/01 BGM.BIN song 1.wav"));
     EXPECT_FALSE(fs::exists(dir / "again/02 BGM.BIN song 2.wav"));
+}
+
+// A PSF set: the library holds the bank, each file its song. The songs pair with the library's
+// bank; titles come from the title tags where present, the album from the game tag.
+TEST(SoundtrackCommand, PsfSetSongsPairWithTheLibraryBankAndTakeTheirTags) {
+    const std::string cli = testsupport::BuiltProgram("cli/sonvex-cli");
+    if (!fs::exists(cli)) {
+        GTEST_SKIP() << "sonvex-cli not built at " << cli;
+    }
+    TempFolder dir;
+    auto put = [&dir](const std::string& name, uint32_t address, const testkit::Bytes& item,
+                      std::vector<std::pair<std::string, std::string>> tags) {
+        testkit::Bytes text(64, 0);
+        text.insert(text.end(), item.begin(), item.end());
+        text.resize(text.size() + 64, 0);
+        ASSERT_TRUE(testkit::WriteFile(
+            dir / name, testkit::BuildPsf({testkit::BuildPsxExe(address, text), tags, {}})));
+    };
+    const auto bank = BankOf(31, {{0, {0, 127}}, {3, {0, 127}}});
+    testkit::Bytes bankBytes = bank.vh;
+    bankBytes.insert(bankBytes.end(), bank.vb.begin(), bank.vb.end());
+    put("bank.psflib", 0x80100000, bankBytes, {});
+    put("one.minipsf", 0x80010000, SongOf({{0, -1, 60}}, 2),
+        {{"_lib", "bank.psflib"}, {"title", "Opening"}, {"game", "My Game"}});
+    put("two.minipsf", 0x80010000, SongOf({{3, -1, 62}}, 2), {{"_lib", "bank.psflib"}});
+
+    const auto run =
+        testsupport::RunProgram(cli,
+                                {"soundtrack", dir / "one.minipsf", dir / "two.minipsf", "-o",
+                                 dir / "out", "--format", "wav", "--fade", "1"},
+                                dir.path());
+    ASSERT_EQ(run.status, 0) << run.out << run.err;
+    const std::string pairs = TextOf(dir / "out/My Game.pairs.tsv");
+    EXPECT_NE(pairs.find("one_000.mid\tbank_000.dls\t11"), std::string::npos) << pairs;
+    EXPECT_NE(pairs.find("two_000.mid\tbank_000.dls\t11"), std::string::npos) << pairs;
+    EXPECT_NE(pairs.find("bank before the song in its set"), std::string::npos) << pairs;
+    AudioFileContents one;
+    AudioFileContents two;
+    std::string error;
+    ASSERT_TRUE(ReadAudioFile(dir / "out/01 Opening.wav", one, error)) << error << run.err;
+    ASSERT_TRUE(ReadAudioFile(dir / "out/02 two.minipsf song 1.wav", two, error)) << error;
+    EXPECT_EQ(one.tags.album, "My Game");
+    EXPECT_EQ(two.tags.title, "two.minipsf song 1");
+    EXPECT_GT(PeakBetween(one, 0.1, 1.0), 300);
+    EXPECT_GT(PeakBetween(two, 0.1, 1.0), 300);
 }
 
 } // namespace
