@@ -191,27 +191,44 @@ class KeepConversionReports {
 
 int RunRip(const AnalyzeOptions& o) {
     TerminalFeedback feedback(stderr, o.quiet);
-    std::string output = o.output;
+    UnrollAfterRun unroll = o.unroll;
+    const RipOutcome rip =
+        RipToFolder(o.gameFiles, o.output, o.trace, o.classic, o.jobs,
+                    StandardConverters(RulesOf(o.classic), o.banks.Chosen()), feedback,
+                    [&unroll](const std::string& folder) { unroll.Before(folder); });
+    if (!rip.converted) {
+        return kExitFailed;
+    }
+    const bool unrolled = unroll.After(rip.folder);
+    return !unrolled ? kExitFailed : rip.status;
+}
+
+} // namespace
+
+RipOutcome RipToFolder(const std::vector<std::string>& gameFiles, std::string output, bool trace,
+                       bool classic, int jobs, const Converters& converters,
+                       TerminalFeedback& feedback,
+                       const std::function<void(const std::string& folder)>& beforeConversion) {
+    RipOutcome outcome;
     std::error_code ec;
     const bool existed = fs::exists(fs::absolute(output, ec), ec);
     auto folder = PrepareOutputFolder(output, feedback);
     if (!folder) {
-        return kExitFailed;
+        return outcome;
     }
-    const Converters converters = StandardConverters(RulesOf(o.classic), o.banks.Chosen());
     // With more than one job the items of each game file are converted while the next is
     // scanned; the walk after the scan takes them in list order. Declared in this order so
     // that the reports are routed back before the workers stop.
     std::unique_ptr<ConversionPipeline> pipeline;
     std::unique_ptr<KeepConversionReports> reports;
     std::unique_ptr<PipelineFeed> feed;
-    if (o.jobs > 1) {
-        pipeline = std::make_unique<ConversionPipeline>(converters, *folder, o.jobs);
+    if (jobs > 1) {
+        pipeline = std::make_unique<ConversionPipeline>(converters, *folder, jobs);
         reports = std::make_unique<KeepConversionReports>(*pipeline);
         feed = std::make_unique<PipelineFeed>(*pipeline);
     }
-    AnalysisResult analysis = AnalyzeSources(o.gameFiles, *folder, feedback, TraceTo(o.trace),
-                                             RulesOf(o.classic), feed.get());
+    AnalysisResult analysis =
+        AnalyzeSources(gameFiles, *folder, feedback, TraceTo(trace), RulesOf(classic), feed.get());
     feedback.Finish();
     if (!ReportAnalysis(analysis)) {
         pipeline.reset(); // its staging folder goes before the folder is looked at
@@ -222,11 +239,14 @@ int RunRip(const AnalyzeOptions& o) {
         if (!existed) {
             fs::remove(*folder, ec);
         }
-        return kExitFailed;
+        return outcome;
     }
+    outcome.folder = *folder;
+    outcome.listPath = analysis.listPath;
     const int scanMessages = feedback.messagesShown();
-    UnrollAfterRun unroll = o.unroll;
-    unroll.Before(*folder);
+    if (beforeConversion) {
+        beforeConversion(*folder);
+    }
     ConversionRunResult run =
         RunConversion(analysis.listPath, *folder, ListTitleOf(analysis.listPath), feedback,
                       converters, pipeline.get());
@@ -234,14 +254,13 @@ int RunRip(const AnalyzeOptions& o) {
     reports.reset();
     feedback.Finish();
     if (!run.ran) {
-        return kExitFailed;
+        return outcome;
     }
+    outcome.converted = true;
     const int status = ReportConversion(run, *folder, feedback);
-    const bool unrolled = unroll.After(*folder);
-    return scanMessages > 0 || !unrolled ? kExitFailed : status;
+    outcome.status = scanMessages > 0 ? kExitFailed : status;
+    return outcome;
 }
-
-} // namespace
 
 void AddAnalyzeCommand(CLI::App& app, CommandRun& run) {
     auto options = std::make_shared<AnalyzeOptions>();

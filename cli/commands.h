@@ -5,12 +5,14 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include <CLI/CLI.hpp>
 
 namespace sonvex {
 enum class BankFormat; // convert/batch_conversion.h
 struct ConversionRunResult;
+struct Converters;
 class TerminalFeedback;
 } // namespace sonvex
 
@@ -29,6 +31,21 @@ bool CheckConvertList(const std::string& path, TerminalFeedback& feedback);
 // and the summary line on stdout; returns the exit status of the run.
 int ReportConversion(const ConversionRunResult& run, const std::string& folder,
                      TerminalFeedback& feedback);
+
+// What `rip` does, for every command that starts from game files: scans them into a
+// convert list in the folder `output` (made when missing), then converts the list there with
+// `converters` (with `jobs` > 1, each game file's items beside the scan on that many
+// threads), calling `beforeConversion` with the folder first. Prints the reports.
+struct RipOutcome {
+    bool converted = false;   // the list was made and its conversion ran
+    int status = kExitFailed; // the exit status the scan and the conversion call for
+    std::string folder;       // the output folder's full path
+    std::string listPath;     // the convert list made there
+};
+RipOutcome RipToFolder(const std::vector<std::string>& gameFiles, std::string output, bool trace,
+                       bool classic, int jobs, const Converters& converters,
+                       TerminalFeedback& feedback,
+                       const std::function<void(const std::string& folder)>& beforeConversion = {});
 
 // The chosen subcommand's work; returns the process exit status.
 using CommandRun = std::function<int()>;
@@ -50,5 +67,6 @@ void AddRenderCommand(CLI::App& app, CommandRun& run);
 void AddPlayCommand(CLI::App& app, CommandRun& run);
 void AddInfoCommand(CLI::App& app, CommandRun& run);
 void AddUnrollCommand(CLI::App& app, CommandRun& run);
+void AddSoundtrackCommand(CLI::App& app, CommandRun& run);
 
 } // namespace sonvex::cli

@@ -33,6 +33,7 @@ int main(int argc, char** argv) {
     sonvex::cli::AddPlayCommand(app, run);
     sonvex::cli::AddInfoCommand(app, run);
     sonvex::cli::AddUnrollCommand(app, run);
+    sonvex::cli::AddSoundtrackCommand(app, run);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {

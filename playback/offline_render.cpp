@@ -1,19 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Offline rendering to memory or to WAV/FLAC files. Files are written by libsndfile
-// through the chunked file layer, so a failed write is noticed and the file removed.
+// Offline rendering to memory or to WAV, FLAC or Ogg files. Files are written by the
+// audio file writer, so a failed write is noticed and the file removed.
 #include "playback/offline_render.h"
 
-#include <sndfile.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
-#include <cstring>
 #include <filesystem>
 #include <system_error>
 #include <vector>
 
-#include "chunkfile/chunk_file.h"
+#include "playback/audio_file.h"
 #include "playback/instrument_check.h"
 #include "playback/loader.h"
 #include "playback/render_core.h"
@@ -27,47 +23,12 @@ constexpr double kCutFadeSeconds = 0.05;
 constexpr float kSilence = 1.0f / 65536.0f; // below half a step of 16-bit output
 constexpr int64_t kQuietRun = 1024;         // silent frames that end a tail
 
-std::string LowerExtension(const std::string& path) {
-    const size_t slash = path.find_last_of('/');
-    const size_t dot = path.find_last_of('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) {
-        return {};
-    }
-    std::string ext = path.substr(dot);
-    for (char& c : ext) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-    }
-    return ext;
-}
-
 std::string FolderOf(const std::string& path) {
     const size_t slash = path.find_last_of('/');
     if (slash == std::string::npos) {
         return ".";
     }
     return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-// libsndfile's view of a ChunkFile.
-sf_count_t VioLength(void* user) {
-    return static_cast<ChunkFile*>(user)->Size();
-}
-sf_count_t VioSeek(sf_count_t offset, int whence, void* user) {
-    const SeekOrigin origin = whence == SEEK_SET   ? SeekOrigin::Begin
-                              : whence == SEEK_CUR ? SeekOrigin::Current
-                                                   : SeekOrigin::End;
-    return static_cast<ChunkFile*>(user)->Seek(offset, origin);
-}
-sf_count_t VioRead(void* destination, sf_count_t count, void* user) {
-    return static_cast<ChunkFile*>(user)->Read(destination, count);
-}
-sf_count_t VioWrite(const void* source, sf_count_t count, void* user) {
-    return static_cast<ChunkFile*>(user)->Write(source, count);
-}
-sf_count_t VioTell(void* user) {
-    return static_cast<ChunkFile*>(user)->Tell();
 }
 
 } // namespace
@@ -296,15 +257,9 @@ double PlannedSeconds(const Sequence& sequence, const RenderPlan& plan) {
 
 RenderResult RenderToFile(const RenderJob& job) {
     RenderResult result;
-    const std::string ext = LowerExtension(job.output);
-    int format = 0;
-    if (ext == ".wav") {
-        format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    } else if (ext == ".flac") {
-        format = SF_FORMAT_FLAC | SF_FORMAT_PCM_16;
-    } else {
+    if (!AudioFormatOf(job.output)) {
         result.status = RenderStatus::BadArguments;
-        result.error = job.output + ": the output must end in .wav or .flac";
+        result.error = job.output + ": the output must end in .wav, .flac or .ogg";
         return result;
     }
     std::string error;
@@ -345,30 +300,12 @@ RenderResult RenderToFile(const RenderJob& job) {
         }
     }
     // Written under a temporary name and renamed once complete.
-    const std::string temporary = job.output + ".tmp";
-    ChunkFile file;
-    errno = 0;
-    if (!file.Create(temporary)) {
-        const int reason = errno;
+    AudioFileWriter out;
+    if (!out.Open(job.output, static_cast<int>(job.synth.sampleRate), job.tags, result.error)) {
         result.status = RenderStatus::OutputFailed;
-        result.error = job.output + ": cannot be created" +
-                       (reason != 0 ? std::string(": ") + std::strerror(reason) : std::string());
         return result;
     }
-    SF_VIRTUAL_IO io{VioLength, VioSeek, VioRead, VioWrite, VioTell};
-    SF_INFO info{};
-    info.samplerate = static_cast<int>(job.synth.sampleRate);
-    info.channels = 2;
-    info.format = format;
-    SNDFILE* out = sf_open_virtual(&io, SFM_WRITE, &info, &file);
-    if (out == nullptr) {
-        result.status = RenderStatus::OutputFailed;
-        result.error = job.output + ": " + sf_strerror(nullptr);
-        file.Close();
-        ChunkFile::Delete(temporary);
-        return result;
-    }
-    std::vector<short> interleaved;
+    std::vector<int16_t> interleaved;
     bool writeFailed = false;
     int64_t sinceProgress = 0;
     const int64_t progressEvery = static_cast<int64_t>(job.synth.sampleRate);
@@ -380,7 +317,7 @@ RenderResult RenderToFile(const RenderJob& job) {
                 interleaved[2 * static_cast<size_t>(i)] = ToPcm16(l[i]);
                 interleaved[2 * static_cast<size_t>(i) + 1] = ToPcm16(r[i]);
             }
-            if (sf_writef_short(out, interleaved.data(), n) != n || file.WriteFailed()) {
+            if (!out.Write(interleaved.data(), n)) {
                 writeFailed = true;
                 return false;
             }
@@ -392,18 +329,11 @@ RenderResult RenderToFile(const RenderJob& job) {
             }
             return true;
         });
-    const bool closedSound = sf_close(out) == 0;
-    const bool closedFile = file.Close();
-    if (writeFailed || !closedSound || !closedFile) {
-        ChunkFile::Delete(temporary);
+    std::string closeError;
+    if (!out.Finish(closeError) || writeFailed) {
         result.status = RenderStatus::OutputFailed;
-        result.error = job.output + ": writing failed; the file was removed";
-        return result;
-    }
-    if (!ChunkFile::Rename(temporary, job.output)) {
-        ChunkFile::Delete(temporary);
-        result.status = RenderStatus::OutputFailed;
-        result.error = job.output + ": cannot replace it with " + temporary;
+        result.error =
+            writeFailed ? job.output + ": writing failed; the file was removed" : closeError;
         return result;
     }
     result.seconds = static_cast<double>(result.summary.frames) / job.synth.sampleRate;

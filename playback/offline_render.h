@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Offline rendering: a sequence through the synthesizer as fast as the machine goes,
 // with a chosen number of loop passes, a fade after the last one, and the release tail
-// of a song that ends; written to WAV or FLAC (16-bit PCM, stereo) by the output's
-// extension.
+// of a song that ends; written to WAV or FLAC (16-bit PCM, stereo) or Ogg Vorbis by the
+// output's extension, with text tags.
 #pragma once
 
 #include <cstdint>
@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "playback/audio_file.h"
 #include "playback/sequence.h"
 #include "playback/synth.h"
 
@@ -61,7 +62,8 @@ enum class [[nodiscard]] RenderStatus{
 struct RenderJob {
     std::string input;        // .mid, .rmi or .sgt (recognised by content)
     std::string dls;          // DLS for an SMF; for a segment, used where a band's file is missing
-    std::string output;       // .wav or .flac
+    std::string output;       // .wav, .flac or .ogg
+    AudioTags tags;           // text tags written into the output
     std::string searchFolder; // where a segment's band collections are looked for; default: the
                               // input's folder
     RenderPlan plan;

@@ -11,6 +11,7 @@
 #include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QSignalBlocker>
 #include <QStatusBar>
 #include <QStyledItemDelegate>
 #include <QTableWidget>
@@ -21,6 +22,7 @@
 #include <system_error>
 
 #include "platform/messages.h"
+#include "soundtrack/pairing.h"
 #include "ui/dialog_services.h"
 #include "ui/dialog_units.h"
 #include "ui/icons.h"
@@ -190,6 +192,8 @@ void PreviewDialog::BuildWidgets() {
                     BankSelected(row);
                 }
             });
+    // A click on the bank the pairing selected is the user's choice too.
+    connect(bankList_, &QTableWidget::cellClicked, this, [this] { bankChosenByUser_ = true; });
 
     // The toolbar at the bottom, a border on its top: five player buttons, two gaps and
     // the convert button, all disabled until a selection enables them.
@@ -318,6 +322,7 @@ void PreviewDialog::EnablePlay(bool enable) {
 void PreviewDialog::SequenceSelected(int row) {
     selectedSequenceRow_ = row;
     player_.SetSelectedSequence(NameAt(sequenceList_, row));
+    MarkPairedBank();
     if (player_.IsPlaying()) {
         player_.ChangeSequence();
         return;
@@ -332,7 +337,34 @@ void PreviewDialog::SequenceSelected(int row) {
     }
 }
 
+// Shows the bank the pairing chose for the selected SMF in bold and, until the user has
+// picked a bank, selects it.
+void PreviewDialog::MarkPairedBank() {
+    const std::string& song = player_.SelectedSequence();
+    if (!pairing_) {
+        pairing_ = PairFolder(workFolder_);
+    }
+    const auto found = IsSmfName(song) ? pairing_->find(song) : pairing_->end();
+    pairedBankRow_ = -1;
+    for (int row = 0; row < bankList_->rowCount(); ++row) {
+        QTableWidgetItem* item = bankList_->item(row, 0);
+        const bool paired = found != pairing_->end() && NameAt(bankList_, row) == found->second;
+        QFont font = item->font();
+        font.setBold(paired);
+        item->setFont(font);
+        if (paired) {
+            pairedBankRow_ = row;
+        }
+    }
+    if (pairedBankRow_ >= 0 && !bankChosenByUser_) {
+        const QSignalBlocker quiet(bankList_->selectionModel());
+        bankList_->selectRow(pairedBankRow_);
+        player_.SetSelectedBank(NameAt(bankList_, pairedBankRow_));
+    }
+}
+
 void PreviewDialog::BankSelected(int row) {
+    bankChosenByUser_ = true;
     player_.SetSelectedBank(NameAt(bankList_, row));
     const bool smf = IsSmfName(player_.SelectedSequence());
     if (player_.IsPlaying()) {

@@ -7,6 +7,7 @@
 #include <QDialog>
 #include <QEvent>
 #include <map>
+#include <optional>
 #include <string>
 
 #include "platform/feedback.h"
@@ -46,6 +47,9 @@ class PreviewDialog : public QDialog, public Feedback, private PlayerView {
     int ButtonImage(int commandId) const;
     bool ButtonPressed(int commandId) const;
     int SelectedSequenceRow() const { return selectedSequenceRow_; }
+    // The DLS list row of the bank the pairing chose for the selected SMF (shown in bold),
+    // -1 when there is none.
+    int PairedBankRow() const { return pairedBankRow_; }
     // The stored file name of a list row (column 0).
     static std::string NameAt(const QTableWidget* list, int row);
 
@@ -85,12 +89,16 @@ class PreviewDialog : public QDialog, public Feedback, private PlayerView {
     void EnablePlay(bool enable);
     void SequenceSelected(int row);
     void BankSelected(int row);
+    void MarkPairedBank();
     void UpdateSegmentRow(const SegmentRowUpdate& update);
 
     std::string workFolder_;
     PreviewPlayer player_;
     bool playerStarted_ = false;
     int selectedSequenceRow_ = -1;
+    int pairedBankRow_ = -1;
+    bool bankChosenByUser_ = false;
+    std::optional<std::map<std::string, std::string>> pairing_; // SMF name to DLS name
     std::map<int, int> images_;
     std::map<int, bool> pressed_;
 

@@ -123,6 +123,17 @@ class PreviewDialogTest : public ::testing::Test {
         ASSERT_TRUE(testkit::WriteFile(work_ / "forever.mid", Song(250000, 768, "127", true)));
     }
 
+    // odd.mid plays program 5, which no DLS of the folder holds: no bank is paired with it.
+    void WriteOddSong() {
+        testkit::SmfBuilder smf(768);
+        smf.tempo(0, 500000)
+            .program(0, 0, 5)
+            .noteOn(0, 0, 60, 100)
+            .noteOff(758, 0, 60)
+            .endOfTrack(10);
+        ASSERT_TRUE(testkit::WriteFile(work_ / "odd.mid", smf.build()));
+    }
+
     // Builds the segment file of an SMF with bank.dls, as the convert command does.
     void MakeSegment(const std::string& smf) {
         RecordingFeedback feedback;
@@ -302,6 +313,7 @@ TEST_F(PreviewDialogTest, EmptyOrMissingFolderListsNothing) {
 
 TEST_F(PreviewDialogTest, SelectionRulesInEveryOrder) {
     MakeSegment("long.mid");
+    WriteOddSong();
     ASSERT_TRUE(testkit::WriteFile(work_ / "LOUD.MID", Song(500000, 768)));
     ASSERT_TRUE(testkit::WriteFile(work_ / "endsinmid", Song(500000, 768)));
     const auto expect = [](PreviewDialog& d, bool play, bool convert, const char* step) {
@@ -313,12 +325,13 @@ TEST_F(PreviewDialogTest, SelectionRulesInEveryOrder) {
         EXPECT_FALSE(Enabled(d, kCommandStop)) << step;
     };
     {
-        // SMF before any DLS enables nothing; the DLS then enables play and convert; a
+        // An SMF that no DLS plays enables nothing; the DLS then enables play and convert; a
         // segment file keeps play and disables convert; a name ending in "mid" without a
         // dot changes nothing; an upper-case ".MID" counts as an SMF.
         auto d = Open();
-        Select(d->SequenceList(), "long.mid");
+        Select(d->SequenceList(), "odd.mid");
         expect(*d, false, false, "SMF first");
+        EXPECT_EQ(d->PairedBankRow(), -1);
         Select(d->BankList(), "bank.dls");
         expect(*d, true, true, "then DLS");
         Select(d->SequenceList(), "long.sgt");
@@ -356,12 +369,49 @@ TEST_F(PreviewDialogTest, SelectionRulesInEveryOrder) {
     }
 }
 
+TEST_F(PreviewDialogTest, PairedBankIsMarkedAndSelectedUntilTheUserChoosesOne) {
+    auto d = Open();
+    const auto bold = [&d](const char* name) {
+        return d->BankList()->item(RowOf(d->BankList(), name), 0)->font().bold();
+    };
+    // Both banks hold the song's program; other.dls lies next to short.mid by name.
+    Select(d->SequenceList(), "short.mid");
+    EXPECT_EQ(d->PairedBankRow(), RowOf(d->BankList(), "other.dls"));
+    EXPECT_TRUE(bold("other.dls"));
+    EXPECT_FALSE(bold("bank.dls"));
+    EXPECT_EQ(d->BankList()->currentRow(), RowOf(d->BankList(), "other.dls"));
+    EXPECT_EQ(d->Player().SelectedBank(), "other.dls");
+    EXPECT_TRUE(Enabled(*d, kCommandPlay));
+    // An equal pair of banks: the one listed first.
+    Select(d->SequenceList(), "long.mid");
+    EXPECT_EQ(d->PairedBankRow(), RowOf(d->BankList(), "bank.dls"));
+    EXPECT_TRUE(bold("bank.dls"));
+    EXPECT_FALSE(bold("other.dls"));
+    EXPECT_EQ(d->Player().SelectedBank(), "bank.dls");
+    // Once the user has chosen a bank, the mark moves with the song but the choice stays.
+    Select(d->BankList(), "bank.dls");
+    Select(d->SequenceList(), "short.mid");
+    EXPECT_TRUE(bold("other.dls"));
+    EXPECT_EQ(d->Player().SelectedBank(), "bank.dls");
+    EXPECT_EQ(d->BankList()->currentRow(), RowOf(d->BankList(), "bank.dls"));
+}
+
+TEST_F(PreviewDialogTest, PairingFileOfTheSoundtrackOverridesThePairing) {
+    const std::string pairs = "short.mid\tbank.dls\t0\tmine\n";
+    ASSERT_TRUE(testkit::WriteFile(work_ / "GAME.pairs.tsv", Bytes(pairs.begin(), pairs.end())));
+    auto d = Open();
+    Select(d->SequenceList(), "short.mid");
+    EXPECT_EQ(d->PairedBankRow(), RowOf(d->BankList(), "bank.dls"));
+    EXPECT_EQ(d->Player().SelectedBank(), "bank.dls");
+}
+
 TEST_F(PreviewDialogTest, PlayWithoutDlsShowsMessage37AndASegmentPlaysWithoutOne) {
     MakeSegment("long.mid");
+    WriteOddSong();
     auto d = Open();
     // The segment file enables play; the SMF selected next keeps it enabled without a DLS.
     Select(d->SequenceList(), "long.sgt");
-    Select(d->SequenceList(), "long.mid");
+    Select(d->SequenceList(), "odd.mid");
     ASSERT_TRUE(Enabled(*d, kCommandPlay));
     Click(*d, kCommandPlay);
     EXPECT_EQ(services_.MessageTexts(),
