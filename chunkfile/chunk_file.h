@@ -78,6 +78,11 @@ class ChunkFile {
     int64_t Tell() const { return position_; }
     int64_t Size();
 
+    // A file opened for reading: bytes [start, start + length) of the file that the caller
+    // already holds in memory, unchanged and valid until the next call or Close. Reads
+    // within them copy from there instead of going to the file. Length 0 ends the loan.
+    void LendBytes(int64_t start, const uint8_t* bytes, int64_t length);
+
     // Sticky: a write since opening moved fewer bytes than asked.
     bool WriteFailed() const { return writeFailed_; }
 
@@ -113,6 +118,9 @@ class ChunkFile {
     int64_t dirtyBegin_ = -1; // buffer range to write back, -1 when clean
     int64_t dirtyEnd_ = -1;
     int64_t position_ = 0;
+    const uint8_t* lent_ = nullptr; // bytes of the file the caller holds, from lentStart_
+    int64_t lentStart_ = 0;
+    int64_t lentLength_ = 0;
     bool writable_ = false;
     bool writeFailed_ = false;
 };
