@@ -108,7 +108,7 @@ class SourceBlock {
             length_ = mapping->size();
             reachesEnd_ = true;
             loaded_ = true;
-            source_.LendBytes(0, data_, length_);
+            source_.LendBytes(0, data_, length_, length_ >= source_.Size());
             return;
         }
         bytes_.resize(static_cast<size_t>(kBlockSize));
@@ -165,7 +165,7 @@ class SourceBlock {
         }
         reachesEnd_ = length_ < kBlockSize;
         loaded_ = true;
-        source_.LendBytes(start_, data_, length_);
+        source_.LendBytes(start_, data_, length_, reachesEnd_);
     }
 
     ChunkFile& source_;

@@ -10,7 +10,10 @@
 // both alike; the best time of the rounds counts. With --cli, each round also times
 // `sonvex-cli rip IMAGE -o FOLDER` once per --rip-args set (for instance "-j 1").
 //
-//   composition_bench [--mib N] [--rounds N] [--cli PATH] [--rip-args "ARGS"]...
+// With --keep, the images are composed into FOLDER once and used again by later runs.
+//
+//   composition_bench [--mib N] [--rounds N] [--keep FOLDER] [--cli PATH]
+//                     [--rip-args "ARGS"]...
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -81,36 +84,40 @@ class Composer {
     testkit::Bytes GameFile(size_t n, size_t& items) {
         testkit::GameImage file(static_cast<uint32_t>(rng_()));
         while (file.size() < n) {
+            // Sizes as games have them: sequences of a few KiB, banks of tens of KiB.
             switch (rng_() % 10) {
             case 0:
             case 1:
             case 2:
-                file.Seq(static_cast<int>(Between(20, 300)));
+                file.Seq(static_cast<int>(Between(200, 2000)));
                 break;
             case 3:
-                file.SeqSet(static_cast<int>(Between(2, 8)), static_cast<int>(Between(10, 100)));
+                file.SeqSet(static_cast<int>(Between(2, 8)), static_cast<int>(Between(50, 300)));
                 break;
             case 4:
-            case 5:
                 file.Bank(testkit::MakeBank(static_cast<uint32_t>(rng_()),
-                                            static_cast<int>(Between(2, 12)),
+                                            static_cast<int>(Between(8, 40)),
                                             testkit::VagStart::ZeroBlockStartFlags));
                 break;
-            case 6:
+            case 5:
                 file.Bank(testkit::MakeBank(static_cast<uint32_t>(rng_()),
-                                            static_cast<int>(Between(2, 12)),
+                                            static_cast<int>(Between(8, 40)),
                                             testkit::VagStart::NoZeroBlock));
                 break;
+            case 6:
+                file.Vh(static_cast<int>(Between(2, 8)), 2, static_cast<int>(Between(4, 16)))
+                    .Vb(static_cast<int>(Between(4, 16)), static_cast<int>(Between(20, 400)));
+                break;
             case 7:
-                file.Kcet(static_cast<int>(Between(2, 12)));
+                file.Kcet(static_cast<int>(Between(4, 40)));
                 break;
             case 8:
-                file.GpmSeq(static_cast<int>(Between(20, 200)))
+                file.GpmSeq(static_cast<int>(Between(100, 1000)))
                     .Noise(64)
-                    .GpmHead(Between(200, 2000));
+                    .GpmHead(Between(1000, 8000));
                 break;
             default:
-                file.SceiHead(Between(56, 400)).Noise(32).SceiMidi(Between(56, 800));
+                file.SceiHead(Between(400, 4000)).Noise(32).SceiMidi(Between(1000, 8000));
                 break;
             }
             file.Noise(Between(0, 256));
@@ -228,6 +235,7 @@ int main(int argc, char** argv) {
     int rounds = 5;
     std::string cli;
     std::vector<std::string> ripArgs;
+    std::string keep;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string option = argv[i];
         if (option == "--mib") {
@@ -236,6 +244,8 @@ int main(int argc, char** argv) {
             rounds = std::max(1, std::atoi(argv[i + 1]));
         } else if (option == "--cli") {
             cli = argv[i + 1];
+        } else if (option == "--keep") {
+            keep = argv[i + 1];
         } else if (option == "--rip-args") {
             ripArgs.emplace_back(argv[i + 1]);
         } else {
@@ -261,8 +271,22 @@ int main(int argc, char** argv) {
     std::vector<Image> images;
     for (const Composition& composition : compositions) {
         Image image;
-        const std::string path = folder / (std::string(composition.name) + ".bin");
-        if (!Compose(composition, path, target, 2024, image)) {
+        const std::string name = std::string(composition.name) + "-" + std::to_string(mib) + ".bin";
+        const std::string path = keep.empty() ? folder / name : keep + "/" + name;
+        std::error_code error;
+        const std::string count = path + ".items";
+        if (!keep.empty() && std::filesystem::exists(count, error)) {
+            // Composed by an earlier run with --keep: the image and its count of items.
+            std::ifstream in(count);
+            in >> image.placed;
+            image.name = composition.name;
+            image.path = path;
+            image.bytes = static_cast<int64_t>(std::filesystem::file_size(path, error));
+            images.push_back(image);
+            continue;
+        }
+        if (!Compose(composition, path, target, 2024, image) ||
+            (!keep.empty() && !(std::ofstream(count) << image.placed))) {
             std::fprintf(stderr, "composition_bench: cannot write %s\n", path.c_str());
             return 1;
         }

@@ -90,7 +90,7 @@ void ChunkFile::LoadWindow(int64_t position) {
     windowLoaded_ = true;
 }
 
-int64_t ChunkFile::Read(void* destination, int64_t length) {
+int64_t ChunkFile::ReadThroughBuffer(void* destination, int64_t length) {
     if (!file_ || length <= 0) {
         return 0;
     }
@@ -122,11 +122,12 @@ int64_t ChunkFile::Read(void* destination, int64_t length) {
     return done;
 }
 
-void ChunkFile::LendBytes(int64_t start, const uint8_t* bytes, int64_t length) {
+void ChunkFile::LendBytes(int64_t start, const uint8_t* bytes, int64_t length, bool toFileEnd) {
     const bool lend = !writable_ && bytes != nullptr && length > 0;
     lent_ = lend ? bytes : nullptr;
     lentStart_ = lend ? start : 0;
     lentLength_ = lend ? length : 0;
+    lentToFileEnd_ = lend && toFileEnd;
 }
 
 int64_t ChunkFile::Write(const void* source, int64_t length) {

@@ -300,14 +300,17 @@ TEST(ScanDifferentialTest, ItemsAndZeroRunsAcrossBlockEdges) {
             }
         }
     }
-    // Bank bodies longer than the room a block keeps behind a candidate, starting just
-    // inside it and before it: the checks read the rest of them from the file.
+    // Bank bodies and sequences longer than the room a block keeps behind a candidate,
+    // starting just inside it and before it: the checks read the rest from the file.
     for (const size_t before : {kItemRoom - 100, kItemRoom + 4000}) {
-        const Bytes body = GameImage(11).Vb(4, 1500).bytes();
-        EXPECT_GT(body.size(), 2 * kItemRoom);
-        cases.push_back({"bank body of " + std::to_string(body.size()) + " bytes starting " +
-                             std::to_string(before) + " bytes before the block edge",
-                         Cat({Noise(3, kBlock - before), body, Noise(4, 500)})});
+        for (const Bytes& item :
+             {GameImage(11).Vb(4, 1500).bytes(), GameImage(12).Seq(12000).bytes(),
+              GameImage(13).SeqSet(3, 5000).bytes()}) {
+            EXPECT_GT(item.size(), 2 * kItemRoom);
+            cases.push_back({"item of " + std::to_string(item.size()) + " bytes starting " +
+                                 std::to_string(before) + " bytes before the block edge",
+                             Cat({Noise(3, kBlock - before), item, Noise(4, 500)})});
+        }
     }
     // A long padded stretch across the edge, and a zero run that reaches the file's end there.
     cases.push_back({"padding across the edge", Cat({Noise(7, 1000), Zeros(kBlock + 3000),
