@@ -91,31 +91,42 @@ SeqWalkResult WalkSeqEvents(ChunkFile& file, int64_t* eventOffset) {
         p += n;
         return true;
     };
+    // Data bytes that follow a status byte, by its high nibble: 8x, 9x, Bx and Ex two, Cx
+    // one, Ax and Dx none. Fx is handled apart.
+    static constexpr std::array<uint8_t, 16> kDataBytes = {0, 0, 0, 0, 0, 0, 0, 0,
+                                                           2, 2, 0, 2, 1, 0, 2, 0};
     SeqWalkResult result = SeqWalkResult::ShortRead;
     for (;;) {
         *eventOffset = p;
-        uint64_t value = 0;
-        uint8_t b = 0;
-        bool tooLarge = false;
-        bool cut = false;
-        do {
-            if (p >= end) {
-                cut = true;
-                break;
-            }
-            b = bytes[p++];
-            value = value * 128 + (b & 0x7F);
-            tooLarge = value > 0x0FFFFFFF;
-        } while (!tooLarge && (b & 0x80) != 0);
-        if (tooLarge) {
-            result = SeqWalkResult::DeltaTooLarge;
+        if (p >= end) {
             break;
         }
-        if (cut || p >= end) {
+        uint8_t b = bytes[p++];
+        if ((b & 0x80) != 0) {
+            // A delta time of several bytes, judged after every byte.
+            uint64_t value = b & 0x7F;
+            bool cut = false;
+            do {
+                if (p >= end) {
+                    cut = true;
+                    break;
+                }
+                b = bytes[p++];
+                value = value * 128 + (b & 0x7F);
+            } while (value <= 0x0FFFFFFF && (b & 0x80) != 0);
+            if (cut) {
+                break;
+            }
+            if (value > 0x0FFFFFFF) {
+                result = SeqWalkResult::DeltaTooLarge;
+                break;
+            }
+        }
+        if (p >= end) {
             break;
         }
         uint8_t status = bytes[p++];
-        int64_t held = 0; // data bytes already read (a running status took the byte)
+        int64_t held = 0; // data bytes read already (the byte in place of a status)
         if (status < 0x80) {
             if (runningStatus == 0) {
                 // An event of no kind: the byte and the two after it.
@@ -128,27 +139,22 @@ SeqWalkResult WalkSeqEvents(ChunkFile& file, int64_t* eventOffset) {
             status = runningStatus;
         }
         const int high = status >> 4;
-        if (high == 0xA || high == 0xD) {
+        if (high != 0xF) {
+            // Ax and Dx never become the running status, so they have no byte held.
+            if (high != 0xA && high != 0xD) {
+                runningStatus = status;
+            }
+            if (!take(kDataBytes[static_cast<size_t>(high)] - held)) {
+                break;
+            }
             continue;
         }
         runningStatus = status;
-        if (high == 0x8 || high == 0x9 || high == 0xB || high == 0xE) {
-            if (!take(2 - held)) {
-                break;
-            }
-            continue;
-        }
-        if (high == 0xC) {
-            if (!take(1 - held)) {
-                break;
-            }
-            continue;
-        }
         if (status != 0xFF) {
             p -= held; // the byte is read again as a delta
             continue;
         }
-        // Meta: its type (the running-status byte, when there was one) and one more byte.
+        // Meta: its type (the byte held, when there is one) and one more byte.
         const int64_t typeAt = held == 1 ? p - 1 : p;
         if (!take(2 - held)) {
             break;

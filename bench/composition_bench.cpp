@@ -10,9 +10,10 @@
 // both alike; the best time of the rounds counts. With --cli, each round also times
 // `sonvex-cli rip IMAGE -o FOLDER` once per --rip-args set (for instance "-j 1").
 //
-// With --keep, the images are composed into FOLDER once and used again by later runs.
+// With --keep, the images are composed into FOLDER once and used again by later runs;
+// --only takes one of the three.
 //
-//   composition_bench [--mib N] [--rounds N] [--keep FOLDER] [--cli PATH]
+//   composition_bench [--mib N] [--rounds N] [--keep FOLDER] [--only NAME] [--cli PATH]
 //                     [--rip-args "ARGS"]...
 #include <fcntl.h>
 #include <spawn.h>
@@ -236,6 +237,7 @@ int main(int argc, char** argv) {
     std::string cli;
     std::vector<std::string> ripArgs;
     std::string keep;
+    std::string only;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string option = argv[i];
         if (option == "--mib") {
@@ -244,6 +246,8 @@ int main(int argc, char** argv) {
             rounds = std::max(1, std::atoi(argv[i + 1]));
         } else if (option == "--cli") {
             cli = argv[i + 1];
+        } else if (option == "--only") {
+            only = argv[i + 1];
         } else if (option == "--keep") {
             keep = argv[i + 1];
         } else if (option == "--rip-args") {
@@ -270,6 +274,9 @@ int main(int argc, char** argv) {
     const int64_t target = static_cast<int64_t>(mib) * 1024 * 1024;
     std::vector<Image> images;
     for (const Composition& composition : compositions) {
+        if (!only.empty() && only != composition.name) {
+            continue;
+        }
         Image image;
         const std::string name = std::string(composition.name) + "-" + std::to_string(mib) + ".bin";
         const std::string path = keep.empty() ? folder / name : keep + "/" + name;

@@ -99,7 +99,7 @@ FileMapping::FileMapping(int fd) {
         return;
     }
     const auto length = static_cast<size_t>(st.st_size);
-    void* mapped = ::mmap(nullptr, length, PROT_READ, MAP_SHARED, fd, 0);
+    void* mapped = ::mmap(nullptr, length, PROT_READ, MAP_SHARED | MAP_POPULATE, fd, 0);
     Slot& slot = g_slots[static_cast<size_t>(slot_)];
     if (mapped == MAP_FAILED) {
         slot.begin.store(0, std::memory_order_release);
