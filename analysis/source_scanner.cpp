@@ -100,10 +100,13 @@ class SourceBlock {
     // Room behind a candidate that the block keeps: sequences and bank headers are a few
     // KiB; larger bank bodies read the rest from the file.
     static constexpr int64_t kItemRoom = 32 * 1024;
+    // Mapped pages made ready at once.
+    static constexpr int64_t kPrepareAhead = 4 * 1024 * 1024;
 
     SourceBlock(ChunkFile& source, RawFile* direct) : source_(source), direct_(direct) {
         const FileMapping* mapping = direct_ != nullptr ? direct_->Map() : nullptr;
         if (mapping != nullptr) {
+            mapping_ = mapping;
             data_ = mapping->data();
             length_ = mapping->size();
             reachesEnd_ = true;
@@ -121,6 +124,16 @@ class SourceBlock {
     // The bytes from `position` on, with at least `want` of them held unless the file ends
     // sooner; AvailableAt tells how many there are.
     const uint8_t* At(int64_t position, int64_t want) {
+        if (mapping_ != nullptr) {
+            // The mapped pages are made ready a stretch ahead of the scan, as it goes, so
+            // that the progress moves while a file that is not in the page cache is read.
+            if (position + want > prepared_) {
+                const int64_t from = std::max(prepared_, position);
+                mapping_->Prepare(from, kPrepareAhead);
+                prepared_ = from + kPrepareAhead;
+            }
+            return data_ + position;
+        }
         if (!Holds(position, want)) {
             Load(position);
         }
@@ -170,6 +183,8 @@ class SourceBlock {
 
     ChunkFile& source_;
     RawFile* direct_;
+    const FileMapping* mapping_ = nullptr;
+    int64_t prepared_ = 0; // mapped pages before this are ready
     std::vector<uint8_t> bytes_;
     const uint8_t* data_ = nullptr;
     int64_t start_ = 0;

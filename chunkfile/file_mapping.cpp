@@ -6,6 +6,7 @@
 // that was installed before, or end the process as they would have.
 #include "chunkfile/file_mapping.h"
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <csignal>
@@ -99,7 +100,7 @@ FileMapping::FileMapping(int fd) {
         return;
     }
     const auto length = static_cast<size_t>(st.st_size);
-    void* mapped = ::mmap(nullptr, length, PROT_READ, MAP_SHARED | MAP_POPULATE, fd, 0);
+    void* mapped = ::mmap(nullptr, length, PROT_READ, MAP_SHARED, fd, 0);
     Slot& slot = g_slots[static_cast<size_t>(slot_)];
     if (mapped == MAP_FAILED) {
         slot.begin.store(0, std::memory_order_release);
@@ -129,6 +130,24 @@ FileMapping::~FileMapping() {
         ::munmap(const_cast<uint8_t*>(data_), static_cast<size_t>(size_));
     }
     slot.begin.store(0, std::memory_order_release);
+}
+
+void FileMapping::Prepare(int64_t offset, int64_t length) const {
+    if (data_ == nullptr || offset >= size_ || length <= 0) {
+        return;
+    }
+    const uintptr_t first =
+        (reinterpret_cast<uintptr_t>(data_) + static_cast<uintptr_t>(offset)) & ~(g_pageSize - 1);
+    const uintptr_t end = reinterpret_cast<uintptr_t>(data_) +
+                          static_cast<uintptr_t>(std::min(offset + length, size_));
+    // Page tables set up in one call rather than a fault at every few pages; the pages are
+    // read from the disk now if they are not in the page cache. Older kernels only take a hint.
+#ifdef MADV_POPULATE_READ
+    if (::madvise(reinterpret_cast<void*>(first), end - first, MADV_POPULATE_READ) == 0) {
+        return;
+    }
+#endif
+    ::madvise(reinterpret_cast<void*>(first), end - first, MADV_WILLNEED);
 }
 
 bool FileMapping::LostPages() const {

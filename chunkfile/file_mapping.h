@@ -21,6 +21,10 @@ class FileMapping {
     const uint8_t* data() const { return data_; }
     int64_t size() const { return size_; }
     bool empty() const { return data_ == nullptr; }
+    // Makes the pages of [offset, offset + length) ready to be read (page tables filled,
+    // data read in), so that reading them takes no page faults. Only a speed-up: the bytes
+    // read the same without it.
+    void Prepare(int64_t offset, int64_t length) const;
     // Whether a page was found without file behind it (the file shrank while mapped) and
     // now reads as zeros.
     bool LostPages() const;

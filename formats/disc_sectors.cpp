@@ -114,6 +114,7 @@ int64_t DiscSectors::ReadStored(int64_t sector, int64_t count, std::vector<uint8
         // Mapped: no copy, the sectors are read where they lie.
         got = std::clamp<int64_t>(mapping->size() - position, 0, count * size);
         bytes = mapping->data() + position;
+        mapping->Prepare(position, got);
     } else {
         stored.resize(static_cast<size_t>(count * size));
         got = track->file->ReadAt(position, stored.data(), count * size);
