@@ -64,7 +64,7 @@ class PosixFile : public RawFile {
         return st.st_size;
     }
 
-    // Mapped on first use; the tracks of a disc image are shared by the threads that read it.
+    // Mapped on first use, once, even when threads share the file.
     const FileMapping* Map() override {
         if (!readOnly_) {
             return nullptr;

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "chunkfile/file_mapping.h"
 #include "chunkfile/file_system.h"
 #include "formats/diagnostics.h"
 
@@ -95,8 +94,7 @@ const DiscTrack* DiscSectors::TrackOf(int64_t sector) const {
 }
 
 int64_t DiscSectors::ReadStored(int64_t sector, int64_t count, std::vector<uint8_t>& stored,
-                                const uint8_t*& bytes, const DiscTrack*& track,
-                                std::string& error) const {
+                                const DiscTrack*& track, std::string& error) const {
     track = TrackOf(sector);
     if (track == nullptr) {
         error = "sector " + std::to_string(sector) + " lies on no track of the disc";
@@ -108,18 +106,9 @@ int64_t DiscSectors::ReadStored(int64_t sector, int64_t count, std::vector<uint8
     }
     const int64_t size = SectorBytesOf(track->mode);
     count = std::min(count, track->firstSector + track->sectorCount - sector);
+    stored.resize(static_cast<size_t>(count * size));
     const int64_t position = track->fileOffset + (sector - track->firstSector) * size;
-    int64_t got = 0;
-    if (const FileMapping* mapping = track->file->Map()) {
-        // Mapped: no copy, the sectors are read where they lie.
-        got = std::clamp<int64_t>(mapping->size() - position, 0, count * size);
-        bytes = mapping->data() + position;
-        mapping->Prepare(position, got);
-    } else {
-        stored.resize(static_cast<size_t>(count * size));
-        got = track->file->ReadAt(position, stored.data(), count * size);
-        bytes = stored.data();
-    }
+    const int64_t got = track->file->ReadAt(position, stored.data(), count * size);
     if (got < size) {
         error = track->fileName + ": sector " + std::to_string(sector) + " at " +
                 HexOffset(position) + " cannot be read (the file ends early)";
@@ -130,18 +119,17 @@ int64_t DiscSectors::ReadStored(int64_t sector, int64_t count, std::vector<uint8
 
 bool DiscSectors::ReadForm1(int64_t sector, uint8_t* out, std::string& error) const {
     std::vector<uint8_t> stored;
-    const uint8_t* bytes = nullptr;
     const DiscTrack* track = nullptr;
-    if (ReadStored(sector, 1, stored, bytes, track, error) != 1) {
+    if (ReadStored(sector, 1, stored, track, error) != 1) {
         return false;
     }
-    const UserData data = UserDataOf(track->mode, bytes);
+    const UserData data = UserDataOf(track->mode, stored.data());
     if (data.length != kForm1Bytes) {
         error = track->fileName + ": sector " + std::to_string(sector) +
                 " holds no Form 1 data where the file system expects it";
         return false;
     }
-    std::memcpy(out, bytes + data.offset, static_cast<size_t>(kForm1Bytes));
+    std::memcpy(out, stored.data() + data.offset, static_cast<size_t>(kForm1Bytes));
     return true;
 }
 
@@ -165,16 +153,15 @@ bool SectorStream::Measure(std::string& error) {
         int64_t done = 0;
         while (done < run.count) {
             const DiscTrack* track = nullptr;
-            const uint8_t* bytes = nullptr;
             const int64_t got =
                 disc_->ReadStored(run.first + done, std::min(kSectorsPerRead, run.count - done),
-                                  stored, bytes, track, error);
+                                  stored, track, error);
             if (got == 0) {
                 return false;
             }
             const int64_t size = SectorBytesOf(track->mode);
             for (int64_t i = 0; i < got; ++i) {
-                const UserData data = UserDataOf(track->mode, bytes + i * size);
+                const UserData data = UserDataOf(track->mode, stored.data() + i * size);
                 starts_.push_back(total);
                 sectors_.push_back(run.first + done + i);
                 total += data.length;
@@ -209,19 +196,18 @@ int64_t SectorStream::ReadAt(int64_t position, uint8_t* destination, int64_t len
             ++last;
         }
         const DiscTrack* track = nullptr;
-        const uint8_t* bytes = nullptr;
         const int64_t got = disc_->ReadStored(sectors_[index], static_cast<int64_t>(last - index),
-                                              buffer_, bytes, track, error);
+                                              buffer_, track, error);
         if (got == 0) {
             return moved;
         }
         const int64_t size = SectorBytesOf(track->mode);
         for (int64_t i = 0; i < got && moved < length; ++i, ++index) {
-            const UserData data = UserDataOf(track->mode, bytes + i * size);
+            const UserData data = UserDataOf(track->mode, buffer_.data() + i * size);
             const int64_t within = position + moved - starts_[index];
             const int64_t take = std::min<int64_t>(data.length - within, length - moved);
             if (take > 0) {
-                std::memcpy(destination + moved, bytes + i * size + data.offset + within,
+                std::memcpy(destination + moved, buffer_.data() + i * size + data.offset + within,
                             static_cast<size_t>(take));
                 moved += take;
             }

@@ -74,11 +74,10 @@ class DiscSectors {
     // when the sector is not on a data track, cannot be read, or is a Form 2 sector.
     bool ReadForm1(int64_t sector, uint8_t* out, std::string& error) const;
 
-    // Up to `count` stored sectors from `sector` on (stopping at the end of its track):
-    // `bytes` points at them, in the track file's mapping when it is mapped, else in
-    // `stored`, where they were read. Returns how many, 0 with `error` set on failure.
+    // Reads up to `count` stored sectors from `sector` on (stopping at the end of its
+    // track) into `stored`; returns how many were read, 0 with `error` set on failure.
     int64_t ReadStored(int64_t sector, int64_t count, std::vector<uint8_t>& stored,
-                       const uint8_t*& bytes, const DiscTrack*& track, std::string& error) const;
+                       const DiscTrack*& track, std::string& error) const;
 
   private:
     std::vector<DiscTrack> tracks_;
