@@ -106,8 +106,9 @@ class Composer {
                                             testkit::VagStart::NoZeroBlock));
                 break;
             case 6:
-                file.Vh(static_cast<int>(Between(2, 8)), 2, static_cast<int>(Between(4, 16)))
-                    .Vb(static_cast<int>(Between(4, 16)), static_cast<int>(Between(20, 400)));
+                file.Bank(testkit::MakeBank(static_cast<uint32_t>(rng_()),
+                                            static_cast<int>(Between(60, 200)),
+                                            testkit::VagStart::ZeroBlockStartFlags, 8, 4));
                 break;
             case 7:
                 file.Kcet(static_cast<int>(Between(4, 40)));
