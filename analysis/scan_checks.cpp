@@ -70,6 +70,116 @@ bool DeltaTimeHasItsLastByte(ChunkFile& file) {
     }
 }
 
+// The event walk of one sequence (running status starting empty) over the bytes the file
+// has lent, with the same results and positions as the walk through the file, which it
+// falls back on when it runs past the lent bytes before the file's end.
+SeqWalkResult WalkSeqEvents(ChunkFile& file, int64_t* eventOffset) {
+    const ChunkFile::Loan loan = file.Lent();
+    const int64_t start = file.Tell();
+    if (loan.bytes == nullptr || start < loan.start || start > loan.start + loan.length) {
+        return WalkSeqTrack(file, SeqDialect::Seq, eventOffset);
+    }
+    const uint8_t* const bytes = loan.bytes - loan.start; // indexed by file position
+    const int64_t end = loan.start + loan.length;
+    int64_t p = start;
+    uint8_t runningStatus = 0;
+    // Takes `n` more bytes of the event; false when the lent bytes end first.
+    auto take = [&p, end](int64_t n) {
+        if (end - p < n) {
+            return false;
+        }
+        p += n;
+        return true;
+    };
+    // Data bytes that follow a status byte, by its high nibble: 8x, 9x, Bx and Ex two, Cx
+    // one, Ax and Dx none. Fx is handled apart.
+    static constexpr std::array<uint8_t, 16> kDataBytes = {0, 0, 0, 0, 0, 0, 0, 0,
+                                                           2, 2, 0, 2, 1, 0, 2, 0};
+    SeqWalkResult result = SeqWalkResult::ShortRead;
+    for (;;) {
+        *eventOffset = p;
+        if (p >= end) {
+            break;
+        }
+        uint8_t b = bytes[p++];
+        if ((b & 0x80) != 0) {
+            // A delta time of several bytes, judged after every byte.
+            uint64_t value = b & 0x7F;
+            bool cut = false;
+            do {
+                if (p >= end) {
+                    cut = true;
+                    break;
+                }
+                b = bytes[p++];
+                value = value * 128 + (b & 0x7F);
+            } while (value <= 0x0FFFFFFF && (b & 0x80) != 0);
+            if (cut) {
+                break;
+            }
+            if (value > 0x0FFFFFFF) {
+                result = SeqWalkResult::DeltaTooLarge;
+                break;
+            }
+        }
+        if (p >= end) {
+            break;
+        }
+        uint8_t status = bytes[p++];
+        int64_t held = 0; // data bytes read already (the byte in place of a status)
+        if (status < 0x80) {
+            if (runningStatus == 0) {
+                // An event of no kind: the byte and the two after it.
+                if (!take(2)) {
+                    break;
+                }
+                continue;
+            }
+            held = 1;
+            status = runningStatus;
+        }
+        const int high = status >> 4;
+        if (high != 0xF) {
+            // Ax and Dx never become the running status, so they have no byte held.
+            if (high != 0xA && high != 0xD) {
+                runningStatus = status;
+            }
+            if (!take(kDataBytes[static_cast<size_t>(high)] - held)) {
+                break;
+            }
+            continue;
+        }
+        runningStatus = status;
+        if (status != 0xFF) {
+            p -= held; // the byte is read again as a delta
+            continue;
+        }
+        // Meta: its type (the byte held, when there is one) and one more byte.
+        const int64_t typeAt = held == 1 ? p - 1 : p;
+        if (!take(2 - held)) {
+            break;
+        }
+        const uint8_t type = bytes[typeAt];
+        if (type == 0x2F) {
+            result = SeqWalkResult::EndOfTrack;
+            break;
+        }
+        if (type == 0x51 && !take(2)) {
+            break;
+        }
+    }
+    if (result == SeqWalkResult::ShortRead) {
+        if (!loan.toFileEnd) {
+            // The lent bytes end before the file: the file has the rest.
+            file.Seek(start, SeekOrigin::Begin);
+            return WalkSeqTrack(file, SeqDialect::Seq, eventOffset);
+        }
+        p = end; // a read at the end of the file leaves it there
+    }
+    file.Seek(p, SeekOrigin::Begin);
+    return result;
+}
+
 } // namespace
 
 const char* CheckResultName(CheckResult result) {
@@ -107,7 +217,7 @@ CheckResult CheckSeq(ChunkFile& file, std::string* note) {
         }
         // The converter's own event walk, so that the two agree on where a sequence ends.
         int64_t eventOffset = 0;
-        const SeqWalkResult walk = WalkSeqTrack(file, SeqDialect::Seq, &eventOffset);
+        const SeqWalkResult walk = WalkSeqEvents(file, &eventOffset);
         if (walk == SeqWalkResult::DeltaTooLarge) {
             if (!DeltaTimeHasItsLastByte(file)) {
                 Note(note, "SEQ", p, "file ends inside the delta time of the event", eventOffset);

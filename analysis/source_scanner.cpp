@@ -16,6 +16,7 @@
 #include "analysis/signature_search.h"
 #include "bank2dls/vab_records.h"
 #include "chunkfile/chunk_file.h"
+#include "chunkfile/file_mapping.h"
 #include "chunkfile/file_system.h"
 #include "convlist/chunk_list_file.h"
 #include "convlist/convert_list.h"
@@ -86,31 +87,71 @@ class ProgressDisplay {
     int64_t sameTo_ = 0;
 };
 
-// A large block of the source file held in memory, so that the scan looks at windows
-// without a read per offset. Blocks are read straight from a second handle on the file
-// when the caller has one (one copy less than through the buffered file), otherwise
-// through the buffered file. Checks read through the buffered file.
+// The source file's bytes held in memory, so that the scan looks at windows without a
+// read per offset and the checks find the bytes of their candidates in hand. A plain file
+// is mapped whole and is one block. Otherwise blocks are read from a second handle on the
+// file when the caller has one (one copy less than through the buffered file), or through
+// the buffered file; a candidate near a block's end moves the block up to it first, so
+// that a typical item lies wholly in the block. Either way the bytes held are lent to the
+// buffered file, so the checks read from them and go to the file only past their end.
 class SourceBlock {
   public:
-    static constexpr int64_t kBlockSize = 256 * 1024;
+    static constexpr int64_t kBlockSize = 512 * 1024;
+    // Room behind a candidate that the block keeps: sequences and bank headers are a few
+    // KiB; larger bank bodies read the rest from the file.
+    static constexpr int64_t kItemRoom = 32 * 1024;
+    // Mapped pages made ready at once.
+    static constexpr int64_t kPrepareAhead = 4 * 1024 * 1024;
 
-    SourceBlock(ChunkFile& source, RawFile* direct)
-        : source_(source), direct_(direct), bytes_(kBlockSize) {}
+    SourceBlock(ChunkFile& source, RawFile* direct) : source_(source), direct_(direct) {
+        const FileMapping* mapping = direct_ != nullptr ? direct_->Map() : nullptr;
+        if (mapping != nullptr) {
+            mapping_ = mapping;
+            data_ = mapping->data();
+            length_ = mapping->size();
+            reachesEnd_ = true;
+            loaded_ = true;
+            source_.LendBytes(0, data_, length_, length_ >= source_.Size());
+            return;
+        }
+        bytes_.resize(static_cast<size_t>(kBlockSize));
+        data_ = bytes_.data();
+    }
+    ~SourceBlock() { source_.LendBytes(0, nullptr, 0); }
+    SourceBlock(const SourceBlock&) = delete;
+    SourceBlock& operator=(const SourceBlock&) = delete;
 
     // The bytes from `position` on, with at least `want` of them held unless the file ends
     // sooner; AvailableAt tells how many there are.
     const uint8_t* At(int64_t position, int64_t want) {
+        if (mapping_ != nullptr) {
+            // The mapped pages are made ready a stretch ahead of the scan, as it goes, so
+            // that the progress moves while a file that is not in the page cache is read.
+            if (position + want > prepared_) {
+                const int64_t from = std::max(prepared_, position);
+                mapping_->Prepare(from, kPrepareAhead);
+                prepared_ = from + kPrepareAhead;
+            }
+            return data_ + position;
+        }
         if (!Holds(position, want)) {
             Load(position);
         }
-        return bytes_.data() + (position - start_);
+        return data_ + (position - start_);
+    }
+    // Before the check of a candidate at `position`: moves the block up to it when the
+    // room behind it is short and the file goes on.
+    void KeepRoomFor(int64_t position) {
+        if (!reachesEnd_ && end() - position < kItemRoom) {
+            Load(position);
+        }
     }
     // Bytes held from `position` on (after At); at the file's end, the bytes left in it.
     int64_t AvailableAt(int64_t position, int64_t want) const {
         return std::min(want, start_ + length_ - position);
     }
     // The block's bytes and its extent in the file.
-    const uint8_t* data() const { return bytes_.data(); }
+    const uint8_t* data() const { return data_; }
     int64_t start() const { return start_; }
     int64_t end() const { return start_ + length_; }
     // Whether the file ends inside (or right at the end of) the block.
@@ -128,16 +169,24 @@ class SourceBlock {
         length_ = 0;
         if (direct_ != nullptr) {
             length_ = std::max<int64_t>(direct_->ReadAt(position, bytes_.data(), kBlockSize), 0);
-        } else if (source_.Seek(position, SeekOrigin::Begin) == position) {
-            length_ = std::max<int64_t>(source_.Read(bytes_.data(), kBlockSize), 0);
+        } else {
+            // The loan ends first: the block is about to change under it.
+            source_.LendBytes(0, nullptr, 0);
+            if (source_.Seek(position, SeekOrigin::Begin) == position) {
+                length_ = std::max<int64_t>(source_.Read(bytes_.data(), kBlockSize), 0);
+            }
         }
         reachesEnd_ = length_ < kBlockSize;
         loaded_ = true;
+        source_.LendBytes(start_, data_, length_, reachesEnd_);
     }
 
     ChunkFile& source_;
     RawFile* direct_;
+    const FileMapping* mapping_ = nullptr;
+    int64_t prepared_ = 0; // mapped pages before this are ready
     std::vector<uint8_t> bytes_;
+    const uint8_t* data_ = nullptr;
     int64_t start_ = 0;
     int64_t length_ = 0;
     bool reachesEnd_ = false;
@@ -324,6 +373,7 @@ ScanOutcome ScanBlocks(ChunkFile& list, ChunkFile& source, RawFile* direct,
         ItemKind kind = found.kind;
         std::optional<CheckResult> result;
         if (candidate) {
+            block.KeepRoomFor(position);
             source.Seek(position, SeekOrigin::Begin);
             result = CheckCandidate(kind, source, position, trace ? &note : nullptr);
             filePosition = source.Tell();
@@ -336,6 +386,7 @@ ScanOutcome ScanBlocks(ChunkFile& list, ChunkFile& source, RawFile* direct,
         if (bodyBySizes >= 0 && !accepted) {
             // Right behind a bank header the classic rules found nothing: the header's table
             // of sample sizes may still place its body here.
+            block.KeepRoomFor(position);
             source.Seek(position, SeekOrigin::Begin);
             const CheckResult bySizes =
                 CheckVabBodyBySizes(source, bodyBySizes, trace ? &note : nullptr);

@@ -3,7 +3,8 @@
 // in one run. The image is composed with testkit: a cue sheet over raw 2352-byte sectors
 // holding Form 1 data files of random bytes with sequences and banks in them, a Form 2
 // movie file, and an unfiled area. Its size in MiB comes from $SONVEX_DISC_IMAGE_MB
-// (default 64). Prints both speeds in MiB/s of image file and their ratio.
+// (default 64), the number of interleaved rounds, whose best times count, from
+// $SONVEX_DISC_ROUNDS (default 3). Prints both speeds in MiB/s of image file and their ratio.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -143,7 +144,10 @@ int main() {
     double bestLayer = 1e9;
     double bestScan = 1e9;
     uint32_t found = 0;
-    for (int round = 0; round < 3; ++round) {
+    const char* roundsText = std::getenv("SONVEX_DISC_ROUNDS");
+    const int rounds =
+        roundsText != nullptr && std::atoi(roundsText) > 0 ? std::atoi(roundsText) : 3;
+    for (int round = 0; round < rounds; ++round) {
         Clock::time_point start = Clock::now();
         if (PlainRead({bin}) < 0) {
             std::fprintf(stderr, "disc_scan_bench: cannot read %s\n", bin.c_str());

@@ -57,6 +57,7 @@ bool ChunkFile::Close() {
         writeFailed_ = true;
     }
     file_.reset();
+    LendBytes(0, nullptr, 0);
     buffer_.clear();
     buffer_.shrink_to_fit();
     return !writeFailed_;
@@ -89,25 +90,44 @@ void ChunkFile::LoadWindow(int64_t position) {
     windowLoaded_ = true;
 }
 
-int64_t ChunkFile::Read(void* destination, int64_t length) {
+int64_t ChunkFile::ReadThroughBuffer(void* destination, int64_t length) {
     if (!file_ || length <= 0) {
         return 0;
     }
     auto* out = static_cast<uint8_t*>(destination);
     int64_t done = 0;
     while (done < length) {
+        const int64_t lentOffset = position_ - lentStart_;
+        if (lentOffset >= 0 && lentOffset < lentLength_) {
+            const int64_t n = std::min(lentLength_ - lentOffset, length - done);
+            std::memcpy(out + done, lent_ + lentOffset, static_cast<size_t>(n));
+            done += n;
+            position_ += n;
+            continue;
+        }
         LoadWindow(position_);
         const int64_t offset = position_ - windowStart_;
         const int64_t available = windowLength_ - offset;
         if (available <= 0) {
             break;
         }
-        const int64_t n = std::min(available, length - done);
+        int64_t n = std::min(available, length - done);
+        if (lentOffset < 0 && lentLength_ > 0) {
+            n = std::min(n, -lentOffset); // up to the lent bytes, which are read from there
+        }
         std::memcpy(out + done, buffer_.data() + offset, static_cast<size_t>(n));
         done += n;
         position_ += n;
     }
     return done;
+}
+
+void ChunkFile::LendBytes(int64_t start, const uint8_t* bytes, int64_t length, bool toFileEnd) {
+    const bool lend = !writable_ && bytes != nullptr && length > 0;
+    lent_ = lend ? bytes : nullptr;
+    lentStart_ = lend ? start : 0;
+    lentLength_ = lend ? length : 0;
+    lentToFileEnd_ = lend && toFileEnd;
 }
 
 int64_t ChunkFile::Write(const void* source, int64_t length) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -63,7 +64,20 @@ class ChunkFile {
     const std::string& Path() const { return path_; }
 
     // Return the number of bytes moved; fewer than asked is a short read or a failed write.
-    int64_t Read(void* destination, int64_t length);
+    // Reads inside lent bytes take no call: the checks of the scanner read byte by byte.
+    int64_t Read(void* destination, int64_t length) {
+        const int64_t at = position_ - lentStart_;
+        if (at >= 0 && length > 0 && length <= lentLength_ - at) {
+            if (length == 1) {
+                *static_cast<uint8_t*>(destination) = lent_[at];
+            } else {
+                std::memcpy(destination, lent_ + at, static_cast<size_t>(length));
+            }
+            position_ += length;
+            return length;
+        }
+        return ReadThroughBuffer(destination, length);
+    }
     int64_t Write(const void* source, int64_t length);
     bool WriteBytes(const std::vector<uint8_t>& bytes) {
         return Write(bytes.data(), static_cast<int64_t>(bytes.size())) ==
@@ -77,6 +91,22 @@ class ChunkFile {
     int64_t Seek(int64_t offset, SeekOrigin origin);
     int64_t Tell() const { return position_; }
     int64_t Size();
+
+    // A file opened for reading: bytes [start, start + length) of the file that the caller
+    // already holds in memory, unchanged and valid until the next call or Close. Reads
+    // within them copy from there instead of going to the file. Length 0 ends the loan.
+    // `toFileEnd`: the lent bytes run to the end of the file.
+    void LendBytes(int64_t start, const uint8_t* bytes, int64_t length, bool toFileEnd = false);
+
+    // The bytes lent, if any: their first byte's position in the file, and whether the file
+    // ends with them.
+    struct Loan {
+        const uint8_t* bytes = nullptr;
+        int64_t start = 0;
+        int64_t length = 0;
+        bool toFileEnd = false;
+    };
+    Loan Lent() const { return {lent_, lentStart_, lentLength_, lentToFileEnd_}; }
 
     // Sticky: a write since opening moved fewer bytes than asked.
     bool WriteFailed() const { return writeFailed_; }
@@ -101,6 +131,7 @@ class ChunkFile {
     }
 
   private:
+    int64_t ReadThroughBuffer(void* destination, int64_t length);
     bool Flush();
     void LoadWindow(int64_t position);
 
@@ -113,6 +144,10 @@ class ChunkFile {
     int64_t dirtyBegin_ = -1; // buffer range to write back, -1 when clean
     int64_t dirtyEnd_ = -1;
     int64_t position_ = 0;
+    const uint8_t* lent_ = nullptr; // bytes of the file the caller holds, from lentStart_
+    int64_t lentStart_ = 0;
+    int64_t lentLength_ = 0;
+    bool lentToFileEnd_ = false;
     bool writable_ = false;
     bool writeFailed_ = false;
 };

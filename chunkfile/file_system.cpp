@@ -2,11 +2,14 @@
 // Real, in-memory and fault-injecting file systems under the chunked file layer.
 #include "chunkfile/file_system.h"
 
+#include "chunkfile/file_mapping.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,7 +19,7 @@ namespace {
 
 class PosixFile : public RawFile {
   public:
-    explicit PosixFile(int fd) : fd_(fd) {}
+    PosixFile(int fd, bool readOnly) : fd_(fd), readOnly_(readOnly) {}
     ~PosixFile() override { Close(); }
 
     int64_t ReadAt(int64_t position, void* destination, int64_t length) override {
@@ -61,7 +64,21 @@ class PosixFile : public RawFile {
         return st.st_size;
     }
 
+    // Mapped on first use, once, even when threads share the file.
+    const FileMapping* Map() override {
+        if (!readOnly_) {
+            return nullptr;
+        }
+        std::call_once(mapOnce_, [this] {
+            if (fd_ >= 0) {
+                mapping_ = std::make_unique<FileMapping>(fd_);
+            }
+        });
+        return mapping_ && !mapping_->empty() ? mapping_.get() : nullptr;
+    }
+
     bool Close() override {
+        mapping_.reset();
         if (fd_ < 0) {
             return true;
         }
@@ -72,6 +89,9 @@ class PosixFile : public RawFile {
 
   private:
     int fd_;
+    bool readOnly_;
+    std::once_flag mapOnce_;
+    std::unique_ptr<FileMapping> mapping_;
 };
 
 class MemoryFile : public RawFile {
@@ -129,6 +149,7 @@ class FaultInjectingFile : public RawFile {
     }
 
     int64_t Size() override { return inner_->Size(); }
+    const FileMapping* Map() override { return inner_->Map(); }
     bool Close() override { return inner_->Close(); }
 
   private:
@@ -156,7 +177,7 @@ std::unique_ptr<RawFile> PosixFileSystem::Open(const std::string& path, OpenMode
         ::close(fd);
         return nullptr;
     }
-    return std::make_unique<PosixFile>(fd);
+    return std::make_unique<PosixFile>(fd, mode == OpenMode::Read);
 }
 
 bool PosixFileSystem::Remove(const std::string& path) {

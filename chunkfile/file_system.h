@@ -12,6 +12,8 @@
 
 namespace sonvex {
 
+class FileMapping;
+
 // An unbuffered, positioned file. Reads and writes return the number of bytes moved;
 // a short count is how a failure shows.
 class RawFile {
@@ -20,6 +22,10 @@ class RawFile {
     virtual int64_t ReadAt(int64_t position, void* destination, int64_t length) = 0;
     virtual int64_t WriteAt(int64_t position, const void* source, int64_t length) = 0;
     virtual int64_t Size() = 0;
+    // The whole file mapped into memory read only, valid until Close; nullptr when it is
+    // not mapped (then it is read with ReadAt). Pages the file loses while mapped read as
+    // zeros.
+    virtual const FileMapping* Map() { return nullptr; }
     // Releases the file; false when data could not be committed.
     virtual bool Close() = 0;
 };

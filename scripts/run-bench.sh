@@ -62,3 +62,8 @@ for name, times in runs.items():
         line += f"  feedback calls {statistics.median(feedback[name]):.3f}% of the scan time"
     print(line)
 EOF
+
+# Sparse, realistic and dense images side by side, each against cat in the same run.
+if [[ -x "$build/bench/composition_bench" ]]; then
+    "$build/bench/composition_bench" --mib "${SONVEX_COMPOSITION_MIB:-64}" --rounds "$runs"
+fi

@@ -32,13 +32,36 @@ using testkit::Bytes;
 using testkit::GameImage;
 using testkit::VagEnd;
 
-// The block the scanner holds in memory; items and zero runs are put across its edges.
-constexpr size_t kBlock = 256 * 1024;
+// The block the scanner holds in memory when it cannot map the file; items and zero runs
+// are put across its edges. A candidate closer than kItemRoom to the edge moves the block.
+constexpr size_t kBlock = 512 * 1024;
+constexpr size_t kItemRoom = 32 * 1024;
 
 enum class Scanner {
-    Reference,   // the oracle
-    Block,       // blocks read through a second handle on the file
-    BufferedOnly // no second handle to be had: blocks read through the buffered file
+    Reference,    // the oracle
+    Block,        // blocks read through a second handle on the file
+    BufferedOnly, // no second handle to be had: blocks read through the buffered file
+    Mapped        // a real file, mapped whole
+};
+
+// The game file from a real file (which the scanner maps), everything else in memory.
+class RealGameFile : public FileSystem {
+  public:
+    RealGameFile(MemoryFileSystem& memory, std::string gamePath, std::string realPath)
+        : memory_(memory), gamePath_(std::move(gamePath)), realPath_(std::move(realPath)) {}
+    std::unique_ptr<RawFile> Open(const std::string& path, OpenMode mode) override {
+        return path == gamePath_ ? real_.Open(realPath_, mode) : memory_.Open(path, mode);
+    }
+    bool Remove(const std::string& path) override { return memory_.Remove(path); }
+    bool Rename(const std::string& from, const std::string& to) override {
+        return memory_.Rename(from, to);
+    }
+
+  private:
+    MemoryFileSystem& memory_;
+    PosixFileSystem real_;
+    std::string gamePath_;
+    std::string realPath_;
 };
 
 struct ScanRun {
@@ -52,7 +75,11 @@ struct ScanRun {
 
 ScanRun Run(const Bytes& game, RecognitionRules rules, Scanner scanner) {
     MemoryFileSystem files;
-    ScopedFileSystem guard(files);
+    static const testkit::TempFolder folder;
+    const std::string realPath = folder / "game.bin";
+    EXPECT_TRUE(scanner != Scanner::Mapped || testkit::WriteFile(realPath, game));
+    RealGameFile mixed(files, "/mem/game.bin", realPath);
+    ScopedFileSystem guard(scanner == Scanner::Mapped ? static_cast<FileSystem&>(mixed) : files);
     files.Put("/mem/game.bin", game);
     ChunkFile list;
     ChunkFile source;
@@ -69,9 +96,12 @@ ScanRun Run(const Bytes& game, RecognitionRules rules, Scanner scanner) {
     if (scanner == Scanner::Reference) {
         run.outcome = testing::ReferenceScanOpenSource(list, source, "game.bin", run.counters,
                                                        feedback, trace, rules, &run.summary);
-    } else if (scanner == Scanner::Block) {
-        const std::unique_ptr<RawFile> blocks = files.Open("/mem/game.bin", OpenMode::Read);
+    } else if (scanner == Scanner::Block || scanner == Scanner::Mapped) {
+        const std::unique_ptr<RawFile> blocks =
+            ActiveFileSystem().Open("/mem/game.bin", OpenMode::Read);
         EXPECT_TRUE(blocks != nullptr);
+        // A real file that is not empty is mapped; one in memory is not.
+        EXPECT_EQ(blocks->Map() != nullptr, scanner == Scanner::Mapped && !game.empty());
         run.outcome = ScanOpenSource(list, source, *blocks, "game.bin", run.counters, feedback,
                                      trace, rules, &run.summary);
     } else {
@@ -151,6 +181,8 @@ size_t CompareAll(const std::vector<Case>& cases) {
             EXPECT_TRUE(SameRun(Run(c.bytes, rules, Scanner::BufferedOnly), expected))
                 << c.label << " (" << c.bytes.size() << " bytes, " << rulesName
                 << ", buffered file only)";
+            EXPECT_TRUE(SameRun(Run(c.bytes, rules, Scanner::Mapped), expected))
+                << c.label << " (" << c.bytes.size() << " bytes, " << rulesName << ", mapped)";
             withEntries += expected.summary.entries > 0 ? 1 : 0;
         }
     }
@@ -243,7 +275,8 @@ TEST(ScanDifferentialTest, RandomAndSplicedImages) {
 
 TEST(ScanDifferentialTest, ItemsAndZeroRunsAcrossBlockEdges) {
     std::vector<Case> cases;
-    for (const size_t before : {1u, 15u, 16u, 17u, 18u, 300u}) {
+    for (const size_t before :
+         {1ul, 15ul, 16ul, 17ul, 18ul, 300ul, kItemRoom - 1, kItemRoom, kItemRoom + 1}) {
         for (int which = 0; which < 9; ++which) {
             const Bytes item = Item(which, static_cast<uint32_t>(before));
             cases.push_back({"item " + std::to_string(which) + " starting " +
@@ -265,6 +298,18 @@ TEST(ScanDifferentialTest, ItemsAndZeroRunsAcrossBlockEdges) {
                      Cat({Noise(5, static_cast<size_t>(static_cast<long>(kBlock - run) + shift)),
                           Zeros(run), tail, Noise(6, 200)})});
             }
+        }
+    }
+    // Bank bodies and sequences longer than the room a block keeps behind a candidate,
+    // starting just inside it and before it: the checks read the rest from the file.
+    for (const size_t before : {kItemRoom - 100, kItemRoom + 4000}) {
+        for (const Bytes& item :
+             {GameImage(11).Vb(4, 1500).bytes(), GameImage(12).Seq(12000).bytes(),
+              GameImage(13).SeqSet(3, 5000).bytes()}) {
+            EXPECT_GT(item.size(), 2 * kItemRoom);
+            cases.push_back({"item of " + std::to_string(item.size()) + " bytes starting " +
+                                 std::to_string(before) + " bytes before the block edge",
+                             Cat({Noise(3, kBlock - before), item, Noise(4, 500)})});
         }
     }
     // A long padded stretch across the edge, and a zero run that reaches the file's end there.

@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include "analysis/scan_checks.h"
 #include "analysis/source_scanner.h"
 #include "analysis_test_support.h"
@@ -454,6 +456,59 @@ TEST(ScanSourceTest, MissingOrUnreadableFilesShowTheirMessages) {
         EXPECT_EQ(feedback.events[1].value, static_cast<int>(MessageIcon::Stop));
     }
     EXPECT_EQ(counters.Total(), 0u);
+}
+
+// The game file is cut short while it is scanned (when the progress first reaches 10%):
+// the scan, which reads the file through a mapping, ends without a crash, lists every item
+// that the file still holds whole, and nothing past its new end.
+TEST(ScanSourceTest, FileCutShortDuringTheScanEndsItWithoutACrash) {
+    GameImage image(61);
+    for (int i = 0; i < 150; ++i) {
+        image.Noise(9000).Seq(6);
+    }
+    testkit::TempFolder folder;
+    const std::string path = folder / "game.bin";
+    ASSERT_TRUE(testkit::WriteFile(path, image.bytes()));
+    const auto cut = static_cast<off_t>(image.size() / 4);
+
+    class CuttingFeedback : public NullFeedback {
+      public:
+        explicit CuttingFeedback(std::string path, off_t cut) : path_(std::move(path)), cut_(cut) {}
+        void SetProgress(int position) override {
+            if (position >= 10 && !cut) {
+                cut = ::truncate(path_.c_str(), cut_) == 0;
+            }
+        }
+        bool cut = false;
+
+      private:
+        std::string path_;
+        off_t cut_;
+    } feedback(path, cut);
+
+    ChunkFile list;
+    ASSERT_TRUE(list.Create(folder / "game.clg"));
+    ChunkListFile listFile(list);
+    ASSERT_TRUE(WriteHeader(listFile, 0, folder.path()));
+    GroupCounters counters;
+    EXPECT_EQ(ScanSourceFile(list, path, counters, feedback), ScanOutcome::Scanned);
+    ASSERT_TRUE(feedback.cut);
+    ASSERT_TRUE(PatchCount(listFile, counters.Total()));
+    ASSERT_TRUE(list.Close());
+    ConvertList parsed;
+    ASSERT_EQ(ParseList(testkit::ReadFile(folder / "game.clg"), parsed), ListLoad::Ok);
+    size_t whole = 0;
+    for (const testkit::PlacedItem& item : image.items()) {
+        whole += item.end <= static_cast<uint64_t>(cut) ? 1 : 0;
+    }
+    ASSERT_GT(whole, 30u);
+    ASSERT_GE(parsed.entries.size(), whole);
+    for (size_t i = 0; i < parsed.entries.size(); ++i) {
+        EXPECT_LT(parsed.entries[i].offset, static_cast<uint64_t>(cut));
+        if (i < whole) {
+            EXPECT_EQ(parsed.entries[i].offset, image.items()[i].offset);
+        }
+    }
 }
 
 TEST(ScanSourceTest, ListThatCannotBeWrittenStopsTheScan) {

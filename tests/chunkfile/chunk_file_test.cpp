@@ -191,6 +191,44 @@ TEST_F(ChunkFileTest, DescendStopsOnTruncatedHeaders) {
     EXPECT_FALSE(f.Descend(riff, nullptr, DescendMode::FindRiff, FourCC("DLS ")));
 }
 
+// Reads inside lent bytes come from them (here they differ from the file, to tell the
+// two apart), reads past them from the file, a read across the edge from both; a new loan
+// replaces the last, an empty one ends it, and a file opened for writing takes none.
+TEST_F(ChunkFileTest, ReadsTakeLentBytesAndTheFileBeyondThem) {
+    const Bytes data = ByteBuilder().noise(100000, 3).take();
+    fs.Put("game", data);
+    Bytes held(data.begin() + 1000, data.begin() + 3000);
+    for (uint8_t& b : held) {
+        b = static_cast<uint8_t>(b ^ 0xFF);
+    }
+    ChunkFile f;
+    ASSERT_TRUE(f.OpenRead("game"));
+    f.LendBytes(1000, held.data(), static_cast<int64_t>(held.size()));
+    Bytes got(3000);
+    f.Seek(500, SeekOrigin::Begin);
+    ASSERT_EQ(f.Read(got.data(), 3000), 3000);
+    for (size_t i = 0; i < got.size(); ++i) {
+        const size_t at = 500 + i;
+        const bool lent = at >= 1000 && at < 3000;
+        ASSERT_EQ(got[i], lent ? held[at - 1000] : data[at]) << "at " << at;
+    }
+    EXPECT_EQ(f.Tell(), 3500);
+
+    f.LendBytes(0, nullptr, 0);
+    f.Seek(1500, SeekOrigin::Begin);
+    uint8_t one = 0;
+    ASSERT_EQ(f.Read(&one, 1), 1);
+    EXPECT_EQ(one, data[1500]);
+
+    ChunkFile out;
+    ASSERT_TRUE(out.Create("out"));
+    out.LendBytes(0, held.data(), static_cast<int64_t>(held.size()));
+    ASSERT_TRUE(out.WriteU8(7));
+    out.Seek(0, SeekOrigin::Begin);
+    ASSERT_EQ(out.Read(&one, 1), 1);
+    EXPECT_EQ(one, 7);
+}
+
 TEST_F(ChunkFileTest, DeleteAndRenameGoThroughTheFileSystem) {
     fs.Put("x", Bytes{1});
     EXPECT_TRUE(ChunkFile::Rename("x", "y"));

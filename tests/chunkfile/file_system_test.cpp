@@ -2,8 +2,14 @@
 // Failures must reach the caller: the fault-injecting file system, and real files.
 #include "chunkfile/chunk_file.h"
 
+#include <algorithm>
+#include <memory>
+
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include "chunkfile/file_mapping.h"
 #include "testkit/byte_builder.h"
 
 namespace sonvex {
@@ -71,6 +77,40 @@ TEST(PosixFiles, RoundTripAndRefuseDirectories) {
     EXPECT_TRUE(ChunkFile::Rename(dir / "file", dir / "renamed"));
     EXPECT_TRUE(f.OpenRead(dir / "renamed"));
     EXPECT_EQ(f.Size(), 10);
+}
+
+// A mapped file gives the bytes the file holds; pages it loses by being cut short while
+// mapped read as zeros instead of stopping the process with a bus error, and the
+// mapping says so. Files opened for writing, and empty files, are not mapped.
+TEST(PosixFiles, MappingShowsTheFileAndSurvivesItsTruncation) {
+    testkit::TempFolder dir;
+    const Bytes data = testkit::ByteBuilder().noise(300000, 5).take();
+    ASSERT_TRUE(testkit::WriteFile(dir / "game.bin", data));
+    PosixFileSystem files;
+    const std::unique_ptr<RawFile> file = files.Open(dir / "game.bin", OpenMode::Read);
+    ASSERT_TRUE(file != nullptr);
+    const FileMapping* mapping = file->Map();
+    ASSERT_TRUE(mapping != nullptr);
+    ASSERT_EQ(mapping->size(), static_cast<int64_t>(data.size()));
+    EXPECT_TRUE(std::equal(data.begin(), data.end(), mapping->data()));
+    EXPECT_FALSE(mapping->LostPages());
+
+    ASSERT_EQ(::truncate((dir / "game.bin").c_str(), 1000), 0);
+    // The first page still has the file behind it; a page well past the new end does not.
+    EXPECT_EQ(mapping->data()[999], data[999]);
+    EXPECT_EQ(mapping->data()[250000], 0);
+    EXPECT_EQ(mapping->data()[data.size() - 1], 0);
+    EXPECT_TRUE(mapping->LostPages());
+    EXPECT_TRUE(file->Close());
+
+    ASSERT_TRUE(testkit::WriteFile(dir / "empty.bin", Bytes{}));
+    const std::unique_ptr<RawFile> empty = files.Open(dir / "empty.bin", OpenMode::Read);
+    ASSERT_TRUE(empty != nullptr);
+    EXPECT_EQ(empty->Map(), nullptr);
+    const std::unique_ptr<RawFile> written = files.Open(dir / "new.bin", OpenMode::CreateReadWrite);
+    ASSERT_TRUE(written != nullptr);
+    ASSERT_EQ(written->WriteAt(0, data.data(), 5000), 5000);
+    EXPECT_EQ(written->Map(), nullptr);
 }
 
 } // namespace
