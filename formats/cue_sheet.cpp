@@ -3,6 +3,7 @@
 #include "formats/cue_sheet.h"
 
 #include <cctype>
+#include <optional>
 
 namespace sonvex {
 
@@ -197,6 +198,11 @@ CueSheet ParseCueSheet(std::string_view text) {
         text.remove_prefix(3);
     }
     int tracks = 0;
+    // The FILE line of the last file, to blame when that file gets no TRACK.
+    std::optional<Line> fileLine;
+    auto fileWithoutTrack = [&sheet, &fileLine]() {
+        return fileLine && sheet.files.back().tracks.empty();
+    };
     for (const Line& line : SplitLines(text)) {
         if (line.words.empty()) {
             continue;
@@ -209,7 +215,11 @@ CueSheet ParseCueSheet(std::string_view text) {
             if (line.words.size() < 2 || line.words[1].empty()) {
                 return fail(line, "FILE without a file name");
             }
+            if (fileWithoutTrack()) {
+                return fail(*fileLine, "FILE " + sheet.files.back().name + " has no TRACK");
+            }
             sheet.files.push_back({line.words[1], {}});
+            fileLine = line;
         } else if (command == "TRACK") {
             if (sheet.files.empty()) {
                 return fail(line, "TRACK before any FILE");
@@ -247,6 +257,8 @@ CueSheet ParseCueSheet(std::string_view text) {
     if (tracks == 0) {
         sheet.status = CueStatus::Invalid;
         sheet.diagnostics.Fail(0, "cue sheet", "names no track");
+    } else if (fileWithoutTrack()) {
+        return fail(*fileLine, "FILE " + sheet.files.back().name + " has no TRACK");
     }
     return sheet;
 }

@@ -62,6 +62,11 @@ TEST(CueSheet, EachMalformedSheetNamesItsLineAndReason) {
          "line 4 at 0x0000002F: INDEX 01 lies before the index above it"},
         {"FILE a BINARY\nINDEX 01 00:00:00\n", "line 2 at 0x0000000E: INDEX outside a TRACK"},
         {"FILE a BINARY\n", "cue sheet at 0x00000000: names no track"},
+        // Every file needs a track, the first as much as the last.
+        {"FILE a BINARY\nTRAAK 01 AUDIO\nFILE b BINARY\nTRACK 02 AUDIO\n",
+         "line 1 at 0x00000000: FILE a has no TRACK"},
+        {"FILE a BINARY\nTRACK 01 AUDIO\nFILE b BINARY\n",
+         "line 3 at 0x0000001D: FILE b has no TRACK"},
         {"FILE a BINARY\nTRACK 00 AUDIO\n",
          "line 2 at 0x0000000E: TRACK needs a number 1..99 and a mode"},
     };
