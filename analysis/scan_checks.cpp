@@ -7,8 +7,8 @@
 #include <algorithm>
 #include <array>
 #include <bit>
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 #include "bank2dls/vab_records.h"

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Scan speed of a disc image against the plain read of the same image from the page cache,
 // in one run: by `cat` (to /dev/null, as the composition benchmark reads) and by reads of
-// 1 MiB into this process. The image is composed with testkit: a cue sheet over raw 2352-byte sectors
-// holding Form 1 data files of random bytes with sequences and banks in them, a Form 2
+// 1 MiB into this process. The image is composed with testkit: a cue sheet over raw 2352-byte
+// sectors holding Form 1 data files of random bytes with sequences and banks in them, a Form 2
 // movie file, and an unfiled area. Its size in MiB comes from $SONVEX_DISC_IMAGE_MB
 // (default 64), the number of interleaved rounds, whose best times count, from
 // $SONVEX_DISC_ROUNDS (default 3). Prints both speeds in MiB/s of image file and their ratio.

@@ -69,7 +69,7 @@ TEST(ReadAhead, ReadsGiveTheFilesBytesWhateverTheOrder) {
     // Blocks front to back, blocks moved back into the last one, jumps away and back, reads
     // that the end of the file cuts short, and reads past it.
     const std::pair<int64_t, int64_t> reads[] = {
-        {0, 8192},     {8192, 8192},  {15500, 8192}, {23692, 8192}, {50000, 8192},
+        {0, 8192},     {8192, 8192},  {15500, 8192}, {23692, 8192},  {50000, 8192},
         {10, 100},     {58192, 8192}, {66000, 8192}, {74192, 30000}, {90000, 20000},
         {99999, 8192}, {100000, 10},  {120000, 5},   {0, 0},
     };
