@@ -238,6 +238,9 @@ class OneFileOverride : public FileSystem {
     bool Rename(const std::string& from, const std::string& to) override {
         return inner_.Rename(from, to);
     }
+    std::vector<std::string> FileNamesIn(const std::string& folder) override {
+        return inner_.FileNamesIn(folder);
+    }
 
   private:
     FileSystem& inner_;

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -188,6 +189,18 @@ bool PosixFileSystem::Rename(const std::string& from, const std::string& to) {
     return std::rename(from.c_str(), to.c_str()) == 0;
 }
 
+std::vector<std::string> PosixFileSystem::FileNamesIn(const std::string& folder) {
+    std::vector<std::string> names;
+    std::error_code error;
+    std::filesystem::directory_iterator it(folder.empty() ? "." : folder, error);
+    for (; !error && it != std::filesystem::directory_iterator(); it.increment(error)) {
+        if (it->is_regular_file(error)) {
+            names.push_back(it->path().filename().string());
+        }
+    }
+    return names;
+}
+
 std::unique_ptr<RawFile> MemoryFileSystem::Open(const std::string& path, OpenMode mode) {
     auto it = files_.find(path);
     if (mode == OpenMode::Read) {
@@ -199,6 +212,21 @@ std::unique_ptr<RawFile> MemoryFileSystem::Open(const std::string& path, OpenMod
     auto bytes = std::make_shared<std::vector<uint8_t>>();
     files_[path] = bytes;
     return std::make_unique<MemoryFile>(bytes);
+}
+
+std::vector<std::string> MemoryFileSystem::FileNamesIn(const std::string& folder) {
+    std::string prefix = folder;
+    if (!prefix.empty() && prefix.back() != '/') {
+        prefix += '/';
+    }
+    std::vector<std::string> names;
+    for (const auto& [path, bytes] : files_) {
+        if (path.compare(0, prefix.size(), prefix) == 0 &&
+            path.find('/', prefix.size()) == std::string::npos) {
+            names.push_back(path.substr(prefix.size()));
+        }
+    }
+    return names;
 }
 
 bool MemoryFileSystem::Remove(const std::string& path) {

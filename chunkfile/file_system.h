@@ -42,6 +42,12 @@ class FileSystem {
     virtual bool Remove(const std::string& path) = 0;
     // Replaces an existing file of the new name.
     virtual bool Rename(const std::string& from, const std::string& to) = 0;
+    // The names of the files in `folder` ("" for the working folder), without the folder;
+    // none when it cannot be listed.
+    virtual std::vector<std::string> FileNamesIn(const std::string& folder) {
+        (void)folder;
+        return {};
+    }
 };
 
 // The real files of the operating system.
@@ -50,6 +56,7 @@ class PosixFileSystem : public FileSystem {
     std::unique_ptr<RawFile> Open(const std::string& path, OpenMode mode) override;
     bool Remove(const std::string& path) override;
     bool Rename(const std::string& from, const std::string& to) override;
+    std::vector<std::string> FileNamesIn(const std::string& folder) override;
 };
 
 // Files held in memory, keyed by path: lets tests write and inspect files without a disk.
@@ -58,6 +65,7 @@ class MemoryFileSystem : public FileSystem {
     std::unique_ptr<RawFile> Open(const std::string& path, OpenMode mode) override;
     bool Remove(const std::string& path) override;
     bool Rename(const std::string& from, const std::string& to) override;
+    std::vector<std::string> FileNamesIn(const std::string& folder) override;
 
     bool Exists(const std::string& path) const { return files_.count(path) != 0; }
     const std::vector<uint8_t>& Contents(const std::string& path) const;
@@ -83,6 +91,9 @@ class FaultInjectingFileSystem : public FileSystem {
     std::unique_ptr<RawFile> Open(const std::string& path, OpenMode mode) override;
     bool Remove(const std::string& path) override { return inner_.Remove(path); }
     bool Rename(const std::string& from, const std::string& to) override;
+    std::vector<std::string> FileNamesIn(const std::string& folder) override {
+        return inner_.FileNamesIn(folder);
+    }
 
     // Shared by the files this system opened; -1 means unlimited.
     int64_t writeBudget_ = -1;

@@ -3,6 +3,7 @@
 #include "gamesource/game_source.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 
 #include "formats/cue_sheet.h"
@@ -44,6 +45,29 @@ std::string Lower(std::string text) {
 std::string FolderOf(const std::string& path) {
     const size_t slash = path.rfind('/');
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+// The one file of the folder whose name is `path`'s in other letters; nullptr when there
+// is none, or several.
+std::unique_ptr<RawFile> OpenIgnoringCase(FileSystem& files, const std::string& path) {
+    const std::string folder = FolderOf(path);
+    const std::string name = path.substr(folder.size());
+    auto lower = [](std::string text) {
+        std::transform(text.begin(), text.end(), text.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        return text;
+    };
+    const std::string wanted = lower(name);
+    std::string found;
+    for (const std::string& candidate : files.FileNamesIn(folder)) {
+        if (lower(candidate) == wanted) {
+            if (!found.empty()) {
+                return nullptr;
+            }
+            found = candidate;
+        }
+    }
+    return found.empty() ? nullptr : files.Open(folder + found, OpenMode::Read);
 }
 
 // A file's bytes held in memory.
@@ -220,6 +244,11 @@ std::shared_ptr<Disc> GameSourceFileSystem::LoadDisc(const std::string& path) {
             const std::string trackPath =
                 !name.empty() && name.front() == '/' ? name : FolderOf(path) + name;
             std::shared_ptr<RawFile> trackFile = inner_.Open(trackPath, OpenMode::Read);
+            if (!trackFile) {
+                // Sheets written where letter case does not matter may spell the name
+                // otherwise than the file: one file of the name in other letters serves.
+                trackFile = OpenIgnoringCase(inner_, trackPath);
+            }
             if (!trackFile) {
                 Report(path + ": track file " + cueFile.name + " (" + trackPath + ") is missing");
                 return nullptr;

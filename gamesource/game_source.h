@@ -51,6 +51,9 @@ class GameSourceFileSystem : public FileSystem {
     bool Rename(const std::string& from, const std::string& to) override {
         return inner_.Rename(from, to);
     }
+    std::vector<std::string> FileNamesIn(const std::string& folder) override {
+        return inner_.FileNamesIn(folder);
+    }
 
     // What the path names, told by its content.
     SourceKind KindOf(const std::string& path);

@@ -136,6 +136,24 @@ TEST(GameSource, EachFailureIsReportedWithTheFileAndReason) {
     EXPECT_TRUE(layer.reports.empty());
 }
 
+TEST(GameSource, TrackFileSpeltInOtherLettersIsFoundWhenItIsTheOnlyOne) {
+    const Bytes seq = Noise(5000, 7);
+    const Bytes raw = testkit::RawImage(DiscBuilder().File("A.SEQ", seq).Build());
+    Layer layer;
+    layer.memory.Put("disc/GAME.cue", Text(testkit::CueSheetText({"game.BIN"})));
+    layer.memory.Put("disc/Game.bin", raw);
+    const Opened opened = ReadThrough(layer.files, "disc/GAME.cue/A.SEQ");
+    EXPECT_TRUE(opened.ok);
+    EXPECT_EQ(opened.bytes, seq);
+    // Two files that both fit: which one is meant cannot be told.
+    layer.memory.Put("disc/TWO.cue", Text(testkit::CueSheetText({"two.bin"})));
+    layer.memory.Put("disc/Two.bin", raw);
+    layer.memory.Put("disc/TWO.BIN", raw);
+    EXPECT_FALSE(ReadThrough(layer.files, "disc/TWO.cue/A.SEQ").ok);
+    ASSERT_FALSE(layer.reports.empty());
+    EXPECT_EQ(layer.reports.back(), "disc/TWO.cue: track file two.bin (disc/two.bin) is missing");
+}
+
 TEST(GameSource, ImageChangedSinceItWasReadIsReadAnew) {
     Layer layer;
     const Bytes first = Noise(3000, 10);
