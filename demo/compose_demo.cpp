@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Composes the bundled demo: a synthetic game image holding a song with its own sound
-// bank (lead, bass and pluck instruments, looped), further sequences, a numbered set, an
-// SSsq item and a second bank, all between noise and zero padding as on a disc.
+// bank (lead, bass and pluck instruments, looped) and a numbered set of three shorter
+// pieces for the same bank, then a second bank (organ, bass and bell) with an SSsq piece
+// and a single sequence of its own, all between noise and zero padding as on a disc. Every
+// piece plays only instruments of the bank before it.
 //   compose-demo OUTPUT_FILE
 #include <cmath>
 #include <cstdio>
@@ -66,23 +68,50 @@ VabTone Tuned(int16_t vag, uint16_t adsr1, uint16_t adsr2) {
     return tone;
 }
 
-void SongBank(Bytes& vh, Bytes& vb) {
+// A bank of three looped or decaying instruments, programs 0, 1 and 2.
+void Bank(double (*lead)(double), double (*bass)(double), const Bytes& third, Bytes& vh,
+          Bytes& vb) {
     VagShape looped;
     looped.loopStartBlock = 0;
     looped.loopEndBlock = 27;
     VabBuilder bank;
     bank.program(0, Program({Tuned(1, 0x80FF, 0x5FC6)})); // lead: fast attack, full sustain
     bank.program(1, Program({Tuned(2, 0x80FF, 0x5FC4)})); // bass
-    bank.program(2, Program({Tuned(3, 0x80FF, 0x5FC8)})); // pluck: the sample itself decays
-    bank.sample(MakeVag(Wave(Lead, 9000), looped));
-    bank.sample(MakeVag(Wave(Bass, 12000), looped));
-    bank.sample(Pluck());
+    bank.program(2, Program({Tuned(3, 0x80FF, 0x5FC8)})); // the sample itself decays
+    bank.sample(MakeVag(Wave(lead, 9000), looped));
+    bank.sample(MakeVag(Wave(bass, 12000), looped));
+    bank.sample(third);
     vh = bank.BuildVh();
     vb = bank.BuildVb();
 }
 
-// Eight bars of C, Am, F, G twice, with a loop over the whole song.
-Bytes Song() {
+// Sine with its octave and twelfth.
+double Organ(double x) {
+    return 0.6 * std::sin(2 * kPi * x) + 0.3 * std::sin(4 * kPi * x) + 0.2 * std::sin(6 * kPi * x);
+}
+
+double Saw(double x) {
+    return 0.9 * (2 * x - 1);
+}
+
+// A bell: inharmonic partials that die away.
+Bytes Bell() {
+    std::vector<int16_t> pcm(28 * 900);
+    for (size_t t = 0; t < pcm.size(); ++t) {
+        const double s = static_cast<double>(t) / 44100.0;
+        const double f = 281.25;
+        pcm[t] =
+            static_cast<int16_t>(12000.0 * std::exp(-3.0 * s) *
+                                 (std::sin(2 * kPi * f * s) +
+                                  0.5 * std::exp(-4.0 * s) * std::sin(2 * kPi * 2.76 * f * s) +
+                                  0.25 * std::sin(2 * kPi * 5.4 * f * s) * std::exp(-8.0 * s)));
+    }
+    return MakeVag(pcm);
+}
+
+// Bars of C, Am, F, G (transposed by `shift` semitones), the tune's melody over a bass
+// note and pluck eighths; with `loop`, loop markers around the whole.
+SeqTrack Tune(int shift, int bars, bool loop) {
     constexpr uint32_t q = 480; // ticks per quarter note
     const int roots[4] = {48, 45, 41, 43};
     const int chords[4][3] = {{60, 64, 67}, {57, 60, 64}, {53, 57, 60}, {55, 59, 62}};
@@ -93,29 +122,40 @@ Bytes Song() {
     t.program(0, 0, 0).program(0, 1, 1).program(0, 2, 2);
     t.control(0, 0, 7, 100).control(0, 1, 7, 110).control(0, 2, 7, 90);
     t.control(0, 0, 10, 64).control(0, 1, 10, 50).control(0, 2, 10, 80);
-    t.control(0, 0, 99, 20); // loop start
+    if (loop) {
+        t.control(0, 0, 99, 20); // loop start
+    }
     uint32_t pending = 0;
-    for (int bar = 0; bar < 8; ++bar) {
+    for (int bar = 0; bar < bars; ++bar) {
         const int c = bar % 4;
-        t.noteOn(pending, 1, roots[c], 100);
+        t.noteOn(pending, 1, roots[c] + shift, 100);
         pending = 0;
         for (int beat = 0; beat < 4; ++beat) {
-            t.noteOn(beat == 0 ? 0 : pending, 0, melody[bar][beat], 96);
+            const int note = melody[bar % 8][beat] + shift;
+            t.noteOn(beat == 0 ? 0 : pending, 0, note, 96);
             for (int eighth = 0; eighth < 2; ++eighth) {
-                t.noteOn(eighth == 0 ? 0 : q / 2 - 20, 2, chords[c][(beat * 2 + eighth) % 3], 80);
-                t.noteOff(20, 2, chords[c][(beat * 2 + eighth) % 3]);
+                const int chordNote = chords[c][(beat * 2 + eighth) % 3] + shift;
+                t.noteOn(eighth == 0 ? 0 : q / 2 - 20, 2, chordNote, 80);
+                t.noteOff(20, 2, chordNote);
             }
-            t.noteOff(q / 2 - 20 - 10, 0, melody[bar][beat]);
+            t.noteOff(q / 2 - 20 - 10, 0, note);
             pending = 10;
         }
-        t.noteOff(0, 1, roots[c]);
+        t.noteOff(0, 1, roots[c] + shift);
     }
-    t.control(pending, 0, 99, 30); // loop end
-    t.endOfTrack(0);
+    if (loop) {
+        t.control(pending, 0, 99, 30); // loop end
+        pending = 0;
+    }
+    t.endOfTrack(pending);
+    return t;
+}
+
+SeqTiming Timing(uint32_t tempo) {
     SeqTiming timing;
-    timing.division = q;
-    timing.tempo = 500000;
-    return BuildSingleSeq(timing, t);
+    timing.division = 480;
+    timing.tempo = tempo;
+    return timing;
 }
 
 } // namespace
@@ -127,15 +167,21 @@ int main(int argc, char** argv) {
     }
     Bytes vh;
     Bytes vb;
-    SongBank(vh, vb);
+    Bank(Lead, Bass, Pluck(), vh, vb);
+    Bytes vh2;
+    Bytes vb2;
+    Bank(Organ, Saw, Bell(), vh2, vb2);
+    const std::vector<NumberedSeq> set = {{0, Timing(500000), Tune(2, 4, false)},
+                                          {1, Timing(400000), Tune(-3, 4, true)},
+                                          {2, Timing(600000), Tune(5, 2, false)}};
     GameImage image(2026);
     image.Noise(3000).Zeros(2048);
     image.Raw(vh).Zeros(512).Raw(vb).Zeros(2048);
-    image.Raw(Song()).Zeros(1024).Noise(5000);
-    image.SeqSet(3, 16).Zeros(4096);
-    image.Vh(2, 3, 2, 2).Zeros(256).Vb(2, 40).Noise(7000);
-    image.GpmSeq(24).Zeros(2048);
-    image.Seq(48).Noise(4000).Zeros(8192);
+    image.Raw(BuildSingleSeq(Timing(500000), Tune(0, 8, true))).Zeros(1024).Noise(5000);
+    image.Raw(BuildSeqSet(set).bytes).Zeros(4096);
+    image.Raw(vh2).Zeros(256).Raw(vb2).Noise(7000);
+    image.Raw(BuildSsq(480, 132, Tune(-5, 8, true))).Zeros(2048);
+    image.Raw(BuildSingleSeq(Timing(450000), Tune(7, 4, false))).Noise(4000).Zeros(8192);
     if (!WriteFile(argv[1], image.bytes())) {
         std::fprintf(stderr, "compose-demo: cannot write %s\n", argv[1]);
         return 1;

@@ -176,7 +176,7 @@ std::unique_ptr<AudioOutput> OpenAudioOutput(OutputKind kind, double sampleRate,
         drivers = {"pulseaudio", "alsa", "sdl2"};
         break;
     }
-    InstallSynthLogging();
+    PrepareSynthLibrary();
     std::string why;
     for (const std::string& name : drivers) {
         auto output = std::make_unique<DriverOutput>(name, callback);

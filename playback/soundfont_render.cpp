@@ -28,7 +28,7 @@ SoundFontRender RenderWithSoundFont(const std::string& smfPath, const std::strin
                                     const SynthOptions& options, double tailSeconds) {
     SoundFontRender out;
     out.sampleRate = options.sampleRate;
-    InstallSynthLogging();
+    PrepareSynthLibrary();
     std::unique_ptr<fluid_settings_t, decltype(&delete_fluid_settings)> settings(
         new_fluid_settings(), delete_fluid_settings);
     if (!settings) {
@@ -49,7 +49,7 @@ SoundFontRender RenderWithSoundFont(const std::string& smfPath, const std::strin
         return out;
     }
 
-    // The loader's warnings and errors are caught here; InstallSynthLogging's handlers
+    // The loader's warnings and errors are caught here; PrepareSynthLibrary's handlers
     // (which take no data) are put back afterwards.
     tLoaderMessages = &out.loaderMessages;
     fluid_log_function_t oldWarn = fluid_set_log_function(FLUID_WARN, KeepLoaderMessage, nullptr);

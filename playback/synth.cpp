@@ -41,7 +41,7 @@ void Quiet(int, const char*, void*) {}
 
 } // namespace
 
-void InstallSynthLogging() {
+void PrepareSynthLibrary() {
     static std::once_flag once;
     std::call_once(once, [] {
         fluid_set_log_function(FLUID_PANIC, KeepError, nullptr);
@@ -49,6 +49,14 @@ void InstallSynthLogging() {
         fluid_set_log_function(FLUID_WARN, Quiet, nullptr);
         fluid_set_log_function(FLUID_INFO, Quiet, nullptr);
         fluid_set_log_function(FLUID_DBG, Quiet, nullptr);
+        fluid_settings_t* settings = new_fluid_settings();
+        if (settings != nullptr) {
+            fluid_synth_t* first = new_fluid_synth(settings);
+            if (first != nullptr) {
+                delete_fluid_synth(first);
+            }
+            delete_fluid_settings(settings);
+        }
     });
 }
 
@@ -540,7 +548,7 @@ bool GeneralMidiSoundFontFound(const SynthOptions& options) {
 }
 
 std::unique_ptr<Synth> Synth::Create(const SynthOptions& options, std::string* error) {
-    InstallSynthLogging();
+    PrepareSynthLibrary();
     auto impl = std::make_unique<Impl>();
     SynthLogCapture capture(impl->errors);
     impl->options = options;

@@ -45,9 +45,13 @@ struct ProgramChoice {
     bool drumKit = false;
 };
 
-// FluidSynth's messages go to us, not to the terminal: errors to the capture active on
-// the logging thread, everything else nowhere.
-void InstallSynthLogging();
+// Called before FluidSynth is used, from any thread, as often as wanted. Its messages go to
+// us, not to the terminal: errors to the capture active on the logging thread, everything
+// else nowhere. And the tables FluidSynth shares between all synthesizers of the process
+// are built here, once: FluidSynth builds them when its first synthesizer is made, and a
+// synthesizer made meanwhile on another thread would start from half-built tables (its
+// notes then play without the default modulators, too loud and unfiltered).
+void PrepareSynthLibrary();
 
 // The last error FluidSynth logged for one owner (a synthesizer, an audio driver). The
 // audio thread may fill it while another thread takes it.

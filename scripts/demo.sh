@@ -23,3 +23,5 @@ echo
 "$cli" info "$out/music/DEMO.clg"
 echo
 echo "Listen: $out/DEMO_000.flac (the first song with the game's own instruments)"
+echo "Every song with its own bank, as tagged FLAC files with a playlist:"
+echo "  $cli soundtrack $out/DEMO.BIN -o $out/album"

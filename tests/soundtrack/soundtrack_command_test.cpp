@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // `sonvex-cli soundtrack` on a composed disc image: one tagged, audible file per song of the
-// song's length, in the playlist, and a failing song named with a non-zero exit status.
+// song's length, in the playlist, the same with one job as with two, and a failing song
+// named with a non-zero exit status.
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
@@ -75,6 +76,18 @@ TEST(SoundtrackCommand, DiscImageBecomesTaggedSongsInAPlaylist) {
         EXPECT_GE(seconds, songSeconds[n - 1]) << file;
         EXPECT_LE(seconds, songSeconds[n - 1] + 10.0) << file;
         EXPECT_GT(PeakBetween(audio, 0.1, songSeconds[n - 1]), 300) << file << " is silent";
+    }
+    // Songs rendered side by side sound exactly as when rendered one after the other.
+    const auto alone = testsupport::RunProgram(
+        cli, {"soundtrack", cue, "-o", dir / "alone", "-j", "1", "--fade", "1"}, dir.path());
+    ASSERT_EQ(alone.status, 0) << alone.out << alone.err;
+    for (const char* name : {"/01 BGM.BIN song 1.flac", "/02 BGM.BIN song 2.flac"}) {
+        AudioFileContents together;
+        AudioFileContents apart;
+        std::string error;
+        ASSERT_TRUE(ReadAudioFile(out + name, together, error)) << error;
+        ASSERT_TRUE(ReadAudioFile(dir / "alone" + name, apart, error)) << error;
+        EXPECT_TRUE(together.samples == apart.samples) << name;
     }
     const std::string playlist = TextOf(out + "/GAME.m3u8");
     EXPECT_EQ(playlist.rfind("#EXTM3U\n", 0), 0u) << playlist;
