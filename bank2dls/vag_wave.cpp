@@ -10,30 +10,38 @@
 namespace sonvex {
 
 VagSearch FindNextVag(ChunkFile& vb) {
-    std::array<uint8_t, kAdpcmBlockSize> window{};
-    while (true) {
-        const int64_t p = vb.Tell();
-        if (vb.Read(window.data(), kAdpcmBlockSize) != static_cast<int64_t>(kAdpcmBlockSize)) {
-            return VagSearch::Ended;
-        }
-        bool zero = true;
-        for (uint8_t b : window) {
-            if (b != 0) {
-                zero = false;
-                break;
+    // The file is read a stretch at a time; a position is judged once its 16 bytes and the
+    // flags byte two further on are in hand, so stretches overlap by 17 bytes.
+    constexpr int64_t kLook = static_cast<int64_t>(kAdpcmBlockSize) + 2;
+    std::array<uint8_t, 8192> stretch{};
+    int64_t base = vb.Tell();
+    for (;;) {
+        const int64_t got = vb.Read(stretch.data(), static_cast<int64_t>(stretch.size()));
+        int64_t i = 0;
+        while (i + kLook <= got) {
+            // The first non-zero byte of the window, if any: no window starting at or
+            // before it can be all zeros.
+            int64_t k = 0;
+            while (k < static_cast<int64_t>(kAdpcmBlockSize) && stretch[i + k] == 0) {
+                ++k;
             }
-        }
-        if (zero) {
-            uint8_t next[2];
-            if (vb.Read(next, 2) != 2) {
-                return VagSearch::Ended;
+            if (k < static_cast<int64_t>(kAdpcmBlockSize)) {
+                i += k + 1;
+                continue;
             }
-            if (IsVagStartFlags(next[1])) {
-                vb.Seek(p, SeekOrigin::Begin);
+            if (IsVagStartFlags(stretch[i + kLook - 1])) {
+                vb.Seek(base + i, SeekOrigin::Begin);
                 return VagSearch::Found;
             }
+            ++i;
         }
-        vb.Seek(p + 1, SeekOrigin::Begin);
+        if (got < static_cast<int64_t>(stretch.size())) {
+            // The file ends before a window with its flags byte fits: the search ends there,
+            // with the file at its end.
+            return VagSearch::Ended;
+        }
+        base += i;
+        vb.Seek(base, SeekOrigin::Begin);
     }
 }
 

@@ -459,6 +459,17 @@ TEST(VagSearch, StartsNeedStartFlagsAndNoAlignment) {
     EXPECT_EQ(FindAllVags(vb), (std::vector<int64_t>{1, 37}));
     // 16 zeros at the very end, or with just one more byte, end the search.
     EXPECT_TRUE(FindAllVags(ByteBuilder().u8(1).fill(17).take()).empty());
+    // Starts anywhere around the places where a long search reads on.
+    for (const int64_t at : {8174, 8175, 8176, 8191, 8192, 16367, 16368}) {
+        const Bytes far = ByteBuilder()
+                              .fill(static_cast<size_t>(at), 0x11)
+                              .fill(16)
+                              .u8(0x12)
+                              .u8(2)
+                              .fill(14, 0x11)
+                              .take();
+        EXPECT_EQ(FindAllVags(far), std::vector<int64_t>{at}) << at;
+    }
 }
 
 } // namespace
