@@ -24,6 +24,7 @@
 #include "testkit/shell_run.h"
 #include "testkit/smf_builder.h"
 #include "testkit/vab_builder.h"
+#include "tests/bank2dls/bank_test_support.h"
 #include "tests/playback/playback_test_support.h"
 #include "tests/support/program_run.h"
 
@@ -85,12 +86,7 @@ class Sf2FromBank : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
         folder_ = new testkit::TempFolder();
-        const testkit::VabBuilder vab = RealShapedBank();
-        ASSERT_TRUE(testkit::WriteFile(*folder_ / "bank.vh", vab.BuildVh()));
-        ASSERT_TRUE(testkit::WriteFile(*folder_ / "bank.vb", vab.BuildVb()));
-        NullFeedback feedback;
-        ASSERT_EQ(ConvertVabToDls(0, 0, *folder_ / "bank.vh", *folder_ / "bank.vb",
-                                  *folder_ / "bank.dls", "sf2", feedback),
+        ASSERT_EQ(banktest::ConvertInFolder(*folder_, RealShapedBank(), "sf2").result,
                   ConvertResult::Done);
         std::string error;
         ASSERT_TRUE(ConvertDlsToSf2(*folder_ / "bank.dls", *folder_ / "bank.sf2", error)) << error;
