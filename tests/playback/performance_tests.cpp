@@ -12,6 +12,7 @@
 #include "playback/performance.h"
 #include "playback/play_loop.h"
 #include "testkit/pcm_analysis.h"
+#include "testkit/smf_builder.h"
 #include "tests/playback/playback_test_support.h"
 
 namespace sonvex {
@@ -245,42 +246,14 @@ TEST(PlayLoop, PlaysAFileToItsEndAndStopsOnRequest) {
                                        return c;
                                    }())));
     // Bank LSB 1, program 0, one short note at 240 beats per minute.
-    const testkit::Bytes track = testkit::ByteBuilder()
-                                     .u8(0)
-                                     .u8(0xFF)
-                                     .u8(0x51)
-                                     .u8(3)
-                                     .u24be(250000)
-                                     .u8(0)
-                                     .u8(0xB0)
-                                     .u8(32)
-                                     .u8(1)
-                                     .u8(0)
-                                     .u8(0xC0)
-                                     .u8(0)
-                                     .u8(0)
-                                     .u8(0x90)
-                                     .u8(60)
-                                     .u8(100)
-                                     .u8(96)
-                                     .u8(0x80)
-                                     .u8(60)
-                                     .u8(0)
-                                     .u8(0)
-                                     .u8(0xFF)
-                                     .u8(0x2F)
-                                     .u8(0)
-                                     .take();
-    const testkit::Bytes smf = testkit::ByteBuilder()
-                                   .text("MThd")
-                                   .u32be(6)
-                                   .u16be(0)
-                                   .u16be(1)
-                                   .u16be(96)
-                                   .text("MTrk")
-                                   .u32be(static_cast<uint32_t>(track.size()))
-                                   .append(track)
-                                   .take();
+    const testkit::Bytes smf = testkit::SmfBuilder(96)
+                                   .tempo(0, 250000)
+                                   .control(0, 0, 32, 1)
+                                   .program(0, 0, 0)
+                                   .noteOn(0, 0, 60, 100)
+                                   .noteOff(96, 0, 60, 0)
+                                   .endOfTrack(0)
+                                   .build();
     ASSERT_TRUE(testkit::WriteFile(folder / "song.mid", smf));
     PlayJob job;
     job.input = folder / "song.mid";
