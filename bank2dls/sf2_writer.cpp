@@ -386,29 +386,25 @@ bool WriteSf2(const DlsCollection& collection, const std::string& path, std::str
     Body pmod;
     Body pgen;
     uint16_t bagIndex = 0;
-    for (const PresetEntry& p : presets) {
-        phdr.name(p.name, 20);
-        phdr.u16(p.program);
-        phdr.u16(p.bank);
+    // A preset header (library, genre and morphology 0) and its bag; "EOP" closes the list.
+    const auto preset = [&](const std::string& name, uint16_t program, uint16_t bank) {
+        phdr.name(name, 20);
+        phdr.u16(program);
+        phdr.u16(bank);
         phdr.u16(bagIndex);
         phdr.u32(0);
         phdr.u32(0);
         phdr.u32(0);
         pbag.u16(bagIndex);
         pbag.u16(0);
+    };
+    for (const PresetEntry& p : presets) {
+        preset(p.name, p.program, p.bank);
         pgen.u16(sf2op::kInstrument);
         pgen.u16(static_cast<uint16_t>(p.instrument));
         ++bagIndex;
     }
-    phdr.name("EOP", 20);
-    phdr.u16(0);
-    phdr.u16(0);
-    phdr.u16(bagIndex);
-    phdr.u32(0);
-    phdr.u32(0);
-    phdr.u32(0);
-    pbag.u16(bagIndex);
-    pbag.u16(0);
+    preset("EOP", 0, 0);
     for (int i = 0; i < 5; ++i) {
         pmod.u16(0);
     }

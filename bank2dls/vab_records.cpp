@@ -94,50 +94,36 @@ VabCheck CheckToneRecord(const ToneRecord& tone) {
 
 namespace {
 
-// Reads exactly `N` bytes at `position`; false on a short read or an unreachable position.
-template <size_t N> bool ReadAt(ChunkFile& file, int64_t position, std::array<uint8_t, N>& bytes) {
-    if (position < 0 || file.Seek(position, SeekOrigin::Begin) != position) {
+// Reads the record of `N` bytes at `position` into `record`; false on a short read or an
+// unreachable position.
+template <typename Record, size_t N>
+bool ReadRecord(ChunkFile& file, int64_t position, Record (*parse)(std::span<const uint8_t, N>),
+                Record& record) {
+    std::array<uint8_t, N> bytes{};
+    if (position < 0 || file.Seek(position, SeekOrigin::Begin) != position ||
+        file.Read(bytes.data(), static_cast<int64_t>(N)) != static_cast<int64_t>(N)) {
         return false;
     }
-    return file.Read(bytes.data(), static_cast<int64_t>(N)) == static_cast<int64_t>(N);
+    record = parse(bytes);
+    return true;
 }
 
 } // namespace
 
 bool ReadVabHeader(ChunkFile& file, int64_t base, VabHeader& header) {
-    std::array<uint8_t, kVabHeaderSize> bytes{};
-    if (!ReadAt(file, base, bytes)) {
-        return false;
-    }
-    header = ParseVabHeader(bytes);
-    return true;
+    return ReadRecord(file, base, ParseVabHeader, header);
 }
 
 bool ReadProgramRecord(ChunkFile& file, int64_t base, int slot, ProgramRecord& program) {
-    std::array<uint8_t, kProgramRecordSize> bytes{};
-    if (!ReadAt(file, base + ProgramRecordOffset(slot), bytes)) {
-        return false;
-    }
-    program = ParseProgramRecord(bytes);
-    return true;
+    return ReadRecord(file, base + ProgramRecordOffset(slot), ParseProgramRecord, program);
 }
 
 bool ReadToneRecord(ChunkFile& file, int64_t base, int k, int j, ToneRecord& tone) {
-    std::array<uint8_t, kToneRecordSize> bytes{};
-    if (!ReadAt(file, base + ToneRecordOffset(k, j), bytes)) {
-        return false;
-    }
-    tone = ParseToneRecord(bytes);
-    return true;
+    return ReadRecord(file, base + ToneRecordOffset(k, j), ParseToneRecord, tone);
 }
 
 bool ReadVagSizeTable(ChunkFile& file, int64_t base, uint16_t programCount, VagSizeTable& table) {
-    std::array<uint8_t, kVagSizeTableSize> bytes{};
-    if (!ReadAt(file, base + VagSizeTableOffset(programCount), bytes)) {
-        return false;
-    }
-    table = ParseVagSizeTable(bytes);
-    return true;
+    return ReadRecord(file, base + VagSizeTableOffset(programCount), ParseVagSizeTable, table);
 }
 
 int64_t BodyLengthBySizeTable(ChunkFile& file, int64_t base) {

@@ -10,7 +10,6 @@
 
 #include "chunkfile/file_system.h"
 #include "fuzz/sequence_fuzz.h"
-#include "platform/feedback.h"
 #include "seq2smf/seq_converter.h"
 #include "testkit/smf_reader.h"
 
@@ -30,24 +29,12 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size < 2) {
+    sonvex::MemoryFileSystem files;
+    const auto run = sonvex::fuzz::RunPositioned("fuzz_seq", data, size, files, sonvex::ConvertSeq);
+    if (!run) {
         return 0;
     }
-    const uint64_t offset = data[0] | (static_cast<uint64_t>(data[1]) << 8);
-    sonvex::MemoryFileSystem files;
-    sonvex::ScopedFileSystem guard(files);
-    files.Put("game", std::vector<uint8_t>(data + 2, data + size));
-    sonvex::RecordingFeedback feedback;
-
-    const sonvex::SeqConversion c = sonvex::ConvertSeq(offset, "game", "out", feedback);
-
-    if (!feedback.events.empty()) {
-        Fail("a message was shown although every file opens");
-    }
-    if (c.result == sonvex::ConvertResult::OpenFailed ||
-        c.result == sonvex::ConvertResult::PartlyDone) {
-        Fail("unexpected result " + std::to_string(sonvex::ToCode(c.result)));
-    }
+    const sonvex::SeqConversion& c = run->conversion;
     if (c.result == sonvex::ConvertResult::Done && c.smfFilesMade < 1) {
         Fail("done without a file");
     }

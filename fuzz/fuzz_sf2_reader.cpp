@@ -3,50 +3,25 @@
 // sample inside the sample data and every zone's references inside their tables.
 #include <cstddef>
 #include <cstdint>
-#include <string>
+#include <utility>
 #include <vector>
 
-#include "bank2dls/sf2_writer.h"
-#include "bank2dls/vab_converter.h"
-#include "chunkfile/file_system.h"
-#include "formats/dls.h"
 #include "formats/sf2.h"
+#include "fuzz/converted_bank_seeds.h"
 #include "fuzz/seed_corpus.h"
-#include "platform/feedback.h"
-#include "testkit/adpcm_encoder.h"
 #include "testkit/dls_builder.h"
-#include "testkit/vab_builder.h"
 
 namespace {
 
 // A bank from the writer (two programs, a looped and a plain sample) and the test
 // builder's one-sample bank.
 std::vector<std::vector<uint8_t>> Seeds() {
-    using namespace sonvex;
-    using namespace sonvex::testkit;
     std::vector<std::vector<uint8_t>> seeds;
-    MemoryFileSystem memory;
-    ScopedFileSystem guard(memory);
-    std::vector<int16_t> pcm(28 * 6);
-    for (size_t i = 0; i < pcm.size(); ++i) {
-        pcm[i] = static_cast<int16_t>((i % 28) * 900 - 12000);
+    sonvex::fuzz::ConvertedBank converted = sonvex::fuzz::ConvertBankSeed();
+    if (!converted.sf2.empty()) {
+        seeds.push_back(std::move(converted.sf2));
     }
-    VagShape looped;
-    looped.loopStartBlock = 1;
-    looped.loopEndBlock = 4;
-    VabBuilder vab;
-    vab.program(0, Program({Tone(1, 0, 59), Tone(2, 60, 127)})).program(7, Program({Tone(2)}));
-    vab.sample(MakeVag(pcm, looped)).sample(MakeVag(pcm));
-    memory.Put("/bank.vh", vab.BuildVh());
-    memory.Put("/bank.vb", vab.BuildVb());
-    NullFeedback feedback;
-    std::string error;
-    if (ConvertVabToDls(0, 0, "/bank.vh", "/bank.vb", "/bank.dls", "fuzz", feedback) ==
-            ConvertResult::Done &&
-        ConvertDlsToSf2("/bank.dls", "/bank.sf2", error)) {
-        seeds.push_back(memory.Contents("/bank.sf2"));
-    }
-    seeds.push_back(OneSampleSf2(5, 96).build());
+    seeds.push_back(sonvex::testkit::OneSampleSf2(5, 96).build());
     return seeds;
 }
 
@@ -70,7 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     for (const sonvex::Sf2Instrument& instrument : bank.instruments) {
         for (const sonvex::Sf2Zone& zone : instrument.zones) {
-            const auto sample = zone.Find(53);
+            const auto sample = zone.Find(sonvex::sf2op::kSampleId);
             if (sample && sample->amount >= bank.samples.size()) {
                 __builtin_trap();
             }
@@ -78,7 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     for (const sonvex::Sf2Preset& preset : bank.presets) {
         for (const sonvex::Sf2Zone& zone : preset.zones) {
-            const auto instrument = zone.Find(41);
+            const auto instrument = zone.Find(sonvex::sf2op::kInstrument);
             if (instrument && instrument->amount >= bank.instruments.size()) {
                 __builtin_trap();
             }

@@ -10,7 +10,6 @@
 
 #include "chunkfile/file_system.h"
 #include "fuzz/sequence_fuzz.h"
-#include "platform/feedback.h"
 #include "seq2smf/ssq_converter.h"
 #include "testkit/smf_reader.h"
 
@@ -30,25 +29,14 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size < 2) {
+    sonvex::MemoryFileSystem files;
+    const auto run = sonvex::fuzz::RunPositioned("fuzz_ssq", data, size, files, sonvex::ConvertSsq);
+    if (!run) {
         return 0;
     }
-    const uint64_t offset = data[0] | (static_cast<uint64_t>(data[1]) << 8);
-    sonvex::MemoryFileSystem files;
-    sonvex::ScopedFileSystem guard(files);
-    files.Put("game", std::vector<uint8_t>(data + 2, data + size));
-    sonvex::RecordingFeedback feedback;
-
-    const sonvex::SeqConversion c = sonvex::ConvertSsq(offset, "game", "out", feedback);
-
-    if (!feedback.events.empty()) {
-        Fail("a message was shown although every file opens");
-    }
+    const uint64_t offset = run->offset;
+    const sonvex::SeqConversion& c = run->conversion;
     const bool done = c.result == sonvex::ConvertResult::Done;
-    if (c.result == sonvex::ConvertResult::OpenFailed ||
-        c.result == sonvex::ConvertResult::PartlyDone) {
-        Fail("unexpected result " + std::to_string(sonvex::ToCode(c.result)));
-    }
     if (offset < 16 && c.result != sonvex::ConvertResult::CannotConvert) {
         Fail("an item below 16 was not refused");
     }

@@ -49,9 +49,9 @@ class ByteCursor {
     uint32_t u32le() { return static_cast<uint32_t>(take(4)); }
     int32_t s32le() { return static_cast<int32_t>(u32le()); }
     uint64_t u64le() { return take(8); }
-    uint16_t u16be() { return static_cast<uint16_t>(takeBig(2)); }
-    uint32_t u24be() { return static_cast<uint32_t>(takeBig(3)); }
-    uint32_t u32be() { return static_cast<uint32_t>(takeBig(4)); }
+    uint16_t u16be() { return static_cast<uint16_t>(take<true>(2)); }
+    uint32_t u24be() { return static_cast<uint32_t>(take<true>(3)); }
+    uint32_t u32be() { return static_cast<uint32_t>(take<true>(4)); }
 
     // A MIDI variable-length quantity of at most four bytes.
     uint32_t varLen() {
@@ -95,7 +95,8 @@ class ByteCursor {
     const uint8_t* data() const { return data_; }
 
   private:
-    uint64_t take(size_t n) {
+    // n bytes as one number, the first byte lowest unless `BigEndian`.
+    template <bool BigEndian = false> uint64_t take(size_t n) {
         if (!canRead(n)) {
             ok_ = false;
             position_ = size_;
@@ -103,20 +104,8 @@ class ByteCursor {
         }
         uint64_t v = 0;
         for (size_t i = 0; i < n; ++i) {
-            v |= static_cast<uint64_t>(data_[position_ + i]) << (8 * i);
-        }
-        position_ += n;
-        return v;
-    }
-    uint64_t takeBig(size_t n) {
-        if (!canRead(n)) {
-            ok_ = false;
-            position_ = size_;
-            return 0;
-        }
-        uint64_t v = 0;
-        for (size_t i = 0; i < n; ++i) {
-            v = (v << 8) | data_[position_ + i];
+            const uint64_t byte = data_[position_ + i];
+            v = BigEndian ? (v << 8) | byte : v | byte << (8 * i);
         }
         position_ += n;
         return v;

@@ -77,26 +77,12 @@ SeqConversion ConvertSeq(uint64_t offset, const std::string& gamePath, const std
             game.Seek(4, SeekOrigin::Current); // the data length, never used
         }
 
-        int64_t at = 0;
-        switch (translator.TranslateTrack(writer, &at)) {
-        case TrackOutcome::Ended:
-            break;
-        case TrackOutcome::DeltaTooLarge:
-            writer.AbandonSmf();
-            return fail(ConvertResult::CannotConvert,
-                        sequence + ": event at " + HexOffset(at) + ": delta time above 0x0FFFFFFF");
-        case TrackOutcome::InputEnded:
-            writer.AbandonSmf();
-            return fail(ConvertResult::InputEnded, sequence + ": event at " + HexOffset(at) +
-                                                       " cut short by the end of the file");
-        case TrackOutcome::WriteFailed:
-            writer.AbandonSmf();
-            ShowNumberedMessage(feedback, MessageId::SeqOutputOpenFailed);
-            return fail(ConvertResult::OpenFailed, sequence + ": writing " + path + " failed");
-        }
-        if (!writer.FinishSmf()) {
-            ShowNumberedMessage(feedback, MessageId::SeqOutputOpenFailed);
-            return fail(ConvertResult::OpenFailed, sequence + ": writing " + path + " failed");
+        const TrackWrite written = WriteTrack(translator, writer, sequence, path);
+        if (written.result != ConvertResult::Done) {
+            if (written.result == ConvertResult::OpenFailed) {
+                ShowNumberedMessage(feedback, MessageId::SeqOutputOpenFailed);
+            }
+            return fail(written.result, written.failure);
         }
         ++conversion.smfFilesMade;
         if (!numbered) {

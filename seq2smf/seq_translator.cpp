@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <string_view>
 
+#include "formats/diagnostics.h"
+
 namespace sonvex {
 
 namespace {
@@ -26,6 +28,32 @@ void WriteMarker(SmfWriter& out, std::string_view text) {
 }
 
 } // namespace
+
+TrackWrite WriteTrack(SeqTranslator& translator, SmfWriter& out, const std::string& item,
+                      const std::string& path) {
+    int64_t at = 0;
+    TrackWrite written;
+    switch (translator.TranslateTrack(out, &at)) {
+    case TrackOutcome::Ended:
+        if (!out.FinishSmf()) {
+            written = {ConvertResult::OpenFailed, item + ": writing " + path + " failed"};
+        }
+        return written;
+    case TrackOutcome::DeltaTooLarge:
+        written = {ConvertResult::CannotConvert,
+                   item + ": event at " + HexOffset(at) + ": delta time above 0x0FFFFFFF"};
+        break;
+    case TrackOutcome::InputEnded:
+        written = {ConvertResult::InputEnded,
+                   item + ": event at " + HexOffset(at) + " cut short by the end of the file"};
+        break;
+    case TrackOutcome::WriteFailed:
+        written = {ConvertResult::OpenFailed, item + ": writing " + path + " failed"};
+        break;
+    }
+    out.AbandonSmf();
+    return written;
+}
 
 uint32_t MicrosecondsPerQuarter(uint32_t beatsPerMinute) {
     if (beatsPerMinute == 0) {

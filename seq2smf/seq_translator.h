@@ -5,7 +5,9 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
+#include "platform/result_code.h"
 #include "seq2smf/seq_format.h"
 #include "seq2smf/smf_rules.h"
 #include "seq2smf/smf_writer.h"
@@ -57,6 +59,17 @@ class SeqTranslator {
     bool loopCountWritten_ = false; // loop-count text written
     bool loopToggleOpen_ = false; // controller 99 value 40 opened a loop its next occurrence closes
 };
+
+// One track translated into the SMF `out` has begun at `path`, and the file finished.
+// Done, or the file abandoned and the result with the reason, said for `item`:
+// CannotConvert (a delta above 0x0FFFFFFF), InputEnded, OpenFailed (writing failed; the
+// caller shows its own message).
+struct TrackWrite {
+    ConvertResult result = ConvertResult::Done;
+    std::string failure;
+};
+[[nodiscard]] TrackWrite WriteTrack(SeqTranslator& translator, SmfWriter& out,
+                                    const std::string& item, const std::string& path);
 
 // Microseconds per quarter note for an "SSsq" tempo in beats per minute:
 // 60 / bpm * 1 000 000 in double precision, truncated. Tempos too slow for 24 bits

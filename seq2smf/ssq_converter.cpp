@@ -62,28 +62,12 @@ SeqConversion ConvertSsq(uint64_t offset, const std::string& gamePath, const std
 
     SeqTranslator translator(game, SeqDialect::Ssq, rules);
     translator.Reset();
-    int64_t at = 0;
-    switch (translator.TranslateTrack(writer, &at)) {
-    case TrackOutcome::Ended:
-        break;
-    case TrackOutcome::DeltaTooLarge:
-        writer.AbandonSmf();
-        return fail(ConvertResult::CannotConvert, item + ": event at " +
-                                                      HexOffset(static_cast<uint64_t>(at)) +
-                                                      ": delta time above 0x0FFFFFFF");
-    case TrackOutcome::InputEnded:
-        writer.AbandonSmf();
-        return fail(ConvertResult::InputEnded, item + ": event at " +
-                                                   HexOffset(static_cast<uint64_t>(at)) +
-                                                   " cut short by the end of the file");
-    case TrackOutcome::WriteFailed:
-        writer.AbandonSmf();
-        ShowNumberedMessage(feedback, MessageId::SsqOutputOpenFailed);
-        return fail(ConvertResult::OpenFailed, item + ": writing " + path + " failed");
-    }
-    if (!writer.FinishSmf()) {
-        ShowNumberedMessage(feedback, MessageId::SsqOutputOpenFailed);
-        return fail(ConvertResult::OpenFailed, item + ": writing " + path + " failed");
+    const TrackWrite written = WriteTrack(translator, writer, item, path);
+    if (written.result != ConvertResult::Done) {
+        if (written.result == ConvertResult::OpenFailed) {
+            ShowNumberedMessage(feedback, MessageId::SsqOutputOpenFailed);
+        }
+        return fail(written.result, written.failure);
     }
     conversion.smfFilesMade = 1;
     return conversion;

@@ -20,10 +20,8 @@ RiffNode RiffNode::Chunk(std::string_view id, Bytes data) {
 }
 
 RiffNode RiffNode::List(std::string_view type, std::vector<RiffNode> children) {
-    RiffNode n;
+    RiffNode n = Riff(type, std::move(children));
     n.id = Id("LIST");
-    n.type = Id(type);
-    n.children = std::move(children);
     return n;
 }
 

@@ -262,25 +262,27 @@ GameImage& GameImage::GpmSeq(int notes) {
     return *this;
 }
 
-GameImage& GameImage::GpmHead(size_t bodySize) {
+GameImage& GameImage::MagicAndNoise(std::string_view magic, uint32_t type, std::string label,
+                                    size_t bodySize) {
     const uint64_t p = size();
-    bytes_.text(signatures::MagicOf(signatures::ItemKind::GpmHead)).append(SafeNoise(bodySize));
-    Place(kGpmHead, p, p + 1, p, "GPMhead");
+    bytes_.text(magic).append(SafeNoise(bodySize));
+    Place(type, p, p + 1, p, std::move(label));
     return *this;
+}
+
+GameImage& GameImage::GpmHead(size_t bodySize) {
+    return MagicAndNoise(signatures::MagicOf(signatures::ItemKind::GpmHead), kGpmHead, "GPMhead",
+                         bodySize);
 }
 
 GameImage& GameImage::SceiHead(size_t bodySize) {
-    const uint64_t p = size();
-    bytes_.text(signatures::MagicOf(signatures::ItemKind::SceiHead)).append(SafeNoise(bodySize));
-    Place(kSceiHead, p, p + 1, p, "SCEIHead");
-    return *this;
+    return MagicAndNoise(signatures::MagicOf(signatures::ItemKind::SceiHead), kSceiHead, "SCEIHead",
+                         bodySize);
 }
 
 GameImage& GameImage::SceiMidi(size_t bodySize) {
-    const uint64_t p = size();
-    bytes_.text(signatures::MagicOf(signatures::ItemKind::SceiMidi)).append(SafeNoise(bodySize));
-    Place(kSceiMidi, p, p + 1, p, "SCEIMidi");
-    return *this;
+    return MagicAndNoise(signatures::MagicOf(signatures::ItemKind::SceiMidi), kSceiMidi, "SCEIMidi",
+                         bodySize);
 }
 
 GameImage& GameImage::Vh(int programs, int tones, int vags, int slotStep) {

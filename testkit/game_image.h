@@ -127,6 +127,9 @@ class GameImage {
     // The bytes of a numbered set of `count` sequences (ids 0 .. count-1).
     Bytes SetBytes(int count, int notes);
     void Place(uint32_t type, uint64_t offset, uint64_t end, uint64_t first, std::string label);
+    // An item that is its magic followed by `bodySize` bytes of noise.
+    GameImage& MagicAndNoise(std::string_view magic, uint32_t type, std::string label,
+                             size_t bodySize);
 
     ByteBuilder bytes_;
     std::vector<PlacedItem> items_;

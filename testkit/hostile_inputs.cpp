@@ -528,34 +528,28 @@ std::vector<HostileInput> HostileSmfs() {
                          SmfBuilder(480).program(0, 0, 5).raw(Bytes(300, 0x80)).build()};
     endless.expected = 44;
     out.push_back(endless);
-    HostileInput header{"header length 0xFFFFFFFF", sound};
-    PutU32le(header.bytes, 4, 0xFFFFFFFFu);
-    header.expected = 44;
-    out.push_back(header);
-    HostileInput tracks{"65535 tracks", sound};
-    tracks.bytes[10] = 0xFF;
-    tracks.bytes[11] = 0xFF;
-    tracks.expected = 44;
-    out.push_back(tracks);
-    HostileInput format{"format 0xFFFF", sound};
-    format.bytes[8] = 0xFF;
-    format.bytes[9] = 0xFF;
-    format.expected = 44;
-    out.push_back(format);
-    HostileInput division{"division 0", sound};
-    division.bytes[12] = 0;
-    division.bytes[13] = 0;
-    division.expected = 44;
-    out.push_back(division);
-    HostileInput timecode{"division 0xFFFF", sound};
-    timecode.bytes[12] = 0xFF;
-    timecode.bytes[13] = 0xFF;
-    out.push_back(timecode);
-    HostileInput trackLength{"track length 0xFFFFFFFF", sound};
-    for (size_t i = 18; i < 22; ++i) {
-        trackLength.bytes[i] = 0xFF;
+    // Header and track-length fields of the sound SMF set to extremes: the bytes from
+    // `offset` replaced by `value`.
+    const struct {
+        const char* name;
+        size_t offset;
+        Bytes value;
+        int expected;
+    } fields[] = {
+        {"header length 0xFFFFFFFF", 4, {0xFF, 0xFF, 0xFF, 0xFF}, 44},
+        {"65535 tracks", 10, {0xFF, 0xFF}, 44},
+        {"format 0xFFFF", 8, {0xFF, 0xFF}, 44},
+        {"division 0", 12, {0, 0}, 44},
+        {"division 0xFFFF", 12, {0xFF, 0xFF}, kAnyResult},
+        {"track length 0xFFFFFFFF", 18, {0xFF, 0xFF, 0xFF, 0xFF}, kAnyResult},
+    };
+    for (const auto& f : fields) {
+        HostileInput patched{f.name, sound};
+        std::copy(f.value.begin(), f.value.end(),
+                  patched.bytes.begin() + static_cast<std::ptrdiff_t>(f.offset));
+        patched.expected = f.expected;
+        out.push_back(patched);
     }
-    out.push_back(trackLength);
     HostileInput notes{"40 notes sounding at once", song([](SmfBuilder& s) {
                            for (uint8_t n = 0; n < 40; ++n) {
                                s.noteOn(0, static_cast<uint8_t>(n % 16),

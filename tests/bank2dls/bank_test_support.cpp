@@ -234,4 +234,13 @@ Converted ConvertImage(const Bytes& image, uint64_t vhOffset, uint64_t vbOffset,
     return Run(fs, "game.bin", "game.bin", vhOffset, vbOffset, listTitle, rules);
 }
 
+VabConversion ConvertInFolder(const testkit::TempFolder& folder, const testkit::VabBuilder& vab,
+                              std::string_view listTitle, const VabConvertOptions& options) {
+    EXPECT_TRUE(testkit::WriteFile(folder / "bank.vh", vab.BuildVh()));
+    EXPECT_TRUE(testkit::WriteFile(folder / "bank.vb", vab.BuildVb()));
+    NullFeedback feedback;
+    return ConvertVabToDls(0, 0, folder / "bank.vh", folder / "bank.vb", folder / "bank.dls",
+                           listTitle, feedback, options);
+}
+
 } // namespace sonvex::banktest

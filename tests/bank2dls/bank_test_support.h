@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Test helpers for the bank converter: expected RIFF trees built from readable nodes,
 // a byte comparison that names the first differing offset, a parser of written files,
-// and a conversion run over an in-memory file system.
+// and conversion runs over an in-memory file system or in a folder on disk.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -15,6 +15,7 @@
 #include "chunkfile/file_system.h"
 #include "platform/feedback.h"
 #include "testkit/byte_builder.h"
+#include "testkit/vab_builder.h"
 
 namespace sonvex::banktest {
 
@@ -51,6 +52,16 @@ std::vector<const Node*> FindAllLists(const Node& root, uint32_t listType);
 uint32_t U32At(const Bytes& b, size_t offset);
 uint16_t U16At(const Bytes& b, size_t offset);
 
+// Stored times (1/65536 time cent) of envelope table entries, worked out independently
+// as trunc(ln(T) / ln(2) × 78643200) for T seconds.
+constexpr int32_t kTime0_004 = -626454766;
+constexpr int32_t kTime0_014 = -484318592;
+constexpr int32_t kTime0_015 = -476490788;
+constexpr int32_t kTime0_05 = -339890255;
+constexpr int32_t kTime2_766 = 115432579;
+constexpr int32_t kTime11_52 = 277301334;
+constexpr int32_t kTime40 = 418533455;
+
 // The fixed collection id of golden tests.
 Guid FixedGuid();
 
@@ -70,5 +81,10 @@ Converted ConvertBank(const Bytes& vh, const Bytes& vb, std::string_view listTit
 Converted ConvertImage(const Bytes& image, uint64_t vhOffset, uint64_t vbOffset,
                        std::string_view listTitle = "bank",
                        RecognitionRules rules = RecognitionRules::Extended);
+
+// Writes the VH and VB of `vab` into `folder` and converts them there, through the real
+// file system, to folder/bank.dls.
+VabConversion ConvertInFolder(const testkit::TempFolder& folder, const testkit::VabBuilder& vab,
+                              std::string_view listTitle, const VabConvertOptions& options = {});
 
 } // namespace sonvex::banktest

@@ -14,6 +14,7 @@
 #include "testkit/pcm_analysis.h"
 #include "testkit/shell_run.h"
 #include "testkit/vab_builder.h"
+#include "tests/bank2dls/bank_test_support.h"
 #include "tests/playback/playback_test_support.h"
 
 namespace sonvex {
@@ -72,12 +73,7 @@ class ConsoleShapedBank : public ::testing::Test {
         shape.loopStartBlock = 7;
         shape.loopEndBlock = 13;
         vab.sample(testkit::MakeVag(sine, shape));
-        ASSERT_TRUE(testkit::WriteFile(*folder_ / "bank.vh", vab.BuildVh()));
-        ASSERT_TRUE(testkit::WriteFile(*folder_ / "bank.vb", vab.BuildVb()));
-        NullFeedback feedback;
-        const ConvertResult r = ConvertVabToDls(0, 0, *folder_ / "bank.vh", *folder_ / "bank.vb",
-                                                *folder_ / "bank.dls", "shaped", feedback);
-        ASSERT_EQ(r, ConvertResult::Done);
+        ASSERT_EQ(banktest::ConvertInFolder(*folder_, vab, "shaped").result, ConvertResult::Done);
         DlsReadOutcome read = ReadDlsFile(*folder_ / "bank.dls");
         ASSERT_EQ(read.status, DlsReadStatus::Ok) << read.diagnostics.failure;
         collection_ = new std::shared_ptr<const DlsCollection>(

@@ -29,14 +29,8 @@ bool HaveTool(const char* path) {
 // Writes the bank's DLS into `folder` with the real file system; returns its path.
 std::string WriteDls(const testkit::TempFolder& folder, const testkit::VabBuilder& vab,
                      std::string_view title, ConvertResult expected = ConvertResult::Done) {
-    const std::string vh = folder / "bank.vh";
-    const std::string vb = folder / "bank.vb";
-    const std::string dls = folder / "bank.dls";
-    EXPECT_TRUE(testkit::WriteFile(vh, vab.BuildVh()));
-    EXPECT_TRUE(testkit::WriteFile(vb, vab.BuildVb()));
-    NullFeedback feedback;
-    EXPECT_EQ(ConvertVabToDls(0, 0, vh, vb, dls, title, feedback), expected);
-    return dls;
+    EXPECT_EQ(ConvertInFolder(folder, vab, title).result, expected);
+    return folder / "bank.dls";
 }
 
 std::vector<int16_t> Sine(size_t n, double step) {

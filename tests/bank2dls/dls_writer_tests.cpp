@@ -12,17 +12,10 @@ namespace {
 
 using banktest::ByteBuilder;
 using banktest::Bytes;
+using banktest::kTime0_004;
+using banktest::kTime11_52;
+using banktest::kTime40;
 using banktest::SameBytes;
-
-// Stored times (1/65536 time cent) of table entries, worked out independently as
-// trunc(ln(T) / ln(2) × 78643200).
-constexpr int32_t kTime0_004 = -626454766;
-constexpr int32_t kTime0_014 = -484318592;
-constexpr int32_t kTime0_015 = -476490788;
-constexpr int32_t kTime0_05 = -339890255;
-constexpr int32_t kTime2_56 = 106651488;
-constexpr int32_t kTime11_52 = 277301334;
-constexpr int32_t kTime40 = 418533455;
 
 TEST(RegionValues, AttenuationFromToneVolume) {
     EXPECT_EQ(static_cast<uint32_t>(RegionAttenuation(0)), 0xFC400000u);

@@ -24,6 +24,7 @@
 #include "testkit/shell_run.h"
 #include "testkit/smf_builder.h"
 #include "testkit/vab_builder.h"
+#include "tests/bank2dls/bank_test_support.h"
 #include "tests/playback/playback_test_support.h"
 #include "tests/support/program_run.h"
 
@@ -85,12 +86,7 @@ class Sf2FromBank : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
         folder_ = new testkit::TempFolder();
-        const testkit::VabBuilder vab = RealShapedBank();
-        ASSERT_TRUE(testkit::WriteFile(*folder_ / "bank.vh", vab.BuildVh()));
-        ASSERT_TRUE(testkit::WriteFile(*folder_ / "bank.vb", vab.BuildVb()));
-        NullFeedback feedback;
-        ASSERT_EQ(ConvertVabToDls(0, 0, *folder_ / "bank.vh", *folder_ / "bank.vb",
-                                  *folder_ / "bank.dls", "sf2", feedback),
+        ASSERT_EQ(banktest::ConvertInFolder(*folder_, RealShapedBank(), "sf2").result,
                   ConvertResult::Done);
         std::string error;
         ASSERT_TRUE(ConvertDlsToSf2(*folder_ / "bank.dls", *folder_ / "bank.sf2", error)) << error;
@@ -318,6 +314,24 @@ Measured MeasureNote(const std::vector<float>& left, const std::vector<float>& r
     return m;
 }
 
+// Every note of the song at the same pitch, level and pan in the SF2 rendering (b) as in
+// the DLS rendering (a).
+void ExpectSameNotes(const std::vector<float>& aLeft, const std::vector<float>& aRight,
+                     const std::vector<float>& bLeft, const std::vector<float>& bRight) {
+    for (const SongNote& n : kSong) {
+        SCOPED_TRACE(::testing::Message()
+                     << "channel " << int(n.channel) << " program " << int(n.program));
+        const Measured a = MeasureNote(aLeft, aRight, n);
+        const Measured b = MeasureNote(bLeft, bRight, n);
+        ASSERT_GT(a.hz, 100.0);
+        EXPECT_GT(std::max(b.leftDb, b.rightDb), -40.0) << "silent with the SF2";
+        EXPECT_NEAR(1200.0 * std::log2(b.hz / a.hz), 0.0, 0.5); // cents
+        EXPECT_NEAR(b.leftDb, a.leftDb, 1.0);
+        EXPECT_NEAR(b.rightDb, a.rightDb, 1.0);
+        EXPECT_NEAR(b.leftDb - b.rightDb, a.leftDb - a.rightDb, 1.0); // pan balance
+    }
+}
+
 // Seconds from `from` until the 10 ms RMS envelope first lies `dropDb` below `level`.
 double TimeToFall(const std::vector<double>& env, double from, double level, double dropDb) {
     const size_t w =
@@ -377,18 +391,7 @@ TEST_F(Sf2FromBank, ASongSoundsTheSameWithTheSf2InFluidSynthsPlayerAsWithTheDls)
         RenderWithSoundFont(smf, *folder_ / "bank.sf2", playtest::DrySynth(), 1.0);
     ASSERT_TRUE(sf2.ok) << sf2.error;
 
-    for (const SongNote& n : kSong) {
-        SCOPED_TRACE(::testing::Message()
-                     << "channel " << int(n.channel) << " program " << int(n.program));
-        const Measured a = MeasureNote(dlsLeft, dlsRight, n);
-        const Measured b = MeasureNote(sf2.left, sf2.right, n);
-        ASSERT_GT(a.hz, 100.0);
-        EXPECT_GT(std::max(b.leftDb, b.rightDb), -40.0) << "silent with the SF2";
-        EXPECT_NEAR(1200.0 * std::log2(b.hz / a.hz), 0.0, 0.5); // cents
-        EXPECT_NEAR(b.leftDb, a.leftDb, 1.0);
-        EXPECT_NEAR(b.rightDb, a.rightDb, 1.0);
-        EXPECT_NEAR(b.leftDb - b.rightDb, a.leftDb - a.rightDb, 1.0); // pan balance
-    }
+    ExpectSameNotes(dlsLeft, dlsRight, sf2.left, sf2.right);
     // Attack, decay and release of the enveloped note, within 10 % (and one window).
     const SongNote& shaped = kSong[2];
     const EnvelopeTimes a = MeasureEnvelope(dlsRight, shaped);
@@ -438,17 +441,7 @@ TEST_F(Sf2FromBank, TheCommandLineRendersTheSongWithTheSf2AsWithTheDls) {
     EXPECT_GE(dls.left.size(), static_cast<size_t>(4.0 * 44100));
     EXPECT_NEAR(static_cast<double>(sf2.left.size()), static_cast<double>(dls.left.size()),
                 0.05 * 44100);
-    for (const SongNote& n : kSong) {
-        SCOPED_TRACE(::testing::Message()
-                     << "channel " << int(n.channel) << " program " << int(n.program));
-        const Measured a = MeasureNote(dls.left, dls.right, n);
-        const Measured b = MeasureNote(sf2.left, sf2.right, n);
-        ASSERT_GT(a.hz, 100.0);
-        EXPECT_GT(std::max(b.leftDb, b.rightDb), -40.0) << "silent with the SF2";
-        EXPECT_NEAR(1200.0 * std::log2(b.hz / a.hz), 0.0, 0.5); // cents
-        EXPECT_NEAR(b.leftDb, a.leftDb, 1.0);
-        EXPECT_NEAR(b.rightDb, a.rightDb, 1.0);
-    }
+    ExpectSameNotes(dls.left, dls.right, sf2.left, sf2.right);
 }
 
 TEST_F(Sf2FromBank, InfoDescribesPresetsInstrumentsZonesAndSamples) {
@@ -539,32 +532,38 @@ TEST_F(Sf2FromBank, TheSf2RendersWithTheSameLoopsFadeAndStartAsTheDls) {
     }
 }
 
+// Renders `smf` with `bank` to a file and plays it on the null output: both must refuse it
+// with the same reason, the render leaving no file. The reason.
+std::string ExpectRenderAndPlayRefuse(const std::string& smf, const std::string& bank) {
+    RenderJob job;
+    job.input = smf;
+    job.dls = bank;
+    job.output = smf + ".wav";
+    job.synth = playtest::DrySynth();
+    const RenderResult rendered = RenderToFile(job);
+    EXPECT_EQ(rendered.status, RenderStatus::InputFailed) << bank;
+    EXPECT_FALSE(std::filesystem::exists(job.output)) << bank;
+
+    PlayJob play;
+    play.input = smf;
+    play.dls = bank;
+    play.output = OutputKind::Null;
+    play.synth = playtest::DrySynth();
+    const std::atomic<bool> stop{false};
+    const PlayOutcome played = PlayFile(
+        play, [](const PlayPosition&) {}, stop);
+    EXPECT_EQ(played.status, PlayStatus::LoadFailed) << bank;
+    EXPECT_EQ(played.error, rendered.error) << bank;
+    return rendered.error;
+}
+
 TEST_F(Sf2FromBank, MissingProgramsFailWithTheSf2AsWithTheDls) {
     // Program 3 is none of the bank's.
     ASSERT_TRUE(testkit::WriteFile(*folder_ / "missing.mid", LoopedSmf(3)));
     std::string errors[2];
     for (int i = 0; i < 2; ++i) {
         const std::string bank = *folder_ / (i == 0 ? "bank.dls" : "bank.sf2");
-        RenderJob job;
-        job.input = *folder_ / "missing.mid";
-        job.dls = bank;
-        job.output = *folder_ / "missing.wav";
-        job.synth = playtest::DrySynth();
-        const RenderResult rendered = RenderToFile(job);
-        EXPECT_EQ(rendered.status, RenderStatus::InputFailed) << bank;
-        EXPECT_FALSE(std::filesystem::exists(job.output)) << bank;
-
-        PlayJob play;
-        play.input = job.input;
-        play.dls = bank;
-        play.output = OutputKind::Null;
-        play.synth = playtest::DrySynth();
-        const std::atomic<bool> stop{false};
-        const PlayOutcome played = PlayFile(
-            play, [](const PlayPosition&) {}, stop);
-        EXPECT_EQ(played.status, PlayStatus::LoadFailed) << bank;
-        EXPECT_EQ(played.error, rendered.error);
-        errors[i] = rendered.error;
+        errors[i] = ExpectRenderAndPlayRefuse(*folder_ / "missing.mid", bank);
     }
     // The DLS holds its programs at bank MSB 0 and LSB 1; a SoundFont is chosen by the MSB.
     EXPECT_EQ(errors[0], *folder_ / "missing.mid" +
@@ -584,26 +583,8 @@ TEST_F(Sf2FromBank, ABankFluidSynthsLoaderRefusesFailsInsteadOfPlayingSilence) {
     ASSERT_TRUE(testkit::WriteFile(*folder_ / "old.mid", LoopedSmf(37)));
     const std::string expected = bank + ": the synthesizer cannot load it";
 
-    RenderJob job;
-    job.input = *folder_ / "old.mid";
-    job.dls = bank;
-    job.output = *folder_ / "old.wav";
-    job.synth = playtest::DrySynth();
-    const RenderResult rendered = RenderToFile(job);
-    EXPECT_EQ(rendered.status, RenderStatus::InputFailed);
-    EXPECT_EQ(rendered.error.rfind(expected, 0), 0u) << rendered.error;
-    EXPECT_FALSE(std::filesystem::exists(job.output));
-
-    PlayJob play;
-    play.input = job.input;
-    play.dls = bank;
-    play.output = OutputKind::Null;
-    play.synth = playtest::DrySynth();
-    const std::atomic<bool> stop{false};
-    const PlayOutcome played = PlayFile(
-        play, [](const PlayPosition&) {}, stop);
-    EXPECT_EQ(played.status, PlayStatus::LoadFailed);
-    EXPECT_EQ(played.error.rfind(expected, 0), 0u) << played.error;
+    const std::string error = ExpectRenderAndPlayRefuse(*folder_ / "old.mid", bank);
+    EXPECT_EQ(error.rfind(expected, 0), 0u) << error;
 }
 
 } // namespace

@@ -15,14 +15,6 @@ namespace {
 using namespace banktest;
 using testkit::AdpcmBlock;
 
-// Stored times of the envelope table entries used below (trunc(log2(T) × 78643200)).
-constexpr int32_t kTime0_014 = -484318592;
-constexpr int32_t kTime0_015 = -476490788;
-constexpr int32_t kTime0_05 = -339890255;
-constexpr int32_t kTime2_766 = 115432579;
-constexpr int32_t kTime11_52 = 277301334;
-constexpr int32_t kTime40 = 418533455;
-
 // With filter 0 and shift 12 a nibble decodes to itself, plus 0.5 truncated toward zero:
 // a negative nibble n comes out as n + 1.
 int16_t PcmOfNibble(int n) {

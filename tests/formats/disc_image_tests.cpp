@@ -9,19 +9,12 @@
 #include "formats/disc_sectors.h"
 #include "formats/iso9660.h"
 #include "testkit/disc_builder.h"
+#include "tests/support/disc_test_kit.h"
 
 namespace sonvex {
 namespace {
 
-using testkit::ByteBuilder;
-using testkit::Bytes;
-using testkit::DiscBuilder;
-using testkit::DiscFile;
-using testkit::SectorForm;
-
-Bytes Noise(size_t n, uint32_t seed) {
-    return ByteBuilder().noise(n, seed).take();
-}
+using namespace disc_test_kit;
 
 std::shared_ptr<RawFile> InMemory(MemoryFileSystem& fs, const std::string& name, Bytes bytes) {
     fs.Put(name, std::move(bytes));
@@ -74,8 +67,7 @@ TEST(DiscImage, KindIsToldByContentWhateverTheName) {
               ImageKind::Raw);
     EXPECT_EQ(DetectImageKind(*InMemory(fs, "a.bin", testkit::CookedImage(sample.sectors))),
               ImageKind::Cooked);
-    const std::string cue = testkit::CueSheetText({"x.bin"});
-    EXPECT_EQ(DetectImageKind(*InMemory(fs, "x.dat", Bytes(cue.begin(), cue.end()))),
+    EXPECT_EQ(DetectImageKind(*InMemory(fs, "x.dat", Text(testkit::CueSheetText({"x.bin"})))),
               ImageKind::CueSheet);
     EXPECT_EQ(DetectImageKind(*InMemory(fs, "n.cue", Noise(40000, 9))), ImageKind::None);
     EXPECT_EQ(DetectImageKind(*InMemory(fs, "e.bin", {})), ImageKind::None);

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <initializer_list>
+#include <utility>
 
 #include "formats/sf2.h"
 #include "testkit/byte_builder.h"
@@ -14,6 +16,15 @@ namespace {
 
 using testkit::ByteBuilder;
 using testkit::Bytes;
+
+// A generator table: (generator, amount) records, then the terminal record.
+Bytes Generators(std::initializer_list<std::pair<uint16_t, uint16_t>> records) {
+    ByteBuilder b;
+    for (const auto& [generator, amount] : records) {
+        b.u16le(generator).u16le(amount);
+    }
+    return b.u32le(0).take();
+}
 
 TEST(Sf2Reader, ReadsPresetsInstrumentsZonesAndSamples) {
     const Sf2ReadOutcome out = ReadSf2(testkit::OneSampleSf2(7, 64).build());
@@ -29,15 +40,15 @@ TEST(Sf2Reader, ReadsPresetsInstrumentsZonesAndSamples) {
     EXPECT_EQ(bank.presets[0].name, "preset");
     EXPECT_EQ(bank.presets[0].preset, 7);
     ASSERT_EQ(bank.presets[0].zones.size(), 1u);
-    EXPECT_EQ(bank.presets[0].zones[0].Find(41)->amount, 0);
+    EXPECT_EQ(bank.presets[0].zones[0].Find(sf2op::kInstrument)->amount, 0);
     ASSERT_EQ(bank.instruments.size(), 1u);
     ASSERT_EQ(bank.instruments[0].zones.size(), 1u);
     const Sf2Zone& zone = bank.instruments[0].zones[0];
     ASSERT_EQ(zone.generators.size(), 4u);
-    EXPECT_EQ(zone.Find(43)->Low(), 0);
-    EXPECT_EQ(zone.Find(43)->High(), 127);
-    EXPECT_EQ(zone.Find(58)->amount, 60);
-    EXPECT_FALSE(zone.Find(17).has_value());
+    EXPECT_EQ(zone.Find(sf2op::kKeyRange)->Low(), 0);
+    EXPECT_EQ(zone.Find(sf2op::kKeyRange)->High(), 127);
+    EXPECT_EQ(zone.Find(sf2op::kOverridingRootKey)->amount, 60);
+    EXPECT_FALSE(zone.Find(sf2op::kPan).has_value());
     ASSERT_EQ(bank.samples.size(), 1u);
     EXPECT_EQ(bank.samples[0].name, "sample");
     EXPECT_EQ(bank.samples[0].end, 64u);
@@ -60,15 +71,9 @@ TEST(Sf2Reader, PresetRegionsOverlapBothLevelsWithTheirGlobalZones) {
     parts.table("phdr") = phdr.take();
     parts.table("pbag") =
         ByteBuilder().u16le(0).u16le(0).u16le(1).u16le(0).u16le(3).u16le(0).take();
-    parts.table("pgen") = ByteBuilder()
-                              .u16le(43)
-                              .u16le(range(40, 90))
-                              .u16le(43)
-                              .u16le(range(30, 60))
-                              .u16le(41)
-                              .u16le(0)
-                              .u32le(0)
-                              .take();
+    parts.table("pgen") = Generators({{sf2op::kKeyRange, range(40, 90)},
+                                      {sf2op::kKeyRange, range(30, 60)},
+                                      {sf2op::kInstrument, 0}});
     ByteBuilder ibag;
     for (uint16_t first : {0, 1, 3, 5, 8}) {
         ibag.u16le(first).u16le(0);
@@ -77,25 +82,14 @@ TEST(Sf2Reader, PresetRegionsOverlapBothLevelsWithTheirGlobalZones) {
     ByteBuilder inst;
     inst.text("instrument").fill(10).u16le(0).text("EOI").fill(17).u16le(4);
     parts.table("inst") = inst.take();
-    parts.table("igen") = ByteBuilder()
-                              .u16le(44)
-                              .u16le(range(10, 100))
-                              .u16le(43)
-                              .u16le(range(0, 50))
-                              .u16le(53)
-                              .u16le(0)
-                              .u16le(43)
-                              .u16le(range(70, 127))
-                              .u16le(53)
-                              .u16le(0)
-                              .u16le(43)
-                              .u16le(range(55, 127))
-                              .u16le(44)
-                              .u16le(range(0, 50))
-                              .u16le(53)
-                              .u16le(0)
-                              .u32le(0)
-                              .take();
+    parts.table("igen") = Generators({{sf2op::kVelRange, range(10, 100)},
+                                      {sf2op::kKeyRange, range(0, 50)},
+                                      {sf2op::kSampleId, 0},
+                                      {sf2op::kKeyRange, range(70, 127)},
+                                      {sf2op::kSampleId, 0},
+                                      {sf2op::kKeyRange, range(55, 127)},
+                                      {sf2op::kVelRange, range(0, 50)},
+                                      {sf2op::kSampleId, 0}});
     const Sf2ReadOutcome out = ReadSf2(parts.build());
     ASSERT_EQ(out.status, Sf2ReadStatus::Ok) << out.diagnostics.failure;
     ASSERT_EQ(out.bank.presets.size(), 1u);
@@ -166,7 +160,7 @@ TEST(Sf2Reader, InvalidBanksByDefect) {
         {"a preset of a missing instrument",
          [] {
              testkit::Sf2Parts p = testkit::OneSampleSf2();
-             p.table("pgen") = ByteBuilder().u16le(41).u16le(3).u32le(0).take();
+             p.table("pgen") = Generators({{sf2op::kInstrument, 3}});
              return p.build();
          },
          Sf2ReadStatus::Malformed, "instrument 3"},

@@ -8,23 +8,12 @@
 
 #include "testkit/disc_builder.h"
 #include "testkit/psf_builder.h"
+#include "tests/support/disc_test_kit.h"
 
 namespace sonvex {
 namespace {
 
-using testkit::ByteBuilder;
-using testkit::Bytes;
-using testkit::DiscBuilder;
-using testkit::DiscFile;
-using testkit::SectorForm;
-
-Bytes Noise(size_t n, uint32_t seed) {
-    return ByteBuilder().noise(n, seed).take();
-}
-
-Bytes Text(const std::string& s) {
-    return Bytes(s.begin(), s.end());
-}
+using namespace disc_test_kit;
 
 // Reads the whole of `path` through `fs`; records why it failed.
 struct Opened {

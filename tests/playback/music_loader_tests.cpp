@@ -44,27 +44,14 @@ std::vector<MusicEvent> NotesOf(const Sequence& s) {
 
 TEST(SmfLoader, FormatZeroWithRunningStatusPairsNotesIntoDurations) {
     // Division 480: 480 ticks are 768 music ticks.
-    const Bytes track = ByteBuilder()
-                            .u8(0)
-                            .u8(0x90)
-                            .u8(60)
-                            .u8(100) // note on
-                            .u8(0)
-                            .u8(64)
-                            .u8(90) // running status: another note on
-                            .varLen(480)
-                            .u8(60)
-                            .u8(0) // velocity 0: off for the first
-                            .varLen(240)
-                            .u8(0x80)
-                            .u8(64)
-                            .u8(0)
-                            .u8(0)
-                            .u8(0xFF)
-                            .u8(0x2F)
-                            .u8(0)
-                            .take();
-    MusicLoadOutcome out = LoadSmf(Smf(0, 480, {track}));
+    const Bytes smf = SmfBuilder(480)
+                          .noteOn(0, 0, 60, 100)
+                          .raw({0, 64, 90})         // running status: another note on
+                          .raw({0x83, 0x60, 60, 0}) // 480 ticks on, velocity 0: off for the first
+                          .noteOff(240, 0, 64, 0)
+                          .endOfTrack(0)
+                          .build();
+    MusicLoadOutcome out = LoadSmf(smf);
     ASSERT_EQ(out.status, MusicLoadStatus::Ok) << out.diagnostics.failure;
     const auto notes = NotesOf(*out.sequence);
     ASSERT_EQ(notes.size(), 2u);
@@ -79,25 +66,12 @@ TEST(SmfLoader, FormatZeroWithRunningStatusPairsNotesIntoDurations) {
 
 TEST(SmfLoader, AbsoluteTicksAreConvertedSoRoundingDoesNotAddUp) {
     // Division 480 and deltas of 1: times 1.6, 3.2, 4.8 round to 2, 3, 5.
-    const Bytes track = ByteBuilder()
-                            .u8(1)
-                            .u8(0xB0)
-                            .u8(7)
-                            .u8(1)
-                            .u8(1)
-                            .u8(0xB0)
-                            .u8(7)
-                            .u8(2)
-                            .u8(1)
-                            .u8(0xB0)
-                            .u8(7)
-                            .u8(3)
-                            .u8(0)
-                            .u8(0xFF)
-                            .u8(0x2F)
-                            .u8(0)
-                            .take();
-    MusicLoadOutcome out = LoadSmf(Smf(0, 480, {track}));
+    MusicLoadOutcome out = LoadSmf(SmfBuilder(480)
+                                       .control(1, 0, 7, 1)
+                                       .control(1, 0, 7, 2)
+                                       .control(1, 0, 7, 3)
+                                       .endOfTrack(0)
+                                       .build());
     ASSERT_EQ(out.status, MusicLoadStatus::Ok);
     ASSERT_EQ(out.sequence->events.size(), 3u);
     EXPECT_EQ(out.sequence->events[0].time, 2);
@@ -106,79 +80,27 @@ TEST(SmfLoader, AbsoluteTicksAreConvertedSoRoundingDoesNotAddUp) {
 }
 
 TEST(SmfLoader, FormatOneMergesTracksAndTakesEveryEventKind) {
-    const Bytes conductor = ByteBuilder()
-                                .u8(0)
-                                .u8(0xFF)
-                                .u8(0x51)
-                                .u8(3)
-                                .u24be(1000000) // 60 beats per minute
-                                .u8(0)
-                                .u8(0xFF)
-                                .u8(0x58)
-                                .u8(4)
-                                .u8(3)
-                                .u8(3)
-                                .u8(24)
-                                .u8(8) // 3/8
-                                .varLen(96)
-                                .u8(0xFF)
-                                .u8(0x51)
-                                .u8(3)
-                                .u24be(250000)
-                                .u8(0)
-                                .u8(0xFF)
-                                .u8(0x2F)
-                                .u8(0)
-                                .take();
-    const Bytes music = ByteBuilder()
-                            .u8(0)
-                            .u8(0xB2)
-                            .u8(0)
-                            .u8(0)
-                            .u8(0)
-                            .u8(0xB2)
-                            .u8(32)
-                            .u8(1)
-                            .u8(0)
-                            .u8(0xC2)
-                            .u8(7)
-                            .u8(0)
-                            .u8(0xF0)
-                            .u8(3)
-                            .u8(0x7E)
-                            .u8(0x7F)
-                            .u8(0xF7) // system exclusive, skipped
-                            .u8(0)
-                            .u8(0xF7)
-                            .u8(1)
-                            .u8(0xF7) // escaped bytes, skipped
-                            .u8(0)
-                            .u8(0xA2)
-                            .u8(60)
-                            .u8(5)
-                            .u8(0)
-                            .u8(0xD2)
-                            .u8(40)
-                            .u8(0)
-                            .u8(0xE2)
-                            .u8(0x00)
-                            .u8(0x50)
-                            .u8(0)
-                            .u8(0xFF)
-                            .u8(0x7F)
-                            .u8(2)
-                            .u8(1)
-                            .u8(2) // sequencer-specific, skipped
-                            .varLen(192)
-                            .u8(0x92)
-                            .u8(70)
-                            .u8(1)
-                            .u8(0)
-                            .u8(0xFF)
-                            .u8(0x2F)
-                            .u8(0)
-                            .take();
-    MusicLoadOutcome out = LoadSmf(Smf(1, 96, {conductor, music}));
+    const Bytes smf = SmfBuilder(96)
+                          .format(1)
+                          .trackCount(2)
+                          .tempo(0, 1000000) // 60 beats per minute
+                          .timeSignature(0, 3, 3)
+                          .tempo(96, 250000)
+                          .endOfTrack(0)
+                          .nextTrack()
+                          .control(0, 2, 0, 0)
+                          .control(0, 2, 32, 1)
+                          .program(0, 2, 7)
+                          .sysex(0, {0x7E, 0x7F, 0xF7}) // skipped
+                          .raw({0, 0xF7, 1, 0xF7})      // escaped bytes, skipped
+                          .event(0, 0xA2, {60, 5})
+                          .event(0, 0xD2, {40})
+                          .event(0, 0xE2, {0x00, 0x50})
+                          .meta(0, 0x7F, {1, 2}) // sequencer-specific, skipped
+                          .noteOn(192, 2, 70, 1)
+                          .endOfTrack(0)
+                          .build();
+    MusicLoadOutcome out = LoadSmf(smf);
     ASSERT_EQ(out.status, MusicLoadStatus::Ok) << out.diagnostics.failure;
     const Sequence& s = *out.sequence;
     std::vector<uint8_t> statuses;
@@ -200,26 +122,12 @@ TEST(SmfLoader, FormatOneMergesTracksAndTakesEveryEventKind) {
 TEST(SmfLoader, SmpteTimedFilesAreLaidOutAtTheDefaultTempo) {
     // 25 frames per second of 40 ticks: 1000 ticks a second, 1536 music ticks at 120.
     const uint16_t division = static_cast<uint16_t>((256 - 25) << 8 | 40);
-    const Bytes track = ByteBuilder()
-                            .u8(0)
-                            .u8(0xFF)
-                            .u8(0x51)
-                            .u8(3)
-                            .u24be(1000000) // ignored
-                            .varLen(1000)
-                            .u8(0x90)
-                            .u8(60)
-                            .u8(1)
-                            .varLen(500)
-                            .u8(0x80)
-                            .u8(60)
-                            .u8(0)
-                            .u8(0)
-                            .u8(0xFF)
-                            .u8(0x2F)
-                            .u8(0)
-                            .take();
-    MusicLoadOutcome out = LoadSmf(Smf(0, division, {track}));
+    MusicLoadOutcome out = LoadSmf(SmfBuilder(division)
+                                       .tempo(0, 1000000) // ignored
+                                       .noteOn(1000, 0, 60, 1)
+                                       .noteOff(500, 0, 60, 0)
+                                       .endOfTrack(0)
+                                       .build());
     ASSERT_EQ(out.status, MusicLoadStatus::Ok);
     const auto notes = NotesOf(*out.sequence);
     ASSERT_EQ(notes.size(), 1u);

@@ -12,6 +12,7 @@
 #include "playback/performance.h"
 #include "playback/play_loop.h"
 #include "testkit/pcm_analysis.h"
+#include "testkit/smf_builder.h"
 #include "tests/playback/playback_test_support.h"
 
 namespace sonvex {
@@ -67,6 +68,36 @@ std::vector<Notification> Collect(Performance& p, AutoResetEvent& event, size_t 
     return got;
 }
 
+std::vector<SegmentNotice> Kinds(const std::vector<Notification>& got) {
+    std::vector<SegmentNotice> kinds;
+    for (const Notification& n : got) {
+        kinds.push_back(n.option);
+    }
+    return kinds;
+}
+
+// A performance on the null output that posts its notifications to `event`.
+struct NotifyingPerformance {
+    NotifyingPerformance() : p(NullPerformance()) {
+        if (p) {
+            p->SetNotificationHandle(&event);
+            p->AddNotificationType();
+        }
+    }
+    AutoResetEvent event;
+    std::unique_ptr<Performance> p;
+};
+
+// One quarter note at 240 beats per minute (a quarter second a pass), looped `repeats` times.
+std::shared_ptr<Sequence> LoopedQuarter(uint32_t repeats) {
+    return SequenceBuilder()
+        .tempo(0, 240.0)
+        .note(0, 0, 60, 100, 200)
+        .length(768)
+        .loop(repeats, 0, 0)
+        .build();
+}
+
 TEST(AudioOutputs, NullOutputAdvancesInRealTime) {
     std::atomic<int64_t> frames{0};
     std::string error;
@@ -101,33 +132,22 @@ TEST(AudioOutputs, MissingSoundDeviceFailsWithAReason) {
 }
 
 TEST(PerformanceRealTime, LoopAndEndNotificationsArriveInOrder) {
-    auto p = NullPerformance();
-    ASSERT_TRUE(p);
-    AutoResetEvent event;
-    p->SetNotificationHandle(&event);
-    p->AddNotificationType();
-    // A quarter at 240 beats per minute: a quarter second per pass, three passes.
-    auto seq = SequenceBuilder()
-                   .tempo(0, 240.0)
-                   .note(0, 0, 60, 100, 200)
-                   .length(768)
-                   .loop(2, 0, 0)
-                   .build();
-    auto segment = SegmentOf(seq, OneInstrument());
+    NotifyingPerformance n;
+    ASSERT_TRUE(n.p);
+    Performance* p = n.p.get();
+    auto segment = SegmentOf(LoopedQuarter(2), OneInstrument()); // three passes
     ASSERT_TRUE(p->Download(*segment));
     auto state = p->PlaySegmentEx(segment);
     ASSERT_TRUE(state);
     EXPECT_EQ(state->GetRepeats(), 2u);
     EXPECT_TRUE(p->IsPlaying(segment.get(), nullptr));
     EXPECT_TRUE(p->IsPlaying(nullptr, state.get()));
-    const auto got = Collect(*p, event, 4, 5000ms);
-    std::vector<SegmentNotice> options;
-    for (const Notification& n : got) {
-        options.push_back(n.option);
-        EXPECT_EQ(n.state, state);
+    const auto got = Collect(*p, n.event, 4, 5000ms);
+    for (const Notification& notice : got) {
+        EXPECT_EQ(notice.state, state);
     }
-    EXPECT_EQ(options, (std::vector<SegmentNotice>{SegmentNotice::Start, SegmentNotice::Loop,
-                                                   SegmentNotice::Loop, SegmentNotice::End}));
+    EXPECT_EQ(Kinds(got), (std::vector<SegmentNotice>{SegmentNotice::Start, SegmentNotice::Loop,
+                                                      SegmentNotice::Loop, SegmentNotice::End}));
     ASSERT_EQ(got.size(), 4u);
     EXPECT_EQ(got[1].loopsDone, 1u);
     EXPECT_EQ(got[2].loopsDone, 2u);
@@ -137,41 +157,27 @@ TEST(PerformanceRealTime, LoopAndEndNotificationsArriveInOrder) {
 }
 
 TEST(PerformanceRealTime, RepeatsSetOnTheSegmentReplaceItsOwnCount) {
-    auto p = NullPerformance();
-    ASSERT_TRUE(p);
-    AutoResetEvent event;
-    p->SetNotificationHandle(&event);
-    p->AddNotificationType();
+    NotifyingPerformance n;
+    ASSERT_TRUE(n.p);
+    Performance* p = n.p.get();
     // Three repeats in the file; a resume with one loop left plays one loop, then ends.
-    auto seq = SequenceBuilder()
-                   .tempo(0, 240.0)
-                   .note(0, 0, 60, 100, 200)
-                   .length(768)
-                   .loop(3, 0, 0)
-                   .build();
-    auto segment = SegmentOf(seq, OneInstrument());
+    auto segment = SegmentOf(LoopedQuarter(3), OneInstrument());
     EXPECT_EQ(segment->GetRepeats(), 3u);
     segment->SetRepeats(1);
     auto state = p->PlaySegmentEx(segment);
     ASSERT_TRUE(state);
     EXPECT_EQ(state->GetRepeats(), 1u);
-    const auto got = Collect(*p, event, 3, 5000ms);
-    std::vector<SegmentNotice> options;
-    for (const Notification& n : got) {
-        options.push_back(n.option);
-    }
-    EXPECT_EQ(options, (std::vector<SegmentNotice>{SegmentNotice::Start, SegmentNotice::Loop,
-                                                   SegmentNotice::End}));
+    const auto got = Collect(*p, n.event, 3, 5000ms);
+    EXPECT_EQ(Kinds(got), (std::vector<SegmentNotice>{SegmentNotice::Start, SegmentNotice::Loop,
+                                                      SegmentNotice::End}));
     ASSERT_EQ(got.size(), 3u);
     EXPECT_NEAR(got[2].musicTime - state->GetStartTime(), 2 * 768, 2);
 }
 
 TEST(PerformanceRealTime, StopSilencesAtOnceAndResumeContinuesWhereItPaused) {
-    auto p = NullPerformance();
-    ASSERT_TRUE(p);
-    AutoResetEvent event;
-    p->SetNotificationHandle(&event);
-    p->AddNotificationType();
+    NotifyingPerformance n;
+    ASSERT_TRUE(n.p);
+    Performance* p = n.p.get();
     auto seq = SequenceBuilder()
                    .bankOneProgram(0, 0, 0)
                    .note(0, 0, 60, 100, 7680)
@@ -201,13 +207,9 @@ TEST(PerformanceRealTime, StopSilencesAtOnceAndResumeContinuesWhereItPaused) {
     EXPECT_LT(position, played + 0.5 * 1536);
     EXPECT_FALSE(p->GetSegmentPosition(*state, position, loops)); // an old state says nothing
     p->Stop(segment.get(), resumed.get());
-    const auto got = Collect(*p, event, 4, 1000ms);
-    std::vector<SegmentNotice> options;
-    for (const Notification& n : got) {
-        options.push_back(n.option);
-    }
-    EXPECT_EQ(options, (std::vector<SegmentNotice>{SegmentNotice::Start, SegmentNotice::Abort,
-                                                   SegmentNotice::Start, SegmentNotice::Abort}));
+    EXPECT_EQ(Kinds(Collect(*p, n.event, 4, 1000ms)),
+              (std::vector<SegmentNotice>{SegmentNotice::Start, SegmentNotice::Abort,
+                                          SegmentNotice::Start, SegmentNotice::Abort}));
 }
 
 TEST(PerformanceRealTime, NotifierPostsOnEveryWakeAndEndsOnQuit) {
@@ -244,42 +246,14 @@ TEST(PlayLoop, PlaysAFileToItsEndAndStopsOnRequest) {
                                        return c;
                                    }())));
     // Bank LSB 1, program 0, one short note at 240 beats per minute.
-    const testkit::Bytes track = testkit::ByteBuilder()
-                                     .u8(0)
-                                     .u8(0xFF)
-                                     .u8(0x51)
-                                     .u8(3)
-                                     .u24be(250000)
-                                     .u8(0)
-                                     .u8(0xB0)
-                                     .u8(32)
-                                     .u8(1)
-                                     .u8(0)
-                                     .u8(0xC0)
-                                     .u8(0)
-                                     .u8(0)
-                                     .u8(0x90)
-                                     .u8(60)
-                                     .u8(100)
-                                     .u8(96)
-                                     .u8(0x80)
-                                     .u8(60)
-                                     .u8(0)
-                                     .u8(0)
-                                     .u8(0xFF)
-                                     .u8(0x2F)
-                                     .u8(0)
-                                     .take();
-    const testkit::Bytes smf = testkit::ByteBuilder()
-                                   .text("MThd")
-                                   .u32be(6)
-                                   .u16be(0)
-                                   .u16be(1)
-                                   .u16be(96)
-                                   .text("MTrk")
-                                   .u32be(static_cast<uint32_t>(track.size()))
-                                   .append(track)
-                                   .take();
+    const testkit::Bytes smf = testkit::SmfBuilder(96)
+                                   .tempo(0, 250000)
+                                   .control(0, 0, 32, 1)
+                                   .program(0, 0, 0)
+                                   .noteOn(0, 0, 60, 100)
+                                   .noteOff(96, 0, 60, 0)
+                                   .endOfTrack(0)
+                                   .build();
     ASSERT_TRUE(testkit::WriteFile(folder / "song.mid", smf));
     PlayJob job;
     job.input = folder / "song.mid";

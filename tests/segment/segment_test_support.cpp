@@ -84,18 +84,7 @@ Bytes ExpectedSegment::Build() const {
         .u8(beat)
         .u16le(1);
     ByteBuilder syex;
-    syex.u32le(0)
-        .u32le(0)
-        .u32le(9)
-        .u8(0xF0)
-        .u8(0x43)
-        .u8(0x10)
-        .u8(0x4C)
-        .u8(0)
-        .u8(0)
-        .u8(0x7E)
-        .u8(0)
-        .u8(0xF7);
+    syex.u32le(0).u32le(0).u32le(9).append({0xF0, 0x43, 0x10, 0x4C, 0, 0, 0x7E, 0, 0xF7});
 
     RiffNode file = RiffNode::Riff(
         "DMSG",

@@ -121,38 +121,40 @@ TEST_F(ConsoleRulesTest, LoopCountComesOnlyFromDataEntryAfterTheLoopStart) {
                   .end(0));
     ExpectSeq(nrpnLsb, SmfRules::Extended,
               SmfTrackBytes(head).marker(2, "Loop_Start").marker(3 + 4, "Loop_End").end(0));
-
-    // Data entry after the loop start gives the count under both rules.
-    for (SmfRules rules : {SmfRules::Classic, SmfRules::Extended}) {
-        ExpectSeq(SeqTrack()
-                      .control(2, 0, 99, 20)
-                      .control(3, 0, 6, 127)
-                      .control(1, 0, 98, 5)
-                      .control(4, 0, 99, 30)
-                      .endOfTrack(0),
-                  rules,
-                  SmfTrackBytes()
-                      .marker(2, "Loop_Start")
-                      .loopCount(3, "127")
-                      .marker(1 + 4, "Loop_End")
-                      .end(0));
-    }
 }
 
-TEST_F(ConsoleRulesTest, ToggledLoopKeepsItsCountFromControllerNinetyEight) {
-    for (SmfRules rules : {SmfRules::Classic, SmfRules::Extended}) {
-        ExpectSeq(SeqTrack()
-                      .control(1, 0, 99, 40)
-                      .control(2, 0, 98, 3)
-                      .control(3, 0, 99, 40)
-                      .control(4, 0, 98, 4)
-                      .endOfTrack(0),
-                  rules,
-                  SmfTrackBytes()
-                      .marker(1, "Loop_Start")
-                      .loopCount(2, "003")
-                      .marker(3, "Loop_End")
-                      .end(4));
+TEST_F(ConsoleRulesTest, BothRulesTakeTheCountFromDataEntryAndFromNinetyEightInAToggledLoop) {
+    const struct {
+        const char* what;
+        SeqTrack track;
+        SmfTrackBytes expected;
+    } cases[] = {
+        {"data entry after the loop start",
+         SeqTrack()
+             .control(2, 0, 99, 20)
+             .control(3, 0, 6, 127)
+             .control(1, 0, 98, 5)
+             .control(4, 0, 99, 30)
+             .endOfTrack(0),
+         SmfTrackBytes()
+             .marker(2, "Loop_Start")
+             .loopCount(3, "127")
+             .marker(1 + 4, "Loop_End")
+             .end(0)},
+        {"controller 98 inside a loop toggled by value 40",
+         SeqTrack()
+             .control(1, 0, 99, 40)
+             .control(2, 0, 98, 3)
+             .control(3, 0, 99, 40)
+             .control(4, 0, 98, 4)
+             .endOfTrack(0),
+         SmfTrackBytes().marker(1, "Loop_Start").loopCount(2, "003").marker(3, "Loop_End").end(4)},
+    };
+    for (const auto& c : cases) {
+        for (SmfRules rules : {SmfRules::Classic, SmfRules::Extended}) {
+            SCOPED_TRACE(c.what);
+            ExpectSeq(c.track, rules, c.expected);
+        }
     }
 }
 

@@ -119,6 +119,8 @@ TEST_F(FailureTest, WriteFailureIsNeverSuccessAndLeavesNoPartialFile) {
         faulty.FailWritesAfter(budget);
         const SeqConversion c = ConvertSeq(0, kGame, kStem, feedback);
         EXPECT_EQ(c.result, ConvertResult::OpenFailed) << "budget " << budget;
+        EXPECT_EQ(c.diagnostics.failure.find("SEQ at 0x00000000: "), 0u) << c.diagnostics.failure;
+        EXPECT_TRUE(c.diagnostics.failure.ends_with(" failed")) << c.diagnostics.failure;
         EXPECT_EQ(c.smfFilesMade, 0);
         ExpectOneMessage(MessageId::SeqOutputOpenFailed);
         EXPECT_FALSE(Exists(".mid")) << "budget " << budget;
@@ -129,6 +131,7 @@ TEST_F(FailureTest, WriteFailureIsNeverSuccessAndLeavesNoPartialFile) {
     faulty.FailWritesAfter(50);
     const SeqConversion c = ConvertSsq(16, kGame, kStem, feedback);
     EXPECT_EQ(c.result, ConvertResult::OpenFailed);
+    EXPECT_EQ(c.diagnostics.failure, "SSsq at 0x00000010: writing " + Named(".mid") + " failed");
     ExpectOneMessage(MessageId::SsqOutputOpenFailed);
     EXPECT_FALSE(Exists(".mid"));
 }
@@ -214,6 +217,13 @@ TEST_F(FailureTest, SsqItemCutAtEveryByte) {
         fs.Remove(Named(".mid"));
     }
     EXPECT_TRUE(feedback.Messages().empty());
+
+    // Cut inside the last event: the failure names the item and the event's offset.
+    fs.Put(kGame, Bytes(item.begin(), item.end() - 1));
+    const SeqConversion c = ConvertSsq(testkit::kSsqMagicOffset, kGame, kStem, feedback);
+    const std::string& failure = c.diagnostics.failure;
+    EXPECT_EQ(failure.find("SSsq at 0x00000010: event at 0x"), 0u) << failure;
+    EXPECT_TRUE(failure.ends_with(" cut short by the end of the file")) << failure;
 }
 
 TEST(FailureOnDisk, OutputNameTakenByAFolderStopsTheSetAndKeepsEarlierFiles) {

@@ -12,6 +12,7 @@
 #include "chunkfile/file_system.h"
 #include "platform/feedback.h"
 #include "testkit/byte_builder.h"
+#include "testkit/smf_builder.h"
 #include "testkit/smf_reader.h"
 
 namespace sonvex::testkit {
@@ -61,40 +62,14 @@ class SmfTrackBytes {
     ByteBuilder out_;
 };
 
-// The whole file the writer must produce around `events`.
+// The whole file the writer must produce around `events`: its preamble first, and a pad
+// byte after an odd track.
 inline Bytes ExpectedSmf(uint16_t division, uint32_t tempo, uint8_t numerator,
                          uint8_t denominatorExponent, const SmfTrackBytes& events) {
-    ByteBuilder track;
-    track.u8(0x00).u8(0xFF).u8(0x03).u8(13).text("PS GAME'S SEQ");
-    track.u8(0x00).u8(0xFF).u8(0x02).u8(15).text("PS GAME'S MAKER");
-    track.u8(0x00)
-        .u8(0xF0)
-        .u8(0x08)
-        .u8(0x43)
-        .u8(0x10)
-        .u8(0x4C)
-        .u8(0x00)
-        .u8(0x00)
-        .u8(0x7E)
-        .u8(0x00)
-        .u8(0xF7);
-    track.u8(0x04).u8(0xFF).u8(0x51).u8(0x03).u24be(tempo);
-    track.u8(0x08)
-        .u8(0xFF)
-        .u8(0x58)
-        .u8(0x04)
-        .u8(numerator)
-        .u8(denominatorExponent)
-        .u8(0x18)
-        .u8(0x08);
-    track.append(events.bytes());
-    ByteBuilder file;
-    file.text("MThd").u32be(6).u16be(0).u16be(1).u16be(division);
-    file.text("MTrk").u32be(static_cast<uint32_t>(track.size())).append(track.bytes());
-    if (track.size() % 2 != 0) {
-        file.u8(0);
-    }
-    return file.take();
+    return SmfBuilder(division)
+        .writerPreamble(tempo, numerator, denominatorExponent)
+        .raw(events.bytes())
+        .build();
 }
 
 // Runs converters against an in-memory file system; the game file is "game".
