@@ -11,10 +11,10 @@
 // `sonvex-cli rip IMAGE -o FOLDER` once per --rip-args set (for instance "-j 1").
 //
 // With --keep, the images are composed into FOLDER once and used again by later runs;
-// --only takes one of the three.
+// --only takes one of the three. --threads sets the threads of the scan (default: one a core).
 //
 //   composition_bench [--mib N] [--rounds N] [--keep FOLDER] [--only NAME] [--cli PATH]
-//                     [--rip-args "ARGS"]...
+//                     [--rip-args "ARGS"]... [--threads N]
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -239,6 +239,7 @@ int main(int argc, char** argv) {
     std::vector<std::string> ripArgs;
     std::string keep;
     std::string only;
+    unsigned threads = 0;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string option = argv[i];
         if (option == "--mib") {
@@ -253,6 +254,8 @@ int main(int argc, char** argv) {
             keep = argv[i + 1];
         } else if (option == "--rip-args") {
             ripArgs.emplace_back(argv[i + 1]);
+        } else if (option == "--threads") {
+            threads = static_cast<unsigned>(std::max(0, std::atoi(argv[i + 1])));
         } else {
             std::fprintf(stderr, "composition_bench: unknown option %s\n", option.c_str());
             return 2;
@@ -314,7 +317,9 @@ int main(int argc, char** argv) {
             best[i].cat = std::min(best[i].cat, cat);
             NullFeedback feedback;
             const Clock::time_point start = Clock::now();
-            const AnalysisResult result = AnalyzeSources({image.path}, folder.path(), feedback);
+            const AnalysisResult result =
+                AnalyzeSources({image.path}, folder.path(), feedback, {},
+                               RecognitionRules::Extended, nullptr, threads);
             best[i].scan = std::min(best[i].scan, Seconds(start));
             best[i].found = result.counters.Total();
             best[i].rips.resize(ripArgs.size(), 1e300);
@@ -337,7 +342,8 @@ int main(int argc, char** argv) {
         }
     }
 
-    std::printf("best of %d interleaved rounds, images of %ld MiB\n", rounds, mib);
+    std::printf("best of %d interleaved rounds, images of %ld MiB, scan on %u thread(s)\n", rounds,
+                mib, ScanThreadCount(threads));
     std::printf("%-10s %8s %8s %10s %10s %7s", "image", "placed", "listed", "scan MB/s", "cat MB/s",
                 "ratio");
     for (const std::string& args : ripArgs) {

@@ -2,13 +2,15 @@
 // The block scanner against the straightforward window-at-every-offset scanner: many
 // composed and random game images through one comparison of lists, feedback (status
 // texts, progress values, repaints, in order), traces, counters and summaries, under the
-// classic and the extended rules.
+// classic and the extended rules; also with the checks run on several threads.
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <functional>
 #include <memory>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -41,8 +43,31 @@ enum class Scanner {
     Reference,    // the oracle
     Block,        // blocks read through a second handle on the file
     BufferedOnly, // no second handle to be had: blocks read through the buffered file
-    Mapped        // a real file, mapped whole
+    Mapped,       // a real file, mapped whole
+    Parallel      // mapped, its candidates checked on three threads in pieces of kPiece bytes
 };
+
+// Pieces small enough that the items of the cases cross their edges at every place.
+constexpr int64_t kPiece = 61;
+
+// Holds the scan up at its first repaint, so that the threads checking ahead of it are
+// ahead and their outcomes are taken, rather than the scan overtaking them.
+class PatientFeedback : public RecordingFeedback {
+  public:
+    void Refresh() override {
+        if (!waited_) {
+            waited_ = true;
+            std::this_thread::sleep_for(std::chrono::microseconds(300));
+        }
+        RecordingFeedback::Refresh();
+    }
+
+  private:
+    bool waited_ = false;
+};
+
+// Checks the scan took from the threads checking ahead, over every parallel run.
+uint64_t g_checksTakenAhead = 0;
 
 // The game file from a real file (which the scanner maps), everything else in memory.
 class RealGameFile : public FileSystem {
@@ -77,9 +102,10 @@ ScanRun Run(const Bytes& game, RecognitionRules rules, Scanner scanner) {
     MemoryFileSystem files;
     static const testkit::TempFolder folder;
     const std::string realPath = folder / "game.bin";
-    EXPECT_TRUE(scanner != Scanner::Mapped || testkit::WriteFile(realPath, game));
+    const bool real = scanner == Scanner::Mapped || scanner == Scanner::Parallel;
+    EXPECT_TRUE(!real || testkit::WriteFile(realPath, game));
     RealGameFile mixed(files, "/mem/game.bin", realPath);
-    ScopedFileSystem guard(scanner == Scanner::Mapped ? static_cast<FileSystem&>(mixed) : files);
+    ScopedFileSystem guard(real ? static_cast<FileSystem&>(mixed) : files);
     files.Put("/mem/game.bin", game);
     ChunkFile list;
     ChunkFile source;
@@ -91,19 +117,25 @@ ScanRun Run(const Bytes& game, RecognitionRules rules, Scanner scanner) {
     ScanRun run;
     // Numbers go on from earlier files of the run.
     run.counters = {5, 2, 7};
-    RecordingFeedback feedback;
-    const ScanTrace trace = [&run](std::string_view line) { run.trace.emplace_back(line); };
+    PatientFeedback feedback;
+    // Checks on several threads are for scans without a trace.
+    ScanTrace trace = [&run](std::string_view line) { run.trace.emplace_back(line); };
+    if (scanner == Scanner::Parallel) {
+        trace = {};
+    }
     if (scanner == Scanner::Reference) {
         run.outcome = testing::ReferenceScanOpenSource(list, source, "game.bin", run.counters,
                                                        feedback, trace, rules, &run.summary);
-    } else if (scanner == Scanner::Block || scanner == Scanner::Mapped) {
+    } else if (scanner != Scanner::BufferedOnly) {
         const std::unique_ptr<RawFile> blocks =
             ActiveFileSystem().Open("/mem/game.bin", OpenMode::Read);
         EXPECT_TRUE(blocks != nullptr);
         // A real file that is not empty is mapped; one in memory is not.
-        EXPECT_EQ(blocks->Map() != nullptr, scanner == Scanner::Mapped && !game.empty());
+        EXPECT_EQ(blocks->Map() != nullptr, real && !game.empty());
+        const ScanThreads threads{scanner == Scanner::Parallel ? 3u : 1u, kPiece, 0};
         run.outcome = ScanOpenSource(list, source, *blocks, "game.bin", run.counters, feedback,
-                                     trace, rules, &run.summary);
+                                     trace, rules, &run.summary, threads);
+        g_checksTakenAhead += run.summary.checksTakenAhead;
     } else {
         run.outcome = ScanOpenSource(list, source, "game.bin", run.counters, feedback, trace, rules,
                                      &run.summary);
@@ -168,9 +200,12 @@ struct Case {
 };
 
 // Every case through both scanners and both rules; the count of cases whose scan found
-// something is returned, so that a generator that stopped producing items shows.
-size_t CompareAll(const std::vector<Case>& cases) {
+// something is returned, so that a generator that stopped producing items shows. With
+// `takeChecks`, the parallel scans must have taken checks from the threads ahead of them
+// (cases with items in the first pieces of small files).
+size_t CompareAll(const std::vector<Case>& cases, bool takeChecks = false) {
     size_t withEntries = 0;
+    const uint64_t takenBefore = g_checksTakenAhead;
     for (const Case& c : cases) {
         for (const RecognitionRules rules :
              {RecognitionRules::Classic, RecognitionRules::Extended}) {
@@ -183,8 +218,16 @@ size_t CompareAll(const std::vector<Case>& cases) {
                 << ", buffered file only)";
             EXPECT_TRUE(SameRun(Run(c.bytes, rules, Scanner::Mapped), expected))
                 << c.label << " (" << c.bytes.size() << " bytes, " << rulesName << ", mapped)";
+            ScanRun untraced = expected;
+            untraced.trace.clear();
+            EXPECT_TRUE(SameRun(Run(c.bytes, rules, Scanner::Parallel), untraced))
+                << c.label << " (" << c.bytes.size() << " bytes, " << rulesName
+                << ", checked on three threads)";
             withEntries += expected.summary.entries > 0 ? 1 : 0;
         }
+    }
+    if (takeChecks) {
+        EXPECT_GT(g_checksTakenAhead, takenBefore) << "no check was taken from another thread";
     }
     return withEntries;
 }
@@ -270,7 +313,7 @@ TEST(ScanDifferentialTest, RandomAndSplicedImages) {
         cases.push_back({"uniform random " + std::to_string(i), std::move(uniform)});
         cases.push_back({"biased random " + std::to_string(i), Biased(rng, kBlock + rng() % 4000)});
     }
-    EXPECT_GT(CompareAll(cases), 300u);
+    EXPECT_GT(CompareAll(cases, true), 300u);
 }
 
 TEST(ScanDifferentialTest, ItemsAndZeroRunsAcrossBlockEdges) {
