@@ -1,0 +1,288 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The scan whose candidates are checked on several threads against the scan on one: the
+// same list, feedback, counters and summary for composed images whose items lie across the
+// edges of the pieces the threads take; and no crash when the file shrinks under them.
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include "analysis/source_scanner.h"
+#include "analysis_test_support.h"
+#include "chunkfile/chunk_file.h"
+#include "convlist/chunk_list_file.h"
+#include "convlist/convert_list.h"
+#include "platform/feedback.h"
+#include "testkit/byte_builder.h"
+#include "testkit/game_image.h"
+
+namespace sonvex {
+namespace {
+
+using testing::SameBytes;
+using testkit::Bytes;
+using testkit::GameImage;
+
+constexpr int64_t kPiece = 4096;
+
+// Records like RecordingFeedback and holds the scan up a little at every repaint, so that
+// the threads checking ahead get ahead and their outcomes are taken.
+class SlowFeedback : public RecordingFeedback {
+  public:
+    void Refresh() override {
+        std::this_thread::sleep_for(std::chrono::microseconds(100));
+        RecordingFeedback::Refresh();
+    }
+};
+
+struct Scan {
+    Bytes list;
+    std::vector<RecordingFeedback::Event> events;
+    std::vector<std::string> trace;
+    GroupCounters counters;
+    ScanSummary summary;
+};
+
+Scan ScanFile(const std::string& path, const std::string& listPath, RecognitionRules rules,
+              unsigned threads, bool traced = false) {
+    Scan scan;
+    ChunkFile list;
+    EXPECT_TRUE(list.Create(listPath));
+    ChunkListFile listFile(list);
+    EXPECT_TRUE(WriteHeader(listFile, 0, "/games"));
+    SlowFeedback feedback;
+    ScanTrace trace;
+    if (traced) {
+        trace = [&scan](std::string_view line) { scan.trace.emplace_back(line); };
+    }
+    EXPECT_EQ(ScanSourceFile(list, path, scan.counters, feedback, trace, rules, &scan.summary, {},
+                             ScanThreads{threads, kPiece, 0}),
+              ScanOutcome::Scanned);
+    EXPECT_TRUE(list.Close());
+    scan.list = testkit::ReadFile(listPath);
+    scan.events = feedback.events;
+    return scan;
+}
+
+::testing::AssertionResult SameScan(const Scan& actual, const Scan& expected) {
+    if (auto lists = SameBytes(actual.list, expected.list); !lists) {
+        return ::testing::AssertionFailure() << "list: " << lists.message();
+    }
+    if (actual.events.size() != expected.events.size()) {
+        return ::testing::AssertionFailure() << "feedback: " << actual.events.size()
+                                             << " calls instead of " << expected.events.size();
+    }
+    for (size_t i = 0; i < actual.events.size(); ++i) {
+        const auto& a = actual.events[i];
+        const auto& e = expected.events[i];
+        if (a.kind != e.kind || a.text != e.text || a.value != e.value) {
+            return ::testing::AssertionFailure() << "feedback call " << i << " differs";
+        }
+    }
+    if (actual.trace != expected.trace) {
+        return ::testing::AssertionFailure() << "trace differs";
+    }
+    const GroupCounters& c = actual.counters;
+    const GroupCounters& d = expected.counters;
+    const ScanSummary& s = actual.summary;
+    const ScanSummary& t = expected.summary;
+    if (c.sequences != d.sequences || c.bankHeaders != d.bankHeaders ||
+        c.bankBodies != d.bankBodies || s.size != t.size || s.entries != t.entries ||
+        s.lastIsHeader != t.lastIsHeader || s.lastHeaderBodyLength != t.lastHeaderBodyLength) {
+        return ::testing::AssertionFailure() << "counters or summary differ";
+    }
+    return ::testing::AssertionSuccess();
+}
+
+// Noise up to `before` bytes short of the next edge of a piece (at least one byte).
+void NoiseUpToEdge(GameImage& image, int64_t before) {
+    const auto size = static_cast<int64_t>(image.size());
+    int64_t edge = (size / kPiece + 1) * kPiece;
+    while (edge - before <= size) {
+        edge += kPiece;
+    }
+    image.Noise(static_cast<size_t>(edge - before - size));
+}
+
+// Every kind of item, a zero run and a header with its body by the size table, each
+// starting a few bytes before an edge of a piece, so that it reaches into the next.
+GameImage AcrossEdges(uint32_t seed) {
+    GameImage image(seed);
+    const testkit::BankParts bank = testkit::MakeBank(seed, 3, testkit::VagStart::NoZeroBlock);
+    const int64_t befores[] = {1, 2, 15, 16, 17, 18, 40, 700};
+    int which = 0;
+    for (const int64_t before : befores) {
+        for (int kind = 0; kind < 9; ++kind, ++which) {
+            NoiseUpToEdge(image, before);
+            switch (kind) {
+            case 0:
+                image.Seq(5);
+                break;
+            case 1:
+                image.SeqSet(3, 3);
+                break;
+            case 2:
+                image.Vh(2, 2, 3).Noise(30).Vb(2, 3);
+                break;
+            case 3:
+                image.Kcet(3);
+                break;
+            case 4:
+                image.SeqSetReversed(2, 3);
+                break;
+            case 5:
+                image.GpmSeq(4).SceiHead(20).SceiMidi(20).GpmHead(20);
+                break;
+            case 6:
+                // The header ends `before` bytes short of the edge: its body lies across it.
+                NoiseUpToEdge(image, before + static_cast<int64_t>(bank.vh.size()));
+                image.Bank(bank);
+                break;
+            case 7:
+                image.Zeros(static_cast<size_t>(before + 40));
+                break;
+            default:
+                image.Vb(2, 2, testkit::VagEnd::StopBlock);
+                break;
+            }
+        }
+    }
+    return image;
+}
+
+TEST(ParallelScanTest, ListsMatchTheScanOnOneThread) {
+    testkit::TempFolder folder;
+    std::vector<std::pair<std::string, Bytes>> files;
+    for (uint32_t seed = 1; seed <= 2; ++seed) {
+        files.emplace_back("items across edges " + std::to_string(seed), AcrossEdges(seed).bytes());
+    }
+    // A sequence that the end of the file cuts short (the scan stops in it), and a bank body
+    // that runs to the end of the file (taken, and the scan stops), pieces behind the start.
+    {
+        Bytes cut = AcrossEdges(3).bytes();
+        const Bytes seq = GameImage(4).Seq(40).bytes();
+        cut.insert(cut.end(), seq.begin(),
+                   seq.begin() + static_cast<std::ptrdiff_t>(seq.size() / 2));
+        files.emplace_back("sequence cut by the end", cut);
+        Bytes body = AcrossEdges(5).bytes();
+        const Bytes vb = GameImage(6).Vb(3, 4).bytes();
+        body.insert(body.end(), vb.begin(), vb.end() - 20);
+        files.emplace_back("bank body to the end", body);
+    }
+    // A check that reads past the end of the file (a KCET length table whose block ends
+    // there) and, pieces later, a header whose body by the size table runs past the end:
+    // what the scan's buffered file read before may weigh on the size it reports.
+    {
+        GameImage image(7);
+        image.Noise(static_cast<size_t>(kPiece + 100));
+        Bytes kcet = GameImage(8).Kcet(1).bytes();
+        kcet.resize(56);
+        kcet[52] = 0xFF;
+        kcet[53] = 0xFF;
+        image.Raw(kcet).Noise(static_cast<size_t>(3 * kPiece));
+        const testkit::BankParts bank = testkit::MakeBank(9, 3, testkit::VagStart::NoZeroBlock);
+        image.BankVh(bank);
+        Bytes bytes = image.bytes();
+        bytes.insert(bytes.end(), bank.vb.begin(), bank.vb.begin() + 64);
+        files.emplace_back("read past the end before a body by the size table", bytes);
+    }
+
+    uint64_t taken = 0;
+    for (const auto& [label, bytes] : files) {
+        const std::string path = folder / "game.bin";
+        ASSERT_TRUE(testkit::WriteFile(path, bytes));
+        ASSERT_GT(bytes.size(), static_cast<size_t>(4 * kPiece)) << label;
+        for (const RecognitionRules rules :
+             {RecognitionRules::Classic, RecognitionRules::Extended}) {
+            const Scan one = ScanFile(path, folder / "one.clg", rules, 1);
+            ASSERT_GT(one.summary.entries, 0u) << label;
+            EXPECT_EQ(one.summary.checksTakenAhead, 0u);
+            for (const unsigned threads : {2u, 4u}) {
+                const Scan many = ScanFile(path, folder / "many.clg", rules, threads);
+                EXPECT_TRUE(SameScan(many, one))
+                    << label << ", " << threads << " threads, "
+                    << (rules == RecognitionRules::Classic ? "classic" : "extended");
+                taken += many.summary.checksTakenAhead;
+            }
+        }
+    }
+    EXPECT_GT(taken, 0u) << "no check was taken from another thread";
+}
+
+// Trace lines come out in the order of the checks, with what each check noted: a traced
+// scan runs every check on its own thread.
+TEST(ParallelScanTest, TracedScanChecksOnItsOwnThread) {
+    testkit::TempFolder folder;
+    const std::string path = folder / "game.bin";
+    ASSERT_TRUE(testkit::WriteFile(path, AcrossEdges(11).bytes()));
+    const Scan one =
+        ScanFile(path, folder / "one.clg", RecognitionRules::Extended, 1, /*traced=*/true);
+    const Scan many =
+        ScanFile(path, folder / "many.clg", RecognitionRules::Extended, 4, /*traced=*/true);
+    ASSERT_FALSE(one.trace.empty());
+    EXPECT_TRUE(SameScan(many, one));
+    EXPECT_EQ(many.summary.checksTakenAhead, 0u);
+}
+
+// The file is cut to a quarter while the scan is at a tenth of it, with threads checking
+// pieces ahead of it: reads past the new end, on any thread, see zeros instead of stopping
+// the program. Every item the file still holds whole is listed, nothing from past the cut.
+TEST(ParallelScanTest, FileCutShortUnderTheThreadsEndsTheScanWithoutACrash) {
+    GameImage image(61);
+    for (int i = 0; i < 150; ++i) {
+        image.Noise(9000).Seq(6);
+    }
+    testkit::TempFolder folder;
+    const std::string path = folder / "game.bin";
+    ASSERT_TRUE(testkit::WriteFile(path, image.bytes()));
+    const auto cut = static_cast<off_t>(image.size() / 4);
+
+    class CuttingFeedback : public NullFeedback {
+      public:
+        CuttingFeedback(std::string path, off_t at) : path_(std::move(path)), at_(at) {}
+        void SetProgress(int position) override {
+            if (position >= 10 && !cut) {
+                cut = ::truncate(path_.c_str(), at_) == 0;
+            }
+            // Slow enough that the threads are ahead when the file shrinks.
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+        bool cut = false;
+
+      private:
+        std::string path_;
+        off_t at_;
+    } feedback(path, cut);
+
+    ChunkFile list;
+    ASSERT_TRUE(list.Create(folder / "game.clg"));
+    ChunkListFile listFile(list);
+    ASSERT_TRUE(WriteHeader(listFile, 0, folder.path()));
+    GroupCounters counters;
+    EXPECT_EQ(ScanSourceFile(list, path, counters, feedback, {}, RecognitionRules::Extended,
+                             nullptr, {}, ScanThreads{3, 16 * 1024, 0}),
+              ScanOutcome::Scanned);
+    ASSERT_TRUE(feedback.cut);
+    ASSERT_TRUE(PatchCount(listFile, counters.Total()));
+    ASSERT_TRUE(list.Close());
+    ConvertList parsed;
+    ASSERT_EQ(ParseList(testkit::ReadFile(folder / "game.clg"), parsed), ListLoad::Ok);
+    size_t whole = 0;
+    for (const testkit::PlacedItem& item : image.items()) {
+        whole += item.end <= static_cast<uint64_t>(cut) ? 1 : 0;
+    }
+    ASSERT_GT(whole, 30u);
+    ASSERT_GE(parsed.entries.size(), whole);
+    for (size_t i = 0; i < parsed.entries.size(); ++i) {
+        EXPECT_LT(parsed.entries[i].offset, static_cast<uint64_t>(cut));
+        if (i < whole) {
+            EXPECT_EQ(parsed.entries[i].offset, image.items()[i].offset);
+        }
+    }
+}
+
+} // namespace
+} // namespace sonvex
