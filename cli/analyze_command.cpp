@@ -288,7 +288,6 @@ void AddAnalyzeCommand(CLI::App& app, CommandRun& run) {
 
 void AddRipCommand(CLI::App& app, CommandRun& run) {
     auto options = std::make_shared<AnalyzeOptions>();
-    options->jobs = 1;
     CLI::App* cmd =
         app.add_subcommand("rip", "Scan game files and convert what was found, in one go");
     cmd->add_option("gamefiles", options->gameFiles, "Game files to scan, in this order")
@@ -303,9 +302,9 @@ void AddRipCommand(CLI::App& app, CommandRun& run) {
     AddBankFormatOptions(*cmd, options->banks);
     options->unroll.AddOptions(*cmd);
     cmd->add_option("-j,--jobs", options->jobs,
-                    "Check candidates and convert on N threads while the scan goes on (default "
-                    "1: convert after the scan, one item after the other); outputs and messages "
-                    "are the same")
+                    "Check candidates and convert on N threads while the scan goes on (default: "
+                    "one a core; 1 converts after the scan, one item after the other); outputs "
+                    "and messages are the same")
         ->check(CLI::Range(1, 64));
     cmd->callback([&run, options] { run = [options] { return RunRip(*options); }; });
 }
