@@ -2,9 +2,11 @@
 // The scan whose candidates are checked on several threads against the scan on one: the
 // same list, feedback, counters and summary for composed images whose items lie across the
 // edges of the pieces the threads take; and no crash when the file shrinks under them.
+#include <algorithm>
 #include <chrono>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -28,14 +30,18 @@ using testkit::GameImage;
 
 constexpr int64_t kPiece = 4096;
 
-// Records like RecordingFeedback and holds the scan up a little at every repaint, so that
-// the threads checking ahead get ahead and their outcomes are taken.
+// Records like RecordingFeedback and holds the scan up at every repaint (the first one
+// longer), so that the threads checking ahead get ahead and their outcomes are taken.
 class SlowFeedback : public RecordingFeedback {
   public:
+    explicit SlowFeedback(std::chrono::microseconds first) : first_(first) {}
     void Refresh() override {
-        std::this_thread::sleep_for(std::chrono::microseconds(100));
+        std::this_thread::sleep_for(std::exchange(first_, std::chrono::microseconds(100)));
         RecordingFeedback::Refresh();
     }
+
+  private:
+    std::chrono::microseconds first_;
 };
 
 struct Scan {
@@ -47,13 +53,14 @@ struct Scan {
 };
 
 Scan ScanFile(const std::string& path, const std::string& listPath, RecognitionRules rules,
-              unsigned threads, bool traced = false) {
+              unsigned threads, bool traced = false,
+              std::chrono::microseconds headStart = std::chrono::microseconds(100)) {
     Scan scan;
     ChunkFile list;
     EXPECT_TRUE(list.Create(listPath));
     ChunkListFile listFile(list);
     EXPECT_TRUE(WriteHeader(listFile, 0, "/games"));
-    SlowFeedback feedback;
+    SlowFeedback feedback(headStart);
     ScanTrace trace;
     if (traced) {
         trace = [&scan](std::string_view line) { scan.trace.emplace_back(line); };
@@ -207,6 +214,65 @@ TEST(ParallelScanTest, ListsMatchTheScanOnOneThread) {
                     << (rules == RecognitionRules::Classic ? "classic" : "extended");
                 taken += many.summary.checksTakenAhead;
             }
+        }
+    }
+    EXPECT_GT(taken, 0u) << "no check was taken from another thread";
+}
+
+// A thread starting a piece inside an item that the scan takes whole walks other windows
+// than the scan: here it takes a bank body inside a KCET item and running on past it, over
+// an "SShd" header that the scan meets right behind the KCET. The scan finds no outcome at
+// that header's position and must check it itself, not take the next outcome recorded.
+TEST(ParallelScanTest, ScanTakesOnlyOutcomesAtItsOwnPositions) {
+    constexpr int64_t kEdge = 2 * kPiece;
+    Bytes bytes = GameImage(31).Noise(static_cast<size_t>(kEdge - 64)).bytes();
+    // KCET tags (from the composer's own item) with one block of `length` bytes ending FF FF.
+    Bytes kcet = GameImage(32).Kcet(0).bytes();
+    kcet.resize(48);
+    const int64_t blockAt = kEdge - 64 + 54;
+    const int64_t zerosAt = kEdge + 16; // the body's leading zero block, inside the KCET block
+    const int64_t kcetEnd = zerosAt + 16 * 6 + 6;
+    const auto length = static_cast<uint16_t>(kcetEnd - blockAt);
+    kcet.insert(kcet.end(),
+                {1, 0, 0, 0, static_cast<uint8_t>(length), static_cast<uint8_t>(length >> 8)});
+    bytes.insert(bytes.end(), kcet.begin(), kcet.end());
+    // Past the zero block: 16-byte blocks of 0x11 whose second byte (the flags) is 2 (a sample
+    // starts), then 0; the KCET's FF FF falls on bytes 4 and 5 of a block.
+    auto block = [](uint8_t flags) {
+        Bytes b(16, 0x11);
+        b[1] = flags;
+        return b;
+    };
+    Bytes body(static_cast<size_t>(zerosAt - blockAt), 0x11);
+    body.insert(body.end(), 16, 0);
+    for (int i = 0; i < 20; ++i) {
+        const Bytes b = block(i == 0 ? 2 : 0);
+        body.insert(body.end(), b.begin(), b.end());
+    }
+    const auto at = [&](int64_t position) { return static_cast<size_t>(position - blockAt); };
+    body[at(kcetEnd - 2)] = 0xFF;
+    body[at(kcetEnd - 1)] = 0xFF;
+    // The scan's header, behind the KCET; the sample ends in the block after it.
+    const int64_t header = kcetEnd + 14; // bytes 4 to 7 of its block
+    std::copy_n("SShd", 4, body.begin() + static_cast<std::ptrdiff_t>(at(header)));
+    body[at(header + 32 - (header - zerosAt) % 16 + 1)] = 3;
+    bytes.insert(bytes.end(), body.begin(), body.end());
+    // A second header past the body, then noise for a few more pieces.
+    const Bytes tail = GameImage(33).Noise(300).GpmHead(20).Noise(3 * kPiece).bytes();
+    bytes.insert(bytes.end(), tail.begin(), tail.end());
+
+    testkit::TempFolder folder;
+    const std::string path = folder / "game.bin";
+    ASSERT_TRUE(testkit::WriteFile(path, bytes));
+    uint32_t taken = 0;
+    for (const RecognitionRules rules : {RecognitionRules::Classic, RecognitionRules::Extended}) {
+        const Scan one = ScanFile(path, folder / "one.clg", rules, 1);
+        ASSERT_EQ(one.summary.entries, 3u); // KCET, the two headers
+        for (int round = 0; round < 5; ++round) {
+            const Scan many =
+                ScanFile(path, folder / "many.clg", rules, 2, false, std::chrono::milliseconds(20));
+            EXPECT_TRUE(SameScan(many, one));
+            taken += many.summary.checksTakenAhead;
         }
     }
     EXPECT_GT(taken, 0u) << "no check was taken from another thread";
