@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The scan whose candidates are checked on several threads against the scan on one: the
 // same list, feedback, counters and summary for composed images whose items lie across the
-// edges of the pieces the threads take; and no crash when the file shrinks under them.
+// edges of the pieces the threads take.
 #include <algorithm>
 #include <chrono>
 #include <string>
@@ -10,7 +10,6 @@
 #include <vector>
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include "analysis/source_scanner.h"
 #include "analysis_test_support.h"
@@ -291,63 +290,6 @@ TEST(ParallelScanTest, TracedScanChecksOnItsOwnThread) {
     ASSERT_FALSE(one.trace.empty());
     EXPECT_TRUE(SameScan(many, one));
     EXPECT_EQ(many.summary.checksTakenAhead, 0u);
-}
-
-// The file is cut to a quarter while the scan is at a tenth of it, with threads checking
-// pieces ahead of it: reads past the new end, on any thread, see zeros instead of stopping
-// the program. Every item the file still holds whole is listed, nothing from past the cut.
-TEST(ParallelScanTest, FileCutShortUnderTheThreadsEndsTheScanWithoutACrash) {
-    GameImage image(61);
-    for (int i = 0; i < 150; ++i) {
-        image.Noise(9000).Seq(6);
-    }
-    testkit::TempFolder folder;
-    const std::string path = folder / "game.bin";
-    ASSERT_TRUE(testkit::WriteFile(path, image.bytes()));
-    const auto cut = static_cast<off_t>(image.size() / 4);
-
-    class CuttingFeedback : public NullFeedback {
-      public:
-        CuttingFeedback(std::string path, off_t at) : path_(std::move(path)), at_(at) {}
-        void SetProgress(int position) override {
-            if (position >= 10 && !cut) {
-                cut = ::truncate(path_.c_str(), at_) == 0;
-            }
-            // Slow enough that the threads are ahead when the file shrinks.
-            std::this_thread::sleep_for(std::chrono::microseconds(200));
-        }
-        bool cut = false;
-
-      private:
-        std::string path_;
-        off_t at_;
-    } feedback(path, cut);
-
-    ChunkFile list;
-    ASSERT_TRUE(list.Create(folder / "game.clg"));
-    ChunkListFile listFile(list);
-    ASSERT_TRUE(WriteHeader(listFile, 0, folder.path()));
-    GroupCounters counters;
-    EXPECT_EQ(ScanSourceFile(list, path, counters, feedback, {}, RecognitionRules::Extended,
-                             nullptr, {}, ScanThreads{3, 16 * 1024, 0}),
-              ScanOutcome::Scanned);
-    ASSERT_TRUE(feedback.cut);
-    ASSERT_TRUE(PatchCount(listFile, counters.Total()));
-    ASSERT_TRUE(list.Close());
-    ConvertList parsed;
-    ASSERT_EQ(ParseList(testkit::ReadFile(folder / "game.clg"), parsed), ListLoad::Ok);
-    size_t whole = 0;
-    for (const testkit::PlacedItem& item : image.items()) {
-        whole += item.end <= static_cast<uint64_t>(cut) ? 1 : 0;
-    }
-    ASSERT_GT(whole, 30u);
-    ASSERT_GE(parsed.entries.size(), whole);
-    for (size_t i = 0; i < parsed.entries.size(); ++i) {
-        EXPECT_LT(parsed.entries[i].offset, static_cast<uint64_t>(cut));
-        if (i < whole) {
-            EXPECT_EQ(parsed.entries[i].offset, image.items()[i].offset);
-        }
-    }
 }
 
 } // namespace
