@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// `sonvex-cli analyze GAMEFILE... [-o LIST]` and `sonvex-cli rip GAMEFILE... -o OUTDIR`:
+// `sonvex-cli analyze GAMEFILE... [-o LIST] [-j N]` and `sonvex-cli rip GAMEFILE... -o OUTDIR`:
 // scan game files into a convert list, and (rip) convert it at once.
 #include <algorithm>
 #include <cerrno>
