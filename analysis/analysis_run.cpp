@@ -272,10 +272,10 @@ ScanOutcome ScanImageFile(ChunkFile& list, const std::string& path, const std::s
 ScanOutcome ScanPlainOrPsf(ChunkFile& list, const GameFile& file, const std::string& entryName,
                            GameSourceFileSystem& sources, GroupCounters& counters,
                            Feedback& feedback, const ScanTrace& trace, RecognitionRules rules,
-                           ScanSummary* summary, ScanListener* listener) {
+                           ScanSummary* summary, ScanListener* listener, unsigned threads) {
     if (!file.psfWithLibraries) {
-        return ScanSourceFile(list, file.path, counters, feedback, trace, rules, summary,
-                              entryName);
+        return ScanSourceFile(list, file.path, counters, feedback, trace, rules, summary, entryName,
+                              ScanThreads{threads});
     }
     if (listener != nullptr) {
         listener->Quiesce();
@@ -401,7 +401,7 @@ std::vector<PlannedScan> PlanScans(const std::vector<std::string>& gameFiles,
 AnalysisResult AnalyzeSources(const std::vector<std::string>& gameFiles,
                               const std::string& listFolder, Feedback& feedback,
                               const ScanTrace& trace, RecognitionRules rules,
-                              ScanListener* listener) {
+                              ScanListener* listener, unsigned threads) {
     AnalysisResult result;
     if (gameFiles.empty()) {
         return result;
@@ -535,7 +535,7 @@ AnalysisResult AnalyzeSources(const std::vector<std::string>& gameFiles,
             file->inImage ? ScanImageFile(list, scan.path, entryName, result.counters, named, trace,
                                           rules, &summary)
                           : ScanPlainOrPsf(list, *file, entryName, sources, result.counters, named,
-                                           trace, rules, &summary, listener);
+                                           trace, rules, &summary, listener, threads);
         if (outcome == ScanOutcome::ListWriteFailed) {
             return AbandonList(list, result, feedback);
         }

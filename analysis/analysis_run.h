@@ -85,11 +85,13 @@ class ScanListener {
 // stayed empty. Extended rules: a body file paired with its header file, in which the
 // scan recognised nothing, and whose length equals the body length that the size table
 // of the header file's last entry (a "VH") gives, gets a "VB" entry at offset 0.
+// `threads` check the candidates of each large plain file (ScanThreads; 0: one a core); the
+// list is the same whatever their number.
 AnalysisResult AnalyzeSources(const std::vector<std::string>& gameFiles,
                               const std::string& listFolder, Feedback& feedback,
                               const ScanTrace& trace = {},
                               RecognitionRules rules = RecognitionRules::Extended,
-                              ScanListener* listener = nullptr);
+                              ScanListener* listener = nullptr, unsigned threads = 0);
 
 // The same, with the list in the program folder.
 AnalysisResult AnalyzeSources(const std::vector<std::string>& gameFiles, Feedback& feedback);

@@ -4,11 +4,15 @@
 #include "analysis/source_scanner.h"
 
 #include <algorithm>
+#include <atomic>
+#include <condition_variable>
 #include <filesystem>
 #include <limits>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <system_error>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -104,21 +108,24 @@ class SourceBlock {
     // Mapped pages made ready at once.
     static constexpr int64_t kPrepareAhead = 4 * 1024 * 1024;
 
-    SourceBlock(ChunkFile& source, RawFile* direct) : source_(source), direct_(direct) {
+    SourceBlock(ChunkFile& source, RawFile* direct) : source_(&source), direct_(direct) {
         const FileMapping* mapping = direct_ != nullptr ? direct_->Map() : nullptr;
         if (mapping != nullptr) {
-            mapping_ = mapping;
-            data_ = mapping->data();
-            length_ = mapping->size();
-            reachesEnd_ = true;
-            loaded_ = true;
-            source_.LendBytes(0, data_, length_, length_ >= source_.Size());
+            View(*mapping, mapping->size());
+            source_->LendBytes(0, data_, length_, length_ >= source_->Size());
             return;
         }
         bytes_.resize(static_cast<size_t>(kBlockSize));
         data_ = bytes_.data();
     }
-    ~SourceBlock() { source_.LendBytes(0, nullptr, 0); }
+    // The first `length` bytes of a mapped file, as one block that lends nothing: what a
+    // thread checking ahead of the scan looks at.
+    SourceBlock(const FileMapping& mapping, int64_t length) { View(mapping, length); }
+    ~SourceBlock() {
+        if (source_ != nullptr) {
+            source_->LendBytes(0, nullptr, 0);
+        }
+    }
     SourceBlock(const SourceBlock&) = delete;
     SourceBlock& operator=(const SourceBlock&) = delete;
 
@@ -130,7 +137,7 @@ class SourceBlock {
             // that the progress moves while a file that is not in the page cache is read.
             if (position + want > prepared_) {
                 const int64_t from = std::max(prepared_, position);
-                mapping_->Prepare(from, kPrepareAhead);
+                mapping_->Prepare(from, std::min(kPrepareAhead, length_ - from));
                 prepared_ = from + kPrepareAhead;
             }
             return data_ + position;
@@ -157,8 +164,17 @@ class SourceBlock {
     int64_t end() const { return start_ + length_; }
     // Whether the file ends inside (or right at the end of) the block.
     bool reachesFileEnd() const { return reachesEnd_; }
+    // The mapping the block is, or nullptr when it holds bytes read from the file.
+    const FileMapping* mapping() const { return mapping_; }
 
   private:
+    void View(const FileMapping& mapping, int64_t length) {
+        mapping_ = &mapping;
+        data_ = mapping.data();
+        length_ = length;
+        reachesEnd_ = true;
+        loaded_ = true;
+    }
     bool Holds(int64_t position, int64_t want) const {
         if (!loaded_ || position < start_) {
             return false;
@@ -172,18 +188,18 @@ class SourceBlock {
             length_ = std::max<int64_t>(direct_->ReadAt(position, bytes_.data(), kBlockSize), 0);
         } else {
             // The loan ends first: the block is about to change under it.
-            source_.LendBytes(0, nullptr, 0);
-            if (source_.Seek(position, SeekOrigin::Begin) == position) {
-                length_ = std::max<int64_t>(source_.Read(bytes_.data(), kBlockSize), 0);
+            source_->LendBytes(0, nullptr, 0);
+            if (source_->Seek(position, SeekOrigin::Begin) == position) {
+                length_ = std::max<int64_t>(source_->Read(bytes_.data(), kBlockSize), 0);
             }
         }
         reachesEnd_ = length_ < kBlockSize;
         loaded_ = true;
-        source_.LendBytes(start_, data_, length_, reachesEnd_);
+        source_->LendBytes(start_, data_, length_, reachesEnd_);
     }
 
-    ChunkFile& source_;
-    RawFile* direct_;
+    ChunkFile* source_ = nullptr; // lent the bytes held; none for a view
+    RawFile* direct_ = nullptr;
     const FileMapping* mapping_ = nullptr;
     int64_t prepared_ = 0; // mapped pages before this are ready
     std::vector<uint8_t> bytes_;
@@ -195,20 +211,23 @@ class SourceBlock {
 };
 
 // The idle counter: windows without any signature are counted, and every 1024th of them
-// after the first 1024 takes a look at the progress.
+// after the first 1024 takes a look at the progress (none when there is no progress shown).
 class IdleSteps {
   public:
-    explicit IdleSteps(ProgressDisplay& progress) : progress_(progress) {}
+    explicit IdleSteps(ProgressDisplay* progress) : progress_(progress) {}
 
     // One idle window at `position`.
     void Step(int64_t position) { Steps(position, 1); }
 
     // `count` idle windows at position, position + 1, ...: the same looks as one at a time.
     void Steps(int64_t position, int64_t count) {
+        if (progress_ == nullptr) {
+            return;
+        }
         while (count > 0) {
             if (idle_ == kIdleSteps) {
                 // The file stands just past the window when the look is taken.
-                progress_.Update(position + kWindowSize);
+                progress_->Update(position + kWindowSize);
                 idle_ = 0;
             }
             const int64_t run = std::min<int64_t>(count, kIdleSteps - idle_);
@@ -219,7 +238,7 @@ class IdleSteps {
     }
 
   private:
-    ProgressDisplay& progress_;
+    ProgressDisplay* progress_;
     uint16_t idle_ = 0;
 };
 
@@ -310,6 +329,13 @@ WindowClass ClassifyWindow(const uint8_t* window, RecognitionRules rules) {
     return {nearMiss ? WindowStep::MoveOn : WindowStep::Idle};
 }
 
+unsigned ScanThreadCount(unsigned count) {
+    if (count > 0) {
+        return count;
+    }
+    return std::max(1u, std::thread::hardware_concurrency());
+}
+
 int ScanProgress(int64_t position, int64_t size) {
     if (position <= 0 || size <= 0) {
         return 0;
@@ -320,25 +346,23 @@ int ScanProgress(int64_t position, int64_t size) {
 
 namespace {
 
-ScanOutcome ScanBlocks(ChunkFile& list, ChunkFile& source, RawFile* direct,
-                       std::string_view entryName, GroupCounters& counters, Feedback& feedback,
-                       const ScanTrace& trace, RecognitionRules rules, ScanSummary* summary) {
-    const std::string name(entryName);
-    const int64_t size = std::max<int64_t>(source.Size(), 0);
-    ProgressDisplay progress(feedback, size);
-    feedback.SetStatusText(name + kScanningSuffix);
-    feedback.Refresh();
+// Where a walk over the windows of a file ended.
+struct WalkEnd {
+    int64_t position = 0;    // where the file stands: the final progress shows it
+    bool listFailed = false; // an entry could not be written
+};
 
-    ChunkListFile listFile(list);
-    SourceBlock block(source, direct);
-    IdleSteps idle(progress);
+// The walk over the windows of a file from `position` on: the scan's own, and that of a
+// thread checking a piece of the file ahead of it. `visit` says whether to look at the
+// window at a position (Continue), gives the outcome of a candidate's check (Check: the
+// file position it leaves in `filePosition`) and takes every item found (Item: false when
+// its entry could not be written). The checks of a bank body by its header's size table,
+// and that table itself, are read through `source` every time.
+template <typename Visitor>
+WalkEnd WalkWindows(SourceBlock& block, ChunkFile& source, IdleSteps& idle, RecognitionRules rules,
+                    const ScanTrace& trace, int64_t position, Visitor& visit) {
     std::string note;
-    ScanSummary facts;
-    facts.size = size;
-    int64_t position = 0;
-    bool listFailed = false;
-    // Where the file stands when the scan ends: the final progress shows it.
-    int64_t endPosition = 0;
+    WalkEnd end;
     // Extended rules: the body length that the size table of a bank header just accepted
     // gives; it applies to the one window right behind that header (-1: none).
     int64_t headerBody = -1;
@@ -346,11 +370,15 @@ ScanOutcome ScanBlocks(ChunkFile& list, ChunkFile& source, RawFile* direct,
         if (headerBody < 0) {
             position = PassQuietWindows(block, position, idle);
         }
+        if (!visit.Continue(position)) {
+            end.position = position;
+            break;
+        }
         // The window at `position`, and the two bytes behind it, as far as the file has them.
         const uint8_t* bytes = block.At(position, kWindowSize + 2);
         const int64_t available = block.AvailableAt(position, kWindowSize + 2);
         if (available < kWindowSize) {
-            endPosition = position + available;
+            end.position = position + available;
             break;
         }
         const int64_t bodyBySizes = std::exchange(headerBody, -1);
@@ -375,9 +403,7 @@ ScanOutcome ScanBlocks(ChunkFile& list, ChunkFile& source, RawFile* direct,
         std::optional<CheckResult> result;
         if (candidate) {
             block.KeepRoomFor(position);
-            source.Seek(position, SeekOrigin::Begin);
-            result = CheckCandidate(kind, source, position, trace ? &note : nullptr);
-            filePosition = source.Tell();
+            result = visit.Check(kind, position, trace ? &note : nullptr, filePosition);
             if (trace) {
                 trace(note + " -> " + CheckResultName(*result));
             }
@@ -402,7 +428,7 @@ ScanOutcome ScanBlocks(ChunkFile& list, ChunkFile& source, RawFile* direct,
             }
         }
         if (fileEnds) {
-            endPosition = filePosition;
+            end.position = filePosition;
             break;
         }
         if (!result) {
@@ -417,44 +443,362 @@ ScanOutcome ScanBlocks(ChunkFile& list, ChunkFile& source, RawFile* direct,
             continue;
         }
         if (*result == CheckResult::StopScan) {
-            endPosition = filePosition;
+            end.position = filePosition;
             break;
         }
         const int64_t resume = filePosition;
-        endPosition = resume;
-        const ItemEntry entry = EntryOf(kind);
-        uint32_t& counter = counters.*entry.counter;
-        if (!WriteEntry(listFile, entry.type, static_cast<int32_t>(counter),
-                        static_cast<uint64_t>(position), entryName) ||
-            list.WriteFailed()) {
-            listFailed = true;
-            break;
-        }
-        ++counter;
-        ++facts.entries;
-        facts.lastIsHeader = kind == ItemKind::Vh;
-        facts.lastHeaderBodyLength = -1;
+        end.position = resume;
+        int64_t bodyLength = -1;
         if (kind == ItemKind::Vh && rules == RecognitionRules::Extended) {
-            headerBody = BodyLengthBySizeTable(source, position);
-            facts.lastHeaderBodyLength = headerBody;
+            bodyLength = BodyLengthBySizeTable(source, position);
             source.Seek(resume, SeekOrigin::Begin);
         }
-        progress.Update(resume);
+        if (!visit.Item(kind, position, resume, bodyLength)) {
+            end.listFailed = true;
+            break;
+        }
+        headerBody = bodyLength;
         if (*result == CheckResult::AcceptAndStop) {
             break;
         }
         // Every check that accepts leaves the file past the window start.
         position = std::max(resume, position + 1);
     }
+    return end;
+}
 
-    if (!progress.Update(endPosition)) {
+// The reader of a thread that checks ahead of the scan: the whole mapped file is lent to
+// the buffered file over it, so that a check reads this file only past the file's end, or
+// to ask its size. Either is noted: what such a check finds can depend on what the scan's
+// own buffered file read before (it keeps the place of its last read past the end as part
+// of the size), so only the scan runs it.
+class LentBytesOnly : public RawFile {
+  public:
+    explicit LentBytesOnly(int64_t size) : size_(size) {}
+    int64_t ReadAt(int64_t /*position*/, void* /*destination*/, int64_t /*length*/) override {
+        asked = true;
+        return 0; // only reads past the mapped bytes come here: the file has no more
+    }
+    int64_t WriteAt(int64_t /*position*/, const void* /*source*/, int64_t /*length*/) override {
+        return 0;
+    }
+    int64_t Size() override {
+        asked = true;
+        return size_;
+    }
+    bool Close() override { return true; }
+
+    bool asked = false; // since it was last cleared
+
+  private:
+    int64_t size_;
+};
+
+// The checks of the pieces of a mapped file ahead of the scan, run on other threads. A
+// thread walks a piece from its start as the scan would (skipping what it accepts, moving
+// on past what it rejects) and records, for every check it runs, where, its result and
+// where it left the file; it writes nothing. The scan takes a recorded outcome instead of
+// running the check again: a check is a function of the file's bytes, so it is the
+// outcome the scan would have got. The two walks may differ at first (the thread starts at
+// the piece's start, the scan may enter the piece inside an item) until both look at the
+// same window; until then the scan runs its checks itself. The scan never waits: when it
+// catches up with the thread in its piece, it takes the rest of the piece over and the
+// thread moves on ahead. Threads stay at most a few pieces ahead, so memory is bounded.
+class ChecksAhead {
+  public:
+    ChecksAhead(const FileMapping& mapping, RecognitionRules rules, unsigned threads,
+                int64_t pieceSize)
+        : mapping_(mapping), size_(mapping.size()), rules_(rules), pieceSize_(pieceSize),
+          slotCount_(2 * static_cast<int64_t>(threads) + 2),
+          slots_(std::make_unique<Slot[]>(static_cast<size_t>(slotCount_))), pieceEnd_(pieceSize) {
+        for (unsigned i = 0; i < threads; ++i) {
+            try {
+                threads_.emplace_back([this] { Work(); });
+            } catch (const std::system_error&) {
+                break; // fewer threads: the scan runs more checks itself
+            }
+        }
+    }
+    ~ChecksAhead() {
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            stop_ = true;
+            for (int64_t i = 0; i < slotCount_; ++i) {
+                slots_[static_cast<size_t>(i)].cancel.store(true, std::memory_order_relaxed);
+            }
+        }
+        wake_.notify_all();
+        for (std::thread& thread : threads_) {
+            thread.join();
+        }
+    }
+    ChecksAhead(const ChecksAhead&) = delete;
+    ChecksAhead& operator=(const ChecksAhead&) = delete;
+
+    // The scan looks at the window at `position` (its positions only grow).
+    void Reached(int64_t position) {
+        if (position >= pieceEnd_) {
+            EnterPiece(position);
+        }
+    }
+
+    // The outcome of the check of `kind` at `position` when a thread has recorded it.
+    bool Find(ItemKind kind, int64_t position, CheckResult& result, int64_t& filePosition) {
+        if (current_ == nullptr) {
+            return false;
+        }
+        std::unique_lock<std::mutex> lock(mutex_, std::defer_lock);
+        if (!currentDone_) {
+            lock.lock();
+            if (current_->done) {
+                currentDone_ = true;
+            } else if (!current_->busy ||
+                       position >= current_->at.load(std::memory_order_acquire)) {
+                // The scan has caught up with the thread: it checks the rest itself.
+                current_->cancel.store(true, std::memory_order_relaxed);
+                current_ = nullptr;
+                return false;
+            }
+        }
+        const std::vector<Outcome>& outcomes = current_->outcomes;
+        while (cursor_ < outcomes.size() && outcomes[cursor_].position < position) {
+            ++cursor_;
+        }
+        if (cursor_ == outcomes.size() || outcomes[cursor_].position != position ||
+            outcomes[cursor_].kind != kind) {
+            return false;
+        }
+        result = outcomes[cursor_].result;
+        filePosition = outcomes[cursor_].filePosition;
+        return true;
+    }
+
+  private:
+    // Room behind a piece's end in the bytes its thread looks at, so that every window
+    // starting in the piece is whole.
+    static constexpr int64_t kPastPiece = 64;
+
+    struct Outcome {
+        int64_t position;     // the candidate's first byte
+        int64_t filePosition; // where the check left the file
+        ItemKind kind;
+        CheckResult result;
+    };
+    // One piece of the file a thread walks; piece i uses slot i % slotCount_. The fields
+    // but `at` and `cancel` are guarded by mutex_.
+    struct Slot {
+        int64_t piece = -1;
+        bool busy = false;             // a thread walks it
+        bool done = false;             // walked to its end: its outcomes no longer change
+        std::vector<Outcome> outcomes; // by position
+        // The thread has recorded every check it ran before this position.
+        std::atomic<int64_t> at{0};
+        std::atomic<bool> cancel{false};
+    };
+
+    Slot& SlotOf(int64_t piece) { return slots_[static_cast<size_t>(piece % slotCount_)]; }
+
+    void EnterPiece(int64_t position) {
+        const int64_t piece = position / pieceSize_;
+        pieceEnd_ = (piece + 1) * pieceSize_;
+        cursor_ = 0;
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            scanPiece_ = piece;
+            Slot& slot = SlotOf(piece);
+            current_ = slot.piece == piece && (slot.busy || slot.done) ? &slot : nullptr;
+            currentDone_ = current_ != nullptr && slot.done;
+            // Pieces the scan has left behind are of no more use.
+            for (int64_t i = 0; i < slotCount_; ++i) {
+                Slot& other = slots_[static_cast<size_t>(i)];
+                if (other.busy && other.piece < piece) {
+                    other.cancel.store(true, std::memory_order_relaxed);
+                }
+            }
+        }
+        wake_.notify_all();
+    }
+
+    // A thread: takes the first piece ahead of the scan that no thread has taken, while it
+    // is fewer than slotCount_ pieces ahead and its slot is free.
+    void Work() {
+        auto lentFile = std::make_unique<LentBytesOnly>(size_);
+        LentBytesOnly& lent = *lentFile;
+        ChunkFile reader;
+        if (!reader.OpenRead(std::move(lentFile), {})) {
+            return;
+        }
+        reader.LendBytes(0, mapping_.data(), size_, true);
+        std::unique_lock<std::mutex> lock(mutex_);
+        while (!stop_) {
+            const int64_t piece = std::max(nextPiece_, scanPiece_ + 1);
+            Slot& slot = SlotOf(piece);
+            if (piece * pieceSize_ >= size_ || piece >= scanPiece_ + slotCount_ || slot.busy) {
+                wake_.wait(lock);
+                continue;
+            }
+            nextPiece_ = piece + 1;
+            slot.piece = piece;
+            slot.busy = true;
+            slot.done = false;
+            slot.outcomes.clear();
+            slot.at.store(piece * pieceSize_, std::memory_order_relaxed);
+            slot.cancel.store(false, std::memory_order_relaxed);
+            lock.unlock();
+            Walk(slot, piece, reader, lent);
+            lock.lock();
+            slot.busy = false;
+            slot.done = !slot.cancel.load(std::memory_order_relaxed);
+            wake_.notify_all();
+        }
+    }
+
+    // The walk of one piece, up to the first window at or past its end.
+    void Walk(Slot& slot, int64_t piece, ChunkFile& reader, LentBytesOnly& lent) {
+        const int64_t start = piece * pieceSize_;
+        const int64_t end = start + pieceSize_;
+        SourceBlock block(mapping_, std::min(size_, end + kPastPiece));
+        IdleSteps idle(nullptr);
+        struct Visitor {
+            ChecksAhead& self;
+            Slot& slot;
+            ChunkFile& reader;
+            LentBytesOnly& lent;
+            int64_t end;
+
+            bool Continue(int64_t position) {
+                if (position >= end || slot.cancel.load(std::memory_order_relaxed)) {
+                    return false;
+                }
+                slot.at.store(position, std::memory_order_release);
+                return true;
+            }
+            CheckResult Check(ItemKind kind, int64_t position, std::string* /*note*/,
+                              int64_t& filePosition) {
+                lent.asked = false;
+                reader.Seek(position, SeekOrigin::Begin);
+                const CheckResult result = CheckCandidate(kind, reader, position);
+                filePosition = reader.Tell();
+                if (!lent.asked) {
+                    const std::lock_guard<std::mutex> lock(self.mutex_);
+                    slot.outcomes.push_back({position, filePosition, kind, result});
+                }
+                return result;
+            }
+            bool Item(ItemKind /*kind*/, int64_t /*position*/, int64_t /*resume*/,
+                      int64_t /*bodyLength*/) {
+                return true;
+            }
+        };
+        Visitor visit{*this, slot, reader, lent, end};
+        const ScanTrace noTrace;
+        (void)WalkWindows(block, reader, idle, rules_, noTrace, start, visit);
+    }
+
+    const FileMapping& mapping_;
+    const int64_t size_;
+    const RecognitionRules rules_;
+    const int64_t pieceSize_;
+    const int64_t slotCount_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::unique_ptr<Slot[]> slots_;
+    int64_t nextPiece_ = 1; // the scan itself starts with piece 0
+    int64_t scanPiece_ = 0;
+    bool stop_ = false;
+    std::vector<std::thread> threads_;
+    // The scan's own thread only: the end of its piece, the piece's slot when a thread has
+    // walked or walks it, whether that walk is done, and the next outcome to look at.
+    int64_t pieceEnd_;
+    Slot* current_ = nullptr;
+    bool currentDone_ = false;
+    size_t cursor_ = 0;
+};
+
+ScanOutcome ScanBlocks(ChunkFile& list, ChunkFile& source, RawFile* direct,
+                       std::string_view entryName, GroupCounters& counters, Feedback& feedback,
+                       const ScanTrace& trace, RecognitionRules rules, ScanSummary* summary,
+                       const ScanThreads& threads) {
+    const std::string name(entryName);
+    const int64_t size = std::max<int64_t>(source.Size(), 0);
+    SourceBlock block(source, direct);
+    // Other threads check ahead only where they can read the whole file as the scan does,
+    // and where trace lines, which come in the order of the checks, are not asked for. They
+    // start before the scan shows anything.
+    std::optional<ChecksAhead> ahead;
+    const unsigned count = ScanThreadCount(threads.count);
+    const FileMapping* mapping = block.mapping();
+    if (count > 1 && !trace && mapping != nullptr && source.Lent().toFileEnd &&
+        size >= threads.minFileSize && threads.pieceSize > 0 && size > threads.pieceSize) {
+        ahead.emplace(*mapping, rules, count - 1, threads.pieceSize);
+    }
+
+    ProgressDisplay progress(feedback, size);
+    feedback.SetStatusText(name + kScanningSuffix);
+    feedback.Refresh();
+
+    ChunkListFile listFile(list);
+    IdleSteps idle(&progress);
+    ScanSummary facts;
+    facts.size = size;
+
+    struct Visitor {
+        ChunkFile& list;
+        ChunkListFile& listFile;
+        ChunkFile& source;
+        std::string_view entryName;
+        GroupCounters& counters;
+        ScanSummary& facts;
+        ProgressDisplay& progress;
+        ChecksAhead* ahead;
+
+        bool Continue(int64_t position) {
+            if (ahead != nullptr) {
+                ahead->Reached(position);
+            }
+            return true;
+        }
+        CheckResult Check(ItemKind kind, int64_t position, std::string* note,
+                          int64_t& filePosition) {
+            CheckResult result = CheckResult::Reject;
+            if (ahead != nullptr && ahead->Find(kind, position, result, filePosition)) {
+                ++facts.checksTakenAhead;
+                return result;
+            }
+            source.Seek(position, SeekOrigin::Begin);
+            result = CheckCandidate(kind, source, position, note);
+            filePosition = source.Tell();
+            return result;
+        }
+        bool Item(ItemKind kind, int64_t position, int64_t resume, int64_t bodyLength) {
+            const ItemEntry entry = EntryOf(kind);
+            uint32_t& counter = counters.*entry.counter;
+            if (!WriteEntry(listFile, entry.type, static_cast<int32_t>(counter),
+                            static_cast<uint64_t>(position), entryName) ||
+                list.WriteFailed()) {
+                return false;
+            }
+            ++counter;
+            ++facts.entries;
+            facts.lastIsHeader = kind == ItemKind::Vh;
+            facts.lastHeaderBodyLength = bodyLength;
+            progress.Update(resume);
+            return true;
+        }
+    };
+    Visitor visit{list,     listFile, source,   entryName,
+                  counters, facts,    progress, ahead ? &*ahead : nullptr};
+    const WalkEnd end = WalkWindows(block, source, idle, rules, trace, 0, visit);
+    ahead.reset();
+
+    if (!progress.Update(end.position)) {
         feedback.Refresh();
     }
     feedback.SetStatusText(name + kScannedSuffix);
     if (summary != nullptr) {
         *summary = facts;
     }
-    return listFailed ? ScanOutcome::ListWriteFailed : ScanOutcome::Scanned;
+    return end.listFailed ? ScanOutcome::ListWriteFailed : ScanOutcome::Scanned;
 }
 
 } // namespace
@@ -462,13 +806,16 @@ ScanOutcome ScanBlocks(ChunkFile& list, ChunkFile& source, RawFile* direct,
 ScanOutcome ScanOpenSource(ChunkFile& list, ChunkFile& source, std::string_view entryName,
                            GroupCounters& counters, Feedback& feedback, const ScanTrace& trace,
                            RecognitionRules rules, ScanSummary* summary) {
-    return ScanBlocks(list, source, nullptr, entryName, counters, feedback, trace, rules, summary);
+    return ScanBlocks(list, source, nullptr, entryName, counters, feedback, trace, rules, summary,
+                      ScanThreads{1});
 }
 
 ScanOutcome ScanOpenSource(ChunkFile& list, ChunkFile& source, RawFile& blocks,
                            std::string_view entryName, GroupCounters& counters, Feedback& feedback,
-                           const ScanTrace& trace, RecognitionRules rules, ScanSummary* summary) {
-    return ScanBlocks(list, source, &blocks, entryName, counters, feedback, trace, rules, summary);
+                           const ScanTrace& trace, RecognitionRules rules, ScanSummary* summary,
+                           const ScanThreads& threads) {
+    return ScanBlocks(list, source, &blocks, entryName, counters, feedback, trace, rules, summary,
+                      threads);
 }
 
 bool WriteWholeFileBody(ChunkFile& list, std::string_view entryName, GroupCounters& counters) {
@@ -483,7 +830,8 @@ bool WriteWholeFileBody(ChunkFile& list, std::string_view entryName, GroupCounte
 
 ScanOutcome ScanSourceFile(ChunkFile& list, const std::string& path, GroupCounters& counters,
                            Feedback& feedback, const ScanTrace& trace, RecognitionRules rules,
-                           ScanSummary* summary, std::string_view entryName) {
+                           ScanSummary* summary, std::string_view entryName,
+                           const ScanThreads& threads) {
     std::error_code error;
     if (!std::filesystem::exists(std::filesystem::path(path), error)) {
         ShowNumberedMessage(feedback, MessageId::ScannedFileMissing);
@@ -510,8 +858,8 @@ ScanOutcome ScanSourceFile(ChunkFile& list, const std::string& path, GroupCounte
         blocks = std::make_unique<ReadAheadFile>(std::move(blocks), SourceBlock::kItemRoom);
     }
     const std::string name = entryName.empty() ? FileNameOf(path) : std::string(entryName);
-    const ScanOutcome outcome =
-        ScanOpenSource(list, source, *blocks, name, counters, feedback, trace, rules, summary);
+    const ScanOutcome outcome = ScanOpenSource(list, source, *blocks, name, counters, feedback,
+                                               trace, rules, summary, threads);
     blocks->Close();
     source.Close();
     return outcome;

@@ -80,7 +80,23 @@ struct ScanSummary {
     // Extended rules, last entry a "VH": the body length its table of sample sizes gives
     // (-1 when the table is not in the file, or otherwise).
     int64_t lastHeaderBodyLength = -1;
+    // Candidates whose check the scan took from another thread instead of running it.
+    uint32_t checksTakenAhead = 0;
 };
+
+// How many threads check the candidates of one file. The scan itself runs on the caller's
+// thread and alone writes entries and shows progress; the other threads run the checks of
+// the pieces of the file ahead of it, which it then takes instead of running them again. The
+// list is the same whatever the count. Only a file that is mapped whole, at least
+// `minFileSize` bytes long and scanned without a trace is checked on more than one thread.
+struct ScanThreads {
+    unsigned count = 0;                    // threads in all, the scan's own included; 0: one a core
+    int64_t pieceSize = 1024 * 1024;       // bytes of the file a thread takes at a time
+    int64_t minFileSize = 2 * 1024 * 1024; // smaller files are scanned on one thread
+};
+
+// The thread count that `count` stands for: itself, or for 0 the number of cores (at least 1).
+unsigned ScanThreadCount(unsigned count);
 
 // Scans the game file at `path` and appends its entries to `list` (open, positioned at
 // its end). Shows the path as the game file, the file name with " ｱﾅﾗｲｽﾞ中" and then
@@ -97,7 +113,8 @@ struct ScanSummary {
 ScanOutcome ScanSourceFile(ChunkFile& list, const std::string& path, GroupCounters& counters,
                            Feedback& feedback, const ScanTrace& trace = {},
                            RecognitionRules rules = RecognitionRules::Extended,
-                           ScanSummary* summary = nullptr, std::string_view entryName = {});
+                           ScanSummary* summary = nullptr, std::string_view entryName = {},
+                           const ScanThreads& threads = {});
 
 // The scan of a game file that is already open for reading; `entryName` is the name the
 // entries record (name and extension, no folder) and the status text shows.
@@ -108,11 +125,12 @@ ScanOutcome ScanOpenSource(ChunkFile& list, ChunkFile& source, std::string_view 
 
 // The same, reading the file's bytes in large blocks from `blocks`, a second handle on the
 // same file, which spares a copy of every byte; the checks still read through `source`.
+// When `blocks` maps the file, its candidates may be checked on several threads.
 ScanOutcome ScanOpenSource(ChunkFile& list, ChunkFile& source, RawFile& blocks,
                            std::string_view entryName, GroupCounters& counters, Feedback& feedback,
                            const ScanTrace& trace = {},
                            RecognitionRules rules = RecognitionRules::Extended,
-                           ScanSummary* summary = nullptr);
+                           ScanSummary* summary = nullptr, const ScanThreads& threads = {});
 
 // Appends a "VB" entry at offset 0 of the file `entryName` (a body file that is the body
 // of the header scanned just before it) and advances the bank body counter; false when

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace sonvex {
 
@@ -16,7 +17,12 @@ ChunkFile::~ChunkFile() {
 
 bool ChunkFile::OpenRead(const std::string& path) {
     Close();
-    file_ = ActiveFileSystem().Open(path, OpenMode::Read);
+    return OpenRead(ActiveFileSystem().Open(path, OpenMode::Read), path);
+}
+
+bool ChunkFile::OpenRead(std::unique_ptr<RawFile> file, const std::string& path) {
+    Close();
+    file_ = std::move(file);
     if (!file_) {
         return false;
     }

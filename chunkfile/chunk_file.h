@@ -56,6 +56,8 @@ class ChunkFile {
 
     // Opens an existing file for reading.
     bool OpenRead(const std::string& path);
+    // Reads `file`, opened already (false when it is null); `path` is what Path() tells.
+    bool OpenRead(std::unique_ptr<RawFile> file, const std::string& path);
     // Creates a file for reading and writing, replacing one of the same name.
     bool Create(const std::string& path);
     // Flushes and closes; false when any write since opening failed.

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// `sonvex-cli analyze GAMEFILE... [-o LIST]` and `sonvex-cli rip GAMEFILE... -o OUTDIR`:
+// `sonvex-cli analyze GAMEFILE... [-o LIST] [-j N]` and `sonvex-cli rip GAMEFILE... -o OUTDIR`:
 // scan game files into a convert list, and (rip) convert it at once.
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -31,7 +32,9 @@ struct AnalyzeOptions {
     bool classic = false;   // the classic recognition rules only
     BankFormatChoice banks; // rip only
     UnrollAfterRun unroll;  // rip only
-    int jobs = 1;           // rip only: conversion threads beside the scan; 1 converts after it
+    // Threads that check candidates (analyze; rip: and convert beside the scan; 1 converts
+    // after it); 0: one a core.
+    int jobs = 0;
 };
 
 RecognitionRules RulesOf(bool classic) {
@@ -122,8 +125,8 @@ int RunAnalyze(const AnalyzeOptions& o) {
     // Messages about the list name the place the user asked for, not the working folder.
     const std::string workList = ListPathFor(work.string(), o.gameFiles.front());
     ListNamingFeedback named(feedback, workList, target.string());
-    AnalysisResult r =
-        AnalyzeSources(o.gameFiles, work.string(), named, TraceTo(o.trace), RulesOf(o.classic));
+    AnalysisResult r = AnalyzeSources(o.gameFiles, work.string(), named, TraceTo(o.trace),
+                                      RulesOf(o.classic), nullptr, static_cast<unsigned>(o.jobs));
     feedback.Finish();
     bool written = r.status == AnalysisStatus::ListWritten;
     if (written) {
@@ -222,13 +225,15 @@ RipOutcome RipToFolder(const std::vector<std::string>& gameFiles, std::string ou
     std::unique_ptr<ConversionPipeline> pipeline;
     std::unique_ptr<KeepConversionReports> reports;
     std::unique_ptr<PipelineFeed> feed;
+    jobs = static_cast<int>(ScanThreadCount(static_cast<unsigned>(std::max(jobs, 0))));
     if (jobs > 1) {
         pipeline = std::make_unique<ConversionPipeline>(converters, *folder, jobs);
         reports = std::make_unique<KeepConversionReports>(*pipeline);
         feed = std::make_unique<PipelineFeed>(*pipeline);
     }
     AnalysisResult analysis =
-        AnalyzeSources(gameFiles, *folder, feedback, TraceTo(trace), RulesOf(classic), feed.get());
+        AnalyzeSources(gameFiles, *folder, feedback, TraceTo(trace), RulesOf(classic), feed.get(),
+                       static_cast<unsigned>(jobs));
     feedback.Finish();
     if (!ReportAnalysis(analysis)) {
         pipeline.reset(); // its staging folder goes before the folder is looked at
@@ -275,6 +280,9 @@ void AddAnalyzeCommand(CLI::App& app, CommandRun& run) {
     cmd->add_flag("--trace", options->trace,
                   "Print every candidate checked and what the check found");
     cmd->add_flag("--classic", options->classic, kClassicHelp);
+    cmd->add_option("-j,--jobs", options->jobs,
+                    "Check candidates on N threads (default: one a core); the list is the same")
+        ->check(CLI::Range(1, 64));
     cmd->callback([&run, options] { run = [options] { return RunAnalyze(*options); }; });
 }
 
@@ -294,8 +302,9 @@ void AddRipCommand(CLI::App& app, CommandRun& run) {
     AddBankFormatOptions(*cmd, options->banks);
     options->unroll.AddOptions(*cmd);
     cmd->add_option("-j,--jobs", options->jobs,
-                    "Convert on N threads while the scan goes on (default 1: convert after the "
-                    "scan, one item after the other); outputs and messages are the same")
+                    "Check candidates and convert on N threads while the scan goes on (default: "
+                    "one a core; 1 converts after the scan, one item after the other); outputs "
+                    "and messages are the same")
         ->check(CLI::Range(1, 64));
     cmd->callback([&run, options] { run = [options] { return RunRip(*options); }; });
 }

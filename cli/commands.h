@@ -35,7 +35,8 @@ int ReportConversion(const ConversionRunResult& run, const std::string& folder,
 // What `rip` does, for every command that starts from game files: scans them into a
 // convert list in the folder `output` (made when missing), then converts the list there with
 // `converters` (with `jobs` > 1, each game file's items beside the scan on that many
-// threads), calling `beforeConversion` with the folder first. Prints the reports.
+// threads), calling `beforeConversion` with the folder first. Prints the reports. The scan
+// checks candidates on `jobs` threads too; 0 stands for one a core.
 struct RipOutcome {
     bool converted = false;   // the list was made and its conversion ran
     int status = kExitFailed; // the exit status the scan and the conversion call for

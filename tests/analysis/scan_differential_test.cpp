@@ -2,13 +2,16 @@
 // The block scanner against the straightforward window-at-every-offset scanner: many
 // composed and random game images through one comparison of lists, feedback (status
 // texts, progress values, repaints, in order), traces, counters and summaries, under the
-// classic and the extended rules.
+// classic and the extended rules; also with the checks run on several threads.
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <functional>
 #include <memory>
 #include <random>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -41,8 +44,38 @@ enum class Scanner {
     Reference,    // the oracle
     Block,        // blocks read through a second handle on the file
     BufferedOnly, // no second handle to be had: blocks read through the buffered file
-    Mapped        // a real file, mapped whole
+    Mapped,       // a real file, mapped whole
+    Parallel      // mapped, its candidates checked on several threads (Threads)
 };
+
+using std::chrono::microseconds;
+
+// How the threads of a parallel scan go. The scan is held up at its first repaint and at
+// every other one, so that the threads checking ahead of it are ahead and their outcomes are
+// taken, rather than the scan overtaking them.
+struct Threads {
+    unsigned count = 3;
+    int64_t piece = 61; // small enough that the items of the cases cross its edges everywhere
+    microseconds headStart{300};
+    microseconds perRepaint{0};
+    bool traced = false; // the scan is asked for a trace
+};
+
+class PatientFeedback : public RecordingFeedback {
+  public:
+    PatientFeedback(microseconds first, microseconds then) : wait_(first), then_(then) {}
+    void Refresh() override {
+        std::this_thread::sleep_for(std::exchange(wait_, then_));
+        RecordingFeedback::Refresh();
+    }
+
+  private:
+    microseconds wait_;
+    microseconds then_;
+};
+
+// Checks the scan took from the threads checking ahead, over every parallel run.
+uint64_t g_checksTakenAhead = 0;
 
 // The game file from a real file (which the scanner maps), everything else in memory.
 class RealGameFile : public FileSystem {
@@ -73,13 +106,15 @@ struct ScanRun {
     ScanSummary summary;
 };
 
-ScanRun Run(const Bytes& game, RecognitionRules rules, Scanner scanner) {
+ScanRun Run(const Bytes& game, RecognitionRules rules, Scanner scanner,
+            const Threads& parallel = {}) {
     MemoryFileSystem files;
     static const testkit::TempFolder folder;
     const std::string realPath = folder / "game.bin";
-    EXPECT_TRUE(scanner != Scanner::Mapped || testkit::WriteFile(realPath, game));
+    const bool real = scanner == Scanner::Mapped || scanner == Scanner::Parallel;
+    EXPECT_TRUE(!real || testkit::WriteFile(realPath, game));
     RealGameFile mixed(files, "/mem/game.bin", realPath);
-    ScopedFileSystem guard(scanner == Scanner::Mapped ? static_cast<FileSystem&>(mixed) : files);
+    ScopedFileSystem guard(real ? static_cast<FileSystem&>(mixed) : files);
     files.Put("/mem/game.bin", game);
     ChunkFile list;
     ChunkFile source;
@@ -91,19 +126,27 @@ ScanRun Run(const Bytes& game, RecognitionRules rules, Scanner scanner) {
     ScanRun run;
     // Numbers go on from earlier files of the run.
     run.counters = {5, 2, 7};
-    RecordingFeedback feedback;
-    const ScanTrace trace = [&run](std::string_view line) { run.trace.emplace_back(line); };
+    const bool threads = scanner == Scanner::Parallel;
+    PatientFeedback feedback(threads ? parallel.headStart : microseconds(0),
+                             threads ? parallel.perRepaint : microseconds(0));
+    // Checks on several threads are for scans without a trace.
+    ScanTrace trace = [&run](std::string_view line) { run.trace.emplace_back(line); };
+    if (threads && !parallel.traced) {
+        trace = {};
+    }
     if (scanner == Scanner::Reference) {
         run.outcome = testing::ReferenceScanOpenSource(list, source, "game.bin", run.counters,
                                                        feedback, trace, rules, &run.summary);
-    } else if (scanner == Scanner::Block || scanner == Scanner::Mapped) {
+    } else if (scanner != Scanner::BufferedOnly) {
         const std::unique_ptr<RawFile> blocks =
             ActiveFileSystem().Open("/mem/game.bin", OpenMode::Read);
         EXPECT_TRUE(blocks != nullptr);
         // A real file that is not empty is mapped; one in memory is not.
-        EXPECT_EQ(blocks->Map() != nullptr, scanner == Scanner::Mapped && !game.empty());
+        EXPECT_EQ(blocks->Map() != nullptr, real && !game.empty());
+        const ScanThreads count{threads ? parallel.count : 1u, parallel.piece, 0};
         run.outcome = ScanOpenSource(list, source, *blocks, "game.bin", run.counters, feedback,
-                                     trace, rules, &run.summary);
+                                     trace, rules, &run.summary, count);
+        g_checksTakenAhead += run.summary.checksTakenAhead;
     } else {
         run.outcome = ScanOpenSource(list, source, "game.bin", run.counters, feedback, trace, rules,
                                      &run.summary);
@@ -168,9 +211,12 @@ struct Case {
 };
 
 // Every case through both scanners and both rules; the count of cases whose scan found
-// something is returned, so that a generator that stopped producing items shows.
-size_t CompareAll(const std::vector<Case>& cases) {
+// something is returned, so that a generator that stopped producing items shows. With
+// `takeChecks`, the parallel scans must have taken checks from the threads ahead of them
+// (cases with items in the first pieces of small files).
+size_t CompareAll(const std::vector<Case>& cases, bool takeChecks = false) {
     size_t withEntries = 0;
+    const uint64_t takenBefore = g_checksTakenAhead;
     for (const Case& c : cases) {
         for (const RecognitionRules rules :
              {RecognitionRules::Classic, RecognitionRules::Extended}) {
@@ -183,8 +229,16 @@ size_t CompareAll(const std::vector<Case>& cases) {
                 << ", buffered file only)";
             EXPECT_TRUE(SameRun(Run(c.bytes, rules, Scanner::Mapped), expected))
                 << c.label << " (" << c.bytes.size() << " bytes, " << rulesName << ", mapped)";
+            ScanRun untraced = expected;
+            untraced.trace.clear();
+            EXPECT_TRUE(SameRun(Run(c.bytes, rules, Scanner::Parallel), untraced))
+                << c.label << " (" << c.bytes.size() << " bytes, " << rulesName
+                << ", checked on three threads)";
             withEntries += expected.summary.entries > 0 ? 1 : 0;
         }
+    }
+    if (takeChecks) {
+        EXPECT_GT(g_checksTakenAhead, takenBefore) << "no check was taken from another thread";
     }
     return withEntries;
 }
@@ -270,7 +324,7 @@ TEST(ScanDifferentialTest, RandomAndSplicedImages) {
         cases.push_back({"uniform random " + std::to_string(i), std::move(uniform)});
         cases.push_back({"biased random " + std::to_string(i), Biased(rng, kBlock + rng() % 4000)});
     }
-    EXPECT_GT(CompareAll(cases), 300u);
+    EXPECT_GT(CompareAll(cases, true), 300u);
 }
 
 TEST(ScanDifferentialTest, ItemsAndZeroRunsAcrossBlockEdges) {
@@ -371,6 +425,194 @@ TEST(ScanDifferentialTest, NumberedSetsBrokenAtEveryPosition) {
         }
     }
     EXPECT_GT(CompareAll(cases), 400u);
+}
+
+// Pieces of the file for the threads of the composed images below.
+constexpr int64_t kLargePiece = 4096;
+
+// Noise up to `before` bytes short of the next edge of a piece (at least one byte).
+void NoiseUpToEdge(GameImage& image, int64_t before) {
+    const auto size = static_cast<int64_t>(image.size());
+    int64_t edge = (size / kLargePiece + 1) * kLargePiece;
+    while (edge - before <= size) {
+        edge += kLargePiece;
+    }
+    image.Noise(static_cast<size_t>(edge - before - size));
+}
+
+// Every kind of item, a zero run and a header with its body by the size table, each
+// starting a few bytes before an edge of a piece, so that it reaches into the next.
+GameImage AcrossEdges(uint32_t seed) {
+    GameImage image(seed);
+    const testkit::BankParts bank = testkit::MakeBank(seed, 3, testkit::VagStart::NoZeroBlock);
+    const int64_t befores[] = {1, 2, 15, 16, 17, 18, 40, 700};
+    int which = 0;
+    for (const int64_t before : befores) {
+        for (int kind = 0; kind < 9; ++kind, ++which) {
+            NoiseUpToEdge(image, before);
+            switch (kind) {
+            case 0:
+                image.Seq(5);
+                break;
+            case 1:
+                image.SeqSet(3, 3);
+                break;
+            case 2:
+                image.Vh(2, 2, 3).Noise(30).Vb(2, 3);
+                break;
+            case 3:
+                image.Kcet(3);
+                break;
+            case 4:
+                image.SeqSetReversed(2, 3);
+                break;
+            case 5:
+                image.GpmSeq(4).SceiHead(20).SceiMidi(20).GpmHead(20);
+                break;
+            case 6:
+                // The header ends `before` bytes short of the edge: its body lies across it.
+                NoiseUpToEdge(image, before + static_cast<int64_t>(bank.vh.size()));
+                image.Bank(bank);
+                break;
+            case 7:
+                image.Zeros(static_cast<size_t>(before + 40));
+                break;
+            default:
+                image.Vb(2, 2, testkit::VagEnd::StopBlock);
+                break;
+            }
+        }
+    }
+    return image;
+}
+
+TEST(ParallelScanTest, ListsMatchTheScanOnOneThread) {
+    std::vector<std::pair<std::string, Bytes>> files;
+    for (uint32_t seed = 1; seed <= 2; ++seed) {
+        files.emplace_back("items across edges " + std::to_string(seed), AcrossEdges(seed).bytes());
+    }
+    // A sequence that the end of the file cuts short (the scan stops in it), and a bank body
+    // that runs to the end of the file (taken, and the scan stops), pieces behind the start.
+    {
+        Bytes cut = AcrossEdges(3).bytes();
+        const Bytes seq = GameImage(4).Seq(40).bytes();
+        cut.insert(cut.end(), seq.begin(),
+                   seq.begin() + static_cast<std::ptrdiff_t>(seq.size() / 2));
+        files.emplace_back("sequence cut by the end", cut);
+        Bytes body = AcrossEdges(5).bytes();
+        const Bytes vb = GameImage(6).Vb(3, 4).bytes();
+        body.insert(body.end(), vb.begin(), vb.end() - 20);
+        files.emplace_back("bank body to the end", body);
+    }
+    // A check that reads past the end of the file (a KCET length table whose block ends
+    // there) and, pieces later, a header whose body by the size table runs past the end:
+    // what the scan's buffered file read before may weigh on the size it reports.
+    {
+        GameImage image(7);
+        image.Noise(static_cast<size_t>(kLargePiece + 100));
+        Bytes kcet = GameImage(8).Kcet(1).bytes();
+        kcet.resize(56);
+        kcet[52] = 0xFF;
+        kcet[53] = 0xFF;
+        image.Raw(kcet).Noise(static_cast<size_t>(3 * kLargePiece));
+        const testkit::BankParts bank = testkit::MakeBank(9, 3, testkit::VagStart::NoZeroBlock);
+        image.BankVh(bank);
+        Bytes bytes = image.bytes();
+        bytes.insert(bytes.end(), bank.vb.begin(), bank.vb.begin() + 64);
+        files.emplace_back("read past the end before a body by the size table", bytes);
+    }
+
+    uint64_t taken = 0;
+    for (const auto& [label, bytes] : files) {
+        ASSERT_GT(bytes.size(), static_cast<size_t>(4 * kLargePiece)) << label;
+        for (const RecognitionRules rules :
+             {RecognitionRules::Classic, RecognitionRules::Extended}) {
+            ScanRun one = sonvex::Run(bytes, rules, Scanner::Mapped);
+            ASSERT_GT(one.summary.entries, 0u) << label;
+            EXPECT_EQ(one.summary.checksTakenAhead, 0u);
+            one.trace.clear();
+            for (const unsigned threads : {2u, 4u}) {
+                const ScanRun many =
+                    sonvex::Run(bytes, rules, Scanner::Parallel,
+                                {threads, kLargePiece, microseconds(100), microseconds(100)});
+                EXPECT_TRUE(SameRun(many, one))
+                    << label << ", " << threads << " threads, "
+                    << (rules == RecognitionRules::Classic ? "classic" : "extended");
+                taken += many.summary.checksTakenAhead;
+            }
+        }
+    }
+    EXPECT_GT(taken, 0u) << "no check was taken from another thread";
+}
+
+// A thread starting a piece inside an item that the scan takes whole walks other windows
+// than the scan: here it takes a bank body inside a KCET item and running on past it, over
+// an "SShd" header that the scan meets right behind the KCET. The scan finds no outcome at
+// that header's position and must check it itself, not take the next outcome recorded.
+TEST(ParallelScanTest, ScanTakesOnlyOutcomesAtItsOwnPositions) {
+    constexpr int64_t kEdge = 2 * kLargePiece;
+    Bytes bytes = GameImage(31).Noise(static_cast<size_t>(kEdge - 64)).bytes();
+    // KCET tags (from the composer's own item) with one block of `length` bytes ending FF FF.
+    Bytes kcet = GameImage(32).Kcet(0).bytes();
+    kcet.resize(48);
+    const int64_t blockAt = kEdge - 64 + 54;
+    const int64_t zerosAt = kEdge + 16; // the body's leading zero block, inside the KCET block
+    const int64_t kcetEnd = zerosAt + 16 * 6 + 6;
+    const auto length = static_cast<uint16_t>(kcetEnd - blockAt);
+    kcet.insert(kcet.end(),
+                {1, 0, 0, 0, static_cast<uint8_t>(length), static_cast<uint8_t>(length >> 8)});
+    bytes.insert(bytes.end(), kcet.begin(), kcet.end());
+    // Past the zero block: 16-byte blocks of 0x11 whose second byte (the flags) is 2 (a sample
+    // starts), then 0; the KCET's FF FF falls on bytes 4 and 5 of a block.
+    auto block = [](uint8_t flags) {
+        Bytes b(16, 0x11);
+        b[1] = flags;
+        return b;
+    };
+    Bytes body(static_cast<size_t>(zerosAt - blockAt), 0x11);
+    body.insert(body.end(), 16, 0);
+    for (int i = 0; i < 20; ++i) {
+        const Bytes b = block(i == 0 ? 2 : 0);
+        body.insert(body.end(), b.begin(), b.end());
+    }
+    const auto at = [&](int64_t position) { return static_cast<size_t>(position - blockAt); };
+    body[at(kcetEnd - 2)] = 0xFF;
+    body[at(kcetEnd - 1)] = 0xFF;
+    // The scan's header, behind the KCET; the sample ends in the block after it.
+    const int64_t header = kcetEnd + 14; // bytes 4 to 7 of its block
+    std::copy_n("SShd", 4, body.begin() + static_cast<std::ptrdiff_t>(at(header)));
+    body[at(header + 32 - (header - zerosAt) % 16 + 1)] = 3;
+    bytes.insert(bytes.end(), body.begin(), body.end());
+    // A second header past the body, then noise for a few more pieces.
+    const Bytes tail = GameImage(33).Noise(300).GpmHead(20).Noise(3 * kLargePiece).bytes();
+    bytes.insert(bytes.end(), tail.begin(), tail.end());
+
+    uint32_t taken = 0;
+    for (const RecognitionRules rules : {RecognitionRules::Classic, RecognitionRules::Extended}) {
+        ScanRun one = sonvex::Run(bytes, rules, Scanner::Mapped);
+        ASSERT_EQ(one.summary.entries, 3u); // KCET, the two headers
+        one.trace.clear();
+        for (int round = 0; round < 5; ++round) {
+            const ScanRun many =
+                sonvex::Run(bytes, rules, Scanner::Parallel,
+                            {2, kLargePiece, microseconds(20000), microseconds(100)});
+            EXPECT_TRUE(SameRun(many, one));
+            taken += many.summary.checksTakenAhead;
+        }
+    }
+    EXPECT_GT(taken, 0u) << "no check was taken from another thread";
+}
+
+// Trace lines come out in the order of the checks, with what each check noted: a traced
+// scan runs every check on its own thread.
+TEST(ParallelScanTest, TracedScanChecksOnItsOwnThread) {
+    const Bytes bytes = AcrossEdges(11).bytes();
+    const ScanRun one = sonvex::Run(bytes, RecognitionRules::Extended, Scanner::Mapped);
+    const ScanRun many = sonvex::Run(bytes, RecognitionRules::Extended, Scanner::Parallel,
+                                     {4, kLargePiece, microseconds(100), microseconds(100), true});
+    ASSERT_FALSE(one.trace.empty());
+    EXPECT_TRUE(SameRun(many, one));
+    EXPECT_EQ(many.summary.checksTakenAhead, 0u);
 }
 
 // The vectorised searches against a byte loop, at every start and end near the edges of

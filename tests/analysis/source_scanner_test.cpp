@@ -5,8 +5,10 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <chrono>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -460,7 +462,8 @@ TEST(ScanSourceTest, MissingOrUnreadableFilesShowTheirMessages) {
 
 // The game file is cut short while it is scanned (when the progress first reaches 10%):
 // the scan, which reads the file through a mapping, ends without a crash, lists every item
-// that the file still holds whole, and nothing past its new end.
+// that the file still holds whole, and nothing past its new end. So it does when threads
+// check pieces of the file ahead of it and read past the new end first.
 TEST(ScanSourceTest, FileCutShortDuringTheScanEndsItWithoutACrash) {
     GameImage image(61);
     for (int i = 0; i < 150; ++i) {
@@ -468,45 +471,57 @@ TEST(ScanSourceTest, FileCutShortDuringTheScanEndsItWithoutACrash) {
     }
     testkit::TempFolder folder;
     const std::string path = folder / "game.bin";
-    ASSERT_TRUE(testkit::WriteFile(path, image.bytes()));
     const auto cut = static_cast<off_t>(image.size() / 4);
+    size_t whole = 0;
+    for (const testkit::PlacedItem& item : image.items()) {
+        whole += item.end <= static_cast<uint64_t>(cut) ? 1 : 0;
+    }
+    ASSERT_GT(whole, 30u);
 
     class CuttingFeedback : public NullFeedback {
       public:
-        explicit CuttingFeedback(std::string path, off_t cut) : path_(std::move(path)), cut_(cut) {}
+        CuttingFeedback(std::string path, off_t at, bool slow)
+            : path_(std::move(path)), at_(at), slow_(slow) {}
         void SetProgress(int position) override {
             if (position >= 10 && !cut) {
-                cut = ::truncate(path_.c_str(), cut_) == 0;
+                cut = ::truncate(path_.c_str(), at_) == 0;
+            }
+            if (slow_) {
+                // The threads checking ahead are ahead when the file shrinks.
+                std::this_thread::sleep_for(std::chrono::microseconds(200));
             }
         }
         bool cut = false;
 
       private:
         std::string path_;
-        off_t cut_;
-    } feedback(path, cut);
+        off_t at_;
+        bool slow_;
+    };
 
-    ChunkFile list;
-    ASSERT_TRUE(list.Create(folder / "game.clg"));
-    ChunkListFile listFile(list);
-    ASSERT_TRUE(WriteHeader(listFile, 0, folder.path()));
-    GroupCounters counters;
-    EXPECT_EQ(ScanSourceFile(list, path, counters, feedback), ScanOutcome::Scanned);
-    ASSERT_TRUE(feedback.cut);
-    ASSERT_TRUE(PatchCount(listFile, counters.Total()));
-    ASSERT_TRUE(list.Close());
-    ConvertList parsed;
-    ASSERT_EQ(ParseList(testkit::ReadFile(folder / "game.clg"), parsed), ListLoad::Ok);
-    size_t whole = 0;
-    for (const testkit::PlacedItem& item : image.items()) {
-        whole += item.end <= static_cast<uint64_t>(cut) ? 1 : 0;
-    }
-    ASSERT_GT(whole, 30u);
-    ASSERT_GE(parsed.entries.size(), whole);
-    for (size_t i = 0; i < parsed.entries.size(); ++i) {
-        EXPECT_LT(parsed.entries[i].offset, static_cast<uint64_t>(cut));
-        if (i < whole) {
-            EXPECT_EQ(parsed.entries[i].offset, image.items()[i].offset);
+    for (const unsigned threads : {1u, 3u}) {
+        SCOPED_TRACE(std::to_string(threads) + " thread(s)");
+        ASSERT_TRUE(testkit::WriteFile(path, image.bytes()));
+        CuttingFeedback feedback(path, cut, threads > 1);
+        ChunkFile list;
+        ASSERT_TRUE(list.Create(folder / "game.clg"));
+        ChunkListFile listFile(list);
+        ASSERT_TRUE(WriteHeader(listFile, 0, folder.path()));
+        GroupCounters counters;
+        EXPECT_EQ(ScanSourceFile(list, path, counters, feedback, {}, RecognitionRules::Extended,
+                                 nullptr, {}, ScanThreads{threads, 16 * 1024, 0}),
+                  ScanOutcome::Scanned);
+        ASSERT_TRUE(feedback.cut);
+        ASSERT_TRUE(PatchCount(listFile, counters.Total()));
+        ASSERT_TRUE(list.Close());
+        ConvertList parsed;
+        ASSERT_EQ(ParseList(testkit::ReadFile(folder / "game.clg"), parsed), ListLoad::Ok);
+        ASSERT_GE(parsed.entries.size(), whole);
+        for (size_t i = 0; i < parsed.entries.size(); ++i) {
+            EXPECT_LT(parsed.entries[i].offset, static_cast<uint64_t>(cut));
+            if (i < whole) {
+                EXPECT_EQ(parsed.entries[i].offset, image.items()[i].offset);
+            }
         }
     }
 }
