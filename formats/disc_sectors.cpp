@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "chunkfile/file_mapping.h"
 #include "chunkfile/file_system.h"
 #include "formats/diagnostics.h"
 
@@ -94,9 +93,8 @@ const DiscTrack* DiscSectors::TrackOf(int64_t sector) const {
     return nullptr;
 }
 
-int64_t DiscSectors::ReadStored(int64_t sector, int64_t count, std::vector<uint8_t>& storage,
-                                const uint8_t*& stored, const DiscTrack*& track,
-                                std::string& error) const {
+int64_t DiscSectors::ReadStored(int64_t sector, int64_t count, std::vector<uint8_t>& stored,
+                                const DiscTrack*& track, std::string& error) const {
     track = TrackOf(sector);
     if (track == nullptr) {
         error = "sector " + std::to_string(sector) + " lies on no track of the disc";
@@ -108,17 +106,9 @@ int64_t DiscSectors::ReadStored(int64_t sector, int64_t count, std::vector<uint8
     }
     const int64_t size = SectorBytesOf(track->mode);
     count = std::min(count, track->firstSector + track->sectorCount - sector);
+    stored.resize(static_cast<size_t>(count * size));
     const int64_t position = track->fileOffset + (sector - track->firstSector) * size;
-    int64_t got = 0;
-    if (const FileMapping* mapping = track->file->Map()) {
-        // Sectors are taken where they lie; only their user data is copied, by the reader.
-        got = std::clamp<int64_t>(mapping->size() - position, 0, count * size);
-        stored = mapping->data() + position;
-    } else {
-        storage.resize(static_cast<size_t>(count * size));
-        got = track->file->ReadAt(position, storage.data(), count * size);
-        stored = storage.data();
-    }
+    const int64_t got = track->file->ReadAt(position, stored.data(), count * size);
     if (got < size) {
         error = track->fileName + ": sector " + std::to_string(sector) + " at " +
                 HexOffset(position) + " cannot be read (the file ends early)";
@@ -128,19 +118,18 @@ int64_t DiscSectors::ReadStored(int64_t sector, int64_t count, std::vector<uint8
 }
 
 bool DiscSectors::ReadForm1(int64_t sector, uint8_t* out, std::string& error) const {
-    std::vector<uint8_t> storage;
-    const uint8_t* stored = nullptr;
+    std::vector<uint8_t> stored;
     const DiscTrack* track = nullptr;
-    if (ReadStored(sector, 1, storage, stored, track, error) != 1) {
+    if (ReadStored(sector, 1, stored, track, error) != 1) {
         return false;
     }
-    const UserData data = UserDataOf(track->mode, stored);
+    const UserData data = UserDataOf(track->mode, stored.data());
     if (data.length != kForm1Bytes) {
         error = track->fileName + ": sector " + std::to_string(sector) +
                 " holds no Form 1 data where the file system expects it";
         return false;
     }
-    std::memcpy(out, stored + data.offset, static_cast<size_t>(kForm1Bytes));
+    std::memcpy(out, stored.data() + data.offset, static_cast<size_t>(kForm1Bytes));
     return true;
 }
 
@@ -159,21 +148,20 @@ bool SectorStream::Measure(std::string& error) {
     sectors_.clear();
     hasForm2_ = false;
     int64_t total = 0;
-    std::vector<uint8_t> storage;
+    std::vector<uint8_t> stored;
     for (const SectorRun& run : runs_) {
         int64_t done = 0;
         while (done < run.count) {
-            const uint8_t* stored = nullptr;
             const DiscTrack* track = nullptr;
             const int64_t got =
                 disc_->ReadStored(run.first + done, std::min(kSectorsPerRead, run.count - done),
-                                  storage, stored, track, error);
+                                  stored, track, error);
             if (got == 0) {
                 return false;
             }
             const int64_t size = SectorBytesOf(track->mode);
             for (int64_t i = 0; i < got; ++i) {
-                const UserData data = UserDataOf(track->mode, stored + i * size);
+                const UserData data = UserDataOf(track->mode, stored.data() + i * size);
                 starts_.push_back(total);
                 sectors_.push_back(run.first + done + i);
                 total += data.length;
@@ -207,20 +195,19 @@ int64_t SectorStream::ReadAt(int64_t position, uint8_t* destination, int64_t len
                sectors_[last] == sectors_[last - 1] + 1 && starts_[last] < position + length) {
             ++last;
         }
-        const uint8_t* stored = nullptr;
         const DiscTrack* track = nullptr;
         const int64_t got = disc_->ReadStored(sectors_[index], static_cast<int64_t>(last - index),
-                                              buffer_, stored, track, error);
+                                              buffer_, track, error);
         if (got == 0) {
             return moved;
         }
         const int64_t size = SectorBytesOf(track->mode);
         for (int64_t i = 0; i < got && moved < length; ++i, ++index) {
-            const UserData data = UserDataOf(track->mode, stored + i * size);
+            const UserData data = UserDataOf(track->mode, buffer_.data() + i * size);
             const int64_t within = position + moved - starts_[index];
             const int64_t take = std::min<int64_t>(data.length - within, length - moved);
             if (take > 0) {
-                std::memcpy(destination + moved, stored + i * size + data.offset + within,
+                std::memcpy(destination + moved, buffer_.data() + i * size + data.offset + within,
                             static_cast<size_t>(take));
                 moved += take;
             }

@@ -74,11 +74,10 @@ class DiscSectors {
     // when the sector is not on a data track, cannot be read, or is a Form 2 sector.
     bool ReadForm1(int64_t sector, uint8_t* out, std::string& error) const;
 
-    // Up to `count` stored sectors from `sector` on (stopping at the end of its track);
-    // returns how many, 0 with `error` set on failure. They are at `stored`: in the track
-    // file's mapping where it is mapped, else read into `storage`.
-    int64_t ReadStored(int64_t sector, int64_t count, std::vector<uint8_t>& storage,
-                       const uint8_t*& stored, const DiscTrack*& track, std::string& error) const;
+    // Reads up to `count` stored sectors from `sector` on (stopping at the end of its
+    // track) into `stored`; returns how many were read, 0 with `error` set on failure.
+    int64_t ReadStored(int64_t sector, int64_t count, std::vector<uint8_t>& stored,
+                       const DiscTrack*& track, std::string& error) const;
 
   private:
     std::vector<DiscTrack> tracks_;
