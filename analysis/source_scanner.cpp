@@ -22,7 +22,6 @@
 #include "chunkfile/chunk_file.h"
 #include "chunkfile/file_mapping.h"
 #include "chunkfile/file_system.h"
-#include "chunkfile/read_ahead_file.h"
 #include "convlist/chunk_list_file.h"
 #include "convlist/convert_list.h"
 #include "platform/messages.h"
@@ -845,17 +844,11 @@ ScanOutcome ScanSourceFile(ChunkFile& list, const std::string& path, GroupCounte
     }
     // The second handle from which the scan reads its blocks: a file that gives one handle
     // but not two cannot be read either.
-    std::unique_ptr<RawFile> blocks = ActiveFileSystem().Open(path, OpenMode::Read);
+    const std::unique_ptr<RawFile> blocks = ActiveFileSystem().Open(path, OpenMode::Read);
     if (!blocks) {
         source.Close();
         ShowNumberedMessage(feedback, MessageId::ScannedFileOpenFailed);
         return ScanOutcome::CannotOpen;
-    }
-    // A file that is not mapped (one inside a disc image) is read in blocks: the next block
-    // is read while the scan works on this one. A block that is moved up to a candidate
-    // starts at most kItemRoom before the end of the one in hand.
-    if (blocks->Map() == nullptr && blocks->Size() > SourceBlock::kBlockSize) {
-        blocks = std::make_unique<ReadAheadFile>(std::move(blocks), SourceBlock::kItemRoom);
     }
     const std::string name = entryName.empty() ? FileNameOf(path) : std::string(entryName);
     const ScanOutcome outcome = ScanOpenSource(list, source, *blocks, name, counters, feedback,
