@@ -17,9 +17,6 @@
 //
 //   composition_bench [--mib N] [--rounds N] [--keep FOLDER] [--only NAME] [--cli PATH]
 //                     [--rip-args "ARGS"]... [--threads N]
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -36,17 +33,18 @@
 #include <vector>
 
 #include "analysis/analysis_run.h"
+#include "bench/bench_timing.h"
 #include "gamesource/game_source.h"
 #include "platform/feedback.h"
 #include "testkit/byte_builder.h"
 #include "testkit/game_image.h"
 
-extern char** environ;
-
 namespace {
 
 using namespace sonvex;
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
+using bench::Seconds;
+using bench::TimeProgram;
 
 constexpr size_t kKiB = 1024;
 
@@ -187,41 +185,11 @@ bool Compose(const Composition& composition, const std::string& path, int64_t ta
     return static_cast<bool>(out);
 }
 
-double Seconds(Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
 // Processor seconds the calling thread has used.
 double ThreadSeconds() {
     timespec now{};
     ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
     return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
-}
-
-// Runs `arguments` with its output to /dev/null; the seconds it took, or -1 when it could
-// not be started or failed.
-double TimeProgram(const std::vector<std::string>& arguments) {
-    std::vector<char*> argv;
-    for (const std::string& argument : arguments) {
-        argv.push_back(const_cast<char*>(argument.c_str()));
-    }
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    pid_t child = 0;
-    const Clock::time_point start = Clock::now();
-    const int started = posix_spawnp(&child, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (started != 0) {
-        return -1;
-    }
-    int status = 0;
-    if (waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        return -1;
-    }
-    return Seconds(start);
 }
 
 std::vector<std::string> Words(const std::string& text) {
