@@ -47,16 +47,19 @@ double Bass(double x) {
     return x < 0.5 ? 4 * x - 1 : 3 - 4 * x;
 }
 
-Bytes Pluck() {
-    std::vector<int16_t> pcm(28 * 600);
+// A struck tone, unlooped, of `blocks` blocks of 28 samples: `shape` gives its signal at
+// `s` seconds for the fundamental `f`, 281.25 Hz as the looped waves have it.
+Bytes Struck(size_t blocks, double (*shape)(double s, double f)) {
+    std::vector<int16_t> pcm(28 * blocks);
     for (size_t t = 0; t < pcm.size(); ++t) {
-        const double s = static_cast<double>(t) / 44100.0;
-        const double f = 281.25;
-        pcm[t] =
-            static_cast<int16_t>(14000.0 * std::exp(-6.0 * s) *
-                                 (std::sin(2 * kPi * f * s) + 0.3 * std::sin(4 * kPi * f * s)));
+        pcm[t] = static_cast<int16_t>(shape(static_cast<double>(t) / 44100.0, 281.25));
     }
     return MakeVag(pcm);
+}
+
+double Pluck(double s, double f) {
+    return 14000.0 * std::exp(-6.0 * s) *
+           (std::sin(2 * kPi * f * s) + 0.3 * std::sin(4 * kPi * f * s));
 }
 
 VabTone Tuned(int16_t vag, uint16_t adsr1, uint16_t adsr2) {
@@ -95,18 +98,11 @@ double Saw(double x) {
 }
 
 // A bell: inharmonic partials that die away.
-Bytes Bell() {
-    std::vector<int16_t> pcm(28 * 900);
-    for (size_t t = 0; t < pcm.size(); ++t) {
-        const double s = static_cast<double>(t) / 44100.0;
-        const double f = 281.25;
-        pcm[t] =
-            static_cast<int16_t>(12000.0 * std::exp(-3.0 * s) *
-                                 (std::sin(2 * kPi * f * s) +
-                                  0.5 * std::exp(-4.0 * s) * std::sin(2 * kPi * 2.76 * f * s) +
-                                  0.25 * std::sin(2 * kPi * 5.4 * f * s) * std::exp(-8.0 * s)));
-    }
-    return MakeVag(pcm);
+double Bell(double s, double f) {
+    return 12000.0 * std::exp(-3.0 * s) *
+           (std::sin(2 * kPi * f * s) +
+            0.5 * std::exp(-4.0 * s) * std::sin(2 * kPi * 2.76 * f * s) +
+            0.25 * std::sin(2 * kPi * 5.4 * f * s) * std::exp(-8.0 * s));
 }
 
 // Bars of C, Am, F, G (transposed by `shift` semitones), the tune's melody over a bass
@@ -167,10 +163,10 @@ int main(int argc, char** argv) {
     }
     Bytes vh;
     Bytes vb;
-    Bank(Lead, Bass, Pluck(), vh, vb);
+    Bank(Lead, Bass, Struck(600, Pluck), vh, vb);
     Bytes vh2;
     Bytes vb2;
-    Bank(Organ, Saw, Bell(), vh2, vb2);
+    Bank(Organ, Saw, Struck(900, Bell), vh2, vb2);
     const std::vector<NumberedSeq> set = {{0, Timing(500000), Tune(2, 4, false)},
                                           {1, Timing(400000), Tune(-3, 4, true)},
                                           {2, Timing(600000), Tune(5, 2, false)}};
