@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <cstring>
 #include <filesystem>
 #include <limits>
 #include <memory>
@@ -93,11 +94,14 @@ class ProgressDisplay {
 
 // The source file's bytes held in memory, so that the scan looks at windows without a
 // read per offset and the checks find the bytes of their candidates in hand. A plain file
-// is mapped whole and is one block. Otherwise blocks are read from a second handle on the
-// file when the caller has one (one copy less than through the buffered file), or through
-// the buffered file; a candidate near a block's end moves the block up to it first, so
-// that a typical item lies wholly in the block. Either way the bytes held are lent to the
-// buffered file, so the checks read from them and go to the file only past their end.
+// is mapped whole and is one block. A file inside a mapped disc image is looked at in
+// place, sector by sector: the block is one sector's user data, or a few bytes copied
+// across the seam between two sectors. Otherwise blocks are read from a second handle on
+// the file when the caller has one (one copy less than through the buffered file), or
+// through the buffered file. Before a check, a candidate near a block's end, or outside a
+// block read from the file, moves the block up to it first, so that a typical item lies
+// wholly in the block. Either way the bytes held are lent to the buffered file, so the
+// checks read from them and go to the file only past their end.
 class SourceBlock {
   public:
     static constexpr int64_t kBlockSize = 512 * 1024;
@@ -106,6 +110,9 @@ class SourceBlock {
     static constexpr int64_t kItemRoom = 32 * 1024;
     // Mapped pages made ready at once.
     static constexpr int64_t kPrepareAhead = 4 * 1024 * 1024;
+    // Bytes copied for a look across the seam between two sectors held in place: more than
+    // a window and the flags byte behind it.
+    static constexpr int64_t kSeamBytes = 64;
 
     SourceBlock(ChunkFile& source, RawFile* direct) : source_(&source), direct_(direct) {
         const FileMapping* mapping = direct_ != nullptr ? direct_->Map() : nullptr;
@@ -114,7 +121,9 @@ class SourceBlock {
             source_->LendBytes(0, data_, length_, length_ >= source_->Size());
             return;
         }
-        bytes_.resize(static_cast<size_t>(kBlockSize));
+        size_ = std::max<int64_t>(source_->Size(), 0);
+        inPlace_ = direct_ != nullptr && size_ > 0 && direct_->StridedAt(0, run_);
+        bytes_.resize(static_cast<size_t>(inPlace_ ? 2 * kItemRoom : kBlockSize));
         data_ = bytes_.data();
     }
     // The first `length` bytes of a mapped file, as one block that lends nothing: what a
@@ -141,15 +150,15 @@ class SourceBlock {
             }
             return data_ + position;
         }
-        if (!Holds(position, want)) {
+        if (!Holds(position, want) && !(inPlace_ && ViewInPlace(position, want))) {
             Load(position);
         }
         return data_ + (position - start_);
     }
     // Before the check of a candidate at `position`: moves the block up to it when the
-    // room behind it is short and the file goes on.
+    // room behind it is short and the file goes on, or when the block is not lent.
     void KeepRoomFor(int64_t position) {
-        if (!reachesEnd_ && end() - position < kItemRoom) {
+        if (mapping_ == nullptr && (!lent_ || (!reachesEnd_ && end() - position < kItemRoom))) {
             Load(position);
         }
     }
@@ -173,6 +182,7 @@ class SourceBlock {
         length_ = length;
         reachesEnd_ = true;
         loaded_ = true;
+        lent_ = true;
     }
     bool Holds(int64_t position, int64_t want) const {
         if (!loaded_ || position < start_) {
@@ -180,33 +190,82 @@ class SourceBlock {
         }
         return position + want <= end() || (reachesEnd_ && position <= end());
     }
+    // Makes the block the sector holding `position` in place, when `want` bytes from there
+    // lie in it, or else a copy of the bytes across the seam behind it. False when the
+    // file's bytes are not in place there.
+    bool ViewInPlace(int64_t position, int64_t want) {
+        if (want > kSeamBytes) {
+            return false;
+        }
+        if ((position < run_.start || position >= run_.end()) &&
+            !direct_->StridedAt(position, run_)) {
+            return false;
+        }
+        const int64_t piece = run_.PieceOf(position);
+        const int64_t pieceStart = run_.start + piece * run_.length;
+        if (pieceStart + run_.length - position >= want) {
+            data_ = run_.PieceData(piece);
+            start_ = pieceStart;
+            length_ = run_.length;
+        } else {
+            int64_t copied = 0;
+            while (copied < kSeamBytes && position + copied < size_) {
+                const int64_t at = position + copied;
+                if ((at < run_.start || at >= run_.end()) && !direct_->StridedAt(at, run_)) {
+                    return false;
+                }
+                const int64_t atPiece = run_.PieceOf(at);
+                const int64_t within = at - (run_.start + atPiece * run_.length);
+                const int64_t take = std::min(run_.length - within, kSeamBytes - copied);
+                std::memcpy(seam_ + copied, run_.PieceData(atPiece) + within,
+                            static_cast<size_t>(take));
+                copied += take;
+            }
+            data_ = seam_;
+            start_ = position;
+            length_ = copied;
+        }
+        reachesEnd_ = end() >= size_;
+        loaded_ = true;
+        lent_ = false;
+        return true;
+    }
     void Load(int64_t position) {
+        data_ = bytes_.data();
         start_ = position;
         length_ = 0;
+        const auto blockSize = static_cast<int64_t>(bytes_.size());
         if (direct_ != nullptr) {
-            length_ = std::max<int64_t>(direct_->ReadAt(position, bytes_.data(), kBlockSize), 0);
+            length_ = std::max<int64_t>(direct_->ReadAt(position, bytes_.data(), blockSize), 0);
         } else {
             // The loan ends first: the block is about to change under it.
             source_->LendBytes(0, nullptr, 0);
             if (source_->Seek(position, SeekOrigin::Begin) == position) {
-                length_ = std::max<int64_t>(source_->Read(bytes_.data(), kBlockSize), 0);
+                length_ = std::max<int64_t>(source_->Read(bytes_.data(), blockSize), 0);
             }
         }
-        reachesEnd_ = length_ < kBlockSize;
+        reachesEnd_ = length_ < blockSize;
         loaded_ = true;
+        lent_ = true;
         source_->LendBytes(start_, data_, length_, reachesEnd_);
     }
 
-    ChunkFile* source_ = nullptr; // lent the bytes held; none for a view
+    ChunkFile* source_ = nullptr; // lent the bytes read into bytes_; none for a view
     RawFile* direct_ = nullptr;
     const FileMapping* mapping_ = nullptr;
     int64_t prepared_ = 0; // mapped pages before this are ready
+    // A file held in place in pieces (sectors): the run of them looked at last.
+    bool inPlace_ = false;
+    StridedBytes run_;
+    int64_t size_ = 0;
+    uint8_t seam_[kSeamBytes] = {};
     std::vector<uint8_t> bytes_;
     const uint8_t* data_ = nullptr;
     int64_t start_ = 0;
     int64_t length_ = 0;
     bool reachesEnd_ = false;
     bool loaded_ = false;
+    bool lent_ = false; // the block is what the buffered file has been lent
 };
 
 // The idle counter: windows without any signature are counted, and every 1024th of them

@@ -151,6 +151,9 @@ class FaultInjectingFile : public RawFile {
 
     int64_t Size() override { return inner_->Size(); }
     const FileMapping* Map() override { return inner_->Map(); }
+    bool StridedAt(int64_t position, StridedBytes& bytes) override {
+        return inner_->StridedAt(position, bytes);
+    }
     bool Close() override { return inner_->Close(); }
 
   private:

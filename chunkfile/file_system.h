@@ -14,6 +14,23 @@ namespace sonvex {
 
 class FileMapping;
 
+// Bytes of a file that lie in memory as equal pieces at equal distances: `count` pieces of
+// `length` bytes, the first at `data` and each next one `stride` bytes further on; the first
+// piece's first byte is at file position `start`. The user data of a run of disc sectors in
+// a mapped image is held so.
+struct StridedBytes {
+    int64_t start = 0;
+    int64_t count = 0;
+    int64_t length = 0;
+    int64_t stride = 0;
+    const uint8_t* data = nullptr;
+
+    int64_t end() const { return start + count * length; }
+    // The piece holding file position `position` (inside [start, end())), and its bytes.
+    int64_t PieceOf(int64_t position) const { return (position - start) / length; }
+    const uint8_t* PieceData(int64_t piece) const { return data + piece * stride; }
+};
+
 // An unbuffered, positioned file. Reads and writes return the number of bytes moved;
 // a short count is how a failure shows.
 class RawFile {
@@ -26,6 +43,14 @@ class RawFile {
     // not mapped (then it is read with ReadAt). Pages the file loses while mapped read as
     // zeros.
     virtual const FileMapping* Map() { return nullptr; }
+    // The pieces of mapped memory that hold the file's bytes around `position`, valid until
+    // Close; false when the file is not held so (then it is read with ReadAt) or `position`
+    // lies outside it.
+    virtual bool StridedAt(int64_t position, StridedBytes& bytes) {
+        (void)position;
+        (void)bytes;
+        return false;
+    }
     // Releases the file; false when data could not be committed.
     virtual bool Close() = 0;
 };

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "chunkfile/file_mapping.h"
 #include "chunkfile/file_system.h"
 #include "formats/diagnostics.h"
 
@@ -117,6 +118,25 @@ int64_t DiscSectors::ReadStored(int64_t sector, int64_t count, std::vector<uint8
     return got / size;
 }
 
+const uint8_t* DiscSectors::MappedStored(int64_t sector, int64_t& count,
+                                         const DiscTrack*& track) const {
+    track = TrackOf(sector);
+    if (track == nullptr || !track->IsData()) {
+        return nullptr;
+    }
+    const FileMapping* mapping = track->file->Map();
+    if (mapping == nullptr) {
+        return nullptr;
+    }
+    const int64_t size = SectorBytesOf(track->mode);
+    count = std::min(count, track->firstSector + track->sectorCount - sector);
+    const int64_t position = track->fileOffset + (sector - track->firstSector) * size;
+    if (count <= 0 || position < 0 || position + count * size > mapping->size()) {
+        return nullptr;
+    }
+    return mapping->data() + position;
+}
+
 bool DiscSectors::ReadForm1(int64_t sector, uint8_t* out, std::string& error) const {
     std::vector<uint8_t> stored;
     const DiscTrack* track = nullptr;
@@ -146,24 +166,37 @@ std::vector<DiscTrack> TracksOfBareImage(std::shared_ptr<RawFile> file, const st
 bool SectorStream::Measure(std::string& error) {
     starts_.clear();
     sectors_.clear();
+    pieceRuns_.clear();
     hasForm2_ = false;
     int64_t total = 0;
     std::vector<uint8_t> stored;
     for (const SectorRun& run : runs_) {
         int64_t done = 0;
         while (done < run.count) {
+            const int64_t sector = run.first + done;
+            // In place in a mapped track file, whose pages are made ready in one go; read
+            // otherwise.
+            int64_t got = run.count - done;
             const DiscTrack* track = nullptr;
-            const int64_t got =
-                disc_->ReadStored(run.first + done, std::min(kSectorsPerRead, run.count - done),
-                                  stored, track, error);
-            if (got == 0) {
-                return false;
+            const uint8_t* bytes = disc_->MappedStored(sector, got, track);
+            if (bytes != nullptr) {
+                const int64_t size = SectorBytesOf(track->mode);
+                const FileMapping& mapping = *track->file->Map();
+                mapping.Prepare(bytes - mapping.data(), got * size);
+            } else {
+                got = disc_->ReadStored(sector, std::min(kSectorsPerRead, run.count - done), stored,
+                                        track, error);
+                if (got == 0) {
+                    return false;
+                }
+                bytes = stored.data();
             }
             const int64_t size = SectorBytesOf(track->mode);
             for (int64_t i = 0; i < got; ++i) {
-                const UserData data = UserDataOf(track->mode, stored.data() + i * size);
+                const UserData data = UserDataOf(track->mode, bytes + i * size);
                 starts_.push_back(total);
-                sectors_.push_back(run.first + done + i);
+                sectors_.push_back(sector + i);
+                AddPiece(total, sector + i, track, data);
                 total += data.length;
                 hasForm2_ = hasForm2_ || data.form2;
             }
@@ -174,6 +207,70 @@ bool SectorStream::Measure(std::string& error) {
     length_ = total;
     if (lengthIsRecorded_ && !hasForm2_) {
         length_ = std::min(total, recordedLength_);
+    }
+    return true;
+}
+
+void SectorStream::AddPiece(int64_t start, int64_t sector, const DiscTrack* track,
+                            const UserData& data) {
+    if (data.length == 0) {
+        return;
+    }
+    if (!pieceRuns_.empty()) {
+        PieceRun& last = pieceRuns_.back();
+        if (last.track == track && last.firstSector + last.count == sector &&
+            last.offset == data.offset && last.length == data.length &&
+            last.start + last.count * last.length == start) {
+            ++last.count;
+            return;
+        }
+    }
+    pieceRuns_.push_back({start, sector, 1, data.offset, data.length, track});
+}
+
+bool SectorStream::StridedAt(int64_t position, StridedBytes& bytes) const {
+    if (position < 0 || position >= length_) {
+        return false;
+    }
+    const auto after =
+        std::upper_bound(pieceRuns_.begin(), pieceRuns_.end(), position,
+                         [](int64_t at, const PieceRun& run) { return at < run.start; });
+    if (after == pieceRuns_.begin()) {
+        return false;
+    }
+    const PieceRun& run = *(after - 1);
+    if (position >= run.start + run.count * run.length) {
+        return false;
+    }
+    int64_t count = run.count;
+    const DiscTrack* track = nullptr;
+    const uint8_t* stored = disc_->MappedStored(run.firstSector, count, track);
+    if (stored == nullptr || count != run.count) {
+        return false;
+    }
+    bytes.start = run.start;
+    bytes.count = run.count;
+    bytes.length = run.length;
+    bytes.stride = SectorBytesOf(track->mode);
+    bytes.data = stored + run.offset;
+    // The stream ends where the file system says, which may be inside a sector: whole
+    // pieces before that, and the last one cut short on its own.
+    if (bytes.end() > length_) {
+        const int64_t whole = (length_ - bytes.start) / bytes.length;
+        if (position < bytes.start + whole * bytes.length) {
+            bytes.count = whole;
+        } else {
+            bytes.data = bytes.PieceData(whole);
+            bytes.start += whole * bytes.length;
+            bytes.length = length_ - bytes.start;
+            bytes.count = 1;
+        }
+    }
+    // Pieces that follow each other without a gap are one.
+    if (bytes.stride == bytes.length) {
+        bytes.length *= bytes.count;
+        bytes.stride = bytes.length;
+        bytes.count = 1;
     }
     return true;
 }
@@ -196,18 +293,23 @@ int64_t SectorStream::ReadAt(int64_t position, uint8_t* destination, int64_t len
             ++last;
         }
         const DiscTrack* track = nullptr;
-        const int64_t got = disc_->ReadStored(sectors_[index], static_cast<int64_t>(last - index),
-                                              buffer_, track, error);
-        if (got == 0) {
-            return moved;
+        int64_t got = static_cast<int64_t>(last - index);
+        const uint8_t* stored = disc_->MappedStored(sectors_[index], got, track);
+        if (stored == nullptr) {
+            got = disc_->ReadStored(sectors_[index], static_cast<int64_t>(last - index), buffer_,
+                                    track, error);
+            if (got == 0) {
+                return moved;
+            }
+            stored = buffer_.data();
         }
         const int64_t size = SectorBytesOf(track->mode);
         for (int64_t i = 0; i < got && moved < length; ++i, ++index) {
-            const UserData data = UserDataOf(track->mode, buffer_.data() + i * size);
+            const UserData data = UserDataOf(track->mode, stored + i * size);
             const int64_t within = position + moved - starts_[index];
             const int64_t take = std::min<int64_t>(data.length - within, length - moved);
             if (take > 0) {
-                std::memcpy(destination + moved, buffer_.data() + i * size + data.offset + within,
+                std::memcpy(destination + moved, stored + i * size + data.offset + within,
                             static_cast<size_t>(take));
                 moved += take;
             }

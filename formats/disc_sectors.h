@@ -9,11 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "chunkfile/file_system.h"
 #include "formats/cue_sheet.h"
 
 namespace sonvex {
-
-class RawFile;
 
 constexpr int64_t kForm1Bytes = 2048;
 constexpr int64_t kForm2Bytes = 2324;
@@ -79,6 +78,12 @@ class DiscSectors {
     int64_t ReadStored(int64_t sector, int64_t count, std::vector<uint8_t>& stored,
                        const DiscTrack*& track, std::string& error) const;
 
+    // The stored bytes of up to `count` sectors from `sector` on (stopping at the end of its
+    // track), in place in the mapped file of their track; nullptr when that file is not
+    // mapped or does not hold them all (then ReadStored reads them, or says why not).
+    // `count` becomes the number of sectors held.
+    const uint8_t* MappedStored(int64_t sector, int64_t& count, const DiscTrack*& track) const;
+
   private:
     std::vector<DiscTrack> tracks_;
 };
@@ -108,7 +113,22 @@ class SectorStream {
     // (then `error` tells why).
     int64_t ReadAt(int64_t position, uint8_t* destination, int64_t length, std::string& error);
 
+    // As RawFile::StridedAt: the user data around `position` in place in the mapped track
+    // files, a run of consecutive sectors of one layout at a time.
+    bool StridedAt(int64_t position, StridedBytes& bytes) const;
+
   private:
+    // Consecutive sectors of one track whose user data lie at the same place in each.
+    struct PieceRun {
+        int64_t start = 0;       // in the stream
+        int64_t firstSector = 0; // on the disc
+        int64_t count = 0;
+        int32_t offset = 0; // of the user data in a stored sector
+        int32_t length = 0;
+        const DiscTrack* track = nullptr;
+    };
+    void AddPiece(int64_t start, int64_t sector, const DiscTrack* track, const UserData& data);
+
     std::shared_ptr<const DiscSectors> disc_;
     std::vector<SectorRun> runs_;
     int64_t recordedLength_ = 0;
@@ -119,6 +139,7 @@ class SectorStream {
     // at the end holds the sum.
     std::vector<int64_t> starts_;
     std::vector<int64_t> sectors_; // the disc sector of each
+    std::vector<PieceRun> pieceRuns_;
     std::vector<uint8_t> buffer_;
 };
 

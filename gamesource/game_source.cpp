@@ -109,6 +109,9 @@ class ImageFile : public RawFile {
         }
         return got;
     }
+    bool StridedAt(int64_t position, StridedBytes& bytes) override {
+        return stream_.StridedAt(position, bytes);
+    }
     int64_t WriteAt(int64_t, const void*, int64_t) override { return 0; }
     int64_t Size() override { return stream_.Length(); }
     bool Close() override { return true; }

@@ -45,7 +45,8 @@ enum class Scanner {
     Block,        // blocks read through a second handle on the file
     BufferedOnly, // no second handle to be had: blocks read through the buffered file
     Mapped,       // a real file, mapped whole
-    Parallel      // mapped, its candidates checked on several threads (Threads)
+    Parallel,     // mapped, its candidates checked on several threads (Threads)
+    InPlace       // held in place in pieces apart, as a file inside a mapped disc image
 };
 
 using std::chrono::microseconds;
@@ -97,6 +98,60 @@ class RealGameFile : public FileSystem {
     std::string realPath_;
 };
 
+// The game file's bytes held in place as pieces apart from each other, the way the sectors
+// of a mapped disc image hold a file inside it: pieces of 61 bytes 80 bytes apart, then
+// pieces of 45 bytes with nothing between, then a last piece cut short, so that windows,
+// zero runs and items cross seams and runs everywhere.
+class PiecedFile : public RawFile {
+  public:
+    explicit PiecedFile(const Bytes& bytes) : bytes_(bytes) {
+        const auto size = static_cast<int64_t>(bytes.size());
+        int64_t at = 0;
+        auto add = [&](int64_t length, int64_t stride, int64_t count) {
+            if (count <= 0) {
+                return;
+            }
+            Run run{at, count, length, stride, static_cast<int64_t>(store_.size()) + 3};
+            store_.resize(store_.size() + 3 + static_cast<size_t>(count * stride), 0xEE);
+            for (int64_t i = 0; i < count; ++i) {
+                std::copy_n(bytes.begin() + at + i * length, length,
+                            store_.begin() + run.offset + i * stride);
+            }
+            runs_.push_back(run);
+            at += count * length;
+        };
+        add(61, 80, size / 2 / 61);
+        add(45, 45, (size - at) / 45);
+        add(size - at, size - at, 1);
+    }
+    int64_t ReadAt(int64_t position, void* destination, int64_t length) override {
+        const auto size = static_cast<int64_t>(bytes_.size());
+        const int64_t n = std::clamp<int64_t>(std::min(length, size - position), 0, length);
+        std::copy_n(bytes_.begin() + position, n, static_cast<uint8_t*>(destination));
+        return n;
+    }
+    bool StridedAt(int64_t position, StridedBytes& bytes) override {
+        for (const Run& run : runs_) {
+            if (position >= run.start && position < run.start + run.count * run.length) {
+                bytes = {run.start, run.count, run.length, run.stride, store_.data() + run.offset};
+                return true;
+            }
+        }
+        return false;
+    }
+    int64_t WriteAt(int64_t, const void*, int64_t) override { return 0; }
+    int64_t Size() override { return static_cast<int64_t>(bytes_.size()); }
+    bool Close() override { return true; }
+
+  private:
+    struct Run {
+        int64_t start, count, length, stride, offset;
+    };
+    const Bytes& bytes_;
+    Bytes store_;
+    std::vector<Run> runs_;
+};
+
 struct ScanRun {
     ScanOutcome outcome = ScanOutcome::Scanned;
     Bytes list;
@@ -137,6 +192,10 @@ ScanRun Run(const Bytes& game, RecognitionRules rules, Scanner scanner,
     if (scanner == Scanner::Reference) {
         run.outcome = testing::ReferenceScanOpenSource(list, source, "game.bin", run.counters,
                                                        feedback, trace, rules, &run.summary);
+    } else if (scanner == Scanner::InPlace) {
+        PiecedFile blocks(game);
+        run.outcome = ScanOpenSource(list, source, blocks, "game.bin", run.counters, feedback,
+                                     trace, rules, &run.summary, ScanThreads{1});
     } else if (scanner != Scanner::BufferedOnly) {
         const std::unique_ptr<RawFile> blocks =
             ActiveFileSystem().Open("/mem/game.bin", OpenMode::Read);
@@ -229,6 +288,9 @@ size_t CompareAll(const std::vector<Case>& cases, bool takeChecks = false) {
                 << ", buffered file only)";
             EXPECT_TRUE(SameRun(Run(c.bytes, rules, Scanner::Mapped), expected))
                 << c.label << " (" << c.bytes.size() << " bytes, " << rulesName << ", mapped)";
+            EXPECT_TRUE(SameRun(Run(c.bytes, rules, Scanner::InPlace), expected))
+                << c.label << " (" << c.bytes.size() << " bytes, " << rulesName
+                << ", in place in pieces)";
             ScanRun untraced = expected;
             untraced.trace.clear();
             EXPECT_TRUE(SameRun(Run(c.bytes, rules, Scanner::Parallel), untraced))
