@@ -113,6 +113,10 @@ class SourceBlock {
     // Bytes copied for a look across the seam between two sectors held in place: more than
     // a window and the flags byte behind it.
     static constexpr int64_t kSeamBytes = 64;
+    // A file held in place is copied only around its candidates, in smaller blocks: most
+    // items are a few KiB, and the rest of a larger one is read from the file.
+    static constexpr int64_t kInPlaceBlockSize = 16 * 1024;
+    static constexpr int64_t kInPlaceItemRoom = 8 * 1024;
 
     SourceBlock(ChunkFile& source, RawFile* direct) : source_(&source), direct_(direct) {
         const FileMapping* mapping = direct_ != nullptr ? direct_->Map() : nullptr;
@@ -123,7 +127,8 @@ class SourceBlock {
         }
         size_ = std::max<int64_t>(source_->Size(), 0);
         inPlace_ = direct_ != nullptr && size_ > 0 && direct_->StridedAt(0, run_);
-        bytes_.resize(static_cast<size_t>(inPlace_ ? 2 * kItemRoom : kBlockSize));
+        bytes_.resize(static_cast<size_t>(inPlace_ ? kInPlaceBlockSize : kBlockSize));
+        itemRoom_ = inPlace_ ? kInPlaceItemRoom : kItemRoom;
         data_ = bytes_.data();
     }
     // The first `length` bytes of a mapped file, as one block that lends nothing: what a
@@ -158,7 +163,7 @@ class SourceBlock {
     // Before the check of a candidate at `position`: moves the block up to it when the
     // room behind it is short and the file goes on, or when the block is not lent.
     void KeepRoomFor(int64_t position) {
-        if (mapping_ == nullptr && (!lent_ || (!reachesEnd_ && end() - position < kItemRoom))) {
+        if (mapping_ == nullptr && (!lent_ || (!reachesEnd_ && end() - position < itemRoom_))) {
             Load(position);
         }
     }
@@ -258,6 +263,7 @@ class SourceBlock {
     bool inPlace_ = false;
     StridedBytes run_;
     int64_t size_ = 0;
+    int64_t itemRoom_ = kItemRoom;
     uint8_t seam_[kSeamBytes] = {};
     std::vector<uint8_t> bytes_;
     const uint8_t* data_ = nullptr;
@@ -391,7 +397,9 @@ unsigned ScanThreadCount(unsigned count) {
     if (count > 0) {
         return count;
     }
-    return std::max(1u, std::thread::hardware_concurrency());
+    // Asking the system takes a look at its processor files: once is enough.
+    static const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    return cores;
 }
 
 int ScanProgress(int64_t position, int64_t size) {

@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -138,7 +139,6 @@ int main() {
                 imageBytes / 1048576, files, static_cast<double>(fileBytes) / 1048576,
                 static_cast<double>(movie) / 1048576, static_cast<double>(unfiled) / 1048576);
 
-    ScopedGameSources sources;
     double bestCat = 1e9;
     double bestRead = 1e9;
     double bestLayer = 1e9;
@@ -160,13 +160,17 @@ int main() {
             return 1;
         }
         bestRead = std::min(bestRead, Seconds(start));
+        // Every round opens the image afresh, so that reading its file system and the
+        // sector forms of its files counts each time, as in a run of the program.
+        std::optional<ScopedGameSources> sources(std::in_place);
         start = Clock::now();
-        if (LayerRead(sources.files(), cue) < 0) {
+        if (LayerRead(sources->files(), cue) < 0) {
             std::fprintf(stderr, "disc_scan_bench: cannot read the files of %s\n", cue.c_str());
             return 1;
         }
         bestLayer = std::min(bestLayer, Seconds(start));
         NullFeedback feedback;
+        sources.emplace();
         start = Clock::now();
         const AnalysisResult result = AnalyzeSources({cue}, dir.string(), feedback);
         bestScan = std::min(bestScan, Seconds(start));

@@ -193,6 +193,9 @@ bool SectorStream::Measure(std::string& error) {
             }
             const int64_t size = SectorBytesOf(track->mode);
             for (int64_t i = 0; i < got; ++i) {
+                // Sectors lie a page or so apart: the headers a few sectors on are fetched
+                // while this one is looked at.
+                __builtin_prefetch(bytes + std::min(i + 8, got - 1) * size + 16);
                 const UserData data = UserDataOf(track->mode, bytes + i * size);
                 starts_.push_back(total);
                 sectors_.push_back(sector + i);
