@@ -83,6 +83,82 @@ TEST(GameSource, FilesInsideImagesOfEveryKindReadAsTheirUserData) {
     EXPECT_TRUE(layer.reports.empty());
 }
 
+// The bytes of `file` gathered from the pieces of mapped memory it says hold them; every
+// byte must be held so, and no piece may reach past the file's end.
+::testing::AssertionResult ReadThroughPieces(RawFile& file, Bytes& out) {
+    const int64_t size = file.Size();
+    out.clear();
+    for (int64_t position = 0; position < size;) {
+        StridedBytes run;
+        if (!file.StridedAt(position, run)) {
+            return ::testing::AssertionFailure() << "no pieces at " << position;
+        }
+        if (position < run.start || position >= run.end() || run.end() > size) {
+            return ::testing::AssertionFailure() << "pieces from " << run.start << " to "
+                                                 << run.end() << " given for " << position;
+        }
+        const int64_t piece = run.PieceOf(position);
+        const int64_t within = position - (run.start + piece * run.length);
+        const uint8_t* bytes = run.PieceData(piece) + within;
+        out.insert(out.end(), bytes, bytes + (run.length - within));
+        position += run.length - within;
+    }
+    return ::testing::AssertionSuccess();
+}
+
+// Over real files the track files are mapped, and files inside an image are read, and
+// given to the scan as pieces, in place: Form 1 and Form 2 sectors, a file whose length ends
+// inside a sector, a second track, and the contiguous data of 2048-byte sectors.
+TEST(GameSource, FilesInsideMappedImagesReadTheSameInPlace) {
+    const Bytes seq = Noise(5000, 1);
+    const Bytes movie = Noise(3 * 2324 + 100, 2);
+    const Bytes late = Noise(3000, 3);
+    const std::vector<testkit::DiscSector> sectors =
+        DiscBuilder()
+            .File("SOUND/BGM.SEQ", seq)
+            .File("MOVIE/OPEN.STR", movie, SectorForm::Form2)
+            .File(DiscFile{"SOUND/LATE.VB", late, SectorForm::Form1, std::nullopt, 60})
+            .Unfiled(Noise(2100, 4))
+            .Build();
+    testkit::TempFolder dir;
+    const Bytes all = testkit::RawImage(sectors);
+    ASSERT_TRUE(testkit::WriteFile(dir / "GAME.bin", Bytes(all.begin(), all.begin() + 60 * 2352)));
+    ASSERT_TRUE(testkit::WriteFile(dir / "GAME2.bin", Bytes(all.begin() + 60 * 2352, all.end())));
+    ASSERT_TRUE(testkit::WriteFile(dir / "GAME.cue",
+                                   Text(testkit::CueSheetText({"GAME.bin", "GAME2.bin"}))));
+    ASSERT_TRUE(testkit::WriteFile(dir / "cooked.iso", testkit::CookedImage(sectors)));
+    PosixFileSystem posix;
+    std::vector<std::string> reports;
+    GameSourceFileSystem files{posix, [&reports](std::string_view m) { reports.emplace_back(m); }};
+
+    for (const std::string image : {dir / "GAME.cue", dir / "cooked.iso"}) {
+        std::vector<GameSourceFileSystem::Member> members;
+        ASSERT_TRUE(files.ImageMembers(image, members)) << image;
+        for (const auto& member : members) {
+            if (image == dir / "cooked.iso" && member.path == image + "/MOVIE/OPEN.STR") {
+                continue; // 2048-byte sectors hold no Form 2 data
+            }
+            const Opened read = ReadThrough(files, member.path);
+            ASSERT_TRUE(read.ok) << member.path;
+            const std::unique_ptr<RawFile> file = files.Open(member.path, OpenMode::Read);
+            ASSERT_TRUE(file != nullptr) << member.path;
+            Bytes inPlace;
+            EXPECT_TRUE(ReadThroughPieces(*file, inPlace)) << member.path;
+            EXPECT_EQ(inPlace, read.bytes) << member.path;
+            // Past the end there are no pieces.
+            StridedBytes none;
+            EXPECT_FALSE(file->StridedAt(file->Size(), none)) << member.path;
+        }
+        EXPECT_EQ(ReadThrough(files, image + "/SOUND/BGM.SEQ").bytes, seq) << image;
+        EXPECT_EQ(ReadThrough(files, image + "/SOUND/LATE.VB").bytes, late) << image;
+    }
+    // The movie's Form 2 data is whole sectors of 2324 bytes.
+    const Bytes movieRead = ReadThrough(files, dir / "GAME.cue/MOVIE/OPEN.STR").bytes;
+    ASSERT_EQ(movieRead.size(), 4u * 2324);
+    EXPECT_TRUE(std::equal(movie.begin(), movie.end(), movieRead.begin()));
+    EXPECT_TRUE(reports.empty()) << reports.front();
+}
+
 TEST(GameSource, EachFailureIsReportedWithTheFileAndReason) {
     const std::vector<testkit::DiscSector> sectors =
         DiscBuilder()
