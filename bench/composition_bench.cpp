@@ -8,7 +8,9 @@
 // Each round reads every image with `cat` (to /dev/null, from the page cache) and scans it
 // with the analysis run, one after the other, so that other work on the machine weighs on
 // both alike; the best time of the rounds counts. With --cli, each round also times
-// `sonvex-cli rip IMAGE -o FOLDER` once per --rip-args set (for instance "-j 1").
+// `sonvex-cli rip IMAGE -o FOLDER` once per --rip-args set (for instance "-j 1"), into a new
+// folder every time, in the temporary folder or under --rip-to (say, /dev/shm to leave the
+// disk's file system out).
 //
 // With --keep, the images are composed into FOLDER once and used again by later runs;
 // --only takes one of the three. --threads sets the threads of the scan (default: one a core);
@@ -16,7 +18,7 @@
 // reaches when the threads checking ahead of it have cores of their own.
 //
 //   composition_bench [--mib N] [--rounds N] [--keep FOLDER] [--only NAME] [--cli PATH]
-//                     [--rip-args "ARGS"]... [--threads N]
+//                     [--rip-args "ARGS"]... [--rip-to FOLDER] [--threads N]
 #include <unistd.h>
 
 #include <algorithm>
@@ -217,6 +219,7 @@ int main(int argc, char** argv) {
     std::string cli;
     std::vector<std::string> ripArgs;
     std::string keep;
+    std::string ripTo; // a folder whose file system the rips write to, instead of the temporary one
     std::string only;
     unsigned threads = 0;
     for (int i = 1; i + 1 < argc; i += 2) {
@@ -231,6 +234,8 @@ int main(int argc, char** argv) {
             only = argv[i + 1];
         } else if (option == "--keep") {
             keep = argv[i + 1];
+        } else if (option == "--rip-to") {
+            ripTo = argv[i + 1];
         } else if (option == "--rip-args") {
             ripArgs.emplace_back(argv[i + 1]);
         } else if (option == "--threads") {
@@ -305,8 +310,16 @@ int main(int argc, char** argv) {
             best[i].found = result.counters.Total();
             best[i].rips.resize(ripArgs.size(), 1e300);
             for (size_t r = 0; r < ripArgs.size(); ++r) {
-                const std::string out = folder / ("rip-" + image.name);
-                std::filesystem::remove_all(out);
+                // A new folder every time, as a user's first rip of a game writes into, and
+                // none removed until the end: a file system that has just freed many inodes
+                // can be far slower to hand out new ones, which times the file system, not
+                // the rip.
+                const std::string out =
+                    (ripTo.empty() ? folder.path()
+                                   : ripTo + "/sonvex-bench-rip-" + std::to_string(::getpid())) +
+                    "/rip-" + image.name + "-" + std::to_string(round) + "-" + std::to_string(r);
+                std::error_code made;
+                std::filesystem::create_directories(std::filesystem::path(out).parent_path(), made);
                 std::vector<std::string> command = {cli, "rip", image.path, "-o", out};
                 for (const std::string& word : Words(ripArgs[r])) {
                     command.push_back(word);
@@ -318,7 +331,6 @@ int main(int argc, char** argv) {
                     return 1;
                 }
                 best[i].rips[r] = std::min(best[i].rips[r], seconds);
-                std::filesystem::remove_all(out);
             }
         }
     }
@@ -342,6 +354,11 @@ int main(int argc, char** argv) {
             std::printf("  %9.2f", seconds);
         }
         std::printf("\n");
+    }
+    if (!ripTo.empty()) {
+        std::error_code error;
+        std::filesystem::remove_all(ripTo + "/sonvex-bench-rip-" + std::to_string(::getpid()),
+                                    error);
     }
     return 0;
 }

@@ -128,7 +128,14 @@ ConversionPipeline::ConversionPipeline(Converters converters, const std::string&
     }
     staging_ = pattern;
     for (int i = 0; i < std::max(1, threads); ++i) {
-        workers_.emplace_back([this] { Work(); });
+        // Each worker stages in a folder of its own: creating files in one folder is one at
+        // a time, and on some file systems it is slow enough for workers to queue up there.
+        std::string folder = staging_ + "/" + std::to_string(i);
+        std::error_code ec;
+        if (!fs::create_directory(folder, ec)) {
+            folder = staging_;
+        }
+        workers_.emplace_back([this, folder] { Work(folder); });
     }
 }
 
@@ -203,7 +210,7 @@ void ConversionPipeline::Drain() {
     changed_.wait(lock, [this] { return queue_.empty() && running_ == 0; });
 }
 
-void ConversionPipeline::Work() {
+void ConversionPipeline::Work(const std::string& folder) {
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
         changed_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
@@ -217,6 +224,8 @@ void ConversionPipeline::Work() {
         lock.unlock();
         changed_.notify_all(); // room in the queue
         if (!skip) {
+            // Its outputs go to this worker's own folder (the stem was given in the common one).
+            job->stem = folder + job->stem.substr(staging_.size());
             Convert(*job);
         }
         lock.lock();

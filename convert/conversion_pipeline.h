@@ -66,7 +66,7 @@ class ConversionPipeline : public ConvertedAhead {
 
   private:
     void Queue(size_t place, std::unique_ptr<Job> job);
-    void Work();
+    void Work(const std::string& folder);
     void Convert(Job& job);
     // Waits for the job at `place`; nullptr when there is none matching the entries.
     Job* Finished(size_t place, const ListEntry& first, const ListEntry* body);
