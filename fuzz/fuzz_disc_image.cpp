@@ -1,10 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Feeds the game source layer: cue sheets, images of raw or 2048-byte sectors with their
-// file system walk, and PSF files with `_lib` chains, all in memory. Checks: no crash, and
-// every file the layer opens reads exactly as many bytes as it says it holds.
+// file system walk, and PSF files with `_lib` chains, in memory. Images are also written to
+// real files, whose track files the layer maps. Checks: no crash; every file the layer
+// opens reads no more bytes than it says it holds; a file inside an image reads the same
+// from mapped tracks as from memory, and the pieces of mapped memory it gives the scan
+// hold exactly those bytes.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -12,6 +18,7 @@
 #include "formats/cue_sheet.h"
 #include "fuzz/seed_corpus.h"
 #include "gamesource/game_source.h"
+#include "testkit/byte_builder.h"
 #include "testkit/disc_builder.h"
 #include "testkit/game_image.h"
 #include "testkit/psf_builder.h"
@@ -66,18 +73,67 @@ std::vector<Bytes> Seeds() {
     return seeds;
 }
 
-void ReadWhole(sonvex::FileSystem& files, const std::string& path) {
+// What a file read whole: whether it opened, and its first bytes (at most kMaxMemberBytes).
+struct Read {
+    bool opened = false;
+    int64_t size = 0;
+    Bytes bytes;
+};
+
+Read ReadWhole(sonvex::FileSystem& files, const std::string& path) {
+    Read read;
     std::unique_ptr<sonvex::RawFile> file = files.Open(path, sonvex::OpenMode::Read);
     if (!file) {
-        return;
+        return read;
     }
-    const int64_t size = file->Size();
-    Require(size >= 0);
-    std::vector<uint8_t> bytes(static_cast<size_t>(std::min(size, kMaxMemberBytes)));
-    const int64_t got = file->ReadAt(0, bytes.data(), static_cast<int64_t>(bytes.size()));
-    Require(got <= static_cast<int64_t>(bytes.size()));
+    read.opened = true;
+    read.size = file->Size();
+    Require(read.size >= 0);
+    read.bytes.resize(static_cast<size_t>(std::min(read.size, kMaxMemberBytes)));
+    const int64_t got = file->ReadAt(0, read.bytes.data(), static_cast<int64_t>(read.bytes.size()));
+    Require(got >= 0 && got <= static_cast<int64_t>(read.bytes.size()));
+    read.bytes.resize(static_cast<size_t>(got));
+    // The pieces of mapped memory that hold the file, where it is held so, give its bytes.
+    sonvex::StridedBytes run;
+    for (int64_t at = 0; at < got && file->StridedAt(at, run);) {
+        Require(at >= run.start && at < run.end() && run.end() <= read.size);
+        const int64_t piece = run.PieceOf(at);
+        const int64_t within = at - (run.start + piece * run.length);
+        const int64_t take = std::min(run.length - within, got - at);
+        Require(std::equal(run.PieceData(piece) + within, run.PieceData(piece) + within + take,
+                           read.bytes.begin() + at));
+        at += take;
+    }
     file->Close();
+    return read;
 }
+
+// A folder of real files for the images of the inputs, made once and removed at the end.
+class RealFolder {
+  public:
+    static const std::string& Path() {
+        static const RealFolder folder;
+        return folder.path_;
+    }
+
+  private:
+    RealFolder() {
+        std::string pattern =
+            (std::filesystem::exists("/dev/shm") ? std::filesystem::path("/dev/shm")
+                                                 : std::filesystem::temp_directory_path()) /
+            "sonvex-fuzz-XXXXXX";
+        if (::mkdtemp(pattern.data()) != nullptr) {
+            path_ = pattern;
+        }
+    }
+    ~RealFolder() {
+        std::error_code error;
+        if (!path_.empty()) {
+            std::filesystem::remove_all(path_, error);
+        }
+    }
+    std::string path_;
+};
 
 } // namespace
 
@@ -102,20 +158,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     MemoryFileSystem memory;
     GameSourceFileSystem files(memory);
     std::string image = "GAME.bin";
+    std::map<std::string, Bytes> put; // the files of an image, to write as real files too
     switch (mode) {
     case kCue: {
         const std::string text(body.begin(), body.end());
         (void)LooksLikeCueSheet(text);
         const CueSheet sheet = ParseCueSheet(text);
         Require(sheet.status == CueStatus::Ok || sheet.diagnostics.failed());
-        memory.Put("GAME.cue", body);
-        memory.Put("GAME.bin", Bytes(20 * 2352, 0));
+        put["GAME.cue"] = body;
+        put["GAME.bin"] = Bytes(20 * 2352, 0);
         image = "GAME.cue";
         break;
     }
     case kRawImage:
     case kCookedImage:
-        memory.Put(image, body);
+        put[image] = body;
         break;
     case kPsf:
         memory.Put("song.minipsf", body);
@@ -128,15 +185,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             return 0;
         }
         const size_t cueBytes = std::min<size_t>(body[0] | body[1] << 8, body.size() - 2);
-        memory.Put("GAME.cue",
-                   Bytes(body.begin() + 2, body.begin() + 2 + static_cast<long>(cueBytes)));
-        memory.Put("GAME.bin", Bytes(body.begin() + 2 + static_cast<long>(cueBytes), body.end()));
-        memory.Put("GAME2.bin", Bytes(body.begin() + 2 + static_cast<long>(cueBytes), body.end()));
+        put["GAME.cue"] = Bytes(body.begin() + 2, body.begin() + 2 + static_cast<long>(cueBytes));
+        put["GAME.bin"] = Bytes(body.begin() + 2 + static_cast<long>(cueBytes), body.end());
+        put["GAME2.bin"] = put["GAME.bin"];
         image = "GAME.cue";
         break;
     }
     default:
         return 0;
+    }
+    for (const auto& [name, bytes] : put) {
+        memory.Put(name, bytes);
     }
     (void)files.KindOf(image);
     std::vector<GameSourceFileSystem::Member> members;
@@ -144,9 +203,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         Require(!files.LastError().empty());
         return 0;
     }
-    for (size_t i = 0; i < members.size() && i < kMaxMembers; ++i) {
-        ReadWhole(files, members[i].path);
+    // The same image as real files.
+    const std::string& folder = RealFolder::Path();
+    bool written = !folder.empty();
+    for (const auto& [name, bytes] : put) {
+        written = written && testkit::WriteFile(folder + "/" + name, bytes);
     }
-    ReadWhole(files, image + "/../escape");
+    PosixFileSystem posix;
+    GameSourceFileSystem real(posix);
+    for (size_t i = 0; i < members.size() && i < kMaxMembers; ++i) {
+        const Read inMemory = ReadWhole(files, members[i].path);
+        if (written) {
+            const Read mapped = ReadWhole(real, folder + "/" + members[i].path);
+            Require(mapped.opened == inMemory.opened && mapped.size == inMemory.size &&
+                    mapped.bytes == inMemory.bytes);
+        }
+    }
+    (void)ReadWhole(files, image + "/../escape");
     return 0;
 }
