@@ -11,6 +11,7 @@
 #include <cstring>
 #include <vector>
 
+#include "analysis/signature_search.h"
 #include "bank2dls/vab_records.h"
 #include "chunkfile/chunk_file.h"
 #include "seq2smf/seq_format.h"
@@ -115,30 +116,39 @@ SeqWalkResult WalkSeqEvents(ChunkFile& file, int64_t* eventOffset) {
     }();
     SeqWalkResult result = SeqWalkResult::ShortRead;
     for (;;) {
-        // Fast path for the common event, with no branch on what kind it is: a delta of at
+        // Under a running status with two data bytes, the plain events (see
+        // SkipPlainSeqEvents) are passed many at a time. They may change the running status,
+        // but only to another status with two data bytes; since the walk goes on by the kind
+        // of the running status alone, the one held stands for it.
+        if (kDataBytes[runningStatus >> 4] == 2) {
+            p = loan.start + static_cast<int64_t>(
+                                 SkipPlainSeqEvents(loan.bytes, static_cast<size_t>(p - loan.start),
+                                                    static_cast<size_t>(loan.length)));
+        }
+        // Fast path for one common event, with no branch on what kind it is: a delta of at
         // most four bytes (which cannot pass 0x0FFFFFFF) and a channel event, with its status
         // or by running status, all within eight bytes that are in hand.
-        while (end - p >= 8) {
+        if (end - p >= 8) {
             uint64_t word = 0;
             std::memcpy(&word, bytes + p, sizeof word);
             word = LittleEndian(word);
             const uint64_t lastDeltaBytes = ~word & 0x80808080U;
-            if (lastDeltaBytes == 0) {
-                break;
-            }
-            const int deltaBytes = std::countr_zero(lastDeltaBytes) / 8 + 1;
+            // (Bit 31 keeps the shift below in range when no delta ends in four bytes.)
+            const int deltaBytes = std::countr_zero(lastDeltaBytes | 1U << 31) / 8 + 1;
             const auto byte = static_cast<uint8_t>(word >> (8 * deltaBytes));
             const bool statusByte = (byte & 0x80) != 0;
             const uint8_t status = statusByte ? byte : runningStatus;
             const int high = status >> 4;
-            if (high == 0xF || status == 0) {
-                break; // system and meta events, or data before any status
+            // Not for a delta of five bytes or more, system and meta events, or data before
+            // any status.
+            if (lastDeltaBytes != 0 && high != 0xF && status != 0) {
+                // Ax and Dx never become the running status.
+                const bool keeps = statusByte && high != 0xA && high != 0xD;
+                runningStatus = keeps ? byte : runningStatus;
+                p += deltaBytes + static_cast<int>(statusByte) +
+                     static_cast<int>((kPackedDataBytes >> (4 * high)) & 0xF);
+                continue;
             }
-            // Ax and Dx never become the running status.
-            const bool keeps = statusByte && high != 0xA && high != 0xD;
-            runningStatus = keeps ? byte : runningStatus;
-            p += deltaBytes + static_cast<int>(statusByte) +
-                 static_cast<int>((kPackedDataBytes >> (4 * high)) & 0xF);
         }
         *eventOffset = p;
         if (p >= end) {
