@@ -81,9 +81,8 @@ bool DeltaTimeHasItsLastByte(ChunkFile& file) {
     }
 }
 
-// The event walk of one sequence (running status starting empty) over the bytes the file
-// has lent, with the same results and positions as the walk through the file, which it
-// falls back on when it runs past the lent bytes before the file's end.
+} // namespace
+
 SeqWalkResult WalkSeqEvents(ChunkFile& file, int64_t* eventOffset) {
     const ChunkFile::Loan loan = file.Lent();
     const int64_t start = file.Tell();
@@ -232,8 +231,6 @@ SeqWalkResult WalkSeqEvents(ChunkFile& file, int64_t* eventOffset) {
     file.Seek(p, SeekOrigin::Begin);
     return result;
 }
-
-} // namespace
 
 const char* CheckResultName(CheckResult result) {
     switch (result) {
