@@ -267,8 +267,11 @@ size_t FindNonZeroSse2(const uint8_t* data, size_t from, size_t to) {
 // position behind it in the lane, 0x80 + its offset into the next lane when it ends past
 // the lane, or j itself when the event there is not plain (where a walk stops). Three rounds
 // of next[j] = next[next[j]] follow eight events at once; a plain event takes two bytes at
-// least, so eight leave the lane from any position unless a stop comes first. The walk then
-// takes one look-up per lane.
+// least, so eight leave the lane from any position unless a stop comes first. The walk of
+// the first lane is then carried on through the second, and two stretches of 32 bytes are
+// joined the same way, so that the walk takes one look-up per 64 bytes. A walk enters a
+// stretch at most six bytes in (the longest plain event less one), so the first lane's
+// entries are all it needs.
 alignas(16) constexpr std::array<uint8_t, 16> kPlainTailOrStop = [] {
     std::array<uint8_t, 16> tails{};
     for (size_t i = 0; i < tails.size(); ++i) {
@@ -277,10 +280,23 @@ alignas(16) constexpr std::array<uint8_t, 16> kPlainTailOrStop = [] {
     return tails;
 }();
 
-// Bytes from `at` on that the 32 positions need: the events that start there must end
-// within them.
+// Bytes from the start of a stretch of 32 positions that they need: the events that start
+// there must end within them.
 constexpr size_t kPlainBlockReach = 32 + kLongestPlainEvent - 1;
 
+// Where the walk from the entries of `first` (its first lane) ends when it goes on through
+// `second` (entered at its first lane), whose positions lie `span` bytes further on: a stop
+// in `first` stays; a lead past it (0x80 + the entry into `second`) becomes where `second`
+// leads from that entry.
+__attribute__((target("avx2"), always_inline)) inline __m256i
+ThenThrough(__m256i first, __m256i second, __m256i span) {
+    const __m256i on = _mm256_shuffle_epi8(second, _mm256_and_si256(first, _mm256_set1_epi8(0x0F)));
+    const __m256i past = _mm256_cmpgt_epi8(_mm256_setzero_si256(), on);
+    const __m256i moved = _mm256_add_epi8(on, _mm256_andnot_si256(past, span));
+    return _mm256_blendv_epi8(first, moved, first);
+}
+
+// The leads from the first 16 positions at `at` through the 32 there.
 __attribute__((target("avx2"), always_inline)) inline __m256i
 PlainEventLeads(const uint8_t* at, __m256i tails, __m256i positions) {
     const __m256i zero = _mm256_setzero_si256();
@@ -318,7 +334,7 @@ PlainEventLeads(const uint8_t* at, __m256i tails, __m256i positions) {
     for (int round = 0; round < 3; ++round) {
         next = _mm256_max_epu8(next, _mm256_shuffle_epi8(next, next));
     }
-    return next;
+    return ThenThrough(next, _mm256_permute2x128_si256(next, next, 0x11), _mm256_set1_epi8(16));
 }
 
 __attribute__((target("avx2"))) size_t SkipPlainAvx2(const uint8_t* data, size_t from, size_t end) {
@@ -327,24 +343,28 @@ __attribute__((target("avx2"))) size_t SkipPlainAvx2(const uint8_t* data, size_t
     const __m256i positions =
         _mm256_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 0, 1, 2, 3, 4, 5, 6,
                          7, 8, 9, 10, 11, 12, 13, 14, 15);
+    const __m256i span = _mm256_set1_epi8(32);
     alignas(32) uint8_t leads[32];
-    size_t block = from;
-    unsigned entry = 0; // where the walk enters the block, from its start
-    while (end - block >= kPlainBlockReach) {
-        _mm256_store_si256(reinterpret_cast<__m256i*>(leads),
-                           PlainEventLeads(data + block, tails, positions));
-        unsigned lead = leads[entry];
-        if (lead < 0x80) {
-            return block + lead;
+    size_t stretch = from;
+    unsigned entry = 0; // where the walk enters the stretch, from its start
+    // 64 bytes at a time, then 32.
+    for (size_t bytes = 64; bytes >= 32; bytes -= 32) {
+        while (end - stretch >= bytes - 32 + kPlainBlockReach) {
+            __m256i lead = PlainEventLeads(data + stretch, tails, positions);
+            if (bytes == 64) {
+                lead =
+                    ThenThrough(lead, PlainEventLeads(data + stretch + 32, tails, positions), span);
+            }
+            _mm256_store_si256(reinterpret_cast<__m256i*>(leads), lead);
+            const unsigned to = leads[entry];
+            if (to < 0x80) {
+                return stretch + to;
+            }
+            entry = to - 0x80;
+            stretch += bytes;
         }
-        lead = leads[16 + lead - 0x80];
-        if (lead < 0x80) {
-            return block + 16 + lead;
-        }
-        entry = lead - 0x80;
-        block += 32;
     }
-    return SkipPlainBytes(data, block + entry, end);
+    return SkipPlainBytes(data, stretch + entry, end);
 }
 
 bool HasAvx2() {
