@@ -87,14 +87,14 @@ size_t FindNonZeroBytes(const uint8_t* data, size_t from, size_t to) {
 // the delta: a data byte (0..7) and the second data byte; a status byte 8x, 9x, Bx or Ex and
 // its two data bytes; An or Dn alone. 0 for Cx and Fx, which end a run.
 constexpr std::array<uint8_t, 16> kPlainTail = {2, 2, 2, 2, 2, 2, 2, 2, 3, 3, 1, 3, 0, 1, 3, 0};
-// The longest plain event: a four-byte delta, a status and two data bytes.
-constexpr size_t kLongestPlainEvent = 7;
+// The longest plain event: a three-byte delta, a status and two data bytes.
+constexpr size_t kLongestPlainEvent = 6;
 
 // The length of the plain event at data[at], or 0 when it is not plain or runs past `end`.
 size_t PlainEventLength(const uint8_t* data, size_t at, size_t end) {
     size_t next = at;
     for (int deltaBytes = 0;; ++deltaBytes) {
-        if (next >= end || deltaBytes == 4) {
+        if (next >= end || deltaBytes == 3) {
             return 0;
         }
         if ((data[next++] & 0x80) == 0) {
@@ -118,9 +118,9 @@ size_t SkipPlainBytes(const uint8_t* data, size_t at, size_t end) {
         if constexpr (std::endian::native == std::endian::big) {
             word = __builtin_bswap64(word);
         }
-        const uint64_t lastDeltaByte = ~word & 0x80808080U;
+        const uint64_t lastDeltaByte = ~word & 0x808080U;
         if (lastDeltaByte == 0) {
-            return at; // a delta of five bytes or more
+            return at; // a delta of four bytes or more
         }
         const int deltaBytes = std::countr_zero(lastDeltaByte) / 8 + 1;
         const size_t tail = kPlainTail[(word >> (8 * deltaBytes + 4)) & 0x0F];
@@ -270,12 +270,12 @@ size_t FindNonZeroSse2(const uint8_t* data, size_t from, size_t to) {
 // least, so eight leave the lane from any position unless a stop comes first. The walk of
 // the first lane is then carried on through the second, and two stretches of 32 bytes are
 // joined the same way, so that the walk takes one look-up per 64 bytes. A walk enters a
-// stretch at most six bytes in (the longest plain event less one), so the first lane's
+// stretch at most five bytes in (the longest plain event less one), so the first lane's
 // entries are all it needs.
 alignas(16) constexpr std::array<uint8_t, 16> kPlainTailOrStop = [] {
     std::array<uint8_t, 16> tails{};
     for (size_t i = 0; i < tails.size(); ++i) {
-        tails[i] = kPlainTail[i] != 0 ? kPlainTail[i] : 0x40; // marks the event as not plain
+        tails[i] = kPlainTail[i] != 0 ? kPlainTail[i] : 0x80; // the top bit: not plain
     }
     return tails;
 }();
@@ -305,29 +305,24 @@ PlainEventLeads(const uint8_t* at, __m256i tails, __m256i positions) {
     const __m256i b1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + 1));
     const __m256i b2 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + 2));
     const __m256i b3 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + 3));
-    const __m256i b4 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + 4));
     // longerK: the delta time has more than K bytes (all lanes -1 where so).
     const __m256i longer1 = _mm256_cmpgt_epi8(zero, b0);
     const __m256i longer2 = _mm256_and_si256(longer1, _mm256_cmpgt_epi8(zero, b1));
     const __m256i longer3 = _mm256_and_si256(longer2, _mm256_cmpgt_epi8(zero, b2));
-    const __m256i longer4 = _mm256_and_si256(longer3, _mm256_cmpgt_epi8(zero, b3));
     // The byte right behind the delta time.
     __m256i status = _mm256_blendv_epi8(b1, b2, longer1);
     status = _mm256_blendv_epi8(status, b3, longer2);
-    status = _mm256_blendv_epi8(status, b4, longer3);
     const __m256i tail = _mm256_shuffle_epi8(
         tails, _mm256_and_si256(_mm256_srli_epi16(status, 4), _mm256_set1_epi8(0x0F)));
-    // 1 + the delta's extra bytes (the masks count -1 each) + the tail; 0x40 and above when
-    // the event is not plain.
-    __m256i length = _mm256_sub_epi8(_mm256_add_epi8(tail, _mm256_set1_epi8(1)), longer1);
-    length = _mm256_sub_epi8(_mm256_sub_epi8(length, longer2), longer3);
-    length = _mm256_or_si256(length, _mm256_and_si256(longer4, _mm256_set1_epi8(0x40)));
-    const __m256i stop =
-        _mm256_cmpgt_epi8(length, _mm256_set1_epi8(static_cast<char>(kLongestPlainEvent)));
+    // 1 + the delta's extra bytes (the masks count -1 each) + the tail; what it gives for an
+    // event that is not plain does not matter, as the stop replaces it.
+    const __m256i length = _mm256_sub_epi8(
+        _mm256_sub_epi8(_mm256_add_epi8(tail, _mm256_set1_epi8(1)), longer1), longer2);
     const __m256i behind = _mm256_add_epi8(positions, length);
     const __m256i leaves = _mm256_cmpgt_epi8(behind, _mm256_set1_epi8(15));
     __m256i next = _mm256_add_epi8(behind, _mm256_and_si256(leaves, _mm256_set1_epi8(0x70)));
-    next = _mm256_blendv_epi8(next, positions, stop);
+    // The top bit of either: a status that ends a run, or a delta of four bytes or more.
+    next = _mm256_blendv_epi8(next, positions, _mm256_or_si256(tail, longer3));
     // Where next[j] has left the lane (0x80 and above), the shuffle gives 0 and the larger
     // value is next[j] itself; elsewhere next[next[j]] is never smaller than next[j], since a
     // walk only moves forward.

@@ -812,7 +812,7 @@ TEST(SeqEventWalkTest, WalkOverLentBytesMatchesTheWalkThroughTheFile) {
 
 // Where a run of plain events ends, by the converter's own event reader: from data[from] on,
 // under the running status 90 (set by an event put in front), the first event that has a
-// delta of more than four bytes, is not a channel event, changes the running status to Cx,
+// delta of more than three bytes, is not a channel event, changes the running status to Cx,
 // or does not end by `end`.
 size_t PlainRunEnd(const Bytes& data, size_t from, size_t end) {
     Bytes bytes = {0x00, 0x90, 0x40, 0x40};
@@ -832,7 +832,7 @@ size_t PlainRunEnd(const Bytes& data, size_t from, size_t end) {
         while (at + deltaBytes <= bytes.size() && (bytes[at + deltaBytes - 1] & 0x80) != 0) {
             ++deltaBytes;
         }
-        if (deltaBytes > 4 || reader.Next(event) != SeqReadResult::Event ||
+        if (deltaBytes > 3 || reader.Next(event) != SeqReadResult::Event ||
             (event.kind != SeqEventKind::Channel && event.kind != SeqEventKind::Unused) ||
             event.status >> 4 == 0xC) {
             return from + at - 4;
