@@ -112,7 +112,8 @@ size_t PlainEventLength(const uint8_t* data, size_t at, size_t end) {
 size_t SkipPlainBytes(const uint8_t* data, size_t at, size_t end) {
     // Eight bytes hold any plain event whole: the last byte of the delta is the lowest byte
     // without its top bit, and the byte after it decides the rest.
-    while (at < end && end - at > kLongestPlainEvent) {
+    static_assert(kLongestPlainEvent <= sizeof(uint64_t));
+    while (at < end && end - at >= sizeof(uint64_t)) {
         uint64_t word = 0;
         std::memcpy(&word, data + at, sizeof word);
         if constexpr (std::endian::native == std::endian::big) {
