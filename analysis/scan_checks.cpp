@@ -385,7 +385,7 @@ CheckResult CheckVabBody(ChunkFile& file, std::string* note) {
                 Note(note, "VB", p, "runs to the end of the file");
                 return CheckResult::AcceptAndStop;
             }
-            if (std::any_of(block.begin(), block.end(), [](uint8_t v) { return v != 0; })) {
+            if (block != std::array<uint8_t, kVagBlockSize>{}) { // not an all-zero block
                 Note(note, "VB", p, "bank body ending", lastEnd);
                 file.Seek(lastEnd, SeekOrigin::Begin);
                 return CheckResult::Accept;
