@@ -11,6 +11,7 @@
 #include <cstring>
 #include <vector>
 
+#include "analysis/signature_search.h"
 #include "bank2dls/vab_records.h"
 #include "chunkfile/chunk_file.h"
 #include "seq2smf/seq_format.h"
@@ -80,9 +81,35 @@ bool DeltaTimeHasItsLastByte(ChunkFile& file) {
     }
 }
 
-// The event walk of one sequence (running status starting empty) over the bytes the file
-// has lent, with the same results and positions as the walk through the file, which it
-// falls back on when it runs past the lent bytes before the file's end.
+// The blocks of a bank body that are only counted, those whose flags neither end a sample
+// (3, 7) nor lie above 7, are passed in the bytes the file has lent without a read each.
+// Leaves the file at the first other block, or at the first that is not whole in the lent
+// bytes; returns how many it passed.
+int64_t PassCountedBlocks(ChunkFile& file) {
+    const ChunkFile::Loan loan = file.Lent();
+    const int64_t from = file.Tell();
+    if (loan.bytes == nullptr || from < loan.start) {
+        return 0;
+    }
+    const uint8_t* const bytes = loan.bytes - loan.start; // indexed by file position
+    const int64_t end = loan.start + loan.length;
+    constexpr unsigned kCountedFlags = 0x77; // a bit for each of 0, 1, 2, 4, 5, 6
+    int64_t at = from;
+    while (end - at >= kVagBlockSize) {
+        const uint8_t flags = bytes[at + 1];
+        if (flags > 7 || ((kCountedFlags >> flags) & 1) == 0) {
+            break;
+        }
+        at += kVagBlockSize;
+    }
+    if (at != from) {
+        file.Seek(at, SeekOrigin::Begin);
+    }
+    return (at - from) / kVagBlockSize;
+}
+
+} // namespace
+
 SeqWalkResult WalkSeqEvents(ChunkFile& file, int64_t* eventOffset) {
     const ChunkFile::Loan loan = file.Lent();
     const int64_t start = file.Tell();
@@ -115,30 +142,39 @@ SeqWalkResult WalkSeqEvents(ChunkFile& file, int64_t* eventOffset) {
     }();
     SeqWalkResult result = SeqWalkResult::ShortRead;
     for (;;) {
-        // Fast path for the common event, with no branch on what kind it is: a delta of at
+        // Under a running status with two data bytes, the plain events (see
+        // SkipPlainSeqEvents) are passed many at a time. They may change the running status,
+        // but only to another status with two data bytes; since the walk goes on by the kind
+        // of the running status alone, the one held stands for it.
+        if (kDataBytes[runningStatus >> 4] == 2) {
+            p = loan.start + static_cast<int64_t>(
+                                 SkipPlainSeqEvents(loan.bytes, static_cast<size_t>(p - loan.start),
+                                                    static_cast<size_t>(loan.length)));
+        }
+        // Fast path for one common event, with no branch on what kind it is: a delta of at
         // most four bytes (which cannot pass 0x0FFFFFFF) and a channel event, with its status
         // or by running status, all within eight bytes that are in hand.
-        while (end - p >= 8) {
+        if (end - p >= 8) {
             uint64_t word = 0;
             std::memcpy(&word, bytes + p, sizeof word);
             word = LittleEndian(word);
             const uint64_t lastDeltaBytes = ~word & 0x80808080U;
-            if (lastDeltaBytes == 0) {
-                break;
-            }
-            const int deltaBytes = std::countr_zero(lastDeltaBytes) / 8 + 1;
+            // (Bit 31 keeps the shift below in range when no delta ends in four bytes.)
+            const int deltaBytes = std::countr_zero(lastDeltaBytes | 1U << 31) / 8 + 1;
             const auto byte = static_cast<uint8_t>(word >> (8 * deltaBytes));
             const bool statusByte = (byte & 0x80) != 0;
             const uint8_t status = statusByte ? byte : runningStatus;
             const int high = status >> 4;
-            if (high == 0xF || status == 0) {
-                break; // system and meta events, or data before any status
+            // Not for a delta of five bytes or more, system and meta events, or data before
+            // any status.
+            if (lastDeltaBytes != 0 && high != 0xF && status != 0) {
+                // Ax and Dx never become the running status.
+                const bool keeps = statusByte && high != 0xA && high != 0xD;
+                runningStatus = keeps ? byte : runningStatus;
+                p += deltaBytes + static_cast<int>(statusByte) +
+                     static_cast<int>((kPackedDataBytes >> (4 * high)) & 0xF);
+                continue;
             }
-            // Ax and Dx never become the running status.
-            const bool keeps = statusByte && high != 0xA && high != 0xD;
-            runningStatus = keeps ? byte : runningStatus;
-            p += deltaBytes + static_cast<int>(statusByte) +
-                 static_cast<int>((kPackedDataBytes >> (4 * high)) & 0xF);
         }
         *eventOffset = p;
         if (p >= end) {
@@ -222,8 +258,6 @@ SeqWalkResult WalkSeqEvents(ChunkFile& file, int64_t* eventOffset) {
     file.Seek(p, SeekOrigin::Begin);
     return result;
 }
-
-} // namespace
 
 const char* CheckResultName(CheckResult result) {
     switch (result) {
@@ -327,6 +361,7 @@ CheckResult CheckVabBody(ChunkFile& file, std::string* note) {
     int64_t blocks = 0;   // blocks taken since the leading zero block
     int64_t lastEnd = -1; // just past the last block with flags 3 or 7
     for (;;) {
+        blocks += PassCountedBlocks(file);
         const int64_t blockAt = file.Tell();
         if (!ReadExactly(file, block.data(), kVagBlockSize)) {
             Note(note, "VB", p,
@@ -350,7 +385,7 @@ CheckResult CheckVabBody(ChunkFile& file, std::string* note) {
                 Note(note, "VB", p, "runs to the end of the file");
                 return CheckResult::AcceptAndStop;
             }
-            if (std::any_of(block.begin(), block.end(), [](uint8_t v) { return v != 0; })) {
+            if (block != std::array<uint8_t, kVagBlockSize>{}) { // not an all-zero block
                 Note(note, "VB", p, "bank body ending", lastEnd);
                 file.Seek(lastEnd, SeekOrigin::Begin);
                 return CheckResult::Accept;

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "formats/signatures.h"
+#include "seq2smf/seq_format.h"
 
 namespace sonvex {
 
@@ -33,6 +34,13 @@ const char* CheckResultName(CheckResult result);
 // that the end of the file cuts short stops the scan instead. A set whose last sequence ends
 // with the file is accepted up to there.
 CheckResult CheckSeq(ChunkFile& file, std::string* note = nullptr);
+
+// The event walk of one sequence (running status starting empty) from where `file` stands:
+// the result, the offset of the event that failed and the position it leaves the file at
+// are those of WalkSeqTrack(file, SeqDialect::Seq, eventOffset). It walks the bytes the file
+// has lent, and falls back on the walk through the file when it runs past them before the
+// file's end.
+[[nodiscard]] SeqWalkResult WalkSeqEvents(ChunkFile& file, int64_t* eventOffset);
 
 // "pBAV": the bank header's counts, its program slots and the tone records of each
 // non-empty program are within the limits the bank converter applies.

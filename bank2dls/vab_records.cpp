@@ -2,6 +2,8 @@
 // Reading and checking the VH records shared by the bank converter and the scanner.
 #include "bank2dls/vab_records.h"
 
+#include <algorithm>
+
 #include "chunkfile/chunk_file.h"
 #include "platform/byte_cursor.h"
 
@@ -94,14 +96,21 @@ VabCheck CheckToneRecord(const ToneRecord& tone) {
 
 namespace {
 
+// Reads bytes.size() bytes from `position` into `bytes`; false on a short read or an
+// unreachable position.
+bool ReadBytesAt(ChunkFile& file, int64_t position, std::span<uint8_t> bytes) {
+    const auto length = static_cast<int64_t>(bytes.size());
+    return position >= 0 && file.Seek(position, SeekOrigin::Begin) == position &&
+           file.Read(bytes.data(), length) == length;
+}
+
 // Reads the record of `N` bytes at `position` into `record`; false on a short read or an
 // unreachable position.
 template <typename Record, size_t N>
 bool ReadRecord(ChunkFile& file, int64_t position, Record (*parse)(std::span<const uint8_t, N>),
                 Record& record) {
     std::array<uint8_t, N> bytes{};
-    if (position < 0 || file.Seek(position, SeekOrigin::Begin) != position ||
-        file.Read(bytes.data(), static_cast<int64_t>(N)) != static_cast<int64_t>(N)) {
+    if (!ReadBytesAt(file, position, bytes)) {
         return false;
     }
     record = parse(bytes);
@@ -128,12 +137,19 @@ bool ReadVagSizeTable(ChunkFile& file, int64_t base, uint16_t programCount, VagS
 
 int64_t BodyLengthBySizeTable(ChunkFile& file, int64_t base) {
     VabHeader header;
-    VagSizeTable table;
+    std::array<uint8_t, kVagSizeTableSize> bytes;
     if (!ReadVabHeader(file, base, header) ||
-        !ReadVagSizeTable(file, base, header.programCount, table)) {
+        !ReadBytesAt(file, base + VagSizeTableOffset(header.programCount), bytes)) {
         return -1;
     }
-    return table.Total(header.vagCount);
+    // VagSizeTable::Total, with only the entries it adds up taken from the bytes.
+    const int count = std::min<int>(header.vagCount, kVagSizeEntries - 1);
+    ByteCursor sizes(std::span<const uint8_t>(bytes).subspan(2, 2 * static_cast<size_t>(count)));
+    int64_t total = 0;
+    for (int i = 0; i < count; ++i) {
+        total += kVagSizeUnit * sizes.u16le();
+    }
+    return total;
 }
 
 VabCheck ValidateVabHeader(ChunkFile& file, int64_t base, VabHeader& header) {
@@ -155,12 +171,21 @@ VabCheck ValidateVabHeader(ChunkFile& file, int64_t base, VabHeader& header) {
         if (program.toneCount == 0) {
             continue;
         }
+        // The program's tone records lie one after another: read at once, then checked in
+        // order as far as they could be read.
+        std::array<uint8_t, kProgramToneBlock> tones;
+        const int64_t want = kToneRecordSize * program.toneCount;
+        const int64_t at = base + ToneRecordOffset(k, 0);
+        const int64_t got = file.Seek(at, SeekOrigin::Begin) == at
+                                ? std::max<int64_t>(0, file.Read(tones.data(), want))
+                                : 0;
         for (int j = 0; j < program.toneCount; ++j) {
-            ToneRecord tone;
-            if (!ReadToneRecord(file, base, k, j, tone)) {
+            if (kToneRecordSize * (j + 1) > got) {
                 return VabCheck::ShortRead;
             }
-            if (CheckToneRecord(tone) != VabCheck::Ok) {
+            const auto record = std::span<const uint8_t>(tones).subspan(
+                static_cast<size_t>(kToneRecordSize * j), static_cast<size_t>(kToneRecordSize));
+            if (CheckToneRecord(ParseToneRecord(record.first<kToneRecordSize>())) != VabCheck::Ok) {
                 return VabCheck::FormatError;
             }
         }

@@ -3,8 +3,10 @@
 // it writes: it parses, its count matches, offsets rise and every entry's 16-byte window
 // lies inside the file, and each group is numbered 0, 1, 2 ... in file order. The block
 // scanner's list and feedback must equal those of the window-at-every-offset scanner kept
-// with the tests, under both recognition rules. The dictionary of signatures is made from
-// the signature table at build time and lies beside the program.
+// with the tests, under both recognition rules. The sequence event walk the scan runs over
+// bytes in memory must end as the converter's walk through the file does, from the first
+// byte. The dictionary of signatures is made from the signature table at build time and
+// lies beside the program.
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -12,6 +14,7 @@
 #include <memory>
 #include <vector>
 
+#include "analysis/scan_checks.h"
 #include "analysis/source_scanner.h"
 #include "chunkfile/chunk_file.h"
 #include "chunkfile/file_system.h"
@@ -19,6 +22,7 @@
 #include "convlist/convert_list.h"
 #include "fuzz/seed_corpus.h"
 #include "platform/feedback.h"
+#include "seq2smf/seq_format.h"
 #include "testkit/game_image.h"
 #include "testkit/hostile_inputs.h"
 #include "tests/analysis/oracle/reference_scanner.h"
@@ -83,6 +87,33 @@ Scanned ScanWith(sonvex::MemoryFileSystem& files, sonvex::RecognitionRules rules
     return {files.Contents("/fuzz/other.clg"), feedback.events};
 }
 
+struct WalkEnd {
+    sonvex::SeqWalkResult result;
+    int64_t offset; // of the event that failed; 0 after an end of track
+    int64_t position;
+};
+
+// The walk of the events at the start of "/fuzz/game.bin": through the file when `lent` is
+// 0, else over its first `lent` bytes lent from `data`.
+WalkEnd WalkFromStart(const uint8_t* data, size_t size, size_t lent) {
+    sonvex::ChunkFile file;
+    if (!file.OpenRead("/fuzz/game.bin")) {
+        std::abort();
+    }
+    int64_t offset = 0;
+    sonvex::SeqWalkResult result;
+    if (lent == 0) {
+        result = sonvex::WalkSeqTrack(file, sonvex::SeqDialect::Seq, &offset);
+    } else {
+        file.LendBytes(0, data, static_cast<int64_t>(lent), lent == size);
+        result = sonvex::WalkSeqEvents(file, &offset);
+    }
+    if (result == sonvex::SeqWalkResult::EndOfTrack) {
+        offset = 0;
+    }
+    return {result, offset, file.Tell()};
+}
+
 bool SameEvents(const std::vector<sonvex::RecordingFeedback::Event>& a,
                 const std::vector<sonvex::RecordingFeedback::Event>& b) {
     return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const auto& x, const auto& y) {
@@ -140,6 +171,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const Scanned fast = ScanWith(files, rules, false);
         const Scanned oracle = ScanWith(files, rules, true);
         if (fast.list != oracle.list || !SameEvents(fast.events, oracle.events)) {
+            std::abort();
+        }
+    }
+    const WalkEnd reference = WalkFromStart(data, size, 0);
+    for (const size_t lent : {size, size / 2}) {
+        if (lent == 0) {
+            continue;
+        }
+        const WalkEnd walked = WalkFromStart(data, size, lent);
+        if (walked.result != reference.result || walked.offset != reference.offset ||
+            walked.position != reference.position) {
             std::abort();
         }
     }

@@ -2,7 +2,8 @@
 // The block scanner against the straightforward window-at-every-offset scanner: many
 // composed and random game images through one comparison of lists, feedback (status
 // texts, progress values, repaints, in order), traces, counters and summaries, under the
-// classic and the extended rules; also with the checks run on several threads.
+// classic and the extended rules; also with the checks run on several threads. And the
+// sequence event walk over bytes in memory against the converter's walk through the file.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -16,6 +17,7 @@
 
 #include <gtest/gtest.h>
 
+#include "analysis/scan_checks.h"
 #include "analysis/signature_search.h"
 #include "analysis/source_scanner.h"
 #include "analysis_test_support.h"
@@ -23,6 +25,7 @@
 #include "chunkfile/file_system.h"
 #include "convlist/chunk_list_file.h"
 #include "convlist/convert_list.h"
+#include "seq2smf/seq_format.h"
 #include "testkit/byte_builder.h"
 #include "testkit/game_image.h"
 #include "tests/analysis/oracle/reference_scanner.h"
@@ -677,6 +680,228 @@ TEST(ParallelScanTest, TracedScanChecksOnItsOwnThread) {
     EXPECT_EQ(many.summary.checksTakenAhead, 0u);
 }
 
+// ---------------------------------------------------------------- the sequence event walk
+
+// Where a walk of sequence events ended.
+struct WalkEnd {
+    SeqWalkResult result = SeqWalkResult::ShortRead;
+    int64_t offset = -1; // of the event that failed; -1 after an end of track
+    int64_t position = -1;
+};
+
+bool operator==(const WalkEnd& a, const WalkEnd& b) {
+    return a.result == b.result && a.offset == b.offset && a.position == b.position;
+}
+
+std::string WalkEndText(const WalkEnd& w) {
+    static const char* const kNames[] = {"end of track", "delta too large", "short read"};
+    return std::string(kNames[static_cast<int>(w.result)]) + " at " + std::to_string(w.offset) +
+           ", file at " + std::to_string(w.position);
+}
+
+// The walk from `start` in the memory file "/mem/seq.bin": the converter's walk through the
+// file when `lentTo` is 0, else the scanner's walk with bytes [lentFrom, lentTo) lent.
+WalkEnd WalkFrom(const Bytes& bytes, int64_t start, size_t lentFrom = 0, size_t lentTo = 0) {
+    ChunkFile file;
+    EXPECT_TRUE(file.OpenRead("/mem/seq.bin"));
+    file.Seek(start, SeekOrigin::Begin);
+    WalkEnd end;
+    if (lentTo == 0) {
+        end.result = WalkSeqTrack(file, SeqDialect::Seq, &end.offset);
+    } else {
+        file.LendBytes(static_cast<int64_t>(lentFrom), bytes.data() + lentFrom,
+                       static_cast<int64_t>(lentTo - lentFrom), lentTo == bytes.size());
+        end.result = WalkSeqEvents(file, &end.offset);
+    }
+    if (end.result == SeqWalkResult::EndOfTrack) {
+        end.offset = -1;
+    }
+    end.position = file.Tell();
+    return end;
+}
+
+// A delta time of `length` bytes; from five bytes on, its value is small or above
+// 0x0FFFFFFF by the first byte.
+void Delta(testkit::ByteBuilder& b, std::mt19937& rng, int length) {
+    for (int i = 0; i < length; ++i) {
+        uint8_t bits = static_cast<uint8_t>(rng() % 0x80);
+        if (length >= 5 && i == 0 && rng() % 2 == 0) {
+            bits = 0;
+        }
+        b.u8(static_cast<uint8_t>(i + 1 < length ? 0x80 | bits : bits));
+    }
+}
+
+// Sequence events drawn to take the walk every way it goes: deltas of one to nine bytes,
+// statuses of every high nibble, data under every kind of running status (after Cx, Fx, FF,
+// An and Dn too), data before any status, meta events, data bytes with the top bit set, and
+// now and then an end of track. Mostly channel events as music has them, with one event in
+// `oddEvery` or so of another kind (deltas of five bytes or more among them), so that runs of
+// plain events are long in some streams and short in others.
+Bytes EventStream(std::mt19937& rng, size_t events, unsigned oddEvery) {
+    testkit::ByteBuilder b;
+    const auto data = [&rng]() {
+        return static_cast<uint8_t>(rng() % 12 == 0 ? rng() : rng() % 0x80);
+    };
+    const auto channel = [&rng](int high) { return static_cast<uint8_t>(high | rng() % 16); };
+    for (size_t i = 0; i < events; ++i) {
+        const bool odd = rng() % oddEvery == 0;
+        const auto d = rng() % 100;
+        Delta(b, rng, d < 60 ? 1 : d < 80 ? 2 : d < 90 ? 3 : !odd ? 4 : d < 95 ? 5 : 6 + d % 4);
+        const auto kind = odd ? 100 + rng() % 100 : rng() % 100;
+        if (kind < 50) {
+            b.u8(data()).u8(data()); // under running status
+        } else if (kind < 90) {
+            static const int kTwoData[] = {0x80, 0x90, 0xB0, 0xE0};
+            b.u8(channel(kTwoData[rng() % 4])).u8(data()).u8(data());
+        } else if (kind < 100) {
+            b.u8(channel(rng() % 2 == 0 ? 0xA0 : 0xD0));
+        } else if (kind < 125) {
+            b.u8(channel(0xC0)).u8(data()); // and a few one-byte events under its status
+            for (auto n = rng() % 3; n > 0; --n) {
+                Delta(b, rng, 1);
+                b.u8(data());
+            }
+        } else if (kind < 140) {
+            b.u8(static_cast<uint8_t>(0xF0 + rng() % 15));
+        } else if (kind < 165) {
+            static const uint8_t kTypes[] = {0x51, 0x01, 0x03, 0x7F, 0x2F};
+            const uint8_t type = kTypes[rng() % (rng() % 8 == 0 ? 5 : 4)];
+            b.u8(0xFF).u8(type).u8(data());
+            if (type == 0x51) {
+                b.u8(data()).u8(data());
+            }
+        } else if (kind < 175) {
+            b.u8(data()); // one data byte: under Fx it is read again as a delta
+        } else if (kind < 185) {
+            b.u8(data()).u8(data()).u8(data());
+        } else {
+            for (auto n = 1 + rng() % 3; n > 0; --n) {
+                b.u8(static_cast<uint8_t>(rng()));
+            }
+        }
+    }
+    if (rng() % 2 == 0) {
+        b.u8(0x00).u8(0xFF).u8(0x2F).u8(0x00);
+    }
+    return b.bytes();
+}
+
+// The walk over lent bytes against the converter's walk through the file, from many starts
+// and with the bytes lent whole, up to a cut before the file's end, and from a point before
+// the start: result, offset of the failing event and end position must all agree. Streams
+// of every kind of event, songs as the composer makes them (some with bytes changed), and
+// random bytes.
+TEST(SeqEventWalkTest, WalkOverLentBytesMatchesTheWalkThroughTheFile) {
+    std::mt19937 rng(7031);
+    struct Input {
+        std::string label;
+        Bytes bytes;
+        int64_t start;
+    };
+    std::vector<Input> inputs;
+    for (int i = 0; i < 1500; ++i) {
+        const size_t events = i % 10 == 0 ? rng() % 3000 : rng() % 300;
+        const unsigned oddEvery = i % 3 == 0 ? 3 : i % 3 == 1 ? 30 : 500;
+        inputs.push_back(
+            {"event stream " + std::to_string(i), EventStream(rng, events, oddEvery), 0});
+    }
+    for (int i = 0; i < 300; ++i) {
+        // The events of a single sequence start with the last byte of its 16-byte header.
+        Bytes song = GameImage(static_cast<uint32_t>(i)).Seq(static_cast<int>(rng() % 400)).bytes();
+        for (auto changes = rng() % 4; changes > 0; --changes) {
+            song[15 + rng() % (song.size() - 15)] = static_cast<uint8_t>(rng());
+        }
+        inputs.push_back({"song " + std::to_string(i), std::move(song), 15});
+    }
+    for (int i = 0; i < 200; ++i) {
+        // Uniform bytes, and bytes mostly with the top bit set (long deltas, many statuses).
+        Bytes bytes(rng() % 2000);
+        for (uint8_t& v : bytes) {
+            v = static_cast<uint8_t>(i % 2 == 0 || rng() % 10 < 3 ? rng() : 0x80 | rng());
+        }
+        inputs.push_back({"random bytes " + std::to_string(i), std::move(bytes), 0});
+    }
+
+    MemoryFileSystem files;
+    ScopedFileSystem guard(files);
+    size_t results[3] = {};
+    int64_t walked = 0;
+    int failures = 0;
+    for (const Input& input : inputs) {
+        const Bytes& bytes = input.bytes;
+        files.Put("/mem/seq.bin", bytes);
+        const size_t size = bytes.size();
+        for (int round = 0; round < 4 && failures < 10; ++round) {
+            const auto start = round == 0 || size == 0
+                                   ? std::min<int64_t>(input.start, static_cast<int64_t>(size))
+                                   : static_cast<int64_t>(rng() % size);
+            const auto at = static_cast<size_t>(start);
+            const WalkEnd expected = WalkFrom(bytes, start);
+            ++results[static_cast<int>(expected.result)];
+            walked += expected.position - start;
+            struct Loan {
+                const char* what;
+                size_t from;
+                size_t to;
+            };
+            const Loan loans[] = {
+                {"lent whole", 0, size},
+                {"lent up to a cut", at, at + rng() % (size - at + 1)},
+                {"lent from before the start", at - rng() % (at + 1), size},
+            };
+            for (const Loan& loan : loans) {
+                if (loan.to == 0) {
+                    continue; // nothing lent
+                }
+                const WalkEnd actual = WalkFrom(bytes, start, loan.from, loan.to);
+                if (!(actual == expected)) {
+                    ++failures;
+                    ADD_FAILURE() << input.label << " (" << size << " bytes) from " << start << ", "
+                                  << loan.what << " [" << loan.from << ", " << loan.to
+                                  << "): " << WalkEndText(actual) << " instead of "
+                                  << WalkEndText(expected);
+                }
+            }
+        }
+    }
+    // Every way a walk ends, many times over.
+    EXPECT_GT(results[static_cast<int>(SeqWalkResult::EndOfTrack)], 1000u);
+    EXPECT_GT(results[static_cast<int>(SeqWalkResult::DeltaTooLarge)], 300u);
+    EXPECT_GT(results[static_cast<int>(SeqWalkResult::ShortRead)], 1000u);
+    EXPECT_GT(walked, 2000000); // bytes of events walked in all
+}
+
+// Where a run of plain events ends, by the converter's own event reader: from data[from] on,
+// under the running status 90 (set by an event put in front), the first event that has a
+// delta of more than three bytes, is not a channel event, changes the running status to Cx,
+// or does not end by `end`.
+size_t PlainRunEnd(const Bytes& data, size_t from, size_t end) {
+    Bytes bytes = {0x00, 0x90, 0x40, 0x40};
+    bytes.insert(bytes.end(), data.begin() + static_cast<std::ptrdiff_t>(from),
+                 data.begin() + static_cast<std::ptrdiff_t>(end));
+    MemoryFileSystem files;
+    ScopedFileSystem guard(files);
+    files.Put("/mem/run.bin", bytes);
+    ChunkFile file;
+    EXPECT_TRUE(file.OpenRead("/mem/run.bin"));
+    SeqEventReader reader(file, SeqDialect::Seq);
+    SeqEvent event;
+    (void)reader.Next(event);
+    for (;;) {
+        const auto at = static_cast<size_t>(file.Tell());
+        size_t deltaBytes = 1;
+        while (at + deltaBytes <= bytes.size() && (bytes[at + deltaBytes - 1] & 0x80) != 0) {
+            ++deltaBytes;
+        }
+        if (deltaBytes > 3 || reader.Next(event) != SeqReadResult::Event ||
+            (event.kind != SeqEventKind::Channel && event.kind != SeqEventKind::Unused) ||
+            event.status >> 4 == 0xC) {
+            return from + at - 4;
+        }
+    }
+}
+
 // The vectorised searches against a byte loop, at every start and end near the edges of
 // the vector widths, on bytes full of signature pairs and zeros.
 TEST(SignatureSearchTest, AgreesWithAByteLoop) {
@@ -703,6 +928,18 @@ TEST(SignatureSearchTest, AgreesWithAByteLoop) {
                     << round << " " << from << " " << to;
                 ASSERT_EQ(FindNonZero(bytes.data(), from, to), nonZero)
                     << round << " " << from << " " << to;
+            }
+        }
+    }
+    // Runs of plain sequence events, from every start and to every end near the edges of the
+    // 32 positions taken at once.
+    for (int round = 0; round < 12; ++round) {
+        const Bytes events = EventStream(rng, 60, round % 2 == 0 ? 200 : 8);
+        for (size_t from = 0; from < 40 && from < events.size(); ++from) {
+            for (size_t end = from; end <= events.size(); end += 1 + rng() % 5) {
+                ASSERT_EQ(SkipPlainSeqEvents(events.data(), from, end),
+                          PlainRunEnd(events, from, end))
+                    << round << " " << from << " " << end;
             }
         }
     }

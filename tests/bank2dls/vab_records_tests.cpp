@@ -1,5 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The VH record fields at their offsets and the header check shared with the scanner.
+// The VH record fields at their offsets, the header check shared with the scanner, and the
+// body length the scanner takes from the table of sample sizes.
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
 #include "bank2dls/vab_records.h"
@@ -120,6 +123,49 @@ TEST(VabHeaderCheck, RejectsLimitsAndStopsOnShortData) {
 
     // A program count above the non-empty slots walks all 128 slots and passes.
     EXPECT_EQ(Validate(VabBuilder(base).programCount(5).BuildVh(), 0), VabCheck::Ok);
+
+    // The file ending inside a program's tone records: a tone read whole before the end is
+    // checked first, so its bad VAG number rejects the header; up to then the end stops it.
+    const Bytes badSecond =
+        VabBuilder()
+            .program(0, testkit::Program({testkit::Tone(1), testkit::Tone(300), testkit::Tone(2)}))
+            .BuildVh();
+    for (int64_t cut = ToneRecordOffset(0, 0); cut <= ToneRecordOffset(0, 3); ++cut) {
+        const VabCheck expected =
+            cut < ToneRecordOffset(0, 2) ? VabCheck::ShortRead : VabCheck::FormatError;
+        EXPECT_EQ(Validate(Bytes(badSecond.begin(), badSecond.begin() + cut), 0), expected) << cut;
+    }
+}
+
+// The body length by the table of sample sizes is the table's total over the VAG count
+// (entries past the table count nothing), and -1 when the header or the table is cut.
+TEST(VabHeaderCheck, BodyLengthAddsUpTheSizesOfTheCountedSamples) {
+    VabBuilder vab;
+    vab.program(0, testkit::Program({testkit::Tone(1)}));
+    for (size_t entry = 0; entry < kVagSizeEntries; ++entry) {
+        vab.sizeTableEntry(entry, static_cast<uint16_t>(entry == 0 ? 0xFFFF : 1000 + 37 * entry));
+    }
+    for (const int count : {0, 1, 2, 100, 254, 255, 256, 65535}) {
+        const Bytes vh = VabBuilder(vab).vagCount(static_cast<uint16_t>(count)).BuildVh();
+        MemoryFileSystem memory;
+        memory.Put("vh", vh);
+        ScopedFileSystem guard(memory);
+        ChunkFile file;
+        ASSERT_TRUE(file.OpenRead("vh"));
+        VagSizeTable table;
+        ASSERT_TRUE(ReadVagSizeTable(file, 0, 1, table));
+        EXPECT_EQ(BodyLengthBySizeTable(file, 0), table.Total(count)) << count;
+        int64_t sum = 0;
+        for (int i = 1; i <= std::min<int>(count, 255); ++i) {
+            sum += 8 * (1000 + 37 * i);
+        }
+        EXPECT_EQ(table.Total(count), sum) << count;
+
+        memory.Put("cut", Bytes(vh.begin(), vh.end() - 1));
+        ChunkFile cut;
+        ASSERT_TRUE(cut.OpenRead("cut"));
+        EXPECT_EQ(BodyLengthBySizeTable(cut, 0), -1) << count;
+    }
 }
 
 } // namespace
