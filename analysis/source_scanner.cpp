@@ -133,7 +133,12 @@ class SourceBlock {
     }
     // The first `length` bytes of a mapped file, as one block that lends nothing: what a
     // thread checking ahead of the scan looks at.
-    SourceBlock(const FileMapping& mapping, int64_t length) { View(mapping, length); }
+    // The thread makes the pages of its own piece ready itself, once: they are not made
+    // ready again as it goes.
+    SourceBlock(const FileMapping& mapping, int64_t length) {
+        View(mapping, length);
+        prepared_ = length;
+    }
     ~SourceBlock() {
         if (source_ != nullptr) {
             source_->LendBytes(0, nullptr, 0);
@@ -167,6 +172,9 @@ class SourceBlock {
             Load(position);
         }
     }
+    // The mapped pages are made ready by others (the threads checking ahead, each its own
+    // piece): the scan leaves them alone.
+    void LeavePreparing() { prepared_ = std::numeric_limits<int64_t>::max(); }
     // Bytes held from `position` on (after At); at the file's end, the bytes left in it.
     int64_t AvailableAt(int64_t position, int64_t want) const {
         return std::min(want, start_ + length_ - position);
@@ -724,6 +732,7 @@ class ChecksAhead {
         const int64_t start = piece * pieceSize_;
         const int64_t end = start + pieceSize_;
         SourceBlock block(mapping_, std::min(size_, end + kPastPiece));
+        mapping_.Prepare(start, pieceSize_);
         IdleSteps idle(nullptr);
         struct Visitor {
             ChecksAhead& self;
@@ -797,6 +806,7 @@ ScanOutcome ScanBlocks(ChunkFile& list, ChunkFile& source, RawFile* direct,
     if (count > 1 && !trace && mapping != nullptr && source.Lent().toFileEnd &&
         size >= threads.minFileSize && threads.pieceSize > 0 && size > threads.pieceSize) {
         ahead.emplace(*mapping, rules, count - 1, threads.pieceSize);
+        block.LeavePreparing();
     }
 
     ProgressDisplay progress(feedback, size);
