@@ -67,3 +67,8 @@ EOF
 if [[ -x "$build/bench/composition_bench" ]]; then
     "$build/bench/composition_bench" --mib "${SONVEX_COMPOSITION_MIB:-64}" --rounds "$runs"
 fi
+
+# A disc image of raw sectors: the scan of the files inside it against cat of the image.
+if [[ -x "$build/bench/disc_scan_bench" ]]; then
+    SONVEX_DISC_ROUNDS="$runs" "$build/bench/disc_scan_bench"
+fi
