@@ -65,14 +65,23 @@ TEST(VabRecords, FieldsAtTheirOffsets) {
     EXPECT_EQ(VabHeaderExtent(3), 2592 + 3 * 512);
 }
 
-VabCheck Validate(const Bytes& vh, int64_t base, VabHeader* out = nullptr) {
+// Header bytes opened as a file in memory, for as long as it lives.
+struct OpenedHeader {
+    explicit OpenedHeader(const Bytes& vh) : guard(memory) {
+        memory.Put("vh", vh);
+        opened = file.OpenRead("vh");
+    }
     MemoryFileSystem memory;
-    memory.Put("vh", vh);
-    ScopedFileSystem guard(memory);
+    ScopedFileSystem guard;
     ChunkFile file;
-    EXPECT_TRUE(file.OpenRead("vh"));
+    bool opened = false;
+};
+
+VabCheck Validate(const Bytes& vh, int64_t base, VabHeader* out = nullptr) {
+    OpenedHeader opened(vh);
+    EXPECT_TRUE(opened.opened);
     VabHeader header;
-    const VabCheck check = ValidateVabHeader(file, base, header);
+    const VabCheck check = ValidateVabHeader(opened.file, base, header);
     if (out != nullptr) {
         *out = header;
     }
@@ -147,11 +156,9 @@ TEST(VabHeaderCheck, BodyLengthAddsUpTheSizesOfTheCountedSamples) {
     }
     for (const int count : {0, 1, 2, 100, 254, 255, 256, 65535}) {
         const Bytes vh = VabBuilder(vab).vagCount(static_cast<uint16_t>(count)).BuildVh();
-        MemoryFileSystem memory;
-        memory.Put("vh", vh);
-        ScopedFileSystem guard(memory);
-        ChunkFile file;
-        ASSERT_TRUE(file.OpenRead("vh"));
+        OpenedHeader opened(vh);
+        ASSERT_TRUE(opened.opened);
+        ChunkFile& file = opened.file;
         VagSizeTable table;
         ASSERT_TRUE(ReadVagSizeTable(file, 0, 1, table));
         EXPECT_EQ(BodyLengthBySizeTable(file, 0), table.Total(count)) << count;
@@ -161,10 +168,9 @@ TEST(VabHeaderCheck, BodyLengthAddsUpTheSizesOfTheCountedSamples) {
         }
         EXPECT_EQ(table.Total(count), sum) << count;
 
-        memory.Put("cut", Bytes(vh.begin(), vh.end() - 1));
-        ChunkFile cut;
-        ASSERT_TRUE(cut.OpenRead("cut"));
-        EXPECT_EQ(BodyLengthBySizeTable(cut, 0), -1) << count;
+        OpenedHeader cut(Bytes(vh.begin(), vh.end() - 1));
+        ASSERT_TRUE(cut.opened);
+        EXPECT_EQ(BodyLengthBySizeTable(cut.file, 0), -1) << count;
     }
 }
 
