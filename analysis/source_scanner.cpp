@@ -282,17 +282,39 @@ class SourceBlock {
     bool lent_ = false; // the block is what the buffered file has been lent
 };
 
+// What a walk over a file's windows did that shows: a run of idle windows (`count` of
+// them from `position` on), or an item found (`count` 0). A thread walking ahead of the
+// scan writes these down, so that the scan can do the same in the same order without
+// walking those windows again.
+struct WalkEvent {
+    int64_t position;   // the first idle window, or the item's first byte
+    int64_t count;      // idle windows; 0 for an item
+    int64_t resume;     // item: where the file stands behind it
+    int64_t bodyLength; // item: the body length by its size table (-1: none)
+    ItemKind kind;
+};
+
 // The idle counter: windows without any signature are counted, and every 1024th of them
 // after the first 1024 takes a look at the progress (none when there is no progress shown).
+// One that writes down instead keeps the runs of idle windows in `events`.
 class IdleSteps {
   public:
     explicit IdleSteps(ProgressDisplay* progress) : progress_(progress) {}
+    explicit IdleSteps(std::vector<WalkEvent>& events) : progress_(nullptr), events_(&events) {}
 
     // One idle window at `position`.
     void Step(int64_t position) { Steps(position, 1); }
 
     // `count` idle windows at position, position + 1, ...: the same looks as one at a time.
     void Steps(int64_t position, int64_t count) {
+        if (events_ != nullptr && count > 0) {
+            WalkEvent* last = events_->empty() ? nullptr : &events_->back();
+            if (last != nullptr && last->count > 0 && last->position + last->count == position) {
+                last->count += count;
+            } else {
+                events_->push_back({position, count, 0, -1, ItemKind::Seq});
+            }
+        }
         if (progress_ == nullptr) {
             return;
         }
@@ -311,6 +333,7 @@ class IdleSteps {
 
   private:
     ProgressDisplay* progress_;
+    std::vector<WalkEvent>* events_ = nullptr;
     uint16_t idle_ = 0;
 };
 
@@ -432,6 +455,10 @@ struct WalkEnd {
 // file position it leaves in `filePosition`) and takes every item found (Item: false when
 // its entry could not be written). The checks of a bank body by its header's size table,
 // and that table itself, are read through `source` every time.
+// Where Continue is asked, the walk's whole state is the window's position and the body
+// length a bank header just before it gives: from the same state on, two walks over the
+// same bytes do the same. Continue may move the walk on to a later state, when it has
+// done itself what the walk would have done up to there.
 template <typename Visitor>
 WalkEnd WalkWindows(SourceBlock& block, ChunkFile& source, IdleSteps& idle, RecognitionRules rules,
                     const ScanTrace& trace, int64_t position, Visitor& visit) {
@@ -444,7 +471,7 @@ WalkEnd WalkWindows(SourceBlock& block, ChunkFile& source, IdleSteps& idle, Reco
         if (headerBody < 0) {
             position = PassQuietWindows(block, position, idle);
         }
-        if (!visit.Continue(position)) {
+        if (!visit.Continue(position, headerBody)) {
             end.position = position;
             break;
         }
@@ -543,26 +570,30 @@ WalkEnd WalkWindows(SourceBlock& block, ChunkFile& source, IdleSteps& idle, Reco
 
 // The reader of a thread that checks ahead of the scan: the whole mapped file is lent to
 // the buffered file over it, so that a check reads this file only past the file's end, or
-// to ask its size. Either is noted: what such a check finds can depend on what the scan's
-// own buffered file read before (it keeps the place of its last read past the end as part
-// of the size), so only the scan runs it.
+// to ask its size. Either is noted. A buffered file keeps the place of its last read past
+// the end as part of the size, so after such a read the thread's file and the scan's no
+// longer agree on it: the thread goes no further. The size it gives is the mapped size;
+// the scan's file gives the same as long as the file keeps its size and the scan's own
+// checks have not read past its end, which the scan makes sure of before it takes what a
+// check that asked the size found.
 class LentBytesOnly : public RawFile {
   public:
     explicit LentBytesOnly(int64_t size) : size_(size) {}
     int64_t ReadAt(int64_t /*position*/, void* /*destination*/, int64_t /*length*/) override {
-        asked = true;
+        pastEnd = true;
         return 0; // only reads past the mapped bytes come here: the file has no more
     }
     int64_t WriteAt(int64_t /*position*/, const void* /*source*/, int64_t /*length*/) override {
         return 0;
     }
     int64_t Size() override {
-        asked = true;
+        sized = true;
         return size_;
     }
     bool Close() override { return true; }
 
-    bool asked = false; // since it was last cleared
+    bool pastEnd = false; // since it was last cleared
+    bool sized = false;
 
   private:
     int64_t size_;
@@ -570,20 +601,25 @@ class LentBytesOnly : public RawFile {
 
 // The checks of the pieces of a mapped file ahead of the scan, run on other threads. A
 // thread walks a piece from its start as the scan would (skipping what it accepts, moving
-// on past what it rejects) and records, for every check it runs, where, its result and
-// where it left the file; it writes nothing. The scan takes a recorded outcome instead of
-// running the check again: a check is a function of the file's bytes, so it is the
-// outcome the scan would have got. The two walks may differ at first (the thread starts at
-// the piece's start, the scan may enter the piece inside an item) until both look at the
-// same window; until then the scan runs its checks itself. The scan never waits: when it
-// catches up with the thread in its piece, it takes the rest of the piece over and the
-// thread moves on ahead. Threads stay at most a few pieces ahead, so memory is bounded.
+// on past what it rejects) and writes down, for every check it runs, where, the walk's
+// state there, its result and where it left the file, and in between the runs of idle
+// windows and the items it found; it writes no entries. The two walks may differ at first
+// (the thread starts at the piece's start, the scan may enter the piece inside an item).
+// Until they meet, the scan takes a recorded outcome instead of running a check again: a
+// check is a function of the file's bytes, so it is the outcome the scan would have got.
+// Once the scan stands where the thread stood, in the same state, the rest of the thread's
+// walk is the scan's own: the scan does what the thread wrote down (progress looks and
+// entries, in order) and goes straight on to where the thread got, without looking at the
+// windows in between. The scan never waits: when it catches up with the thread in its
+// piece, it takes the rest of the piece over and the thread moves on ahead, so the two
+// share each piece. Threads stay at most a few pieces ahead, so memory is bounded.
 class ChecksAhead {
   public:
-    ChecksAhead(const FileMapping& mapping, RecognitionRules rules, unsigned threads,
-                int64_t pieceSize)
-        : mapping_(mapping), size_(mapping.size()), rules_(rules), pieceSize_(pieceSize),
-          slotCount_(2 * static_cast<int64_t>(threads) + 2),
+    // `source` is the scan's own buffered file over the mapped file.
+    ChecksAhead(const FileMapping& mapping, ChunkFile& source, RecognitionRules rules,
+                unsigned threads, int64_t pieceSize)
+        : mapping_(mapping), source_(source), size_(mapping.size()), rules_(rules),
+          pieceSize_(pieceSize), slotCount_(2 * static_cast<int64_t>(threads) + 2),
           slots_(std::make_unique<Slot[]>(static_cast<size_t>(slotCount_))), pieceEnd_(pieceSize) {
         for (unsigned i = 0; i < threads; ++i) {
             try {
@@ -609,6 +645,15 @@ class ChecksAhead {
     ChecksAhead(const ChecksAhead&) = delete;
     ChecksAhead& operator=(const ChecksAhead&) = delete;
 
+    // Where a thread's walk went on from the scan's state: the state it got to, what it did
+    // on the way, and how many checks it ran on the way.
+    struct Jump {
+        int64_t position = 0;
+        int64_t headerBody = -1;
+        uint32_t checks = 0;
+        std::vector<WalkEvent> events;
+    };
+
     // The scan looks at the window at `position` (its positions only grow).
     void Reached(int64_t position) {
         if (position >= pieceEnd_) {
@@ -616,55 +661,132 @@ class ChecksAhead {
         }
     }
 
-    // The outcome of the check of `kind` at `position` when a thread has recorded it.
-    bool Find(ItemKind kind, int64_t position, CheckResult& result, int64_t& filePosition) {
+    // Whether a thread walked on from the state the scan is in (the window at `position`,
+    // `headerBody` the body length a header just before it gives) to a later one: then
+    // `jump` tells where to, and what the walk did on the way.
+    bool JumpFrom(int64_t position, int64_t headerBody, Jump& jump) {
         if (current_ == nullptr) {
             return false;
         }
         std::unique_lock<std::mutex> lock(mutex_, std::defer_lock);
         if (!currentDone_) {
             lock.lock();
-            if (current_->done) {
-                currentDone_ = true;
-            } else if (!current_->busy ||
-                       position >= current_->at.load(std::memory_order_acquire)) {
-                // The scan has caught up with the thread: it checks the rest itself.
-                current_->cancel.store(true, std::memory_order_relaxed);
-                current_ = nullptr;
-                return false;
-            }
+            currentDone_ = current_->done;
         }
         const std::vector<Outcome>& outcomes = current_->outcomes;
         while (cursor_ < outcomes.size() && outcomes[cursor_].position < position) {
             ++cursor_;
         }
         if (cursor_ == outcomes.size() || outcomes[cursor_].position != position ||
-            outcomes[cursor_].kind != kind) {
+            outcomes[cursor_].headerBody != headerBody) {
             return false;
         }
-        result = outcomes[cursor_].result;
-        filePosition = outcomes[cursor_].filePosition;
+        const size_t from = cursor_;
+        size_t eventsTo = 0;
+        if (currentDone_ && current_->ended) {
+            jump.position = current_->endPosition;
+            jump.headerBody = current_->endHeaderBody;
+            eventsTo = current_->events.size();
+            cursor_ = outcomes.size();
+        } else if (outcomes.size() - 1 > from) {
+            // As far as the thread has got: the state in which it ran its last check. The
+            // scan has caught up with it there, and takes the rest of the piece over rather
+            // than follow it closely through the same pages.
+            cursor_ = outcomes.size() - 1;
+            jump.position = outcomes[cursor_].position;
+            jump.headerBody = outcomes[cursor_].headerBody;
+            eventsTo = outcomes[cursor_].events;
+        } else {
+            return false;
+        }
+        const size_t sizedTo =
+            cursor_ < outcomes.size() ? outcomes[cursor_].sizedBefore : current_->endSizedBefore;
+        if (sizedTo != outcomes[from].sizedBefore && !ScanSizeIsMapped()) {
+            cursor_ = from;
+            return false;
+        }
+        jump.checks = static_cast<uint32_t>(cursor_ - from);
+        const auto first = current_->events.begin();
+        jump.events.assign(first + static_cast<std::ptrdiff_t>(outcomes[from].events),
+                           first + static_cast<std::ptrdiff_t>(eventsTo));
+        if (!currentDone_) {
+            last_ = outcomes[cursor_];
+            current_->cancel.store(true, std::memory_order_relaxed);
+            current_ = nullptr;
+        }
         return true;
+    }
+
+    // The outcome of the check of `kind` at `position` when a thread has recorded it.
+    bool Find(ItemKind kind, int64_t position, CheckResult& result, int64_t& filePosition) {
+        if (current_ == nullptr) {
+            // The check at the window where the scan took the piece over, when a thread ran it.
+            if (last_.position != position || last_.kind != kind ||
+                (last_.checkSized && !ScanSizeIsMapped())) {
+                return false;
+            }
+            result = last_.result;
+            filePosition = last_.filePosition;
+            return true;
+        }
+        std::unique_lock<std::mutex> lock(mutex_, std::defer_lock);
+        if (!currentDone_) {
+            lock.lock();
+            currentDone_ = current_->done;
+        }
+        const std::vector<Outcome>& outcomes = current_->outcomes;
+        while (cursor_ < outcomes.size() && outcomes[cursor_].position < position) {
+            ++cursor_;
+        }
+        if (cursor_ < outcomes.size() && outcomes[cursor_].position == position &&
+            outcomes[cursor_].kind == kind &&
+            (!outcomes[cursor_].checkSized || ScanSizeIsMapped())) {
+            result = outcomes[cursor_].result;
+            filePosition = outcomes[cursor_].filePosition;
+            return true;
+        }
+        if (!currentDone_ &&
+            (!current_->busy || position >= current_->at.load(std::memory_order_acquire))) {
+            // The scan has caught up with the thread: it checks the rest itself.
+            current_->cancel.store(true, std::memory_order_relaxed);
+            current_ = nullptr;
+        }
+        return false;
     }
 
   private:
     // Room behind a piece's end in the bytes its thread looks at, so that every window
     // starting in the piece is whole.
     static constexpr int64_t kPastPiece = 64;
+    // Pieces the scan leaves behind that are let go at once.
+    static constexpr int64_t kReleasePieces = 32;
 
     struct Outcome {
         int64_t position;     // the candidate's first byte
         int64_t filePosition; // where the check left the file
+        int64_t headerBody;   // the walk's state at the window, with `position`
+        size_t events;        // the walk's events before the window
+        size_t sizedBefore;   // the windows before it whose looks asked the file's size
         ItemKind kind;
         CheckResult result;
+        bool checkSized; // the check asked the file's size
     };
+
+    // Whether the scan's file gives the size the threads' files give.
+    bool ScanSizeIsMapped() { return source_.Size() == size_; }
     // One piece of the file a thread walks; piece i uses slot i % slotCount_. The fields
     // but `at` and `cancel` are guarded by mutex_.
     struct Slot {
         int64_t piece = -1;
         bool busy = false;             // a thread walks it
-        bool done = false;             // walked to its end: its outcomes no longer change
+        bool done = false;             // walked to its end: what it wrote no longer changes
         std::vector<Outcome> outcomes; // by position
+        std::vector<WalkEvent> events;
+        // The walk left the piece in this state, with every event written down (when done).
+        bool ended = false;
+        int64_t endPosition = 0;
+        int64_t endHeaderBody = -1;
+        size_t endSizedBefore = 0;
         // The thread has recorded every check it ran before this position.
         std::atomic<int64_t> at{0};
         std::atomic<bool> cancel{false};
@@ -703,10 +825,22 @@ class ChecksAhead {
             return;
         }
         reader.LendBytes(0, mapping_.data(), size_, true);
+        std::vector<WalkEvent> pending;
         std::unique_lock<std::mutex> lock(mutex_);
         while (!stop_) {
             const int64_t piece = std::max(nextPiece_, scanPiece_ + 1);
             Slot& slot = SlotOf(piece);
+            if (scanPiece_ * pieceSize_ - released_ >= kReleasePieces * pieceSize_) {
+                // What the scan has left behind is not looked at again: unmapping it as the
+                // scan goes spares the scan's thread that work at the end. In large steps:
+                // every release interrupts the other threads to flush their address caches.
+                const int64_t to = scanPiece_ * pieceSize_;
+                const int64_t from = std::exchange(released_, to);
+                lock.unlock();
+                mapping_.Release(from, to - from);
+                lock.lock();
+                continue;
+            }
             if (piece * pieceSize_ >= size_ || piece >= scanPiece_ + slotCount_ || slot.busy) {
                 wake_.wait(lock);
                 continue;
@@ -715,11 +849,13 @@ class ChecksAhead {
             slot.piece = piece;
             slot.busy = true;
             slot.done = false;
+            slot.ended = false;
             slot.outcomes.clear();
+            slot.events.clear();
             slot.at.store(piece * pieceSize_, std::memory_order_relaxed);
             slot.cancel.store(false, std::memory_order_relaxed);
             lock.unlock();
-            Walk(slot, piece, reader, lent);
+            Walk(slot, piece, reader, lent, pending);
             lock.lock();
             slot.busy = false;
             slot.done = !slot.cancel.load(std::memory_order_relaxed);
@@ -727,50 +863,78 @@ class ChecksAhead {
         }
     }
 
-    // The walk of one piece, up to the first window at or past its end.
-    void Walk(Slot& slot, int64_t piece, ChunkFile& reader, LentBytesOnly& lent) {
+    // The walk of one piece, up to the first window at or past its end. What it did since
+    // its last check is written down with the next one (or at the end), under the lock once.
+    void Walk(Slot& slot, int64_t piece, ChunkFile& reader, LentBytesOnly& lent,
+              std::vector<WalkEvent>& pending) {
         const int64_t start = piece * pieceSize_;
         const int64_t end = start + pieceSize_;
         SourceBlock block(mapping_, std::min(size_, end + kPastPiece));
         mapping_.Prepare(start, pieceSize_);
-        IdleSteps idle(nullptr);
+        pending.clear();
+        lent.pastEnd = false;
+        lent.sized = false;
+        IdleSteps idle(pending);
         struct Visitor {
             ChecksAhead& self;
             Slot& slot;
             ChunkFile& reader;
             LentBytesOnly& lent;
+            std::vector<WalkEvent>& pending;
             int64_t end;
+            int64_t headerBody = -1; // the walk's state at the window looked at
+            size_t sizedBefore = 0;  // windows looked at whose looks asked the file's size
 
-            bool Continue(int64_t position) {
-                if (position >= end || slot.cancel.load(std::memory_order_relaxed)) {
+            // A walk that read the file past its mapped bytes may have gone where the
+            // scan's would not: it stops writing down there.
+            bool Continue(int64_t& position, int64_t& stateHeaderBody) {
+                if (lent.pastEnd || slot.cancel.load(std::memory_order_relaxed)) {
                     return false;
                 }
+                if (std::exchange(lent.sized, false)) {
+                    ++sizedBefore;
+                }
+                if (position >= end) {
+                    const std::lock_guard<std::mutex> lock(self.mutex_);
+                    slot.events.insert(slot.events.end(), pending.begin(), pending.end());
+                    slot.ended = true;
+                    slot.endPosition = position;
+                    slot.endHeaderBody = stateHeaderBody;
+                    slot.endSizedBefore = sizedBefore;
+                    return false;
+                }
+                headerBody = stateHeaderBody;
                 slot.at.store(position, std::memory_order_release);
                 return true;
             }
             CheckResult Check(ItemKind kind, int64_t position, std::string* /*note*/,
                               int64_t& filePosition) {
-                lent.asked = false;
                 reader.Seek(position, SeekOrigin::Begin);
                 const CheckResult result = CheckCandidate(kind, reader, position);
                 filePosition = reader.Tell();
-                if (!lent.asked) {
+                if (!lent.pastEnd) {
                     const std::lock_guard<std::mutex> lock(self.mutex_);
-                    slot.outcomes.push_back({position, filePosition, kind, result});
+                    slot.events.insert(slot.events.end(), pending.begin(), pending.end());
+                    slot.outcomes.push_back({position, filePosition, headerBody, slot.events.size(),
+                                             sizedBefore, kind, result, lent.sized});
+                    pending.clear();
                 }
                 return result;
             }
-            bool Item(ItemKind /*kind*/, int64_t /*position*/, int64_t /*resume*/,
-                      int64_t /*bodyLength*/) {
+            bool Item(ItemKind kind, int64_t position, int64_t resume, int64_t bodyLength) {
+                if (!lent.pastEnd) {
+                    pending.push_back({position, 0, resume, bodyLength, kind});
+                }
                 return true;
             }
         };
-        Visitor visit{*this, slot, reader, lent, end};
+        Visitor visit{*this, slot, reader, lent, pending, end};
         const ScanTrace noTrace;
         (void)WalkWindows(block, reader, idle, rules_, noTrace, start, visit);
     }
 
     const FileMapping& mapping_;
+    ChunkFile& source_;
     const int64_t size_;
     const RecognitionRules rules_;
     const int64_t pieceSize_;
@@ -780,6 +944,7 @@ class ChecksAhead {
     std::unique_ptr<Slot[]> slots_;
     int64_t nextPiece_ = 1; // the scan itself starts with piece 0
     int64_t scanPiece_ = 0;
+    int64_t released_ = 0; // the mapped pages before this are let go
     bool stop_ = false;
     std::vector<std::thread> threads_;
     // The scan's own thread only: the end of its piece, the piece's slot when a thread has
@@ -788,6 +953,7 @@ class ChecksAhead {
     Slot* current_ = nullptr;
     bool currentDone_ = false;
     size_t cursor_ = 0;
+    Outcome last_{-1, 0, -1, 0, 0, ItemKind::Seq, CheckResult::Reject, false};
 };
 
 ScanOutcome ScanBlocks(ChunkFile& list, ChunkFile& source, RawFile* direct,
@@ -805,7 +971,7 @@ ScanOutcome ScanBlocks(ChunkFile& list, ChunkFile& source, RawFile* direct,
     const FileMapping* mapping = block.mapping();
     if (count > 1 && !trace && mapping != nullptr && source.Lent().toFileEnd &&
         size >= threads.minFileSize && threads.pieceSize > 0 && size > threads.pieceSize) {
-        ahead.emplace(*mapping, rules, count - 1, threads.pieceSize);
+        ahead.emplace(*mapping, source, rules, count - 1, threads.pieceSize);
         block.LeavePreparing();
     }
 
@@ -826,10 +992,31 @@ ScanOutcome ScanBlocks(ChunkFile& list, ChunkFile& source, RawFile* direct,
         GroupCounters& counters;
         ScanSummary& facts;
         ProgressDisplay& progress;
+        IdleSteps& idle;
         ChecksAhead* ahead;
+        ChecksAhead::Jump jump{};
+        bool listFailed = false;
 
-        bool Continue(int64_t position) {
-            if (ahead != nullptr) {
+        // Where a thread ahead has walked on from the scan's state, the scan does what it
+        // wrote down and goes on from where it got.
+        bool Continue(int64_t& position, int64_t& headerBody) {
+            if (ahead == nullptr) {
+                return true;
+            }
+            ahead->Reached(position);
+            while (ahead->JumpFrom(position, headerBody, jump)) {
+                for (const WalkEvent& event : jump.events) {
+                    if (event.count > 0) {
+                        idle.Steps(event.position, event.count);
+                    } else if (!Item(event.kind, event.position, event.resume, event.bodyLength)) {
+                        position = event.resume;
+                        listFailed = true;
+                        return false;
+                    }
+                }
+                facts.checksTakenAhead += jump.checks;
+                position = jump.position;
+                headerBody = jump.headerBody;
                 ahead->Reached(position);
             }
             return true;
@@ -862,8 +1049,9 @@ ScanOutcome ScanBlocks(ChunkFile& list, ChunkFile& source, RawFile* direct,
             return true;
         }
     };
-    Visitor visit{list,     listFile, source,   entryName,
-                  counters, facts,    progress, ahead ? &*ahead : nullptr};
+    Visitor visit{list,      listFile, source,
+                  entryName, counters, facts,
+                  progress,  idle,     ahead ? &*ahead : nullptr};
     const WalkEnd end = WalkWindows(block, source, idle, rules, trace, 0, visit);
     ahead.reset();
 
@@ -874,7 +1062,7 @@ ScanOutcome ScanBlocks(ChunkFile& list, ChunkFile& source, RawFile* direct,
     if (summary != nullptr) {
         *summary = facts;
     }
-    return end.listFailed ? ScanOutcome::ListWriteFailed : ScanOutcome::Scanned;
+    return end.listFailed || visit.listFailed ? ScanOutcome::ListWriteFailed : ScanOutcome::Scanned;
 }
 
 } // namespace

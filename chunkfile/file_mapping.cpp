@@ -150,6 +150,20 @@ void FileMapping::Prepare(int64_t offset, int64_t length) const {
     ::madvise(reinterpret_cast<void*>(first), end - first, MADV_WILLNEED);
 }
 
+void FileMapping::Release(int64_t offset, int64_t length) const {
+    if (data_ == nullptr || offset >= size_ || length <= 0) {
+        return;
+    }
+    const uintptr_t base = reinterpret_cast<uintptr_t>(data_);
+    const uintptr_t first =
+        (base + static_cast<uintptr_t>(offset) + g_pageSize - 1) & ~(g_pageSize - 1);
+    const uintptr_t end =
+        (base + static_cast<uintptr_t>(std::min(offset + length, size_))) & ~(g_pageSize - 1);
+    if (first < end) {
+        ::madvise(reinterpret_cast<void*>(first), end - first, MADV_DONTNEED);
+    }
+}
+
 bool FileMapping::LostPages() const {
     return slot_ >= 0 &&
            g_slots[static_cast<size_t>(slot_)].patched.load(std::memory_order_acquire);

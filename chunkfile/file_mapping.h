@@ -25,6 +25,10 @@ class FileMapping {
     // data read in), so that reading them takes no page faults. Only a speed-up: the bytes
     // read the same without it.
     void Prepare(int64_t offset, int64_t length) const;
+    // Lets go of the page tables of the whole pages inside [offset, offset + length), the
+    // work that unmapping them would do, so that it need not all be done at the end. Only a
+    // saving: the pages read the same afterwards, mapped again.
+    void Release(int64_t offset, int64_t length) const;
     // Whether a page was found without file behind it (the file shrank while mapped) and
     // now reads as zeros.
     bool LostPages() const;

@@ -510,10 +510,17 @@ void NoiseUpToEdge(GameImage& image, int64_t before) {
 GameImage AcrossEdges(uint32_t seed) {
     GameImage image(seed);
     const testkit::BankParts bank = testkit::MakeBank(seed, 3, testkit::VagStart::NoZeroBlock);
+    // A body whose leading zero block the classic check looks at and turns down (flags above
+    // 7 in its second block): only the size table of the header just before it finds it. A
+    // thread starting inside that header looks at the same window without the header.
+    const testkit::BankParts zeroLed =
+        testkit::MakeBank(seed + 100, 3, testkit::VagStart::ZeroBlockStartFlags);
+    Bytes turnedDown = zeroLed.vb;
+    turnedDown[2 * 16 + 1] = 0x80;
     const int64_t befores[] = {1, 2, 15, 16, 17, 18, 40, 700};
     int which = 0;
     for (const int64_t before : befores) {
-        for (int kind = 0; kind < 9; ++kind, ++which) {
+        for (int kind = 0; kind < 10; ++kind, ++which) {
             NoiseUpToEdge(image, before);
             switch (kind) {
             case 0:
@@ -541,6 +548,9 @@ GameImage AcrossEdges(uint32_t seed) {
                 break;
             case 7:
                 image.Zeros(static_cast<size_t>(before + 40));
+                break;
+            case 8:
+                image.BankVh(zeroLed).Raw(turnedDown);
                 break;
             default:
                 image.Vb(2, 2, testkit::VagEnd::StopBlock);

@@ -79,9 +79,10 @@ TEST(PosixFiles, RoundTripAndRefuseDirectories) {
     EXPECT_EQ(f.Size(), 10);
 }
 
-// A mapped file gives the bytes the file holds; pages it loses by being cut short while
-// mapped read as zeros instead of stopping the process with a bus error, and the
-// mapping says so. Files opened for writing, and empty files, are not mapped.
+// A mapped file gives the bytes the file holds, also after pages of it were let go;
+// pages it loses by being cut short while mapped read as zeros instead of stopping the
+// process with a bus error, and the mapping says so. Files opened for writing, and empty
+// files, are not mapped.
 TEST(PosixFiles, MappingShowsTheFileAndSurvivesItsTruncation) {
     testkit::TempFolder dir;
     const Bytes data = testkit::ByteBuilder().noise(300000, 5).take();
@@ -93,6 +94,8 @@ TEST(PosixFiles, MappingShowsTheFileAndSurvivesItsTruncation) {
     ASSERT_TRUE(mapping != nullptr);
     ASSERT_EQ(mapping->size(), static_cast<int64_t>(data.size()));
     EXPECT_TRUE(std::equal(data.begin(), data.end(), mapping->data()));
+    mapping->Release(1000, 200000);
+    EXPECT_TRUE(std::equal(data.begin(), data.end(), mapping->data()));
     EXPECT_FALSE(mapping->LostPages());
 
     ASSERT_EQ(::truncate((dir / "game.bin").c_str(), 1000), 0);
@@ -101,6 +104,9 @@ TEST(PosixFiles, MappingShowsTheFileAndSurvivesItsTruncation) {
     EXPECT_EQ(mapping->data()[250000], 0);
     EXPECT_EQ(mapping->data()[data.size() - 1], 0);
     EXPECT_TRUE(mapping->LostPages());
+    mapping->Release(0, mapping->size());
+    EXPECT_EQ(mapping->data()[999], data[999]);
+    EXPECT_EQ(mapping->data()[250000], 0);
     EXPECT_TRUE(file->Close());
 
     ASSERT_TRUE(testkit::WriteFile(dir / "empty.bin", Bytes{}));
