@@ -9,13 +9,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-#include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "chunkfile/file_system.h"
 #include "formats/cue_sheet.h"
+#include "fuzz/real_folder.h"
 #include "fuzz/seed_corpus.h"
 #include "gamesource/game_source.h"
 #include "testkit/byte_builder.h"
@@ -108,33 +108,6 @@ Read ReadWhole(sonvex::FileSystem& files, const std::string& path) {
     return read;
 }
 
-// A folder of real files for the images of the inputs, made once and removed at the end.
-class RealFolder {
-  public:
-    static const std::string& Path() {
-        static const RealFolder folder;
-        return folder.path_;
-    }
-
-  private:
-    RealFolder() {
-        std::string pattern =
-            (std::filesystem::exists("/dev/shm") ? std::filesystem::path("/dev/shm")
-                                                 : std::filesystem::temp_directory_path()) /
-            "sonvex-fuzz-XXXXXX";
-        if (::mkdtemp(pattern.data()) != nullptr) {
-            path_ = pattern;
-        }
-    }
-    ~RealFolder() {
-        std::error_code error;
-        if (!path_.empty()) {
-            std::filesystem::remove_all(path_, error);
-        }
-    }
-    std::string path_;
-};
-
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -204,7 +177,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     }
     // The same image as real files.
-    const std::string& folder = RealFolder::Path();
+    const std::string& folder = fuzz::RealFolder::Path();
     bool written = !folder.empty();
     for (const auto& [name, bytes] : put) {
         written = written && testkit::WriteFile(folder + "/" + name, bytes);

@@ -3,7 +3,9 @@
 // it writes: it parses, its count matches, offsets rise and every entry's 16-byte window
 // lies inside the file, and each group is numbered 0, 1, 2 ... in file order. The block
 // scanner's list and feedback must equal those of the window-at-every-offset scanner kept
-// with the tests, under both recognition rules. The sequence event walk the scan runs over
+// with the tests, under both recognition rules, and so must those of a scan of the file
+// from disk, mapped, whose candidates are checked on three threads in small pieces of the
+// file (of a size the input picks). The sequence event walk the scan runs over
 // bytes in memory must end as the converter's walk through the file does, from the first
 // byte. The dictionary of signatures is made from the signature table at build time and
 // lies beside the program.
@@ -12,6 +14,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "analysis/scan_checks.h"
@@ -20,9 +23,11 @@
 #include "chunkfile/file_system.h"
 #include "convlist/chunk_list_file.h"
 #include "convlist/convert_list.h"
+#include "fuzz/real_folder.h"
 #include "fuzz/seed_corpus.h"
 #include "platform/feedback.h"
 #include "seq2smf/seq_format.h"
+#include "testkit/byte_builder.h"
 #include "testkit/game_image.h"
 #include "testkit/hostile_inputs.h"
 #include "tests/analysis/oracle/reference_scanner.h"
@@ -82,6 +87,29 @@ Scanned ScanWith(sonvex::MemoryFileSystem& files, sonvex::RecognitionRules rules
                   : sonvex::ScanOpenSource(list, source, *blocks, "game.bin", counters, feedback,
                                            {}, rules);
     if (outcome != sonvex::ScanOutcome::Scanned || !list.Close()) {
+        std::abort();
+    }
+    return {files.Contents("/fuzz/other.clg"), feedback.events};
+}
+
+// The scan of the game file written at `path`, mapped, with threads checking pieces of
+// `piece` bytes ahead of it.
+Scanned ScanOnThreads(sonvex::MemoryFileSystem& files, const std::string& path,
+                      sonvex::RecognitionRules rules, int64_t piece) {
+    sonvex::PosixFileSystem disk;
+    sonvex::ChunkFile list;
+    sonvex::ChunkFile source;
+    const std::unique_ptr<sonvex::RawFile> blocks = disk.Open(path, sonvex::OpenMode::Read);
+    if (!list.Create("/fuzz/other.clg") || !blocks ||
+        !source.OpenRead(disk.Open(path, sonvex::OpenMode::Read), path)) {
+        std::abort();
+    }
+    sonvex::GroupCounters counters{1, 2, 3};
+    sonvex::RecordingFeedback feedback;
+    if (sonvex::ScanOpenSource(list, source, *blocks, "game.bin", counters, feedback, {}, rules,
+                               nullptr,
+                               sonvex::ScanThreads{3, piece, 0}) != sonvex::ScanOutcome::Scanned ||
+        !list.Close()) {
         std::abort();
     }
     return {files.Contents("/fuzz/other.clg"), feedback.events};
@@ -166,12 +194,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         previous = entry.offset;
     }
+    const std::string& folder = sonvex::fuzz::RealFolder::Path();
+    const std::string onDisk = folder + "/game.bin";
+    const bool written =
+        !folder.empty() && size > 0 &&
+        sonvex::testkit::WriteFile(onDisk, std::vector<uint8_t>(data, data + size));
+    const int64_t piece = size > 0 ? 40 + 8 * (data[size / 2] % 32) : 64;
     for (const sonvex::RecognitionRules rules :
          {sonvex::RecognitionRules::Classic, sonvex::RecognitionRules::Extended}) {
         const Scanned fast = ScanWith(files, rules, false);
         const Scanned oracle = ScanWith(files, rules, true);
         if (fast.list != oracle.list || !SameEvents(fast.events, oracle.events)) {
             std::abort();
+        }
+        if (written) {
+            const Scanned threaded = ScanOnThreads(files, onDisk, rules, piece);
+            if (threaded.list != oracle.list || !SameEvents(threaded.events, oracle.events)) {
+                std::abort();
+            }
         }
     }
     const WalkEnd reference = WalkFromStart(data, size, 0);
