@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 extern char** environ;
 
@@ -31,6 +32,22 @@ double TimeProgram(const std::vector<std::string>& arguments) {
         return -1;
     }
     return Seconds(start);
+}
+
+bool CacheAsRead(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY);
+    if (fd < 0) {
+        return false;
+    }
+    // Pages still to be written cannot be dropped: written out first.
+    (void)::fdatasync(fd);
+    (void)::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+    std::vector<char> block(1 << 20);
+    ssize_t got = 0;
+    while ((got = ::read(fd, block.data(), block.size())) > 0) {
+    }
+    ::close(fd);
+    return got == 0;
 }
 
 } // namespace sonvex::bench
