@@ -305,10 +305,13 @@ class IdleSteps {
     // One idle window at `position`.
     void Step(int64_t position) { Steps(position, 1); }
 
+    // Runs written down from here on start a new event: those before stay as they are.
+    void Seal() { sealed_ = events_->size(); }
+
     // `count` idle windows at position, position + 1, ...: the same looks as one at a time.
     void Steps(int64_t position, int64_t count) {
         if (events_ != nullptr && count > 0) {
-            WalkEvent* last = events_->empty() ? nullptr : &events_->back();
+            WalkEvent* last = events_->size() > sealed_ ? &events_->back() : nullptr;
             if (last != nullptr && last->count > 0 && last->position + last->count == position) {
                 last->count += count;
             } else {
@@ -334,6 +337,7 @@ class IdleSteps {
   private:
     ProgressDisplay* progress_;
     std::vector<WalkEvent>* events_ = nullptr;
+    size_t sealed_ = 0; // events_ before this are not added to
     uint16_t idle_ = 0;
 };
 
@@ -599,20 +603,20 @@ class LentBytesOnly : public RawFile {
     int64_t size_;
 };
 
-// The checks of the pieces of a mapped file ahead of the scan, run on other threads. A
-// thread walks a piece from its start as the scan would (skipping what it accepts, moving
-// on past what it rejects) and writes down, for every check it runs, where, the walk's
-// state there, its result and where it left the file, and in between the runs of idle
-// windows and the items it found; it writes no entries. The two walks may differ at first
-// (the thread starts at the piece's start, the scan may enter the piece inside an item).
-// Until they meet, the scan takes a recorded outcome instead of running a check again: a
-// check is a function of the file's bytes, so it is the outcome the scan would have got.
-// Once the scan stands where the thread stood, in the same state, the rest of the thread's
-// walk is the scan's own: the scan does what the thread wrote down (progress looks and
-// entries, in order) and goes straight on to where the thread got, without looking at the
-// windows in between. The scan never waits: when it catches up with the thread in its
-// piece, it takes the rest of the piece over and the thread moves on ahead, so the two
-// share each piece. Threads stay at most a few pieces ahead, so memory is bounded.
+// The pieces of a mapped file walked ahead of the scan, on other threads. A thread walks a
+// piece from its start as the scan would (skipping what it accepts, moving on past what it
+// rejects) and writes down every window it looks at closely, with the walk's state there
+// and, where it checks a candidate, the check's result and where it left the file; and in
+// between, the runs of idle windows and the items it found. It writes no entries. The two
+// walks may differ at first (the thread starts at the piece's start, the scan may enter the
+// piece inside an item). Until they meet, the scan takes a recorded outcome instead of
+// running a check again: a check is a function of the file's bytes, so it is the outcome
+// the scan would have got. Once the scan stands where the thread stood, in the same state,
+// the rest of the thread's walk is the scan's own: the scan does what the thread wrote down
+// (progress looks and entries, in order) and goes straight on to where the thread got,
+// without looking at the windows in between. The scan never waits: when it catches up with the
+// thread in its piece, it takes the rest of the piece over and the thread moves on ahead, so the
+// two share each piece. Threads stay at most a few pieces ahead, so memory is bounded.
 class ChecksAhead {
   public:
     // `source` is the scan's own buffered file over the mapped file.
@@ -673,12 +677,12 @@ class ChecksAhead {
             lock.lock();
             currentDone_ = current_->done;
         }
-        const std::vector<Outcome>& outcomes = current_->outcomes;
-        while (cursor_ < outcomes.size() && outcomes[cursor_].position < position) {
+        const std::vector<Step>& steps = current_->steps;
+        while (cursor_ < steps.size() && steps[cursor_].position < position) {
             ++cursor_;
         }
-        if (cursor_ == outcomes.size() || outcomes[cursor_].position != position ||
-            outcomes[cursor_].headerBody != headerBody) {
+        if (cursor_ == steps.size() || steps[cursor_].position != position ||
+            steps[cursor_].headerBody != headerBody) {
             return false;
         }
         const size_t from = cursor_;
@@ -687,30 +691,32 @@ class ChecksAhead {
             jump.position = current_->endPosition;
             jump.headerBody = current_->endHeaderBody;
             eventsTo = current_->events.size();
-            cursor_ = outcomes.size();
-        } else if (outcomes.size() - 1 > from) {
-            // As far as the thread has got: the state in which it ran its last check. The
-            // scan has caught up with it there, and takes the rest of the piece over rather
-            // than follow it closely through the same pages.
-            cursor_ = outcomes.size() - 1;
-            jump.position = outcomes[cursor_].position;
-            jump.headerBody = outcomes[cursor_].headerBody;
-            eventsTo = outcomes[cursor_].events;
+            cursor_ = steps.size();
+        } else if (steps.size() - 1 > from) {
+            // As far as the thread has got: the last window it wrote down. The scan has
+            // caught up with it there, and takes the rest of the piece over rather than
+            // follow it closely through the same pages.
+            cursor_ = steps.size() - 1;
+            jump.position = steps[cursor_].position;
+            jump.headerBody = steps[cursor_].headerBody;
+            eventsTo = steps[cursor_].events;
         } else {
             return false;
         }
         const size_t sizedTo =
-            cursor_ < outcomes.size() ? outcomes[cursor_].sizedBefore : current_->endSizedBefore;
-        if (sizedTo != outcomes[from].sizedBefore && !ScanSizeIsMapped()) {
+            cursor_ < steps.size() ? steps[cursor_].sizedBefore : current_->endSizedBefore;
+        if (sizedTo != steps[from].sizedBefore && !ScanSizeIsMapped()) {
             cursor_ = from;
             return false;
         }
-        jump.checks = static_cast<uint32_t>(cursor_ - from);
+        const size_t checksTo =
+            cursor_ < steps.size() ? steps[cursor_].checksBefore : current_->endChecksBefore;
+        jump.checks = static_cast<uint32_t>(checksTo - steps[from].checksBefore);
         const auto first = current_->events.begin();
-        jump.events.assign(first + static_cast<std::ptrdiff_t>(outcomes[from].events),
+        jump.events.assign(first + static_cast<std::ptrdiff_t>(steps[from].events),
                            first + static_cast<std::ptrdiff_t>(eventsTo));
         if (!currentDone_) {
-            last_ = outcomes[cursor_];
+            last_ = cursor_ < steps.size() ? steps[cursor_] : Step{};
             current_->cancel.store(true, std::memory_order_relaxed);
             current_ = nullptr;
         }
@@ -721,7 +727,7 @@ class ChecksAhead {
     bool Find(ItemKind kind, int64_t position, CheckResult& result, int64_t& filePosition) {
         if (current_ == nullptr) {
             // The check at the window where the scan took the piece over, when a thread ran it.
-            if (last_.position != position || last_.kind != kind ||
+            if (!last_.checked || last_.position != position || last_.kind != kind ||
                 (last_.checkSized && !ScanSizeIsMapped())) {
                 return false;
             }
@@ -734,15 +740,15 @@ class ChecksAhead {
             lock.lock();
             currentDone_ = current_->done;
         }
-        const std::vector<Outcome>& outcomes = current_->outcomes;
-        while (cursor_ < outcomes.size() && outcomes[cursor_].position < position) {
+        const std::vector<Step>& steps = current_->steps;
+        while (cursor_ < steps.size() && steps[cursor_].position < position) {
             ++cursor_;
         }
-        if (cursor_ < outcomes.size() && outcomes[cursor_].position == position &&
-            outcomes[cursor_].kind == kind &&
-            (!outcomes[cursor_].checkSized || ScanSizeIsMapped())) {
-            result = outcomes[cursor_].result;
-            filePosition = outcomes[cursor_].filePosition;
+        if (cursor_ < steps.size() && steps[cursor_].position == position &&
+            steps[cursor_].checked && steps[cursor_].kind == kind &&
+            (!steps[cursor_].checkSized || ScanSizeIsMapped())) {
+            result = steps[cursor_].result;
+            filePosition = steps[cursor_].filePosition;
             return true;
         }
         if (!currentDone_ &&
@@ -758,18 +764,24 @@ class ChecksAhead {
     // Room behind a piece's end in the bytes its thread looks at, so that every window
     // starting in the piece is whole.
     static constexpr int64_t kPastPiece = 64;
+    // Windows a thread writes down at most before it hands them on.
+    static constexpr size_t kFlushSteps = 64;
     // Pieces the scan leaves behind that are let go at once.
     static constexpr int64_t kReleasePieces = 32;
 
-    struct Outcome {
-        int64_t position;     // the candidate's first byte
-        int64_t filePosition; // where the check left the file
-        int64_t headerBody;   // the walk's state at the window, with `position`
-        size_t events;        // the walk's events before the window
-        size_t sizedBefore;   // the windows before it whose looks asked the file's size
-        ItemKind kind;
-        CheckResult result;
-        bool checkSized; // the check asked the file's size
+    // A window a thread looked at closely.
+    struct Step {
+        int64_t position = -1;   // the window's first byte
+        int64_t headerBody = -1; // the walk's state there, with `position`
+        size_t events = 0;       // the walk's events before the window
+        size_t sizedBefore = 0;  // the windows before it whose looks asked the file's size
+        size_t checksBefore = 0; // the checks the thread ran before it
+        // The check of a candidate there, when the thread ran one.
+        bool checked = false;
+        bool checkSized = false; // the check asked the file's size
+        ItemKind kind = ItemKind::Seq;
+        CheckResult result = CheckResult::Reject;
+        int64_t filePosition = 0; // where the check left the file
     };
 
     // Whether the scan's file gives the size the threads' files give.
@@ -778,18 +790,26 @@ class ChecksAhead {
     // but `at` and `cancel` are guarded by mutex_.
     struct Slot {
         int64_t piece = -1;
-        bool busy = false;             // a thread walks it
-        bool done = false;             // walked to its end: what it wrote no longer changes
-        std::vector<Outcome> outcomes; // by position
+        bool busy = false;       // a thread walks it
+        bool done = false;       // walked to its end: what it wrote no longer changes
+        std::vector<Step> steps; // by position
         std::vector<WalkEvent> events;
         // The walk left the piece in this state, with every event written down (when done).
         bool ended = false;
         int64_t endPosition = 0;
         int64_t endHeaderBody = -1;
         size_t endSizedBefore = 0;
+        size_t endChecksBefore = 0;
         // The thread has recorded every check it ran before this position.
         std::atomic<int64_t> at{0};
         std::atomic<bool> cancel{false};
+    };
+
+    // What a thread's walk has done and not yet handed on; `steps[i].events` counts in
+    // `events` here.
+    struct Pending {
+        std::vector<WalkEvent> events;
+        std::vector<Step> steps;
     };
 
     Slot& SlotOf(int64_t piece) { return slots_[static_cast<size_t>(piece % slotCount_)]; }
@@ -825,7 +845,7 @@ class ChecksAhead {
             return;
         }
         reader.LendBytes(0, mapping_.data(), size_, true);
-        std::vector<WalkEvent> pending;
+        Pending pending;
         std::unique_lock<std::mutex> lock(mutex_);
         while (!stop_) {
             const int64_t piece = std::max(nextPiece_, scanPiece_ + 1);
@@ -850,7 +870,7 @@ class ChecksAhead {
             slot.busy = true;
             slot.done = false;
             slot.ended = false;
-            slot.outcomes.clear();
+            slot.steps.clear();
             slot.events.clear();
             slot.at.store(piece * pieceSize_, std::memory_order_relaxed);
             slot.cancel.store(false, std::memory_order_relaxed);
@@ -863,31 +883,45 @@ class ChecksAhead {
         }
     }
 
-    // The walk of one piece, up to the first window at or past its end. What it did since
-    // its last check is written down with the next one (or at the end), under the lock once.
-    void Walk(Slot& slot, int64_t piece, ChunkFile& reader, LentBytesOnly& lent,
-              std::vector<WalkEvent>& pending) {
+    // The walk of one piece, up to the first window at or past its end. What it did is
+    // written down in a few steps at a time, under the lock once: at every check, so that
+    // the scan finds its outcome soon, and otherwise every kFlushSteps windows.
+    void Walk(Slot& slot, int64_t piece, ChunkFile& reader, LentBytesOnly& lent, Pending& pending) {
         const int64_t start = piece * pieceSize_;
         const int64_t end = start + pieceSize_;
         SourceBlock block(mapping_, std::min(size_, end + kPastPiece));
         mapping_.Prepare(start, pieceSize_);
-        pending.clear();
+        pending.events.clear();
+        pending.steps.clear();
         lent.pastEnd = false;
         lent.sized = false;
-        IdleSteps idle(pending);
+        IdleSteps idle(pending.events);
         struct Visitor {
             ChecksAhead& self;
             Slot& slot;
             ChunkFile& reader;
             LentBytesOnly& lent;
-            std::vector<WalkEvent>& pending;
+            Pending& pending;
+            IdleSteps& idle;
             int64_t end;
-            int64_t headerBody = -1; // the walk's state at the window looked at
-            size_t sizedBefore = 0;  // windows looked at whose looks asked the file's size
+            size_t sizedBefore = 0; // windows looked at whose looks asked the file's size
+            size_t checks = 0;
 
+            void Flush() {
+                const std::lock_guard<std::mutex> lock(self.mutex_);
+                const size_t base = slot.events.size();
+                slot.events.insert(slot.events.end(), pending.events.begin(), pending.events.end());
+                for (Step& step : pending.steps) {
+                    step.events += base;
+                    slot.steps.push_back(step);
+                }
+                pending.events.clear();
+                pending.steps.clear();
+                idle.Seal();
+            }
             // A walk that read the file past its mapped bytes may have gone where the
             // scan's would not: it stops writing down there.
-            bool Continue(int64_t& position, int64_t& stateHeaderBody) {
+            bool Continue(int64_t& position, int64_t& headerBody) {
                 if (lent.pastEnd || slot.cancel.load(std::memory_order_relaxed)) {
                     return false;
                 }
@@ -895,15 +929,27 @@ class ChecksAhead {
                     ++sizedBefore;
                 }
                 if (position >= end) {
+                    Flush();
                     const std::lock_guard<std::mutex> lock(self.mutex_);
-                    slot.events.insert(slot.events.end(), pending.begin(), pending.end());
                     slot.ended = true;
                     slot.endPosition = position;
-                    slot.endHeaderBody = stateHeaderBody;
+                    slot.endHeaderBody = headerBody;
                     slot.endSizedBefore = sizedBefore;
+                    slot.endChecksBefore = checks;
                     return false;
                 }
-                headerBody = stateHeaderBody;
+                if (pending.steps.size() >= kFlushSteps) {
+                    Flush();
+                }
+                Step step;
+                step.position = position;
+                step.headerBody = headerBody;
+                step.events = pending.events.size();
+                step.sizedBefore = sizedBefore;
+                step.checksBefore = checks;
+                pending.steps.push_back(step);
+                // The window's own idle look, if it is one, belongs after the step.
+                idle.Seal();
                 slot.at.store(position, std::memory_order_release);
                 return true;
             }
@@ -913,22 +959,25 @@ class ChecksAhead {
                 const CheckResult result = CheckCandidate(kind, reader, position);
                 filePosition = reader.Tell();
                 if (!lent.pastEnd) {
-                    const std::lock_guard<std::mutex> lock(self.mutex_);
-                    slot.events.insert(slot.events.end(), pending.begin(), pending.end());
-                    slot.outcomes.push_back({position, filePosition, headerBody, slot.events.size(),
-                                             sizedBefore, kind, result, lent.sized});
-                    pending.clear();
+                    Step& step = pending.steps.back(); // the window's own, from Continue
+                    step.checked = true;
+                    step.checkSized = lent.sized;
+                    step.kind = kind;
+                    step.result = result;
+                    step.filePosition = filePosition;
+                    ++checks;
+                    Flush();
                 }
                 return result;
             }
             bool Item(ItemKind kind, int64_t position, int64_t resume, int64_t bodyLength) {
                 if (!lent.pastEnd) {
-                    pending.push_back({position, 0, resume, bodyLength, kind});
+                    pending.events.push_back({position, 0, resume, bodyLength, kind});
                 }
                 return true;
             }
         };
-        Visitor visit{*this, slot, reader, lent, pending, end};
+        Visitor visit{*this, slot, reader, lent, pending, idle, end};
         const ScanTrace noTrace;
         (void)WalkWindows(block, reader, idle, rules_, noTrace, start, visit);
     }
@@ -953,7 +1002,7 @@ class ChecksAhead {
     Slot* current_ = nullptr;
     bool currentDone_ = false;
     size_t cursor_ = 0;
-    Outcome last_{-1, 0, -1, 0, 0, ItemKind::Seq, CheckResult::Reject, false};
+    Step last_;
 };
 
 ScanOutcome ScanBlocks(ChunkFile& list, ChunkFile& source, RawFile* direct,
