@@ -3,6 +3,7 @@
 #include "bank2dls/vag_wave.h"
 
 #include <array>
+#include <cstring>
 
 #include "bank2dls/adpcm_decoder.h"
 #include "bank2dls/vab_records.h"
@@ -12,28 +13,61 @@ namespace sonvex {
 VagSearch FindNextVag(ChunkFile& vb) {
     // The file is read a stretch at a time; a position is judged once its 16 bytes and the
     // flags byte two further on are in hand, so stretches overlap by 17 bytes.
-    constexpr int64_t kLook = static_cast<int64_t>(kAdpcmBlockSize) + 2;
+    constexpr auto kWindow = static_cast<int64_t>(kAdpcmBlockSize);
+    constexpr int64_t kLook = kWindow + 2;
     std::array<uint8_t, 8192> stretch{};
     int64_t base = vb.Tell();
     for (;;) {
         const int64_t got = vb.Read(stretch.data(), static_cast<int64_t>(stretch.size()));
+        // Windows from `i` on are still to be judged; those up to `last` can be here.
+        const int64_t last = got - kLook;
         int64_t i = 0;
-        while (i + kLook <= got) {
-            // The first non-zero byte of the window, if any: no window starting at or
-            // before it can be all zeros.
-            int64_t k = 0;
-            while (k < static_cast<int64_t>(kAdpcmBlockSize) && stretch[i + k] == 0) {
-                ++k;
+        int64_t found = -1;
+        while (i <= last) {
+            // A window can be all zeros only from a zero byte on: the next one is looked
+            // for many bytes at a time (sample data holds few).
+            const void* zero =
+                std::memchr(stretch.data() + i, 0, static_cast<size_t>(last + 1 - i));
+            if (zero == nullptr) {
+                i = last + 1;
+                break;
             }
-            if (k < static_cast<int64_t>(kAdpcmBlockSize)) {
-                i += k + 1;
-                continue;
+            i = static_cast<const uint8_t*>(zero) - stretch.data();
+            // The run of zeros from there, to the first non-zero byte.
+            int64_t end = i + 1;
+            uint64_t word = 0;
+            while (end + 8 <= got && (std::memcpy(&word, stretch.data() + end, 8), word == 0)) {
+                end += 8;
             }
-            if (IsVagStartFlags(stretch[i + kLook - 1])) {
-                vb.Seek(base + i, SeekOrigin::Begin);
-                return VagSearch::Found;
+            while (end < got && stretch[end] == 0) {
+                ++end;
             }
-            ++i;
+            // Of the all-zero windows in the run, only the last two have a flags byte that
+            // is not a zero of the run: the byte ending it, and the one after. Windows
+            // starting at or before `end` past them hold that non-zero byte. A run that goes
+            // on past what is in hand is judged up to those two, and they are judged with
+            // the next stretch.
+            for (const int64_t window : {end - kWindow - 1, end - kWindow}) {
+                if (window < i) {
+                    continue;
+                }
+                if (window > last) {
+                    i = window;
+                    break;
+                }
+                if (IsVagStartFlags(stretch[window + kLook - 1])) {
+                    found = window;
+                    break;
+                }
+            }
+            if (found >= 0 || i > last) {
+                break;
+            }
+            i = end + 1;
+        }
+        if (found >= 0) {
+            vb.Seek(base + found, SeekOrigin::Begin);
+            return VagSearch::Found;
         }
         if (got < static_cast<int64_t>(stretch.size())) {
             // The file ends before a window with its flags byte fits: the search ends there,

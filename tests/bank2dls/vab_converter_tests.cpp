@@ -2,6 +2,9 @@
 // Conversion results, limits, files left behind, loops and layout of whole conversions.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
+
 #include "bank2dls/vab_converter.h"
 #include "bank2dls/vag_wave.h"
 #include "chunkfile/chunk_file.h"
@@ -469,6 +472,37 @@ TEST(VagSearch, StartsNeedStartFlagsAndNoAlignment) {
                               .fill(14, 0x11)
                               .take();
         EXPECT_EQ(FindAllVags(far), std::vector<int64_t>{at}) << at;
+    }
+}
+
+// Bytes with runs of zeros of every length near 16, and some long ones, and start flags here
+// and there, across the places where the search reads on: it finds what a look at every
+// offset finds.
+TEST(VagSearch, FindsWhatALookAtEveryOffsetFinds) {
+    std::mt19937 rng(7);
+    for (int round = 0; round < 20; ++round) {
+        Bytes vb;
+        while (vb.size() < 20000) {
+            const uint32_t pick = rng() % 8;
+            if (pick == 0) {
+                vb.insert(vb.end(), rng() % 16 == 0 ? 100 + rng() % 3000 : 10 + rng() % 12, 0);
+            } else if (pick == 1) {
+                vb.push_back(static_cast<uint8_t>(rng() % 8)); // flags, a start or not
+            } else {
+                vb.push_back(static_cast<uint8_t>(rng() % 4 == 0 ? 0 : 1 + rng() % 255));
+            }
+        }
+        std::vector<int64_t> expected;
+        for (size_t i = 0; i + 18 <= vb.size(); ++i) {
+            if (std::all_of(vb.begin() + static_cast<std::ptrdiff_t>(i),
+                            vb.begin() + static_cast<std::ptrdiff_t>(i + 16),
+                            [](uint8_t b) { return b == 0; }) &&
+                IsVagStartFlags(vb[i + 17])) {
+                expected.push_back(static_cast<int64_t>(i));
+            }
+        }
+        ASSERT_FALSE(expected.empty());
+        EXPECT_EQ(FindAllVags(vb), expected) << "round " << round;
     }
 }
 
