@@ -140,6 +140,19 @@ void ChipEnvelope::Tick() {
     StartWait();
 }
 
+size_t ChipEnvelope::QuietTicks() const {
+    if (phase_ == ChipPhase::Off || wait_ == 0) {
+        return std::numeric_limits<size_t>::max();
+    }
+    return static_cast<size_t>(wait_ - 1);
+}
+
+void ChipEnvelope::PassQuiet(size_t samples) {
+    if (phase_ != ChipPhase::Off && wait_ > 0) {
+        wait_ -= static_cast<int>(std::min(samples, QuietTicks()));
+    }
+}
+
 std::vector<int> SimulateChipEnvelope(uint16_t adsr1, uint16_t adsr2, size_t heldFrames,
                                       size_t frames) {
     ChipEnvelope envelope(DecodeAdsr(adsr1, adsr2));
@@ -171,10 +184,17 @@ double Db(int level) {
     return std::max(kFloorDb, 20.0 * std::log10(static_cast<double>(level) / kChipFullLevel));
 }
 
-// Ticks until `done` holds or `limit` samples have passed; returns the samples ticked.
+// Ticks until `done` (of the level and phase) holds or `limit` samples have passed; returns
+// the samples ticked. Samples between the envelope's steps are passed at once.
 template <typename Done> size_t RunUntil(ChipEnvelope& envelope, size_t limit, Done done) {
     size_t n = 0;
     while (n < limit && !done(envelope)) {
+        const size_t quiet = std::min(envelope.QuietTicks(), limit - n);
+        if (quiet > 0) {
+            envelope.PassQuiet(quiet);
+            n += quiet;
+            continue;
+        }
         envelope.Tick();
         ++n;
     }
@@ -259,10 +279,17 @@ DlsEnvelopeFit FitDlsEnvelope(uint16_t adsr1, uint16_t adsr2) {
     int decayEndLevel = held.level();
     for (size_t i = 0; i < kPoints; ++i) {
         chipDb[i] = Db(held.level());
-        for (size_t s = 0; s < kStep; ++s) {
-            held.Tick();
+        for (size_t s = 0; s < kStep;) {
+            const size_t quiet = std::min(held.QuietTicks(), kStep - s);
+            const size_t ticks = quiet > 0 ? quiet : 1;
+            if (quiet > 0) {
+                held.PassQuiet(quiet);
+            } else {
+                held.Tick();
+            }
+            s += ticks;
             if (!decayEnded) {
-                ++decayFrames;
+                decayFrames += ticks;
                 if (held.phase() != ChipPhase::Decay) {
                     decayEnded = true;
                     decayEndLevel = held.level();

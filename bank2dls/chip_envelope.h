@@ -42,6 +42,11 @@ class ChipEnvelope {
     void StartAt(ChipPhase phase, int level);
     // Advances one sample.
     void Tick();
+    // The samples from now on that change nothing but the wait for the next step (as many as
+    // fit in a size_t when the envelope never steps again), and the advance over `samples`
+    // of them at once: the same as as many Ticks.
+    size_t QuietTicks() const;
+    void PassQuiet(size_t samples);
 
   private:
     void Enter(ChipPhase phase);

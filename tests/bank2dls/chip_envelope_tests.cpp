@@ -3,7 +3,9 @@
 // DLS envelope figures fitted to a table of ADSR words.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <random>
 
 #include "bank2dls/chip_envelope.h"
 #include "bank2dls/dls_writer.h"
@@ -81,6 +83,40 @@ double ExponentialDbPerSecond(int shift) {
     const double fraction = 8.0 * std::pow(2.0, std::max(0, 11 - shift)) / 32768.0;
     const double stepsPerSecond = 44100.0 / std::pow(2.0, std::max(0, shift - 11));
     return -20.0 * std::log10(1.0 - fraction) * stepsPerSecond;
+}
+
+// Passing the samples between steps at once lands where ticking them one at a time does,
+// in every phase and mode, key held and released.
+TEST(ChipEnvelope, QuietSamplesPassedAtOnceEndAsTicked) {
+    std::mt19937 rng(5);
+    for (int round = 0; round < 300; ++round) {
+        const ChipAdsr adsr =
+            DecodeAdsr(static_cast<uint16_t>(rng()), static_cast<uint16_t>(rng()));
+        ChipEnvelope ticked(adsr);
+        ChipEnvelope passed(adsr);
+        const size_t keyOff = 1 + rng() % 200000;
+        size_t at = 0;
+        while (at < 400000) {
+            if (at == keyOff) {
+                ticked.KeyOff();
+                passed.KeyOff();
+            }
+            const size_t quiet = std::min(
+                {passed.QuietTicks(), size_t{1000000}, (at < keyOff ? keyOff : 400000) - at});
+            const size_t samples = quiet > 0 ? 1 + rng() % quiet : 1;
+            if (quiet > 0) {
+                passed.PassQuiet(samples);
+            } else {
+                passed.Tick();
+            }
+            for (size_t i = 0; i < samples; ++i) {
+                ticked.Tick();
+            }
+            at += samples;
+            ASSERT_EQ(passed.level(), ticked.level()) << round << " at " << at;
+            ASSERT_EQ(passed.phase(), ticked.phase()) << round << " at " << at;
+        }
+    }
 }
 
 TEST(DlsEnvelopeFit, TimesAndLevelsOfATableOfAdsrWords) {
