@@ -904,6 +904,7 @@ class ChecksAhead {
             Pending& pending;
             IdleSteps& idle;
             int64_t end;
+            size_t maxSteps;
             size_t sizedBefore = 0; // windows looked at whose looks asked the file's size
             size_t checks = 0;
 
@@ -940,6 +941,9 @@ class ChecksAhead {
                 }
                 if (pending.steps.size() >= kFlushSteps) {
                     Flush();
+                    if (slot.steps.size() >= maxSteps) {
+                        return false; // the rest of the piece is the scan's: memory stays bounded
+                    }
                 }
                 Step step;
                 step.position = position;
@@ -977,7 +981,10 @@ class ChecksAhead {
                 return true;
             }
         };
-        Visitor visit{*this, slot, reader, lent, pending, idle, end};
+        // Windows a thread writes down in a piece at most: pieces of bytes that need a close
+        // look at almost every offset are walked by the scan itself, with bounded memory.
+        const size_t maxSteps = std::max<size_t>(kFlushSteps, static_cast<size_t>(pieceSize_) / 64);
+        Visitor visit{*this, slot, reader, lent, pending, idle, end, maxSteps};
         const ScanTrace noTrace;
         (void)WalkWindows(block, reader, idle, rules_, noTrace, start, visit);
     }
