@@ -673,18 +673,11 @@ class ChecksAhead {
             return false;
         }
         std::unique_lock<std::mutex> lock(mutex_, std::defer_lock);
-        if (!currentDone_) {
-            lock.lock();
-            currentDone_ = current_->done;
-        }
-        const std::vector<Step>& steps = current_->steps;
-        while (cursor_ < steps.size() && steps[cursor_].position < position) {
-            ++cursor_;
-        }
-        if (cursor_ == steps.size() || steps[cursor_].position != position ||
-            steps[cursor_].headerBody != headerBody) {
+        const Step* at = StepAt(position, lock);
+        if (at == nullptr || at->headerBody != headerBody) {
             return false;
         }
+        const std::vector<Step>& steps = current_->steps;
         const size_t from = cursor_;
         size_t eventsTo = 0;
         if (currentDone_ && current_->ended) {
@@ -736,19 +729,11 @@ class ChecksAhead {
             return true;
         }
         std::unique_lock<std::mutex> lock(mutex_, std::defer_lock);
-        if (!currentDone_) {
-            lock.lock();
-            currentDone_ = current_->done;
-        }
-        const std::vector<Step>& steps = current_->steps;
-        while (cursor_ < steps.size() && steps[cursor_].position < position) {
-            ++cursor_;
-        }
-        if (cursor_ < steps.size() && steps[cursor_].position == position &&
-            steps[cursor_].checked && steps[cursor_].kind == kind &&
-            (!steps[cursor_].checkSized || ScanSizeIsMapped())) {
-            result = steps[cursor_].result;
-            filePosition = steps[cursor_].filePosition;
+        const Step* at = StepAt(position, lock);
+        if (at != nullptr && at->checked && at->kind == kind &&
+            (!at->checkSized || ScanSizeIsMapped())) {
+            result = at->result;
+            filePosition = at->filePosition;
             return true;
         }
         if (!currentDone_ &&
@@ -783,6 +768,21 @@ class ChecksAhead {
         CheckResult result = CheckResult::Reject;
         int64_t filePosition = 0; // where the check left the file
     };
+
+    // The step the thread of the scan's piece wrote down at `position`, if any. `lock` (on
+    // mutex_, not held) is taken while the thread may still write.
+    const Step* StepAt(int64_t position, std::unique_lock<std::mutex>& lock) {
+        if (!currentDone_) {
+            lock.lock();
+            currentDone_ = current_->done;
+        }
+        const std::vector<Step>& steps = current_->steps;
+        while (cursor_ < steps.size() && steps[cursor_].position < position) {
+            ++cursor_;
+        }
+        return cursor_ < steps.size() && steps[cursor_].position == position ? &steps[cursor_]
+                                                                             : nullptr;
+    }
 
     // Whether the scan's file gives the size the threads' files give.
     bool ScanSizeIsMapped() { return source_.Size() == size_; }
