@@ -21,9 +21,9 @@ class FileMapping {
     const uint8_t* data() const { return data_; }
     int64_t size() const { return size_; }
     bool empty() const { return data_ == nullptr; }
-    // Makes the pages of [offset, offset + length) ready to be read (page tables filled,
-    // data read in), so that reading them takes no page faults. Only a speed-up: the bytes
-    // read the same without it.
+    // Makes the pages of [offset, offset + length) ready to be read (mapped, data read in),
+    // so that reading them takes few page faults. Only a speed-up: the bytes read the same
+    // without it.
     void Prepare(int64_t offset, int64_t length) const;
     // Lets go of the page tables of the whole pages inside [offset, offset + length), the
     // work that unmapping them would do, so that it need not all be done at the end. Only a
