@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -57,20 +58,29 @@ std::string StoredText(const uint8_t* p, size_t length) {
     return std::string(reinterpret_cast<const char*>(p), static_cast<size_t>(end - p));
 }
 
-// Writes a length byte and its string. The length byte is the low 8 bits of
-// characters + 1; exactly that many bytes follow (the leading characters and a NUL),
-// so that a string of 255 characters or more cannot shift the fields behind it.
-bool WriteCountedText(ListFile& file, std::string_view text) {
+// The most a length byte and its string take.
+constexpr size_t kCountedTextRoom = 1 + 255;
+
+// Puts a length byte and its string at `out` and returns the bytes put. The length byte is
+// the low 8 bits of characters + 1; exactly that many bytes follow (the leading characters
+// and a NUL), so that a string of 255 characters or more cannot shift the fields behind it.
+size_t PutCountedText(uint8_t* out, std::string_view text) {
     const auto lengthByte = static_cast<uint8_t>(text.size() + 1);
-    std::string stored;
-    if (lengthByte > 0) {
-        stored.assign(text.substr(0, static_cast<size_t>(lengthByte - 1)));
-        stored.push_back('\0');
+    out[0] = lengthByte;
+    if (lengthByte == 0) {
+        return 1;
     }
-    if (file.Write(&lengthByte, 1) != 1) {
-        return false;
+    const size_t characters = lengthByte - 1u;
+    if (characters > 0) {
+        std::memcpy(out + 1, text.data(), characters);
     }
-    const auto length = static_cast<int64_t>(stored.size());
+    out[1 + characters] = 0;
+    return 2 + characters;
+}
+
+bool WriteCountedText(ListFile& file, std::string_view text) {
+    std::array<uint8_t, kCountedTextRoom> stored;
+    const auto length = static_cast<int64_t>(PutCountedText(stored.data(), text));
     return file.Write(stored.data(), length) == length;
 }
 
@@ -145,12 +155,14 @@ bool WriteHeader(ListFile& file, uint32_t count, std::string_view folder) {
 
 bool WriteEntry(ListFile& file, uint32_t type, int32_t number, uint64_t offset,
                 std::string_view fileName) {
-    uint8_t fixed[kEntryFixedLength];
-    StoreU32(fixed, type);
-    StoreU32(fixed + 4, static_cast<uint32_t>(number));
-    StoreU64(fixed + 8, offset);
-    return file.Write(fixed, kEntryFixedLength) == static_cast<int64_t>(kEntryFixedLength) &&
-           WriteCountedText(file, fileName);
+    // Written at once: the scan writes an entry for every item it finds.
+    std::array<uint8_t, kEntryFixedLength + kCountedTextRoom> entry;
+    StoreU32(entry.data(), type);
+    StoreU32(entry.data() + 4, static_cast<uint32_t>(number));
+    StoreU64(entry.data() + 8, offset);
+    const auto length = static_cast<int64_t>(
+        kEntryFixedLength + PutCountedText(entry.data() + kEntryFixedLength, fileName));
+    return file.Write(entry.data(), length) == length;
 }
 
 bool PatchCount(ListFile& file, uint32_t count) {
