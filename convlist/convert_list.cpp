@@ -78,12 +78,6 @@ size_t PutCountedText(uint8_t* out, std::string_view text) {
     return 2 + characters;
 }
 
-bool WriteCountedText(ListFile& file, std::string_view text) {
-    std::array<uint8_t, kCountedTextRoom> stored;
-    const auto length = static_cast<int64_t>(PutCountedText(stored.data(), text));
-    return file.Write(stored.data(), length) == length;
-}
-
 } // namespace
 
 const char* TypeName(uint32_t type) {
@@ -148,9 +142,10 @@ bool UnreadEntry(ListFile& file, const ListEntry& entry) {
 }
 
 bool WriteHeader(ListFile& file, uint32_t count, std::string_view folder) {
-    uint8_t countBytes[4];
-    StoreU32(countBytes, count);
-    return file.Write(countBytes, 4) == 4 && WriteCountedText(file, folder);
+    std::array<uint8_t, 4 + kCountedTextRoom> header;
+    StoreU32(header.data(), count);
+    const auto length = static_cast<int64_t>(4 + PutCountedText(header.data() + 4, folder));
+    return file.Write(header.data(), length) == length;
 }
 
 bool WriteEntry(ListFile& file, uint32_t type, int32_t number, uint64_t offset,
