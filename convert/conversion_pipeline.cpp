@@ -152,7 +152,7 @@ void ConversionPipeline::StopWorkers() {
         const std::lock_guard<std::mutex> lock(mutex_);
         stopping_ = true;
     }
-    changed_.notify_all();
+    work_.notify_all();
     for (std::thread& worker : workers_) {
         worker.join();
     }
@@ -198,22 +198,24 @@ void ConversionPipeline::Queue(size_t place, std::unique_ptr<Job> job) {
         return;
     }
     job->stem = staging_ + "/" + std::to_string(place);
-    changed_.wait(lock, [this] { return queue_.size() < queueLimit_; });
+    room_.wait(lock, [this] { return queue_.size() < queueLimit_; });
     queue_.push_back(job.get());
     jobs_[place] = std::move(job);
     lock.unlock();
-    changed_.notify_all();
+    work_.notify_one();
 }
 
 void ConversionPipeline::Drain() {
     std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [this] { return queue_.empty() && running_ == 0; });
+    draining_ = true;
+    done_.wait(lock, [this] { return queue_.empty() && running_ == 0; });
+    draining_ = false;
 }
 
 void ConversionPipeline::Work(const std::string& folder) {
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
-        changed_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+        work_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
         if (queue_.empty()) {
             return; // stopping, with nothing left to do
         }
@@ -221,8 +223,13 @@ void ConversionPipeline::Work(const std::string& folder) {
         queue_.pop_front();
         const bool skip = job->cancelled || stopping_;
         ++running_;
+        // A full queue is let fill again once half of it has gone, rather than an item at
+        // a time, which would wake the scan for every item taken.
+        const bool room = queue_.size() <= queueLimit_ / 2;
         lock.unlock();
-        changed_.notify_all(); // room in the queue
+        if (room) {
+            room_.notify_one();
+        }
         if (!skip) {
             // Its outputs go to this worker's own folder (the stem was given in the common one).
             job->stem = folder + job->stem.substr(staging_.size());
@@ -231,7 +238,12 @@ void ConversionPipeline::Work(const std::string& folder) {
         lock.lock();
         --running_;
         job->done = true;
-        changed_.notify_all();
+        const bool awaited = job == awaited_ || (draining_ && queue_.empty() && running_ == 0);
+        lock.unlock();
+        if (awaited) {
+            done_.notify_all();
+        }
+        lock.lock();
     }
 }
 
@@ -282,7 +294,9 @@ ConversionPipeline::Job* ConversionPipeline::Finished(size_t place, const ListEn
         (bank && !SameEntry(job.body, *body))) {
         return nullptr;
     }
-    changed_.wait(lock, [&job] { return job.done; });
+    awaited_ = &job;
+    done_.wait(lock, [&job] { return job.done; });
+    awaited_ = nullptr;
     return job.converted ? &job : nullptr;
 }
 

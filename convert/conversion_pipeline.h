@@ -86,12 +86,18 @@ class ConversionPipeline : public ConvertedAhead {
     size_t next_ = 0;
     std::optional<std::pair<size_t, ListEntry>> openHeader_;
 
+    // Each wait has its own condition, so that a change wakes only a thread it concerns:
+    // on two cores a thread woken for nothing takes a core from the conversions.
     std::mutex mutex_;
-    std::condition_variable changed_;
+    std::condition_variable work_; // workers: a job is queued, or they are to stop
+    std::condition_variable room_; // Queue: the queue has room
+    std::condition_variable done_; // Finished and Drain: the job waited for is done
     std::deque<Job*> queue_;
     std::map<size_t, std::unique_ptr<Job>> jobs_; // by place in the list
     int running_ = 0;
     bool stopping_ = false;
+    const Job* awaited_ = nullptr; // the job Finished waits for
+    bool draining_ = false;
     std::vector<std::thread> workers_;
 };
 

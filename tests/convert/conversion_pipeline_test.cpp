@@ -4,10 +4,12 @@
 #include "convert/conversion_pipeline.h"
 
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <map>
+#include <thread>
 
 #include "platform/messages.h"
 #include "testkit/byte_builder.h"
@@ -25,6 +27,8 @@ using testkit::TempFolder;
 // in 4 convert in part.
 struct OffsetConverters {
     std::atomic<int> calls{0};
+    // Each conversion takes at least this long, so that a walk catches up with the workers.
+    std::chrono::milliseconds pace{0};
 
     static bool Put(const std::string& path, const std::string& text) {
         std::ofstream out(path, std::ios::binary);
@@ -37,6 +41,7 @@ struct OffsetConverters {
         auto sequence = [this](uint64_t offset, const std::string& game, const std::string& stem,
                                Feedback& feedback) {
             ++calls;
+            std::this_thread::sleep_for(pace);
             const std::string text = std::to_string(offset) + " of " + game;
             switch (offset % 10) {
             case 1:
@@ -67,6 +72,7 @@ struct OffsetConverters {
         c.vab = [this](uint64_t vh, uint64_t vb, const std::string& vhPath, const std::string&,
                        const std::string& dls, std::string_view title, Feedback& feedback) {
             ++calls;
+            std::this_thread::sleep_for(pace);
             if (!Put(dls, std::to_string(vh) + "+" + std::to_string(vb) + " " + vhPath + " " +
                               std::string(title))) {
                 return BankOutcome{ConvertResult::OpenFailed, "cannot create " + dls};
@@ -108,9 +114,11 @@ std::string Neutral(std::string text, const std::string& folder) {
 }
 
 // Converts `items` into a fresh folder (after `prepare` has had it), with a pipeline of
-// `threads` workers fed one game file at a time, or (threads 0) by the walk alone.
+// `threads` workers fed one game file at a time, or (threads 0) by the walk alone. With
+// `drain`, every item is converted before the walk begins; otherwise the walk waits for
+// the items as the workers finish them.
 Outcome Convert(const std::vector<Item>& items, int threads,
-                const std::function<void(const std::string&)>& prepare = {}) {
+                const std::function<void(const std::string&)>& prepare = {}, bool drain = true) {
     TempFolder dir;
     testkit::ByteBuilder list = test::ListHeader(static_cast<uint32_t>(items.size()), "/games");
     std::vector<std::vector<ListEntry>> byFile;
@@ -135,6 +143,9 @@ Outcome Convert(const std::vector<Item>& items, int threads,
     }
 
     OffsetConverters converters;
+    if (!drain) {
+        converters.pace = std::chrono::milliseconds(5);
+    }
     RecordingFeedback feedback;
     Outcome run;
     {
@@ -147,7 +158,9 @@ Outcome Convert(const std::vector<Item>& items, int threads,
             for (const auto& entries : byFile) {
                 pipeline->Add(entries);
             }
-            pipeline->Drain();
+            if (drain) {
+                pipeline->Drain();
+            }
         }
         run.callsBeforeWalk = converters.calls;
         run.result = RunConversion(dir / "rip.clg", out, "rip", feedback, converters.Make(),
@@ -206,6 +219,10 @@ TEST(ConversionPipeline, GivesTheWalksFilesFeedbackAndResultsConvertingEachItemO
         EXPECT_EQ(piped.callsBeforeWalk, walk.calls);
         EXPECT_EQ(piped.calls, walk.calls);
     }
+    // The walk waiting for each item in turn while the workers still convert.
+    const Outcome meeting = Convert(items, 2, {}, false);
+    ExpectSame(walk, meeting);
+    EXPECT_EQ(meeting.calls, walk.calls);
 }
 
 TEST(ConversionPipeline, ARunEndedByAnItemLeavesNothingOfTheItemsAfterIt) {
